@@ -1,0 +1,92 @@
+#include "core/CtiManager.h"
+
+#include "acquisition/VantrelSdk.h"
+#include "core/ErrorReport.h"
+
+namespace vngtl {
+
+namespace {
+
+// The library mutex guards only the manager reference; it is never held while an operation runs.
+std::mutex library_mutex;
+ManagerRef manager_reference;
+
+}  // namespace
+
+GenTL::GC_ERROR CtiManager::Wrapper::init()
+{
+    if (manager_) {
+        return report_error("CtiManager::Wrapper::init", GenTL::GC_ERR_RESOURCE_IN_USE,
+                            "The manager has already been initialized.");
+    }
+    manager_ = std::make_unique<CtiManager>();
+    ready_.store(true, std::memory_order_release);
+    return GenTL::GC_ERR_SUCCESS;
+}
+
+CtiManager::CtiManager()
+{
+    uint32_t count = 0;
+    if (VcSysBrdEnum(VC_ENUM_BOARDS, &count) == 0) {
+        boards_.resize(count);
+    }
+}
+
+CtiManager::~CtiManager() = default;
+
+ManagerRef get_manager()
+{
+    ManagerRef copy;
+    {
+        std::lock_guard guard(library_mutex);
+        copy = manager_reference;
+    }
+    // A wrapper still building its manager is not handed out: no call may see it without its manager.
+    if (copy && !copy->ready()) {
+        copy.reset();
+    }
+    return copy;
+}
+
+GenTL::GC_ERROR init_library()
+{
+    ManagerRef copy;
+    {
+        std::lock_guard guard(library_mutex);
+        if (manager_reference) {
+            return GenTL::GC_ERR_RESOURCE_IN_USE;
+        }
+        manager_reference = std::make_shared<CtiManager::Wrapper>();
+        copy = manager_reference;
+    }
+    return copy->init();
+}
+
+void discard_uninitialised_wrapper()
+{
+    ManagerRef dropped;
+    std::lock_guard guard(library_mutex);
+    if (manager_reference && !manager_reference->ready()) {
+        dropped = std::move(manager_reference);
+    }
+}
+
+GenTL::GC_ERROR close_library()
+{
+    ManagerRef last;
+    {
+        std::lock_guard guard(library_mutex);
+        if (!manager_reference || !manager_reference->ready()) {
+            return GenTL::GC_ERR_NOT_INITIALIZED;
+        }
+        if (manager_reference.use_count() > 1) {
+            return GenTL::GC_ERR_RESOURCE_IN_USE;
+        }
+        last = std::move(manager_reference);
+    }
+    // The last reference goes here, outside the library mutex: the manager and its tree are destroyed.
+    last.reset();
+    return GenTL::GC_ERR_SUCCESS;
+}
+
+}  // namespace vngtl

@@ -1,0 +1,79 @@
+// The library-wide manager: everything that lives between GCInitLib and GCCloseLib hangs off it.
+//
+// Ownership: the library-wide manager reference (see get_manager) holds one count of the Wrapper, every
+// exported call in progress holds one more; the Wrapper owns the CtiManager exclusively. The manager owns
+// the last-error store, the board table and the system module; boards and the system module are shared so
+// that a module or thread can finish with them after the manager has let go.
+#pragma once
+
+#include "core/ThreadErrorMap.h"
+
+#include <gentl/GenTL.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace VNBoards {
+class Board;
+}
+
+namespace vngtl {
+
+class TLModule;
+
+class CtiManager {
+public:
+    class Wrapper {
+    public:
+        // Builds the manager (which enumerates the boards). Refuses when it already owns one.
+        GenTL::GC_ERROR init();
+        // The manager; non-null once init has succeeded (get_manager hands out no wrapper before that).
+        CtiManager* get() const noexcept { return manager_.get(); }
+        bool ready() const noexcept { return ready_.load(std::memory_order_acquire); }
+
+    private:
+        std::unique_ptr<CtiManager> manager_;
+        std::atomic<bool> ready_{false};
+    };
+
+    CtiManager();
+    ~CtiManager();
+    CtiManager(const CtiManager&) = delete;
+    CtiManager& operator=(const CtiManager&) = delete;
+
+    ThreadErrorMap& errors() noexcept { return errors_; }
+
+    // Length of the board table, fixed when the manager was built.
+    size_t board_count() const noexcept { return boards_.size(); }
+
+    // The board of slot `index` (below board_count), created on first use; two threads asking for the same
+    // empty slot get one board.
+    std::shared_ptr<VNBoards::Board> get_board(size_t index);
+
+    // The one system module, created on first use.
+    std::shared_ptr<TLModule> get_tl_module();
+    TLModule* tl_module_address();
+
+private:
+    // Members are destroyed in reverse order: the system module first, then the boards, then the store.
+    ThreadErrorMap errors_;
+    std::vector<std::shared_ptr<VNBoards::Board>> boards_;
+    std::shared_ptr<TLModule> tl_module_;
+    std::mutex create_lock_;  // guards lazy creation of boards_ slots and tl_module_
+};
+
+using ManagerRef = std::shared_ptr<CtiManager::Wrapper>;
+
+// A counted reference to the manager, or empty when the library is not initialised. Callers hold it for the
+// whole of their call so that the manager cannot be destroyed under them.
+ManagerRef get_manager();
+
+// GCInitLib and GCCloseLib without the exception frame (the exports add it).
+GenTL::GC_ERROR init_library();
+GenTL::GC_ERROR close_library();
+// Removes a wrapper that failed to build its manager, so that the library is not left half-initialised.
+void discard_uninitialised_wrapper();
+
+}  // namespace vngtl

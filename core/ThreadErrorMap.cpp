@@ -1,0 +1,74 @@
+#include "core/ThreadErrorMap.h"
+
+#include "acquisition/VantrelSdk.h"
+#include "core/ErrorReport.h"
+
+#include <cstring>
+#include <unistd.h>
+
+namespace vngtl {
+
+uint32_t current_thread_id() noexcept
+{
+    return static_cast<uint32_t>(::gettid());
+}
+
+std::string ThreadErrorMap::debug_line(uint32_t id, GenTL::GC_ERROR code, const std::string& text)
+{
+    std::string line = "VNGTL thread ";
+    if (id == 0) {
+        line += "{Not-any-thread}";
+    } else {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%x", id);
+        line += digits;
+    }
+    line += " [";
+    line += gc_error_name(code);
+    line += "] = ";
+    line += text;
+    line += '\n';
+    return line;
+}
+
+void ThreadErrorMap::set_error(GenTL::GC_ERROR code, const std::string& text)
+{
+    std::lock_guard guard(lock_);
+    const uint32_t id = current_thread_id();
+    entries_.insert_or_assign(id, Record{code, text});
+    const std::string line = debug_line(id, code, text);
+    VNOutputDebugString(line.c_str());
+}
+
+GenTL::GC_ERROR ThreadErrorMap::get_last_error(GenTL::GC_ERROR* piErrorCode, char* sErrText, size_t* piSize) const
+{
+    std::lock_guard guard(lock_);
+    if (piErrorCode == nullptr) {
+        return GenTL::GC_ERR_INVALID_PARAMETER;
+    }
+    static const std::string no_error = "No Error";
+    const std::string* text = &no_error;
+    if (const auto found = entries_.find(current_thread_id()); found != entries_.end()) {
+        *piErrorCode = found->second.code;
+        text = &found->second.text;
+    } else {
+        *piErrorCode = GenTL::GC_ERR_SUCCESS;
+    }
+    if (piSize == nullptr) {
+        return GenTL::GC_ERR_INVALID_PARAMETER;
+    }
+    const size_t length = std::strlen(text->c_str());
+    const size_t capacity = *piSize;
+    *piSize = length + 1;
+    if (sErrText == nullptr) {
+        return GenTL::GC_ERR_SUCCESS;
+    }
+    if (length + 1 > capacity) {
+        return GenTL::GC_ERR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(sErrText, text->c_str(), length);
+    sErrText[length] = '\0';
+    return GenTL::GC_ERR_SUCCESS;
+}
+
+}  // namespace vngtl

@@ -1,0 +1,147 @@
+#include "GenTLFixture.h"
+
+#include "core/ErrorReport.h"
+#include "core/ThreadErrorMap.h"
+
+#include <thread>
+
+namespace {
+
+using LastError = GenTLTest;
+
+TEST_F(LastError, ThreadWithoutErrorsReadsNoErrorWithSize9)
+{
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    GC_ERROR code = -1;
+    size_t size = 0;
+    EXPECT_EQ(GCGetLastError(&code, nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(code, GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 9u);
+    char text[9];
+    EXPECT_EQ(GCGetLastError(&code, text, &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(text, "No Error");
+}
+
+TEST_F(LastError, SizeProtocol)
+{
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    ASSERT_EQ(TLOpen(nullptr), GC_ERR_NOT_IMPLEMENTED);
+    GC_ERROR code = 0;
+    size_t size = 0;
+    ASSERT_EQ(GCGetLastError(&code, nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(code, GC_ERR_NOT_IMPLEMENTED);
+    const size_t needed = size;
+
+    std::string text(needed, 'x');
+    code = 0;
+    size = needed - 1;  // one byte short
+    EXPECT_EQ(GCGetLastError(&code, text.data(), &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, needed);
+    EXPECT_EQ(code, GC_ERR_NOT_IMPLEMENTED);  // written before the size comparison
+    EXPECT_EQ(text, std::string(needed, 'x'));
+
+    EXPECT_EQ(GCGetLastError(&code, text.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(text.size(), needed);
+    EXPECT_EQ(text.back(), '\0');
+    EXPECT_EQ(text[needed - 2], '\n');  // the newline is part of the record and of its size
+
+    EXPECT_EQ(GCGetLastError(nullptr, text.data(), &size), GC_ERR_INVALID_PARAMETER);
+    code = 7;
+    EXPECT_EQ(GCGetLastError(&code, text.data(), nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code, GC_ERR_NOT_IMPLEMENTED);
+    // A failing GCGetLastError leaves the stored record as it was.
+    EXPECT_EQ(last_error().substr(0, 22), "GC_ERR_NOT_IMPLEMENTED");
+}
+
+TEST_F(LastError, RecordTextNamesCodeFileLineFunctionAndMessage)
+{
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    const unsigned line = __LINE__ + 1;
+    EXPECT_EQ(vngtl::report_error("Probe::check", GC_ERR_INVALID_ID, "The ID \"x\" is unknown."), GC_ERR_INVALID_ID);
+    EXPECT_EQ(last_error(),
+              "GC_ERR_INVALID_ID @ LastErrorTest.cpp[" + std::to_string(line) + "], Probe::check: The ID \"x\" is unknown.\n");
+}
+
+TEST_F(LastError, SuccessfulCallsDoNotClearTheRecordAndCodeZeroIsNotStored)
+{
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    vngtl::report_error("Probe::fail", GC_ERR_IO, "first");
+    vngtl::report_error("Probe::ok", GC_ERR_SUCCESS, "ignored");
+    GC_ERROR code = 0;
+    size_t size = 0;
+    EXPECT_EQ(GCGetLastError(&code, nullptr, &size), GC_ERR_SUCCESS);
+    const std::string record = last_error(&code);
+    EXPECT_EQ(code, GC_ERR_IO);
+    EXPECT_NE(record.find("Probe::fail: first\n"), std::string::npos) << record;
+}
+
+TEST_F(LastError, EachThreadReadsItsOwnRecord)
+{
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    std::string first;
+    std::string second;
+    GC_ERROR first_code = 0;
+    GC_ERROR second_code = 0;
+    std::thread a([&] {
+        vngtl::report_error("Probe::a", GC_ERR_TIMEOUT, "thread a");
+        first = last_error(&first_code);
+    });
+    a.join();
+    std::thread b([&] {
+        vngtl::report_error("Probe::b", GC_ERR_ABORT, "thread b");
+        second = last_error(&second_code);
+    });
+    b.join();
+    EXPECT_EQ(first_code, GC_ERR_TIMEOUT);
+    EXPECT_EQ(second_code, GC_ERR_ABORT);
+    EXPECT_NE(first.find("Probe::a: thread a"), std::string::npos);
+    EXPECT_NE(second.find("Probe::b: thread b"), std::string::npos);
+    EXPECT_EQ(last_error(), "No Error");  // this thread never failed
+}
+
+TEST_F(LastError, RecordsAreEchoedToTheDebugOutput)
+{
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    const unsigned line = __LINE__ + 1;
+    vngtl::report_error("Probe::echo", GC_ERR_INVALID_HANDLE, "The input handle is invalid (null).");
+    char id[16];
+    std::snprintf(id, sizeof id, "%x", vngtl::current_thread_id());
+    EXPECT_EQ(debug_output(), std::string("VNGTL thread ") + id +
+                                  " [GC_ERR_INVALID_HANDLE] = GC_ERR_INVALID_HANDLE @ LastErrorTest.cpp[" +
+                                  std::to_string(line) +
+                                  "], Probe::echo: The input handle is invalid (null).\n\n");
+    EXPECT_EQ(vngtl::ThreadErrorMap::debug_line(0, -10005, "x\n"), "VNGTL thread {Not-any-thread} [GC_ERR_CUSTOM] = x\n\n");
+}
+
+TEST_F(LastError, RecordsGoToStandardErrorWhenNotInitialised)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vngtl::report_error("Probe::early", GC_ERR_ERROR, "no manager"), GC_ERR_ERROR);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("GC_ERR_ERROR @ LastErrorTest.cpp["), std::string::npos) << err;
+    EXPECT_NE(err.find("], Probe::early: no manager\n"), std::string::npos) << err;
+    EXPECT_EQ(debug_output(), "");
+}
+
+TEST(ErrorNames, TableEdges)
+{
+    EXPECT_STREQ(vngtl::gc_error_name(0), "GC_ERR_SUCCESS");
+    EXPECT_STREQ(vngtl::gc_error_name(-1001), "GC_ERR_ERROR");
+    EXPECT_STREQ(vngtl::gc_error_name(-1016), "GC_ERR_BUFFER_TOO_SMALL");
+    EXPECT_STREQ(vngtl::gc_error_name(-1021), "GC_ERR_OUT_OF_MEMORY");
+    EXPECT_STREQ(vngtl::gc_error_name(-1022), "GC_ERR_UNKNOWN");
+    EXPECT_STREQ(vngtl::gc_error_name(-1000), "GC_ERR_UNKNOWN");
+    EXPECT_STREQ(vngtl::gc_error_name(-9999), "GC_ERR_UNKNOWN");
+    EXPECT_STREQ(vngtl::gc_error_name(-10000), "GC_ERR_CUSTOM");
+    EXPECT_STREQ(vngtl::gc_error_name(-10005), "GC_ERR_CUSTOM");
+    EXPECT_STREQ(vngtl::gc_error_name(5), "GC_ERR_UNKNOWN");
+}
+
+TEST(ErrorNames, FileNameIsCutAfterTheLastSeparator)
+{
+    EXPECT_EQ(vngtl::source_file_name("/a/b\\c/cti_dev.cpp"), "cti_dev.cpp");
+    EXPECT_EQ(vngtl::source_file_name("C:\\src/x\\VNBoards.cpp"), "VNBoards.cpp");
+    EXPECT_EQ(vngtl::source_file_name("plain.cpp"), "plain.cpp");
+}
+
+}  // namespace
