@@ -126,8 +126,10 @@ VNSDK_API int32_t VNCXPReadData(VN_HANDLE handle, uint32_t link, uint32_t addres
                                 uint32_t* bytes_read, void* buffer, uint32_t buffer_size);
 VNSDK_API int32_t VNCXPWriteData(VN_HANDLE handle, uint32_t link, uint32_t address, const void* buffer,
                                  uint32_t length);
+/* speed_row: the board's link-speed table row (0 Default, 1 1.25 Gb/s, 2 2.5, 3 3.125, 4 5.0, 5 6.25);
+ * apply: non-zero applies the change to the camera link at once. */
 VNSDK_API int32_t VNCXPConfigureLinkSpeed(VN_HANDLE handle, uint32_t link, uint32_t connections,
-                                          uint32_t speed_code);
+                                          uint32_t speed_row, uint32_t apply);
 VNSDK_API int32_t VNRegistryBoardGetStringHex(VN_HANDLE handle, const char* key, uint32_t* value);
 
 /* Configured devices, for the Camera Link serial port index. */
@@ -139,6 +141,8 @@ typedef struct VnCfgDevice {
 VNSDK_API int32_t VNGetCfgDevicesSorted(VN_CFG_DEVICE** devices, uint32_t* count);
 VNSDK_API int32_t VNFreeCfgDevices(VN_CFG_DEVICE* devices);
 VNSDK_API int32_t VNstrcmp(const char* a, const char* b);
+/* The board's configured device name, as it appears in the VNGetCfgDevicesSorted list. */
+VNSDK_API int32_t VNGetDeviceName(VN_HANDLE handle, char* text, uint32_t size);
 
 /* Camera Link serial (VNSer and the serial standard library). */
 VNSDK_API int32_t clVNSerialInitFromBoardHandle(VN_HANDLE handle, void** serial);

@@ -40,6 +40,88 @@ VNSIM_API void vnsim_debug_clear(void);
 VNSIM_API void vnsim_debug_stall(int stall);
 VNSIM_API int vnsim_debug_stalled(void);
 
+/* ---- Boards and acquisition ------------------------------------------------------------------------
+ * In every function below, board is the board's index in the configuration's "boards" array (the board
+ * number the SDK uses when no board is missing from enumeration). Functions returning int answer -1 for
+ * an unknown board. */
+
+enum {
+    VNSIM_TRIGGER_FREE = 0,   /* frames come at the configured rate on the board's own thread */
+    VNSIM_TRIGGER_MANUAL = 1  /* frames come only from vnsim_trigger */
+};
+
+enum {
+    VNSIM_PATTERN_MOVING = 0,    /* the full pattern (docs/simulator.md) in every frame */
+    VNSIM_PATTERN_BENCHMARK = 1  /* only the 8-byte counter stamp is written */
+};
+
+/* Produces n frames at once on a board whose acquisition is running, in the calling thread: when the
+ * call returns they are complete and waiting for VbCirWaitDoneFrame. Returns the number of frames made
+ * (fewer than n when an injected stop ends the acquisition), or -1 when the board is not acquiring. */
+VNSIM_API int vnsim_trigger(int board, uint32_t n);
+/* Frames per second for free-running acquisition; 0 means as fast as the machine allows. Takes effect
+ * at once, also during an acquisition. Returns 0, or -1 for an unknown board or a negative rate. */
+VNSIM_API int vnsim_set_rate(int board, double frames_per_second);
+/* VNSIM_TRIGGER_FREE or VNSIM_TRIGGER_MANUAL; takes effect at once, also during an acquisition. */
+VNSIM_API int vnsim_set_trigger_mode(int board, int mode);
+/* VNSIM_PATTERN_MOVING or VNSIM_PATTERN_BENCHMARK, for the frames made from now on. */
+VNSIM_API int vnsim_set_pattern(int board, int pattern);
+
+typedef struct VnsimFrameStats {
+    uint64_t generated;    /* frames the board completed since the configuration was loaded */
+    uint64_t overwritten;  /* completed frames lost because the host fell a whole ring behind */
+    uint64_t delivered;    /* frame records handed to the host by VbCirWaitDoneFrame */
+    uint64_t returned;     /* frame records handed back by VbCirStatusSet */
+    uint32_t pending;      /* completed frames waiting for VbCirWaitDoneFrame now */
+    uint32_t running;      /* 1 while the board's acquisition runs */
+    uint64_t last_counter; /* frame counter of the latest completed frame (0 before the first) */
+} VnsimFrameStats;
+/* Copies the board's frame statistics into *stats. Returns 0, or -1 (unknown board, null stats). */
+VNSIM_API int vnsim_frame_stats(int board, VnsimFrameStats* stats);
+
+/* Number of SDK handles open on the board now. */
+VNSIM_API int vnsim_open_handles(int board);
+
+/* Returns 0 when data holds exactly frame number counter of the given geometry as the moving pattern
+ * writes it (docs/simulator.md), otherwise the 1-based offset of the first wrong byte, or -1 when the
+ * arguments cannot describe a frame (null data, size below the frame's size, bits per pixel 0 or > 32). */
+VNSIM_API long long vnsim_check_frame(const void* data, size_t size, uint32_t width, uint32_t height,
+                                      uint32_t bits_per_pixel, uint64_t counter);
+/* The counter stamped into the first 8 bytes of a frame (little-endian); 0 when size < 8 or data null. */
+VNSIM_API uint64_t vnsim_frame_stamp(const void* data, size_t size);
+
+/* ---- Fault injection ------------------------------------------------------------------------------- */
+
+enum {
+    VNSIM_FAIL_ROI_SET = 1,      /* the next VcAqROISet */
+    VNSIM_FAIL_BUFFER_ALLOC = 2, /* the next VbBufferAllocCam */
+    VNSIM_FAIL_CIRC_SETUP = 3    /* the next VbCircAqSetup */
+};
+
+/* The next count opens of the board (VbBrdOpenEx, VbBrdOpenCamEx, any flags) fail; 0 cancels. */
+VNSIM_API int vnsim_fault_open_fails(int board, uint32_t count);
+/* After frames more completed frames, the board's acquisition stops by itself (abort = 0: the host's
+ * waits then see 0x10004) or aborts by itself (abort != 0: 0x10005), as when the camera's signal is lost.
+ * Fires once; frames = 0 cancels. */
+VNSIM_API int vnsim_fault_stop_after(int board, uint32_t frames, int abort);
+/* Makes the next call of the given kind (VNSIM_FAIL_...) fail once. */
+VNSIM_API int vnsim_fault_next_fails(int board, int which);
+/* Pushes a code onto the board's buffer-library error stack (read by VbCirErrorCheck) or onto its
+ * driver error stack (read by VNErrorGetLast / VNErrorClearLast). */
+VNSIM_API int vnsim_push_vb_error(int board, int32_t code);
+VNSIM_API int vnsim_push_vn_error(int board, int32_t code);
+/* While missing is non-zero the board is absent from enumeration: the boards after it move down one
+ * board number, and calls on handles already open on it fail. */
+VNSIM_API int vnsim_fault_board_missing(int board, int missing);
+/* While fails is non-zero, VcSysBrdEnum fails (the configuration key "faults": {"enumeration_fails"}). */
+VNSIM_API void vnsim_fault_enumeration_fails(int fails);
+
+/* ---- CoaXPress and Camera Link ---------------------------------------------------------------------- */
+
+/* The link configuration last set through VNCXPConfigureLinkSpeed: connection count and the link-speed
+ * table row (0 Default, 1 1.25 Gb/s ... 5 6.25 Gb/s). Returns 0, or -1 for an unknown or non-CXP board. */
+VNSIM_API int vnsim_cxp_link(int board, uint32_t* connections, uint32_t* speed_row);
+
 #ifdef __cplusplus
 }
 #endif
