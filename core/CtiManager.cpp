@@ -2,6 +2,7 @@
 
 #include "acquisition/VantrelSdk.h"
 #include "core/ErrorReport.h"
+#include "modules/TLModule.h"
 
 namespace vngtl {
 
@@ -33,6 +34,20 @@ CtiManager::CtiManager()
 }
 
 CtiManager::~CtiManager() = default;
+
+std::shared_ptr<TLModule> CtiManager::get_tl_module()
+{
+    std::lock_guard guard(create_lock_);
+    if (!tl_module_) {
+        tl_module_ = std::make_shared<TLModule>();
+    }
+    return tl_module_;
+}
+
+TLModule* CtiManager::tl_module_address()
+{
+    return get_tl_module().get();
+}
 
 ManagerRef get_manager()
 {

@@ -2,8 +2,9 @@
 
 #include "acquisition/VantrelSdk.h"
 #include "core/ErrorReport.h"
+#include "core/SizeProtocol.h"
 
-#include <cstring>
+#include <cstdio>
 #include <unistd.h>
 
 namespace vngtl {
@@ -54,21 +55,8 @@ GenTL::GC_ERROR ThreadErrorMap::get_last_error(GenTL::GC_ERROR* piErrorCode, cha
     } else {
         *piErrorCode = GenTL::GC_ERR_SUCCESS;
     }
-    if (piSize == nullptr) {
-        return GenTL::GC_ERR_INVALID_PARAMETER;
-    }
-    const size_t length = std::strlen(text->c_str());
-    const size_t capacity = *piSize;
-    *piSize = length + 1;
-    if (sErrText == nullptr) {
-        return GenTL::GC_ERR_SUCCESS;
-    }
-    if (length + 1 > capacity) {
-        return GenTL::GC_ERR_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(sErrText, text->c_str(), length);
-    sErrText[length] = '\0';
-    return GenTL::GC_ERR_SUCCESS;
+    // A null piSize is refused by the size protocol; the code above stays written.
+    return deliver_string(*text, sErrText, piSize);
 }
 
 }  // namespace vngtl

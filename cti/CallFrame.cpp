@@ -30,4 +30,27 @@ GenTL::GC_ERROR report_current_exception(const char* function, const std::source
     }
 }
 
+CallFrame::CallFrame(const char* function, std::source_location where) noexcept : function_(function), where_(where)
+{
+    try {
+        manager_ = get_manager();
+    } catch (...) {
+        answer(report_current_exception(function_, where_));
+        return;
+    }
+    if (!manager_) {
+        answer(GenTL::GC_ERR_NOT_INITIALIZED);
+    }
+}
+
+GenTL::GC_ERROR CallFrame::fail(GenTL::GC_ERROR code, std::string_view message, std::source_location where) const
+{
+    return report_error_at(where.file_name(), where.line(), function_, code, message);
+}
+
+GenTL::GC_ERROR CallFrame::not_implemented(std::source_location where) const
+{
+    return fail(GenTL::GC_ERR_NOT_IMPLEMENTED, std::string(function_) + " is not implemented by this producer.", where);
+}
+
 }  // namespace vngtl

@@ -1,42 +1,250 @@
-// The frame around every exported GenTL function except GCInitLib and GCCloseLib: it holds a counted
-// manager reference for the whole call (so GCCloseLib refuses meanwhile), answers GC_ERR_NOT_INITIALIZED
-// without a record when the library is not initialised, runs the body, and turns anything thrown below it
-// into a code and a record. Records are written with the export's own file and name.
+// The frame around every exported GenTL function except GCInitLib and GCCloseLib. An export declares its
+// row in one expression:
+//
+//     return CallFrame("TLGetNumInterfaces")
+//         .check(not_null(hSystem, GC_ERR_INVALID_HANDLE, message::tl_null))
+//         .check(not_null(piNumIfaces, GC_ERR_INVALID_PARAMETER, "The interface count ..."))
+//         .check(system_module(hSystem))
+//         .run([&](CallFrame&) { return module_of(hSystem).num_children(piNumIfaces); });
+//
+// Constructing the frame takes a counted manager reference, held until the end of the full expression, so
+// GCCloseLib refuses while the call runs; without a manager the call answers GC_ERR_NOT_INITIALIZED with no
+// record and no check looks at an argument. The checks then run in the order written until one fails; a
+// failing check records its message with the export's name, file and the check's own line, and its code is
+// the answer. Only when all pass does the body run; its code is the answer, unchanged. Anything thrown by a
+// check or the body becomes a code and a record (memory exhaustion, other standard exceptions, anything
+// else). Output handles are written by the body, only after its operation succeeded (HandleOut).
 #pragma once
 
 #include "core/CtiManager.h"
 #include "core/ErrorReport.h"
+#include "modules/BaseModule.h"
+#include "modules/BasePort.h"
+#include "modules/HandleMapping.h"
+#include "modules/TLModule.h"
 
 #include <gentl/GenTL.h>
 
+#include <cstdint>
+#include <limits>
 #include <source_location>
 #include <string>
+#include <string_view>
 
 namespace vngtl {
+
+// Handle messages shared by several rows.
+namespace message {
+inline constexpr const char* input_null = "The input handle is invalid (null).";
+inline constexpr const char* tl_null = "The transport-layer module handle is invalid (null).";
+inline constexpr const char* tl_foreign =
+    "The transport-layer module handle does not refer to this transport-layer's system module.";
+inline constexpr const char* no_port = "The handle does not have a valid port interface.";
+}  // namespace message
 
 // Turns the exception being handled into a code and a record; call only from inside a catch clause.
 GenTL::GC_ERROR report_current_exception(const char* function, const std::source_location& where) noexcept;
 
-template <class Body>
-GenTL::GC_ERROR call_frame(const char* function, Body&& body,
-                           std::source_location where = std::source_location::current()) noexcept
-{
-    try {
-        const ManagerRef manager = get_manager();
-        if (!manager) {
-            return GenTL::GC_ERR_NOT_INITIALIZED;
+class CallFrame {
+public:
+    explicit CallFrame(const char* function, std::source_location where = std::source_location::current()) noexcept;
+    CallFrame(const CallFrame&) = delete;
+    CallFrame& operator=(const CallFrame&) = delete;
+
+    // Runs `check` (a callable answering 0 to pass, or a recorded code) unless the call is answered already.
+    template <class Check>
+    CallFrame& check(const Check& check) noexcept
+    {
+        if (!answered_) {
+            try {
+                if (const GenTL::GC_ERROR code = check(*this)) {
+                    answer(code);
+                }
+            } catch (...) {
+                answer(report_current_exception(function_, where_));
+            }
         }
-        return body(*manager->get());
-    } catch (...) {
-        return report_current_exception(function, where);
+        return *this;
+    }
+
+    // The operation behind the row, once every check has passed; its code is the call's answer.
+    template <class Body>
+    GenTL::GC_ERROR run(Body&& body) noexcept
+    {
+        if (answered_) {
+            return answer_;
+        }
+        try {
+            return body(*this);
+        } catch (...) {
+            return report_current_exception(function_, where_);
+        }
+    }
+
+    CtiManager& manager() const noexcept { return *manager_->get(); }
+    const char* function() const noexcept { return function_; }
+
+    // Records a failure found by the frame itself (a check, or a body answering without an operation).
+    GenTL::GC_ERROR fail(GenTL::GC_ERROR code, std::string_view message,
+                         std::source_location where = std::source_location::current()) const;
+    // The answer of a function whose operation this producer does not offer.
+    GenTL::GC_ERROR not_implemented(std::source_location where = std::source_location::current()) const;
+
+private:
+    void answer(GenTL::GC_ERROR code) noexcept
+    {
+        answered_ = true;
+        answer_ = code;
+    }
+
+    const char* function_;
+    std::source_location where_;
+    ManagerRef manager_;
+    bool answered_ = false;
+    GenTL::GC_ERROR answer_ = GenTL::GC_ERR_SUCCESS;
+};
+
+// ---- Checks. Each keeps the line it was written on for its record.
+
+struct NotNullCheck {
+    const void* value;
+    GenTL::GC_ERROR code;
+    const char* message;
+    std::source_location where;
+    GenTL::GC_ERROR operator()(const CallFrame& frame) const
+    {
+        return value != nullptr ? GenTL::GC_ERR_SUCCESS : frame.fail(code, message, where);
+    }
+};
+
+// Fails with `code` and `message` when `value` (a handle or an argument pointer) is null.
+inline NotNullCheck not_null(const void* value, GenTL::GC_ERROR code, const char* message,
+                             std::source_location where = std::source_location::current())
+{
+    return {value, code, message, where};
+}
+
+template <class Condition, class Message>
+struct HoldsCheck {
+    Condition condition;
+    GenTL::GC_ERROR code;
+    Message message;
+    std::source_location where;
+    GenTL::GC_ERROR operator()(const CallFrame& frame) const
+    {
+        return condition() ? GenTL::GC_ERR_SUCCESS : frame.fail(code, message(), where);
+    }
+};
+
+// Fails with `code` and the text from `message()` unless `condition()` holds; both are called only when
+// every earlier check passed, so they may use the handles those checks vouched for.
+template <class Condition, class Message>
+HoldsCheck<Condition, Message> holds(Condition condition, GenTL::GC_ERROR code, Message message,
+                                     std::source_location where = std::source_location::current())
+{
+    return {std::move(condition), code, std::move(message), where};
+}
+
+struct SystemModuleCheck {
+    const void* handle;
+    std::source_location where;
+    GenTL::GC_ERROR operator()(const CallFrame& frame) const
+    {
+        // The system module is created here if this is its first use.
+        if (handle == to_handle(frame.manager().tl_module_address())) {
+            return GenTL::GC_ERR_SUCCESS;
+        }
+        return frame.fail(GenTL::GC_ERR_INVALID_HANDLE, message::tl_foreign, where);
+    }
+};
+
+// A TL_HANDLE must be the manager's system module.
+inline SystemModuleCheck system_module(const void* handle, std::source_location where = std::source_location::current())
+{
+    return {handle, where};
+}
+
+struct PortCheck {
+    void* handle;
+    BasePort** port;
+    std::source_location where;
+    GenTL::GC_ERROR operator()(const CallFrame& frame) const
+    {
+        *port = from_handle<BasePortMedium>(handle)->get_port();
+        return *port != nullptr ? GenTL::GC_ERR_SUCCESS
+                                : frame.fail(GenTL::GC_ERR_NOT_IMPLEMENTED, message::no_port, where);
+    }
+};
+
+// The port behind a (checked, non-null) PORT_HANDLE, stored in `*port`; fails when the object has none.
+inline PortCheck port_of(void* handle, BasePort** port, std::source_location where = std::source_location::current())
+{
+    return {handle, port, where};
+}
+
+// Whether a port address fits the platform's size type; on a 64-bit build every address does.
+template <class SizeType>
+constexpr bool address_fits(uint64_t address) noexcept
+{
+    if constexpr (sizeof(SizeType) >= sizeof(uint64_t)) {
+        return true;
+    } else {
+        return address <= std::numeric_limits<SizeType>::max();
     }
 }
 
-// Body of an exported function whose operation this producer does not offer.
-inline GenTL::GC_ERROR not_implemented(const char* function, std::source_location where = std::source_location::current())
+template <class SizeType>
+struct AddressRangeCheck {
+    uint64_t address;
+    std::source_location where;
+    GenTL::GC_ERROR operator()(const CallFrame& frame) const
+    {
+        if (address_fits<SizeType>(address)) {
+            return GenTL::GC_ERR_SUCCESS;
+        }
+        return frame.fail(GenTL::GC_ERR_INVALID_ADDRESS,
+                          "The given address (" + hex(address) +
+                              ") is outside of the maximum supported range for this platform (all > " +
+                              hex(std::numeric_limits<SizeType>::max()) + ").",
+                          where);
+    }
+};
+
+// GCReadPort and GCWritePort: the address must fit the platform's size type (SizeType, for tests).
+template <class SizeType = size_t>
+AddressRangeCheck<SizeType> address_in_range(uint64_t address,
+                                             std::source_location where = std::source_location::current())
 {
-    return report_error_at(where.file_name(), where.line(), function, GenTL::GC_ERR_NOT_IMPLEMENTED,
-                           std::string(function) + " is not implemented by this producer.");
+    return {address, where};
 }
+
+// ---- Using handles in a body, once the checks have vouched for them.
+
+// The module behind a module handle.
+inline BaseModule& module_of(void* handle) noexcept
+{
+    return *from_handle<BaseModule>(handle);
+}
+
+// An output handle that the body fills only when its operation succeeded. slot() is what the operation
+// writes its object to: null when the consumer gave no pointer, so that the operation's own check of it
+// still applies.
+template <class Object>
+class HandleOut {
+public:
+    explicit HandleOut(void** out) noexcept : out_(out) {}
+    Object** slot() noexcept { return out_ != nullptr ? &object_ : nullptr; }
+    GenTL::GC_ERROR deliver(GenTL::GC_ERROR code) noexcept
+    {
+        if (code == GenTL::GC_ERR_SUCCESS && out_ != nullptr) {
+            *out_ = to_handle(object_);
+        }
+        return code;
+    }
+
+private:
+    void** out_;
+    Object* object_ = nullptr;
+};
 
 }  // namespace vngtl

@@ -1,45 +1,79 @@
 #include "cti/CallFrame.h"
 
-using vngtl::call_frame;
-using vngtl::CtiManager;
-using vngtl::not_implemented;
+using vngtl::BaseModule;
+using vngtl::CallFrame;
+using vngtl::HandleOut;
+using vngtl::holds;
+using vngtl::module_of;
+using vngtl::not_null;
+
+namespace {
+
+constexpr const char* dev_null = "The device module handle is invalid (null).";
+
+}  // namespace
 
 extern "C" {
 namespace GenTL {
 
-GC_API DevGetPort(DEV_HANDLE, PORT_HANDLE*)
+GC_API DevGetPort(DEV_HANDLE hDevice, PORT_HANDLE* phRemoteDevice)
 {
-    return call_frame("DevGetPort", [](CtiManager&) { return not_implemented("DevGetPort"); });
+    return CallFrame("DevGetPort")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(not_null(phRemoteDevice, GC_ERR_INVALID_PARAMETER,
+                        "The remote device port return handle pointer is invalid (null)."))
+        .check(holds([&] { return module_of(hDevice).is_open(); }, GC_ERR_INVALID_HANDLE,
+                     [&] { return "Device module \"" + module_of(hDevice).id() + "\" exists, but is not currently open."; }))
+        // The remote-device port object comes with the device module.
+        .run([&](CallFrame& frame) { return frame.not_implemented(); });
 }
 
-GC_API DevGetNumDataStreams(DEV_HANDLE, uint32_t*)
+GC_API DevGetNumDataStreams(DEV_HANDLE hDevice, uint32_t* piNumDataStreams)
 {
-    return call_frame("DevGetNumDataStreams", [](CtiManager&) { return not_implemented("DevGetNumDataStreams"); });
+    return CallFrame("DevGetNumDataStreams")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .run([&](CallFrame&) { return module_of(hDevice).num_children(piNumDataStreams); });
 }
 
-GC_API DevGetDataStreamID(DEV_HANDLE, uint32_t, char*, size_t*)
+GC_API DevGetDataStreamID(DEV_HANDLE hDevice, uint32_t iIndex, char* sDataStreamID, size_t* piSize)
 {
-    return call_frame("DevGetDataStreamID", [](CtiManager&) { return not_implemented("DevGetDataStreamID"); });
+    return CallFrame("DevGetDataStreamID")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .run([&](CallFrame&) { return module_of(hDevice).get_child_id(iIndex, sDataStreamID, piSize); });
 }
 
-GC_API DevOpenDataStream(DEV_HANDLE, const char*, DS_HANDLE*)
+GC_API DevOpenDataStream(DEV_HANDLE hDevice, const char* sDataStreamID, DS_HANDLE* phDataStream)
 {
-    return call_frame("DevOpenDataStream", [](CtiManager&) { return not_implemented("DevOpenDataStream"); });
+    return CallFrame("DevOpenDataStream")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .run([&](CallFrame&) {
+            HandleOut<BaseModule> stream(phDataStream);
+            return stream.deliver(module_of(hDevice).open_child(sDataStreamID, stream.slot(), 0));
+        });
 }
 
-GC_API DevGetInfo(DEV_HANDLE, DEVICE_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API DevGetInfo(DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
 {
-    return call_frame("DevGetInfo", [](CtiManager&) { return not_implemented("DevGetInfo"); });
+    return CallFrame("DevGetInfo")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .run([&](CallFrame&) { return module_of(hDevice).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API DevClose(DEV_HANDLE)
+GC_API DevClose(DEV_HANDLE hDevice)
 {
-    return call_frame("DevClose", [](CtiManager&) { return not_implemented("DevClose"); });
+    return CallFrame("DevClose")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .run([&](CallFrame&) { return module_of(hDevice).close(); });
 }
 
-GC_API DevGetParentIF(DEV_HANDLE, IF_HANDLE*)
+GC_API DevGetParentIF(DEV_HANDLE hDevice, IF_HANDLE* phIface)
 {
-    return call_frame("DevGetParentIF", [](CtiManager&) { return not_implemented("DevGetParentIF"); });
+    return CallFrame("DevGetParentIF")
+        .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .run([&](CallFrame&) {
+            HandleOut<BaseModule> iface(phIface);
+            return iface.deliver(module_of(hDevice).get_parent(iface.slot()));
+        });
 }
 
 }  // namespace GenTL

@@ -1,120 +1,182 @@
 #include "cti/CallFrame.h"
 
-using vngtl::call_frame;
-using vngtl::CtiManager;
-using vngtl::not_implemented;
+using vngtl::BaseHandle;
+using vngtl::BaseModule;
+using vngtl::CallFrame;
+using vngtl::HandleOut;
+using vngtl::from_handle;
+using vngtl::holds;
+using vngtl::module_of;
+using vngtl::not_null;
+
+namespace {
+
+// Two texts name a null data-stream handle, depending on the function.
+constexpr const char* ds_input = "The input handle is invalid.";
+constexpr const char* ds_null = "The data-stream handle is invalid (null).";
+constexpr const char* buffer_null = "The buffer handle is invalid (null).";
+
+// The answer of a data-stream operation that comes with the data-stream module.
+GenTL::GC_ERROR stream_operation_pending(CallFrame& frame)
+{
+    return frame.not_implemented();
+}
+
+}  // namespace
 
 extern "C" {
 namespace GenTL {
 
-GC_API DSAnnounceBuffer(DS_HANDLE, void*, size_t, void*, BUFFER_HANDLE*)
+GC_API DSAnnounceBuffer(DS_HANDLE hDataStream, void*, size_t, void*, BUFFER_HANDLE*)
 {
-    return call_frame("DSAnnounceBuffer", [](CtiManager&) { return not_implemented("DSAnnounceBuffer"); });
+    return CallFrame("DSAnnounceBuffer")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSAllocAndAnnounceBuffer(DS_HANDLE, size_t, void*, BUFFER_HANDLE*)
+GC_API DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t, void*, BUFFER_HANDLE*)
 {
-    return call_frame("DSAllocAndAnnounceBuffer", [](CtiManager&) { return not_implemented("DSAllocAndAnnounceBuffer"); });
+    return CallFrame("DSAllocAndAnnounceBuffer")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSFlushQueue(DS_HANDLE, ACQ_QUEUE_TYPE)
+GC_API DSFlushQueue(DS_HANDLE hDataStream, ACQ_QUEUE_TYPE)
 {
-    return call_frame("DSFlushQueue", [](CtiManager&) { return not_implemented("DSFlushQueue"); });
+    return CallFrame("DSFlushQueue")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSStartAcquisition(DS_HANDLE, ACQ_START_FLAGS, uint64_t)
+GC_API DSStartAcquisition(DS_HANDLE hDataStream, ACQ_START_FLAGS, uint64_t)
 {
-    return call_frame("DSStartAcquisition", [](CtiManager&) { return not_implemented("DSStartAcquisition"); });
+    return CallFrame("DSStartAcquisition")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSStopAcquisition(DS_HANDLE, ACQ_STOP_FLAGS)
+GC_API DSStopAcquisition(DS_HANDLE hDataStream, ACQ_STOP_FLAGS)
 {
-    return call_frame("DSStopAcquisition", [](CtiManager&) { return not_implemented("DSStopAcquisition"); });
+    return CallFrame("DSStopAcquisition")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSGetInfo(DS_HANDLE, STREAM_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API DSGetInfo(DS_HANDLE hDataStream, STREAM_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
 {
-    return call_frame("DSGetInfo", [](CtiManager&) { return not_implemented("DSGetInfo"); });
+    return CallFrame("DSGetInfo")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run([&](CallFrame&) { return module_of(hDataStream).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API DSGetBufferID(DS_HANDLE, uint32_t, BUFFER_HANDLE*)
+GC_API DSGetBufferID(DS_HANDLE hDataStream, uint32_t, BUFFER_HANDLE*)
 {
-    return call_frame("DSGetBufferID", [](CtiManager&) { return not_implemented("DSGetBufferID"); });
+    return CallFrame("DSGetBufferID")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSClose(DS_HANDLE)
+GC_API DSClose(DS_HANDLE hDataStream)
 {
-    return call_frame("DSClose", [](CtiManager&) { return not_implemented("DSClose"); });
+    return CallFrame("DSClose")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run([&](CallFrame&) { return module_of(hDataStream).close(); });
 }
 
-GC_API DSRevokeBuffer(DS_HANDLE, BUFFER_HANDLE, void* *, void* *)
+GC_API DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE, void**, void**)
 {
-    return call_frame("DSRevokeBuffer", [](CtiManager&) { return not_implemented("DSRevokeBuffer"); });
+    return CallFrame("DSRevokeBuffer")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSQueueBuffer(DS_HANDLE, BUFFER_HANDLE)
+GC_API DSQueueBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE)
 {
-    return call_frame("DSQueueBuffer", [](CtiManager&) { return not_implemented("DSQueueBuffer"); });
+    return CallFrame("DSQueueBuffer")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .run(stream_operation_pending);
 }
 
-GC_API DSGetBufferInfo(DS_HANDLE, BUFFER_HANDLE, BUFFER_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, BUFFER_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                       void* pBuffer, size_t* piSize)
 {
-    return call_frame("DSGetBufferInfo", [](CtiManager&) { return not_implemented("DSGetBufferInfo"); });
+    // Whether the buffer belongs to this stream is not examined.
+    return CallFrame("DSGetBufferInfo")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
+        .check(not_null(hBuffer, GC_ERR_INVALID_HANDLE, buffer_null))
+        .check(holds([&] { return module_of(hDataStream).is_open(); }, GC_ERR_INVALID_HANDLE,
+                     [] { return "The data-stream exists, but isn't open."; }))
+        .run([&](CallFrame&) {
+            return from_handle<BaseHandle>(hBuffer)->BaseInfo::info(iInfoCmd, piType, pBuffer, piSize);
+        });
 }
 
-GC_API DSGetBufferChunkData(DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA*, size_t*)
+GC_API DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, SINGLE_CHUNK_DATA*, size_t* piNumChunks)
 {
-    return call_frame("DSGetBufferChunkData", [](CtiManager&) { return not_implemented("DSGetBufferChunkData"); });
+    return CallFrame("DSGetBufferChunkData")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
+        .check(not_null(hBuffer, GC_ERR_INVALID_HANDLE, buffer_null))
+        .check(not_null(piNumChunks, GC_ERR_INVALID_PARAMETER, "The chunk-count pointer is invalid (null)."))
+        .run([&](CallFrame& frame) {
+            return frame.fail(GC_ERR_NO_DATA, "The producer does not currently support chunk-data under any circumstance.");
+        });
 }
 
-GC_API DSGetParentDev(DS_HANDLE, DEV_HANDLE*)
+GC_API DSGetParentDev(DS_HANDLE hDataStream, DEV_HANDLE* phDevice)
 {
-    return call_frame("DSGetParentDev", [](CtiManager&) { return not_implemented("DSGetParentDev"); });
+    return CallFrame("DSGetParentDev")
+        .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
+        .run([&](CallFrame&) {
+            HandleOut<BaseModule> device(phDevice);
+            return device.deliver(module_of(hDataStream).get_parent(device.slot()));
+        });
 }
+
+// Multi-part buffers, composite buffers, stacked buffer queries, flows and segments are not offered.
 
 GC_API DSGetNumBufferParts(DS_HANDLE, BUFFER_HANDLE, uint32_t*)
 {
-    return call_frame("DSGetNumBufferParts", [](CtiManager&) { return not_implemented("DSGetNumBufferParts"); });
+    return CallFrame("DSGetNumBufferParts").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetBufferPartInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, BUFFER_PART_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
 {
-    return call_frame("DSGetBufferPartInfo", [](CtiManager&) { return not_implemented("DSGetBufferPartInfo"); });
+    return CallFrame("DSGetBufferPartInfo").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
-GC_API DSAnnounceCompositeBuffer(DS_HANDLE, size_t, void* *, size_t*, void*, BUFFER_HANDLE*)
+GC_API DSAnnounceCompositeBuffer(DS_HANDLE, size_t, void**, size_t*, void*, BUFFER_HANDLE*)
 {
-    return call_frame("DSAnnounceCompositeBuffer", [](CtiManager&) { return not_implemented("DSAnnounceCompositeBuffer"); });
+    return CallFrame("DSAnnounceCompositeBuffer").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetBufferInfoStacked(DS_HANDLE, BUFFER_HANDLE, DS_BUFFER_INFO_STACKED*, size_t)
 {
-    return call_frame("DSGetBufferInfoStacked", [](CtiManager&) { return not_implemented("DSGetBufferInfoStacked"); });
+    return CallFrame("DSGetBufferInfoStacked").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetBufferPartInfoStacked(DS_HANDLE, BUFFER_HANDLE, DS_BUFFER_PART_INFO_STACKED*, size_t)
 {
-    return call_frame("DSGetBufferPartInfoStacked", [](CtiManager&) { return not_implemented("DSGetBufferPartInfoStacked"); });
+    return CallFrame("DSGetBufferPartInfoStacked").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetNumFlows(DS_HANDLE, uint32_t*)
 {
-    return call_frame("DSGetNumFlows", [](CtiManager&) { return not_implemented("DSGetNumFlows"); });
+    return CallFrame("DSGetNumFlows").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetFlowInfo(DS_HANDLE, uint32_t, FLOW_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
 {
-    return call_frame("DSGetFlowInfo", [](CtiManager&) { return not_implemented("DSGetFlowInfo"); });
+    return CallFrame("DSGetFlowInfo").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetNumBufferSegments(DS_HANDLE, BUFFER_HANDLE, uint32_t*)
 {
-    return call_frame("DSGetNumBufferSegments", [](CtiManager&) { return not_implemented("DSGetNumBufferSegments"); });
+    return CallFrame("DSGetNumBufferSegments").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 GC_API DSGetBufferSegmentInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, SEGMENT_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
 {
-    return call_frame("DSGetBufferSegmentInfo", [](CtiManager&) { return not_implemented("DSGetBufferSegmentInfo"); });
+    return CallFrame("DSGetBufferSegmentInfo").run([](CallFrame& frame) { return frame.not_implemented(); });
 }
 
 }  // namespace GenTL

@@ -1,35 +1,59 @@
 #include "cti/CallFrame.h"
 
-using vngtl::call_frame;
-using vngtl::CtiManager;
-using vngtl::not_implemented;
+using vngtl::BaseEvent;
+using vngtl::CallFrame;
+using vngtl::from_handle;
+using vngtl::not_null;
+namespace message = vngtl::message;
+
+namespace {
+
+BaseEvent& event_of(GenTL::EVENT_HANDLE handle) noexcept
+{
+    return *from_handle<BaseEvent>(handle);
+}
+
+}  // namespace
 
 extern "C" {
 namespace GenTL {
 
-GC_API EventGetData(EVENT_HANDLE, void*, size_t*, uint64_t)
+GC_API EventGetData(EVENT_HANDLE hEvent, void* pBuffer, size_t* piSize, uint64_t iTimeout)
 {
-    return call_frame("EventGetData", [](CtiManager&) { return not_implemented("EventGetData"); });
+    return CallFrame("EventGetData")
+        .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .run([&](CallFrame&) { return event_of(hEvent).data(pBuffer, piSize, iTimeout); });
 }
 
-GC_API EventGetDataInfo(EVENT_HANDLE, const void*, size_t, EVENT_DATA_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API EventGetDataInfo(EVENT_HANDLE hEvent, const void* pInBuffer, size_t iInSize, EVENT_DATA_INFO_CMD iInfoCmd,
+                        INFO_DATATYPE* piType, void* pOutBuffer, size_t* piOutSize)
 {
-    return call_frame("EventGetDataInfo", [](CtiManager&) { return not_implemented("EventGetDataInfo"); });
+    return CallFrame("EventGetDataInfo")
+        .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .run([&](CallFrame&) {
+            return event_of(hEvent).data_info(pInBuffer, iInSize, iInfoCmd, piType, pOutBuffer, piOutSize);
+        });
 }
 
-GC_API EventGetInfo(EVENT_HANDLE, EVENT_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API EventGetInfo(EVENT_HANDLE hEvent, EVENT_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
 {
-    return call_frame("EventGetInfo", [](CtiManager&) { return not_implemented("EventGetInfo"); });
+    return CallFrame("EventGetInfo")
+        .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .run([&](CallFrame&) { return event_of(hEvent).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API EventFlush(EVENT_HANDLE)
+GC_API EventFlush(EVENT_HANDLE hEvent)
 {
-    return call_frame("EventFlush", [](CtiManager&) { return not_implemented("EventFlush"); });
+    return CallFrame("EventFlush")
+        .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .run([&](CallFrame&) { return event_of(hEvent).flush(); });
 }
 
-GC_API EventKill(EVENT_HANDLE)
+GC_API EventKill(EVENT_HANDLE hEvent)
 {
-    return call_frame("EventKill", [](CtiManager&) { return not_implemented("EventKill"); });
+    return CallFrame("EventKill")
+        .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .run([&](CallFrame&) { return event_of(hEvent).kill(true); });
 }
 
 }  // namespace GenTL

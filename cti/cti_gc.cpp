@@ -1,8 +1,37 @@
 #include "cti/CallFrame.h"
 
-using vngtl::call_frame;
-using vngtl::CtiManager;
-using vngtl::not_implemented;
+using vngtl::BaseEvent;
+using vngtl::BaseHandle;
+using vngtl::BasePort;
+using vngtl::CallFrame;
+using vngtl::HandleOut;
+using vngtl::address_in_range;
+using vngtl::from_handle;
+using vngtl::not_null;
+using vngtl::port_of;
+namespace message = vngtl::message;
+
+namespace {
+
+constexpr const char* event_source_null = "The event source handle is invalid (null).";
+
+// The stacked port access: one access per entry in array order, stopping at the first failure, with
+// *piNumEntries counting the entries that succeeded.
+template <class Access>
+GenTL::GC_ERROR access_stacked(GenTL::PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries, Access&& access)
+{
+    const size_t count = *piNumEntries;
+    *piNumEntries = 0;
+    for (size_t index = 0; index < count; ++index) {
+        if (const GenTL::GC_ERROR code = access(pEntries[index])) {
+            return code;
+        }
+        ++*piNumEntries;
+    }
+    return GenTL::GC_ERR_SUCCESS;
+}
+
+}  // namespace
 
 extern "C" {
 namespace GenTL {
@@ -29,64 +58,122 @@ GC_API GCCloseLib(void)
 
 GC_API GCGetLastError(GC_ERROR* piErrorCode, char* sErrText, size_t* piSize)
 {
-    return call_frame("GCGetLastError", [&](CtiManager& manager) {
-        return manager.errors().get_last_error(piErrorCode, sErrText, piSize);
+    return CallFrame("GCGetLastError").run([&](CallFrame& frame) {
+        return frame.manager().errors().get_last_error(piErrorCode, sErrText, piSize);
     });
 }
 
-GC_API GCGetInfo(TL_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API GCGetInfo(TL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
 {
-    return call_frame("GCGetInfo", [](CtiManager&) { return not_implemented("GCGetInfo"); });
+    // Answered from the system module's values whether or not it is open.
+    return CallFrame("GCGetInfo").run([&](CallFrame& frame) {
+        return frame.manager().get_tl_module()->BaseInfo::info(iInfoCmd, piType, pBuffer, piSize);
+    });
 }
 
-GC_API GCReadPort(PORT_HANDLE, uint64_t, void*, size_t*)
+GC_API GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* piSize)
 {
-    return call_frame("GCReadPort", [](CtiManager&) { return not_implemented("GCReadPort"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCReadPort")
+        .check(address_in_range(iAddress))
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) { return port->read(iAddress, pBuffer, piSize); });
 }
 
-GC_API GCWritePort(PORT_HANDLE, uint64_t, const void*, size_t*)
+GC_API GCWritePort(PORT_HANDLE hPort, uint64_t iAddress, const void* pBuffer, size_t* piSize)
 {
-    return call_frame("GCWritePort", [](CtiManager&) { return not_implemented("GCWritePort"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCWritePort")
+        .check(address_in_range(iAddress))
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) { return port->write(iAddress, pBuffer, piSize); });
 }
 
-GC_API GCGetPortURL(PORT_HANDLE, char*, size_t*)
+GC_API GCGetPortURL(PORT_HANDLE hPort, char* sURL, size_t* piSize)
 {
-    return call_frame("GCGetPortURL", [](CtiManager&) { return not_implemented("GCGetPortURL"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCGetPortURL")
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) { return port->get_url(sURL, piSize); });
 }
 
-GC_API GCGetPortInfo(PORT_HANDLE, PORT_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
 {
-    return call_frame("GCGetPortInfo", [](CtiManager&) { return not_implemented("GCGetPortInfo"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCGetPortInfo")
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) { return port->info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API GCRegisterEvent(EVENTSRC_HANDLE, EVENT_TYPE, EVENT_HANDLE*)
+GC_API GCRegisterEvent(EVENTSRC_HANDLE hEventSrc, EVENT_TYPE iEventID, EVENT_HANDLE* phEvent)
 {
-    return call_frame("GCRegisterEvent", [](CtiManager&) { return not_implemented("GCRegisterEvent"); });
+    return CallFrame("GCRegisterEvent")
+        .check(not_null(hEventSrc, GC_ERR_INVALID_HANDLE, event_source_null))
+        .check(not_null(phEvent, GC_ERR_INVALID_PARAMETER, "The event return handle pointer is invalid (null)."))
+        .run([&](CallFrame&) {
+            HandleOut<BaseEvent> event(phEvent);
+            return event.deliver(from_handle<BaseHandle>(hEventSrc)->register_event(iEventID, event.slot()));
+        });
 }
 
-GC_API GCUnregisterEvent(EVENTSRC_HANDLE, EVENT_TYPE)
+GC_API GCUnregisterEvent(EVENTSRC_HANDLE hEventSrc, EVENT_TYPE iEventID)
 {
-    return call_frame("GCUnregisterEvent", [](CtiManager&) { return not_implemented("GCUnregisterEvent"); });
+    return CallFrame("GCUnregisterEvent")
+        .check(not_null(hEventSrc, GC_ERR_INVALID_HANDLE, event_source_null))
+        .run([&](CallFrame&) { return from_handle<BaseHandle>(hEventSrc)->unregister_event(iEventID); });
 }
 
-GC_API GCGetNumPortURLs(PORT_HANDLE, uint32_t*)
+GC_API GCGetNumPortURLs(PORT_HANDLE hPort, uint32_t* piNumURLs)
 {
-    return call_frame("GCGetNumPortURLs", [](CtiManager&) { return not_implemented("GCGetNumPortURLs"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCGetNumPortURLs")
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) { return port->num_urls(piNumURLs); });
 }
 
-GC_API GCGetPortURLInfo(PORT_HANDLE, uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                        void* pBuffer, size_t* piSize)
 {
-    return call_frame("GCGetPortURLInfo", [](CtiManager&) { return not_implemented("GCGetPortURLInfo"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCGetPortURLInfo")
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) { return port->url_info(iURLIndex, iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API GCReadPortStacked(PORT_HANDLE, PORT_REGISTER_STACK_ENTRY*, size_t*)
+GC_API GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries)
 {
-    return call_frame("GCReadPortStacked", [](CtiManager&) { return not_implemented("GCReadPortStacked"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCReadPortStacked")
+        .check(not_null(pEntries, GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
+        .check(not_null(piNumEntries, GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) {
+            return access_stacked(pEntries, piNumEntries, [port](PORT_REGISTER_STACK_ENTRY& entry) {
+                return port->read(entry.Address, entry.pBuffer, &entry.Size);
+            });
+        });
 }
 
-GC_API GCWritePortStacked(PORT_HANDLE, PORT_REGISTER_STACK_ENTRY*, size_t*)
+GC_API GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries)
 {
-    return call_frame("GCWritePortStacked", [](CtiManager&) { return not_implemented("GCWritePortStacked"); });
+    BasePort* port = nullptr;
+    return CallFrame("GCWritePortStacked")
+        .check(not_null(pEntries, GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
+        .check(not_null(piNumEntries, GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
+        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) {
+            return access_stacked(pEntries, piNumEntries, [port](PORT_REGISTER_STACK_ENTRY& entry) {
+                return port->write(entry.Address, entry.pBuffer, &entry.Size);
+            });
+        });
 }
 
 }  // namespace GenTL

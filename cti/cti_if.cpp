@@ -1,50 +1,88 @@
 #include "cti/CallFrame.h"
 
-using vngtl::call_frame;
-using vngtl::CtiManager;
-using vngtl::not_implemented;
+using vngtl::BaseModule;
+using vngtl::CallFrame;
+using vngtl::HandleOut;
+using vngtl::module_of;
+using vngtl::not_null;
+
+namespace {
+
+constexpr const char* if_null = "The interface module handle is invalid (null).";
+
+}  // namespace
 
 extern "C" {
 namespace GenTL {
 
-GC_API IFClose(IF_HANDLE)
+GC_API IFClose(IF_HANDLE hIface)
 {
-    return call_frame("IFClose", [](CtiManager&) { return not_implemented("IFClose"); });
+    return CallFrame("IFClose")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) { return module_of(hIface).close(); });
 }
 
-GC_API IFGetInfo(IF_HANDLE, INTERFACE_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API IFGetInfo(IF_HANDLE hIface, INTERFACE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
 {
-    return call_frame("IFGetInfo", [](CtiManager&) { return not_implemented("IFGetInfo"); });
+    return CallFrame("IFGetInfo")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) { return module_of(hIface).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API IFGetNumDevices(IF_HANDLE, uint32_t*)
+GC_API IFGetNumDevices(IF_HANDLE hIface, uint32_t* piNumDevices)
 {
-    return call_frame("IFGetNumDevices", [](CtiManager&) { return not_implemented("IFGetNumDevices"); });
+    return CallFrame("IFGetNumDevices")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) { return module_of(hIface).num_children(piNumDevices); });
 }
 
-GC_API IFGetDeviceID(IF_HANDLE, uint32_t, char*, size_t*)
+GC_API IFGetDeviceID(IF_HANDLE hIface, uint32_t iIndex, char* sIDeviceID, size_t* piSize)
 {
-    return call_frame("IFGetDeviceID", [](CtiManager&) { return not_implemented("IFGetDeviceID"); });
+    return CallFrame("IFGetDeviceID")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) { return module_of(hIface).get_child_id(iIndex, sIDeviceID, piSize); });
 }
 
-GC_API IFUpdateDeviceList(IF_HANDLE, bool8_t*, uint64_t)
+GC_API IFUpdateDeviceList(IF_HANDLE hIface, bool8_t* pbChanged, uint64_t iTimeout)
 {
-    return call_frame("IFUpdateDeviceList", [](CtiManager&) { return not_implemented("IFUpdateDeviceList"); });
+    return CallFrame("IFUpdateDeviceList")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) { return module_of(hIface).update_children(pbChanged, iTimeout); });
 }
 
-GC_API IFGetDeviceInfo(IF_HANDLE, const char*, DEVICE_INFO_CMD, INFO_DATATYPE*, void*, size_t*)
+GC_API IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                       void* pBuffer, size_t* piSize)
 {
-    return call_frame("IFGetDeviceInfo", [](CtiManager&) { return not_implemented("IFGetDeviceInfo"); });
+    return CallFrame("IFGetDeviceInfo")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) {
+            BaseModule* device = nullptr;
+            if (const GC_ERROR code = module_of(hIface).get_child(sDeviceID, &device)) {
+                return code;
+            }
+            // Answered whether or not the device is open.
+            return device->BaseInfo::info(iInfoCmd, piType, pBuffer, piSize);
+        });
 }
 
-GC_API IFOpenDevice(IF_HANDLE, const char*, DEVICE_ACCESS_FLAGS, DEV_HANDLE*)
+GC_API IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS iOpenFlag, DEV_HANDLE* phDevice)
 {
-    return call_frame("IFOpenDevice", [](CtiManager&) { return not_implemented("IFOpenDevice"); });
+    return CallFrame("IFOpenDevice")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) {
+            HandleOut<BaseModule> device(phDevice);
+            return device.deliver(module_of(hIface).open_child(sDeviceID, device.slot(), iOpenFlag));
+        });
 }
 
-GC_API IFGetParentTL(IF_HANDLE, TL_HANDLE*)
+GC_API IFGetParentTL(IF_HANDLE hIface, TL_HANDLE* phSystem)
 {
-    return call_frame("IFGetParentTL", [](CtiManager&) { return not_implemented("IFGetParentTL"); });
+    return CallFrame("IFGetParentTL")
+        .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .run([&](CallFrame&) {
+            HandleOut<BaseModule> system(phSystem);
+            return system.deliver(module_of(hIface).get_parent(system.slot()));
+        });
 }
 
 }  // namespace GenTL

@@ -1,0 +1,7 @@
+#include "modules/BaseHandle.h"
+
+namespace vngtl {
+
+BaseHandle::~BaseHandle() = default;
+
+}  // namespace vngtl

@@ -1,0 +1,7 @@
+#include "modules/BasePortMedium.h"
+
+namespace vngtl {
+
+BasePortMedium::~BasePortMedium() = default;
+
+}  // namespace vngtl
