@@ -1,5 +1,10 @@
 #include "SimSystem.h"
 
+#include "SdkCodes.h"
+#include "SimConfig.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -7,20 +12,18 @@
 
 namespace vnsim {
 
-nlohmann::json SimSystem::default_config()
-{
-    return nlohmann::json::parse(R"({
-  "boards": [
-    {"kind": "CXP"},
-    {"kind": "CL"}
-  ]
-})");
-}
+namespace {
+
+// Handle values are never reused within a process, so a stale handle is never taken for a new one.
+constexpr uintptr_t handle_base = 0x564E0000;
+constexpr uintptr_t handle_step = 0x10;
+
+}  // namespace
 
 SimSystem& SimSystem::instance()
 {
-    static SimSystem system;
-    return system;
+    static SimSystem* const system = new SimSystem;
+    return *system;
 }
 
 SimSystem::SimSystem()
@@ -38,81 +41,164 @@ SimSystem::SimSystem()
             std::fprintf(stderr, "vnsim: %s; using the built-in default configuration\n", e.what());
         }
     }
-    configure(default_config());
+    configure(SimConfig::default_document());
 }
 
-void SimSystem::configure(const nlohmann::json& config)
+void SimSystem::configure(const nlohmann::json& document)
 {
-    if (!config.is_object() || !config.contains("boards") || !config["boards"].is_array()) {
-        throw std::invalid_argument("the configuration needs a \"boards\" array");
+    SystemConfig config = SimConfig::parse(document);
+    std::vector<std::shared_ptr<SimBoard>> boards;
+    for (size_t i = 0; i < config.boards.size(); ++i) {
+        boards.push_back(std::make_shared<SimBoard>(static_cast<uint32_t>(i), std::move(config.boards[i])));
     }
-    std::lock_guard guard(lock_);
-    config_ = config;
+    {
+        std::lock_guard guard(lock_);
+        boards_.swap(boards);
+        handles_.clear();
+        serials_.clear();
+        enumeration_fails_ = config.enumeration_fails;
+    }
+    for (const auto& old : boards) {
+        old->shutdown();
+    }
 }
 
 void SimSystem::reset_to_default()
 {
-    configure(default_config());
+    configure(SimConfig::default_document());
 }
 
-int32_t SimSystem::enumerate_boards(uint32_t* count)
+void SimSystem::set_last_error(std::string text)
 {
     std::lock_guard guard(lock_);
+    last_error_ = std::move(text);
+}
+
+const char* SimSystem::last_error() const
+{
+    std::lock_guard guard(lock_);
+    return last_error_.c_str();
+}
+
+int32_t SimSystem::enumerate_boards(uint32_t* count) const
+{
     if (count == nullptr) {
-        return 1;
+        return code::vb_bad_argument;
     }
-    const auto& faults = config_.value("faults", nlohmann::json::object());
-    if (faults.value("enumeration_fails", false)) {
-        return 1;
+    std::lock_guard guard(lock_);
+    if (enumeration_fails_) {
+        return code::vb_no_board;
     }
-    *count = static_cast<uint32_t>(config_["boards"].size());
+    uint32_t present = 0;
+    for (const auto& board : boards_) {
+        present += board->present() ? 1 : 0;
+    }
+    *count = present;
     return 0;
 }
 
-void SimSystem::append_debug(const char* text)
-{
-    std::unique_lock guard(lock_);
-    if (stall_) {
-        ++stalled_;
-        stall_changed_.wait(guard, [this] { return !stall_; });
-        --stalled_;
-    }
-    debug_ += text;
-    const char* echo = std::getenv("VNSIM_DEBUG");
-    if (echo != nullptr && std::string(echo) == "1") {
-        std::fputs(text, stderr);
-    }
-}
-
-std::string SimSystem::debug_output() const
+void SimSystem::set_enumeration_fails(bool fails)
 {
     std::lock_guard guard(lock_);
-    return debug_;
+    enumeration_fails_ = fails;
 }
 
-void SimSystem::clear_debug()
+std::shared_ptr<SimBoard> SimSystem::board(int index) const
 {
     std::lock_guard guard(lock_);
-    debug_.clear();
-}
-
-}  // namespace vnsim
-
-namespace vnsim {
-
-void SimSystem::set_debug_stall(bool stall)
-{
-    {
-        std::lock_guard guard(lock_);
-        stall_ = stall;
+    if (index < 0 || static_cast<size_t>(index) >= boards_.size()) {
+        return nullptr;
     }
-    stall_changed_.notify_all();
+    return boards_[static_cast<size_t>(index)];
 }
 
-int SimSystem::debug_stalled() const
+std::shared_ptr<SimBoard> SimSystem::board_by_number(uint32_t number) const
 {
     std::lock_guard guard(lock_);
-    return stalled_;
+    uint32_t seen = 0;
+    for (const auto& board : boards_) {
+        if (board->present()) {
+            if (seen == number) {
+                return board;
+            }
+            ++seen;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<SimBoard>> SimSystem::present_boards() const
+{
+    std::lock_guard guard(lock_);
+    std::vector<std::shared_ptr<SimBoard>> present;
+    for (const auto& board : boards_) {
+        if (board->present()) {
+            present.push_back(board);
+        }
+    }
+    return present;
+}
+
+VN_HANDLE SimSystem::add_handle(std::shared_ptr<SimBoard> board, bool acquisition)
+{
+    std::lock_guard guard(lock_);
+    const uintptr_t value = handle_base + handle_step * next_id_++;
+    handles_[value] = Handle{std::move(board), acquisition};
+    return reinterpret_cast<VN_HANDLE>(value);
+}
+
+std::optional<SimSystem::Handle> SimSystem::find(VN_HANDLE handle) const
+{
+    std::lock_guard guard(lock_);
+    const auto found = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == handles_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<SimSystem::Handle> SimSystem::remove(VN_HANDLE handle)
+{
+    std::lock_guard guard(lock_);
+    const auto found = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == handles_.end()) {
+        return std::nullopt;
+    }
+    Handle removed = std::move(found->second);
+    handles_.erase(found);
+    std::erase_if(serials_, [&](const auto& entry) {
+        return entry.second.reference && entry.second.owner == reinterpret_cast<uintptr_t>(handle);
+    });
+    return removed;
+}
+
+void* SimSystem::add_serial(VN_HANDLE owner, std::shared_ptr<SimBoard> board, bool reference)
+{
+    std::lock_guard guard(lock_);
+    const uintptr_t value = handle_base + handle_step * next_id_++;
+    serials_[value] = Serial{std::move(board), reference, reinterpret_cast<uintptr_t>(owner)};
+    return reinterpret_cast<void*>(value);
+}
+
+std::shared_ptr<SimBoard> SimSystem::find_serial(void* serial, bool reference) const
+{
+    std::lock_guard guard(lock_);
+    const auto found = serials_.find(reinterpret_cast<uintptr_t>(serial));
+    if (found == serials_.end() || found->second.reference != reference) {
+        return nullptr;
+    }
+    return found->second.board;
+}
+
+bool SimSystem::remove_serial(void* serial)
+{
+    std::lock_guard guard(lock_);
+    const auto found = serials_.find(reinterpret_cast<uintptr_t>(serial));
+    if (found == serials_.end() || found->second.reference) {
+        return false;
+    }
+    serials_.erase(found);
+    return true;
 }
 
 }  // namespace vnsim

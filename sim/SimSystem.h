@@ -1,11 +1,25 @@
-// The simulated system: its configuration and the captured debug output. One instance per process.
+// The simulated system: the boards of the current configuration, the table of open SDK handles and serial
+// handles, and the captured debug output. One instance per process, never destroyed (the producer may
+// call the SDK from its own static destructors).
+//
+// Thread safety: all operations are thread-safe; lock_ guards the board list and the handle tables. It is
+// taken before a board's lock (to ask whether the board is present); boards never call back in here.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include "DebugCapture.h"
+#include "SimBoard.h"
 
-#include <condition_variable>
+#include "acquisition/VantrelSdk.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace vnsim {
 
@@ -13,30 +27,54 @@ class SimSystem {
 public:
     static SimSystem& instance();
 
-    // Replaces the configuration; throws std::exception with a readable text when it is invalid.
-    void configure(const nlohmann::json& config);
+    // Replaces the configuration: every open handle becomes invalid and the old boards stop. Throws
+    // std::invalid_argument (the system unchanged) when the document is not a valid configuration.
+    void configure(const nlohmann::json& document);
     void reset_to_default();
+    void set_last_error(std::string text);
+    const char* last_error() const;
 
-    int32_t enumerate_boards(uint32_t* count);
+    int32_t enumerate_boards(uint32_t* count) const;
+    void set_enumeration_fails(bool fails);
 
-    void append_debug(const char* text);
-    std::string debug_output() const;
-    void clear_debug();
-    void set_debug_stall(bool stall);
-    int debug_stalled() const;
+    // By index in the configuration, or by board number (the index among the boards present).
+    std::shared_ptr<SimBoard> board(int index) const;
+    std::shared_ptr<SimBoard> board_by_number(uint32_t number) const;
+    std::vector<std::shared_ptr<SimBoard>> present_boards() const;
 
-    std::string last_error;
+    struct Handle {
+        std::shared_ptr<SimBoard> board;
+        bool acquisition = false;
+    };
+    VN_HANDLE add_handle(std::shared_ptr<SimBoard> board, bool acquisition);
+    std::optional<Handle> find(VN_HANDLE handle) const;
+    std::optional<Handle> remove(VN_HANDLE handle);
 
-    static nlohmann::json default_config();
+    // Camera Link serial handles (reference = false) and serial references (reference = true). A serial
+    // reference lives until the board handle it came from is closed, a serial handle until clSerialClose.
+    void* add_serial(VN_HANDLE owner, std::shared_ptr<SimBoard> board, bool reference);
+    std::shared_ptr<SimBoard> find_serial(void* serial, bool reference) const;
+    bool remove_serial(void* serial);
+
+    DebugCapture& debug() { return debug_; }
 
 private:
     SimSystem();
+
+    struct Serial {
+        std::shared_ptr<SimBoard> board;
+        bool reference = false;
+        uintptr_t owner = 0;
+    };
+
     mutable std::mutex lock_;
-    nlohmann::json config_;
-    std::string debug_;
-    std::condition_variable stall_changed_;
-    bool stall_ = false;
-    int stalled_ = 0;
+    std::vector<std::shared_ptr<SimBoard>> boards_;
+    std::map<uintptr_t, Handle> handles_;
+    std::map<uintptr_t, Serial> serials_;
+    uintptr_t next_id_ = 1;
+    bool enumeration_fails_ = false;
+    std::string last_error_;
+    DebugCapture debug_;
 };
 
 }  // namespace vnsim

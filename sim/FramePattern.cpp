@@ -1,0 +1,124 @@
+#include "FramePattern.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vnsim {
+
+namespace {
+
+constexpr size_t stamp_bytes = 8;
+
+// Two periods of the 8-bit ramp, so that any 256-byte run starting at any phase is one memcpy.
+constexpr std::array<uint8_t, 512> make_ramp()
+{
+    std::array<uint8_t, 512> ramp{};
+    for (size_t i = 0; i < ramp.size(); ++i) {
+        ramp[i] = static_cast<uint8_t>(i & 0xFF);
+    }
+    return ramp;
+}
+constexpr auto ramp = make_ramp();
+
+}  // namespace
+
+uint32_t FrameGeometry::bytes_per_pixel() const
+{
+    if (bits_per_pixel == 0 || bits_per_pixel > 32) {
+        return 0;
+    }
+    return (bits_per_pixel + 7) / 8;
+}
+
+uint64_t FrameGeometry::frame_bytes() const
+{
+    return uint64_t{width} * height * bytes_per_pixel();
+}
+
+uint8_t FramePattern::pixel_byte(uint32_t x, uint32_t y, uint32_t b, const FrameGeometry& geometry,
+                                 uint64_t counter)
+{
+    const uint64_t base = uint64_t{x} + y + counter;
+    if (geometry.bytes_per_pixel() == 2) {
+        // One little-endian value of bits_per_pixel bits.
+        const uint64_t mask = (uint64_t{1} << geometry.bits_per_pixel) - 1;
+        const uint64_t value = base & mask;
+        return static_cast<uint8_t>(b == 0 ? value & 0xFF : value >> 8);
+    }
+    // 8-bit pixels, and for 3- and 4-byte pixels one 8-bit channel per byte, each shifted by 64.
+    return static_cast<uint8_t>((base + 64u * b) & 0xFF);
+}
+
+void FramePattern::write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, bool stamp_only)
+{
+    const uint64_t size = geometry.frame_bytes();
+    if (frame == nullptr || size == 0) {
+        return;
+    }
+    if (!stamp_only) {
+        const uint32_t bpp = geometry.bytes_per_pixel();
+        const size_t row_bytes = size_t{geometry.width} * bpp;
+        for (uint32_t y = 0; y < geometry.height; ++y) {
+            std::byte* row = frame + size_t{y} * row_bytes;
+            if (bpp == 1) {
+                // The row is the ramp starting at (y + counter) mod 256.
+                size_t phase = static_cast<size_t>((uint64_t{y} + counter) & 0xFF);
+                size_t done = 0;
+                while (done < row_bytes) {
+                    const size_t n = std::min<size_t>(256, row_bytes - done);
+                    std::memcpy(row + done, ramp.data() + phase, n);
+                    done += n;
+                }
+            } else {
+                for (uint32_t x = 0; x < geometry.width; ++x) {
+                    for (uint32_t b = 0; b < bpp; ++b) {
+                        row[size_t{x} * bpp + b] = std::byte{pixel_byte(x, y, b, geometry, counter)};
+                    }
+                }
+            }
+        }
+    }
+    std::array<std::byte, stamp_bytes> stamp_data{};
+    for (size_t i = 0; i < stamp_bytes; ++i) {
+        stamp_data[i] = std::byte{static_cast<uint8_t>(counter >> (8 * i))};
+    }
+    std::memcpy(frame, stamp_data.data(), std::min<uint64_t>(stamp_bytes, size));
+}
+
+long long FramePattern::check(const std::byte* frame, size_t size, const FrameGeometry& geometry, uint64_t counter)
+{
+    const uint64_t needed = geometry.frame_bytes();
+    if (frame == nullptr || needed == 0 || size < needed) {
+        return -1;
+    }
+    const uint32_t bpp = geometry.bytes_per_pixel();
+    uint64_t offset = 0;
+    for (uint32_t y = 0; y < geometry.height; ++y) {
+        for (uint32_t x = 0; x < geometry.width; ++x) {
+            for (uint32_t b = 0; b < bpp; ++b, ++offset) {
+                const uint8_t expected = offset < stamp_bytes
+                                             ? static_cast<uint8_t>(counter >> (8 * offset))
+                                             : pixel_byte(x, y, b, geometry, counter);
+                if (std::to_integer<uint8_t>(frame[offset]) != expected) {
+                    return static_cast<long long>(offset + 1);
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+uint64_t FramePattern::stamp(const std::byte* frame, size_t size)
+{
+    if (frame == nullptr || size < stamp_bytes) {
+        return 0;
+    }
+    uint64_t value = 0;
+    for (size_t i = 0; i < stamp_bytes; ++i) {
+        value |= uint64_t{std::to_integer<uint8_t>(frame[i])} << (8 * i);
+    }
+    return value;
+}
+
+}  // namespace vnsim

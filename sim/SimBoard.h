@@ -1,0 +1,159 @@
+// One simulated frame-grabber board: its camera files, region of interest, registers, error stacks, the
+// attached camera, its circular buffers and the thread that completes frames while it runs free.
+//
+// Thread safety: every public operation is thread-safe. Two locks, taken in this order:
+//   control_  serialises the operations that start or join the frame generator thread (acquisition
+//             control, clean-up, close, trigger-mode changes, shutdown); never taken by the generator;
+//   lock_     guards all other state; the generator thread takes it for each frame, and waits for
+//             completed frames release it while blocked.
+// Ownership: SimSystem owns the boards by shared_ptr; an SDK call holds its own reference for its
+// duration, so a board retired by a new configuration stays valid (answering failures) until the last
+// call on it returns.
+#pragma once
+
+#include "BufferRing.h"
+#include "CxpCamera.h"
+#include "SimConfig.h"
+
+#include "acquisition/VantrelSdk.h"
+
+#include <vnsim.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vnsim {
+
+class SimBoard {
+public:
+    SimBoard(uint32_t index, BoardConfig config);
+    ~SimBoard();
+    SimBoard(const SimBoard&) = delete;
+    SimBoard& operator=(const SimBoard&) = delete;
+
+    // Stops acquisition, joins the generator, frees the buffers; every later call fails.
+    void shutdown();
+
+    uint32_t index() const { return index_; }
+    BoardKind kind() const { return config_.kind; }
+    const BoardConfig& config() const { return config_; }  // immutable after construction
+    bool present() const;
+    void set_present(bool present);
+
+    // Handles. open: 0 or a Vb code; acquisition tells whether the handle may acquire.
+    int32_t open(uint32_t flags, const char* camera_file, bool& acquisition);
+    void close(bool acquisition);
+    int open_handles() const;
+
+    // Camera file, geometry, region of interest.
+    int32_t camera_file_name(char* text, uint32_t size) const;
+    int32_t inquire(uint32_t key, uint32_t& value) const;
+    int32_t set_roi(bool acquisition, uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t flags);
+    int32_t camera_identity(char* make, uint32_t make_size, char* model, uint32_t model_size, char* mode,
+                            uint32_t mode_size) const;
+
+    // Circular acquisition; desc is the caller's descriptor.
+    int32_t alloc_buffers(bool acquisition, VB_CIRC_DESC* desc, uint32_t count);
+    int32_t setup(VB_CIRC_DESC* desc, uint32_t mode, uint32_t flags);
+    int32_t control(VB_CIRC_DESC* desc, uint32_t command, uint32_t flags);
+    int32_t wait_done(VB_CIRC_DESC* desc, uint32_t timeout_ms, VB_FRAME_RECORD* record);
+    int32_t give_back(VB_CIRC_DESC* desc, const VB_FRAME_RECORD* record);
+    int32_t cleanup(VB_CIRC_DESC* desc);
+    int32_t free_buffers(VB_CIRC_DESC* desc);
+
+    // Error stacks.
+    int32_t pop_vb_error();
+    int32_t last_vn_error();
+    void clear_last_vn_error();
+    void push_vb_error(int32_t code);
+    void push_vn_error(int32_t code);
+
+    // Registers 0 to 3633.
+    int32_t register_name(uint32_t number, char* text, uint32_t size) const;
+    int32_t peek(uint32_t number, uint32_t& value);
+    int32_t poke(uint32_t number, uint32_t value);
+
+    // CoaXPress.
+    int32_t cxp_read(uint32_t address, uint8_t* data, uint32_t length);
+    int32_t cxp_write(uint32_t address, const uint8_t* data, uint32_t length);
+    int32_t cxp_read_register(uint32_t address, uint32_t& value);
+    int32_t cxp_write_register(uint32_t address, uint32_t value);
+    int32_t cxp_configure_link(uint32_t connections, uint32_t speed_row, uint32_t apply);
+    bool cxp_link(uint32_t& connections, uint32_t& speed_row) const;
+    int32_t option(const char* key, uint32_t& value) const;
+
+    // Control interface.
+    int trigger(uint32_t n);
+    void set_rate(double frames_per_second);
+    void set_trigger_mode(TriggerMode mode);
+    void set_pattern(PatternMode pattern);
+    VnsimFrameStats stats() const;
+    void fault_open_fails(uint32_t count);
+    void fault_stop_after(uint32_t frames, bool abort);
+    void fault_next_fails(int which);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // Both require lock_.
+    bool usable_locked() const { return !retired_ && present_; }
+    BufferRing* ring_for_locked(const VB_CIRC_DESC* desc) const;
+    FrameGeometry geometry_locked() const;
+    bool complete_frame_locked();
+    uint32_t live_value_locked(const RegisterConfig& reg) const;
+    void push_vb_locked(int32_t code);
+    void push_vn_locked(int32_t code);
+    // Records a failed driver call as the board's last error and returns the code.
+    int32_t vn_fail(int32_t code);
+
+    // Both require control_ and not lock_.
+    void start_generator();
+    void stop_generator();
+    void generate(std::stop_token stop);
+
+    const uint32_t index_;
+    const BoardConfig config_;
+    const Clock::time_point epoch_ = Clock::now();
+
+    mutable std::mutex control_;
+    mutable std::mutex lock_;
+    std::condition_variable frame_done_;    // completed frames and acquisition state changes
+    std::condition_variable_any pace_;      // the generator's sleep between frames; a rate change wakes it
+    std::jthread generator_;                // guarded by control_
+
+    bool retired_ = false;
+    bool present_ = true;
+    int handles_ = 0;
+    bool acquisition_open_ = false;
+    const CameraFileConfig* camera_ = nullptr;  // points into config_
+    uint32_t roi_x_ = 0, roi_y_ = 0, roi_width_ = 0, roi_height_ = 0;
+    std::vector<uint32_t> register_values_;
+    std::deque<int32_t> vb_errors_;
+    std::vector<int32_t> vn_errors_;
+    std::unique_ptr<CxpCamera> cxp_camera_;
+    uint32_t cxp_connections_ = 0;
+    uint32_t cxp_speed_row_ = 0;
+
+    std::unique_ptr<BufferRing> ring_;
+    FrameSourceConfig source_;
+    uint64_t pace_epoch_ = 0;
+    uint64_t last_board_timestamp_ = 0;
+
+    uint64_t generated_ = 0, overwritten_ = 0, delivered_ = 0, returned_ = 0;
+
+    uint32_t open_fails_ = 0;
+    uint32_t stop_after_ = 0;
+    bool stop_is_abort_ = false;
+    bool roi_set_fails_ = false, buffer_alloc_fails_ = false, circ_setup_fails_ = false;
+};
+
+}  // namespace vnsim

@@ -1,0 +1,117 @@
+// The simulated system's configuration: the JSON schema of docs/simulator.md read into plain records.
+// Unknown keys are ignored and missing keys take their defaults, so that older files keep working as the
+// schema grows.
+#pragma once
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vnsim {
+
+enum class BoardKind { CameraLink, CoaXPress, Other };
+enum class TriggerMode { Free, Manual };
+enum class PatternMode { Moving, Benchmark };
+
+struct CameraFileConfig {
+    std::string name;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t bits_per_pixel = 8;
+    std::string make;
+    std::string model;
+    std::string mode;
+};
+
+// A board register; live registers show the board's state instead of a stored value.
+struct RegisterConfig {
+    uint32_t number = 0;
+    std::string name;
+    uint32_t value = 0;
+    bool writable = true;
+    std::string live;  // "", "status", "frames", "pending", "overwritten", "timestamp_lo", "timestamp_hi"
+};
+
+struct FrameSourceConfig {
+    double rate = 30.0;  // frames per second; 0 = as fast as possible
+    TriggerMode trigger = TriggerMode::Free;
+    PatternMode pattern = PatternMode::Moving;
+};
+
+// Bytes placed in the CoaXPress camera's memory at configuration time.
+struct CxpPreset {
+    uint32_t address = 0;
+    std::vector<uint8_t> bytes;
+};
+
+struct CxpCameraConfig {
+    std::string vendor = "Vantrel";
+    std::string model = "SimCam-CXP";
+    std::string manufacturer_info = "Simulated CoaXPress camera";
+    std::string version = "1.0.0";
+    std::string firmware_version = "1.0.0";
+    std::string serial = "SC0000001";
+    std::string user_id;
+    uint32_t revision = 0x00010001;
+    uint32_t link_config_default = 0x00040048;
+    uint32_t control_packet_size = 1024;
+    uint32_t stream_packet_size = 8192;
+    uint32_t manufacturer_space_size = 0x10000;  // writable memory from 0x6000
+    std::vector<CxpPreset> presets;
+};
+
+struct SerialConfig {
+    uint32_t baud_rate = 9600;
+};
+
+struct BoardFaultConfig {
+    uint32_t open_fails = 0;
+    uint32_t stop_after_frames = 0;
+    bool stop_is_abort = false;
+    bool missing = false;
+    bool roi_set_fails = false;
+    bool buffer_alloc_fails = false;
+    bool circ_setup_fails = false;
+};
+
+struct BoardConfig {
+    BoardKind kind = BoardKind::Other;
+    std::string model;   // first text of VNGetBoardStrings
+    std::string serial;  // second text of VNGetBoardStrings
+    std::string device_name;
+    uint32_t bus = 0;    // the two further outputs of VNGetBoardStrings
+    uint32_t slot = 0;
+    std::vector<CameraFileConfig> camera_files;
+    std::optional<std::string> default_camera_file;
+    std::vector<RegisterConfig> registers;  // sorted by number, unique numbers
+    FrameSourceConfig source;
+    std::map<std::string, std::string> options;
+    uint64_t max_buffer_bytes = uint64_t{1} << 30;
+    uint32_t cxp_connections = 4;  // links the board offers
+    CxpCameraConfig cxp_camera;
+    SerialConfig serial_line;
+    BoardFaultConfig faults;
+
+    const CameraFileConfig* find_camera_file(const std::string& name) const;
+};
+
+struct SystemConfig {
+    std::vector<BoardConfig> boards;
+    bool enumeration_fails = false;
+};
+
+class SimConfig {
+public:
+    // Reads a configuration; throws std::invalid_argument naming the offending key when it is invalid.
+    static SystemConfig parse(const nlohmann::json& document);
+    // The built-in default: a CoaXPress board and a Camera Link board, each with a free-running camera.
+    static const nlohmann::json& default_document();
+    // The register set a board has unless its configuration says otherwise.
+    static std::vector<RegisterConfig> default_registers(BoardKind kind);
+};
+
+}  // namespace vnsim
