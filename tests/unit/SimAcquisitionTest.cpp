@@ -1,0 +1,393 @@
+// Circular acquisition on the simulated boards: frame counters, buffer order, restarts, overwriting,
+// stop and abort seen by a blocked waiter, the frame pattern, free-running rates and injected faults.
+#include "SimTestSupport.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+VnsimFrameStats stats(int board)
+{
+    VnsimFrameStats result{};
+    EXPECT_EQ(vnsim_frame_stats(board, &result), 0);
+    return result;
+}
+
+const std::byte* frame_data(const VB_FRAME_RECORD& record)
+{
+    return reinterpret_cast<const std::byte*>(static_cast<uintptr_t>(record.data_address));
+}
+
+}  // namespace
+
+using SimAcquisitionTest = SimTest;
+
+TEST_F(SimAcquisitionTest, AllocationFillsTheDescriptor)
+{
+    VN_HANDLE handle = open(0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 5), 0);
+    EXPECT_EQ(desc.buffer_count, 5u);
+    EXPECT_EQ(desc.frame_size, 1024u * 768u);
+    VB_CIRC_DESC second{};
+    EXPECT_NE(VbBufferAllocCam(handle, &second, 5), 0) << "one ring per board";
+    EXPECT_NE(VbCircAqSetup(handle, &desc, 2, VB_CIRC_FLAGS), 0);
+    EXPECT_NE(VbCircAqSetup(handle, &second, VB_CIRC_MODE, VB_CIRC_FLAGS), 0) << "a descriptor it never filled";
+    EXPECT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    EXPECT_EQ(VbCircCleanUp(handle, &desc), 0);
+    EXPECT_EQ(VbBufferFree(handle, &desc), 0);
+    EXPECT_NE(VbBufferFree(handle, &desc), 0);
+
+    VN_HANDLE inspect = open(1, VB_OPEN_INSPECT);
+    EXPECT_NE(VbBufferAllocCam(inspect, &second, 2), 0) << "inspection handles cannot allocate";
+    VN_HANDLE acquire = open(1);
+    EXPECT_NE(VbBufferAllocCam(acquire, &second, 0), 0);
+    EXPECT_NE(VbBufferAllocCam(acquire, nullptr, 2), 0);
+}
+
+TEST_F(SimAcquisitionTest, InjectedAllocationAndSetUpFailuresFireOnce)
+{
+    VN_HANDLE handle = open(0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_BUFFER_ALLOC), 0);
+    EXPECT_NE(VbBufferAllocCam(handle, &desc, 4), 0);
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 4), 0);
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_CIRC_SETUP), 0);
+    EXPECT_NE(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    EXPECT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+}
+
+TEST_F(SimAcquisitionTest, ManualFramesComeInOrderRoundRobinWithTheirPattern)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 3);
+    EXPECT_EQ(vnsim_trigger(0, 1), -1) << "not acquiring yet";
+    ASSERT_EQ(start(handle, desc), 0);
+    EXPECT_NE(start(handle, desc), 0) << "already running";
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+
+    uint64_t previous_stamp = 0;
+    for (uint32_t k = 1; k <= 7; ++k) {
+        if (k > 2) {
+            ASSERT_EQ(vnsim_trigger(0, 1), 1);
+        }
+        VB_FRAME_RECORD record{};
+        ASSERT_EQ(take(handle, desc, record), 0) << "frame " << k;
+        EXPECT_EQ(record.frame_counter, k);
+        EXPECT_EQ(record.buffer_index, (k - 1) % 3);
+        EXPECT_GT(record.board_timestamp, previous_stamp);
+        previous_stamp = record.board_timestamp;
+        EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 1024, 768, 8, k), 0) << "frame " << k;
+        EXPECT_NE(vnsim_check_frame(frame_data(record), desc.frame_size, 1024, 768, 8, k + 1), 0);
+    }
+    VB_FRAME_RECORD record{};
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 20, &record), VB_WAIT_TIMEOUT);
+
+    const auto seen = stats(0);
+    EXPECT_EQ(seen.generated, 7u);
+    EXPECT_EQ(seen.delivered, 7u);
+    EXPECT_EQ(seen.returned, 7u);
+    EXPECT_EQ(seen.overwritten, 0u);
+    EXPECT_EQ(seen.running, 1u);
+}
+
+TEST_F(SimAcquisitionTest, BuffersGoBackOnlyOnceAndOnlyTheirOwn)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 2);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    VB_FRAME_RECORD record{};
+    ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), 0);
+    VB_FRAME_RECORD forged = record;
+    forged.buffer_index = 1;
+    EXPECT_NE(VbCirStatusSet(handle, &desc, &forged, 0), 0);
+    EXPECT_EQ(VbCirStatusSet(handle, &desc, &record, 0), 0);
+    EXPECT_NE(VbCirStatusSet(handle, &desc, &record, 0), 0);
+    EXPECT_NE(VbCirStatusSet(handle, &desc, nullptr, 0), 0);
+}
+
+TEST_F(SimAcquisitionTest, CorruptedFramesAreDetected)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(1, desc, 2);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(1, 1), 1);
+    VB_FRAME_RECORD record{};
+    ASSERT_EQ(take(handle, desc, record), 0);
+    std::vector<std::byte> copy(frame_data(record), frame_data(record) + desc.frame_size);
+    ASSERT_EQ(vnsim_check_frame(copy.data(), copy.size(), 640, 480, 8, 1), 0);
+    EXPECT_EQ(vnsim_frame_stamp(copy.data(), copy.size()), 1u);
+
+    copy[1000] ^= std::byte{0x01};
+    EXPECT_EQ(vnsim_check_frame(copy.data(), copy.size(), 640, 480, 8, 1), 1001);
+    copy[1000] ^= std::byte{0x01};
+    copy[3] = std::byte{0x80};  // the stamp
+    EXPECT_EQ(vnsim_check_frame(copy.data(), copy.size(), 640, 480, 8, 1), 4);
+    EXPECT_EQ(vnsim_check_frame(copy.data(), copy.size() - 1, 640, 480, 8, 1), -1) << "short buffer";
+    EXPECT_EQ(vnsim_check_frame(nullptr, copy.size(), 640, 480, 8, 1), -1);
+    EXPECT_EQ(vnsim_check_frame(copy.data(), copy.size(), 640, 480, 0, 1), -1);
+}
+
+class SimPatternDepthTest : public SimTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(SimPatternDepthTest, FramesOfEveryDepthPassTheCheck)
+{
+    const uint32_t bits = GetParam();
+    const std::string config = R"({"boards": [{"kind": "CXP", "frame_source": {"trigger": "manual"},
+        "camera_files": [{"name": "c.cam", "width": 300, "height": 7, "bits_per_pixel": )" +
+                               std::to_string(bits) + "}]}]}";
+    ASSERT_EQ(vnsim_configure(config.c_str()), 0) << vnsim_last_error();
+    VN_HANDLE handle = open(0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    EXPECT_EQ(desc.frame_size, 300u * 7u * ((bits + 7) / 8));
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 300), 300);
+    // With 2 buffers only frames 299 and 300 are left; 298 were overwritten.
+    for (uint64_t k : {299u, 300u}) {
+        VB_FRAME_RECORD record{};
+        ASSERT_EQ(take(handle, desc, record), 0);
+        EXPECT_EQ(record.frame_counter, k);
+        EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 300, 7, bits, k), 0);
+    }
+    if (bits > 8 && bits <= 16) {
+        // Pixel values stay within the depth: 16-bit little-endian words below 2^bits.
+        VB_FRAME_RECORD record{};
+        ASSERT_EQ(vnsim_trigger(0, 1), 1);
+        ASSERT_EQ(take(handle, desc, record), 0);
+        const auto* words = reinterpret_cast<const uint16_t*>(frame_data(record));
+        for (size_t i = 4; i < 300 * 7; ++i) {
+            ASSERT_LT(words[i], 1u << bits) << "pixel " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, SimPatternDepthTest, ::testing::Values(8u, 10u, 12u, 16u, 24u, 32u),
+                         [](const auto& param_info) { return std::to_string(param_info.param) + "bit"; });
+
+TEST_F(SimAcquisitionTest, HostFallingBehindLosesTheOldestFrames)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 4);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 10), 10);
+    auto seen = stats(0);
+    EXPECT_EQ(seen.overwritten, 6u);
+    EXPECT_EQ(seen.pending, 4u);
+    // The next record is the oldest frame still in the ring; the counter jumps from 0 to 7.
+    for (uint32_t k = 7; k <= 10; ++k) {
+        VB_FRAME_RECORD record{};
+        ASSERT_EQ(take(handle, desc, record), 0);
+        EXPECT_EQ(record.frame_counter, k);
+        EXPECT_EQ(record.buffer_index, (k - 1) % 4);
+        EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 1024, 768, 8, k), 0);
+    }
+    // The overflow is stacked for the host, once per lost frame.
+    int overflows = 0;
+    while (int32_t code = VbCirErrorCheck(handle, &desc)) {
+        EXPECT_EQ(code, 220);
+        ++overflows;
+    }
+    EXPECT_EQ(overflows, 6);
+}
+
+TEST_F(SimAcquisitionTest, HostStartRestartsTheCounterAndABoardStopContinuesIt)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 3);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+    VB_FRAME_RECORD record{};
+    ASSERT_EQ(take(handle, desc, record), 0);
+    ASSERT_EQ(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_NO_WAIT), 0);
+    EXPECT_NE(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_NO_WAIT), 0) << "already stopped";
+    // A frame completed before the stop is still handed out, then the stop is reported.
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 2u);
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), VB_ACQ_STOPPED);
+    EXPECT_EQ(vnsim_trigger(0, 1), -1);
+
+    // Host start after a stop: the counter and the buffer order begin again.
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 1u);
+    EXPECT_EQ(record.buffer_index, 0u);
+
+    // After an abort, waiting frames are dropped and the start begins at 1 as well.
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+    ASSERT_EQ(VbCirControl(handle, &desc, VB_CIR_ABORT, VB_CIR_NO_WAIT), 0);
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), VB_ACQ_ABORTED);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 1u);
+
+    // The board stops by itself after two more frames: a trigger of 5 makes only those two.
+    ASSERT_EQ(vnsim_fault_stop_after(0, 2, 0), 0);
+    EXPECT_EQ(vnsim_trigger(0, 5), 2);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 3u);
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), VB_ACQ_STOPPED);
+    EXPECT_EQ(VbCirErrorCheck(handle, &desc), 222) << "the board says why it stopped";
+    // The host restarts it: the counter and the buffer order continue.
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 4u);
+    EXPECT_EQ(record.buffer_index, 0u);
+
+    // Likewise after the board aborts by itself.
+    ASSERT_EQ(vnsim_fault_stop_after(0, 1, 1), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), VB_ACQ_ABORTED);
+    EXPECT_EQ(VbCirErrorCheck(handle, &desc), 223);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 6u);
+
+    // Set-up again after a clean-up: from 1.
+    ASSERT_EQ(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_WAIT), 0);
+    ASSERT_EQ(VbCircCleanUp(handle, &desc), 0);
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 10, &record), VB_NOT_CONFIGURED);
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, 1u);
+}
+
+class SimWakeTest : public SimTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(SimWakeTest, StopOrAbortWakesABlockedWaiter)
+{
+    const uint32_t command = GetParam();
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 4);
+    ASSERT_EQ(start(handle, desc), 0);
+    int32_t result = -1;
+    std::chrono::steady_clock::duration waited{};
+    std::thread waiter([&] {
+        VB_FRAME_RECORD record{};
+        const auto begin = std::chrono::steady_clock::now();
+        result = VbCirWaitDoneFrame(handle, &desc, 10000, &record);
+        waited = std::chrono::steady_clock::now() - begin;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(VbCirControl(handle, &desc, command, VB_CIR_NO_WAIT), 0);
+    waiter.join();
+    EXPECT_EQ(result, command == VB_CIR_STOP ? VB_ACQ_STOPPED : VB_ACQ_ABORTED);
+    EXPECT_LT(waited, std::chrono::seconds(5)) << "woken by the command, not by the 10 s time-out";
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, SimWakeTest, ::testing::Values(uint32_t{VB_CIR_STOP}, uint32_t{VB_CIR_ABORT}),
+                         [](const auto& param_info) { return param_info.param == VB_CIR_STOP ? "Stop" : "Abort"; });
+
+TEST_F(SimAcquisitionTest, ClosingReleasesTheRingAndWakesTheWaiter)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 4);
+    ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_FREE), 0);
+    ASSERT_EQ(vnsim_set_rate(0, 0), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    int32_t result = 0;
+    std::thread waiter([&] {
+        VB_FRAME_RECORD record{};
+        while ((result = VbCirWaitDoneFrame(handle, &desc, 10000, &record)) == 0) {
+            VbCirStatusSet(handle, &desc, &record, 0);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    close(handle);
+    waiter.join();
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(stats(0).running, 0u);
+}
+
+TEST_F(SimAcquisitionTest, FreeRunningRateIsRoughlyKept)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(1, desc, 8);
+    ASSERT_EQ(vnsim_set_rate(1, 100), 0);
+    ASSERT_EQ(vnsim_set_trigger_mode(1, VNSIM_TRIGGER_FREE), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    const auto begin = std::chrono::steady_clock::now();
+    uint32_t expected = 1;
+    while (std::chrono::steady_clock::now() - begin < std::chrono::milliseconds(500)) {
+        VB_FRAME_RECORD record{};
+        const int32_t result = take(handle, desc, record, 200);
+        ASSERT_EQ(result, 0);
+        ASSERT_EQ(record.frame_counter, expected++) << "no frame lost while the host keeps up";
+        ASSERT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 640, 480, 8, record.frame_counter), 0);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const double rate = static_cast<double>(expected - 1) / seconds;
+    EXPECT_GT(rate, 100.0 / 3);
+    EXPECT_LT(rate, 100.0 * 3);
+
+    // Stopped with the wait flag, the board completes nothing more.
+    ASSERT_EQ(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_WAIT), 0);
+    const uint64_t generated = stats(1).generated;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(stats(1).generated, generated);
+}
+
+TEST_F(SimAcquisitionTest, RateAndTriggerModeChangeDuringAcquisition)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 4);
+    ASSERT_EQ(vnsim_set_rate(0, 0.5), 0);
+    ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_FREE), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    VB_FRAME_RECORD record{};
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), VB_WAIT_TIMEOUT) << "one frame every 2 s";
+    ASSERT_EQ(vnsim_set_rate(0, 200), 0);
+    EXPECT_EQ(take(handle, desc, record, 1000), 0) << "the new rate applies at once";
+
+    ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
+    while (take(handle, desc, record, 50) == 0) {
+    }
+    const uint64_t generated = stats(0).generated;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(stats(0).generated, generated) << "manual mode makes no frame by itself";
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    EXPECT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(record.frame_counter, generated + 1);
+}
+
+TEST_F(SimAcquisitionTest, BenchmarkPatternStampsOnlyTheCounter)
+{
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = prepare(0, desc, 2);
+    ASSERT_EQ(vnsim_set_pattern(0, VNSIM_PATTERN_BENCHMARK), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    VB_FRAME_RECORD record{};
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(vnsim_frame_stamp(frame_data(record), desc.frame_size), 1u);
+    EXPECT_EQ(std::to_integer<int>(frame_data(record)[100]), 0) << "the rest of a fresh buffer stays zero";
+    EXPECT_NE(vnsim_check_frame(frame_data(record), desc.frame_size, 1024, 768, 8, 1), 0);
+}
+
+TEST_F(SimAcquisitionTest, RoiShapesTheFrames)
+{
+    ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(VcAqROISet(handle, 8, 4, 100, 30, 0), 0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    EXPECT_EQ(desc.frame_size, 3000u);
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    VB_FRAME_RECORD record{};
+    ASSERT_EQ(take(handle, desc, record), 0);
+    EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 100, 30, 8, 1), 0);
+}

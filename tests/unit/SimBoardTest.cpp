@@ -1,0 +1,287 @@
+// The simulated boards seen through the SDK's C functions: enumeration, open and close, camera files,
+// inquiries, the region of interest, identity and board registers.
+#include "SimTestSupport.h"
+
+#include <cstring>
+#include <set>
+
+namespace {
+
+uint32_t board_count()
+{
+    uint32_t count = 0xDEAD;
+    EXPECT_EQ(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
+    return count;
+}
+
+uint32_t inquire(VN_HANDLE handle, uint32_t key)
+{
+    uint32_t value = 0xDEAD;
+    EXPECT_EQ(VbBrdInquire(handle, key, &value), 0) << "key 0x" << std::hex << key;
+    return value;
+}
+
+std::string camera_file(VN_HANDLE handle)
+{
+    char text[261] = {};
+    return VbCamGetFileName(handle, nullptr, 0, text, sizeof text) == 0 ? std::string(text) : std::string("<failed>");
+}
+
+}  // namespace
+
+using SimBoardTest = SimTest;
+
+TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndItsFaults)
+{
+    EXPECT_EQ(board_count(), 2u);
+    uint32_t count = 0;
+    EXPECT_NE(VcSysBrdEnum(207, &count), 0) << "only selector 208 lists boards";
+    EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, nullptr), 0);
+
+    vnsim_fault_enumeration_fails(1);
+    EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
+    vnsim_fault_enumeration_fails(0);
+
+    // The CoaXPress board 0 disappears: the Camera Link board becomes board 0 and board 1 is gone.
+    ASSERT_EQ(vnsim_fault_board_missing(0, 1), 0);
+    EXPECT_EQ(board_count(), 1u);
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    EXPECT_NE(VNIsCL(handle), 0);
+    VN_HANDLE missing = nullptr;
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 1, &missing, VB_OPEN_INSPECT), 0);
+    EXPECT_EQ(missing, nullptr);
+}
+
+TEST_F(SimBoardTest, HandlesOnAVanishedBoardFail)
+{
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(vnsim_fault_board_missing(0, 1), 0);
+    uint32_t value = 0;
+    EXPECT_NE(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    ASSERT_EQ(vnsim_fault_board_missing(0, 0), 0);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 1024u);
+}
+
+TEST_F(SimBoardTest, OpensWithTheDefaultOrANamedCameraFile)
+{
+    VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
+    EXPECT_EQ(camera_file(cxp), "SimCam_CXP_1024x768_Mono8.cam");
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+    close(cxp);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+
+    VN_HANDLE cl = open(1, VB_OPEN_ACQUIRE, "SimCam_CL_1280x1024_Mono10.cam");
+    EXPECT_EQ(camera_file(cl), "SimCam_CL_1280x1024_Mono10.cam");
+    EXPECT_EQ(inquire(cl, VB_INQ_WIDTH), 1280u);
+    EXPECT_EQ(inquire(cl, VB_INQ_HEIGHT), 1024u);
+    EXPECT_EQ(inquire(cl, VB_INQ_BITS_PER_PIXEL), 10u);
+    EXPECT_EQ(inquire(cl, VB_INQ_FRAME_BYTES), 1280u * 1024u * 2u);
+    close(cl);
+
+    // Reopened without a camera file, the board is back on its default.
+    cl = open(1, VB_OPEN_INSPECT);
+    EXPECT_EQ(inquire(cl, VB_INQ_WIDTH), 640u);
+    EXPECT_EQ(inquire(cl, VB_INQ_FRAME_BYTES), 640u * 480u);
+}
+
+TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoards)
+{
+    VN_HANDLE handle = reinterpret_cast<VN_HANDLE>(0x1234);
+    EXPECT_NE(VbBrdOpenCamEx(VB_DRIVER_ANY, 0, &handle, "NoSuchCamera.cam", VB_OPEN_ACQUIRE), 0);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_NE(VbBrdOpenCamEx(VB_DRIVER_ANY, 0, &handle, "", VB_OPEN_ACQUIRE), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, 1500), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 2, &handle, VB_OPEN_INSPECT), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, nullptr, VB_OPEN_INSPECT), 0);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+}
+
+TEST_F(SimBoardTest, InjectedOpenFailuresCountDown)
+{
+    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
+    VN_HANDLE handle = nullptr;
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT_SHARED), 0);
+    EXPECT_EQ(handle, nullptr);
+    open(0, VB_OPEN_INSPECT);
+}
+
+TEST_F(SimBoardTest, OneAcquiringHandlePerBoard)
+{
+    VN_HANDLE acquiring = open(0, VB_OPEN_ACQUIRE);
+    VN_HANDLE other = nullptr;
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &other, VB_OPEN_ACQUIRE), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &other, VB_OPEN_INSPECT), 0);
+    // The shared inspection open, the retry of a refused inspection open, is let in.
+    VN_HANDLE shared = open(0, VB_OPEN_INSPECT_SHARED);
+    EXPECT_EQ(inquire(shared, VB_INQ_WIDTH), 1024u);
+    close(acquiring);
+    open(0, VB_OPEN_ACQUIRE);
+}
+
+TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
+{
+    VN_HANDLE handle = open(0);
+    close(handle);
+    uint32_t value = 0;
+    VB_CIRC_DESC desc{};
+    VB_FRAME_RECORD record{};
+    for (VN_HANDLE bad : {handle, static_cast<VN_HANDLE>(nullptr), reinterpret_cast<VN_HANDLE>(&value)}) {
+        EXPECT_NE(VbBrdClose(bad), 0);
+        EXPECT_NE(VbBrdInquire(bad, VB_INQ_WIDTH, &value), 0);
+        EXPECT_NE(VcAqROISet(bad, 0, 0, 8, 8, 0), 0);
+        EXPECT_NE(VbBufferAllocCam(bad, &desc, 4), 0);
+        EXPECT_NE(VbCirWaitDoneFrame(bad, &desc, 1, &record), 0);
+        EXPECT_NE(VNRegPoke(bad, 0, 1), 0);
+        EXPECT_EQ(VNRegPeek(bad, 0), 0xFFFFFFFFu);
+        EXPECT_EQ(VNIsCXP(bad), 0);
+        EXPECT_EQ(VbCirErrorCheck(bad, &desc), 0) << "a stale handle must not keep a draining loop going";
+    }
+}
+
+TEST_F(SimBoardTest, BoardWithoutDefaultCameraFile)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [
+        {"name": "a.cam", "width": 32, "height": 16}], "default_camera_file": null}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE handle = open(0);
+    char text[64];
+    EXPECT_NE(VbCamGetFileName(handle, nullptr, 0, text, sizeof text), 0);
+    uint32_t value = 0;
+    EXPECT_NE(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    VB_CIRC_DESC desc{};
+    EXPECT_NE(VbBufferAllocCam(handle, &desc, 2), 0);
+    close(handle);
+
+    handle = open(0, VB_OPEN_ACQUIRE, "a.cam");
+    EXPECT_EQ(camera_file(handle), "a.cam");
+    EXPECT_EQ(inquire(handle, VB_INQ_FRAME_BYTES), 32u * 16u);
+}
+
+TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
+{
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(VcAqROISet(handle, 100, 50, 640, 480, 0), 0);
+    EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 100u);
+    EXPECT_EQ(inquire(handle, VB_INQ_Y_OFFSET), 50u);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 640u);
+    EXPECT_EQ(inquire(handle, VB_INQ_HEIGHT), 480u);
+    EXPECT_EQ(inquire(handle, VB_INQ_FRAME_BYTES), 640u * 480u);
+
+    // A region that ends exactly at the sensor's edge is accepted; one pixel more is not.
+    EXPECT_EQ(VcAqROISet(handle, 1024 - 16, 768 - 8, 16, 8, 0), 0);
+    const int32_t refused = VcAqROISet(handle, 1024 - 16, 768 - 8, 17, 8, 0);
+    EXPECT_NE(refused, 0);
+    EXPECT_NE(VcAqROISet(handle, 0, 0, 0, 8, 0), 0);
+    EXPECT_NE(VcAqROISet(handle, 0xFFFFFFF0u, 0, 32, 8, 0), 0) << "offset + width must not wrap";
+    EXPECT_EQ(vn_text(handle, refused), "The region of interest lies outside the camera's sensor.");
+    int32_t last = 0;
+    EXPECT_EQ(VNErrorGetLast(handle, &last), 0);
+    EXPECT_EQ(last, refused);
+    // The refused calls left the last good region in place.
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 16u);
+    EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 1024u - 16u);
+
+    // A new open starts again from the whole sensor.
+    close(handle);
+    handle = open(0);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 1024u);
+    EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 0u);
+}
+
+TEST_F(SimBoardTest, RegionOfInterestNeedsAnAcquisitionOpenWithoutBuffers)
+{
+    VN_HANDLE inspect = open(0, VB_OPEN_INSPECT);
+    EXPECT_NE(VcAqROISet(inspect, 0, 0, 64, 64, 0), 0);
+    close(inspect);
+
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
+    EXPECT_NE(VcAqROISet(handle, 0, 0, 64, 64, 0), 0);
+    EXPECT_EQ(VcAqROISet(handle, 0, 0, 64, 64, 0), 0) << "the injected failure fires once";
+
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    EXPECT_EQ(desc.frame_size, 64u * 64u);
+    EXPECT_NE(VcAqROISet(handle, 0, 0, 32, 32, 0), 0);
+    ASSERT_EQ(VbBufferFree(handle, &desc), 0);
+    EXPECT_EQ(VcAqROISet(handle, 0, 0, 32, 32, 0), 0);
+}
+
+TEST_F(SimBoardTest, IdentityAndFamily)
+{
+    VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
+    VN_HANDLE cl = open(1, VB_OPEN_INSPECT);
+    EXPECT_NE(VNIsCXP(cxp), 0);
+    EXPECT_EQ(VNIsCL(cxp), 0);
+    EXPECT_EQ(VNIsOrla(cxp), 0);
+    EXPECT_NE(VNIsCL(cl), 0);
+    EXPECT_EQ(VNIsCXP(cl), 0);
+
+    char a[256] = {};
+    char b[256] = {};
+    uint32_t bus = 0;
+    uint32_t slot = 99;
+    ASSERT_EQ(VNGetBoardStrings(cxp, a, sizeof a, b, sizeof b, &bus, &slot), 0);
+    EXPECT_STREQ(a, "VN-CXP4 CoaXPress");
+    EXPECT_STREQ(b, "VC4210417");
+    EXPECT_EQ(bus, 3u);
+    EXPECT_EQ(slot, 0u);
+    EXPECT_NE(VNGetBoardStrings(cxp, a, 4, b, sizeof b, nullptr, nullptr), 0);
+
+    char make[256], model[256], mode[256];
+    ASSERT_EQ(VcBrdCamGetMMM(cl, make, sizeof make, model, sizeof model, mode, sizeof mode), 0);
+    EXPECT_STREQ(make, "Vantrel");
+    EXPECT_STREQ(model, "SimCam CL-1");
+    EXPECT_STREQ(mode, "Base Mono8 free run");
+}
+
+TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
+{
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    std::set<std::string> names;
+    char text[1024];
+    for (uint32_t number = 0; number <= 3633; ++number) {
+        if (VNRegName(handle, number, text, sizeof text) == 0) {
+            EXPECT_TRUE(names.insert(text).second) << "duplicate name " << text;
+        }
+    }
+    EXPECT_GE(names.size(), 20u);
+    EXPECT_LE(names.size(), 40u);
+    for (const char* expected : {"CTRL", "STATUS", "FIFO_LEVEL", "TRIG_MODE", "SCRATCH", "CXP_LINK_SPEED"}) {
+        EXPECT_EQ(names.count(expected), 1u) << expected;
+    }
+    EXPECT_NE(VNRegName(handle, 3634, text, sizeof text), 0);
+    EXPECT_NE(VNRegName(handle, 0, text, 3), 0) << "\"CTRL\" does not fit in 3 bytes";
+
+    EXPECT_EQ(VNRegPoke(handle, 3633, 0xCAFEF00D), 0);
+    EXPECT_EQ(VNRegPeek(handle, 3633), 0xCAFEF00Du);
+    EXPECT_NE(VNRegPoke(handle, 3634, 1), 0);
+    EXPECT_EQ(VNRegPeek(handle, 3634), 0xFFFFFFFFu);
+    const uint32_t firmware = VNRegPeek(handle, 3);
+    EXPECT_NE(VNRegPoke(handle, 3, firmware + 1), 0) << "FW_VERSION is read-only";
+    EXPECT_EQ(VNRegPeek(handle, 3), firmware);
+    EXPECT_EQ(VNRegPeek(handle, 1) & 1u, 1u) << "STATUS shows the board open";
+}
+
+TEST_F(SimBoardTest, ConfiguredRegistersMergeWithTheDefaults)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "other", "registers": [
+        {"number": 0, "name": "MY_CTRL", "value": 7, "access": "ro"},
+        {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    EXPECT_NE(VNIsOrla(handle), 0);
+    char text[64];
+    ASSERT_EQ(VNRegName(handle, 0, text, sizeof text), 0);
+    EXPECT_STREQ(text, "MY_CTRL");
+    EXPECT_EQ(VNRegPeek(handle, 0), 7u);
+    EXPECT_NE(VNRegPoke(handle, 0, 8), 0);
+    ASSERT_EQ(VNRegName(handle, 2000, text, sizeof text), 0);
+    EXPECT_STREQ(text, "EXTRA");
+    EXPECT_EQ(VNRegPeek(handle, 2000), 16u);
+    ASSERT_EQ(VNRegName(handle, 1, text, sizeof text), 0) << "the default set is still there";
+    EXPECT_STREQ(text, "STATUS");
+}
