@@ -104,6 +104,11 @@ public:
         last_kill_immediate = immediate;
         return GC_ERR_ABORT;
     }
+    // Answers every command with its own number.
+    GC_ERROR info(int32_t command, INFO_DATATYPE* type, void* buffer, size_t* size) override
+    {
+        return copy_info_int32(command, type, buffer, size);
+    }
 };
 
 // A module whose wanted children, generator failures, clock and thrown exceptions the test sets. Its

@@ -1,0 +1,646 @@
+#include "FrameTestObjects.h"
+
+#include "core/CtiManager.h"
+#include "cti/CallFrame.h"
+#include "modules/HandleMapping.h"
+#include "modules/TLModule.h"
+
+#include <array>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+using vngtl::to_handle;
+
+constexpr const char* input_null = "The input handle is invalid (null).";
+constexpr const char* tl_null = "The transport-layer module handle is invalid (null).";
+constexpr const char* tl_foreign = "The transport-layer module handle does not refer to this transport-layer's system module.";
+constexpr const char* if_null = "The interface module handle is invalid (null).";
+constexpr const char* dev_null = "The device module handle is invalid (null).";
+constexpr const char* ds_input = "The input handle is invalid.";
+constexpr const char* ds_null = "The data-stream handle is invalid (null).";
+constexpr const char* no_port = "The handle does not have a valid port interface.";
+
+// One exported function called with a null handle (or, where it has none, its first pointer) and every other
+// argument valid, with the answer and record its table row prescribes.
+struct Row {
+    const char* name;
+    std::function<GC_ERROR()> call;
+    GC_ERROR code;
+    const char* message;  // null: no record is written
+    const char* file;
+    const char* function = nullptr;  // the recording function when it is not the export itself
+};
+
+// Arguments that are valid wherever a test does not make them null on purpose.
+struct ValidArguments {
+    INFO_DATATYPE type = 0;
+    size_t size = 16;
+    std::array<char, 16> buffer{};
+    uint32_t count = 0;
+    bool8_t changed = false;
+    void* handle = nullptr;
+    void* some_object = &buffer;  // any non-null value for a second handle
+    std::array<PORT_REGISTER_STACK_ENTRY, 1> entries{};
+    size_t entry_count = 1;
+    SINGLE_CHUNK_DATA chunk{};
+    DS_BUFFER_INFO_STACKED stacked{};
+    DS_BUFFER_PART_INFO_STACKED part_stacked{};
+};
+
+std::vector<Row> rows_with_null_handles(ValidArguments& a)
+{
+    const auto never = [](const char* name) { return std::string(name) + " is not implemented by this producer."; };
+    static std::vector<std::string> never_texts;
+    never_texts.clear();
+    never_texts.reserve(16);
+    const auto never_text = [&](const char* name) { return never_texts.emplace_back(never(name)).c_str(); };
+    void* b = a.some_object;
+    char* s = a.buffer.data();
+    return {
+        {"GCGetInfo", [&] { return GCGetInfo(-1, &a.type, nullptr, &a.size); }, GC_ERR_NOT_IMPLEMENTED,
+         "No feature implemented with info command ID -1.", "BaseInfo.cpp", "BaseInfo::info"},
+        {"GCGetLastError", [&] { return GCGetLastError(nullptr, s, &a.size); }, GC_ERR_INVALID_PARAMETER, nullptr, ""},
+        {"GCReadPort", [&] { return GCReadPort(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
+        {"GCWritePort", [&] { return GCWritePort(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
+        {"GCGetPortURL", [&] { return GCGetPortURL(nullptr, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
+        {"GCGetPortInfo", [&] { return GCGetPortInfo(nullptr, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null,
+         "cti_gc.cpp"},
+        {"GCRegisterEvent", [&] { return GCRegisterEvent(nullptr, EVENT_NEW_BUFFER, &a.handle); }, GC_ERR_INVALID_HANDLE,
+         "The event source handle is invalid (null).", "cti_gc.cpp"},
+        {"GCUnregisterEvent", [&] { return GCUnregisterEvent(nullptr, EVENT_NEW_BUFFER); }, GC_ERR_INVALID_HANDLE,
+         "The event source handle is invalid (null).", "cti_gc.cpp"},
+        {"GCGetNumPortURLs", [&] { return GCGetNumPortURLs(nullptr, &a.count); }, GC_ERR_INVALID_HANDLE, input_null,
+         "cti_gc.cpp"},
+        {"GCGetPortURLInfo", [&] { return GCGetPortURLInfo(nullptr, 0, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE,
+         input_null, "cti_gc.cpp"},
+        {"GCReadPortStacked", [&] { return GCReadPortStacked(nullptr, a.entries.data(), &a.entry_count); },
+         GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
+        {"GCWritePortStacked", [&] { return GCWritePortStacked(nullptr, a.entries.data(), &a.entry_count); },
+         GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
+        {"EventGetData", [&] { return EventGetData(nullptr, s, &a.size, 0); }, GC_ERR_INVALID_HANDLE, input_null,
+         "cti_event.cpp"},
+        {"EventGetDataInfo", [&] { return EventGetDataInfo(nullptr, s, 16, 0, &a.type, s, &a.size); },
+         GC_ERR_INVALID_HANDLE, input_null, "cti_event.cpp"},
+        {"EventGetInfo", [&] { return EventGetInfo(nullptr, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null,
+         "cti_event.cpp"},
+        {"EventFlush", [&] { return EventFlush(nullptr); }, GC_ERR_INVALID_HANDLE, input_null, "cti_event.cpp"},
+        {"EventKill", [&] { return EventKill(nullptr); }, GC_ERR_INVALID_HANDLE, input_null, "cti_event.cpp"},
+        {"TLOpen", [&] { return TLOpen(nullptr); }, GC_ERR_INVALID_PARAMETER,
+         "The transport-layer module handle pointer is invalid (null).", "cti_tl.cpp"},
+        {"TLClose", [&] { return TLClose(nullptr); }, GC_ERR_INVALID_HANDLE, tl_null, "cti_tl.cpp"},
+        {"TLGetInfo", [&] { return TLGetInfo(nullptr, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE, tl_null,
+         "cti_tl.cpp"},
+        {"TLGetNumInterfaces", [&] { return TLGetNumInterfaces(nullptr, &a.count); }, GC_ERR_INVALID_HANDLE, tl_null,
+         "cti_tl.cpp"},
+        {"TLGetInterfaceID", [&] { return TLGetInterfaceID(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE, tl_null,
+         "cti_tl.cpp"},
+        {"TLGetInterfaceInfo", [&] { return TLGetInterfaceInfo(nullptr, "id", 0, &a.type, s, &a.size); },
+         GC_ERR_INVALID_HANDLE, tl_null, "cti_tl.cpp"},
+        {"TLOpenInterface", [&] { return TLOpenInterface(nullptr, "id", &a.handle); }, GC_ERR_INVALID_HANDLE, tl_null,
+         "cti_tl.cpp"},
+        {"TLUpdateInterfaceList", [&] { return TLUpdateInterfaceList(nullptr, &a.changed, 100); }, GC_ERR_INVALID_HANDLE,
+         tl_null, "cti_tl.cpp"},
+        {"IFClose", [&] { return IFClose(nullptr); }, GC_ERR_INVALID_HANDLE, if_null, "cti_if.cpp"},
+        {"IFGetInfo", [&] { return IFGetInfo(nullptr, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE, if_null,
+         "cti_if.cpp"},
+        {"IFGetNumDevices", [&] { return IFGetNumDevices(nullptr, &a.count); }, GC_ERR_INVALID_HANDLE, if_null,
+         "cti_if.cpp"},
+        {"IFGetDeviceID", [&] { return IFGetDeviceID(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE, if_null,
+         "cti_if.cpp"},
+        {"IFUpdateDeviceList", [&] { return IFUpdateDeviceList(nullptr, &a.changed, 100); }, GC_ERR_INVALID_HANDLE,
+         if_null, "cti_if.cpp"},
+        {"IFGetDeviceInfo", [&] { return IFGetDeviceInfo(nullptr, "id", 0, &a.type, s, &a.size); },
+         GC_ERR_INVALID_HANDLE, if_null, "cti_if.cpp"},
+        {"IFOpenDevice", [&] { return IFOpenDevice(nullptr, "id", DEVICE_ACCESS_CONTROL, &a.handle); },
+         GC_ERR_INVALID_HANDLE, if_null, "cti_if.cpp"},
+        {"IFGetParentTL", [&] { return IFGetParentTL(nullptr, &a.handle); }, GC_ERR_INVALID_HANDLE, if_null, "cti_if.cpp"},
+        {"DevGetPort", [&] { return DevGetPort(nullptr, &a.handle); }, GC_ERR_INVALID_HANDLE, dev_null, "cti_dev.cpp"},
+        {"DevGetNumDataStreams", [&] { return DevGetNumDataStreams(nullptr, &a.count); }, GC_ERR_INVALID_HANDLE, dev_null,
+         "cti_dev.cpp"},
+        {"DevGetDataStreamID", [&] { return DevGetDataStreamID(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE,
+         dev_null, "cti_dev.cpp"},
+        {"DevOpenDataStream", [&] { return DevOpenDataStream(nullptr, "id", &a.handle); }, GC_ERR_INVALID_HANDLE,
+         dev_null, "cti_dev.cpp"},
+        {"DevGetInfo", [&] { return DevGetInfo(nullptr, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE, dev_null,
+         "cti_dev.cpp"},
+        {"DevClose", [&] { return DevClose(nullptr); }, GC_ERR_INVALID_HANDLE, dev_null, "cti_dev.cpp"},
+        {"DevGetParentIF", [&] { return DevGetParentIF(nullptr, &a.handle); }, GC_ERR_INVALID_HANDLE, dev_null,
+         "cti_dev.cpp"},
+        {"DSAnnounceBuffer", [&] { return DSAnnounceBuffer(nullptr, s, 16, nullptr, &a.handle); }, GC_ERR_INVALID_HANDLE,
+         ds_input, "cti_ds.cpp"},
+        {"DSAllocAndAnnounceBuffer", [&] { return DSAllocAndAnnounceBuffer(nullptr, 16, nullptr, &a.handle); },
+         GC_ERR_INVALID_HANDLE, ds_input, "cti_ds.cpp"},
+        {"DSFlushQueue", [&] { return DSFlushQueue(nullptr, ACQ_QUEUE_ALL_DISCARD); }, GC_ERR_INVALID_HANDLE, ds_input,
+         "cti_ds.cpp"},
+        {"DSStartAcquisition", [&] { return DSStartAcquisition(nullptr, ACQ_START_FLAGS_DEFAULT, 1); },
+         GC_ERR_INVALID_HANDLE, ds_input, "cti_ds.cpp"},
+        {"DSStopAcquisition", [&] { return DSStopAcquisition(nullptr, ACQ_STOP_FLAGS_DEFAULT); }, GC_ERR_INVALID_HANDLE,
+         ds_input, "cti_ds.cpp"},
+        {"DSGetInfo", [&] { return DSGetInfo(nullptr, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE, ds_input,
+         "cti_ds.cpp"},
+        {"DSGetBufferID", [&] { return DSGetBufferID(nullptr, 0, &a.handle); }, GC_ERR_INVALID_HANDLE, ds_input,
+         "cti_ds.cpp"},
+        {"DSClose", [&] { return DSClose(nullptr); }, GC_ERR_INVALID_HANDLE, ds_input, "cti_ds.cpp"},
+        {"DSRevokeBuffer", [&] { return DSRevokeBuffer(nullptr, b, &a.handle, &a.handle); }, GC_ERR_INVALID_HANDLE,
+         ds_input, "cti_ds.cpp"},
+        {"DSQueueBuffer", [&] { return DSQueueBuffer(nullptr, b); }, GC_ERR_INVALID_HANDLE, ds_input, "cti_ds.cpp"},
+        {"DSGetBufferInfo", [&] { return DSGetBufferInfo(nullptr, b, 0, &a.type, s, &a.size); }, GC_ERR_INVALID_HANDLE,
+         ds_null, "cti_ds.cpp"},
+        {"DSGetBufferChunkData", [&] { return DSGetBufferChunkData(nullptr, b, &a.chunk, &a.size); },
+         GC_ERR_INVALID_HANDLE, ds_null, "cti_ds.cpp"},
+        {"DSGetParentDev", [&] { return DSGetParentDev(nullptr, &a.handle); }, GC_ERR_INVALID_HANDLE, ds_null,
+         "cti_ds.cpp"},
+        {"DSGetNumBufferParts", [&] { return DSGetNumBufferParts(nullptr, b, &a.count); }, GC_ERR_NOT_IMPLEMENTED,
+         never_text("DSGetNumBufferParts"), "cti_ds.cpp"},
+        {"DSGetBufferPartInfo", [&] { return DSGetBufferPartInfo(nullptr, b, 0, 0, &a.type, s, &a.size); },
+         GC_ERR_NOT_IMPLEMENTED, never_text("DSGetBufferPartInfo"), "cti_ds.cpp"},
+        {"DSAnnounceCompositeBuffer",
+         [&] { return DSAnnounceCompositeBuffer(nullptr, 1, &a.some_object, &a.size, nullptr, &a.handle); },
+         GC_ERR_NOT_IMPLEMENTED, never_text("DSAnnounceCompositeBuffer"), "cti_ds.cpp"},
+        {"DSGetBufferInfoStacked", [&] { return DSGetBufferInfoStacked(nullptr, b, &a.stacked, 1); },
+         GC_ERR_NOT_IMPLEMENTED, never_text("DSGetBufferInfoStacked"), "cti_ds.cpp"},
+        {"DSGetBufferPartInfoStacked", [&] { return DSGetBufferPartInfoStacked(nullptr, b, &a.part_stacked, 1); },
+         GC_ERR_NOT_IMPLEMENTED, never_text("DSGetBufferPartInfoStacked"), "cti_ds.cpp"},
+        {"DSGetNumFlows", [&] { return DSGetNumFlows(nullptr, &a.count); }, GC_ERR_NOT_IMPLEMENTED,
+         never_text("DSGetNumFlows"), "cti_ds.cpp"},
+        {"DSGetFlowInfo", [&] { return DSGetFlowInfo(nullptr, 0, 0, &a.type, s, &a.size); }, GC_ERR_NOT_IMPLEMENTED,
+         never_text("DSGetFlowInfo"), "cti_ds.cpp"},
+        {"DSGetNumBufferSegments", [&] { return DSGetNumBufferSegments(nullptr, b, &a.count); }, GC_ERR_NOT_IMPLEMENTED,
+         never_text("DSGetNumBufferSegments"), "cti_ds.cpp"},
+        {"DSGetBufferSegmentInfo", [&] { return DSGetBufferSegmentInfo(nullptr, b, 0, 0, &a.type, s, &a.size); },
+         GC_ERR_NOT_IMPLEMENTED, never_text("DSGetBufferSegmentInfo"), "cti_ds.cpp"},
+    };
+}
+
+using CallFrameTest = GenTLTest;
+
+TEST_F(CallFrameTest, EveryExportAnswersNotInitializedFirstAndItsRowsNullHandleMessageAfterInit)
+{
+    ValidArguments arguments;
+    const std::vector<Row> rows = rows_with_null_handles(arguments);
+    ASSERT_EQ(rows.size(), 62u);  // all 64 but GCInitLib and GCCloseLib
+
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.call(), GC_ERR_NOT_INITIALIZED) << row.name;
+    }
+    EXPECT_EQ(debug_output(), "");  // nothing recorded, no argument looked at
+
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    for (const Row& row : rows) {
+        const std::string before = last_error();
+        EXPECT_EQ(row.call(), row.code) << row.name;
+        if (row.message == nullptr) {
+            EXPECT_EQ(last_error(), before) << row.name;
+        } else {
+            const char* function = row.function != nullptr ? row.function : row.name;
+            EXPECT_TRUE(is_record(last_error(), vngtl::gc_error_name(row.code), row.file, function, row.message))
+                << row.name;
+        }
+    }
+    // No output handle was written by a failing call.
+    EXPECT_EQ(arguments.handle, nullptr);
+    EXPECT_EQ(arguments.count, 0u);
+}
+
+class InitialisedFrameTest : public InitialisedTest {
+protected:
+    static ::testing::AssertionResult recorded(const std::string& code, const std::string& file,
+                                               const std::string& function, const std::string& message)
+    {
+        return is_record(last_error(), code, file, function, message);
+    }
+    static vngtl::TLModule& system_module() { return *vngtl::get_manager()->get()->get_tl_module(); }
+};
+
+TEST_F(InitialisedFrameTest, ArgumentChecksComeInTheRowsOrder)
+{
+    PORT_REGISTER_STACK_ENTRY entry{};
+    size_t count = 1;
+    EXPECT_EQ(GCReadPortStacked(nullptr, nullptr, &count), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_gc.cpp", "GCReadPortStacked", "The entries parameter is invalid (null)."));
+    EXPECT_EQ(GCWritePortStacked(nullptr, &entry, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_gc.cpp", "GCWritePortStacked",
+                         "The entries count parameter is invalid (null)."));
+    // Buffer checks belong to the port: the handle is reported.
+    EXPECT_EQ(GCReadPort(nullptr, 0, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_gc.cpp", "GCReadPort", input_null));
+
+    auto foreign = TestModule::make_root("foreign");
+    void* handle = to_handle(foreign.get());
+    EXPECT_EQ(TLGetNumInterfaces(handle, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_tl.cpp", "TLGetNumInterfaces",
+                         "The interface count return pointer is invalid (null)."));
+    uint32_t number = 0;
+    EXPECT_EQ(TLGetNumInterfaces(handle, &number), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_tl.cpp", "TLGetNumInterfaces", tl_foreign));
+
+    EXPECT_EQ(GCRegisterEvent(handle, EVENT_NEW_BUFFER, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_gc.cpp", "GCRegisterEvent",
+                         "The event return handle pointer is invalid (null)."));
+    EXPECT_EQ(DevGetPort(handle, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_dev.cpp", "DevGetPort",
+                         "The remote device port return handle pointer is invalid (null)."));
+    EXPECT_EQ(DSGetBufferInfo(handle, nullptr, 0, nullptr, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_ds.cpp", "DSGetBufferInfo", "The buffer handle is invalid (null)."));
+    EXPECT_EQ(DSGetBufferChunkData(handle, handle, nullptr, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_ds.cpp", "DSGetBufferChunkData",
+                         "The chunk-count pointer is invalid (null)."));
+}
+
+TEST_F(InitialisedFrameTest, EveryTransportLayerFunctionRefusesAnotherModulesHandle)
+{
+    auto foreign = TestModule::make_root("foreign");
+    ASSERT_EQ(foreign->open(0), GC_ERR_SUCCESS);
+    void* h = to_handle(foreign.get());
+    INFO_DATATYPE type = 0;
+    size_t size = 8;
+    std::array<char, 8> text{};
+    uint32_t count = 0;
+    void* out = nullptr;
+    bool8_t changed = false;
+    const std::vector<std::pair<const char*, std::function<GC_ERROR()>>> calls = {
+        {"TLClose", [&] { return TLClose(h); }},
+        {"TLGetInfo", [&] { return TLGetInfo(h, 0, &type, text.data(), &size); }},
+        {"TLGetNumInterfaces", [&] { return TLGetNumInterfaces(h, &count); }},
+        {"TLGetInterfaceID", [&] { return TLGetInterfaceID(h, 0, text.data(), &size); }},
+        {"TLGetInterfaceInfo", [&] { return TLGetInterfaceInfo(h, "x", 0, &type, text.data(), &size); }},
+        {"TLOpenInterface", [&] { return TLOpenInterface(h, "x", &out); }},
+        {"TLUpdateInterfaceList", [&] { return TLUpdateInterfaceList(h, &changed, 0); }},
+    };
+    for (const auto& [name, call] : calls) {
+        EXPECT_EQ(call(), GC_ERR_INVALID_HANDLE) << name;
+        EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_tl.cpp", name, tl_foreign));
+    }
+    EXPECT_TRUE(foreign->is_open());  // the foreign module was not touched
+}
+
+TEST_F(InitialisedFrameTest, TheSystemModuleOpensOnceAndKeepsItsHandle)
+{
+    TL_HANDLE system = nullptr;
+    ASSERT_EQ(TLOpen(&system), GC_ERR_SUCCESS);
+    EXPECT_EQ(system, to_handle(&system_module()));
+    TL_HANDLE again = reinterpret_cast<TL_HANDLE>(0x1234);
+    EXPECT_EQ(TLOpen(&again), GC_ERR_RESOURCE_IN_USE);
+    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "BaseModule.cpp", "BaseModule::open",
+                         "The \"VNGTL\" module has already been opened."));
+    EXPECT_EQ(again, reinterpret_cast<TL_HANDLE>(0x1234));  // written only on success
+
+    uint32_t count = 7;
+    EXPECT_EQ(TLGetNumInterfaces(system, &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 0u);
+    bool8_t changed = true;
+    EXPECT_EQ(TLUpdateInterfaceList(system, &changed, 1000), GC_ERR_SUCCESS);
+    EXPECT_FALSE(changed);
+
+    ASSERT_EQ(TLClose(system), GC_ERR_SUCCESS);
+    INFO_DATATYPE type = 0;
+    size_t size = 0;
+    EXPECT_EQ(TLGetInfo(system, 0, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "BaseModule.cpp", "BaseModule::info", "Module \"VNGTL\" exists, but is not open."));
+    EXPECT_EQ(TLClose(system), GC_ERR_INVALID_HANDLE);
+
+    TL_HANDLE reopened = nullptr;
+    EXPECT_EQ(TLOpen(&reopened), GC_ERR_SUCCESS);
+    EXPECT_EQ(reopened, system);
+}
+
+TEST_F(InitialisedFrameTest, GCGetInfoAnswersFromTheSystemModuleWithoutOpeningIt)
+{
+    system_module().add_info_string(TL_INFO_ID, "VNGTL");
+    INFO_DATATYPE type = 0;
+    std::array<char, 16> text{};
+    size_t size = text.size();
+    EXPECT_EQ(GCGetInfo(TL_INFO_ID, &type, text.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_STRING);
+    EXPECT_STREQ(text.data(), "VNGTL");
+    EXPECT_FALSE(system_module().is_open());
+}
+
+// A three-level tree standing in for an interface, its device and the device's stream.
+class ModuleFrameTest : public InitialisedFrameTest {
+protected:
+    void SetUp() override
+    {
+        InitialisedFrameTest::SetUp();
+        iface->want({"dev"});
+        ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
+        device = std::static_pointer_cast<TestModule>(iface->find_child("dev"));
+        device->want({"stream"});
+        device->add_info_string(DEVICE_INFO_ID, "dev");
+    }
+    std::shared_ptr<TestModule> iface = TestModule::make_root("board0");
+    std::shared_ptr<TestModule> device;
+    void* h_if = to_handle(iface.get());
+};
+
+TEST_F(ModuleFrameTest, ChildrenAreListedOpenedAndClimbedThroughTheExports)
+{
+    uint32_t count = 0;
+    EXPECT_EQ(IFGetNumDevices(h_if, &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 1u);
+    std::array<char, 8> id{};
+    size_t size = id.size();
+    EXPECT_EQ(IFGetDeviceID(h_if, 0, id.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(id.data(), "dev");
+
+    // Info of a device that is not open comes from its table; its own info query refuses.
+    INFO_DATATYPE type = 0;
+    size = id.size();
+    EXPECT_EQ(IFGetDeviceInfo(h_if, "dev", DEVICE_INFO_ID, &type, id.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(DevGetInfo(to_handle(device.get()), DEVICE_INFO_ID, &type, id.data(), &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_EQ(IFGetDeviceInfo(h_if, "nope", DEVICE_INFO_ID, &type, id.data(), &size), GC_ERR_INVALID_ID);
+
+    DEV_HANDLE h_dev = nullptr;
+    EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &h_dev), GC_ERR_SUCCESS);
+    EXPECT_EQ(h_dev, to_handle(device.get()));
+    DEV_HANDLE second = reinterpret_cast<DEV_HANDLE>(0x99);
+    EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &second), GC_ERR_RESOURCE_IN_USE);
+    EXPECT_EQ(second, reinterpret_cast<DEV_HANDLE>(0x99));
+    EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "BaseModule.cpp", "BaseModule::open_child",
+                         "The module return handle pointer is null."));
+
+    IF_HANDLE parent = nullptr;
+    EXPECT_EQ(DevGetParentIF(h_dev, &parent), GC_ERR_SUCCESS);
+    EXPECT_EQ(parent, h_if);
+    TL_HANDLE top = reinterpret_cast<TL_HANDLE>(0x77);
+    EXPECT_EQ(IFGetParentTL(h_if, &top), GC_ERR_INVALID_HANDLE);  // the test interface has no parent
+    EXPECT_EQ(top, reinterpret_cast<TL_HANDLE>(0x77));
+
+    EXPECT_EQ(DevGetNumDataStreams(h_dev, &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 1u);
+    size = id.size();
+    EXPECT_EQ(DevGetDataStreamID(h_dev, 0, id.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(id.data(), "stream");
+    DS_HANDLE h_ds = nullptr;
+    EXPECT_EQ(DevOpenDataStream(h_dev, "stream", &h_ds), GC_ERR_SUCCESS);
+    EXPECT_EQ(h_ds, to_handle(device->find_child("stream").get()));
+    DEV_HANDLE stream_parent = nullptr;
+    EXPECT_EQ(DSGetParentDev(h_ds, &stream_parent), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_parent, h_dev);
+    EXPECT_EQ(DSGetInfo(h_ds, 1000, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED);
+
+    // Closing: the stream, then the device (the stream stays closed), then the interface.
+    EXPECT_EQ(DSClose(h_ds), GC_ERR_SUCCESS);
+    EXPECT_EQ(DSClose(h_ds), GC_ERR_INVALID_HANDLE);
+    EXPECT_EQ(DevClose(h_dev), GC_ERR_SUCCESS);
+    bool8_t changed = true;
+    EXPECT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(IFClose(h_if), GC_ERR_SUCCESS);
+    EXPECT_EQ(IFGetInfo(h_if, 0, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
+}
+
+TEST_F(ModuleFrameTest, DeviceAndStreamChecksThatReadTheOpenState)
+{
+    void* h_dev = to_handle(device.get());
+    PORT_HANDLE remote = nullptr;
+    EXPECT_EQ(DevGetPort(h_dev, &remote), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_dev.cpp", "DevGetPort",
+                         "Device module \"dev\" exists, but is not currently open."));
+    ASSERT_EQ(device->open(0), GC_ERR_SUCCESS);
+    EXPECT_EQ(DevGetPort(h_dev, &remote), GC_ERR_NOT_IMPLEMENTED);  // the remote port comes with the device module
+    EXPECT_EQ(remote, nullptr);
+
+    auto stream = std::static_pointer_cast<TestModule>(device->find_child("stream"));
+    void* h_ds = to_handle(stream.get());
+    // A buffer stand-in: any handle object; its info is answered whatever its own state.
+    auto buffer = TestModule::make_root("buffer");
+    buffer->add_info_string(BUFFER_INFO_BASE, "bytes");
+    void* h_buffer = to_handle(buffer.get());
+    INFO_DATATYPE type = 0;
+    size_t size = 0;
+    EXPECT_EQ(DSGetBufferInfo(h_ds, h_buffer, BUFFER_INFO_BASE, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_ds.cpp", "DSGetBufferInfo", "The data-stream exists, but isn't open."));
+    ASSERT_EQ(stream->open(0), GC_ERR_SUCCESS);
+    EXPECT_EQ(DSGetBufferInfo(h_ds, h_buffer, BUFFER_INFO_BASE, &type, nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 6u);
+
+    size_t chunks = 5;
+    SINGLE_CHUNK_DATA chunk{};
+    EXPECT_EQ(DSGetBufferChunkData(h_ds, h_buffer, &chunk, &chunks), GC_ERR_NO_DATA);
+    EXPECT_TRUE(recorded("GC_ERR_NO_DATA", "cti_ds.cpp", "DSGetBufferChunkData",
+                         "The producer does not currently support chunk-data under any circumstance."));
+    EXPECT_EQ(chunks, 5u);
+
+    // Stream operations that come with the data-stream module pass their check first.
+    EXPECT_EQ(DSQueueBuffer(h_ds, h_buffer), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "cti_ds.cpp", "DSQueueBuffer",
+                         "DSQueueBuffer is not implemented by this producer."));
+}
+
+class PortFrameTest : public InitialisedFrameTest {
+protected:
+    void SetUp() override
+    {
+        InitialisedFrameTest::SetUp();
+        for (uint64_t address : {0x0, 0x4, 0xC}) {
+            auto* entry = port.map.insert(address, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_plain_entry);
+            ASSERT_NE(entry, nullptr);
+            const auto value = static_cast<uint32_t>(0x1000 + address);
+            std::memcpy(entry->data(), &value, 4);
+        }
+        port.add_info_string(PORT_INFO_ID, "TestPort");
+    }
+    TestPort port;
+    std::shared_ptr<TestModule> owner = TestModule::make_root("owner", &port);
+    void* h = to_handle(owner.get());
+};
+
+TEST_F(PortFrameTest, PortFunctionsReachThePortBehindTheHandle)
+{
+    uint32_t value = 0;
+    size_t size = 4;
+    EXPECT_EQ(GCReadPort(h, 0x4, &value, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0x1004u);
+    value = 0xABCD;
+    EXPECT_EQ(GCWritePort(h, 0x0, &value, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(GCReadPort(h, 0x0, &value, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0xABCDu);
+
+    INFO_DATATYPE type = 0;
+    std::array<char, 32> text{};
+    size = text.size();
+    EXPECT_EQ(GCGetPortInfo(h, PORT_INFO_ID, &type, text.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(text.data(), "TestPort");
+    uint32_t urls = 0;
+    EXPECT_EQ(GCGetNumPortURLs(h, &urls), GC_ERR_SUCCESS);
+    EXPECT_EQ(urls, 3u);
+    int32_t number = 0;
+    size = sizeof number;
+    EXPECT_EQ(GCGetPortURLInfo(h, 1, 2, &type, &number, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(number, 102);
+    size = text.size();
+    EXPECT_EQ(GCGetPortURL(h, text.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(text.data(), "local:test.xml;0;4");
+
+    // The largest address passes the range check on this platform and fails in the port.
+    size = 4;
+    EXPECT_EQ(GCReadPort(h, 0xffffffffffffffff, &value, &size), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap.cpp", "RegisterMap::read",
+                         "The given address (0xffffffffffffffff) is not byte aligned."));
+}
+
+TEST_F(PortFrameTest, StackedAccessesStopAtTheFirstFailureAndCountTheSuccesses)
+{
+    std::array<uint32_t, 3> values{0, 0, 0xEEEE};
+    std::array<PORT_REGISTER_STACK_ENTRY, 3> entries{{
+        {0x4, &values[0], 4},
+        {0x8, &values[1], 4},  // a gap
+        {0xC, &values[2], 4},
+    }};
+    size_t count = 0;
+    EXPECT_EQ(GCReadPortStacked(h, entries.data(), &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(port.accesses.load(), 0);
+
+    count = entries.size();
+    EXPECT_EQ(GCReadPortStacked(h, entries.data(), &count), GC_ERR_INVALID_ADDRESS);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(values[0], 0x1004u);
+    EXPECT_EQ(values[2], 0xEEEEu);  // never reached
+    EXPECT_EQ(port.accesses.load(), 2);
+
+    entries[1].Address = 0x0;
+    count = entries.size();
+    values = {1, 2, 3};
+    EXPECT_EQ(GCWritePortStacked(h, entries.data(), &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 3u);
+    uint32_t value = 0;
+    size_t size = 4;
+    EXPECT_EQ(GCReadPort(h, 0xC, &value, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 3u);
+}
+
+TEST_F(InitialisedFrameTest, AHandleWithoutAPortIsRefusedByEveryPortFunction)
+{
+    auto bare = TestModule::make_root("bare");
+    void* h = to_handle(bare.get());
+    uint32_t value = 0;
+    size_t size = 4;
+    INFO_DATATYPE type = 0;
+    PORT_REGISTER_STACK_ENTRY entry{0, &value, 4};
+    size_t count = 1;
+    const std::vector<std::pair<const char*, std::function<GC_ERROR()>>> calls = {
+        {"GCReadPort", [&] { return GCReadPort(h, 0, &value, &size); }},
+        {"GCWritePort", [&] { return GCWritePort(h, 0, &value, &size); }},
+        {"GCGetPortURL", [&] { return GCGetPortURL(h, nullptr, &size); }},
+        {"GCGetPortInfo", [&] { return GCGetPortInfo(h, 0, &type, nullptr, &size); }},
+        {"GCGetNumPortURLs", [&] { return GCGetNumPortURLs(h, &value); }},
+        {"GCGetPortURLInfo", [&] { return GCGetPortURLInfo(h, 0, 0, &type, nullptr, &size); }},
+        {"GCReadPortStacked", [&] { return GCReadPortStacked(h, &entry, &count); }},
+        {"GCWritePortStacked", [&] { return GCWritePortStacked(h, &entry, &count); }},
+    };
+    for (const auto& [name, call] : calls) {
+        EXPECT_EQ(call(), GC_ERR_NOT_IMPLEMENTED) << name;
+        EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "cti_gc.cpp", name, no_port));
+    }
+    EXPECT_EQ(count, 1u);
+}
+
+TEST_F(InitialisedFrameTest, PortAddressesBeyondTheSizeTypeAreRefused)
+{
+    EXPECT_TRUE(vngtl::address_fits<size_t>(0xffffffffffffffff));
+    EXPECT_TRUE(vngtl::address_fits<uint32_t>(0xffffffff));
+    EXPECT_FALSE(vngtl::address_fits<uint32_t>(0x100000000));
+
+    bool ran = false;
+    const GC_ERROR code = vngtl::CallFrame("Probe")
+                              .check(vngtl::address_in_range<uint32_t>(0x100000000))
+                              .run([&](vngtl::CallFrame&) {
+                                  ran = true;
+                                  return GC_ERR_SUCCESS;
+                              });
+    EXPECT_EQ(code, GC_ERR_INVALID_ADDRESS);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "CallFrameTest.cpp", "Probe",
+                         "The given address (0x100000000) is outside of the maximum supported range for this platform "
+                         "(all > 0xffffffff)."));
+}
+
+TEST_F(InitialisedFrameTest, EventFunctionsReachTheEventAndRegistrationHandsItOut)
+{
+    TestEvent event;
+    void* h_event = to_handle(&event);
+    std::array<char, 8> text{};
+    size_t size = text.size();
+    EXPECT_EQ(EventGetData(h_event, text.data(), &size, 250), GC_ERR_SUCCESS);
+    EXPECT_EQ(event.last_timeout, 250u);
+    EXPECT_STREQ(text.data(), "event");
+    INFO_DATATYPE type = 0;
+    int32_t number = 0;
+    size = sizeof number;
+    EXPECT_EQ(EventGetDataInfo(h_event, text.data(), 6, 0, &type, &number, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(number, 6);
+    EXPECT_EQ(EventFlush(h_event), GC_ERR_SUCCESS);
+    EXPECT_EQ(event.flushes, 1);
+    EXPECT_EQ(EventKill(h_event), GC_ERR_ABORT);
+    EXPECT_TRUE(event.last_kill_immediate);
+    size = sizeof number;
+    EXPECT_EQ(EventGetInfo(h_event, EVENT_INFO_DATA_SIZE_MAX, &type, &number, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(number, EVENT_INFO_DATA_SIZE_MAX);
+
+    auto source = TestModule::make_root("source");
+    ASSERT_EQ(source->open(0), GC_ERR_SUCCESS);
+    void* h_source = to_handle(source.get());
+    EVENT_HANDLE registered = reinterpret_cast<EVENT_HANDLE>(0x55);
+    EXPECT_EQ(GCRegisterEvent(h_source, EVENT_NEW_BUFFER, &registered), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_EQ(registered, reinterpret_cast<EVENT_HANDLE>(0x55));
+    source->event = &event;
+    EXPECT_EQ(GCRegisterEvent(h_source, EVENT_NEW_BUFFER, &registered), GC_ERR_SUCCESS);
+    EXPECT_EQ(registered, h_event);
+    EXPECT_EQ(GCUnregisterEvent(h_source, EVENT_NEW_BUFFER), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "BaseModule.cpp", "BaseModule::unregister_event",
+                         "This module does not implement the given event type (ID 1)."));
+}
+
+TEST_F(InitialisedFrameTest, ExceptionsBecomeCodesAndRecordsAndReleaseTheManager)
+{
+    struct NonStandard {};
+    struct Case {
+        const char* name;
+        std::function<void()> thrower;
+        const char* code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"memory", [] { throw std::bad_alloc(); }, "GC_ERR_OUT_OF_MEMORY",
+         "Program memory is exhausted, and the GenTL producer may no longer be able to function: std::bad_alloc"},
+        {"standard", [] { throw std::runtime_error("board went away"); }, "GC_ERR_ERROR",
+         "Caught an exception: board went away"},
+        {"other", [] { throw NonStandard{}; }, "GC_ERR_ERROR",
+         "Caught an unexpected exception. System resources may be exhausted, or this is a bug."},
+    };
+    for (const Case& c : cases) {
+        auto module = TestModule::make_root("thrower");
+        ASSERT_EQ(module->open(0), GC_ERR_SUCCESS);
+        module->thrower = c.thrower;
+        const GC_ERROR code = IFClose(to_handle(module.get()));
+        EXPECT_STREQ(vngtl::gc_error_name(code), c.code) << c.name;
+        EXPECT_TRUE(recorded(c.code, "cti_if.cpp", "IFClose", c.message)) << c.name;
+    }
+
+    // A check that throws is caught the same way, and the operation does not run.
+    bool ran = false;
+    const GC_ERROR code =
+        vngtl::CallFrame("Probe")
+            .check(vngtl::holds([]() -> bool { throw std::length_error("check failed"); }, GC_ERR_ERROR,
+                                [] { return std::string("unused"); }))
+            .run([&](vngtl::CallFrame&) {
+                ran = true;
+                return GC_ERR_SUCCESS;
+            });
+    EXPECT_EQ(code, GC_ERR_ERROR);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "CallFrameTest.cpp", "Probe", "Caught an exception: check failed"));
+
+    // Every way out released its manager reference.
+    EXPECT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+}
+
+}  // namespace
