@@ -1,5 +1,6 @@
 #include "core/CtiManager.h"
 
+#include "acquisition/VNBoards.h"
 #include "acquisition/VantrelSdk.h"
 #include "core/ErrorReport.h"
 #include "modules/TLModule.h"
@@ -34,6 +35,17 @@ CtiManager::CtiManager()
 }
 
 CtiManager::~CtiManager() = default;
+
+std::shared_ptr<VNBoards::Board> CtiManager::get_board(size_t index)
+{
+    std::lock_guard guard(create_lock_);
+    std::shared_ptr<VNBoards::Board>& slot = boards_[index];
+    if (!slot) {
+        // Opens the board for inspection; a board that fails to open is kept all the same and retries later.
+        slot = std::make_shared<VNBoards::Board>(static_cast<uint32_t>(index));
+    }
+    return slot;
+}
 
 std::shared_ptr<TLModule> CtiManager::get_tl_module()
 {

@@ -1,0 +1,526 @@
+#include "acquisition/VNBoards.h"
+
+#include "acquisition/FrameSink.h"
+#include "core/ErrorReport.h"
+
+#include <gentl/GenTL.h>
+
+#include <cstring>
+
+namespace VNBoards {
+
+using vngtl::report_error;
+
+namespace {
+
+using Guard = std::lock_guard<std::recursive_timed_mutex>;
+
+constexpr uint32_t level_of(BoardState state) noexcept
+{
+    return static_cast<uint32_t>(state);
+}
+
+// The text in a fixed-size buffer the SDK filled, up to its NUL or the end of the buffer.
+std::string text_of(const char* text, size_t size)
+{
+    return std::string(text, strnlen(text, size));
+}
+
+// An error text longer than this is taken as a fault of the SDK rather than grown into.
+constexpr uint32_t largest_error_text = 1u << 20;
+
+}  // namespace
+
+std::string kind_name(BoardKind kind)
+{
+    switch (kind) {
+    case BoardKind::CameraLink:
+        return "CL";
+    case BoardKind::CoaXPress:
+        return "CXP";
+    default:
+        return "Custom";
+    }
+}
+
+Board::Board(uint32_t board_number) : board_number_(board_number)
+{
+    check_init(1);
+}
+
+Board::~Board()
+{
+    std::lock_guard sdk_guard(sdk_lock_);
+    P_close_board();
+}
+
+BoardState Board::check_init(uint32_t level, const std::string& camera_file)
+{
+    Guard state_guard(state_lock_);
+    uint32_t flags = 0;
+    if (level == 1) {
+        flags = VB_OPEN_INSPECT;
+    } else if (level == 2) {
+        flags = VB_OPEN_ACQUIRE;
+    } else {
+        return state();
+    }
+    const bool other_camera_file = !camera_file.empty() && camera_file != camera_file_;
+    if (!other_camera_file && level_of(state()) >= level) {
+        return state();
+    }
+
+    std::lock_guard sdk_guard(sdk_lock_);
+    // The board reopens with the camera file asked for, or else with the one it has now.
+    const std::string file = camera_file.empty() ? camera_file_ : camera_file;
+    if (!P_close_board()) {
+        return state();
+    }
+
+    VN_HANDLE opened = nullptr;
+    int32_t result = 0;
+    if (file.empty()) {
+        result = VbBrdOpenEx(static_cast<uint32_t>(VB_DRIVER_ANY), board_number_, &opened, flags);
+        if (result != 0 && level == 1) {
+            opened = nullptr;
+            result = VbBrdOpenEx(static_cast<uint32_t>(VB_DRIVER_ANY), board_number_, &opened,
+                                 VB_OPEN_INSPECT_SHARED);
+        }
+    } else {
+        result = VbBrdOpenCamEx(static_cast<uint32_t>(VB_DRIVER_ANY), board_number_, &opened, file.c_str(), flags);
+    }
+    if (result != 0 || opened == nullptr) {
+        handle_ = nullptr;
+        report_error("Board::check_init", GenTL::GC_ERR_ERROR,
+                     "Unable to open frame grabber board number " + std::to_string(board_number_) +
+                         " with the default camera file. Acquisition will not be possible.");
+        return state();
+    }
+
+    handle_ = opened;
+    camera_file_ = file;
+    state_.store(static_cast<BoardState>(level));
+    if (VNIsCL(handle_) != 0) {
+        void* serial = nullptr;
+        if (clVNSerialInitFromBoardHandle(handle_, &serial) == 0) {
+            serial_handle_ = serial;
+        }
+        void* reference = nullptr;
+        if (clVNGetSerialRefFromBoardHandle(handle_, &reference) == 0) {
+            serial_reference_ = reference;
+        }
+    }
+    P_check_params();
+    return state();
+}
+
+BoardState Board::reopen(uint32_t level, const std::string& camera_file)
+{
+    Guard state_guard(state_lock_);
+    std::string file = camera_file;
+    if (level_of(state()) > level) {
+        std::lock_guard sdk_guard(sdk_lock_);
+        if (file.empty()) {
+            file = camera_file_;  // closing forgets the camera file; the board comes back with it
+        }
+        P_close_board();
+    }
+    return check_init(level, file);
+}
+
+bool Board::close_board()
+{
+    Guard state_guard(state_lock_);
+    std::lock_guard sdk_guard(sdk_lock_);
+    return P_close_board();
+}
+
+bool Board::P_close_board()
+{
+    switch (state()) {
+    case BoardState::Closed:
+        return true;
+    case BoardState::Configured:
+        return false;
+    default:
+        break;
+    }
+    if (serial_handle_ != nullptr) {
+        clSerialClose(serial_handle_);
+    }
+    serial_handle_ = nullptr;
+    serial_reference_ = nullptr;
+    VbBrdClose(handle_);
+    handle_ = nullptr;
+    camera_file_.clear();
+    state_.store(BoardState::Closed);
+    return true;
+}
+
+void Board::P_check_params()
+{
+    if (camera_file_.empty()) {
+        char text[261] = {};
+        if (VbCamGetFileName(handle_, &descriptor_, 0, text, sizeof text) != 0) {
+            report_error("Board::P_check_params", GenTL::GC_ERR_ERROR,
+                         "Unable to determine the default attached camera file, but board " +
+                             std::to_string(board_number_) + " was opened successfully.");
+        } else {
+            camera_file_ = text_of(text, sizeof text);
+        }
+    }
+
+    if (board_id().empty()) {
+        char text_a[256] = {};
+        char text_b[256] = {};
+        uint32_t unused_1 = 0;
+        uint32_t unused_2 = 0;
+        std::string id;
+        if (VNGetBoardStrings(handle_, text_a, sizeof text_a, text_b, sizeof text_b, &unused_1, &unused_2) == 0) {
+            id = text_of(text_b, sizeof text_b) + " (" + std::to_string(board_number_) + ") " +
+                 text_of(text_a, sizeof text_a);
+        }
+        if (id.empty()) {
+            id = "Vantrel board " + std::to_string(board_number_);
+        }
+        board_id_.store(std::make_shared<const std::string>(std::move(id)));
+    }
+
+    if (VNIsCL(handle_) != 0) {
+        kind_.store(BoardKind::CameraLink);
+    } else if (VNIsCXP(handle_) != 0) {
+        kind_.store(BoardKind::CoaXPress);
+    } else {
+        VNIsOrla(handle_);  // asked for completeness; the family stays Custom either way
+        kind_.store(BoardKind::Custom);
+    }
+
+    bit_depth_ = inquire(VB_INQ_BITS_PER_PIXEL);
+    default_roi_ = inquire_roi();
+    current_roi_ = default_roi_;
+}
+
+uint32_t Board::inquire(uint32_t key)
+{
+    uint32_t value = 0;
+    if (VbBrdInquire(handle_, key, &value) != 0) {
+        return 0;
+    }
+    return value;
+}
+
+Roi Board::inquire_roi()
+{
+    return Roi{inquire(VB_INQ_X_OFFSET), inquire(VB_INQ_Y_OFFSET), inquire(VB_INQ_WIDTH), inquire(VB_INQ_HEIGHT)};
+}
+
+bool Board::set_roi(const Roi& roi)
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::OpenForAcquisition) {
+        return false;
+    }
+    const int32_t result = VcAqROISet(handle_, roi.x_offset, roi.y_offset, roi.width, roi.height, 0);
+    if (result != 0) {
+        const std::string reason = vn_error_text(result);
+        report_error("Board::set_roi", BOARD_ERR_REGION_OF_INTEREST, "Unable to set the region of interest: " + reason);
+    }
+    current_roi_ = inquire_roi();
+    return result == 0;
+}
+
+BoardState Board::setup_acq(uint64_t count)
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::OpenForAcquisition) {
+        return state();
+    }
+    const std::string too_many =
+        "Unable to allocate the quantity of buffers specified (" + std::to_string(count) + ").";
+    if (count > 0xFFFFFFFFu) {
+        report_error("Board::setup_acq", BOARD_ERR_BUFFER_ALLOCATION, too_many);
+        return state();
+    }
+
+    std::lock_guard sdk_guard(sdk_lock_);
+    if (VbBufferAllocCam(handle_, &descriptor_, static_cast<uint32_t>(count)) != 0) {
+        report_error("Board::setup_acq", BOARD_ERR_BUFFER_ALLOCATION, too_many);
+        return state();
+    }
+    if (VbCircAqSetup(handle_, &descriptor_, VB_CIRC_MODE, VB_CIRC_FLAGS) != 0) {
+        VbBufferFree(handle_, &descriptor_);
+        report_error("Board::setup_acq", BOARD_ERR_CIRCULAR_SETUP, "Failed to setup the board for circular acquisition.");
+        return state();
+    }
+    {
+        std::lock_guard frame_guard(frame_lock_);
+        frames_.assign(static_cast<size_t>(count), FrameRecord{});
+        geometry_ = FrameGeometry{kind_.load(), descriptor_.frame_size, bit_depth_, current_roi_};
+    }
+    state_.store(BoardState::Configured);
+    return state();
+}
+
+BoardState Board::teardown_acq()
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::Configured) {
+        return state();
+    }
+    VbCirControl(handle_, &descriptor_, VB_CIR_STOP, VB_CIR_NO_WAIT);
+    {
+        std::lock_guard frame_guard(frame_lock_);
+        frames_.clear();
+        geometry_ = FrameGeometry{};
+    }
+    {
+        std::lock_guard sdk_guard(sdk_lock_);
+        VbCircCleanUp(handle_, &descriptor_);
+        VbBufferFree(handle_, &descriptor_);
+    }
+    state_.store(BoardState::OpenForAcquisition);
+    return state();
+}
+
+uint32_t Board::buffer_count()
+{
+    Guard state_guard(state_lock_);
+    return state() == BoardState::Configured ? descriptor_.buffer_count : 0;
+}
+
+bool Board::start_acq()
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::Configured) {
+        report_error("Board::start_acq", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Cannot start acquisition because the board isn't configured.");
+        return false;
+    }
+    if (VbCirControl(handle_, &descriptor_, VB_CIR_START, VB_CIR_WAIT) != 0) {
+        report_error("Board::start_acq", BOARD_ERR_ACQUISITION_CONTROL, "Failed to start an acquisition.");
+        return false;
+    }
+    return true;
+}
+
+void Board::stop_acq(bool wait)
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::Configured) {
+        report_error("Board::stop_acq", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Cannot stop acquisition because the board isn't configured.");
+        return;
+    }
+    if (VbCirControl(handle_, &descriptor_, VB_CIR_STOP, wait ? VB_CIR_WAIT : VB_CIR_NO_WAIT) != 0) {
+        report_error("Board::stop_acq", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Failed to stop an acquisition. Was acquisition successfully started?");
+    }
+}
+
+void Board::abort_acq()
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::Configured) {
+        report_error("Board::abort_acq", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Cannot abort acquisition because the board isn't configured.");
+        return;
+    }
+    if (VbCirControl(handle_, &descriptor_, VB_CIR_ABORT, VB_CIR_NO_WAIT) != 0) {
+        report_error("Board::abort_acq", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Failed to abort an acquisition. Was acquisition successfully started?");
+    }
+}
+
+int32_t Board::frame_wait(FrameRecord& record)
+{
+    std::unique_lock state_guard(state_lock_);
+    std::unique_lock sdk_guard(sdk_lock_);
+    if (state() != BoardState::Configured) {
+        report_error("Board::frame_wait", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Cannot wait for a frame because the board isn't configured.");
+        return VB_NOT_CONFIGURED;
+    }
+    // The SDK lock alone keeps the handle and the buffers in place during the wait; with the state lock given
+    // back, stop and abort can end the wait early.
+    state_guard.unlock();
+    const int32_t result = VbCirWaitDoneFrame(handle_, &descriptor_, 100, &record);
+    if (result == 0) {
+        std::lock_guard frame_guard(frame_lock_);
+        // A record for a buffer outside the table (left over from before a tear-down) is not kept.
+        if (record.buffer_index < frames_.size()) {
+            frames_[record.buffer_index] = record;
+        }
+    }
+    return result;
+}
+
+int32_t Board::set_frame_available(const FrameRecord& record)
+{
+    Guard state_guard(state_lock_);
+    if (state() != BoardState::Configured) {
+        report_error("Board::set_frame_available", BOARD_ERR_ACQUISITION_CONTROL,
+                     "Cannot hand a frame back to the board because the board isn't configured.");
+        return VB_NOT_CONFIGURED;
+    }
+    FrameRecord copy = record;
+    return VbCirStatusSet(handle_, &descriptor_, &copy, 0);
+}
+
+bool Board::frame_copy(size_t index, FrameSink& destination)
+{
+    std::lock_guard frame_guard(frame_lock_);
+    if (index >= frames_.size()) {
+        report_error("Board::frame_copy", GenTL::GC_ERR_INVALID_INDEX,
+                     "There is no internal buffer with index " + std::to_string(index) + ".");
+        return false;
+    }
+    FrameRecord& frame = frames_[index];
+    if (frame.data_address == 0) {
+        report_error("Board::frame_copy", GenTL::GC_ERR_INVALID_BUFFER,
+                     "The buffer at index " + std::to_string(index) + " has no data.");
+        return false;
+    }
+    const Roi& roi = geometry_.roi;
+    const bool filled = destination.fill(geometry_.kind, reinterpret_cast<const void*>(frame.data_address),
+                                         geometry_.frame_size, geometry_.bit_depth, roi.width, roi.height,
+                                         roi.x_offset, roi.y_offset, frame.frame_counter, frame.board_timestamp,
+                                         uint64_t{frame.timestamp_us} * 1000u);
+    frame.data_address = 0;
+    return filled;
+}
+
+std::string Board::camera_file()
+{
+    Guard state_guard(state_lock_);
+    return camera_file_;
+}
+
+std::string Board::board_id() const
+{
+    const auto id = board_id_.load();
+    return id ? *id : std::string();
+}
+
+std::string Board::camera_identity()
+{
+    Guard state_guard(state_lock_);
+    if (!has_handle()) {
+        return {};
+    }
+    char make[256] = {};
+    char model[256] = {};
+    char mode[256] = {};
+    if (VcBrdCamGetMMM(handle_, make, sizeof make, model, sizeof model, mode, sizeof mode) != 0) {
+        return {};
+    }
+    return text_of(make, sizeof make) + " " + text_of(model, sizeof model);
+}
+
+Roi Board::default_roi()
+{
+    Guard state_guard(state_lock_);
+    return default_roi_;
+}
+
+Roi Board::current_roi()
+{
+    Guard state_guard(state_lock_);
+    return current_roi_;
+}
+
+std::string Board::kind_name() const
+{
+    return VNBoards::kind_name(kind_.load());
+}
+
+uint32_t Board::bit_depth()
+{
+    Guard state_guard(state_lock_);
+    return bit_depth_;
+}
+
+int32_t Board::pop_vb_error()
+{
+    Guard state_guard(state_lock_);
+    if (!has_handle()) {
+        report_error("Board::pop_vb_error", GenTL::GC_ERR_ERROR,
+                     "Cannot retrieve errors for uninitialized board number " + std::to_string(board_number_) + ".");
+        return 0;
+    }
+    return VbCirErrorCheck(handle_, &descriptor_);
+}
+
+std::string Board::vb_error_text(int32_t code)
+{
+    Guard state_guard(state_lock_);
+    if (!has_handle()) {
+        report_error("Board::vb_error_text", GenTL::GC_ERR_ERROR,
+                     "Cannot retrieve error text for uninitialized board number " + std::to_string(board_number_) +
+                         ".");
+        return "Cannot retrieve error text for an uninitialized board!";
+    }
+    std::string text(256, '\0');
+    int32_t result = 0;
+    // Grow the buffer to the size the SDK asks for; a text that keeps growing is not chased for ever.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        uint32_t size = static_cast<uint32_t>(text.size());
+        result = VbErrorTextGet(handle_, code, text.data(), &size);
+        if (result == VB_TEXT_UNKNOWN_CODE) {
+            report_error("Board::vb_error_text", GenTL::GC_ERR_ERROR,
+                         "Unknown Vb error code " + std::to_string(code) + ".");
+            return "Could not retrieve error text. The error code is unknown!";
+        }
+        if (result != 0 && result != VB_TEXT_TRUNCATED) {
+            break;
+        }
+        if (size <= text.size()) {
+            return text_of(text.data(), size);
+        }
+        if (size > largest_error_text) {
+            break;
+        }
+        text.assign(size, '\0');
+    }
+    report_error("Board::vb_error_text", GenTL::GC_ERR_ERROR,
+                 "Encountered an unexpected error (code " + std::to_string(result) +
+                     " retrieving Vb error code text for board number " + std::to_string(board_number_) + ".");
+    return "Encountered an unexpected error retrieving text for a Vb error code.";
+}
+
+int32_t Board::pop_vn_error()
+{
+    Guard state_guard(state_lock_);
+    if (!has_handle()) {
+        report_error("Board::pop_vn_error", GenTL::GC_ERR_ERROR,
+                     "Cannot retrieve errors for uninitialized board number " + std::to_string(board_number_) + ".");
+        return 0;
+    }
+    int32_t code = 0;
+    if (VNErrorGetLast(handle_, &code) != 0 || code == 0) {
+        return 0;
+    }
+    VNErrorClearLast(handle_);
+    return code;
+}
+
+std::string Board::vn_error_text(int32_t code)
+{
+    Guard state_guard(state_lock_);
+    if (!has_handle()) {
+        report_error("Board::vn_error_text", GenTL::GC_ERR_ERROR,
+                     "Cannot retrieve error text for uninitialized board number " + std::to_string(board_number_) +
+                         ".");
+        return {};
+    }
+    char text[256] = {};
+    const int32_t result = VNErrorGetMes(handle_, code, text, sizeof text);
+    if (result != 0) {
+        report_error("Board::vn_error_text", GenTL::GC_ERR_ERROR,
+                     "Encountered an unexpected error (code " + std::to_string(result) +
+                         " retrieving VN error code text for board number " + std::to_string(board_number_) + ".");
+        return "Encountered an unexpected error retrieving text for a VN error code.";
+    }
+    return text_of(text, sizeof text);
+}
+
+}  // namespace VNBoards
