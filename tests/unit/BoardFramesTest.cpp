@@ -1,0 +1,307 @@
+// Frames through the board wrapper: counters and buffer indices, the way a frame reaches a destination, and
+// what a thread waiting for a frame sees when acquisition ends. The simulator is triggered by hand.
+#include "BoardFixture.h"
+
+#include <vnsim.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using VNBoards::Board;
+using VNBoards::BoardState;
+using VNBoards::FrameRecord;
+using VNBoards::Roi;
+
+class BoardFrames : public BoardTest {
+protected:
+    void TearDown() override
+    {
+        if (board) {
+            board->teardown_acq();
+            board.reset();
+        }
+        BoardTest::TearDown();
+    }
+
+    // Opens board `number` for acquisition with manually triggered frames, sets the region of interest when
+    // one is given, and sets up `count` circular buffers.
+    void configure(int number, uint32_t count, const Roi* roi = nullptr)
+    {
+        ASSERT_EQ(vnsim_set_trigger_mode(number, VNSIM_TRIGGER_MANUAL), 0);
+        board = std::make_unique<Board>(static_cast<uint32_t>(number));
+        ASSERT_EQ(board->check_init(2), BoardState::OpenForAcquisition);
+        if (roi != nullptr) {
+            ASSERT_TRUE(board->set_roi(*roi));
+        }
+        ASSERT_EQ(board->setup_acq(count), BoardState::Configured);
+    }
+
+    // Waits for the next frame, which must be there.
+    FrameRecord next_frame()
+    {
+        FrameRecord record{};
+        EXPECT_EQ(board->frame_wait(record), 0);
+        return record;
+    }
+
+    // A thread that waits for frames until the wait answers something other than a time-out or a frame
+    // (at most about ten seconds), and keeps that answer.
+    std::jthread wait_for_end(std::atomic<int32_t>& result)
+    {
+        return std::jthread([this, &result] {
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                FrameRecord record{};
+                const int32_t answer = board->frame_wait(record);
+                if (answer != VB_WAIT_TIMEOUT && answer != 0) {
+                    result = answer;
+                    return;
+                }
+            }
+        });
+    }
+
+    std::unique_ptr<Board> board;
+};
+
+TEST_F(BoardFrames, CountersAndBufferIndicesGoRoundTheRing)
+{
+    configure(0, 3);
+    ASSERT_TRUE(board->start_acq());
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+    uint64_t last_board_time = 0;
+    for (uint32_t counter = 1; counter <= 8; ++counter) {
+        if (counter == 3 || counter == 6) {
+            ASSERT_EQ(vnsim_trigger(0, 3), 3);
+        }
+        const FrameRecord frame = next_frame();
+        EXPECT_EQ(frame.frame_counter, counter);
+        EXPECT_EQ(frame.buffer_index, (counter - 1) % 3);
+        EXPECT_NE(frame.data_address, 0u);
+        EXPECT_GT(frame.board_timestamp, last_board_time);
+        last_board_time = frame.board_timestamp;
+        EXPECT_EQ(board->set_frame_available(frame), 0);
+    }
+    FrameRecord none{};
+    EXPECT_EQ(board->frame_wait(none), VB_WAIT_TIMEOUT);
+    expect_no_record();
+}
+
+TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
+{
+    for (int number : {0, 1}) {
+        SCOPED_TRACE(number);
+        if (board) {
+            board->teardown_acq();
+            board.reset();
+        }
+        const Roi roi{8, 4, 64, 48};
+        configure(number, 3, &roi);
+        ASSERT_TRUE(board->start_acq());
+        ASSERT_EQ(vnsim_trigger(number, 3), 3);
+
+        uint32_t frame_bytes = 0;
+        ASSERT_EQ(VbBrdInquire(board->handle(), VB_INQ_FRAME_BYTES, &frame_bytes), 0);
+        RecordingSink sink;
+        for (uint32_t counter = 1; counter <= 3; ++counter) {
+            const FrameRecord frame = next_frame();
+            ASSERT_TRUE(board->frame_copy(frame.buffer_index, sink));
+            ASSERT_EQ(board->set_frame_available(frame), 0);
+        }
+        ASSERT_EQ(sink.frames.size(), 3u);
+        for (uint32_t counter = 1; counter <= 3; ++counter) {
+            const RecordingSink::Frame& frame = sink.frames[counter - 1];
+            EXPECT_EQ(frame.kind, number == 0 ? VNBoards::BoardKind::CoaXPress : VNBoards::BoardKind::CameraLink);
+            EXPECT_EQ(frame.frame_id, counter);
+            EXPECT_EQ(frame.data.size(), frame_bytes);
+            EXPECT_EQ(frame.width, roi.width);
+            EXPECT_EQ(frame.height, roi.height);
+            EXPECT_EQ(frame.x_offset, roi.x_offset);
+            EXPECT_EQ(frame.y_offset, roi.y_offset);
+            EXPECT_EQ(frame.bit_depth, board->bit_depth());
+            EXPECT_EQ(frame.timestamp_ns % 1000u, 0u);
+            EXPECT_EQ(vnsim_check_frame(frame.data.data(), frame.data.size(), frame.width, frame.height,
+                                        frame.bit_depth, counter),
+                      0);
+        }
+        EXPECT_LT(sink.frames[0].timestamp, sink.frames[2].timestamp);
+        EXPECT_LE(sink.frames[0].timestamp_ns, sink.frames[2].timestamp_ns);
+        expect_no_record();
+    }
+}
+
+TEST_F(BoardFrames, AFrameIsCopiedOnlyOnce)
+{
+    configure(0, 2);
+    ASSERT_TRUE(board->start_acq());
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    const FrameRecord frame = next_frame();
+
+    RecordingSink refusing(false);
+    EXPECT_FALSE(board->frame_copy(frame.buffer_index, refusing));  // the destination's answer comes back
+    ASSERT_EQ(refusing.frames.size(), 1u);
+    EXPECT_EQ(vnsim_frame_stamp(refusing.frames[0].data.data(), refusing.frames[0].data.size()), 1u);
+
+    RecordingSink sink;
+    EXPECT_FALSE(board->frame_copy(frame.buffer_index, sink));
+    expect_record("GC_ERR_INVALID_BUFFER", "Board::frame_copy", "The buffer at index 0 has no data.");
+    EXPECT_FALSE(board->frame_copy(1, sink));
+    expect_record("GC_ERR_INVALID_BUFFER", "Board::frame_copy", "The buffer at index 1 has no data.");
+    EXPECT_FALSE(board->frame_copy(2, sink));
+    expect_record("GC_ERR_INVALID_INDEX", "Board::frame_copy", "There is no internal buffer with index 2.");
+    EXPECT_TRUE(sink.frames.empty());
+
+    // After a tear-down the frame table is gone.
+    ASSERT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
+    EXPECT_FALSE(board->frame_copy(0, sink));
+    expect_record("GC_ERR_INVALID_INDEX", "Board::frame_copy", "There is no internal buffer with index 0.");
+}
+
+TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
+{
+    configure(0, 2);
+    ASSERT_TRUE(board->start_acq());
+    {
+        std::atomic<int32_t> result{0};
+        std::jthread waiter = wait_for_end(result);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        board->stop_acq(false);  // gets through while the waiter holds the board for its wait
+        waiter.join();
+        EXPECT_EQ(result.load(), VB_ACQ_STOPPED);
+    }
+
+    // Started again by the host, the board counts from 1.
+    ASSERT_TRUE(board->start_acq());
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    EXPECT_EQ(next_frame().frame_counter, 1u);
+    {
+        std::atomic<int32_t> result{0};
+        std::jthread waiter = wait_for_end(result);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        board->abort_acq();
+        waiter.join();
+        EXPECT_EQ(result.load(), VB_ACQ_ABORTED);
+    }
+    expect_no_record();
+}
+
+TEST_F(BoardFrames, BoardStoppingByItselfIsSeenAfterItsLastFrames)
+{
+    configure(0, 4);
+    ASSERT_TRUE(board->start_acq());
+    ASSERT_EQ(vnsim_fault_stop_after(0, 2, 0), 0);
+    EXPECT_EQ(vnsim_trigger(0, 3), 2);
+    EXPECT_EQ(next_frame().frame_counter, 1u);
+    EXPECT_EQ(next_frame().frame_counter, 2u);
+    FrameRecord record{};
+    EXPECT_EQ(board->frame_wait(record), VB_ACQ_STOPPED);
+}
+
+// The three threads that meet at a board: one waits for frames, one copies them and hands the buffers back,
+// one asks about the board; the test thread produces the frames.
+TEST_F(BoardFrames, WaitingCopyingAndQueryingRunSideBySide)
+{
+    constexpr uint32_t ring = 4;
+    constexpr uint32_t rounds = 25;
+    configure(0, ring);
+    ASSERT_TRUE(board->start_acq());
+    const uint32_t bits = board->bit_depth();
+    const Roi roi = board->current_roi();
+
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<FrameRecord> waiting;
+    bool ended = false;
+    std::atomic<int32_t> end_code{0};
+
+    std::jthread acquisition([&] {
+        for (;;) {
+            FrameRecord record{};
+            const int32_t result = board->frame_wait(record);
+            if (result == VB_WAIT_TIMEOUT) {
+                continue;
+            }
+            std::lock_guard guard(lock);
+            if (result == 0) {
+                waiting.push_back(record);
+            } else {
+                end_code = result;
+                ended = true;
+            }
+            ready.notify_one();
+            if (result != 0) {
+                return;
+            }
+        }
+    });
+
+    std::vector<uint64_t> copied;
+    std::atomic<int> bad_frames{0};
+    std::jthread copier([&] {
+        for (;;) {
+            std::unique_lock guard(lock);
+            ready.wait(guard, [&] { return !waiting.empty() || ended; });
+            if (waiting.empty()) {
+                return;
+            }
+            const FrameRecord record = waiting.front();
+            waiting.pop_front();
+            guard.unlock();
+            RecordingSink sink;
+            if (!board->frame_copy(record.buffer_index, sink) ||
+                vnsim_check_frame(sink.frames[0].data.data(), sink.frames[0].data.size(), roi.width, roi.height, bits,
+                                  record.frame_counter) != 0) {
+                ++bad_frames;
+            }
+            copied.push_back(sink.frames.empty() ? 0 : sink.frames[0].frame_id);
+            board->set_frame_available(record);
+        }
+    });
+
+    std::atomic<bool> querying{true};
+    std::jthread observer([&] {
+        while (querying) {
+            EXPECT_EQ(board->buffer_count(), ring);
+            EXPECT_EQ(board->current_roi(), roi);
+            EXPECT_FALSE(board->camera_file().empty());
+            EXPECT_EQ(board->state(), BoardState::Configured);
+            std::this_thread::yield();
+        }
+    });
+
+    // The ring never overflows: the next frames are made only once every frame so far has been handed back.
+    auto all_returned = [] {
+        VnsimFrameStats stats{};
+        for (int spin = 0; spin < 5000; ++spin) {
+            if (vnsim_frame_stats(0, &stats) == 0 && stats.returned == stats.generated) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
+    for (uint32_t round = 0; round < rounds; ++round) {
+        ASSERT_TRUE(all_returned());
+        ASSERT_EQ(vnsim_trigger(0, 2), 2);
+    }
+    ASSERT_TRUE(all_returned());
+    board->stop_acq(false);
+    acquisition.join();
+    copier.join();
+    querying = false;
+    observer.join();
+
+    EXPECT_EQ(end_code.load(), VB_ACQ_STOPPED);
+    EXPECT_EQ(bad_frames.load(), 0);
+    ASSERT_EQ(copied.size(), 2 * rounds);
+    for (size_t i = 0; i < copied.size(); ++i) {
+        EXPECT_EQ(copied[i], i + 1);
+    }
+}
+
+}  // namespace

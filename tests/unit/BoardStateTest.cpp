@@ -1,0 +1,261 @@
+// The board's open levels, camera files, region of interest and buffer set-up, driven through the simulator.
+#include "BoardFixture.h"
+
+#include <vnsim.h>
+
+namespace {
+
+using VNBoards::Board;
+using VNBoards::BoardState;
+using VNBoards::Roi;
+
+using BoardStates = BoardTest;
+
+TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
+{
+    Board cxp(0);
+    EXPECT_EQ(cxp.state(), BoardState::Open);
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+    EXPECT_FALSE(cxp.camera_file().empty());
+    EXPECT_NE(cxp.board_id().find(" (0) "), std::string::npos) << cxp.board_id();
+    EXPECT_EQ(cxp.kind_name(), "CXP");
+    EXPECT_EQ(cxp.serial_handle(), nullptr);
+
+    const Roi roi = cxp.default_roi();
+    EXPECT_GT(roi.width, 0u);
+    EXPECT_GT(roi.height, 0u);
+    EXPECT_EQ(cxp.current_roi(), roi);
+    uint32_t width = 0;
+    ASSERT_EQ(VbBrdInquire(cxp.handle(), VB_INQ_WIDTH, &width), 0);
+    EXPECT_EQ(roi.width, width);
+    EXPECT_GT(cxp.bit_depth(), 0u);
+
+    Board cl(1);
+    EXPECT_EQ(cl.kind_name(), "CL");
+    EXPECT_NE(cl.serial_handle(), nullptr);
+    EXPECT_NE(cl.serial_reference(), nullptr);
+    EXPECT_NE(cl.board_id(), cxp.board_id());
+    expect_no_record();
+}
+
+TEST_F(BoardStates, KindNames)
+{
+    EXPECT_EQ(VNBoards::kind_name(VNBoards::BoardKind::CameraLink), "CL");
+    EXPECT_EQ(VNBoards::kind_name(VNBoards::BoardKind::CoaXPress), "CXP");
+    EXPECT_EQ(VNBoards::kind_name(VNBoards::BoardKind::Custom), "Custom");
+    EXPECT_EQ(VNBoards::kind_name(static_cast<VNBoards::BoardKind>(7)), "Custom");
+}
+
+TEST_F(BoardStates, DestructionClosesTheBoard)
+{
+    {
+        Board board(0);
+        EXPECT_EQ(vnsim_open_handles(0), 1);
+    }
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+}
+
+TEST_F(BoardStates, FailedDefaultOpenStaysClosedUntilARetrySucceeds)
+{
+    // Both the inspection open and its retry with the shared flags fail.
+    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
+    Board board(0);
+    EXPECT_EQ(board.state(), BoardState::Closed);
+    EXPECT_EQ(board.handle(), nullptr);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+    EXPECT_TRUE(board.board_id().empty());
+    expect_record("GC_ERR_ERROR", "Board::check_init",
+                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
+                  "be possible.");
+
+    EXPECT_EQ(board.check_init(1), BoardState::Open);
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+    EXPECT_FALSE(board.board_id().empty());
+    EXPECT_FALSE(board.camera_file().empty());
+}
+
+TEST_F(BoardStates, InspectionOpenIsRetriedOnceButAcquisitionOpenIsNot)
+{
+    ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
+    Board board(0);
+    EXPECT_EQ(board.state(), BoardState::Open);
+    expect_no_record();
+
+    // Reopening for acquisition after a close goes straight to the SDK once.
+    ASSERT_TRUE(board.close_board());
+    EXPECT_TRUE(board.camera_file().empty());
+    ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
+    EXPECT_EQ(board.check_init(2), BoardState::Closed);
+    expect_record("GC_ERR_ERROR", "Board::check_init",
+                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
+                  "be possible.");
+    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+}
+
+TEST_F(BoardStates, LevelsGoUpByReopeningAndDownOnlyThroughReopen)
+{
+    Board board(0);
+    const std::string camera_file = board.camera_file();
+    const std::string id = board.board_id();
+
+    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(vnsim_open_handles(0), 1);  // the inspection handle was closed first
+    EXPECT_EQ(board.camera_file(), camera_file);
+    EXPECT_EQ(board.board_id(), id);
+
+    const VN_HANDLE acquisition_handle = board.handle();
+    EXPECT_EQ(board.check_init(1), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.handle(), acquisition_handle);
+    // Levels other than 1 and 2 change nothing.
+    EXPECT_EQ(board.check_init(0), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(3), BoardState::OpenForAcquisition);
+
+    EXPECT_EQ(board.reopen(1), BoardState::Open);
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+    EXPECT_EQ(board.camera_file(), camera_file);
+    EXPECT_EQ(board.reopen(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.reopen(0), BoardState::Closed);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+    expect_no_record();
+}
+
+TEST_F(BoardStates, UnknownCameraFileLeavesTheBoardClosed)
+{
+    Board board(0);
+    EXPECT_EQ(board.check_init(1, "no-such-camera.cam"), BoardState::Closed);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+    EXPECT_TRUE(board.camera_file().empty());
+    expect_record("GC_ERR_ERROR", "Board::check_init",
+                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
+                  "be possible.");
+    // Without a camera file the board comes back with its default one.
+    EXPECT_EQ(board.check_init(1), BoardState::Open);
+    EXPECT_FALSE(board.camera_file().empty());
+}
+
+TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisition)
+{
+    Board board(0);
+    const Roi full = board.default_roi();
+    const Roi smaller{8, 4, full.width / 2, full.height / 2};
+
+    EXPECT_FALSE(board.set_roi(smaller));
+    EXPECT_EQ(board.current_roi(), full);
+    expect_no_record();
+
+    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_TRUE(board.set_roi(smaller));
+    EXPECT_EQ(board.current_roi(), smaller);
+    EXPECT_EQ(board.default_roi(), full);
+    uint32_t width = 0;
+    ASSERT_EQ(VbBrdInquire(board.handle(), VB_INQ_WIDTH, &width), 0);
+    EXPECT_EQ(width, smaller.width);
+
+    ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
+    EXPECT_FALSE(board.set_roi(full));
+    EXPECT_EQ(board.current_roi(), smaller);
+    expect_no_record();
+    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
+}
+
+TEST_F(BoardStates, RefusedRegionOfInterestIsRecordedWithTheDriverText)
+{
+    Board board(0);
+    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    const Roi full = board.default_roi();
+
+    EXPECT_FALSE(board.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
+    const std::string record = last_error();
+    const std::string prefix = "Board::set_roi: Unable to set the region of interest: ";
+    const size_t at = record.find(prefix);
+    ASSERT_NE(at, std::string::npos) << record;
+    EXPECT_EQ(record.substr(0, 16), "GC_ERR_CUSTOM @ ");
+    EXPECT_GT(record.size(), at + prefix.size() + 1) << "the driver's text is missing: " << record;
+    EXPECT_EQ(board.current_roi(), full);  // read back from the board, which kept its region
+
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
+    EXPECT_FALSE(board.set_roi(Roi{0, 0, 16, 16}));
+    EXPECT_NE(last_error().find(prefix), std::string::npos);
+    EXPECT_TRUE(board.set_roi(Roi{0, 0, 16, 16}));
+}
+
+TEST_F(BoardStates, SetupAndTeardownOfCircularBuffers)
+{
+    Board board(0);
+    // Not open for acquisition: nothing happens and nothing is recorded.
+    EXPECT_EQ(board.setup_acq(4), BoardState::Open);
+    EXPECT_EQ(board.buffer_count(), 0u);
+    EXPECT_EQ(board.teardown_acq(), BoardState::Open);
+    expect_no_record();
+
+    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.setup_acq(0x100000000ull), BoardState::OpenForAcquisition);
+    expect_record("GC_ERR_CUSTOM", "Board::setup_acq",
+                  "Unable to allocate the quantity of buffers specified (4294967296).");
+
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_BUFFER_ALLOC), 0);
+    EXPECT_EQ(board.setup_acq(4), BoardState::OpenForAcquisition);
+    expect_record("GC_ERR_CUSTOM", "Board::setup_acq", "Unable to allocate the quantity of buffers specified (4).");
+
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_CIRC_SETUP), 0);
+    EXPECT_EQ(board.setup_acq(4), BoardState::OpenForAcquisition);
+    expect_record("GC_ERR_CUSTOM", "Board::setup_acq", "Failed to setup the board for circular acquisition.");
+    EXPECT_EQ(board.buffer_count(), 0u);
+
+    // The failed set-up gave its buffers back, so a new one succeeds.
+    EXPECT_EQ(board.setup_acq(4), BoardState::Configured);
+    EXPECT_EQ(board.buffer_count(), 4u);
+    EXPECT_EQ(board.setup_acq(8), BoardState::Configured);
+    EXPECT_EQ(board.buffer_count(), 4u);
+
+    // A configured board is neither closed, nor reopened, nor lowered.
+    EXPECT_FALSE(board.close_board());
+    EXPECT_EQ(board.check_init(1, "no-such-camera.cam"), BoardState::Configured);
+    EXPECT_EQ(board.reopen(1), BoardState::Configured);
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+
+    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.buffer_count(), 0u);
+    EXPECT_EQ(board.setup_acq(2), BoardState::Configured);
+    EXPECT_EQ(board.buffer_count(), 2u);
+    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
+    EXPECT_TRUE(board.close_board());
+    EXPECT_EQ(board.state(), BoardState::Closed);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+}
+
+TEST_F(BoardStates, AcquisitionControlNeedsAConfiguredBoard)
+{
+    Board board(0);
+    VNBoards::FrameRecord record{};
+
+    EXPECT_FALSE(board.start_acq());
+    expect_record("GC_ERR_CUSTOM", "Board::start_acq", "Cannot start acquisition because the board isn't configured.");
+    board.stop_acq(true);
+    expect_record("GC_ERR_CUSTOM", "Board::stop_acq", "Cannot stop acquisition because the board isn't configured.");
+    board.abort_acq();
+    expect_record("GC_ERR_CUSTOM", "Board::abort_acq",
+                  "Cannot abort acquisition because the board isn't configured.");
+    EXPECT_EQ(board.frame_wait(record), VB_NOT_CONFIGURED);
+    expect_record("GC_ERR_CUSTOM", "Board::frame_wait", "Cannot wait for a frame because the board isn't configured.");
+    EXPECT_EQ(board.set_frame_available(record), VB_NOT_CONFIGURED);
+    expect_record("GC_ERR_CUSTOM", "Board::set_frame_available",
+                  "Cannot hand a frame back to the board because the board isn't configured.");
+}
+
+TEST_F(BoardStates, CameraIdentityNeedsAnOpenBoard)
+{
+    ASSERT_EQ(vnsim_fault_open_fails(1, 2), 0);
+    Board board(1);
+    EXPECT_EQ(board.camera_identity(), "");
+    ASSERT_EQ(board.check_init(1), BoardState::Open);
+
+    char make[256] = {};
+    char model[256] = {};
+    char mode[256] = {};
+    ASSERT_EQ(VcBrdCamGetMMM(board.handle(), make, 256, model, 256, mode, 256), 0);
+    EXPECT_EQ(board.camera_identity(), std::string(make) + " " + model);
+}
+
+}  // namespace
