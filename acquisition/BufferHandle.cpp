@@ -1,0 +1,221 @@
+#include "acquisition/BufferHandle.h"
+
+#include "core/ErrorReport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_ignore_thread_begin();
+extern "C" void __tsan_ignore_thread_end();
+#endif
+
+namespace vngtl {
+
+using namespace GenTL;
+
+namespace {
+
+// Copies a frame out of the board's circular buffer. The board writes its buffers by DMA, unsynchronised
+// with the host: when the host falls a whole ring behind, the board may overwrite the frame while it is being
+// copied, and the buffer then holds a later frame (or parts of two). That is the board's overrun behaviour,
+// not a race on the library's own data, so ThreadSanitizer is told to look away for this one copy.
+void copy_from_board(void* destination, const void* source, size_t count)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_ignore_thread_begin();
+#endif
+    std::memcpy(destination, source, count);
+#if defined(__SANITIZE_THREAD__)
+    __tsan_ignore_thread_end();
+#endif
+}
+
+constexpr uint64_t tltype_capacity = 64;
+
+}  // namespace
+
+BufferHandle::BufferHandle(void* data, size_t size, void* user_pointer)
+    : data_(data), size_(size), user_pointer_(user_pointer)
+{
+    setup_port_and_info();
+}
+
+BufferHandle::BufferHandle(size_t size, void* user_pointer) : external_(false), size_(size), user_pointer_(user_pointer)
+{
+    try {
+        owned_ = std::make_unique_for_overwrite<uint8_t[]>(size);
+        data_ = owned_.get();
+    } catch (const std::bad_alloc& failure) {
+        state_ = BufferState::Revoked;
+        report_error("BufferHandle::BufferHandle", GC_ERR_OUT_OF_MEMORY,
+                     std::string("Unable to allocate memory for the buffer: ") + failure.what());
+    }
+    setup_port_and_info();
+}
+
+BufferHandle::~BufferHandle() = default;
+
+GC_ERROR BufferHandle::register_event(EVENT_TYPE, BaseEvent**)
+{
+    return report_error("BufferHandle::register_event", GC_ERR_NOT_IMPLEMENTED,
+                        "No buffer events are currently implemented.");
+}
+
+GC_ERROR BufferHandle::unregister_event(EVENT_TYPE)
+{
+    return report_error("BufferHandle::unregister_event", GC_ERR_NOT_IMPLEMENTED,
+                        "No buffer events are currently implemented.");
+}
+
+bool BufferHandle::in_queue() const noexcept
+{
+    const BufferState now = state();
+    return now == BufferState::Queued || now == BufferState::Filling || now == BufferState::Filled;
+}
+
+template <class T>
+void BufferHandle::store(RegisterMap::Entry* entry, T value)
+{
+    if (entry != nullptr && entry->length() >= sizeof value) {
+        std::memcpy(entry->data(), &value, sizeof value);
+    }
+}
+
+void BufferHandle::reset_fill_sizes()
+{
+    store<uint64_t>(size_filled_, 0);
+    store<uint64_t>(data_size_, 0);
+}
+
+uint64_t BufferHandle::pixel_format(uint32_t bit_depth) noexcept
+{
+    switch (bit_depth) {
+    case 8: return 0x01080001;   // Mono8
+    case 10: return 0x01100003;  // Mono10
+    case 12: return 0x01100005;  // Mono12
+    case 14: return 0x01100025;  // Mono14
+    case 16: return 0x01100007;  // Mono16
+    case 24: return 0x02180014;  // RGB8
+    case 30: return 0x0220001D;  // RGB10p32
+    case 32: return 0x82200020;
+    case 36: return 0x82300024;
+    case 42: return 0x8230002A;
+    case 48: return 0x02300033;  // RGB16
+    default: return 0x80000000;
+    }
+}
+
+bool BufferHandle::fill(VNBoards::BoardKind kind, const void* data, size_t frame_size, uint32_t bit_depth,
+                        uint32_t width, uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id,
+                        uint64_t timestamp, uint64_t timestamp_ns)
+{
+    if (state() != BufferState::Queued) {
+        report_error("BufferHandle::fill", GC_ERR_ERROR, "Cannot fill a buffer that isn't in the input queue.");
+        return false;
+    }
+    set_state(BufferState::Filling);
+    const size_t count = std::min(frame_size, size_);
+    if (count > 0 && data != nullptr && data_ != nullptr) {
+        copy_from_board(data_, data, count);
+    }
+
+    char tltype[tltype_capacity] = {};
+    const std::string name = VNBoards::kind_name(kind);
+    std::memcpy(tltype, name.data(), std::min<size_t>(name.size(), tltype_capacity - 1));
+    if (tltype_ != nullptr) {
+        std::memcpy(tltype_->data(), tltype, tltype_capacity);
+    }
+    store<uint64_t>(size_filled_, count);
+    store<uint64_t>(pixel_format_, pixel_format(bit_depth));
+    store<uint64_t>(width_, width);
+    store<uint64_t>(height_, height);
+    store<uint64_t>(x_offset_, x_offset);
+    store<uint64_t>(y_offset_, y_offset);
+    store<uint64_t>(x_padding_, 0);
+    store<uint64_t>(y_padding_, 0);
+    store<uint64_t>(frame_id_, frame_id);
+    store<uint64_t>(timestamp_, timestamp);
+    store<uint64_t>(timestamp_ns_, timestamp_ns);
+    store<uint64_t>(delivered_image_height_, height);
+    store<uint8_t>(image_present_, 1);
+    store<uint8_t>(data_larger_than_buffer_, count < frame_size ? 1 : 0);
+
+    BufferState expected = BufferState::Filling;
+    state_.compare_exchange_strong(expected, BufferState::Filled);
+    return true;
+}
+
+void BufferHandle::setup_port_and_info()
+{
+    const auto add = [this](int32_t command, const void* value, uint64_t address, uint64_t length,
+                            INFO_DATATYPE type) { return add_info(command, value, address, length, type, true, false); };
+    const auto add_u64 = [&add](int32_t command, uint64_t value, uint64_t address, INFO_DATATYPE type) {
+        return add(command, &value, address, sizeof value, type);
+    };
+    const auto add_bool = [&add](int32_t command, bool value, uint64_t address) {
+        const uint8_t byte = value ? 1 : 0;
+        return add(command, &byte, address, 1, INFO_DATATYPE_BOOL8);
+    };
+
+    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data_), 0, INFO_DATATYPE_PTR);
+    add_u64(BUFFER_INFO_SIZE, size_, 8, INFO_DATATYPE_SIZET);
+    add_u64(BUFFER_INFO_USER_PTR, reinterpret_cast<uintptr_t>(user_pointer_), 16, INFO_DATATYPE_PTR);
+    width_ = add_u64(BUFFER_INFO_WIDTH, 0, 120, INFO_DATATYPE_SIZET);
+    height_ = add_u64(BUFFER_INFO_HEIGHT, 1, 128, INFO_DATATYPE_SIZET);
+    timestamp_ = add_u64(BUFFER_INFO_TIMESTAMP, 0, 24, INFO_DATATYPE_UINT64);
+    add_bool(BUFFER_INFO_NEW_DATA, false, 32);
+
+    // Whether the buffer is queued or being acquired is read from its state at the time of the query.
+    const uint8_t no = 0;
+    if (auto* queued = static_cast<InfoFuncEntry<BUFFER_INFO_IS_QUEUED>*>(
+            add_info(BUFFER_INFO_IS_QUEUED, &no, 36, 1, INFO_DATATYPE_BOOL8, true, false,
+                     make_info_func_entry<BUFFER_INFO_IS_QUEUED>))) {
+        queued->on_pre_read = [this](RegisterMap::Entry&, uint8_t* data, void*, size_t*) {
+            const BufferState now = state();
+            *data = (now == BufferState::Queued || now == BufferState::Filled) ? 1 : 0;
+            return GC_ERR_SUCCESS;
+        };
+    }
+    if (auto* acquiring = static_cast<InfoFuncEntry<BUFFER_INFO_IS_ACQUIRING>*>(
+            add_info(BUFFER_INFO_IS_ACQUIRING, &no, 40, 1, INFO_DATATYPE_BOOL8, true, false,
+                     make_info_func_entry<BUFFER_INFO_IS_ACQUIRING>))) {
+        acquiring->on_pre_read = [this](RegisterMap::Entry&, uint8_t* data, void*, size_t*) {
+            *data = state() == BufferState::Filling ? 1 : 0;
+            return GC_ERR_SUCCESS;
+        };
+    }
+
+    add_bool(BUFFER_INFO_IS_INCOMPLETE, false, 44);
+    tltype_ = add_info_string(BUFFER_INFO_TLTYPE, "Custom", 48, tltype_capacity);
+    size_filled_ = add_u64(BUFFER_INFO_SIZE_FILLED, 0, 112, INFO_DATATYPE_SIZET);
+    x_offset_ = add_u64(BUFFER_INFO_XOFFSET, 0, 136, INFO_DATATYPE_SIZET);
+    y_offset_ = add_u64(BUFFER_INFO_YOFFSET, 0, 144, INFO_DATATYPE_SIZET);
+    x_padding_ = add_u64(BUFFER_INFO_XPADDING, 0, 152, INFO_DATATYPE_SIZET);
+    y_padding_ = add_u64(BUFFER_INFO_YPADDING, 0, 160, INFO_DATATYPE_SIZET);
+    frame_id_ = add_u64(BUFFER_INFO_FRAMEID, 0, 168, INFO_DATATYPE_UINT64);
+    image_present_ = add_bool(BUFFER_INFO_IMAGEPRESENT, false, 176);
+    add_u64(BUFFER_INFO_IMAGEOFFSET, 0, 180, INFO_DATATYPE_SIZET);
+    add_u64(BUFFER_INFO_PAYLOADTYPE, PAYLOAD_TYPE_IMAGE, 188, INFO_DATATYPE_SIZET);
+    pixel_format_ = add_u64(BUFFER_INFO_PIXELFORMAT, 0, 196, INFO_DATATYPE_UINT64);
+    add_u64(BUFFER_INFO_PIXELFORMAT_NAMESPACE, PIXELFORMAT_NAMESPACE_PFNC_32BIT, 204, INFO_DATATYPE_UINT64);
+    delivered_image_height_ = add_u64(BUFFER_INFO_DELIVERED_IMAGEHEIGHT, 0, 212, INFO_DATATYPE_SIZET);
+    const int32_t endianness = PIXELENDIANNESS_BIG;
+    add(BUFFER_INFO_PIXEL_ENDIANNESS, &endianness, 220, sizeof endianness, INFO_DATATYPE_INT32);
+    data_size_ = add_u64(BUFFER_INFO_DATA_SIZE, 0, 224, INFO_DATATYPE_SIZET);
+    timestamp_ns_ = add_u64(BUFFER_INFO_TIMESTAMP_NS, 0, 232, INFO_DATATYPE_UINT64);
+    data_larger_than_buffer_ = add_bool(BUFFER_INFO_DATA_LARGER_THAN_BUFFER, false, 240);
+    add_bool(BUFFER_INFO_CONTAINS_CHUNKDATA, false, 244);
+    // The size of a size value, the description's Reg_SizeofSizeT.
+    const uint32_t sizeof_size_t = 8;
+    add(BUFFER_INFO_CUSTOM_ID, &sizeof_size_t, 1280, sizeof sizeof_size_t, INFO_DATATYPE_UINT32);
+
+    // The data itself, readable as one register over the consumer's (or our) memory.
+    if (data_ != nullptr && size_ > 0) {
+        info_map().insert(data_register_address, data_, size_, INFO_DATATYPE_BUFFER, true, false, make_plain_entry);
+    }
+}
+
+}  // namespace vngtl

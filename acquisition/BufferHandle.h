@@ -1,0 +1,112 @@
+// One buffer that the consumer announced to a data stream: the consumer's own memory, or a block this library
+// allocated for it. Its info values (BUFFER_INFO_*) live in its info map at fixed addresses; the copy thread
+// fills the data and the values describing the frame (fill), the pool moves it between its queues.
+//
+// Ownership: the data-stream's BufferPool owns the handle (shared) from announcement to revocation; an
+// allocated data block is owned by the handle and freed with it. External memory stays the consumer's.
+//
+// Thread safety: the state is atomic. The data and the frame values are written by the copy thread while
+// the buffer is Filling, and by the pool (under its pool lock) on queueing; the pool's queues hand the buffer
+// from one side to the other, so the consumer reads them only while it holds the buffer (Announced).
+#pragma once
+
+#include "acquisition/FrameSink.h"
+#include "modules/BaseHandle.h"
+
+#include <gentl/GenTL.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace vngtl {
+
+enum class BufferState : uint32_t {
+    Revoked = 0,    // revoked, or its allocation failed
+    Announced = 1,  // held by the consumer, in no queue
+    Queued = 2,     // in the input queue
+    Filling = 3,    // being filled by the copy thread
+    Filled = 4,     // in the output queue
+};
+
+class BufferHandle : public BaseHandle, public VNBoards::FrameSink {
+public:
+    static constexpr std::string_view module_name = "TLBuffer";
+    // Where the buffer's data can be read as one register.
+    static constexpr uint64_t data_register_address = 0x20000000;
+
+    // A buffer on the consumer's memory.
+    BufferHandle(void* data, size_t size, void* user_pointer);
+    // A buffer on memory allocated here; when the allocation fails the buffer is Revoked, its BASE is null
+    // and the failure is recorded.
+    BufferHandle(size_t size, void* user_pointer);
+    ~BufferHandle() override;
+    BufferHandle(const BufferHandle&) = delete;
+    BufferHandle& operator=(const BufferHandle&) = delete;
+
+    // The buffer's own port (the TLBuffer description and the data register) is attached by the data-stream
+    // module; until then the buffer answers info queries only.
+    BasePort* get_port() override { return nullptr; }
+    const BasePort* get_port() const override { return nullptr; }
+
+    // Buffers have no events of their own.
+    GenTL::GC_ERROR register_event(GenTL::EVENT_TYPE event_type, BaseEvent** event_out) override;
+    GenTL::GC_ERROR unregister_event(GenTL::EVENT_TYPE event_type) override;
+
+    // Copies what fits of a frame into the buffer and describes it. Only a Queued buffer is filled; it goes
+    // through Filling to Filled. Called by the copy thread through the board's frame_copy.
+    bool fill(VNBoards::BoardKind kind, const void* data, size_t frame_size, uint32_t bit_depth, uint32_t width,
+              uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id, uint64_t timestamp,
+              uint64_t timestamp_ns) override;
+
+    BufferState state() const noexcept { return state_.load(); }
+    void set_state(BufferState state) noexcept { state_.store(state); }
+    // Whether the buffer is in one of the pool's queues or being filled.
+    bool in_queue() const noexcept;
+
+    void* data() const noexcept { return data_; }
+    size_t size() const noexcept { return size_; }
+    void* user_pointer() const noexcept { return user_pointer_; }
+    // True when the data block belongs to this handle rather than to the consumer.
+    bool owns_data() const noexcept { return !external_; }
+
+    // What queueing resets: SIZE_FILLED and DATA_SIZE become 0.
+    void reset_fill_sizes();
+
+    // The pixel format (PFNC) the board's bits per pixel stand for; 0x80000000 for a depth without one.
+    static uint64_t pixel_format(uint32_t bit_depth) noexcept;
+
+private:
+    void setup_port_and_info();
+    template <class T>
+    void store(RegisterMap::Entry* entry, T value);
+
+    std::atomic<BufferState> state_{BufferState::Announced};
+    std::unique_ptr<uint8_t[]> owned_;
+    bool external_ = true;
+    void* data_ = nullptr;
+    size_t size_ = 0;
+    void* user_pointer_ = nullptr;
+
+    // The values that fill and queueing change (entries of the info map).
+    RegisterMap::Entry* width_ = nullptr;
+    RegisterMap::Entry* height_ = nullptr;
+    RegisterMap::Entry* timestamp_ = nullptr;
+    RegisterMap::Entry* tltype_ = nullptr;
+    RegisterMap::Entry* size_filled_ = nullptr;
+    RegisterMap::Entry* x_offset_ = nullptr;
+    RegisterMap::Entry* y_offset_ = nullptr;
+    RegisterMap::Entry* x_padding_ = nullptr;
+    RegisterMap::Entry* y_padding_ = nullptr;
+    RegisterMap::Entry* frame_id_ = nullptr;
+    RegisterMap::Entry* image_present_ = nullptr;
+    RegisterMap::Entry* pixel_format_ = nullptr;
+    RegisterMap::Entry* delivered_image_height_ = nullptr;
+    RegisterMap::Entry* data_size_ = nullptr;
+    RegisterMap::Entry* timestamp_ns_ = nullptr;
+    RegisterMap::Entry* data_larger_than_buffer_ = nullptr;
+};
+
+}  // namespace vngtl

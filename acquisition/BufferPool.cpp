@@ -1,0 +1,415 @@
+#include "acquisition/BufferPool.h"
+
+#include "core/ErrorReport.h"
+
+#include <chrono>
+#include <optional>
+#include <utility>
+#include <string>
+
+namespace vngtl {
+
+using namespace GenTL;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto fill_lock_retry = std::chrono::milliseconds(1000);
+
+// Time-outs beyond this (about 30 years) are taken as no limit, so that the deadline cannot overflow.
+constexpr uint64_t longest_timeout_ms = uint64_t{1} << 40;
+
+}  // namespace
+
+BufferPool::BufferPool() = default;
+
+BufferPool::~BufferPool() = default;
+
+bool BufferPool::is_announced(const BufferHandle* handle) const
+{
+    return announced_.find(handle) != announced_.end();
+}
+
+GC_ERROR BufferPool::announce_buffer(BufferHandle** handle_out, void* data, size_t size, void* user_pointer)
+{
+    std::lock_guard pool_guard(pool_lock_);
+    if (handle_out == nullptr) {
+        return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_HANDLE, "The return buffer handle is null.");
+    }
+    if (data == nullptr) {
+        return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_PARAMETER,
+                            "The external buffer data pointer is null.");
+    }
+    for (const auto& [key, buffer] : announced_) {
+        if (buffer->data() == data) {
+            return report_error("BufferPool::announce_buffer", GC_ERR_RESOURCE_IN_USE,
+                                "The data pointer was already announced with an extant buffer.");
+        }
+    }
+    auto buffer = std::make_shared<BufferHandle>(data, size, user_pointer);
+    announced_.emplace(buffer.get(), buffer);
+    *handle_out = buffer.get();
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::announce_buffer(BufferHandle** handle_out, size_t size, void* user_pointer)
+{
+    std::lock_guard pool_guard(pool_lock_);
+    if (handle_out == nullptr) {
+        return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_HANDLE, "The return buffer handle is null.");
+    }
+    auto buffer = std::make_shared<BufferHandle>(size, user_pointer);
+    if (buffer->data() == nullptr) {
+        // The allocation failure was recorded by the buffer.
+        return GC_ERR_OUT_OF_MEMORY;
+    }
+    announced_.emplace(buffer.get(), buffer);
+    *handle_out = buffer.get();
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out)
+{
+    std::unique_lock pool_guard(pool_lock_);
+    if (handle == nullptr) {
+        return report_error("BufferPool::revoke_buffer", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
+    }
+    const auto found = announced_.find(handle);
+    // The state of a buffer that is not announced here is not looked at: it may be gone.
+    if (found != announced_.end()) {
+        if (handle->state() == BufferState::Revoked) {
+            return report_error("BufferPool::revoke_buffer", GC_ERR_INVALID_HANDLE,
+                                "The specified buffer has already been revoked.");
+        }
+        if (handle->in_queue()) {
+            return report_error("BufferPool::revoke_buffer", GC_ERR_INVALID_HANDLE,
+                                "The specified buffer is in a queue, and so cannot be revoked.");
+        }
+    } else {
+        return report_error("BufferPool::revoke_buffer", GC_ERR_INVALID_HANDLE,
+                            "The buffer handle was not announced in this buffer pool.");
+    }
+    if (data_out != nullptr) {
+        *data_out = handle->owns_data() ? nullptr : handle->data();
+    }
+    if (user_pointer_out != nullptr) {
+        *user_pointer_out = handle->user_pointer();
+    }
+    handle->set_state(BufferState::Revoked);
+    // The buffer (and an owned data block) is released outside the lock.
+    BufferRef released = std::move(found->second);
+    announced_.erase(found);
+    pool_guard.unlock();
+    return GC_ERR_SUCCESS;
+}
+
+void BufferPool::requeue_locked(BufferHandle& buffer)
+{
+    buffer.reset_fill_sizes();
+    buffer.set_state(BufferState::Queued);
+}
+
+GC_ERROR BufferPool::queue_to_input(BufferHandle* handle)
+{
+    std::lock_guard pool_guard(pool_lock_);
+    if (handle == nullptr) {
+        return report_error("BufferPool::queue_to_input", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
+    }
+    const auto found = announced_.find(handle);
+    if (found == announced_.end()) {
+        return report_error("BufferPool::queue_to_input", GC_ERR_INVALID_HANDLE,
+                            "The buffer handle was not announced in this buffer pool.");
+    }
+    if (handle->state() == BufferState::Revoked) {
+        return report_error("BufferPool::queue_to_input", GC_ERR_INVALID_HANDLE,
+                            "The specified buffer has been revoked, and so cannot be queued.");
+    }
+    if (handle->in_queue()) {
+        return report_error("BufferPool::queue_to_input", GC_ERR_INVALID_HANDLE,
+                            "The specified buffer is in a queue, and must be removed from the queue before requeue.");
+    }
+    requeue_locked(*handle);
+    input_.push_back(found->second);
+    input_condition_.notify_all();
+    queued_total_ += 1;
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::buffer_id(BufferHandle* handle, uint64_t* id_out)
+{
+    std::lock_guard pool_guard(pool_lock_);
+    if (handle == nullptr) {
+        return report_error("BufferPool::buffer_id", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
+    }
+    if (id_out == nullptr) {
+        return report_error("BufferPool::buffer_id", GC_ERR_INVALID_PARAMETER, "The ID pointer is null.");
+    }
+    const auto found = announced_.find(handle);
+    if (found == announced_.end()) {
+        return report_error("BufferPool::buffer_id", GC_ERR_INVALID_HANDLE,
+                            "The buffer handle was not announced to this buffer pool.");
+    }
+    *id_out = static_cast<uint64_t>(std::distance(announced_.begin(), found));
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::buffer_from_id(uint64_t id, BufferHandle** handle_out)
+{
+    std::lock_guard pool_guard(pool_lock_);
+    if (handle_out == nullptr) {
+        return report_error("BufferPool::buffer_from_id", GC_ERR_INVALID_PARAMETER, "The buffer handle is null.");
+    }
+    if (id >= announced_.size()) {
+        return report_error("BufferPool::buffer_from_id", GC_ERR_INVALID_INDEX,
+                            "The buffer ID (" + std::to_string(id) + ") exceeds the announced buffer count (" +
+                                std::to_string(announced_.size()) + ").");
+    }
+    *handle_out = std::next(announced_.begin(), static_cast<std::ptrdiff_t>(id))->second.get();
+    return GC_ERR_SUCCESS;
+}
+
+size_t BufferPool::announced_count()
+{
+    std::lock_guard pool_guard(pool_lock_);
+    return announced_.size();
+}
+
+size_t BufferPool::queued_count()
+{
+    std::lock_guard pool_guard(pool_lock_);
+    return input_.size() + (filling_.load() ? 1 : 0);
+}
+
+size_t BufferPool::output_count()
+{
+    std::lock_guard pool_guard(pool_lock_);
+    return output_.size();
+}
+
+GC_ERROR BufferPool::flush_input_to_output()
+{
+    std::lock_guard pool_guard(pool_lock_);
+    input_flushed_total_ += input_.size();
+    filled_total_ += input_.size();
+    for (auto& buffer : input_) {
+        buffer->set_state(BufferState::Filled);
+        output_.push_back(std::move(buffer));
+    }
+    input_.clear();
+    output_condition_.notify_all();
+    input_condition_.notify_all();
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::flush_output_discard()
+{
+    std::lock_guard pool_guard(pool_lock_);
+    output_discarded_ += output_.size();
+    for (const auto& buffer : output_) {
+        buffer->set_state(BufferState::Announced);
+    }
+    output_.clear();
+    output_condition_.notify_all();
+    return GC_ERR_SUCCESS;
+}
+
+std::unique_lock<std::timed_mutex> BufferPool::take_fill_lock()
+{
+    std::unique_lock fill_guard(fill_lock_, std::defer_lock);
+    while (!fill_guard.try_lock_for(fill_lock_retry)) {
+        // The copy thread may be waiting for a queued buffer with the fill lock; wake it so that it lets go.
+        {
+            std::lock_guard pool_guard(pool_lock_);
+        }
+        input_condition_.notify_all();
+    }
+    return fill_guard;
+}
+
+GC_ERROR BufferPool::flush_all_to_input()
+{
+    const auto fill_guard = take_fill_lock();
+    std::lock_guard pool_guard(pool_lock_);
+    output_discarded_ += output_.size();
+    queued_total_ += announced_.size();
+    if (!output_.empty()) {
+        output_.clear();
+        output_condition_.notify_all();
+    }
+    input_.clear();
+    for (const auto& [key, buffer] : announced_) {
+        requeue_locked(*buffer);
+        input_.push_back(buffer);
+    }
+    input_condition_.notify_all();
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::flush_unqueued_to_input()
+{
+    std::lock_guard pool_guard(pool_lock_);
+    uint64_t moved = 0;
+    for (const auto& [key, buffer] : announced_) {
+        if (buffer->state() == BufferState::Announced) {
+            requeue_locked(*buffer);
+            input_.push_back(buffer);
+            moved += 1;
+        }
+    }
+    queued_total_ += moved;
+    if (moved > 0) {
+        input_condition_.notify_all();
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::flush_all_discard()
+{
+    const auto fill_guard = take_fill_lock();
+    std::lock_guard pool_guard(pool_lock_);
+    output_discarded_ += output_.size();
+    input_flushed_total_ += input_.size();
+    for (const auto& buffer : output_) {
+        buffer->set_state(BufferState::Announced);
+    }
+    for (const auto& buffer : input_) {
+        buffer->set_state(BufferState::Announced);
+    }
+    output_.clear();
+    input_.clear();
+    output_condition_.notify_all();
+    input_condition_.notify_all();
+    return GC_ERR_SUCCESS;
+}
+
+bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
+{
+    std::unique_lock fill_guard(fill_lock_);
+    std::unique_lock pool_guard(pool_lock_);
+    if (input_.empty()) {
+        // Waits with the fill lock (so that flushes can take it meanwhile); the pool lock is given up only once
+        // the wait has begun, so a buffer queued under it cannot slip by unnoticed.
+        struct WaitLock {
+            std::unique_lock<std::timed_mutex>& fill;
+            std::unique_lock<std::timed_mutex>& pool;
+            void lock() { fill.lock(); }
+            void unlock()
+            {
+                pool.unlock();
+                fill.unlock();
+            }
+        } wait_lock{fill_guard, pool_guard};
+        // One wait: the queue is looked at again below whatever woke it.
+        bool waited = false;
+        input_condition_.wait(wait_lock, stop, [&waited] { return std::exchange(waited, true); });
+        if (!pool_guard.owns_lock()) {
+            pool_guard.lock();
+        }
+        if (input_.empty()) {
+            return false;
+        }
+    }
+    BufferRef buffer = std::move(input_.front());
+    input_.pop_front();
+    input_condition_.notify_all();
+    filling_ = true;
+    pool_guard.unlock();
+
+    const bool filled = copy_frame(*buffer);
+
+    pool_guard.lock();
+    filling_ = false;
+    if (filled) {
+        output_.push_back(std::move(buffer));
+        filled_total_ += 1;
+        output_condition_.notify_all();
+    } else {
+        input_.push_back(std::move(buffer));
+    }
+    return filled;
+}
+
+GC_ERROR BufferPool::dequeue_latest(BufferHandle** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill)
+{
+    std::optional<Clock::time_point> deadline;
+    if (timeout_ms != GENTL_INFINITE && timeout_ms <= longest_timeout_ms) {
+        deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    }
+    std::unique_lock pool_guard(pool_lock_, std::defer_lock);
+    if (deadline) {
+        if (!pool_guard.try_lock_until(*deadline)) {
+            return report_error("BufferPool::dequeue_latest", GC_ERR_TIMEOUT,
+                                "Timed out while attempting to lock the buffer pool.");
+        }
+    } else {
+        pool_guard.lock();
+    }
+    if (kill.exchange(0) != 0) {
+        return report_error("BufferPool::dequeue_latest", GC_ERR_ABORT, "Buffer dequeue was killed.");
+    }
+    while (output_.empty()) {
+        if (deadline) {
+            const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            output_condition_.wait_for(pool_guard, std::max(remaining, std::chrono::milliseconds(0)));
+            if (Clock::now() >= *deadline) {
+                return report_error("BufferPool::dequeue_latest", GC_ERR_TIMEOUT,
+                                    "Timed out waiting for a buffer to become available on the output queue.");
+            }
+        } else {
+            output_condition_.wait(pool_guard);
+        }
+        if (kill.exchange(0) != 0) {
+            return report_error("BufferPool::dequeue_latest", GC_ERR_ABORT, "Buffer dequeue was killed.");
+        }
+    }
+    const BufferRef& front = output_.front();
+    if (!front) {
+        output_.pop_front();
+        return report_error("BufferPool::dequeue_latest", GC_ERR_RESOURCE_EXHAUSTED,
+                            "The internal bufer handle has been prematurely deallocated, so the buffer cannot be "
+                            "returned.");
+    }
+    if (front->state() != BufferState::Revoked) {
+        front->set_state(BufferState::Announced);
+    }
+    if (handle_out != nullptr) {
+        *handle_out = front.get();
+    }
+    output_.pop_front();
+    delivered_ += 1;
+    return GC_ERR_SUCCESS;
+}
+
+void BufferPool::wake_output_waiters()
+{
+    // Taking the pool lock first means a waiter is either inside its wait (and is woken) or has not yet
+    // looked at its kill flag.
+    {
+        std::lock_guard pool_guard(pool_lock_);
+    }
+    output_condition_.notify_all();
+}
+
+BufferPool::Inventory BufferPool::inventory()
+{
+    std::lock_guard fill_guard(fill_lock_);
+    std::lock_guard pool_guard(pool_lock_);
+    Inventory result;
+    for (const auto& [key, buffer] : announced_) {
+        result.announced.push_back(buffer.get());
+    }
+    for (const auto& buffer : input_) {
+        result.input.push_back(buffer.get());
+    }
+    for (const auto& buffer : output_) {
+        result.output.push_back(buffer.get());
+    }
+    result.filling = filling_.load();
+    result.delivered = delivered_.load();
+    result.output_discarded = output_discarded_.load();
+    result.filled_total = filled_total_.load();
+    return result;
+}
+
+}  // namespace vngtl

@@ -1,0 +1,128 @@
+// The buffers of one data stream: every announced buffer, the input queue of buffers waiting to be filled and
+// the output queue of filled buffers waiting for delivery, both first in, first out. Consumer threads announce,
+// revoke, queue and flush; the copy thread fills the oldest queued buffer (fill_next); EventGetData takes the
+// oldest filled one (dequeue_latest).
+//
+// Ownership: the pool owns every announced BufferHandle (shared) until it is revoked; the queues hold
+// further references to announced buffers only.
+//
+// Locks, in this order:
+//   1. fill lock - held by the copy thread from taking a buffer off the input queue until the buffer is back
+//                  in a queue, so that the flushes that take it (all to input, all discard) never see a buffer
+//                  in flight. It is given up while the copy thread waits for a queued buffer.
+//   2. pool lock - the map of announced buffers, both queues and the filling flag. Counters are atomics,
+//                  changed under it and read without it.
+#pragma once
+
+#include "acquisition/BufferHandle.h"
+
+#include <gentl/GenTL.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <vector>
+
+namespace vngtl {
+
+class BufferPool {
+public:
+    // Fills a buffer taken off the input queue with the next frame (the acquisition's copy_frame).
+    using CopyFrame = std::function<bool(BufferHandle&)>;
+
+    BufferPool();
+    ~BufferPool();
+    BufferPool(const BufferPool&) = delete;
+    BufferPool& operator=(const BufferPool&) = delete;
+
+    // A buffer on the consumer's memory at `data`; no two announced buffers share a data address.
+    GenTL::GC_ERROR announce_buffer(BufferHandle** handle_out, void* data, size_t size, void* user_pointer);
+    // A buffer on memory allocated by the library.
+    GenTL::GC_ERROR announce_buffer(BufferHandle** handle_out, size_t size, void* user_pointer);
+    // Forgets a buffer the consumer holds; the data address (null for allocated memory) and user pointer are
+    // handed back through the pointers that are given.
+    GenTL::GC_ERROR revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out);
+    GenTL::GC_ERROR queue_to_input(BufferHandle* handle);
+    // A buffer's ID is its position among the announced buffers in ascending address order, so it changes
+    // when buffers are announced or revoked.
+    GenTL::GC_ERROR buffer_id(BufferHandle* handle, uint64_t* id_out);
+    GenTL::GC_ERROR buffer_from_id(uint64_t id, BufferHandle** handle_out);
+
+    size_t announced_count();
+    // The input queue, plus the buffer being filled.
+    size_t queued_count();
+    size_t output_count();
+    uint64_t delivered_count() const noexcept { return delivered_.load(); }
+    uint64_t output_discarded_count() const noexcept { return output_discarded_.load(); }
+    uint64_t queued_total() const noexcept { return queued_total_.load(); }
+    uint64_t filled_total() const noexcept { return filled_total_.load(); }
+    uint64_t input_flushed_total() const noexcept { return input_flushed_total_.load(); }
+
+    // The five flushes of DSFlushQueue, by their ACQ_QUEUE_TYPE: 0 input to output, 1 output discard, 2 all
+    // to input, 3 unqueued to input, 4 all discard. Each answers 0.
+    GenTL::GC_ERROR flush_input_to_output();
+    GenTL::GC_ERROR flush_output_discard();
+    GenTL::GC_ERROR flush_all_to_input();
+    GenTL::GC_ERROR flush_unqueued_to_input();
+    GenTL::GC_ERROR flush_all_discard();
+
+    // Copy thread only: takes the oldest queued buffer (waiting for one, until `stop` is requested, when the
+    // input queue is empty), has `copy_frame` fill it and appends it to the output queue; a buffer that was
+    // not filled goes back to the end of the input queue. True when a buffer was filled.
+    bool fill_next(const CopyFrame& copy_frame, std::stop_token stop = {});
+
+    // Takes the oldest filled buffer, waiting up to `timeout_ms` (GENTL_INFINITE: no limit). A set `kill`
+    // flag ends the wait with GC_ERR_ABORT and is cleared.
+    GenTL::GC_ERROR dequeue_latest(BufferHandle** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill);
+    // Wakes every dequeue_latest waiting for the output queue (after its kill flag was set).
+    void wake_output_waiters();
+
+    // Where every announced buffer is, taken with both locks held so that no buffer is in flight.
+    struct Inventory {
+        std::vector<BufferHandle*> announced;  // in ID order
+        std::vector<BufferHandle*> input;      // oldest first
+        std::vector<BufferHandle*> output;     // oldest first
+        bool filling = false;
+        uint64_t delivered = 0;
+        uint64_t output_discarded = 0;
+        uint64_t filled_total = 0;
+    };
+    Inventory inventory();
+
+private:
+    using BufferRef = std::shared_ptr<BufferHandle>;
+
+    // The fill lock for the flushes that take it: waits in steps of 1000 ms, waking the copy thread after
+    // each, until it is held.
+    std::unique_lock<std::timed_mutex> take_fill_lock();
+    // Whether `handle` is announced here; pool lock held.
+    bool is_announced(const BufferHandle* handle) const;
+    void requeue_locked(BufferHandle& buffer);
+
+    std::map<const BufferHandle*, BufferRef> announced_;
+    std::deque<BufferRef> input_;
+    std::deque<BufferRef> output_;
+    std::atomic<bool> filling_{false};
+
+    std::atomic<uint64_t> delivered_{0};
+    std::atomic<uint64_t> output_discarded_{0};
+    std::atomic<uint64_t> queued_total_{0};
+    std::atomic<uint64_t> filled_total_{0};
+    std::atomic<uint64_t> input_flushed_total_{0};
+
+    // Lock order: fill_lock_, then pool_lock_ (see the top of this file).
+    std::timed_mutex fill_lock_;
+    std::timed_mutex pool_lock_;
+    // Notified under the pool lock when buffers enter the input queue; the copy thread waits on it.
+    std::condition_variable_any input_condition_;
+    // Notified under the pool lock when buffers enter or leave the output queue, and on a kill.
+    std::condition_variable_any output_condition_;
+};
+
+}  // namespace vngtl

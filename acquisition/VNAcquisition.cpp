@@ -1,0 +1,430 @@
+#include "acquisition/VNAcquisition.h"
+
+#include "acquisition/VNBoards.h"
+#include "acquisition/VantrelSdk.h"
+#include "core/ErrorReport.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <utility>
+
+namespace vngtl {
+
+using namespace GenTL;
+using VNBoards::BoardState;
+
+namespace {
+
+// How long stop and abort wait for the frame loop to notice the end of the acquisition. The loop waits on
+// the board for at most 100 ms at a time; the bound only matters when the caller holds the board's state
+// lock, which the loop then needs to finish its turn.
+constexpr auto frame_loop_exit_wait = std::chrono::milliseconds(500);
+
+// A board whose error stack never empties must not keep the thread here for ever.
+constexpr int max_stacked_errors = 1024;
+
+// The highest SCHED_FIFO priority the process may use; where it may use none the thread keeps its priority.
+void raise_priority(std::jthread& thread)
+{
+    const int highest = sched_get_priority_max(SCHED_FIFO);
+    if (highest < 0) {
+        return;
+    }
+    sched_param parameters{};
+    parameters.sched_priority = highest;
+    if (pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &parameters) == 0) {
+        return;
+    }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0) {
+        parameters.sched_priority = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(highest)));
+        pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &parameters);
+    }
+}
+
+bool is_configured(const VNBoards::Board& board)
+{
+    return board.state() == BoardState::Configured;
+}
+
+}  // namespace
+
+VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board)
+    : board_(std::move(board)), pool_(std::make_unique<BufferPool>())
+{
+    event_ = std::make_unique<VNNewBufferEvent>(*this);
+    {
+        std::unique_lock guard(acquisition_mutex_);
+        acquisition_thread_ = std::jthread([this](std::stop_token stop) { acquisition_thread_func(std::move(stop)); });
+        acquisition_condition_.wait(guard, [this] { return acquisition_thread_running_.load(); });
+    }
+    {
+        std::unique_lock guard(copy_mutex_);
+        copy_thread_ = std::jthread([this](std::stop_token stop) { copy_thread_func(std::move(stop)); });
+        copy_condition_.wait(guard, [this] { return copy_thread_running_.load(); });
+    }
+    raise_priority(acquisition_thread_);
+    raise_priority(copy_thread_);
+}
+
+VNAcquisition::~VNAcquisition()
+{
+    acquisition_thread_.request_stop();
+    copy_thread_.request_stop();
+    if (acquisition_thread_.joinable()) {
+        acquisition_thread_.join();
+    }
+    if (copy_thread_.joinable()) {
+        copy_thread_.join();
+    }
+}
+
+uint32_t VNAcquisition::status() const
+{
+    if (!acquisition_thread_running_ || !board_) {
+        return NoBoard;
+    }
+    if (!is_configured(*board_)) {
+        return NotConfigured;
+    }
+    return state_.load();
+}
+
+bool VNAcquisition::roi_matches(const VNBoards::Roi& roi)
+{
+    if (!board_) {
+        return false;
+    }
+    const VNBoards::Roi current = board_->current_roi();
+    if (roi.width != 0 && roi.height != 0) {
+        return current == roi;
+    }
+    return current == board_->default_roi();
+}
+
+uint64_t VNAcquisition::payload_size()
+{
+    if (!board_) {
+        return 0;
+    }
+    if (board_->camera_file().empty()) {
+        board_->check_init(1);
+        if (board_->state() == BoardState::Closed || board_->camera_file().empty()) {
+            return 0;
+        }
+    }
+    std::lock_guard state_guard(board_->state_lock());
+    uint32_t frame_bytes = 0;
+    if (board_->handle() == nullptr || VbBrdInquire(board_->handle(), VB_INQ_FRAME_BYTES, &frame_bytes) != 0) {
+        return 0;
+    }
+    return frame_bytes;
+}
+
+void VNAcquisition::end_session_locked() noexcept
+{
+    session_ += 1;
+    acquisition_condition_.notify_all();
+}
+
+uint32_t VNAcquisition::make_ready(uint64_t count, const VNBoards::Roi& roi)
+{
+    if (!board_) {
+        return NotConfigured;
+    }
+    std::lock_guard state_guard(board_->state_lock());
+    if (is_configured(*board_)) {
+        teardown();
+    }
+    if (board_->check_init(2) != BoardState::OpenForAcquisition) {
+        return NotConfigured;
+    }
+    if (roi.width != 0 && roi.height != 0 && !board_->set_roi(roi)) {
+        return NotConfigured;
+    }
+    if (board_->setup_acq(count) != BoardState::Configured) {
+        return NotConfigured;
+    }
+    std::lock_guard guard(acquisition_mutex_);
+    state_ = Ready;
+    return Ready;
+}
+
+uint32_t VNAcquisition::teardown()
+{
+    if (!board_) {
+        return status();
+    }
+    std::lock_guard state_guard(board_->state_lock());
+    {
+        // The frame loop must not take the board's stop for an accident to recover from.
+        std::lock_guard guard(acquisition_mutex_);
+        running_ = 0;
+        end_session_locked();
+    }
+    // The positions refer to a frame table that is about to go.
+    ring_.resize(1);
+    if (is_configured(*board_)) {
+        board_->teardown_acq();
+    }
+    {
+        std::lock_guard guard(acquisition_mutex_);
+        const uint32_t now = state_;
+        if (now == Ready || now == Running || now == Completed) {
+            state_ = NotConfigured;
+        }
+    }
+    return status();
+}
+
+uint32_t VNAcquisition::start(uint64_t count)
+{
+    if (!board_) {
+        return NoBoard;
+    }
+    if (acquisition_thread_running_ && is_configured(*board_) && state_ > Ready) {
+        return status();
+    }
+    std::lock_guard state_guard(board_->state_lock());
+    {
+        std::lock_guard guard(acquisition_mutex_);
+        requested_ = count;
+        delivered_since_start_ = 0;
+        running_ = 1;
+        session_capacity_ = board_->buffer_count();
+        if (board_->start_acq()) {
+            state_ = Running;
+            end_session_locked();
+        } else {
+            running_ = 0;
+        }
+    }
+    return status();
+}
+
+uint32_t VNAcquisition::stop()
+{
+    return end_acquisition(false);
+}
+
+uint32_t VNAcquisition::abort()
+{
+    return end_acquisition(true);
+}
+
+uint32_t VNAcquisition::end_acquisition(bool abort)
+{
+    // Frames not copied yet are dropped.
+    ring_.resize(1);
+    if (board_) {
+        std::lock_guard state_guard(board_->state_lock());
+        running_ = 0;
+        if (state_ != Completed) {
+            if (abort) {
+                board_->abort_acq();
+            } else {
+                board_->stop_acq(false);
+            }
+        }
+    }
+    std::unique_lock guard(acquisition_mutex_);
+    end_session_locked();
+    acquisition_condition_.wait_for(guard, frame_loop_exit_wait, [this] { return !in_frame_loop_; });
+    const uint32_t now = state_;
+    if (now == Ready || now == Running || now == Completed) {
+        state_ = Ready;
+    }
+    guard.unlock();
+    return status();
+}
+
+void VNAcquisition::acquisition_thread_func(std::stop_token stop)
+{
+    std::unique_lock guard(acquisition_mutex_);
+    acquisition_thread_running_ = true;
+    acquisition_condition_.notify_all();
+
+    underruns_ = 0;
+    started_ = 0;
+    delivered_since_start_ = 0;
+    ring_.reset();
+    copy_offset_ = 0;
+    if (!board_) {
+        state_ = NoBoard;
+    }
+
+    uint64_t seen = session_;
+    while (!stop.stop_requested()) {
+        // Sleeps until a start or an end of acquisition changes the session.
+        acquisition_condition_.wait(guard, stop, [&] { return session_ != seen; });
+        if (stop.stop_requested()) {
+            break;
+        }
+        seen = session_;
+        if (!board_) {
+            state_ = NoBoard;
+            continue;
+        }
+        if (state_ != Running) {
+            continue;
+        }
+        ring_.resize(session_capacity_);
+        in_frame_loop_ = true;
+        guard.unlock();
+
+        frame_loop(stop, seen);
+
+        guard.lock();
+        in_frame_loop_ = false;
+        acquisition_condition_.notify_all();
+        guard.unlock();
+        dump_vantrel_errors();
+        guard.lock();
+    }
+    acquisition_thread_running_ = false;
+}
+
+void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
+{
+    const std::string board_number = std::to_string(board_->board_number());
+    VNBoards::FrameRecord record{};
+    while (!stop.stop_requested() && session_ == session) {
+        const int32_t result = board_->frame_wait(record);
+        if (result == VB_WAIT_TIMEOUT) {
+            continue;
+        }
+        if (result == VB_ACQ_STOPPED || result == VB_ACQ_ABORTED) {
+            if (running_ == 0 || session_ != session) {
+                break;  // the end of acquisition that stop, abort or completion asked for
+            }
+            report_error("VNAcquisition::acquisition_thread_func", GC_ERR_ERROR,
+                         "Acquisition on board " + board_number +
+                             " stopped or aborted unexpectedly. Dumping the Vantrel error stacks, then restarting.");
+            dump_vantrel_errors();
+            if (!restart(session)) {
+                break;
+            }
+            continue;
+        }
+        if (result == 0) {
+            board_->set_frame_available(record);
+            // The frame counter says how many frames completed since the last one seen, lost ones included.
+            const uint64_t written = ring_.total_written();
+            const uint64_t counter = record.frame_counter;
+            ring_.advance(counter > written ? counter - written : 1);
+            wake_copy_thread();
+            continue;
+        }
+        report_error("VNAcquisition::acquisition_thread_func", GC_ERR_ERROR,
+                     "Received an unexpected error during acquisition on board " + board_number +
+                         ". Dumping the Vantrel error stacks.");
+        dump_vantrel_errors();
+        if (!is_configured(*board_)) {
+            break;  // nothing left to wait on
+        }
+    }
+}
+
+bool VNAcquisition::restart(uint64_t session)
+{
+    std::lock_guard state_guard(board_->state_lock());
+    std::lock_guard guard(acquisition_mutex_);
+    if (running_ == 0 || session_ != session) {
+        return false;
+    }
+    return board_->start_acq();
+}
+
+void VNAcquisition::wake_copy_thread()
+{
+    // Taking the copy mutex means the copy thread has either seen the new frame or is waiting for it.
+    {
+        std::lock_guard guard(copy_mutex_);
+    }
+    copy_condition_.notify_all();
+}
+
+void VNAcquisition::copy_thread_func(std::stop_token stop)
+{
+    std::unique_lock guard(copy_mutex_);
+    copy_thread_running_ = true;
+    copy_condition_.notify_all();
+
+    const BufferPool::CopyFrame copy = [this](BufferHandle& buffer) { return copy_frame(buffer); };
+    while (!stop.stop_requested()) {
+        if (ring_.pending() > copy_offset_) {
+            guard.unlock();
+            const bool done = check_done();
+            if (!done && pool_->fill_next(copy, stop)) {
+                delivered_since_start_ += 1;
+            }
+            guard.lock();
+            if (!done) {
+                continue;
+            }
+            // A completed acquisition copies nothing more: wait for the next start rather than spin.
+        }
+        bool waited = false;
+        copy_condition_.wait(guard, stop, [&waited] { return std::exchange(waited, true); });
+    }
+    copy_thread_running_ = false;
+}
+
+bool VNAcquisition::check_done()
+{
+    if (state_ == Completed) {
+        return true;
+    }
+    if (requested_ == GENTL_INFINITE || delivered_since_start_ < requested_) {
+        return false;
+    }
+    std::lock_guard state_guard(board_->state_lock());
+    std::lock_guard guard(acquisition_mutex_);
+    if (state_ != Running) {
+        return true;  // stopped meanwhile; the pending frames are stale
+    }
+    state_ = Completed;
+    running_ = 0;
+    board_->stop_acq(true);
+    return true;
+}
+
+bool VNAcquisition::copy_frame(BufferHandle& buffer)
+{
+    const auto position = ring_.take(copy_offset_);
+    if (!position) {
+        return false;
+    }
+    started_ += 1;
+    return board_->frame_copy(static_cast<size_t>(*position), buffer);
+}
+
+void VNAcquisition::dump_vantrel_errors()
+{
+    if (!board_) {
+        return;
+    }
+    for (int count = 0; count < max_stacked_errors; ++count) {
+        const int32_t code = board_->pop_vb_error();
+        if (code == 0) {
+            break;
+        }
+        report_error("VNAcquisition::dump_vantrel_errors", GC_ERR_ERROR,
+                     "Vb[" + std::to_string(code) + "] = " + board_->vb_error_text(code));
+    }
+    for (int count = 0; count < max_stacked_errors; ++count) {
+        const int32_t code = board_->pop_vn_error();
+        if (code == 0) {
+            break;
+        }
+        report_error("VNAcquisition::dump_vantrel_errors", GC_ERR_ERROR,
+                     "VN[" + std::to_string(code) + "] = " + board_->vn_error_text(code));
+    }
+}
+
+}  // namespace vngtl

@@ -1,0 +1,145 @@
+// The acquisition engine of one data stream. Two threads run for the stream's whole life: the acquisition
+// thread waits on the board for completed frames (at most 100 ms per wait), hands each board buffer straight
+// back and records the frame's position in the FrameRing; the copy thread copies pending frames into the
+// oldest queued consumer buffers (BufferPool::fill_next) and so moves them to the output queue, where the
+// new-buffer event picks them up. The data-stream module drives it through status, make_ready, teardown,
+// start, stop and abort.
+//
+// Ownership: owns the stream's BufferPool and VNNewBufferEvent; shares the Board. Both threads are joined by
+// the destructor, never detached.
+//
+// Locks, in this order:
+//   1. the board's state lock (Board::state_lock) - taken first by every change of the acquisition state
+//      (start, stop, abort, teardown, make_ready, the completion of a finite acquisition and the restart after
+//      an unexpected board stop), so that the data-stream module may call these while holding it;
+//   2. the acquisition mutex - the acquisition state, the running flag and the session number; never held
+//      while the board is waited on, so that a caller holding the state lock never waits for the frame loop;
+//   3. the copy mutex - the copy thread's wake-ups; the ring's own mutex and the pool's locks come after.
+// Counters and the two state words are atomics, read without locks by info queries.
+#pragma once
+
+#include "acquisition/BoardTypes.h"
+#include "acquisition/BufferPool.h"
+#include "acquisition/FrameRing.h"
+#include "acquisition/VNNewBufferEvent.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+namespace VNBoards {
+class Board;
+}
+
+namespace vngtl {
+
+class BufferHandle;
+
+class VNAcquisition {
+public:
+    // The acquisition state, as status reports it.
+    enum State : uint32_t {
+        NoBoard = 0,        // no board, or the acquisition thread is not running
+        NotConfigured = 1,  // the board has no circular buffers set up for this stream
+        Ready = 2,          // configured, not acquiring
+        Running = 3,        // acquiring
+        Completed = 4,      // a finite acquisition delivered its count; the board is stopped
+    };
+
+    // Starts both threads (each confirms it runs before the constructor goes on) and raises them to the
+    // highest real-time priority the process may use.
+    explicit VNAcquisition(std::shared_ptr<VNBoards::Board> board);
+    // Stops and joins both threads.
+    ~VNAcquisition();
+    VNAcquisition(const VNAcquisition&) = delete;
+    VNAcquisition& operator=(const VNAcquisition&) = delete;
+
+    uint32_t status() const;
+    // Whether the board's region of interest is `roi`, or its default region when `roi` has no size.
+    bool roi_matches(const VNBoards::Roi& roi);
+    // The board's frame size in bytes; 0 when the board cannot tell.
+    uint64_t payload_size();
+
+    // Configures the board for circular acquisition with `count` buffers and `roi` (no size: the board's
+    // current region). Answers Ready, or NotConfigured when the board refused.
+    uint32_t make_ready(uint64_t count, const VNBoards::Roi& roi);
+    // Frees the board's circular buffers; the engine is NotConfigured afterwards. Answers status.
+    uint32_t teardown();
+    // Starts the board; `count` buffers are delivered before the acquisition completes (GENTL_INFINITE: no
+    // limit). Answers status.
+    uint32_t start(uint64_t count);
+    // Stops (abort: aborts) the board and drops the frames not yet copied. Answers status.
+    uint32_t stop();
+    uint32_t abort();
+
+    // Copy thread, through the pool: fills `buffer` with the frame `copy_offset` places after the oldest
+    // pending one, consuming the oldest.
+    bool copy_frame(BufferHandle& buffer);
+    // Records every code on the board's two error stacks with its text.
+    void dump_vantrel_errors();
+
+    BufferPool& pool() noexcept { return *pool_; }
+    VNNewBufferEvent& event() noexcept { return *event_; }
+    FrameRing& frame_ring() noexcept { return ring_; }
+    const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
+
+    uint64_t underrun_count() const noexcept { return underruns_.load(); }
+    uint64_t started_count() const noexcept { return started_.load(); }
+    uint64_t delivered_since_start() const noexcept { return delivered_since_start_.load(); }
+    uint64_t copy_offset() const noexcept { return copy_offset_.load(); }
+    // The data-stream module keeps the offset below the board's buffer count.
+    void set_copy_offset(uint64_t offset) noexcept { copy_offset_.store(offset); }
+
+private:
+    void acquisition_thread_func(std::stop_token stop);
+    // One acquisition session, from a start until the board stops for good or the session ends.
+    void frame_loop(std::stop_token stop, uint64_t session);
+    // After an unexpected board stop: starts the board again unless the session ended meanwhile.
+    bool restart(uint64_t session);
+    void copy_thread_func(std::stop_token stop);
+    // Whether a finite acquisition has delivered its count; completes it (and stops the board) when the
+    // next frame shows up after that.
+    bool check_done();
+    // Stop or abort: the common part.
+    uint32_t end_acquisition(bool abort);
+    // Ends the current session: the frame loop leaves at its next turn. Acquisition mutex held.
+    void end_session_locked() noexcept;
+    void wake_copy_thread();
+
+    std::shared_ptr<VNBoards::Board> board_;
+    std::unique_ptr<BufferPool> pool_;
+    std::unique_ptr<VNNewBufferEvent> event_;
+
+    std::atomic<uint64_t> underruns_{0};
+    std::atomic<uint64_t> started_{0};
+    std::atomic<uint64_t> copy_offset_{0};
+    std::atomic<uint64_t> delivered_since_start_{0};
+
+    FrameRing ring_;
+
+    std::atomic<uint32_t> state_{NotConfigured};
+    std::atomic<uint32_t> running_{0};
+    std::atomic<uint64_t> requested_{0};
+    // Changed by every start and every end of an acquisition; the frame loop runs for one session.
+    std::atomic<uint64_t> session_{0};
+    // The ring's capacity for the session that start began (the board's buffer count then).
+    uint64_t session_capacity_ = 0;  // guarded by acquisition_mutex_
+    bool in_frame_loop_ = false;     // guarded by acquisition_mutex_
+
+    std::mutex acquisition_mutex_;
+    std::condition_variable_any acquisition_condition_;
+    std::atomic<bool> acquisition_thread_running_{false};
+    std::mutex copy_mutex_;
+    std::condition_variable_any copy_condition_;
+    std::atomic<bool> copy_thread_running_{false};
+
+    // Last, so that everything the threads use is built before them.
+    std::jthread acquisition_thread_;
+    std::jthread copy_thread_;
+};
+
+}  // namespace vngtl

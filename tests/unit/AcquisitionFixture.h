@@ -1,0 +1,91 @@
+// Shared pieces of the acquisition engine's tests (buffers and pool, the engine, the new-buffer event): the
+// library initialised so that records land in last_error(), typed reads of info values, and a simulated board
+// with small frames.
+#pragma once
+
+#include "GenTLFixture.h"
+
+#include "acquisition/BufferHandle.h"
+#include "acquisition/BufferPool.h"
+#include "core/BaseInfo.h"
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+class EngineTest : public GenTLTest {
+protected:
+    void SetUp() override
+    {
+        GenTLTest::SetUp();
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    }
+
+    // The calling thread's last record must be `code_name` from `file` by `function` with exactly `message`.
+    static void expect_record(const std::string& code_name, const std::string& file, const std::string& function,
+                              const std::string& message)
+    {
+        const std::string record = last_error();
+        const std::string head = code_name + " @ " + file + "[";
+        const std::string tail = "], " + function + ": " + message + "\n";
+        EXPECT_EQ(record.substr(0, head.size()), head) << record;
+        ASSERT_GE(record.size(), tail.size()) << record;
+        EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
+    }
+
+    // A fixed-size info value of `object`, read by the info protocol; the type must be `expected_type`.
+    template <class T>
+    static T info_value(vngtl::BaseInfo& object, int32_t command, INFO_DATATYPE expected_type)
+    {
+        INFO_DATATYPE type = 0;
+        T value{};
+        size_t size = sizeof value;
+        EXPECT_EQ(object.info(command, &type, &value, &size), GC_ERR_SUCCESS) << "info command " << command;
+        EXPECT_EQ(type, expected_type) << "info command " << command;
+        EXPECT_EQ(size, sizeof value) << "info command " << command;
+        return value;
+    }
+    static uint64_t size_info(vngtl::BaseInfo& object, int32_t command)
+    {
+        return info_value<uint64_t>(object, command, INFO_DATATYPE_SIZET);
+    }
+    static uint64_t u64_info(vngtl::BaseInfo& object, int32_t command)
+    {
+        return info_value<uint64_t>(object, command, INFO_DATATYPE_UINT64);
+    }
+    static bool bool_info(vngtl::BaseInfo& object, int32_t command)
+    {
+        return info_value<uint8_t>(object, command, INFO_DATATYPE_BOOL8) != 0;
+    }
+    static std::string string_info(vngtl::BaseInfo& object, int32_t command)
+    {
+        std::string text;
+        EXPECT_EQ(object.info_string(command, text), GC_ERR_SUCCESS) << "info command " << command;
+        return text;
+    }
+
+    // Polls `condition` until it holds or `timeout` has passed; answers the last result.
+    template <class Condition>
+    static bool wait_until(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return condition();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    // One CoaXPress board with one camera file of the given geometry.
+    static std::string board_config(uint32_t width, uint32_t height, uint32_t bits, const char* trigger,
+                                    const char* pattern, double rate = 0)
+    {
+        return R"({"boards": [{"kind": "CXP", "camera_files": [{"name": "Engine.cam", "width": )" +
+               std::to_string(width) + R"(, "height": )" + std::to_string(height) + R"(, "bits_per_pixel": )" +
+               std::to_string(bits) + R"(}], "frame_source": {"rate": )" + std::to_string(rate) +
+               R"(, "trigger": ")" + trigger + R"(", "pattern": ")" + pattern + R"("}}]})";
+    }
+};
