@@ -532,7 +532,10 @@ void SimBoard::generate(std::stop_token stop)
             return;
         }
         if (source_.rate > 0) {
-            next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / source_.rate));
+            // Slower than one frame an hour is taken as one frame an hour, which keeps the clock arithmetic
+            // far from overflowing.
+            const double period = std::min(1.0 / source_.rate, 3600.0);
+            next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
             const bool changed = pace_.wait_until(guard, stop, next, [&] { return pace_epoch_ != seen_epoch; });
             if (stop.stop_requested()) {
                 return;
