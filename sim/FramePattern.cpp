@@ -23,19 +23,6 @@ constexpr auto ramp = make_ramp();
 
 }  // namespace
 
-uint32_t FrameGeometry::bytes_per_pixel() const
-{
-    if (bits_per_pixel == 0 || bits_per_pixel > 32) {
-        return 0;
-    }
-    return (bits_per_pixel + 7) / 8;
-}
-
-uint64_t FrameGeometry::frame_bytes() const
-{
-    return uint64_t{width} * height * bytes_per_pixel();
-}
-
 uint8_t FramePattern::pixel_byte(uint32_t x, uint32_t y, uint32_t b, const FrameGeometry& geometry,
                                  uint64_t counter)
 {

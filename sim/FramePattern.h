@@ -2,21 +2,12 @@
 // holds the right frame intact. The exact rules are in docs/simulator.md; vnsim_check_frame exposes check().
 #pragma once
 
+#include "FrameGeometry.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace vnsim {
-
-struct FrameGeometry {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint32_t bits_per_pixel = 8;
-
-    // Bytes per pixel: 1 up to 8 bits, 2 up to 16, 3 up to 24, 4 up to 32; 0 for an unusable depth.
-    uint32_t bytes_per_pixel() const;
-    // width × height × bytes per pixel, or 0 when the geometry is unusable.
-    uint64_t frame_bytes() const;
-};
 
 class FramePattern {
 public:

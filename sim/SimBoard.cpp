@@ -115,7 +115,7 @@ int32_t SimBoard::open(uint32_t flags, const char* camera_file, bool& acquisitio
     }
     const CameraFileConfig* camera = camera_;
     if (camera_file != nullptr && *camera_file != '\0') {
-        camera = config_.find_camera_file(camera_file);
+        camera = SimConfig::find_camera_file(config_, camera_file);
         if (camera == nullptr) {
             return code::vb_camera_file_unknown;
         }
@@ -123,7 +123,7 @@ int32_t SimBoard::open(uint32_t flags, const char* camera_file, bool& acquisitio
             return code::vb_board_busy;
         }
     } else if (handles_ == 0) {
-        camera = config_.default_camera_file ? config_.find_camera_file(*config_.default_camera_file) : nullptr;
+        camera = config_.default_camera_file ? SimConfig::find_camera_file(config_, *config_.default_camera_file) : nullptr;
     }
     if (handles_ == 0) {
         camera_ = camera;

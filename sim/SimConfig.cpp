@@ -305,7 +305,7 @@ BoardConfig parse_board(const json& node, size_t index)
     const auto& files = get_array(node, "camera_files", path);
     for (size_t i = 0; i < files.size(); ++i) {
         auto file = parse_camera_file(files[i], path + ".camera_files[" + std::to_string(i) + "]");
-        if (board.find_camera_file(file.name) != nullptr) {
+        if (SimConfig::find_camera_file(board, file.name) != nullptr) {
             fail(path + ".camera_files", "names \"" + file.name + "\" twice");
         }
         board.camera_files.push_back(std::move(file));
@@ -314,7 +314,7 @@ BoardConfig parse_board(const json& node, size_t index)
         const auto& value = node.at("default_camera_file");
         if (value.is_string()) {
             board.default_camera_file = value.get<std::string>();
-            if (board.find_camera_file(*board.default_camera_file) == nullptr) {
+            if (SimConfig::find_camera_file(board, *board.default_camera_file) == nullptr) {
                 fail(path + ".default_camera_file", "\"" + *board.default_camera_file + "\" is not in camera_files");
             }
         } else if (!value.is_null()) {
@@ -361,9 +361,9 @@ BoardConfig parse_board(const json& node, size_t index)
 
 }  // namespace
 
-const CameraFileConfig* BoardConfig::find_camera_file(const std::string& name) const
+const CameraFileConfig* SimConfig::find_camera_file(const BoardConfig& board, const std::string& name)
 {
-    for (const auto& file : camera_files) {
+    for (const auto& file : board.camera_files) {
         if (file.name == name) {
             return &file;
         }

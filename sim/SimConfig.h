@@ -1,4 +1,5 @@
-// The simulated system's configuration: the JSON schema of docs/simulator.md read into plain records.
+// The simulated system's configuration: the JSON schema of docs/simulator.md read into plain records
+// (aggregates without behaviour, one per object of the schema), and SimConfig, which reads them.
 // Unknown keys are ignored and missing keys take their defaults, so that older files keep working as the
 // schema grows.
 #pragma once
@@ -95,8 +96,6 @@ struct BoardConfig {
     CxpCameraConfig cxp_camera;
     SerialConfig serial_line;
     BoardFaultConfig faults;
-
-    const CameraFileConfig* find_camera_file(const std::string& name) const;
 };
 
 struct SystemConfig {
@@ -110,6 +109,8 @@ public:
     static SystemConfig parse(const nlohmann::json& document);
     // The built-in default: a CoaXPress board and a Camera Link board, each with a free-running camera.
     static const nlohmann::json& default_document();
+    // The board's camera file of that name; null when it has none.
+    static const CameraFileConfig* find_camera_file(const BoardConfig& board, const std::string& name);
     // The register set a board has unless its configuration says otherwise.
     static std::vector<RegisterConfig> default_registers(BoardKind kind);
 };
