@@ -190,6 +190,34 @@ TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
     expect_no_record();
 }
 
+TEST_F(BoardFrames, TeardownDuringAWaitEndsTheWaitBeforeTheBuffersGo)
+{
+    configure(0, 2);
+    ASSERT_TRUE(board->start_acq());
+    std::atomic<int32_t> result{0};
+    std::jthread waiter([&] {
+        // Waits until the acquisition ends; once the board is torn down the wait is refused.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            FrameRecord record{};
+            const int32_t answer = board->frame_wait(record);
+            if (answer == VB_ACQ_STOPPED || answer == VB_NOT_CONFIGURED) {
+                result = answer;
+                return;
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
+    waiter.join();
+    EXPECT_TRUE(result == VB_ACQ_STOPPED || result == VB_NOT_CONFIGURED) << result;
+    VnsimFrameStats stats{};
+    ASSERT_EQ(vnsim_frame_stats(0, &stats), 0);
+    EXPECT_EQ(stats.running, 0u);
+    EXPECT_EQ(board->buffer_count(), 0u);
+    // The board can be set up again at once.
+    EXPECT_EQ(board->setup_acq(3), BoardState::Configured);
+}
+
 TEST_F(BoardFrames, BoardStoppingByItselfIsSeenAfterItsLastFrames)
 {
     configure(0, 4);
