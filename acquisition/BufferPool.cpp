@@ -1,5 +1,6 @@
 #include "acquisition/BufferPool.h"
 
+#include "acquisition/TimedLock.h"
 #include "core/ErrorReport.h"
 
 #include <chrono>
@@ -217,7 +218,7 @@ GC_ERROR BufferPool::flush_output_discard()
 std::unique_lock<std::timed_mutex> BufferPool::take_fill_lock()
 {
     std::unique_lock fill_guard(fill_lock_, std::defer_lock);
-    while (!fill_guard.try_lock_for(fill_lock_retry)) {
+    while (!try_lock_for(fill_guard, fill_lock_retry)) {
         // The copy thread may be waiting for a queued buffer with the fill lock; wake it so that it lets go.
         {
             std::lock_guard pool_guard(pool_lock_);
@@ -338,7 +339,7 @@ GC_ERROR BufferPool::dequeue_latest(BufferHandle** handle_out, uint64_t timeout_
     }
     std::unique_lock pool_guard(pool_lock_, std::defer_lock);
     if (deadline) {
-        if (!pool_guard.try_lock_until(*deadline)) {
+        if (!try_lock_until(pool_guard, *deadline)) {
             return report_error("BufferPool::dequeue_latest", GC_ERR_TIMEOUT,
                                 "Timed out while attempting to lock the buffer pool.");
         }
@@ -398,6 +399,7 @@ BufferPool::Inventory BufferPool::inventory()
     Inventory result;
     for (const auto& [key, buffer] : announced_) {
         result.announced.push_back(buffer.get());
+        result.states.push_back(buffer->state());
     }
     for (const auto& buffer : input_) {
         result.input.push_back(buffer.get());

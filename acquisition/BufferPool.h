@@ -86,6 +86,7 @@ public:
     // Where every announced buffer is, taken with both locks held so that no buffer is in flight.
     struct Inventory {
         std::vector<BufferHandle*> announced;  // in ID order
+        std::vector<BufferState> states;       // of the announced buffers, in the same order
         std::vector<BufferHandle*> input;      // oldest first
         std::vector<BufferHandle*> output;     // oldest first
         bool filling = false;

@@ -1,6 +1,7 @@
 #include "acquisition/VNNewBufferEvent.h"
 
 #include "acquisition/BufferPool.h"
+#include "acquisition/TimedLock.h"
 #include "acquisition/VNAcquisition.h"
 #include "core/ErrorReport.h"
 #include "modules/HandleMapping.h"
@@ -207,7 +208,7 @@ GC_ERROR VNNewBufferEvent::kill(bool immediate)
     }
     // Only a data call in progress holds the event mutex: end it until the mutex comes free.
     std::unique_lock event_guard(event_mutex_, std::defer_lock);
-    while (!event_guard.try_lock_for(unregister_kill_retry)) {
+    while (!try_lock_for(event_guard, unregister_kill_retry)) {
         kill_ = 1;
         pool.wake_output_waiters();
     }

@@ -1,0 +1,324 @@
+// The engine under load: a free-running board at full rate with small frames, several consumer threads taking
+// and queueing buffers, a thread reading counters, and a checker that flushes the queues and, each time with
+// the consumers held still, checks that every announced buffer is in exactly one place. No frame may be
+// delivered twice.
+//
+// The frame count and the time limit can be set with VNGTL_STRESS_FRAMES and VNGTL_STRESS_SECONDS.
+#include "AcquisitionFixture.h"
+
+#include "acquisition/VNAcquisition.h"
+#include "acquisition/VNBoards.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <shared_mutex>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+using vngtl::BufferHandle;
+using vngtl::BufferState;
+using vngtl::VNAcquisition;
+
+namespace {
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double default_seconds = 50;
+#else
+constexpr double default_seconds = 15;
+#endif
+constexpr double minimum_seconds = 3;
+
+uint64_t env_number(const char* name, uint64_t fallback)
+{
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
+}
+
+}  // namespace
+
+class AcquisitionStressTest : public EngineTest {
+protected:
+    static constexpr uint32_t side = 64;
+    static constexpr size_t frame_size = size_t{side} * side;
+    static constexpr uint64_t board_buffers = 32;
+    static constexpr size_t buffer_count = 12;
+    static constexpr int consumers = 3;
+
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        ASSERT_EQ(vnsim_configure(board_config(side, side, 8, "free", "benchmark", 0).c_str()), 0)
+            << vnsim_last_error();
+        board = std::make_shared<VNBoards::Board>(0);
+        acquisition = std::make_unique<VNAcquisition>(board);
+    }
+    void TearDown() override
+    {
+        acquisition.reset();
+        board.reset();
+        EngineTest::TearDown();
+    }
+
+    // With the consumers held still: every announced buffer is held by the consumer, in the input queue or in
+    // the output queue, exactly once and in the matching state; none is in flight; the output counters add up.
+    void check_places(const std::set<BufferHandle*>& held)
+    {
+        const auto inventory = acquisition->pool().inventory();
+        ++checks;
+        // The states as they were when the queues were looked at; the copy thread goes on meanwhile.
+        std::map<BufferHandle*, BufferState> states;
+        for (size_t i = 0; i < inventory.announced.size(); ++i) {
+            states[inventory.announced[i]] = inventory.states[i];
+        }
+        std::map<BufferHandle*, int> places;
+        std::string wrong_states;
+        const auto place = [&](BufferHandle* buffer, BufferState expected, const char* where) {
+            ++places[buffer];
+            const auto found = states.find(buffer);
+            if (found == states.end() || found->second != expected) {
+                wrong_states += std::string(" ") + where + ":" +
+                                (found == states.end() ? "unknown" : std::to_string(static_cast<uint32_t>(found->second)));
+            }
+        };
+        for (auto* buffer : held) {
+            place(buffer, BufferState::Announced, "held");
+        }
+        for (auto* buffer : inventory.input) {
+            place(buffer, BufferState::Queued, "input");
+        }
+        for (auto* buffer : inventory.output) {
+            place(buffer, BufferState::Filled, "output");
+        }
+        const bool states_match = wrong_states.empty();
+        bool each_once = inventory.announced.size() == buffer_count && places.size() == buffer_count;
+        for (auto* buffer : inventory.announced) {
+            each_once = each_once && places[buffer] == 1;
+        }
+        const bool counted =
+            inventory.filled_total == inventory.delivered + inventory.output_discarded + inventory.output.size();
+        if (inventory.filling || !each_once || !states_match || !counted) {
+            if (misplaced++ == 0) {
+                ADD_FAILURE() << "check " << checks << ": held " << held.size() << ", input " << inventory.input.size()
+                              << ", output " << inventory.output.size() << ", announced " << inventory.announced.size()
+                              << ", filling " << inventory.filling << ", wrong states" << wrong_states
+                              << ", filled " << inventory.filled_total << " = delivered " << inventory.delivered
+                              << " + discarded " << inventory.output_discarded << " + waiting "
+                              << inventory.output.size() << "?";
+            }
+        }
+    }
+
+    std::shared_ptr<VNBoards::Board> board;
+    std::unique_ptr<VNAcquisition> acquisition;
+    uint64_t checks = 0;
+    uint64_t misplaced = 0;
+};
+
+TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwice)
+{
+    const uint64_t target_frames = env_number("VNGTL_STRESS_FRAMES", 100000);
+    const double limit_seconds = static_cast<double>(env_number("VNGTL_STRESS_SECONDS", 0)) > 0
+                                     ? static_cast<double>(env_number("VNGTL_STRESS_SECONDS", 0))
+                                     : default_seconds;
+
+    auto& pool = acquisition->pool();
+    auto& event = acquisition->event();
+    ASSERT_EQ(acquisition->make_ready(board_buffers, {}), VNAcquisition::Ready);
+    std::vector<BufferHandle*> buffers;
+    for (size_t i = 0; i < buffer_count; ++i) {
+        BufferHandle* buffer = nullptr;
+        ASSERT_EQ(pool.announce_buffer(&buffer, frame_size, nullptr), GC_ERR_SUCCESS);
+        ASSERT_EQ(pool.queue_to_input(buffer), GC_ERR_SUCCESS);
+        buffers.push_back(buffer);
+    }
+    ASSERT_EQ(event.register_event(), GC_ERR_SUCCESS);
+    ASSERT_EQ(acquisition->start(GENTL_INFINITE), VNAcquisition::Running);
+
+    // Consumers take a shared hold of `phase` for each buffer they handle; the checker takes it alone.
+    std::shared_mutex phase;
+    std::atomic<bool> checker_waiting{false};
+    std::atomic<bool> done{false};
+    std::mutex ledger_lock;
+    std::set<BufferHandle*> held;  // buffers the consumer side holds, guarded by ledger_lock
+    std::mutex ids_lock;
+    std::unordered_set<uint64_t> delivered_ids;  // guarded by ids_lock
+    std::atomic<uint64_t> filled_deliveries{0}, empty_deliveries{0}, duplicates{0}, bad_stamps{0},
+        delivered_while_held{0}, requeue_failures{0}, unexpected_results{0}, counter_reads{0}, counter_sum{0};
+
+    auto consume = [&](int index) {
+        std::minstd_rand random(static_cast<uint32_t>(index + 1));
+        while (!done) {
+            if (checker_waiting) {
+                std::this_thread::yield();
+                continue;
+            }
+            std::shared_lock phase_guard(phase);
+            EVENT_NEW_BUFFER_DATA record{};
+            size_t size = sizeof record;
+            const GC_ERROR result = event.data(&record, &size, 2);
+            if (result == GC_ERR_TIMEOUT || result == GC_ERR_ABORT) {
+                continue;
+            }
+            if (result != GC_ERR_SUCCESS) {
+                ++unexpected_results;
+                continue;
+            }
+            auto* buffer = static_cast<BufferHandle*>(record.BufferHandle);
+            {
+                std::lock_guard guard(ledger_lock);
+                if (!held.insert(buffer).second) {
+                    ++delivered_while_held;
+                }
+            }
+            INFO_DATATYPE type = 0;
+            uint64_t filled = 0;
+            uint64_t frame_id = 0;
+            size_t value_size = sizeof filled;
+            buffer->info(BUFFER_INFO_SIZE_FILLED, &type, &filled, &value_size);
+            value_size = sizeof frame_id;
+            buffer->info(BUFFER_INFO_FRAMEID, &type, &frame_id, &value_size);
+            if (filled > 0) {
+                // The copy holds this frame, or a later one that the board wrote into the same buffer.
+                const uint64_t stamp = vnsim_frame_stamp(buffer->data(), filled);
+                if (stamp < frame_id || (stamp - frame_id) % board_buffers != 0) {
+                    ++bad_stamps;
+                }
+                std::lock_guard guard(ids_lock);
+                if (!delivered_ids.insert(frame_id).second) {
+                    ++duplicates;
+                }
+                ++filled_deliveries;
+            } else {
+                ++empty_deliveries;  // moved to the output queue by a flush, never filled
+            }
+            if (random() % 8 == 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));  // hold on to it for a while
+            }
+            {
+                std::lock_guard guard(ledger_lock);
+                held.erase(buffer);
+            }
+            if (pool.queue_to_input(buffer) != GC_ERR_SUCCESS) {
+                ++requeue_failures;
+            }
+        }
+    };
+    auto read_counters = [&] {
+        while (!done) {
+            uint64_t sum = pool.delivered_count() + pool.output_discarded_count() + pool.queued_count() +
+                           pool.output_count() + acquisition->started_count() + acquisition->frame_ring().pending() +
+                           acquisition->status();
+            INFO_DATATYPE type = 0;
+            uint64_t value = 0;
+            size_t size = sizeof value;
+            if (event.info(EVENT_NUM_FIRED, &type, &value, &size) == GC_ERR_SUCCESS) {
+                sum += value;
+            }
+            size = sizeof value;
+            if (event.info(EVENT_NUM_IN_QUEUE, &type, &value, &size) == GC_ERR_SUCCESS) {
+                sum += value;
+            }
+            counter_sum.store(sum, std::memory_order_relaxed);
+            ++counter_reads;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    };
+
+    std::vector<std::thread> threads;
+    for (int i = 0; i < consumers; ++i) {
+        threads.emplace_back(consume, i);
+    }
+    threads.emplace_back(read_counters);
+
+    const auto begin = std::chrono::steady_clock::now();
+    const auto seconds = [&begin] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    };
+    std::minstd_rand random(42);
+    VnsimFrameStats stats{};
+    uint64_t flushes[6] = {};
+    for (;;) {
+        ASSERT_EQ(vnsim_frame_stats(0, &stats), 0);
+        const double elapsed = seconds();
+        if ((stats.generated >= target_frames && elapsed >= minimum_seconds) || elapsed >= limit_seconds) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+
+        checker_waiting = true;
+        std::unique_lock phase_guard(phase);
+        checker_waiting = false;
+        std::lock_guard guard(ledger_lock);
+        const auto operation = random() % 6;
+        ++flushes[operation];
+        switch (operation) {
+        case 0:
+            pool.flush_input_to_output();
+            break;
+        case 1:  // the buffers of the output queue come back to the consumer
+            pool.flush_output_discard();
+            for (auto* buffer : buffers) {
+                if (buffer->state() == BufferState::Announced) {
+                    held.insert(buffer);
+                }
+            }
+            break;
+        case 2:
+            pool.flush_all_to_input();
+            held.clear();
+            break;
+        case 3:
+            pool.flush_unqueued_to_input();
+            held.clear();
+            break;
+        case 4:
+            pool.flush_all_discard();
+            held.insert(buffers.begin(), buffers.end());
+            break;
+        default:  // no flush: only the check
+            break;
+        }
+        check_places(held);
+        for (auto* buffer : held) {
+            if (pool.queue_to_input(buffer) != GC_ERR_SUCCESS) {
+                ++requeue_failures;
+            }
+        }
+        held.clear();
+    }
+    done = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const double elapsed = seconds();
+    ASSERT_EQ(vnsim_frame_stats(0, &stats), 0);
+
+    EXPECT_EQ(acquisition->stop(), VNAcquisition::Ready);
+    check_places(held);
+    EXPECT_EQ(pool.flush_all_discard(), GC_ERR_SUCCESS);
+    for (auto* buffer : buffers) {
+        EXPECT_EQ(pool.revoke_buffer(buffer, nullptr, nullptr), GC_ERR_SUCCESS);
+    }
+    EXPECT_EQ(acquisition->teardown(), VNAcquisition::NotConfigured);
+
+    std::cout << "[ stress   ] " << stats.generated << " frames in " << elapsed << " s; " << filled_deliveries
+              << " buffers filled and delivered, " << empty_deliveries << " delivered unfilled; " << checks
+              << " checks; flushes 0-4: " << flushes[0] << " " << flushes[1] << " " << flushes[2] << " " << flushes[3]
+              << " " << flushes[4] << "; " << counter_reads << " counter reads\n";
+    EXPECT_GE(stats.generated, target_frames) << "the board made too few frames within " << limit_seconds << " s";
+    EXPECT_EQ(misplaced, 0u);
+    EXPECT_EQ(duplicates, 0u);
+    EXPECT_EQ(delivered_while_held, 0u);
+    EXPECT_EQ(bad_stamps, 0u);
+    EXPECT_EQ(requeue_failures, 0u);
+    EXPECT_EQ(unexpected_results, 0u);
+    EXPECT_GT(checks, 100u);
+    EXPECT_GT(filled_deliveries, 1000u);
+}

@@ -1,0 +1,295 @@
+// The acquisition engine on a simulated board with manual triggering: every frame is made by the test, so
+// what the engine delivers is known exactly.
+#include "AcquisitionFixture.h"
+
+#include "acquisition/VNAcquisition.h"
+#include "acquisition/VNBoards.h"
+
+#include <future>
+#include <memory>
+#include <vector>
+
+using vngtl::BufferHandle;
+using vngtl::VNAcquisition;
+using VNBoards::Board;
+using VNBoards::BoardState;
+using VNBoards::Roi;
+
+class AcquisitionTest : public EngineTest {
+protected:
+    static constexpr uint32_t width = 64;
+    static constexpr uint32_t height = 48;
+    static constexpr size_t frame_size = size_t{width} * height;
+
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        ASSERT_EQ(vnsim_configure(board_config(width, height, 8, "manual", "moving").c_str()), 0) << vnsim_last_error();
+        board = std::make_shared<Board>(0);
+        acquisition = std::make_unique<VNAcquisition>(board);
+    }
+    void TearDown() override
+    {
+        if (acquisition && acquisition->status() > VNAcquisition::NotConfigured) {
+            acquisition->stop();
+            acquisition->teardown();
+        }
+        acquisition.reset();
+        board.reset();
+        EngineTest::TearDown();
+    }
+
+    std::vector<BufferHandle*> queue_buffers(size_t count, size_t size = frame_size)
+    {
+        std::vector<BufferHandle*> handles;
+        for (size_t i = 0; i < count; ++i) {
+            BufferHandle* handle = nullptr;
+            EXPECT_EQ(acquisition->pool().announce_buffer(&handle, size, nullptr), GC_ERR_SUCCESS);
+            EXPECT_EQ(acquisition->pool().queue_to_input(handle), GC_ERR_SUCCESS);
+            handles.push_back(handle);
+        }
+        return handles;
+    }
+
+    // Ready with `board_buffers` circular buffers, the event registered and acquisition started.
+    void start(uint64_t board_buffers, uint64_t count = GENTL_INFINITE)
+    {
+        ASSERT_EQ(acquisition->make_ready(board_buffers, {}), VNAcquisition::Ready);
+        ASSERT_EQ(acquisition->event().register_event(), GC_ERR_SUCCESS);
+        ASSERT_EQ(acquisition->start(count), VNAcquisition::Running);
+    }
+
+    static void trigger(uint32_t frames) { ASSERT_EQ(vnsim_trigger(0, frames), static_cast<int>(frames)); }
+
+    // The next buffer delivered through the event, or null.
+    BufferHandle* next_buffer(uint64_t timeout_ms = 5000)
+    {
+        EVENT_NEW_BUFFER_DATA record{};
+        size_t size = sizeof record;
+        const GC_ERROR result = acquisition->event().data(&record, &size, timeout_ms);
+        EXPECT_EQ(result, GC_ERR_SUCCESS) << last_error();
+        return result == GC_ERR_SUCCESS ? static_cast<BufferHandle*>(record.BufferHandle) : nullptr;
+    }
+
+    // The buffer must hold exactly frame `frame_id` of the moving pattern.
+    void expect_frame(BufferHandle* buffer, uint64_t frame_id)
+    {
+        ASSERT_NE(buffer, nullptr);
+        EXPECT_EQ(u64_info(*buffer, BUFFER_INFO_FRAMEID), frame_id);
+        EXPECT_EQ(size_info(*buffer, BUFFER_INFO_SIZE_FILLED), frame_size);
+        EXPECT_EQ(vnsim_check_frame(buffer->data(), buffer->size(), width, height, 8, frame_id), 0)
+            << "frame " << frame_id;
+    }
+
+    bool frames_seen(uint64_t count)
+    {
+        return wait_until([&] { return acquisition->frame_ring().total_written() >= count; });
+    }
+
+    static VnsimFrameStats stats()
+    {
+        VnsimFrameStats result{};
+        EXPECT_EQ(vnsim_frame_stats(0, &result), 0);
+        return result;
+    }
+
+    std::shared_ptr<Board> board;
+    std::unique_ptr<VNAcquisition> acquisition;
+};
+
+TEST_F(AcquisitionTest, MakeReadyConfiguresTheBoardAndTeardownReleasesIt)
+{
+    EXPECT_EQ(acquisition->status(), VNAcquisition::NotConfigured);
+    EXPECT_EQ(acquisition->payload_size(), frame_size);
+    EXPECT_TRUE(acquisition->roi_matches({}));
+
+    EXPECT_EQ(acquisition->make_ready(4, {}), VNAcquisition::Ready);
+    EXPECT_EQ(acquisition->status(), VNAcquisition::Ready);
+    EXPECT_EQ(board->buffer_count(), 4u);
+    EXPECT_TRUE(acquisition->roi_matches({}));
+
+    // A new region reconfigures the board.
+    const Roi roi{8, 8, 32, 16};
+    EXPECT_FALSE(acquisition->roi_matches(roi));
+    EXPECT_EQ(acquisition->make_ready(6, roi), VNAcquisition::Ready);
+    EXPECT_EQ(board->buffer_count(), 6u);
+    EXPECT_TRUE(acquisition->roi_matches(roi));
+    EXPECT_FALSE(acquisition->roi_matches({}));
+    EXPECT_EQ(acquisition->payload_size(), 32u * 16u);
+
+    EXPECT_EQ(acquisition->teardown(), VNAcquisition::NotConfigured);
+    EXPECT_EQ(board->state(), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board->buffer_count(), 0u);
+
+    // A region outside the sensor leaves the engine unconfigured.
+    EXPECT_EQ(acquisition->make_ready(4, {60, 0, 32, 16}), VNAcquisition::NotConfigured);
+    EXPECT_EQ(acquisition->status(), VNAcquisition::NotConfigured);
+}
+
+TEST_F(AcquisitionTest, FramesAreCopiedInOrderIntoTheQueuedBuffers)
+{
+    const auto handles = queue_buffers(3);
+    start(4);
+    trigger(3);
+    for (uint64_t id = 1; id <= 3; ++id) {
+        BufferHandle* buffer = next_buffer();
+        EXPECT_EQ(buffer, handles[id - 1]);
+        expect_frame(buffer, id);
+    }
+    BufferHandle* last = handles[2];
+    EXPECT_EQ(size_info(*last, BUFFER_INFO_WIDTH), width);
+    EXPECT_EQ(size_info(*last, BUFFER_INFO_HEIGHT), height);
+    EXPECT_EQ(u64_info(*last, BUFFER_INFO_PIXELFORMAT), 0x01080001u);
+    EXPECT_EQ(string_info(*last, BUFFER_INFO_TLTYPE), "CXP");
+    EXPECT_GT(u64_info(*last, BUFFER_INFO_TIMESTAMP), u64_info(*handles[1], BUFFER_INFO_TIMESTAMP));
+    EXPECT_EQ(acquisition->started_count(), 3u);
+    EXPECT_EQ(acquisition->delivered_since_start(), 3u);
+    EXPECT_EQ(acquisition->status(), VNAcquisition::Running);
+    EXPECT_EQ(stats().returned, 3u);  // every board buffer went straight back
+}
+
+TEST_F(AcquisitionTest, WithCopyOffsetTwoTheFirstBufferGetsTheThirdFrame)
+{
+    queue_buffers(2);
+    start(10);
+    acquisition->set_copy_offset(2);
+    trigger(1);
+    ASSERT_TRUE(frames_seen(1));
+    trigger(1);
+    ASSERT_TRUE(frames_seen(2));
+    EXPECT_EQ(acquisition->pool().output_count(), 0u);
+    EXPECT_EQ(acquisition->frame_ring().pending(), 2u);
+
+    trigger(1);
+    expect_frame(next_buffer(), 3);
+    trigger(1);
+    expect_frame(next_buffer(), 4);
+    EXPECT_EQ(acquisition->frame_ring().pending(), 2u);
+}
+
+TEST_F(AcquisitionTest, AFiniteAcquisitionDeliversItsCountAndStopsTheBoardOnTheNextFrame)
+{
+    queue_buffers(5);
+    start(10, 3);
+    trigger(3);
+    for (uint64_t id = 1; id <= 3; ++id) {
+        expect_frame(next_buffer(), id);
+    }
+    EXPECT_EQ(acquisition->status(), VNAcquisition::Running);
+    EXPECT_EQ(stats().running, 1u);
+
+    trigger(1);
+    ASSERT_TRUE(wait_until([&] { return acquisition->status() == VNAcquisition::Completed; }));
+    EXPECT_EQ(stats().running, 0u);
+    EXPECT_EQ(vnsim_trigger(0, 1), -1);
+    EXPECT_EQ(acquisition->pool().output_count(), 0u);
+    EXPECT_EQ(acquisition->pool().queued_count(), 2u);
+    EXPECT_EQ(acquisition->delivered_since_start(), 3u);
+    // A completed acquisition is not started again until it is stopped.
+    EXPECT_EQ(acquisition->start(3), VNAcquisition::Completed);
+
+    EXPECT_EQ(acquisition->stop(), VNAcquisition::Ready);
+    ASSERT_EQ(acquisition->start(2), VNAcquisition::Running);
+    trigger(2);
+    // The board counts frames from 1 again after a stop.
+    expect_frame(next_buffer(), 1);
+    expect_frame(next_buffer(), 2);
+    trigger(1);
+    ASSERT_TRUE(wait_until([&] { return acquisition->status() == VNAcquisition::Completed; }));
+}
+
+TEST_F(AcquisitionTest, FramesPendingWithoutQueuedBuffersOverwriteTheOldest)
+{
+    start(4);
+    trigger(6);
+    ASSERT_TRUE(frames_seen(6));
+    // Four board buffers hold at most three pending frames: 4, 5 and 6.
+    EXPECT_EQ(acquisition->frame_ring().pending(), 3u);
+    queue_buffers(3);
+    expect_frame(next_buffer(), 4);
+    expect_frame(next_buffer(), 5);
+    expect_frame(next_buffer(), 6);
+    EXPECT_EQ(acquisition->frame_ring().pending(), 0u);
+}
+
+TEST_F(AcquisitionTest, AnUnexpectedBoardStopIsLoggedAndAcquisitionRestarts)
+{
+    queue_buffers(6);
+    start(8);
+    ASSERT_EQ(vnsim_push_vn_error(0, 3006), 0);
+    ASSERT_EQ(vnsim_fault_stop_after(0, 2, 0), 0);
+    trigger(2);
+    expect_frame(next_buffer(), 1);
+    expect_frame(next_buffer(), 2);
+    ASSERT_TRUE(wait_until([] { return stats().running == 1 && stats().generated == 2; }));
+    ASSERT_TRUE(wait_until([&] { return debug_output().find("VN[3006]") != std::string::npos; }));
+    const std::string log = debug_output();
+    EXPECT_NE(log.find("VNAcquisition::acquisition_thread_func: Acquisition on board 0 stopped or aborted "
+                       "unexpectedly. Dumping the Vantrel error stacks, then restarting."),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("VNAcquisition::dump_vantrel_errors: Vb[222] = Acquisition stopped: the camera signal was lost."),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("VNAcquisition::dump_vantrel_errors: VN[3006] = The region of interest lies outside the "
+                       "camera's sensor."),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(acquisition->status(), VNAcquisition::Running);
+
+    // An abort by the board itself is handled the same way; it loses the frame in flight (3), and the board
+    // carries on counting after the restart.
+    ASSERT_EQ(vnsim_fault_stop_after(0, 1, 1), 0);
+    trigger(1);
+    ASSERT_TRUE(wait_until([] { return stats().running == 1 && stats().generated == 3; }));
+    trigger(1);
+    expect_frame(next_buffer(), 4);
+    EXPECT_NE(debug_output().find("Vb[223] = Acquisition aborted"), std::string::npos);
+}
+
+TEST_F(AcquisitionTest, StopAbortAndTeardownEndTheAcquisitionEvenUnderTheBoardsStateLock)
+{
+    queue_buffers(4);
+    start(4);
+    trigger(1);
+    expect_frame(next_buffer(), 1);
+
+    EXPECT_EQ(acquisition->abort(), VNAcquisition::Ready);
+    EXPECT_EQ(stats().running, 0u);
+    ASSERT_EQ(acquisition->start(GENTL_INFINITE), VNAcquisition::Running);
+    trigger(1);
+    expect_frame(next_buffer(), 1);
+
+    // The data-stream module reconfigures and releases the board while it holds the board's state lock.
+    auto reconfigure = std::async(std::launch::async, [&] {
+        std::lock_guard state_guard(board->state_lock());
+        const uint32_t ready = acquisition->make_ready(6, {});
+        const uint32_t started = acquisition->start(GENTL_INFINITE);
+        const uint32_t torn_down = acquisition->teardown();
+        return std::vector<uint32_t>{ready, started, torn_down};
+    });
+    ASSERT_EQ(reconfigure.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(reconfigure.get(),
+              (std::vector<uint32_t>{VNAcquisition::Ready, VNAcquisition::Running, VNAcquisition::NotConfigured}));
+    EXPECT_EQ(board->state(), BoardState::OpenForAcquisition);
+    EXPECT_EQ(stats().running, 0u);
+
+    // And it all works again afterwards.
+    ASSERT_EQ(acquisition->make_ready(4, {}), VNAcquisition::Ready);
+    ASSERT_EQ(acquisition->start(GENTL_INFINITE), VNAcquisition::Running);
+    trigger(1);
+    expect_frame(next_buffer(), 1);
+}
+
+TEST_F(AcquisitionTest, DestroyingARunningEngineJoinsBothThreads)
+{
+    queue_buffers(1);
+    start(4);
+    trigger(3);  // one copied, two waiting for a buffer
+    expect_frame(next_buffer(), 1);
+    const auto before = std::chrono::steady_clock::now();
+    acquisition.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    ASSERT_EQ(board->state(), BoardState::Configured);
+    EXPECT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
+}
