@@ -10,6 +10,7 @@
 #include <functional>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -306,6 +307,31 @@ TEST_F(InitialisedFrameTest, TheSystemModuleOpensOnceAndKeepsItsHandle)
     TL_HANDLE reopened = nullptr;
     EXPECT_EQ(TLOpen(&reopened), GC_ERR_SUCCESS);
     EXPECT_EQ(reopened, system);
+}
+
+TEST_F(InitialisedFrameTest, ConcurrentFirstUsesBuildOneSystemModuleAndOpenItOnce)
+{
+    constexpr int threads = 4;
+    std::array<TL_HANDLE, threads> handles{};
+    std::array<GC_ERROR, threads> codes{};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < threads; ++t) {
+        callers.emplace_back([&, t] { codes[t] = TLOpen(&handles[t]); });
+    }
+    for (auto& caller : callers) {
+        caller.join();
+    }
+    int opened = 0;
+    for (int t = 0; t < threads; ++t) {
+        if (codes[t] == GC_ERR_SUCCESS) {
+            ++opened;
+            EXPECT_EQ(handles[t], to_handle(&system_module()));
+        } else {
+            EXPECT_EQ(codes[t], GC_ERR_RESOURCE_IN_USE);
+            EXPECT_EQ(handles[t], nullptr);
+        }
+    }
+    EXPECT_EQ(opened, 1);
 }
 
 TEST_F(InitialisedFrameTest, GCGetInfoAnswersFromTheSystemModuleWithoutOpeningIt)
