@@ -110,8 +110,6 @@ TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
         EXPECT_EQ(frame.data.size(), 100u * 50u * 2u);
         EXPECT_EQ(vnsim_check_frame(frame.data.data(), frame.data.size(), 100, 50, 16, counter), 0);
     }
-    // The check is not fooled by a frame that carries another counter.
-    EXPECT_NE(vnsim_check_frame(sink.frames[0].data.data(), sink.frames[0].data.size(), 100, 50, 16, 2), 0);
     EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
 }
 

@@ -37,6 +37,7 @@ TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
     EXPECT_EQ(board.vn_error_text(3006), "");
     expect_record("GC_ERR_ERROR", "Board::vn_error_text",
                   "Cannot retrieve error text for uninitialized board number 0.");
+    EXPECT_EQ(board.camera_identity(), "");
 
     // The stacks kept their codes for when the board is open.
     ASSERT_EQ(board.check_init(1), BoardState::Open);

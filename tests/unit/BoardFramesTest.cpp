@@ -218,18 +218,6 @@ TEST_F(BoardFrames, TeardownDuringAWaitEndsTheWaitBeforeTheBuffersGo)
     EXPECT_EQ(board->setup_acq(3), BoardState::Configured);
 }
 
-TEST_F(BoardFrames, BoardStoppingByItselfIsSeenAfterItsLastFrames)
-{
-    configure(0, 4);
-    ASSERT_TRUE(board->start_acq());
-    ASSERT_EQ(vnsim_fault_stop_after(0, 2, 0), 0);
-    EXPECT_EQ(vnsim_trigger(0, 3), 2);
-    EXPECT_EQ(next_frame().frame_counter, 1u);
-    EXPECT_EQ(next_frame().frame_counter, 2u);
-    FrameRecord record{};
-    EXPECT_EQ(board->frame_wait(record), VB_ACQ_STOPPED);
-}
-
 // The three threads that meet at a board: one waits for frames, one copies them and hands the buffers back,
 // one asks about the board; the test thread produces the frames.
 TEST_F(BoardFrames, WaitingCopyingAndQueryingRunSideBySide)

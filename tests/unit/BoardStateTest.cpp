@@ -38,23 +38,6 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
     expect_no_record();
 }
 
-TEST_F(BoardStates, KindNames)
-{
-    EXPECT_EQ(VNBoards::kind_name(VNBoards::BoardKind::CameraLink), "CL");
-    EXPECT_EQ(VNBoards::kind_name(VNBoards::BoardKind::CoaXPress), "CXP");
-    EXPECT_EQ(VNBoards::kind_name(VNBoards::BoardKind::Custom), "Custom");
-    EXPECT_EQ(VNBoards::kind_name(static_cast<VNBoards::BoardKind>(7)), "Custom");
-}
-
-TEST_F(BoardStates, DestructionClosesTheBoard)
-{
-    {
-        Board board(0);
-        EXPECT_EQ(vnsim_open_handles(0), 1);
-    }
-    EXPECT_EQ(vnsim_open_handles(0), 0);
-}
-
 TEST_F(BoardStates, FailedDefaultOpenStaysClosedUntilARetrySucceeds)
 {
     // Both the inspection open and its retry with the shared flags fail.
@@ -242,20 +225,6 @@ TEST_F(BoardStates, AcquisitionControlNeedsAConfiguredBoard)
     EXPECT_EQ(board.set_frame_available(record), VB_NOT_CONFIGURED);
     expect_record("GC_ERR_CUSTOM", "Board::set_frame_available",
                   "Cannot hand a frame back to the board because the board isn't configured.");
-}
-
-TEST_F(BoardStates, CameraIdentityNeedsAnOpenBoard)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(1, 2), 0);
-    Board board(1);
-    EXPECT_EQ(board.camera_identity(), "");
-    ASSERT_EQ(board.check_init(1), BoardState::Open);
-
-    char make[256] = {};
-    char model[256] = {};
-    char mode[256] = {};
-    ASSERT_EQ(VcBrdCamGetMMM(board.handle(), make, 256, model, 256, mode, 256), 0);
-    EXPECT_EQ(board.camera_identity(), std::string(make) + " " + model);
 }
 
 }  // namespace
