@@ -51,13 +51,13 @@ public:
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
 
-    // Runs `check` (a callable answering 0 to pass, or a recorded code) unless the call is answered already.
+    // Runs `step` (a callable answering 0 to pass, or a recorded code) unless the call is answered already.
     template <class Check>
-    CallFrame& check(const Check& check) noexcept
+    CallFrame& check(const Check& step) noexcept
     {
         if (!answered_) {
             try {
-                if (const GenTL::GC_ERROR code = check(*this)) {
+                if (const GenTL::GC_ERROR code = step(*this)) {
                     answer(code);
                 }
             } catch (...) {

@@ -23,7 +23,9 @@ GC_API DevGetPort(DEV_HANDLE hDevice, PORT_HANDLE* phRemoteDevice)
         .check(not_null(phRemoteDevice, GC_ERR_INVALID_PARAMETER,
                         "The remote device port return handle pointer is invalid (null)."))
         .check(holds([&] { return module_of(hDevice).is_open(); }, GC_ERR_INVALID_HANDLE,
-                     [&] { return "Device module \"" + module_of(hDevice).id() + "\" exists, but is not currently open."; }))
+                     [&] {
+                         return "Device module \"" + module_of(hDevice).id() + "\" exists, but is not currently open.";
+                     }))
         // The remote-device port object comes with the device module.
         .run([&](CallFrame& frame) { return frame.not_implemented(); });
 }

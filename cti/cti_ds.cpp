@@ -118,7 +118,8 @@ GC_API DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, SINGLE
         .check(not_null(hBuffer, GC_ERR_INVALID_HANDLE, buffer_null))
         .check(not_null(piNumChunks, GC_ERR_INVALID_PARAMETER, "The chunk-count pointer is invalid (null)."))
         .run([&](CallFrame& frame) {
-            return frame.fail(GC_ERR_NO_DATA, "The producer does not currently support chunk-data under any circumstance.");
+            return frame.fail(GC_ERR_NO_DATA,
+                              "The producer does not currently support chunk-data under any circumstance.");
         });
 }
 

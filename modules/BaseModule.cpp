@@ -116,7 +116,8 @@ GC_ERROR BaseModule::update_children(bool8_t* changed_out, uint64_t timeout_ms)
     static constexpr const char* function = "BaseModule::update_children";
     if (!is_open()) {
         return report_error(function, GC_ERR_INVALID_HANDLE,
-                            "The children of module \"" + id_ + "\" cannot be updated, because the module is not open.");
+                            "The children of module \"" + id_ +
+                                "\" cannot be updated, because the module is not open.");
     }
     // "Timed out" means the clock reads at or past the deadline; a deadline beyond the clock's range is none.
     constexpr uint64_t never = std::numeric_limits<uint64_t>::max();
@@ -254,7 +255,8 @@ GC_ERROR find_listed_child(const BaseModule& module, const char* function, const
     }
     child = module.find_child(id);
     if (!child) {
-        return report_error(function, GC_ERR_INVALID_ID, std::string("No child exists with the given ID (") + id + ").");
+        return report_error(function, GC_ERR_INVALID_ID,
+                            std::string("No child exists with the given ID (") + id + ").");
     }
     return GC_ERR_SUCCESS;
 }

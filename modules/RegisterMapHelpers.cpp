@@ -18,7 +18,8 @@ GC_ERROR CommandEntry::post_write(uint8_t* data)
     uint32_t value = 0;
     std::memcpy(&value, data, width);
     if (!command) {
-        result = report_error("CommandEntry::post_write", GC_ERR_ERROR, "The command entry was not properly initialized.");
+        result = report_error("CommandEntry::post_write", GC_ERR_ERROR,
+                              "The command entry was not properly initialized.");
     } else if (value == 1) {
         result = command();
     } else {

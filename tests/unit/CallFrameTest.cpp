@@ -222,7 +222,8 @@ TEST_F(InitialisedFrameTest, ArgumentChecksComeInTheRowsOrder)
     PORT_REGISTER_STACK_ENTRY entry{};
     size_t count = 1;
     EXPECT_EQ(GCReadPortStacked(nullptr, nullptr, &count), GC_ERR_INVALID_PARAMETER);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_gc.cpp", "GCReadPortStacked", "The entries parameter is invalid (null)."));
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_gc.cpp", "GCReadPortStacked",
+                         "The entries parameter is invalid (null)."));
     EXPECT_EQ(GCWritePortStacked(nullptr, &entry, nullptr), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "cti_gc.cpp", "GCWritePortStacked",
                          "The entries count parameter is invalid (null)."));
@@ -301,7 +302,8 @@ TEST_F(InitialisedFrameTest, TheSystemModuleOpensOnceAndKeepsItsHandle)
     INFO_DATATYPE type = 0;
     size_t size = 0;
     EXPECT_EQ(TLGetInfo(system, 0, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "BaseModule.cpp", "BaseModule::info", "Module \"VNGTL\" exists, but is not open."));
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "BaseModule.cpp", "BaseModule::info",
+                         "Module \"VNGTL\" exists, but is not open."));
     EXPECT_EQ(TLClose(system), GC_ERR_INVALID_HANDLE);
 
     TL_HANDLE reopened = nullptr;
