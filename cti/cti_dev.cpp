@@ -1,6 +1,9 @@
 #include "cti/CallFrame.h"
+#include "modules/DevModule.h"
 
 using vngtl::BaseModule;
+using vngtl::BasePortMedium;
+using vngtl::DevModule;
 using vngtl::CallFrame;
 using vngtl::HandleOut;
 using vngtl::holds;
@@ -26,8 +29,16 @@ GC_API DevGetPort(DEV_HANDLE hDevice, PORT_HANDLE* phRemoteDevice)
                      [&] {
                          return "Device module \"" + module_of(hDevice).id() + "\" exists, but is not currently open.";
                      }))
-        // The remote-device port object comes with the device module.
-        .run([&](CallFrame& frame) { return frame.not_implemented(); });
+        .run([&](CallFrame& frame) -> GC_ERROR {
+            const auto* device = dynamic_cast<const DevModule*>(&module_of(hDevice));
+            const std::shared_ptr<BasePortMedium> remote = device != nullptr ? device->remote_medium() : nullptr;
+            if (!remote) {
+                return frame.fail(GC_ERR_IO, "Could not retrieve a remote device port for device \"" +
+                                                 module_of(hDevice).id() + "\".");
+            }
+            *phRemoteDevice = vngtl::to_handle(remote.get());
+            return GC_ERR_SUCCESS;
+        });
 }
 
 GC_API DevGetNumDataStreams(DEV_HANDLE hDevice, uint32_t* piNumDataStreams)

@@ -1,9 +1,215 @@
 #include "modules/TLModule.h"
 
+#include "acquisition/VNBoards.h"
+#include "core/CtiManager.h"
+#include "core/ErrorReport.h"
+#include "modules/DynamicResourceDepot.h"
+#include "modules/IFModule.h"
+#include "modules/ModuleRegisters.h"
+#include "modules/RegisterAddresses.h"
+
+#include <cstdio>
+
 namespace vngtl {
 
-TLModule::TLModule() : BaseModule("VNGTL", {}, nullptr) {}
+using namespace GenTL;
+
+namespace {
+
+constexpr const char* module_id = "VNGTL";
+constexpr const char* resource_name = "Resources\\TLSystem.xml";
+constexpr const char* xml_file_name = "Vantrel_VNGTL2_TLSystem.xml";
+
+// Custom info commands of the description's registers.
+enum : int32_t {
+    info_tl_type = 1000,
+    info_gentl_major = 1001,
+    info_gentl_minor = 1002,
+    info_update_list = 1003,
+    info_selector = 1004,
+    info_count = 1005,
+    info_interface_id = 1006,
+};
+
+std::string library_version()
+{
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint32_t subminor = 0;
+    uint32_t build = 0;
+    if (!DynamicResourceDepot::FileVersion(DynamicResourceDepot::LibraryPath(), &major, &minor, &subminor, &build)) {
+        return "Unable to retrieve the file version.";
+    }
+    return TLModule::version_text(major, minor, subminor, build);
+}
+
+}  // namespace
+
+std::string TLModule::version_text(uint32_t major, uint32_t minor, uint32_t subminor, uint32_t build)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%x.%x.%x.%x", major, minor, subminor, build);
+    return text;
+}
+
+TLModule::TLModule() : BaseModule(module_id, {}, &port_)
+{
+    const std::string path = DynamicResourceDepot::LibraryPath();
+    const auto slash = path.find_last_of("\\/");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    add_info_string(TL_INFO_ID, module_id, 0x000, reg::string_length);
+    add_info_string(TL_INFO_VENDOR, "Vantrel, Inc.", 0x100, reg::string_length);
+    add_info_string(TL_INFO_MODEL, "VNGTL", 0x200, reg::string_length);
+    add_info_string(TL_INFO_VERSION, library_version(), 0x300, reg::string_length);
+    add_info_string(TL_INFO_TLTYPE, "Mixed", 0x400, reg::string_length);
+    add_info_string(TL_INFO_NAME, name, 0x500, reg::string_length);
+    add_info_string(TL_INFO_PATHNAME, path, 0x600, reg::path_length);
+    add_info_string(TL_INFO_DISPLAYNAME, "VNGTL", 0x704, reg::string_length);
+    const int32_t encoding = 0;  // ASCII
+    add_info(TL_INFO_CHAR_ENCODING, &encoding, 0x804, sizeof encoding, INFO_DATATYPE_INT32, true, false);
+}
 
 TLModule::~TLModule() = default;
+
+GC_ERROR TLModule::open(int32_t flags)
+{
+    {
+        std::lock_guard guard(setup_lock_);
+        if (!port_.good()) {
+            // The port info is set up before the port is bound, so the values every other module port shares
+            // with this module stay unbound on this one.
+            port_.setup_port_info(id(), "TLSystem", "TLPort");
+            port_.bind(&info_map(), this);
+            port_.set_entry(PORT_INFO_ID, info_entry(TL_INFO_ID));
+            setup_xml_file();
+        }
+    }
+    return BaseModule::open(flags);
+}
+
+void TLModule::setup_xml_file()
+{
+    static constexpr const char* function = "TLModule::setup_xml_file";
+    size_t size = 0;
+    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
+    if (bytes == nullptr) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to retrieve the \"") + resource_name +
+                         "\" XML resource. The transport-layer module will have no XML file.");
+        return;
+    }
+    if (!port_.add_xml_url(xml_file_name, bytes, reg::system::xml_file, size)) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to add the \"") + xml_file_name +
+                         "\" XML file to the transport-layer module port. The module will have no XML file.");
+        return;
+    }
+    namespace r = reg::system;
+    add_uint32_register(*this, info_tl_type, r::Reg_TLType, 5, true, false);  // Mixed
+    add_uint32_register(*this, info_gentl_major, r::Reg_GenTLVersionMajor, 1, true, false);
+    add_uint32_register(*this, info_gentl_minor, r::Reg_GenTLVersionMinor, 4, true, false);
+    add_command_register(*this, info_update_list, r::Reg_InterfaceUpdateList,
+                         [this] { return update_children(nullptr, infinite); });
+    add_uint32_register(*this, info_selector, r::Reg_InterfaceSelector, 0, true, true);
+    add_uint32_register(*this, info_count, r::Reg_InterfaceCount, 0, true, false,
+                        RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t*) -> GC_ERROR {
+                             uint32_t count = 0;
+                             if (const GC_ERROR code = num_children(&count)) {
+                                 return code;
+                             }
+                             set_entry_uint32(entry, count);
+                             return GC_ERR_SUCCESS;
+                         }));
+    add_register(*this, info_interface_id, r::Reg_InterfaceID, reg::string_length, INFO_DATATYPE_STRING, true, false,
+                 RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
+                     const uint32_t selector = entry_uint32(info_entry(info_selector));
+                     std::memset(data, 0, static_cast<size_t>(entry.length()));
+                     size_t capacity = static_cast<size_t>(entry.length());
+                     return get_child_id(selector, reinterpret_cast<char*>(data), &capacity);
+                 }));
+}
+
+GC_ERROR TLModule::valid_child_ids(std::vector<std::string>& list_out)
+{
+    list_out.clear();
+    const ManagerRef manager = get_manager();
+    if (!manager) {
+        return GC_ERR_NOT_INITIALIZED;
+    }
+    CtiManager& boards = *manager->get();
+    for (size_t index = 0; index < boards.board_count(); ++index) {
+        std::shared_ptr<VNBoards::Board> board;
+        try {
+            board = boards.get_board(index);
+        } catch (const std::exception&) {
+            board.reset();
+        }
+        if (!board) {
+            report_error("TLModule::valid_child_ids", GC_ERR_ERROR,
+                         "Unable to retrieve the Vantrel board at index " + std::to_string(index) +
+                             ". No interface module will be generated for that board.");
+            list_out.emplace_back();
+            continue;
+        }
+        list_out.push_back(board->board_id());
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR TLModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index, const std::string& id)
+{
+    static constexpr const char* function = "TLModule::make_new_child";
+    child_out.reset();
+    const ManagerRef manager = get_manager();
+    if (!manager) {
+        return GC_ERR_NOT_INITIALIZED;
+    }
+    CtiManager& boards = *manager->get();
+    if (index >= boards.board_count()) {
+        return report_error(function, GC_ERR_ERROR,
+                            "There are only " + std::to_string(boards.board_count()) + " boards installed. " +
+                                std::to_string(index) + " is an invalid index.");
+    }
+    std::shared_ptr<VNBoards::Board> board;
+    try {
+        board = boards.get_board(index);
+    } catch (const std::exception&) {
+        board.reset();
+    }
+    if (!board) {
+        return report_error(function, GC_ERR_ERROR,
+                            "Unable to retrieve the board at index " + std::to_string(index) +
+                                ". No interface module will be generated for that board.");
+    }
+    const std::string board_id = board->board_id();
+    if (board_id != id) {
+        return report_error(function, GC_ERR_ERROR,
+                            "The board at index " + std::to_string(index) + " has ID \"" + board_id +
+                                "\", but the expected ID was \"" + id + "\".");
+    }
+    try {
+        child_out = std::make_shared<IFModule>(std::move(board), shared_self());
+    } catch (...) {
+        child_out.reset();
+        return report_error(function, GC_ERR_OUT_OF_MEMORY,
+                            "Caught an unexpected error attempting to add a child interface for transport-layer \"" +
+                                this->id() + "\".");
+    }
+    return GC_ERR_SUCCESS;
+}
+
+std::shared_ptr<BaseModule> TLModule::shared_self()
+{
+    const ManagerRef manager = get_manager();
+    if (!manager) {
+        return nullptr;
+    }
+    std::shared_ptr<TLModule> system = manager->get()->get_tl_module();
+    if (system.get() != this) {
+        return nullptr;
+    }
+    return system;
+}
 
 }  // namespace vngtl

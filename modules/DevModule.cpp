@@ -1,0 +1,382 @@
+#include "modules/DevModule.h"
+
+#include "acquisition/VNBoards.h"
+#include "core/CtiManager.h"
+#include "core/ErrorReport.h"
+#include "core/SizeProtocol.h"
+#include "modules/DynamicResourceDepot.h"
+#include "modules/ModuleRegisters.h"
+#include "modules/RegisterAddresses.h"
+#include "modules/TLModule.h"
+
+#include <chrono>
+#include <mutex>
+
+namespace vngtl {
+
+using namespace GenTL;
+using VNBoards::BoardKind;
+
+namespace {
+
+constexpr const char* module_id = "TLDevice";
+constexpr const char* stream_id = "TLDataStream";
+constexpr const char* resource_name = "Resources\\TLDevice.xml";
+constexpr const char* xml_file_name = "Vantrel_VNGTL2_TLDevice.xml";
+
+enum : int32_t {
+    info_device_type = 1000,
+    info_stream_selector = 1001,
+    info_stream_count = 1002,
+    info_stream_id = 1003,
+    info_cache_external_file = 1004,
+    info_delete_cache_entry = 1005,
+    info_xml_selector = 1006,
+    info_xml_url_path = 1007,
+    info_xml_file_count = 1008,
+    info_sync_cache = 1009,
+};
+
+using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
+
+uint32_t transport_type(BoardKind kind)
+{
+    switch (kind) {
+    case BoardKind::CameraLink:
+        return 1;
+    case BoardKind::CoaXPress:
+        return 3;
+    default:
+        return 5;
+    }
+}
+
+// The system module's vendor text; the system module is created if it does not exist yet.
+std::string system_vendor()
+{
+    const ManagerRef manager = get_manager();
+    if (!manager) {
+        return {};
+    }
+    const RegisterMap::Entry* const vendor = manager->get()->get_tl_module()->info_entry(TL_INFO_VENDOR);
+    return vendor != nullptr ? std::string(entry_text(*vendor)) : std::string();
+}
+
+std::string board_model(VNBoards::Board& board)
+{
+    StateGuard guard(board.state_lock());
+    board.check_init(1);
+    char model[256] = {};
+    char serial[256] = {};
+    uint32_t bus = 0;
+    uint32_t slot = 0;
+    if (VNGetBoardStrings(board.handle(), model, sizeof model, serial, sizeof serial, &bus, &slot) != 0) {
+        return {};
+    }
+    return std::string(model, strnlen(model, sizeof model));
+}
+
+}  // namespace
+
+DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
+    : BaseModule(module_id, std::move(parent), &port_), board_(std::move(board))
+{
+    // The system module is asked first: the manager's creation lock comes before a board's state lock.
+    const std::string vendor = system_vendor();
+    const std::string model = board_model(*board_);
+
+    add_info_string(DEVICE_INFO_ID, module_id);
+    add_info_string(DEVICE_INFO_VENDOR, vendor, 0x100, reg::string_length);
+    add_info_string(DEVICE_INFO_MODEL, model, 0x200, reg::string_length);
+    add_info_string(DEVICE_INFO_TLTYPE, board_->kind_name(), 0x300, reg::string_length);
+    add_register(*this, DEVICE_INFO_DISPLAYNAME, 0x400, reg::string_length, INFO_DATATYPE_STRING, true, false,
+                 RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
+                     return pre_read(DEVICE_INFO_DISPLAYNAME, entry, data);
+                 }));
+    const int32_t unknown = DEVICE_ACCESS_STATUS_UNKNOWN;
+    access_status_ = add_info(DEVICE_INFO_ACCESS_STATUS, &unknown, 0x500, sizeof unknown, INFO_DATATYPE_INT32, true,
+                              false);
+    if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", 0x504, reg::string_length)) {
+        name->set_available(false);
+    }
+    if (RegisterMap::Entry* serial = add_info_string(DEVICE_INFO_SERIAL_NUMBER, "", 0x604, reg::string_length)) {
+        serial->set_available(false);
+    }
+    add_info_string(DEVICE_INFO_VERSION, "6.0.0.1", 0x704, reg::string_length);
+    add_register(*this, DEVICE_INFO_TIMESTAMP_FREQUENCY, 0x804, sizeof(uint64_t), INFO_DATATYPE_UINT64, true, false,
+                 RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
+                     return pre_read(DEVICE_INFO_TIMESTAMP_FREQUENCY, entry, data);
+                 }));
+
+    port_.setup_port_info(module_id, module_id, "DevicePort");
+    port_.bind(&info_map(), this);
+    port_.set_entry(PORT_INFO_VENDOR, info_entry(DEVICE_INFO_VENDOR));
+    port_.set_entry(PORT_INFO_MODEL, info_entry(DEVICE_INFO_MODEL));
+    port_.set_entry(PORT_INFO_TLTYPE, info_entry(DEVICE_INFO_TLTYPE));
+
+    setup_xml_file();
+}
+
+DevModule::~DevModule() = default;
+
+std::string DevModule::vfg() const
+{
+    return std::to_string(board_->board_number());
+}
+
+void DevModule::setup_xml_file()
+{
+    static constexpr const char* function = "DevModule::setup_xml_file";
+    size_t size = 0;
+    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
+    if (bytes == nullptr) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to retrieve the \"") + resource_name +
+                         "\" XML resource. The transport-layer module will have no XML file.");
+        return;
+    }
+    if (!port_.add_xml_url(xml_file_name, bytes, reg::device::xml_file, size)) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to add the \"") + xml_file_name +
+                         "\" XML file to the transport-layer module port. The module will have no XML file.");
+        return;
+    }
+    namespace r = reg::device;
+    const auto reads = [this](int32_t command) {
+        return RegisterHooks::on_read([this, command](RegisterMap::Entry& entry, uint8_t* data) {
+            return pre_read(command, entry, data);
+        });
+    };
+    add_uint32_register(*this, info_device_type, r::Reg_DeviceType, transport_type(board_->kind()), true, false);
+    add_uint32_register(*this, info_stream_selector, r::Reg_StreamSelector, 0, true, true);
+    add_uint32_register(*this, info_stream_count, r::Reg_StreamCount, 0, true, false, reads(info_stream_count));
+    add_register(*this, info_stream_id, r::Reg_StreamID, reg::string_length, INFO_DATATYPE_STRING, true, false,
+                 reads(info_stream_id));
+    add_register(*this, info_cache_external_file, r::Reg_CacheExternalXmlFile, reg::path_length, INFO_DATATYPE_STRING,
+                 false, true,
+                 RegisterHooks::on_write([this](RegisterMap::Entry& entry, uint8_t* data) {
+                     return post_write(info_cache_external_file, entry, data);
+                 }));
+    add_command_register(*this, info_delete_cache_entry, r::Reg_DeleteSelectedXmlCacheEntry,
+                         [this] { return delete_xml_file(); });
+    xml_selector_ = add_uint32_register(*this, info_xml_selector, r::Reg_XmlUrlSelector, 0, true, true);
+    add_register(*this, info_xml_url_path, r::Reg_XmlUrlPath, reg::path_length, INFO_DATATYPE_STRING, true, false,
+                 reads(info_xml_url_path));
+    add_uint32_register(*this, info_xml_file_count, r::Reg_XmlFileCount, 0, true, false, reads(info_xml_file_count));
+    add_command_register(*this, info_sync_cache, r::Reg_SyncCacheWithCamera,
+                         [this] { return sync_cache_with_camera(); });
+}
+
+GC_ERROR DevModule::valid_child_ids(std::vector<std::string>& list_out)
+{
+    list_out.clear();
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DevModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index, const std::string& id)
+{
+    static constexpr const char* function = "DevModule::make_new_child";
+    child_out.reset();
+    if (index != 0) {
+        return report_error(function, GC_ERR_ERROR,
+                            "The specified child index (" + std::to_string(index) + ") doesn't exist.");
+    }
+    if (id != stream_id) {
+        return report_error(function, GC_ERR_ERROR, "The specified child ID, \"" + id + "\", doesn't exist.");
+    }
+    return report_error(function, GC_ERR_NOT_AVAILABLE,
+                        "The data stream of device \"" + this->id() + "\" is not available in this library.");
+}
+
+GC_ERROR DevModule::open(int32_t flags)
+{
+    static constexpr const char* function = "DevModule::open";
+    if (const GC_ERROR code = BaseModule::open(flags)) {
+        return code;
+    }
+    int32_t status = DEVICE_ACCESS_STATUS_READWRITE;
+    switch (flags) {
+    case DEVICE_ACCESS_READONLY:
+        status = DEVICE_ACCESS_STATUS_READONLY;
+        read_only_.store(true);
+        break;
+    case DEVICE_ACCESS_CONTROL:
+        read_only_.store(false);
+        break;
+    case DEVICE_ACCESS_EXCLUSIVE: {
+        read_only_.store(false);
+        StateGuard guard(board_->state_lock());
+        board_->check_init(2);
+        break;
+    }
+    case DEVICE_ACCESS_UNKNOWN:
+        close();
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "The \"" + id() + "\" device cannot be opened with flag DEVICE_ACCESS_UNKNOWN.");
+    case DEVICE_ACCESS_NONE:
+        close();
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "The \"" + id() + "\" device cannot be opened with flag DEVICE_ACCESS_NONE.");
+    default:
+        close();
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unsupported DEVICE_ACCESS_FLAG with ID " + std::to_string(flags) + ".");
+    }
+    if (access_status_ != nullptr) {
+        std::memcpy(access_status_->data(), &status, sizeof status);
+    }
+    // The remote-device port medium is made here once the library has one for the board's family; its port
+    // then follows the access mode (not writable when read-only).
+    if (const std::shared_ptr<BasePortMedium> medium = remote_medium_.load()) {
+        if (BasePort* port = medium->get_port()) {
+            port->set_writable(!read_only_.load());
+        }
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DevModule::close()
+{
+    if (const GC_ERROR code = BaseModule::close()) {
+        return code;
+    }
+    remote_medium_.store(nullptr);
+    const int32_t status = DEVICE_ACCESS_STATUS_READWRITE;
+    if (access_status_ != nullptr) {
+        std::memcpy(access_status_->data(), &status, sizeof status);
+    }
+    return GC_ERR_SUCCESS;
+}
+
+BasePort* DevModule::remote_port() const
+{
+    const std::shared_ptr<BasePortMedium> medium = remote_medium_.load();
+    BasePort* const port = medium ? medium->get_port() : nullptr;
+    return port != nullptr && port->good() ? port : nullptr;
+}
+
+GC_ERROR DevModule::port_unavailable(const char* function) const
+{
+    return report_error(function, GC_ERR_ERROR,
+                        "The remote-device port handle on VFG " + vfg() + " isn't available.");
+}
+
+GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data)
+{
+    static constexpr const char* function = "DevModule::pre_read";
+    const auto length = static_cast<size_t>(entry.length());
+    switch (command) {
+    case DEVICE_INFO_DISPLAYNAME: {
+        const std::string identity = board_->camera_identity();
+        if (identity.empty()) {
+            return report_error(function, GC_ERR_ERROR, "Unable to retrieve the camera name on VFG " + vfg() + ".");
+        }
+        std::memset(data, 0, length);
+        size_t size = length;
+        return deliver_string(identity, data, &size);
+    }
+    case DEVICE_INFO_TIMESTAMP_FREQUENCY: {
+        using Period = std::chrono::steady_clock::period;
+        static_assert(Period::num == 1, "the monotonic clock counts whole fractions of a second");
+        const uint64_t frequency = Period::den;
+        std::memcpy(data, &frequency, sizeof frequency);
+        return GC_ERR_SUCCESS;
+    }
+    case info_stream_count: {
+        uint32_t count = 0;
+        if (const GC_ERROR code = num_children(&count)) {
+            return code;
+        }
+        set_entry_uint32(entry, count);
+        return GC_ERR_SUCCESS;
+    }
+    case info_stream_id: {
+        std::memset(data, 0, length);
+        size_t size = length;
+        return get_child_id(entry_uint32(info_entry(info_stream_selector)), reinterpret_cast<char*>(data), &size);
+    }
+    case info_xml_file_count: {
+        BasePort* const port = remote_port();
+        if (port == nullptr) {
+            return port_unavailable(function);
+        }
+        uint32_t count = 0;
+        if (const GC_ERROR code = port->num_urls(&count)) {
+            return code;
+        }
+        set_entry_uint32(entry, count);
+        return GC_ERR_SUCCESS;
+    }
+    case info_xml_url_path: {
+        BasePort* const port = remote_port();
+        if (port == nullptr) {
+            return port_unavailable(function);
+        }
+        // The camera's URLs are decoded once the remote ports that announce them are part of the library.
+        INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+        size_t size = 0;
+        const uint32_t selector = entry_uint32(xml_selector_);
+        if (const GC_ERROR code = port->url_info(selector, URL_INFO_URL, &type, nullptr, &size)) {
+            return code;
+        }
+        std::string url(size, '\0');
+        if (const GC_ERROR code = port->url_info(selector, URL_INFO_URL, &type, url.data(), &size)) {
+            return code;
+        }
+        std::memset(data, 0, length);
+        size_t capacity = length;
+        return deliver_string(url, data, &capacity);
+    }
+    default:
+        return GC_ERR_SUCCESS;
+    }
+}
+
+GC_ERROR DevModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_t*)
+{
+    static constexpr const char* function = "DevModule::post_write";
+    if (command != info_cache_external_file) {
+        return GC_ERR_SUCCESS;
+    }
+    if (board_->kind() != BoardKind::CoaXPress) {
+        return report_error(function, GC_ERR_ERROR,
+                            "Manual XML caching is only supported for CXP devices. VFG " + vfg() + " is not.");
+    }
+    if (remote_port() == nullptr) {
+        return port_unavailable(function);
+    }
+    // Caching a file by hand is an operation of the CoaXPress port, which is not part of the library yet.
+    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                        "Manual XML caching of \"" + std::string(entry_text(entry)) + "\" is not available on VFG " +
+                            vfg() + ".");
+}
+
+GC_ERROR DevModule::delete_xml_file()
+{
+    static constexpr const char* function = "DevModule::delete_xml_file";
+    if (board_->kind() != BoardKind::CoaXPress) {
+        return report_error(function, GC_ERR_ERROR,
+                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
+    }
+    if (remote_port() == nullptr) {
+        return port_unavailable(function);
+    }
+    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                        "Manual XML cache deletion is not available on VFG " + vfg() + ".");
+}
+
+GC_ERROR DevModule::sync_cache_with_camera()
+{
+    static constexpr const char* function = "DevModule::sync_cache_with_camera";
+    if (board_->kind() != BoardKind::CoaXPress) {
+        return report_error(function, GC_ERR_ERROR,
+                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
+    }
+    if (remote_port() == nullptr) {
+        return port_unavailable(function);
+    }
+    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                        "Synchronising the XML cache is not available on VFG " + vfg() + ".");
+}
+
+}  // namespace vngtl

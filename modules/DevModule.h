@@ -1,0 +1,64 @@
+// The device module "TLDevice": the camera behind one board channel, created by the interface module when
+// the board has a camera file. It carries the device's identity values, the access mode it was opened with
+// and the XML-cache features of CoaXPress cameras; the remote-device port medium (the route to the camera's
+// own registers) is held here while the device is open.
+//
+// Thread safety: the module takes no lock of its own; board accesses hold the board's state lock. The
+// remote medium is exchanged atomically by open and close.
+#pragma once
+
+#include "modules/BaseModule.h"
+#include "modules/RegisterMapPort.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace VNBoards {
+class Board;
+}
+
+namespace vngtl {
+
+class DevModule : public BaseModule {
+public:
+    DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
+    ~DevModule() override;
+
+    // The device's one data stream. The data-stream module is not part of the library yet, so no stream is
+    // listed and none can be made.
+    GenTL::GC_ERROR valid_child_ids(std::vector<std::string>& list_out) override;
+    GenTL::GC_ERROR make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index,
+                                   const std::string& id) override;
+    // Opens with a GenTL DEVICE_ACCESS_FLAGS value: read-only, control or exclusive (which opens the board
+    // for acquisition). Any other flag closes the device again and is refused.
+    GenTL::GC_ERROR open(int32_t flags) override;
+    // Closes the device and drops the remote-device medium; the access status reads read/write again.
+    GenTL::GC_ERROR close() override;
+
+    // The object behind DevGetPort's handle, or null while the device has none.
+    std::shared_ptr<BasePortMedium> remote_medium() const { return remote_medium_.load(); }
+    // The remote medium's port when it is usable, else null.
+    BasePort* remote_port() const;
+    bool read_only() const noexcept { return read_only_.load(); }
+
+    const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
+
+private:
+    GenTL::GC_ERROR pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
+    GenTL::GC_ERROR post_write(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
+    void setup_xml_file();
+    GenTL::GC_ERROR delete_xml_file();
+    GenTL::GC_ERROR sync_cache_with_camera();
+    GenTL::GC_ERROR port_unavailable(const char* function) const;
+    std::string vfg() const;
+
+    std::shared_ptr<VNBoards::Board> board_;
+    RegisterMapPort port_;
+    std::atomic<std::shared_ptr<BasePortMedium>> remote_medium_;
+    RegisterMap::Entry* access_status_ = nullptr;
+    RegisterMap::Entry* xml_selector_ = nullptr;
+    std::atomic<bool> read_only_{false};
+};
+
+}  // namespace vngtl

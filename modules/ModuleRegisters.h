@@ -1,0 +1,95 @@
+// How the modules put the registers of their XML descriptions into their maps: each register is an entry
+// at the address the description names, bound as a custom info command of the module.
+#pragma once
+
+#include "core/BaseInfo.h"
+#include "modules/RegisterMapHelpers.h"
+
+#include <gentl/GenTL.h>
+
+#include <cstring>
+#include <functional>
+#include <string_view>
+
+namespace vngtl {
+
+// The hooks a module gives a computed register: `read` refreshes the entry's bytes before a read, `written`
+// acts on the bytes after a write. Either may be empty.
+struct RegisterHooks {
+    using Hook = std::function<GenTL::GC_ERROR(RegisterMap::Entry&, uint8_t* data)>;
+    Hook read;
+    Hook written;
+
+    static RegisterHooks on_read(Hook hook) { return {std::move(hook), {}}; }
+    static RegisterHooks on_write(Hook hook) { return {{}, std::move(hook)}; }
+};
+
+// A register holding `initial` (zeros when null) with the given hooks; null when the insert failed.
+inline RegisterMap::Entry* add_register(BaseInfo& module, int32_t command, uint64_t address, uint64_t length,
+                                        GenTL::INFO_DATATYPE type, bool readable, bool writable,
+                                        RegisterHooks hooks = {}, const void* initial = nullptr)
+{
+    if (!hooks.read && !hooks.written) {
+        return module.add_info(command, initial, address, length, type, readable, writable);
+    }
+    auto* entry = static_cast<InfoFuncEntry<GenTL::TL_INFO_CUSTOM_ID>*>(module.add_info(
+        command, initial, address, length, type, readable, writable, make_info_func_entry<GenTL::TL_INFO_CUSTOM_ID>));
+    if (entry == nullptr) {
+        return nullptr;
+    }
+    if (hooks.read) {
+        entry->on_pre_read = [read = std::move(hooks.read)](RegisterMap::Entry& self, uint8_t* data, void*, size_t*) {
+            return read(self, data);
+        };
+    }
+    if (hooks.written) {
+        entry->on_post_write = std::move(hooks.written);
+    }
+    return entry;
+}
+
+// A 4-byte unsigned register with a fixed or initial value.
+inline RegisterMap::Entry* add_uint32_register(BaseInfo& module, int32_t command, uint64_t address, uint32_t value,
+                                               bool readable, bool writable, RegisterHooks hooks = {})
+{
+    return add_register(module, command, address, sizeof value, GenTL::INFO_DATATYPE_UINT32, readable, writable,
+                        std::move(hooks), &value);
+}
+
+// A command register: writing 1 runs `command`.
+inline RegisterMap::Entry* add_command_register(BaseInfo& module, int32_t command_id, uint64_t address,
+                                                std::function<GenTL::GC_ERROR()> command)
+{
+    const uint32_t zero = 0;
+    auto* entry = static_cast<CommandEntry*>(module.add_info(command_id, &zero, address, sizeof zero,
+                                                             GenTL::INFO_DATATYPE_UINT32, false, true,
+                                                             make_command_entry));
+    if (entry != nullptr) {
+        entry->command = std::move(command);
+    }
+    return entry;
+}
+
+// The 32-bit value an entry holds (in the machine's byte order, as the descriptions' registers are).
+inline uint32_t entry_uint32(const RegisterMap::Entry* entry)
+{
+    uint32_t value = 0;
+    if (entry != nullptr) {
+        std::memcpy(&value, entry->data(), sizeof value);
+    }
+    return value;
+}
+
+inline void set_entry_uint32(RegisterMap::Entry& entry, uint32_t value)
+{
+    std::memcpy(entry.data(), &value, sizeof value);
+}
+
+// The text of a string entry, up to its first zero byte.
+inline std::string_view entry_text(const RegisterMap::Entry& entry)
+{
+    const auto* text = reinterpret_cast<const char*>(entry.data());
+    return {text, strnlen(text, static_cast<size_t>(entry.length()))};
+}
+
+}  // namespace vngtl

@@ -1,0 +1,199 @@
+#include "modules/RegisterMapPort.h"
+
+#include "core/CtiManager.h"
+#include "core/ErrorReport.h"
+#include "modules/TLModule.h"
+
+#include <cstdio>
+
+namespace vngtl {
+
+using namespace GenTL;
+
+namespace {
+
+std::string plain_hex(uint64_t value)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+}  // namespace
+
+RegisterMapPort::RegisterMapPort() = default;
+
+RegisterMapPort::~RegisterMapPort() = default;
+
+bool RegisterMapPort::good() const
+{
+    return map() != nullptr && medium() != nullptr;
+}
+
+void RegisterMapPort::bind(RegisterMap* map, BasePortMedium* medium) noexcept
+{
+    map_.store(map, std::memory_order_release);
+    set_medium(medium);
+}
+
+GC_ERROR RegisterMapPort::read(uint64_t address, void* buffer, size_t* size_in_out)
+{
+    static constexpr const char* function = "RegisterMapPort::read";
+    if (!readable()) {
+        return report_error(function, GC_ERR_ACCESS_DENIED, "The port is not readable.");
+    }
+    const RegisterMap* const space = map();
+    if (space == nullptr) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "The port was not properly initialized, and cannot be accessed.");
+    }
+    if (size_in_out == nullptr) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER, "The size pointer is invalid (null).");
+    }
+    return space->read(address, buffer, *size_in_out);
+}
+
+GC_ERROR RegisterMapPort::write(uint64_t address, const void* buffer, size_t* size_in_out)
+{
+    static constexpr const char* function = "RegisterMapPort::write";
+    if (!writable()) {
+        return report_error(function, GC_ERR_ACCESS_DENIED, "The port is not writable.");
+    }
+    const RegisterMap* const space = map();
+    if (space == nullptr) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "The port was not properly initialized, and cannot be accessed.");
+    }
+    if (size_in_out == nullptr) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER, "The size pointer is invalid (null).");
+    }
+    return space->write(address, buffer, *size_in_out);
+}
+
+GC_ERROR RegisterMapPort::num_urls(uint32_t* count_out)
+{
+    if (count_out == nullptr) {
+        return report_error("RegisterMapPort::num_urls", GC_ERR_INVALID_PARAMETER,
+                            "The URL count input argument is invalid (null).");
+    }
+    *count_out = static_cast<uint32_t>(urls_.size());
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR RegisterMapPort::url_info(uint32_t index, URL_INFO_CMD command, INFO_DATATYPE* type_out, void* buffer,
+                                   size_t* size_in_out)
+{
+    static constexpr const char* function = "RegisterMapPort::url_info";
+    if (index >= urls_.size()) {
+        return report_error(function, GC_ERR_INVALID_INDEX,
+                            "The URL index (" + std::to_string(index) + ") is invalid given the URL count (" +
+                                std::to_string(urls_.size()) + ").");
+    }
+    const UrlRecord& record = urls_[index];
+    GC_ERROR code = GC_ERR_SUCCESS;
+    switch (command) {
+    case URL_INFO_URL:
+        code = copy_info_string(record.url, type_out, buffer, size_in_out);
+        break;
+    case URL_INFO_SCHEMA_VER_MAJOR:
+        code = copy_info_int32(static_cast<int32_t>(record.schema_major), type_out, buffer, size_in_out);
+        break;
+    case URL_INFO_SCHEMA_VER_MINOR:
+        code = copy_info_int32(static_cast<int32_t>(record.schema_minor), type_out, buffer, size_in_out);
+        break;
+    case URL_INFO_FILE_VER_MAJOR:
+        code = copy_info_int32(static_cast<int32_t>(record.file_major), type_out, buffer, size_in_out);
+        break;
+    case URL_INFO_FILE_VER_MINOR:
+        code = copy_info_int32(static_cast<int32_t>(record.file_minor), type_out, buffer, size_in_out);
+        break;
+    case URL_INFO_FILE_VER_SUBMINOR:
+        code = copy_info_int32(static_cast<int32_t>(record.file_subminor), type_out, buffer, size_in_out);
+        break;
+    case URL_INFO_FILE_SHA1_HASH:
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "SHA1 hash of an XML file is not implemented for the producer's virtual register maps.");
+    default:
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unknown info command with ID " + std::to_string(command) + ".");
+    }
+    if (code != GC_ERR_SUCCESS) {
+        return report_error(function, code,
+                            "Could not copy the return data to the output buffer for URL_INFO_CMD " +
+                                std::to_string(command) + ".");
+    }
+    return GC_ERR_SUCCESS;
+}
+
+std::string RegisterMapPort::local_url(const std::string& file_name, uint64_t address, uint64_t length)
+{
+    return "local:" + file_name + ";" + plain_hex(address) + ";" + plain_hex(length);
+}
+
+bool RegisterMapPort::add_xml_url(const std::string& file_name, const void* data, uint64_t address, uint64_t length)
+{
+    RegisterMap* const space = map();
+    if (space == nullptr) {
+        return false;
+    }
+    // The bytes are the library's own and the entry is read-only: they are never written through it.
+    RegisterMap::Entry* const entry = space->insert(address, const_cast<void*>(data), length, INFO_DATATYPE_BUFFER,
+                                                    true, false, make_plain_entry);
+    if (entry == nullptr) {
+        return false;
+    }
+    UrlRecord record;
+    record.entry = entry;
+    record.url = local_url(file_name, address, length);
+    record.file_name = file_name;
+    urls_.push_back(std::move(record));
+    return true;
+}
+
+void RegisterMapPort::setup_port_info(const std::string& port_id, const std::string& module_name,
+                                      const std::string& port_name)
+{
+    RegisterMap::Entry* const id_entry = add_info_string(PORT_INFO_ID, port_id);
+    const bool bound = good();
+    if (bound) {
+        // The values every module port shares with the system module, which is created here if need be.
+        const ManagerRef manager = get_manager();
+        if (const std::shared_ptr<TLModule> system = manager ? manager->get()->get_tl_module() : nullptr) {
+            set_entry(PORT_INFO_VENDOR, system->info_entry(TL_INFO_VENDOR));
+            set_entry(PORT_INFO_MODEL, system->info_entry(TL_INFO_MODEL));
+            set_entry(PORT_INFO_VERSION, system->info_entry(TL_INFO_VERSION));
+            set_entry(PORT_INFO_TLTYPE, system->info_entry(TL_INFO_TLTYPE));
+        }
+    }
+    if (!module_name.empty()) {
+        add_info_string(PORT_INFO_MODULE, module_name);
+    } else if (bound) {
+        set_entry(PORT_INFO_MODULE, id_entry);
+    }
+    if (!port_name.empty()) {
+        add_info_string(PORT_INFO_PORTNAME, port_name);
+    } else if (bound) {
+        set_entry(PORT_INFO_PORTNAME, id_entry);
+    }
+    add_info_bool8(PORT_INFO_LITTLE_ENDIAN, true);
+    add_info_bool8(PORT_INFO_BIG_ENDIAN, false);
+
+    // The access values follow the port's state at each query.
+    const auto computed = [this](int32_t command, bool (*value)(const RegisterMapPort&)) {
+        auto* entry = static_cast<InfoFuncEntry<PORT_INFO_ACCESS_READ>*>(
+            add_info_bool8(command, false, next_free, make_info_func_entry<PORT_INFO_ACCESS_READ>));
+        if (entry != nullptr) {
+            entry->on_pre_read = [this, value](RegisterMap::Entry&, uint8_t* data, void*, size_t*) {
+                *data = value(*this) ? 1 : 0;
+                return GC_ERR_SUCCESS;
+            };
+        }
+    };
+    computed(PORT_INFO_ACCESS_READ, [](const RegisterMapPort& port) { return port.good() && port.readable(); });
+    computed(PORT_INFO_ACCESS_WRITE, [](const RegisterMapPort& port) { return port.good() && port.writable(); });
+    computed(PORT_INFO_ACCESS_NA,
+             [](const RegisterMapPort& port) { return !port.good() || (!port.readable() && !port.writable()); });
+    add_info_bool8(PORT_INFO_ACCESS_NI, false);
+}
+
+}  // namespace vngtl
