@@ -1,0 +1,183 @@
+#include "ModuleFixture.h"
+
+#include "acquisition/VNBoards.h"
+#include "modules/DevModule.h"
+#include "modules/RegisterAddresses.h"
+
+namespace {
+
+namespace dev = vngtl::reg::device;
+using VNBoards::BoardState;
+
+class DeviceModuleTest : public ModuleTest {
+protected:
+    static vngtl::DevModule& module(DEV_HANDLE device)
+    {
+        return dynamic_cast<vngtl::DevModule&>(*vngtl::from_handle<vngtl::BaseModule>(device));
+    }
+    static int32_t access_status(IF_HANDLE iface)
+    {
+        INFO_DATATYPE type = 0;
+        int32_t status = -1;
+        size_t size = sizeof status;
+        EXPECT_EQ(IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+        EXPECT_EQ(type, INFO_DATATYPE_INT32);
+        return status;
+    }
+};
+
+TEST_F(DeviceModuleTest, InfoValuesOfTheCameraOnACoaXPressBoard)
+{
+    const DEV_HANDLE device = open_device(0);
+    const auto dev_info = [&](DEVICE_INFO_CMD command) {
+        return info_text([&](INFO_DATATYPE* t, void* b, size_t* s) { return DevGetInfo(device, command, t, b, s); });
+    };
+    EXPECT_EQ(dev_info(DEVICE_INFO_ID), "TLDevice");
+    EXPECT_EQ(dev_info(DEVICE_INFO_VENDOR), "Vantrel, Inc.");
+    EXPECT_EQ(dev_info(DEVICE_INFO_MODEL), "VN-CXP4 CoaXPress");
+    EXPECT_EQ(dev_info(DEVICE_INFO_TLTYPE), "CXP");
+    EXPECT_EQ(dev_info(DEVICE_INFO_DISPLAYNAME), "Vantrel SimCam CXP-1");
+    EXPECT_EQ(dev_info(DEVICE_INFO_VERSION), "6.0.0.1");
+    INFO_DATATYPE type = 0;
+    size_t size = 0;
+    EXPECT_EQ(DevGetInfo(device, DEVICE_INFO_USER_DEFINED_NAME, &type, nullptr, &size), GC_ERR_NOT_AVAILABLE);
+    EXPECT_EQ(DevGetInfo(device, DEVICE_INFO_SERIAL_NUMBER, &type, nullptr, &size), GC_ERR_NOT_AVAILABLE);
+    uint64_t frequency = 0;
+    size = sizeof frequency;
+    ASSERT_EQ(DevGetInfo(device, DEVICE_INFO_TIMESTAMP_FREQUENCY, &type, &frequency, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_UINT64);
+    EXPECT_EQ(frequency, 1'000'000'000u);
+
+    // The port shares the device's vendor, model and type; the module and port names are the device's.
+    const auto port_info = [&](PORT_INFO_CMD command) {
+        return info_text([&](INFO_DATATYPE* t, void* b, size_t* s) { return GCGetPortInfo(device, command, t, b, s); });
+    };
+    EXPECT_EQ(port_info(PORT_INFO_ID), "TLDevice");
+    EXPECT_EQ(port_info(PORT_INFO_VENDOR), "Vantrel, Inc.");
+    EXPECT_EQ(port_info(PORT_INFO_MODEL), "VN-CXP4 CoaXPress");
+    EXPECT_EQ(port_info(PORT_INFO_TLTYPE), "CXP");
+    EXPECT_EQ(port_info(PORT_INFO_MODULE), "TLDevice");
+    EXPECT_EQ(port_info(PORT_INFO_PORTNAME), "DevicePort");
+    EXPECT_EQ(GCGetPortInfo(device, PORT_INFO_VERSION, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED);
+
+    // The ID entry is only as long as its text, so the description's 256-byte read of it runs into the gap
+    // before the vendor register; the text itself is there.
+    EXPECT_EQ(text(device, dev::Reg_DeviceID, 9), "TLDevice");
+    std::string id;
+    EXPECT_EQ(read_text(device, dev::Reg_DeviceID, 256, id), GC_ERR_INVALID_ADDRESS);
+    EXPECT_EQ(text(device, dev::Reg_DeviceVendorName), "Vantrel, Inc.");
+    EXPECT_EQ(text(device, dev::Reg_DeviceModelName), "VN-CXP4 CoaXPress");
+    EXPECT_EQ(u32(device, dev::Reg_DeviceType), 3u);
+    char url[128] = {};
+    size = sizeof url;
+    ASSERT_EQ(GCGetPortURL(device, url, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(std::string(url).rfind("local:Vantrel_VNGTL2_TLDevice.xml;a000;", 0), 0u) << url;
+}
+
+TEST_F(DeviceModuleTest, AccessFlagsSetTheAccessStatusOrAreRefused)
+{
+    const TL_HANDLE system = open_system();
+    const IF_HANDLE iface = open_interface(system, 0);
+    EXPECT_EQ(access_status(iface), DEVICE_ACCESS_STATUS_UNKNOWN);  // never opened
+    DEV_HANDLE device = nullptr;
+
+    ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_READONLY, &device), GC_ERR_SUCCESS);
+    EXPECT_EQ(access_status(iface), DEVICE_ACCESS_STATUS_READONLY);
+    EXPECT_TRUE(module(device).read_only());
+    ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
+    EXPECT_EQ(access_status(iface), DEVICE_ACCESS_STATUS_READWRITE);
+
+    ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
+    EXPECT_EQ(access_status(iface), DEVICE_ACCESS_STATUS_READWRITE);
+    EXPECT_FALSE(module(device).read_only());
+    ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
+
+    // Exclusive access opens the board for acquisition, and closing the device leaves it there.
+    EXPECT_EQ(module(device).board()->state(), BoardState::Open);
+    ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_SUCCESS);
+    EXPECT_EQ(module(device).board()->state(), BoardState::OpenForAcquisition);
+    ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
+    EXPECT_EQ(module(device).board()->state(), BoardState::OpenForAcquisition);
+
+    const std::vector<std::pair<DEVICE_ACCESS_FLAGS, std::string>> refused{
+        {DEVICE_ACCESS_UNKNOWN, "The \"TLDevice\" device cannot be opened with flag DEVICE_ACCESS_UNKNOWN."},
+        {DEVICE_ACCESS_NONE, "The \"TLDevice\" device cannot be opened with flag DEVICE_ACCESS_NONE."},
+        {7, "Unsupported DEVICE_ACCESS_FLAG with ID 7."},
+    };
+    for (const auto& [flags, message] : refused) {
+        DEV_HANDLE out = nullptr;
+        EXPECT_EQ(IFOpenDevice(iface, "TLDevice", flags, &out), GC_ERR_NOT_IMPLEMENTED) << flags;
+        EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "DevModule.cpp", "DevModule::open", message));
+        EXPECT_EQ(out, nullptr);
+        EXPECT_FALSE(module(device).is_open());
+    }
+    // A refused flag leaves the device closed, so it opens again.
+    ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
+}
+
+TEST_F(DeviceModuleTest, NoStreamAndNoRemotePortYet)
+{
+    const DEV_HANDLE device = open_device(0);
+    uint32_t count = 7;
+    ASSERT_EQ(DevGetNumDataStreams(device, &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(u32(device, dev::Reg_StreamCount), 0u);
+    std::string value;
+    EXPECT_EQ(read_text(device, dev::Reg_StreamID, 256, value), GC_ERR_INVALID_INDEX);
+
+    PORT_HANDLE remote = nullptr;
+    EXPECT_EQ(DevGetPort(device, &remote), GC_ERR_IO);
+    EXPECT_TRUE(recorded("GC_ERR_IO", "cti_dev.cpp", "DevGetPort",
+                         "Could not retrieve a remote device port for device \"TLDevice\"."));
+    EXPECT_EQ(remote, nullptr);
+
+    // The XML-cache features need the camera's port.
+    uint32_t files = 0;
+    EXPECT_EQ(read_u32(device, dev::Reg_XmlFileCount, files), GC_ERR_ERROR);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::pre_read",
+                         "The remote-device port handle on VFG 0 isn't available."));
+    EXPECT_EQ(read_text(device, dev::Reg_XmlUrlPath, 260, value), GC_ERR_ERROR);
+    EXPECT_EQ(write_u32(device, dev::Reg_SyncCacheWithCamera, 1), GC_ERR_ERROR);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::sync_cache_with_camera",
+                         "The remote-device port handle on VFG 0 isn't available."));
+    EXPECT_EQ(write_text(device, dev::Reg_CacheExternalXmlFile, "/tmp/camera.xml"), GC_ERR_ERROR);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::post_write",
+                         "The remote-device port handle on VFG 0 isn't available."));
+}
+
+TEST_F(DeviceModuleTest, XmlCacheFeaturesAreForCoaXPressDevicesOnly)
+{
+    const DEV_HANDLE device = open_device(1);
+    EXPECT_EQ(u32(device, dev::Reg_DeviceType), 1u);
+    const std::string not_cxp = "is only supported for CXP devices. VFG 1 is not.";
+    EXPECT_EQ(write_u32(device, dev::Reg_SyncCacheWithCamera, 1), GC_ERR_ERROR);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::sync_cache_with_camera",
+                         "Manual XML cache deletion " + not_cxp));
+    EXPECT_EQ(write_u32(device, dev::Reg_DeleteSelectedXmlCacheEntry, 1), GC_ERR_ERROR);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::delete_xml_file",
+                         "Manual XML cache deletion " + not_cxp));
+    EXPECT_EQ(write_text(device, dev::Reg_CacheExternalXmlFile, "/tmp/camera.xml"), GC_ERR_ERROR);
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::post_write", "Manual XML caching " + not_cxp));
+    uint32_t raw = 0;
+    EXPECT_EQ(read_u32(device, dev::Reg_SyncCacheWithCamera, raw), GC_ERR_ACCESS_DENIED);  // write-only
+}
+
+TEST_F(DeviceModuleTest, GetPortChecksTheOpenStateFirst)
+{
+    const TL_HANDLE system = open_system();
+    const IF_HANDLE iface = open_interface(system, 1);
+    DEV_HANDLE device = nullptr;
+    ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
+    ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
+    PORT_HANDLE remote = nullptr;
+    EXPECT_EQ(DevGetPort(device, &remote), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_dev.cpp", "DevGetPort",
+                         "Device module \"TLDevice\" exists, but is not currently open."));
+    // Its info is still answered through the interface.
+    EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                  return IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_TLTYPE, t, b, s);
+              }),
+              "CL");
+}
+
+}  // namespace

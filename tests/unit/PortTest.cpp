@@ -1,0 +1,264 @@
+#include "FrameTestObjects.h"
+
+#include "core/CtiManager.h"
+#include "modules/RegisterMapPort.h"
+#include "modules/TLModule.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vngtl::RegisterMap;
+using vngtl::RegisterMapPort;
+
+// A module port over a small space: a word at 0x0 holding the bytes 01 02 03 04, a readable command at 0x4
+// and a word at 0x8 whose reads are counted, so that a test can tell whether the map was touched.
+class PortTest : public InitialisedTest {
+protected:
+    void SetUp() override
+    {
+        InitialisedTest::SetUp();
+        const std::array<uint8_t, 4> word{0x01, 0x02, 0x03, 0x04};
+        space.add_info(1000, word.data(), 0x0, 4, INFO_DATATYPE_UINT32, true, true);
+        auto* command = static_cast<vngtl::CommandEntry*>(
+            space.add_info(1001, nullptr, 0x4, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
+        ASSERT_NE(command, nullptr);
+        command->command = [this] {
+            ++commands_run;
+            return GC_ERR_SUCCESS;
+        };
+        auto* watched = static_cast<vngtl::InfoFuncEntry<1002>*>(space.add_info(
+            1002, nullptr, 0x8, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_info_func_entry<1002>));
+        ASSERT_NE(watched, nullptr);
+        watched->on_pre_read = [this](RegisterMap::Entry&, uint8_t*, void*, size_t*) {
+            ++map_reads;
+            return GC_ERR_SUCCESS;
+        };
+    }
+
+    void bind() { port.bind(&space.info_map(), &space); }
+
+    static ::testing::AssertionResult recorded(const std::string& code, const std::string& file,
+                                               const std::string& function, const std::string& message)
+    {
+        return is_record(last_error(), code, file, function, message);
+    }
+
+    uint32_t raw_at(uint64_t address)
+    {
+        uint32_t value = 0xdeadbeef;
+        size_t size = sizeof value;
+        EXPECT_EQ(port.read(address, &value, &size), GC_ERR_SUCCESS);
+        return value;
+    }
+
+    TestModule space{"space", {}};
+    RegisterMapPort port;
+    int commands_run = 0;
+    int map_reads = 0;
+};
+
+TEST_F(PortTest, CommandRegistersRunOnOneRefuseOtherValuesAndReadZeroAfterwards)
+{
+    bind();
+    uint32_t value = 1;
+    size_t size = sizeof value;
+    ASSERT_EQ(port.write(0x4, &value, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(commands_run, 1);
+    EXPECT_EQ(raw_at(0x4), 0u);
+
+    value = 2;
+    EXPECT_EQ(port.write(0x4, &value, &size), GC_ERR_IO);
+    EXPECT_TRUE(recorded("GC_ERR_IO", "RegisterMapHelpers.cpp", "CommandEntry::post_write",
+                         "Command node can only be written with the command value, 1, but received value 2."));
+    EXPECT_EQ(commands_run, 1);
+    EXPECT_EQ(raw_at(0x4), 0u);
+}
+
+TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
+{
+    bind();
+    uint32_t value = 0;
+    EXPECT_EQ(port.read(0x0, &value), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0x01020304u);
+
+    EXPECT_EQ(port.read(0xA, &value), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "BasePort.cpp", "BasePort::read", "Address 0xa is not word-aligned."));
+    EXPECT_EQ(map_reads, 0);
+    EXPECT_EQ(port.read(0x8, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(map_reads, 0);
+    EXPECT_EQ(port.read(0x8, &value), GC_ERR_SUCCESS);
+    EXPECT_EQ(map_reads, 1);
+
+    ASSERT_EQ(port.write(0x0, 0xA1B2C3D4u), GC_ERR_SUCCESS);
+    EXPECT_EQ(raw_at(0x0), 0xD4C3B2A1u);  // stored most significant byte first
+    EXPECT_EQ(port.write(0x2, 1u), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "BasePort.cpp", "BasePort::write", "Address 0x2 is not word-aligned."));
+
+    port.set_readable(false);
+    EXPECT_EQ(port.read(0x0, &value), GC_ERR_ACCESS_DENIED);
+    EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "BasePort.cpp", "BasePort::read", "The port is not readable."));
+    size_t size = 4;
+    EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
+    EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "RegisterMapPort.cpp", "RegisterMapPort::read",
+                         "The port is not readable."));
+    port.set_writable(false);
+    EXPECT_EQ(port.write(0x0, 1u), GC_ERR_ACCESS_DENIED);
+    EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "BasePort.cpp", "BasePort::write", "The port is not writable."));
+}
+
+TEST_F(PortTest, AnUnboundPortRefusesAccessAndASizePointerIsRequired)
+{
+    EXPECT_FALSE(port.good());
+    uint32_t value = 0;
+    size_t size = sizeof value;
+    EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
+    EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "RegisterMapPort.cpp", "RegisterMapPort::read",
+                         "The port was not properly initialized, and cannot be accessed."));
+    EXPECT_EQ(port.write(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
+    EXPECT_FALSE(port.add_xml_url("f.xml", &value, 0x10, 4));
+
+    bind();
+    EXPECT_TRUE(port.good());
+    EXPECT_EQ(port.read(0x0, &value, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMapPort.cpp", "RegisterMapPort::read",
+                         "The size pointer is invalid (null)."));
+    // Errors of the map pass through unchanged.
+    EXPECT_EQ(port.read(0x10, &value, &size), GC_ERR_INVALID_ADDRESS);
+}
+
+TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfo)
+{
+    bind();
+    const std::vector<char> xml(0x2f1c, 'x');
+    ASSERT_TRUE(port.add_xml_url("F", xml.data(), 0x2408, xml.size()));
+    EXPECT_FALSE(port.add_xml_url("G", xml.data(), 0x2408, 4));  // overlaps the first file
+    uint32_t count = 0;
+    ASSERT_EQ(port.num_urls(&count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(port.num_urls(nullptr), GC_ERR_INVALID_PARAMETER);
+
+    INFO_DATATYPE type = 0;
+    std::array<char, 64> url{};
+    size_t size = url.size();
+    ASSERT_EQ(port.url_info(0, URL_INFO_URL, &type, url.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_STRING);
+    EXPECT_STREQ(url.data(), "local:F;2408;2f1c");
+    EXPECT_EQ(size, 18u);
+
+    // The file is readable through the port and cannot be written.
+    std::array<char, 4> head{};
+    size = head.size();
+    EXPECT_EQ(port.read(0x2408, head.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(std::string(head.data(), 4), "xxxx");
+    EXPECT_EQ(port.write(0x2408, head.data(), &size), GC_ERR_ACCESS_DENIED);
+
+    const std::array<std::pair<URL_INFO_CMD, int32_t>, 5> versions{
+        {{URL_INFO_SCHEMA_VER_MAJOR, 1}, {URL_INFO_SCHEMA_VER_MINOR, 1}, {URL_INFO_FILE_VER_MAJOR, 1},
+         {URL_INFO_FILE_VER_MINOR, 0}, {URL_INFO_FILE_VER_SUBMINOR, 0}}};
+    for (const auto& [command, expected] : versions) {
+        int32_t value = -1;
+        size = sizeof value;
+        EXPECT_EQ(port.url_info(0, command, &type, &value, &size), GC_ERR_SUCCESS) << command;
+        EXPECT_EQ(value, expected) << command;
+    }
+    size = 0;
+    EXPECT_EQ(port.url_info(0, URL_INFO_SCHEMA_VER_MAJOR, &type, nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_INT32);
+    EXPECT_EQ(size, 4u);
+    int32_t small = 0;
+    size = 3;
+    EXPECT_EQ(port.url_info(0, URL_INFO_FILE_VER_MAJOR, &type, &small, &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_TRUE(recorded("GC_ERR_BUFFER_TOO_SMALL", "RegisterMapPort.cpp", "RegisterMapPort::url_info",
+                         "Could not copy the return data to the output buffer for URL_INFO_CMD 3."));
+    EXPECT_EQ(port.url_info(0, URL_INFO_SCHEMA_VER_MAJOR, nullptr, nullptr, &size), GC_ERR_INVALID_PARAMETER);
+
+    EXPECT_EQ(port.url_info(0, URL_INFO_FILE_SHA1_HASH, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "RegisterMapPort.cpp", "RegisterMapPort::url_info",
+                         "SHA1 hash of an XML file is not implemented for the producer's virtual register maps."));
+    EXPECT_EQ(port.url_info(0, 1234, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "RegisterMapPort.cpp", "RegisterMapPort::url_info",
+                         "Unknown info command with ID 1234."));
+    EXPECT_EQ(port.url_info(1, URL_INFO_URL, &type, nullptr, &size), GC_ERR_INVALID_INDEX);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_INDEX", "RegisterMapPort.cpp", "RegisterMapPort::url_info",
+                         "The URL index (1) is invalid given the URL count (1)."));
+}
+
+TEST_F(PortTest, GetUrlAnswersTheFirstUrlHoweverLong)
+{
+    bind();
+    std::array<char, 8> buffer{};
+    size_t size = buffer.size();
+    EXPECT_EQ(port.get_url(buffer.data(), &size), GC_ERR_INVALID_INDEX);  // no URL yet
+
+    const std::string name(300, 'n');  // longer than get_url's first buffer
+    const uint32_t bytes = 0;
+    ASSERT_TRUE(port.add_xml_url(name, &bytes, 0x100, sizeof bytes));
+    const std::string expected = "local:" + name + ";100;4";
+    size = 0;
+    ASSERT_EQ(port.get_url(nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, expected.size() + 1);
+    std::vector<char> url(size);
+    ASSERT_EQ(port.get_url(url.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(std::string(url.data()), expected);
+    size = expected.size();
+    EXPECT_EQ(port.get_url(url.data(), &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, expected.size() + 1);
+}
+
+TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
+{
+    // Set up before binding: the shared values and the name fallbacks stay unbound.
+    port.setup_port_info("early", "", "");
+    INFO_DATATYPE type = 0;
+    size_t size = 0;
+    for (const int32_t command : {PORT_INFO_VENDOR, PORT_INFO_MODEL, PORT_INFO_VERSION, PORT_INFO_TLTYPE,
+                                  PORT_INFO_MODULE, PORT_INFO_PORTNAME}) {
+        EXPECT_EQ(port.info(command, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED) << command;
+    }
+    const auto flag = [&](int32_t command) {
+        uint8_t value = 0xff;
+        size = 1;
+        EXPECT_EQ(port.info(command, &type, &value, &size), GC_ERR_SUCCESS) << command;
+        EXPECT_EQ(type, INFO_DATATYPE_BOOL8);
+        return value;
+    };
+    EXPECT_EQ(flag(PORT_INFO_LITTLE_ENDIAN), 1);
+    EXPECT_EQ(flag(PORT_INFO_BIG_ENDIAN), 0);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_NI), 0);
+    // The access values follow the port's state at each query.
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 0);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 1);
+    bind();
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 1);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_WRITE), 1);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 0);
+    port.set_writable(false);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_WRITE), 0);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 0);
+    port.set_readable(false);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 0);
+    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 1);
+
+    // Set up once bound: vendor and the rest come from the system module, the names fall back to the ID.
+    RegisterMapPort bound;
+    bound.bind(&space.info_map(), &space);
+    bound.setup_port_info("late", "", "");
+    auto& system = *vngtl::get_manager()->get()->get_tl_module();
+    const auto text = [&](int32_t command) {
+        std::string value;
+        EXPECT_EQ(bound.info_string(command, value), GC_ERR_SUCCESS) << command;
+        return value;
+    };
+    EXPECT_EQ(text(PORT_INFO_ID), "late");
+    EXPECT_EQ(text(PORT_INFO_MODULE), "late");
+    EXPECT_EQ(text(PORT_INFO_PORTNAME), "late");
+    EXPECT_EQ(text(PORT_INFO_VENDOR), "Vantrel, Inc.");
+    EXPECT_EQ(text(PORT_INFO_TLTYPE), "Mixed");
+    EXPECT_EQ(bound.info_entry(PORT_INFO_VERSION), system.info_entry(TL_INFO_VERSION));  // shared, not copied
+    EXPECT_EQ(bound.info_entry(PORT_INFO_MODEL), system.info_entry(TL_INFO_MODEL));
+}
+
+}  // namespace
