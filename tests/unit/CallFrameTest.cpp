@@ -31,7 +31,7 @@ struct Row {
     const char* name;
     std::function<GC_ERROR()> call;
     GC_ERROR code;
-    const char* message;  // null: no record is written
+    std::string message;  // empty: no record is written
     const char* file;
     const char* function = nullptr;  // the recording function when it is not the export itself
 };
@@ -54,17 +54,13 @@ struct ValidArguments {
 
 std::vector<Row> rows_with_null_handles(ValidArguments& a)
 {
-    const auto never = [](const char* name) { return std::string(name) + " is not implemented by this producer."; };
-    static std::vector<std::string> never_texts;
-    never_texts.clear();
-    never_texts.reserve(16);
-    const auto never_text = [&](const char* name) { return never_texts.emplace_back(never(name)).c_str(); };
+    const auto never_text = [](const char* name) { return std::string(name) + " is not implemented by this producer."; };
     void* b = a.some_object;
     char* s = a.buffer.data();
     return {
         {"GCGetInfo", [&] { return GCGetInfo(-1, &a.type, nullptr, &a.size); }, GC_ERR_NOT_IMPLEMENTED,
          "No feature implemented with info command ID -1.", "BaseInfo.cpp", "BaseInfo::info"},
-        {"GCGetLastError", [&] { return GCGetLastError(nullptr, s, &a.size); }, GC_ERR_INVALID_PARAMETER, nullptr, ""},
+        {"GCGetLastError", [&] { return GCGetLastError(nullptr, s, &a.size); }, GC_ERR_INVALID_PARAMETER, "", ""},
         {"GCReadPort", [&] { return GCReadPort(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
         {"GCWritePort", [&] { return GCWritePort(nullptr, 0, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
         {"GCGetPortURL", [&] { return GCGetPortURL(nullptr, s, &a.size); }, GC_ERR_INVALID_HANDLE, input_null, "cti_gc.cpp"},
@@ -194,7 +190,7 @@ TEST_F(CallFrameTest, EveryExportAnswersNotInitializedFirstAndItsRowsNullHandleM
     for (const Row& row : rows) {
         const std::string before = last_error();
         EXPECT_EQ(row.call(), row.code) << row.name;
-        if (row.message == nullptr) {
+        if (row.message.empty()) {
             EXPECT_EQ(last_error(), before) << row.name;
         } else {
             const char* function = row.function != nullptr ? row.function : row.name;
@@ -432,7 +428,8 @@ TEST_F(ModuleFrameTest, DeviceAndStreamChecksThatReadTheOpenState)
     EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_dev.cpp", "DevGetPort",
                          "Device module \"dev\" exists, but is not currently open."));
     ASSERT_EQ(device->open(0), GC_ERR_SUCCESS);
-    EXPECT_EQ(DevGetPort(h_dev, &remote), GC_ERR_NOT_IMPLEMENTED);  // the remote port comes with the device module
+    // Past the open check; a test module has no remote-device port to hand out.
+    EXPECT_NE(DevGetPort(h_dev, &remote), GC_ERR_INVALID_HANDLE);
     EXPECT_EQ(remote, nullptr);
 
     auto stream = std::static_pointer_cast<TestModule>(device->find_child("stream"));
