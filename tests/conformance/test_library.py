@@ -74,6 +74,11 @@ def test_harvesters_accepts_the_producer(cti):
     try:
         h.add_file(cti, check_existence=True, check_validity=True)
         h.update()
-        assert isinstance(h.device_info_list, list)
+        found = [(d.vendor, d.model, d.tl_type, d.id_, d.display_name) for d in h.device_info_list]
+        assert found == [
+            ("Vantrel, Inc.", "VN-CXP4 CoaXPress", "CXP", "TLDevice", "Vantrel SimCam CXP-1"),
+            ("Vantrel, Inc.", "VN-CL2 Camera Link", "CL", "TLDevice", "Vantrel SimCam CL-1"),
+        ]
+        assert [d.access_status for d in h.device_info_list] == [0, 0]  # listed, never opened
     finally:
         h.reset()

@@ -1,0 +1,210 @@
+"""The system, interface and device modules as the reference GenTL consumer sees them: each module's XML
+description is fetched through its own port from the URL it announces, loaded into the reference GenApi,
+and its features are read and written end to end through the module's port."""
+import os
+import pathlib
+import re
+
+import pytest
+from genicam import gentl
+from genicam.genapi import AbstractPort, EAccessMode, NodeMap, is_available
+
+RESOURCES = pathlib.Path(__file__).resolve().parents[2] / "resources"
+
+CXP_ID = "VC4210417 (0) VN-CXP4 CoaXPress"
+CL_ID = "VL2210418 (1) VN-CL2 Camera Link"
+
+
+class ModulePort(AbstractPort):
+    """A GenTL port of the producer as the GenApi node map's port."""
+
+    def __init__(self, port):
+        super().__init__()
+        self.port = port
+
+    def read(self, address, length):
+        return bytes(self.port.read(address, length)[1])
+
+    def write(self, address, value):
+        self.port.write(address, bytes(value))
+
+    def get_access_mode(self):
+        return EAccessMode.RW
+
+
+def fetch_xml(port):
+    """The module's one URL, and the description read through the port at the address it names."""
+    urls = list(port.url_info_list)
+    assert len(urls) == 1
+    url = urls[0].url
+    match = re.fullmatch(r"local:([^;]+);([0-9a-f]+);([0-9a-f]+)", url)
+    assert match, url
+    name, address, length = match.group(1), int(match.group(2), 16), int(match.group(3), 16)
+    assert (urls[0].schema_ver_major, urls[0].schema_ver_minor) == (1, 1)
+    assert (urls[0].file_ver_major, urls[0].file_ver_minor, urls[0].file_ver_subminor) == (1, 0, 0)
+    return name, address, bytes(port.read(address, length)[1])
+
+
+def node_map_of(port, port_name, resource):
+    name, _, xml = fetch_xml(port)
+    assert name == "Vantrel_VNGTL2_" + resource
+    assert xml == (RESOURCES / resource).read_bytes()  # byte for byte what the library carries
+    node_map = NodeMap()
+    node_map.load_xml_from_string(xml.decode("ascii"))
+    connected = ModulePort(port)
+    node_map.connect(connected, port_name)
+    return node_map, connected
+
+
+def fresh(node_map, feature):
+    """A feature's value read again from the producer (the register's cached copy dropped first)."""
+    node_map.get_node("Reg_" + feature).node.invalidate_node()
+    return node_map.get_node(feature).value
+
+
+@pytest.fixture
+def system(cti):
+    producer = gentl.GenTLProducer.create_producer()
+    producer.open(cti)
+    system = producer.create_system()
+    system.open()
+    yield system
+    system.close()
+    producer.close()
+
+
+def open_interfaces(system):
+    system.update_interface_info_list(1000)
+    interfaces = {}
+    for info in system.interface_info_list:
+        iface = info.create_interface()
+        iface.open()
+        iface.update_device_info_list(1000)
+        interfaces[info.id_] = iface
+    return interfaces
+
+
+def test_the_system_module(system):
+    assert (system.id_, system.vendor, system.model, system.tl_type) == ("VNGTL", "Vantrel, Inc.", "VNGTL", "Mixed")
+    assert system.version == "2.0.2ee.3436"  # the library file's version 2, 0, 750, 13366
+    assert system.path_name.endswith("/VNGTL.cti") and os.path.isabs(system.path_name)
+    assert system.name == "VNGTL.cti"
+    port = system.port
+    assert (port.id_, port.module, port.name) == ("VNGTL", "TLSystem", "TLPort")
+
+    node_map, _ = node_map_of(port, "TLPort", "TLSystem.xml")
+    assert node_map.TLVendorName.value == "Vantrel, Inc."
+    assert node_map.TLID.value == "VNGTL"
+    assert node_map.TLModelName.value == "VNGTL"
+    assert node_map.TLVersion.value == "2.0.2ee.3436"
+    assert node_map.TLPath.value == system.path_name
+    assert node_map.TLType.value == "Mixed"
+    assert (node_map.GenTLVersionMajor.value, node_map.GenTLVersionMinor.value) == (1, 4)
+
+    node_map.InterfaceUpdateList.execute()
+    system.update_interface_info_list(1000)
+    ids = [info.id_ for info in system.interface_info_list]
+    assert ids == [CXP_ID, CL_ID]
+    assert (node_map.InterfaceSelector.min, node_map.InterfaceSelector.max) == (0, 1)
+    seen = []
+    for index in range(node_map.InterfaceSelector.max + 1):
+        node_map.InterfaceSelector.value = index
+        seen.append(node_map.InterfaceID.value)
+    assert seen == ids
+
+
+def test_the_interface_modules(system):
+    interfaces = open_interfaces(system)
+    assert list(interfaces) == [CXP_ID, CL_ID]
+    expected = {
+        CXP_ID: ("CXP", "CoaXPress", "SimCam_CXP_1024x768_Mono8.cam", "VN-CXP4 CoaXPress"),
+        CL_ID: ("CL", "CameraLink", "SimCam_CL_640x480_Mono8.cam", "VN-CL2 Camera Link"),
+    }
+    for iface_id, iface in interfaces.items():
+        tl_type, type_name, camera_file, model = expected[iface_id]
+        assert (iface.id_, iface.display_name, iface.tl_type) == (iface_id, iface_id, tl_type)
+        assert (iface.port.module, iface.port.name) == ("TLInterface", "TLInterface")
+        node_map, _ = node_map_of(iface.port, "TLInterface", "TLInterface.xml")
+        assert node_map.InterfaceID.value == iface_id
+        assert node_map.InterfaceType.value == type_name
+        assert node_map.CurrentCameraFile.value == camera_file
+        assert node_map.CameraFileSettable.value is True
+
+        node_map.DeviceUpdateList.execute()
+        assert [d.id_ for d in iface.device_info_list] == ["TLDevice"]
+        info = iface.device_info_list[0]
+        assert (info.vendor, info.model, info.tl_type) == ("Vantrel, Inc.", model, tl_type)
+        device = info.create_device()
+        device.open(gentl.DEVICE_ACCESS_FLAGS_LIST.DEVICE_ACCESS_CONTROL)
+        try:
+            assert (node_map.DeviceSelector.min, node_map.DeviceSelector.max) == (0, 0)
+            node_map.DeviceSelector.value = 0
+            assert node_map.DeviceID.value == "TLDevice"
+            assert node_map.DeviceVendorName.value == "Vantrel, Inc."
+            assert node_map.DeviceModelName.value == model
+            assert node_map.DeviceAccessStatus.value == "ReadWrite"
+        finally:
+            device.close()
+
+
+def test_the_board_register_window_by_name_and_by_index(system):
+    iface = open_interfaces(system)[CXP_ID]
+    node_map, _ = node_map_of(iface.port, "TLInterface", "TLInterface.xml")
+    assert is_available(node_map.BoardRegisterIndex)
+    count = node_map.BoardRegisterIndex.max + 1
+    assert count >= 28  # the simulated board's named registers
+    assert not is_available(node_map.BoardRegisterValue)  # nothing selected yet
+
+    node_map.BoardRegisterName.value = "SCRATCH"  # names are matched whatever their case
+    assert fresh(node_map, "BoardRegisterName") == "scratch"  # what the producer shows, not the cache
+    assert is_available(node_map.BoardRegisterValue)
+    node_map.BoardRegisterValue.value = 0x5A5A
+    assert node_map.BoardRegisterValue.value == 0x5A5A
+    scratch = node_map.BoardRegisterIndex.value
+
+    node_map.BoardRegisterName.value = "fw_version"
+    assert node_map.BoardRegisterValue.value == 0x00030207
+    node_map.BoardRegisterIndex.value = scratch
+    assert fresh(node_map, "BoardRegisterName") == "scratch"
+    assert node_map.BoardRegisterValue.value == 0x5A5A
+    names = []
+    for index in (0, count - 1):
+        node_map.BoardRegisterIndex.value = index
+        names.append(fresh(node_map, "BoardRegisterName"))
+    assert names == sorted(names)
+
+
+def test_the_device_modules(system):
+    interfaces = open_interfaces(system)
+    for iface_id, (tl_type, type_name) in {CXP_ID: ("CXP", "CoaXPress"), CL_ID: ("CL", "CameraLink")}.items():
+        device = interfaces[iface_id].device_info_list[0].create_device()
+        device.open(gentl.DEVICE_ACCESS_FLAGS_LIST.DEVICE_ACCESS_READONLY)
+        try:
+            assert (device.id_, device.vendor, device.tl_type, device.version) == (
+                "TLDevice", "Vantrel, Inc.", tl_type, "6.0.0.1")
+            assert device.timestamp_frequency == 1_000_000_000
+            port = device.local_port
+            assert (port.id_, port.module, port.name) == ("TLDevice", "TLDevice", "DevicePort")
+            assert (port.vendor, port.tl_type) == ("Vantrel, Inc.", tl_type)
+            node_map, _ = node_map_of(port, "DevicePort", "TLDevice.xml")
+            assert node_map.DeviceType.value == type_name
+            assert node_map.DeviceVendorName.value == "Vantrel, Inc."
+            assert node_map.DeviceModelName.value == device.model
+            assert node_map.StreamCount.value == 0  # the data stream is not part of the library yet
+            # The XML files of the camera are listed by the remote-device port, which comes later.
+            with pytest.raises(Exception, match="remote-device port handle on VFG"):
+                node_map.XmlFileCount.value
+        finally:
+            device.close()
+        assert interfaces[iface_id].device_info_list[0].access_status == 1  # read/write again after close
+
+
+def test_the_camera_file_is_changed_through_the_interface(system):
+    iface = open_interfaces(system)[CXP_ID]
+    node_map, _ = node_map_of(iface.port, "TLInterface", "TLInterface.xml")
+    node_map.CurrentCameraFile.value = "SimCam_CXP_2048x1536_Mono12.cam"
+    assert fresh(node_map, "CurrentCameraFile") == "SimCam_CXP_2048x1536_Mono12.cam"
+    with pytest.raises(Exception, match='Failed to set camera file "missing.cam" on VFG 0'):
+        node_map.CurrentCameraFile.value = "missing.cam"
+    assert fresh(node_map, "CurrentCameraFile") == "SimCam_CXP_2048x1536_Mono12.cam"  # the previous file stays
+    node_map.CurrentCameraFile.value = "SimCam_CXP_1024x768_Mono8.cam"
