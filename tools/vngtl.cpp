@@ -4,8 +4,11 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -81,11 +84,227 @@ std::string default_cti_path(const char* argv0)
 
 int usage()
 {
-    std::fputs("usage: vngtl [--cti PATH] [status]\n"
-               "  status   load the producer, initialise it, show the boards found and the last error\n"
+    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE]\n"
+               "  status        load the producer, initialise it, show the boards found and the last error\n"
+               "  list          every interface and its devices with their info values\n"
+               "  info MODULE   one module's info values and XML URL; MODULE is system, interface N or\n"
+               "                device N (the device of interface N)\n"
                "The producer is VNGTL_CTI, or ../lib/VNGTL.cti beside this program.\n",
                stderr);
     return 2;
+}
+
+// One info query of a module: (command, type, buffer, size) -> code.
+using InfoQuery = std::function<GC_ERROR(int32_t, INFO_DATATYPE*, void*, size_t*)>;
+
+struct InfoName {
+    int32_t command;
+    const char* name;
+};
+
+// An info value as text, whatever its type; a failed query shows its code.
+std::string info_value(const InfoQuery& query, int32_t command)
+{
+    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+    size_t size = 0;
+    GC_ERROR code = query(command, &type, nullptr, &size);
+    std::vector<unsigned char> bytes(size + 1, 0);
+    if (code == GC_ERR_SUCCESS) {
+        code = query(command, &type, bytes.data(), &size);
+    }
+    if (code != GC_ERR_SUCCESS) {
+        return "(error " + std::to_string(code) + ")";
+    }
+    const auto number = [&](auto zero) {
+        decltype(zero) value = zero;
+        std::memcpy(&value, bytes.data(), std::min(sizeof value, size));
+        return std::to_string(value);
+    };
+    switch (type) {
+    case INFO_DATATYPE_STRING:
+        return reinterpret_cast<const char*>(bytes.data());
+    case INFO_DATATYPE_INT32:
+        return number(int32_t{0});
+    case INFO_DATATYPE_UINT32:
+        return number(uint32_t{0});
+    case INFO_DATATYPE_UINT64:
+    case INFO_DATATYPE_SIZET:
+        return number(uint64_t{0});
+    case INFO_DATATYPE_BOOL8:
+        return bytes[0] != 0 ? "true" : "false";
+    default: {
+        std::string hex;
+        char digits[4];
+        for (size_t i = 0; i < size; ++i) {
+            std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+            hex += digits;
+        }
+        return "0x" + hex;
+    }
+    }
+}
+
+void print_info(const InfoQuery& query, const std::vector<InfoName>& names, const char* indent)
+{
+    for (const InfoName& entry : names) {
+        std::printf("%s%-24s %s\n", indent, entry.name, info_value(query, entry.command).c_str());
+    }
+}
+
+const std::vector<InfoName> system_info = {
+    {TL_INFO_ID, "ID"}, {TL_INFO_VENDOR, "vendor"}, {TL_INFO_MODEL, "model"}, {TL_INFO_VERSION, "version"},
+    {TL_INFO_TLTYPE, "TL type"}, {TL_INFO_NAME, "name"}, {TL_INFO_PATHNAME, "path"},
+    {TL_INFO_DISPLAYNAME, "display name"}, {TL_INFO_CHAR_ENCODING, "character encoding"},
+};
+const std::vector<InfoName> interface_info = {
+    {INTERFACE_INFO_ID, "ID"}, {INTERFACE_INFO_DISPLAYNAME, "display name"}, {INTERFACE_INFO_TLTYPE, "TL type"},
+};
+const std::vector<InfoName> device_info = {
+    {DEVICE_INFO_ID, "ID"}, {DEVICE_INFO_DISPLAYNAME, "display name"}, {DEVICE_INFO_VENDOR, "vendor"},
+    {DEVICE_INFO_MODEL, "model"}, {DEVICE_INFO_TLTYPE, "TL type"}, {DEVICE_INFO_ACCESS_STATUS, "access status"},
+    {DEVICE_INFO_VERSION, "version"}, {DEVICE_INFO_USER_DEFINED_NAME, "user-defined name"},
+    {DEVICE_INFO_SERIAL_NUMBER, "serial number"}, {DEVICE_INFO_TIMESTAMP_FREQUENCY, "timestamp frequency"},
+};
+const std::vector<InfoName> device_list_info = {
+    {DEVICE_INFO_ID, "ID"}, {DEVICE_INFO_DISPLAYNAME, "display name"}, {DEVICE_INFO_VENDOR, "vendor"},
+    {DEVICE_INFO_MODEL, "model"}, {DEVICE_INFO_TLTYPE, "TL type"}, {DEVICE_INFO_ACCESS_STATUS, "access status"},
+};
+
+std::string text_out(const std::function<GC_ERROR(char*, size_t*)>& query)
+{
+    size_t size = 0;
+    if (query(nullptr, &size) != GC_ERR_SUCCESS) {
+        return {};
+    }
+    std::string text(size, '\0');
+    if (query(text.data(), &size) != GC_ERR_SUCCESS) {
+        return {};
+    }
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// The IDs of the system's interfaces, after refreshing the list.
+std::vector<std::string> interface_ids(Producer& producer, TL_HANDLE system)
+{
+    std::vector<std::string> ids;
+    producer.TLUpdateInterfaceList(system, nullptr, 1000);
+    uint32_t count = 0;
+    if (producer.TLGetNumInterfaces(system, &count) != GC_ERR_SUCCESS) {
+        return ids;
+    }
+    for (uint32_t index = 0; index < count; ++index) {
+        ids.push_back(text_out([&](char* text, size_t* size) {
+            return producer.TLGetInterfaceID(system, index, text, size);
+        }));
+    }
+    return ids;
+}
+
+std::vector<std::string> device_ids(Producer& producer, IF_HANDLE iface)
+{
+    std::vector<std::string> ids;
+    producer.IFUpdateDeviceList(iface, nullptr, 1000);
+    uint32_t count = 0;
+    if (producer.IFGetNumDevices(iface, &count) != GC_ERR_SUCCESS) {
+        return ids;
+    }
+    for (uint32_t index = 0; index < count; ++index) {
+        ids.push_back(text_out([&](char* text, size_t* size) {
+            return producer.IFGetDeviceID(iface, index, text, size);
+        }));
+    }
+    return ids;
+}
+
+void print_url(Producer& producer, void* port, const char* indent)
+{
+    const std::string url = text_out([&](char* text, size_t* size) { return producer.GCGetPortURL(port, text, size); });
+    std::printf("%s%-24s %s\n", indent, "XML URL", url.empty() ? "(none)" : url.c_str());
+}
+
+int list(Producer& producer, TL_HANDLE system)
+{
+    const std::vector<std::string> interfaces = interface_ids(producer, system);
+    std::printf("%zu interface%s\n", interfaces.size(), interfaces.size() == 1 ? "" : "s");
+    for (size_t i = 0; i < interfaces.size(); ++i) {
+        const std::string& id = interfaces[i];
+        std::printf("interface %zu\n", i);
+        print_info([&](int32_t command, INFO_DATATYPE* type, void* buffer, size_t* size) {
+            return producer.TLGetInterfaceInfo(system, id.c_str(), command, type, buffer, size);
+        }, interface_info, "  ");
+        IF_HANDLE iface = nullptr;
+        if (producer.TLOpenInterface(system, id.c_str(), &iface) != GC_ERR_SUCCESS) {
+            std::printf("  cannot open: %s\n", producer.last_error().c_str());
+            continue;
+        }
+        const std::vector<std::string> devices = device_ids(producer, iface);
+        if (devices.empty()) {
+            std::printf("  no device\n");
+        }
+        for (size_t d = 0; d < devices.size(); ++d) {
+            std::printf("  device %zu\n", d);
+            print_info([&](int32_t command, INFO_DATATYPE* type, void* buffer, size_t* size) {
+                return producer.IFGetDeviceInfo(iface, devices[d].c_str(), command, type, buffer, size);
+            }, device_list_info, "    ");
+        }
+        producer.IFClose(iface);
+    }
+    return 0;
+}
+
+int info(Producer& producer, TL_HANDLE system, const std::vector<std::string>& args)
+{
+    const std::string kind = args.size() > 1 ? args[1] : "";
+    if (kind == "system") {
+        print_info([&](int32_t command, INFO_DATATYPE* type, void* buffer, size_t* size) {
+            return producer.TLGetInfo(system, command, type, buffer, size);
+        }, system_info, "");
+        print_url(producer, system, "");
+        return 0;
+    }
+    if ((kind != "interface" && kind != "device") || args.size() < 3) {
+        return usage();
+    }
+    const std::vector<std::string> interfaces = interface_ids(producer, system);
+    char* end = nullptr;
+    const unsigned long index = std::strtoul(args[2].c_str(), &end, 10);
+    if (end == args[2].c_str() || *end != '\0' || index >= interfaces.size()) {
+        std::fprintf(stderr, "vngtl: there is no interface %s (%zu found)\n", args[2].c_str(), interfaces.size());
+        return 1;
+    }
+    IF_HANDLE iface = nullptr;
+    if (producer.TLOpenInterface(system, interfaces[index].c_str(), &iface) != GC_ERR_SUCCESS) {
+        std::fprintf(stderr, "vngtl: cannot open interface %lu: %s\n", index, producer.last_error().c_str());
+        return 1;
+    }
+    int result = 0;
+    if (kind == "interface") {
+        print_info([&](int32_t command, INFO_DATATYPE* type, void* buffer, size_t* size) {
+            return producer.IFGetInfo(iface, command, type, buffer, size);
+        }, interface_info, "");
+        print_url(producer, iface, "");
+    } else {
+        const std::vector<std::string> devices = device_ids(producer, iface);
+        if (devices.empty()) {
+            std::fprintf(stderr, "vngtl: interface %lu has no device\n", index);
+            result = 1;
+        } else {
+            // The values as listed (the device stays closed), then its port's URL, which needs it open.
+            print_info([&](int32_t command, INFO_DATATYPE* type, void* buffer, size_t* size) {
+                return producer.IFGetDeviceInfo(iface, devices[0].c_str(), command, type, buffer, size);
+            }, device_info, "");
+            DEV_HANDLE device = nullptr;
+            if (producer.IFOpenDevice(iface, devices[0].c_str(), DEVICE_ACCESS_READONLY, &device) == GC_ERR_SUCCESS) {
+                print_url(producer, device, "");
+                producer.DevClose(device);
+            } else {
+                std::printf("%-24s (cannot open the device: %s)\n", "XML URL", producer.last_error().c_str());
+            }
+        }
+    }
+    producer.IFClose(iface);
+    return result;
 }
 
 int status(Producer& producer)
@@ -134,7 +353,7 @@ int main(int argc, char** argv)
         cti = default_cti_path(argv[0]);
     }
     const std::string command = args.empty() ? "status" : args[0];
-    if (command != "status") {
+    if (command != "status" && command != "list" && command != "info") {
         return usage();
     }
 
@@ -148,7 +367,19 @@ int main(int argc, char** argv)
         std::printf("GCInitLib failed with %d\n", init);
         return 1;
     }
-    const int result = status(producer);
+    int result = 0;
+    if (command == "status") {
+        result = status(producer);
+    } else {
+        TL_HANDLE system = nullptr;
+        if (producer.TLOpen(&system) != GC_ERR_SUCCESS) {
+            std::printf("TLOpen failed: %s\n", producer.last_error().c_str());
+            result = 1;
+        } else {
+            result = command == "list" ? list(producer, system) : info(producer, system, args);
+            producer.TLClose(system);
+        }
+    }
     const GC_ERROR close = producer.GCCloseLib();
     std::printf("GCCloseLib: %s\n", close == GC_ERR_SUCCESS ? "ok" : "failed");
     return result;
