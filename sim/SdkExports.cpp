@@ -7,9 +7,11 @@
 #include "acquisition/VantrelSdk.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using vnsim::SimSystem;
@@ -193,6 +195,9 @@ int32_t VbCirWaitDoneFrame(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t timeou
 {
     auto entry = lookup(handle);
     if (!entry) {
+        // No board answers this handle: the wait runs out (at most a second) before failing, so that a
+        // caller waiting in a loop on a handle a new configuration invalidated does not spin.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(timeout_ms, 1000)));
         return code::vb_bad_handle;
     }
     return entry->board->wait_done(desc, timeout_ms, record);

@@ -385,12 +385,19 @@ int32_t SimBoard::wait_done(VB_CIRC_DESC* desc, uint32_t timeout_ms, VB_FRAME_RE
     if (record == nullptr) {
         return code::vb_bad_argument;
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    // A board that no longer answers (removed, or replaced by a new configuration) lets the wait run out
+    // its time-out before failing, as a dead board would, so that a waiting loop does not spin.
+    while (!usable_locked()) {
+        if (frame_done_.wait_until(guard, deadline) == std::cv_status::timeout) {
+            return code::vb_bad_handle;
+        }
+    }
     const BufferRing* ring = ring_for_locked(desc);
     if (ring == nullptr) {
-        return usable_locked() ? code::vb_not_configured : code::vb_bad_handle;
+        return code::vb_not_configured;
     }
     const uint64_t ring_id = ring->id();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         if (!usable_locked()) {
             return code::vb_bad_handle;

@@ -2,6 +2,7 @@
 // inquiries, the region of interest, identity and board registers.
 #include "SimTestSupport.h"
 
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -55,9 +56,17 @@ TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndItsFaults)
 TEST_F(SimBoardTest, HandlesOnAVanishedBoardFail)
 {
     VN_HANDLE handle = open(0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
     ASSERT_EQ(vnsim_fault_board_missing(0, 1), 0);
     uint32_t value = 0;
     EXPECT_NE(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    // A wait on the vanished board runs out its time-out instead of failing at once.
+    VB_FRAME_RECORD record{};
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_NE(VbCirWaitDoneFrame(handle, &desc, 30, &record), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(30));
     ASSERT_EQ(vnsim_fault_board_missing(0, 0), 0);
     EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 1024u);
 }
