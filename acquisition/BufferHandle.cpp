@@ -1,6 +1,7 @@
 #include "acquisition/BufferHandle.h"
 
 #include "core/ErrorReport.h"
+#include "modules/RegisterAddresses.h"
 
 #include <algorithm>
 #include <cstring>
@@ -160,18 +161,31 @@ void BufferHandle::setup_port_and_info()
         return add(command, &byte, address, 1, INFO_DATATYPE_BOOL8);
     };
 
-    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data_), 0, INFO_DATATYPE_PTR);
-    add_u64(BUFFER_INFO_SIZE, size_, 8, INFO_DATATYPE_SIZET);
-    add_u64(BUFFER_INFO_USER_PTR, reinterpret_cast<uintptr_t>(user_pointer_), 16, INFO_DATATYPE_PTR);
-    width_ = add_u64(BUFFER_INFO_WIDTH, 0, 120, INFO_DATATYPE_SIZET);
-    height_ = add_u64(BUFFER_INFO_HEIGHT, 1, 128, INFO_DATATYPE_SIZET);
-    timestamp_ = add_u64(BUFFER_INFO_TIMESTAMP, 0, 24, INFO_DATATYPE_UINT64);
-    add_bool(BUFFER_INFO_NEW_DATA, false, 32);
+    namespace reg = vngtl::reg::buffer;
+    // Values the TLBuffer description reads through the port sit at its register addresses; the others
+    // follow them in the same layout.
+    constexpr uint64_t base_address = 0;
+    constexpr uint64_t tltype_address = 48;
+    constexpr uint64_t pixel_format_namespace_address = 204;
+    constexpr uint64_t pixel_endianness_address = 220;
+    constexpr uint64_t data_size_address = 224;
+    constexpr uint64_t timestamp_ns_address = 232;
+    constexpr uint64_t data_larger_than_buffer_address = 240;
+    constexpr uint64_t contains_chunk_data_address = 244;
+
+    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data_), base_address, INFO_DATATYPE_PTR);
+    add_u64(BUFFER_INFO_SIZE, size_, reg::Reg_BufferSize, INFO_DATATYPE_SIZET);
+    add_u64(BUFFER_INFO_USER_PTR, reinterpret_cast<uintptr_t>(user_pointer_), reg::Reg_BufferUserData,
+            INFO_DATATYPE_PTR);
+    width_ = add_u64(BUFFER_INFO_WIDTH, 0, reg::Reg_BufferWidth, INFO_DATATYPE_SIZET);
+    height_ = add_u64(BUFFER_INFO_HEIGHT, 1, reg::Reg_BufferHeight, INFO_DATATYPE_SIZET);
+    timestamp_ = add_u64(BUFFER_INFO_TIMESTAMP, 0, reg::Reg_BufferTimeStamp, INFO_DATATYPE_UINT64);
+    add_bool(BUFFER_INFO_NEW_DATA, false, reg::Reg_BufferNewData);
 
     // Whether the buffer is queued or being acquired is read from its state at the time of the query.
     const uint8_t no = 0;
     if (auto* queued = static_cast<InfoFuncEntry<BUFFER_INFO_IS_QUEUED>*>(
-            add_info(BUFFER_INFO_IS_QUEUED, &no, 36, 1, INFO_DATATYPE_BOOL8, true, false,
+            add_info(BUFFER_INFO_IS_QUEUED, &no, reg::Reg_BufferIsQueued, 1, INFO_DATATYPE_BOOL8, true, false,
                      make_info_func_entry<BUFFER_INFO_IS_QUEUED>))) {
         queued->on_pre_read = [this](RegisterMap::Entry&, uint8_t* data, void*, size_t*) {
             const BufferState now = state();
@@ -180,7 +194,7 @@ void BufferHandle::setup_port_and_info()
         };
     }
     if (auto* acquiring = static_cast<InfoFuncEntry<BUFFER_INFO_IS_ACQUIRING>*>(
-            add_info(BUFFER_INFO_IS_ACQUIRING, &no, 40, 1, INFO_DATATYPE_BOOL8, true, false,
+            add_info(BUFFER_INFO_IS_ACQUIRING, &no, reg::Reg_BufferIsAcquiring, 1, INFO_DATATYPE_BOOL8, true, false,
                      make_info_func_entry<BUFFER_INFO_IS_ACQUIRING>))) {
         acquiring->on_pre_read = [this](RegisterMap::Entry&, uint8_t* data, void*, size_t*) {
             *data = state() == BufferState::Filling ? 1 : 0;
@@ -188,29 +202,32 @@ void BufferHandle::setup_port_and_info()
         };
     }
 
-    add_bool(BUFFER_INFO_IS_INCOMPLETE, false, 44);
-    tltype_ = add_info_string(BUFFER_INFO_TLTYPE, "Custom", 48, tltype_capacity);
-    size_filled_ = add_u64(BUFFER_INFO_SIZE_FILLED, 0, 112, INFO_DATATYPE_SIZET);
-    x_offset_ = add_u64(BUFFER_INFO_XOFFSET, 0, 136, INFO_DATATYPE_SIZET);
-    y_offset_ = add_u64(BUFFER_INFO_YOFFSET, 0, 144, INFO_DATATYPE_SIZET);
-    x_padding_ = add_u64(BUFFER_INFO_XPADDING, 0, 152, INFO_DATATYPE_SIZET);
-    y_padding_ = add_u64(BUFFER_INFO_YPADDING, 0, 160, INFO_DATATYPE_SIZET);
-    frame_id_ = add_u64(BUFFER_INFO_FRAMEID, 0, 168, INFO_DATATYPE_UINT64);
-    image_present_ = add_bool(BUFFER_INFO_IMAGEPRESENT, false, 176);
-    add_u64(BUFFER_INFO_IMAGEOFFSET, 0, 180, INFO_DATATYPE_SIZET);
-    add_u64(BUFFER_INFO_PAYLOADTYPE, PAYLOAD_TYPE_IMAGE, 188, INFO_DATATYPE_SIZET);
-    pixel_format_ = add_u64(BUFFER_INFO_PIXELFORMAT, 0, 196, INFO_DATATYPE_UINT64);
-    add_u64(BUFFER_INFO_PIXELFORMAT_NAMESPACE, PIXELFORMAT_NAMESPACE_PFNC_32BIT, 204, INFO_DATATYPE_UINT64);
-    delivered_image_height_ = add_u64(BUFFER_INFO_DELIVERED_IMAGEHEIGHT, 0, 212, INFO_DATATYPE_SIZET);
+    add_bool(BUFFER_INFO_IS_INCOMPLETE, false, reg::Reg_BufferIsIncomplete);
+    tltype_ = add_info_string(BUFFER_INFO_TLTYPE, "Custom", tltype_address, tltype_capacity);
+    size_filled_ = add_u64(BUFFER_INFO_SIZE_FILLED, 0, reg::Reg_BufferSizeFilled, INFO_DATATYPE_SIZET);
+    x_offset_ = add_u64(BUFFER_INFO_XOFFSET, 0, reg::Reg_BufferXOffset, INFO_DATATYPE_SIZET);
+    y_offset_ = add_u64(BUFFER_INFO_YOFFSET, 0, reg::Reg_BufferYOffset, INFO_DATATYPE_SIZET);
+    x_padding_ = add_u64(BUFFER_INFO_XPADDING, 0, reg::Reg_BufferXPadding, INFO_DATATYPE_SIZET);
+    y_padding_ = add_u64(BUFFER_INFO_YPADDING, 0, reg::Reg_BufferYPadding, INFO_DATATYPE_SIZET);
+    frame_id_ = add_u64(BUFFER_INFO_FRAMEID, 0, reg::Reg_BufferFrameID, INFO_DATATYPE_UINT64);
+    image_present_ = add_bool(BUFFER_INFO_IMAGEPRESENT, false, reg::Reg_BufferImagePresent);
+    add_u64(BUFFER_INFO_IMAGEOFFSET, 0, reg::Reg_BufferImageOffset, INFO_DATATYPE_SIZET);
+    add_u64(BUFFER_INFO_PAYLOADTYPE, PAYLOAD_TYPE_IMAGE, reg::Reg_BufferPayloadType, INFO_DATATYPE_SIZET);
+    pixel_format_ = add_u64(BUFFER_INFO_PIXELFORMAT, 0, reg::Reg_BufferPixelFormat, INFO_DATATYPE_UINT64);
+    add_u64(BUFFER_INFO_PIXELFORMAT_NAMESPACE, PIXELFORMAT_NAMESPACE_PFNC_32BIT, pixel_format_namespace_address,
+            INFO_DATATYPE_UINT64);
+    delivered_image_height_ =
+        add_u64(BUFFER_INFO_DELIVERED_IMAGEHEIGHT, 0, reg::Reg_BufferDeliveredImageHeight, INFO_DATATYPE_SIZET);
     const int32_t endianness = PIXELENDIANNESS_BIG;
-    add(BUFFER_INFO_PIXEL_ENDIANNESS, &endianness, 220, sizeof endianness, INFO_DATATYPE_INT32);
-    data_size_ = add_u64(BUFFER_INFO_DATA_SIZE, 0, 224, INFO_DATATYPE_SIZET);
-    timestamp_ns_ = add_u64(BUFFER_INFO_TIMESTAMP_NS, 0, 232, INFO_DATATYPE_UINT64);
-    data_larger_than_buffer_ = add_bool(BUFFER_INFO_DATA_LARGER_THAN_BUFFER, false, 240);
-    add_bool(BUFFER_INFO_CONTAINS_CHUNKDATA, false, 244);
+    add(BUFFER_INFO_PIXEL_ENDIANNESS, &endianness, pixel_endianness_address, sizeof endianness, INFO_DATATYPE_INT32);
+    data_size_ = add_u64(BUFFER_INFO_DATA_SIZE, 0, data_size_address, INFO_DATATYPE_SIZET);
+    timestamp_ns_ = add_u64(BUFFER_INFO_TIMESTAMP_NS, 0, timestamp_ns_address, INFO_DATATYPE_UINT64);
+    data_larger_than_buffer_ =
+        add_bool(BUFFER_INFO_DATA_LARGER_THAN_BUFFER, false, data_larger_than_buffer_address);
+    add_bool(BUFFER_INFO_CONTAINS_CHUNKDATA, false, contains_chunk_data_address);
     // The size of a size value, the description's Reg_SizeofSizeT.
-    const uint32_t sizeof_size_t = 8;
-    add(BUFFER_INFO_CUSTOM_ID, &sizeof_size_t, 1280, sizeof sizeof_size_t, INFO_DATATYPE_UINT32);
+    const uint32_t sizeof_size_t = vngtl::reg::size_length;
+    add(BUFFER_INFO_CUSTOM_ID, &sizeof_size_t, reg::Reg_SizeofSizeT, sizeof sizeof_size_t, INFO_DATATYPE_UINT32);
 
     // The data itself, readable as one register over the consumer's (or our) memory.
     if (data_ != nullptr && size_ > 0) {

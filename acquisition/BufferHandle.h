@@ -12,6 +12,7 @@
 
 #include "acquisition/FrameSink.h"
 #include "modules/BaseHandle.h"
+#include "modules/RegisterAddresses.h"
 
 #include <gentl/GenTL.h>
 
@@ -35,7 +36,7 @@ class BufferHandle : public BaseHandle, public VNBoards::FrameSink {
 public:
     static constexpr std::string_view module_name = "TLBuffer";
     // Where the buffer's data can be read as one register.
-    static constexpr uint64_t data_register_address = 0x20000000;
+    static constexpr uint64_t data_register_address = reg::buffer::BufferData;
 
     // A buffer on the consumer's memory.
     BufferHandle(void* data, size_t size, void* user_pointer);
