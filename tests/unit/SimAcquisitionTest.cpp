@@ -48,6 +48,19 @@ TEST_F(SimAcquisitionTest, AllocationFillsTheDescriptor)
     EXPECT_NE(VbBufferAllocCam(acquire, nullptr, 2), 0);
 }
 
+TEST_F(SimAcquisitionTest, AllocationRespectsTheBoardsMemoryLimit)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "max_buffer_bytes": 4096,
+        "camera_files": [{"name": "s.cam", "width": 32, "height": 32, "bits_per_pixel": 16}]}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE handle = open(0);
+    VB_CIRC_DESC desc{};
+    EXPECT_NE(VbBufferAllocCam(handle, &desc, 3), 0) << "3 x 2048 bytes exceed 4096";
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    EXPECT_EQ(desc.frame_size, 2048u);
+}
+
 TEST_F(SimAcquisitionTest, InjectedAllocationAndSetUpFailuresFireOnce)
 {
     VN_HANDLE handle = open(0);
