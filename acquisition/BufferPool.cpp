@@ -2,6 +2,7 @@
 
 #include "acquisition/TimedLock.h"
 #include "core/ErrorReport.h"
+#include "modules/HandleMapping.h"
 
 #include <chrono>
 #include <optional>
@@ -153,6 +154,27 @@ GC_ERROR BufferPool::buffer_id(BufferHandle* handle, uint64_t* id_out)
     }
     *id_out = static_cast<uint64_t>(std::distance(announced_.begin(), found));
     return GC_ERR_SUCCESS;
+}
+
+GC_ERROR BufferPool::buffer_id_of_handle(const void* handle, uint64_t* id_out)
+{
+    std::lock_guard pool_guard(pool_lock_);
+    if (handle == nullptr) {
+        return report_error("BufferPool::buffer_id", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
+    }
+    if (id_out == nullptr) {
+        return report_error("BufferPool::buffer_id", GC_ERR_INVALID_PARAMETER, "The ID pointer is null.");
+    }
+    uint64_t id = 0;
+    for (const auto& [key, buffer] : announced_) {
+        if (to_handle(buffer.get()) == handle) {
+            *id_out = id;
+            return GC_ERR_SUCCESS;
+        }
+        ++id;
+    }
+    return report_error("BufferPool::buffer_id", GC_ERR_INVALID_HANDLE,
+                        "The buffer handle was not announced to this buffer pool.");
 }
 
 GC_ERROR BufferPool::buffer_from_id(uint64_t id, BufferHandle** handle_out)

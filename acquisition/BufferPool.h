@@ -52,6 +52,9 @@ public:
     // A buffer's ID is its position among the announced buffers in ascending address order, so it changes
     // when buffers are announced or revoked.
     GenTL::GC_ERROR buffer_id(BufferHandle* handle, uint64_t* id_out);
+    // The same for a buffer given by its GenTL handle, which may be stale: the handle is compared with the
+    // announced buffers' handles and never followed.
+    GenTL::GC_ERROR buffer_id_of_handle(const void* handle, uint64_t* id_out);
     GenTL::GC_ERROR buffer_from_id(uint64_t id, BufferHandle** handle_out);
 
     size_t announced_count();

@@ -165,8 +165,8 @@ GC_ERROR VNNewBufferEvent::data_info(const void* in_buffer, size_t in_size, int3
         value = reinterpret_cast<uintptr_t>(record.pUserPointer);
         break;
     case EVENT_DATA_NUMID: {
-        const GC_ERROR result =
-            acquisition_.pool().buffer_id(from_handle<BufferHandle>(record.BufferHandle), &value);
+        // The record may name a buffer revoked since: its handle is looked up, not followed.
+        const GC_ERROR result = acquisition_.pool().buffer_id_of_handle(record.BufferHandle, &value);
         if (result != GC_ERR_SUCCESS) {
             return result;
         }

@@ -219,6 +219,8 @@ TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
     value_size = sizeof value;
     EXPECT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_NUMID, &type, &value, &value_size),
               GC_ERR_INVALID_HANDLE);
+    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::buffer_id",
+                  "The buffer handle was not announced to this buffer pool.");
 }
 
 TEST_F(NewBufferEventTest, KillEndsAWaitOrTheNextCall)
