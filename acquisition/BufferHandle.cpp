@@ -1,6 +1,7 @@
 #include "acquisition/BufferHandle.h"
 
 #include "core/ErrorReport.h"
+#include "modules/DynamicResourceDepot.h"
 #include "modules/RegisterAddresses.h"
 
 #include <algorithm>
@@ -232,6 +233,31 @@ void BufferHandle::setup_port_and_info()
     // The data itself, readable as one register over the consumer's (or our) memory.
     if (data_ != nullptr && size_ > 0) {
         info_map().insert(data_register_address, data_, size_, INFO_DATATYPE_BUFFER, true, false, make_plain_entry);
+    }
+
+    port_.setup_port_info(std::string(module_name), std::string(module_name), "BufferPort");
+    port_.bind(&info_map(), this);
+    port_.set_entry(PORT_INFO_TLTYPE, tltype_);
+    setup_xml_file();
+}
+
+void BufferHandle::setup_xml_file()
+{
+    static constexpr const char* function = "BufferHandle::setup_xml_file";
+    static constexpr const char* resource_name = "Resources\\TLBuffer.xml";
+    static constexpr const char* xml_file_name = "Vantrel_VNGTL2_TLBuffer.xml";
+    size_t size = 0;
+    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
+    if (bytes == nullptr) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to retrieve the \"") + resource_name +
+                         "\" XML resource. The transport-layer module will have no XML file.");
+        return;
+    }
+    if (!port_.add_xml_url(xml_file_name, bytes, vngtl::reg::buffer::xml_file, size)) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to add the \"") + xml_file_name +
+                         "\" XML file to the transport-layer module port. The module will have no XML file.");
     }
 }
 

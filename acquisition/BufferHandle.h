@@ -13,6 +13,7 @@
 #include "acquisition/FrameSink.h"
 #include "modules/BaseHandle.h"
 #include "modules/RegisterAddresses.h"
+#include "modules/RegisterMapPort.h"
 
 #include <gentl/GenTL.h>
 
@@ -47,10 +48,9 @@ public:
     BufferHandle(const BufferHandle&) = delete;
     BufferHandle& operator=(const BufferHandle&) = delete;
 
-    // The buffer's own port (the TLBuffer description and the data register) is attached by the data-stream
-    // module; until then the buffer answers info queries only.
-    BasePort* get_port() override { return nullptr; }
-    const BasePort* get_port() const override { return nullptr; }
+    // The buffer's own port "BufferPort": its info values, the TLBuffer description and the data register.
+    BasePort* get_port() override { return &port_; }
+    const BasePort* get_port() const override { return &port_; }
 
     // Buffers have no events of their own.
     GenTL::GC_ERROR register_event(GenTL::EVENT_TYPE event_type, BaseEvent** event_out) override;
@@ -84,6 +84,9 @@ private:
     template <class T>
     void store(RegisterMap::Entry* entry, T value);
 
+    void setup_xml_file();
+
+    RegisterMapPort port_;
     std::atomic<BufferState> state_{BufferState::Announced};
     std::unique_ptr<uint8_t[]> owned_;
     bool external_ = true;

@@ -1,7 +1,11 @@
+#include "acquisition/BufferHandle.h"
+#include "acquisition/DSModule.h"
 #include "cti/CallFrame.h"
 
 using vngtl::BaseHandle;
 using vngtl::BaseModule;
+using vngtl::BufferHandle;
+using vngtl::DSModule;
 using vngtl::CallFrame;
 using vngtl::HandleOut;
 using vngtl::from_handle;
@@ -16,10 +20,15 @@ constexpr const char* ds_input = "The input handle is invalid.";
 constexpr const char* ds_null = "The data-stream handle is invalid (null).";
 constexpr const char* buffer_null = "The buffer handle is invalid (null).";
 
-// The answer of a data-stream operation that comes with the data-stream module.
-GenTL::GC_ERROR stream_operation_pending(CallFrame& frame)
+// The data-stream module behind a (checked, non-null) data-stream handle.
+DSModule& stream_of(void* handle) noexcept
 {
-    return frame.not_implemented();
+    return *from_handle<DSModule>(handle);
+}
+
+BufferHandle* buffer_of(void* handle) noexcept
+{
+    return from_handle<BufferHandle>(handle);
 }
 
 }  // namespace
@@ -27,39 +36,45 @@ GenTL::GC_ERROR stream_operation_pending(CallFrame& frame)
 extern "C" {
 namespace GenTL {
 
-GC_API DSAnnounceBuffer(DS_HANDLE hDataStream, void*, size_t, void*, BUFFER_HANDLE*)
+GC_API DSAnnounceBuffer(DS_HANDLE hDataStream, void* pBuffer, size_t iSize, void* pPrivate, BUFFER_HANDLE* phBuffer)
 {
     return CallFrame("DSAnnounceBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) {
+            HandleOut<BufferHandle> buffer(phBuffer);
+            return buffer.deliver(stream_of(hDataStream).announce_buffer(pBuffer, iSize, pPrivate, buffer.slot()));
+        });
 }
 
-GC_API DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t, void*, BUFFER_HANDLE*)
+GC_API DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t iSize, void* pPrivate, BUFFER_HANDLE* phBuffer)
 {
     return CallFrame("DSAllocAndAnnounceBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) {
+            HandleOut<BufferHandle> buffer(phBuffer);
+            return buffer.deliver(stream_of(hDataStream).alloc_and_announce_buffer(iSize, pPrivate, buffer.slot()));
+        });
 }
 
-GC_API DSFlushQueue(DS_HANDLE hDataStream, ACQ_QUEUE_TYPE)
+GC_API DSFlushQueue(DS_HANDLE hDataStream, ACQ_QUEUE_TYPE iOperation)
 {
     return CallFrame("DSFlushQueue")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) { return stream_of(hDataStream).flush_queue(iOperation); });
 }
 
-GC_API DSStartAcquisition(DS_HANDLE hDataStream, ACQ_START_FLAGS, uint64_t)
+GC_API DSStartAcquisition(DS_HANDLE hDataStream, ACQ_START_FLAGS iStartFlags, uint64_t iNumToAcquire)
 {
     return CallFrame("DSStartAcquisition")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) { return stream_of(hDataStream).start_acquisition(iStartFlags, iNumToAcquire); });
 }
 
-GC_API DSStopAcquisition(DS_HANDLE hDataStream, ACQ_STOP_FLAGS)
+GC_API DSStopAcquisition(DS_HANDLE hDataStream, ACQ_STOP_FLAGS iStopFlags)
 {
     return CallFrame("DSStopAcquisition")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) { return stream_of(hDataStream).stop_acquisition(iStopFlags); });
 }
 
 GC_API DSGetInfo(DS_HANDLE hDataStream, STREAM_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize)
@@ -69,11 +84,14 @@ GC_API DSGetInfo(DS_HANDLE hDataStream, STREAM_INFO_CMD iInfoCmd, INFO_DATATYPE*
         .run([&](CallFrame&) { return module_of(hDataStream).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API DSGetBufferID(DS_HANDLE hDataStream, uint32_t, BUFFER_HANDLE*)
+GC_API DSGetBufferID(DS_HANDLE hDataStream, uint32_t iIndex, BUFFER_HANDLE* phBuffer)
 {
     return CallFrame("DSGetBufferID")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) {
+            HandleOut<BufferHandle> buffer(phBuffer);
+            return buffer.deliver(stream_of(hDataStream).get_buffer_id(iIndex, buffer.slot()));
+        });
 }
 
 GC_API DSClose(DS_HANDLE hDataStream)
@@ -83,18 +101,18 @@ GC_API DSClose(DS_HANDLE hDataStream)
         .run([&](CallFrame&) { return module_of(hDataStream).close(); });
 }
 
-GC_API DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE, void**, void**)
+GC_API DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, void** pBuffer, void** pPrivate)
 {
     return CallFrame("DSRevokeBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) { return stream_of(hDataStream).revoke_buffer(buffer_of(hBuffer), pBuffer, pPrivate); });
 }
 
-GC_API DSQueueBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE)
+GC_API DSQueueBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer)
 {
     return CallFrame("DSQueueBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
-        .run(stream_operation_pending);
+        .run([&](CallFrame&) { return stream_of(hDataStream).queue_buffer(buffer_of(hBuffer)); });
 }
 
 GC_API DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, BUFFER_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,

@@ -1,5 +1,6 @@
 #include "modules/DevModule.h"
 
+#include "acquisition/DSModule.h"
 #include "acquisition/VNBoards.h"
 #include "core/CtiManager.h"
 #include "core/ErrorReport.h"
@@ -169,7 +170,7 @@ void DevModule::setup_xml_file()
 
 GC_ERROR DevModule::valid_child_ids(std::vector<std::string>& list_out)
 {
-    list_out.clear();
+    list_out.assign(1, stream_id);
     return GC_ERR_SUCCESS;
 }
 
@@ -184,8 +185,15 @@ GC_ERROR DevModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_
     if (id != stream_id) {
         return report_error(function, GC_ERR_ERROR, "The specified child ID, \"" + id + "\", doesn't exist.");
     }
-    return report_error(function, GC_ERR_NOT_AVAILABLE,
-                        "The data stream of device \"" + this->id() + "\" is not available in this library.");
+    try {
+        child_out = std::make_shared<DSModule>(board_, shared_self());
+    } catch (...) {
+        child_out.reset();
+        return report_error(function, GC_ERR_OUT_OF_MEMORY,
+                            "Caught an unexpected error attempting to add a child data-stream for device \"" +
+                                this->id() + "\".");
+    }
+    return GC_ERR_SUCCESS;
 }
 
 GC_ERROR DevModule::open(int32_t flags)

@@ -25,8 +25,7 @@ public:
     DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
     ~DevModule() override;
 
-    // The device's one data stream. The data-stream module is not part of the library yet, so no stream is
-    // listed and none can be made.
+    // The device's one data stream, "TLDataStream", on the device's board.
     GenTL::GC_ERROR valid_child_ids(std::vector<std::string>& list_out) override;
     GenTL::GC_ERROR make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index,
                                    const std::string& id) override;

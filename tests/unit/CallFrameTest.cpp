@@ -453,11 +453,6 @@ TEST_F(ModuleFrameTest, DeviceAndStreamChecksThatReadTheOpenState)
     EXPECT_TRUE(recorded("GC_ERR_NO_DATA", "cti_ds.cpp", "DSGetBufferChunkData",
                          "The producer does not currently support chunk-data under any circumstance."));
     EXPECT_EQ(chunks, 5u);
-
-    // Stream operations that come with the data-stream module pass their check first.
-    EXPECT_EQ(DSQueueBuffer(h_ds, h_buffer), GC_ERR_NOT_IMPLEMENTED);
-    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "cti_ds.cpp", "DSQueueBuffer",
-                         "DSQueueBuffer is not implemented by this producer."));
 }
 
 class PortFrameTest : public InitialisedFrameTest {

@@ -115,15 +115,16 @@ TEST_F(DeviceModuleTest, AccessFlagsSetTheAccessStatusOrAreRefused)
     ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
 }
 
-TEST_F(DeviceModuleTest, NoStreamAndNoRemotePortYet)
+TEST_F(DeviceModuleTest, OneStreamAndNoRemotePortYet)
 {
     const DEV_HANDLE device = open_device(0);
     uint32_t count = 7;
     ASSERT_EQ(DevGetNumDataStreams(device, &count), GC_ERR_SUCCESS);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(u32(device, dev::Reg_StreamCount), 0u);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(u32(device, dev::Reg_StreamCount), 1u);
     std::string value;
-    EXPECT_EQ(read_text(device, dev::Reg_StreamID, 256, value), GC_ERR_INVALID_INDEX);
+    EXPECT_EQ(read_text(device, dev::Reg_StreamID, 256, value), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, "TLDataStream");
 
     PORT_HANDLE remote = nullptr;
     EXPECT_EQ(DevGetPort(device, &remote), GC_ERR_IO);

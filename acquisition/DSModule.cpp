@@ -1,0 +1,525 @@
+#include "acquisition/DSModule.h"
+
+#include "acquisition/BufferHandle.h"
+#include "acquisition/VNBoards.h"
+#include "core/ErrorReport.h"
+#include "modules/DynamicResourceDepot.h"
+#include "modules/ModuleRegisters.h"
+#include "modules/RegisterAddresses.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace vngtl {
+
+using namespace GenTL;
+using VNBoards::BoardKind;
+using VNBoards::BoardState;
+
+namespace {
+
+constexpr const char* resource_name = "Resources\\TLDatastream.xml";
+constexpr const char* xml_file_name = "Vantrel_VNGTL2_TLDatastream.xml";
+
+constexpr uint64_t default_desired_count = 10;
+constexpr uint64_t minimum_board_buffers = 2;
+
+// Custom info commands of the description's registers.
+enum : int32_t {
+    info_sizeof_size_t = 1000,
+    info_stream_type = 1001,
+    info_count_desired = 1002,
+    info_count_allocated = 1003,
+    info_count_minimum = 1004,
+    info_copy_offset = 1005,
+    info_offset_x = 1007,
+    info_offset_y = 1008,
+    info_width = 1009,
+    info_height = 1010,
+    info_width_max = 1011,
+    info_height_max = 1012,
+};
+
+using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
+
+uint32_t stream_type(BoardKind kind)
+{
+    switch (kind) {
+    case BoardKind::CameraLink:
+        return 1;
+    case BoardKind::CoaXPress:
+        return 3;
+    default:
+        return 5;
+    }
+}
+
+uint64_t entry_uint64(const RegisterMap::Entry* entry)
+{
+    uint64_t value = 0;
+    if (entry != nullptr && entry->length() >= sizeof value) {
+        std::memcpy(&value, entry->data(), sizeof value);
+    }
+    return value;
+}
+
+template <class T>
+GC_ERROR put(uint8_t* data, T value)
+{
+    std::memcpy(data, &value, sizeof value);
+    return GC_ERR_SUCCESS;
+}
+
+}  // namespace
+
+DSModule::DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
+    : BaseModule(module_name, std::move(parent), &port_), board_(std::move(board))
+{
+    acquisition_ = std::make_unique<VNAcquisition>(board_);
+    setup_info();
+    port_.setup_port_info(module_name, module_name, "StreamPort");
+    port_.bind(&info_map(), this);
+    port_.set_entry(PORT_INFO_TLTYPE, info_entry(STREAM_INFO_TLTYPE));
+    setup_xml_file();
+}
+
+DSModule::~DSModule()
+{
+    // The engine's threads are joined before the board state they use goes.
+    acquisition_.reset();
+}
+
+std::string DSModule::board_text() const
+{
+    return board_ ? std::to_string(board_->board_number()) : std::string("?");
+}
+
+void DSModule::setup_info()
+{
+    const auto computed = [this](int32_t command, uint64_t address, uint64_t length, INFO_DATATYPE type,
+                                 RegisterHooks::Hook hook) {
+        return add_register(*this, command, address, length, type, true, false, RegisterHooks::on_read(std::move(hook)));
+    };
+    const auto constant = [this](int32_t command, uint64_t value, uint64_t address, INFO_DATATYPE type) {
+        return add_info(command, &value, address, sizeof value, type, true, false);
+    };
+    namespace r = reg::datastream;
+    add_info_string(STREAM_INFO_ID, module_name, r::Reg_StreamID, reg::string_length);
+    computed(STREAM_INFO_NUM_DELIVERED, r::Reg_StreamDeliveredFrameCount, 8, INFO_DATATYPE_UINT64,
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().delivered_count()); });
+    computed(STREAM_INFO_NUM_UNDERRUN, r::Reg_StreamLostFrameCount, 8, INFO_DATATYPE_UINT64,
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->underrun_count()); });
+    computed(STREAM_INFO_NUM_ANNOUNCED, r::Reg_StreamAnnouncedBufferCount, 8, INFO_DATATYPE_SIZET,
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().announced_count()); });
+    computed(STREAM_INFO_NUM_QUEUED, r::Reg_StreamInputBufferCount, 8, INFO_DATATYPE_SIZET,
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().queued_count()); });
+    computed(STREAM_INFO_NUM_AWAIT_DELIVERY, r::Reg_StreamOutputBufferCount, 8, INFO_DATATYPE_SIZET,
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().output_count()); });
+    computed(STREAM_INFO_NUM_STARTED, r::Reg_StreamStartedFrameCount, 8, INFO_DATATYPE_UINT64,
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->started_count()); });
+    computed(STREAM_INFO_PAYLOAD_SIZE, r::Reg_PayloadSize, 8, INFO_DATATYPE_SIZET,
+             [this](RegisterMap::Entry&, uint8_t* data) -> GC_ERROR {
+                 const uint64_t size = acquisition_->payload_size();
+                 if (size == 0) {
+                     return report_error("DSModule::pre_read", GC_ERR_ERROR,
+                                         "Unable to determine the correct buffer payload size for frame grabber "
+                                         "board " + board_text() + ".");
+                 }
+                 return put<uint64_t>(data, size);
+             });
+    add_register(*this, STREAM_INFO_IS_GRABBING, r::Reg_StreamIsGrabbing, 1, INFO_DATATYPE_BOOL8, true, false,
+                 RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
+                     *data = acquisition_->status() == VNAcquisition::Running ? 1 : 0;
+                     return GC_ERR_SUCCESS;
+                 }));
+    add_info_bool8(STREAM_INFO_DEFINES_PAYLOADSIZE, true, 316);
+    add_info_string(STREAM_INFO_TLTYPE, board_ ? board_->kind_name() : std::string("Custom"), 320,
+                    reg::string_length);
+    constant(STREAM_INFO_NUM_CHUNKS_MAX, 0, r::Reg_StreamChunkCountMaximum, INFO_DATATYPE_SIZET);
+    constant(STREAM_INFO_BUF_ANNOUNCE_MIN, 1, r::Reg_StreamAnnounceBufferMinimum, INFO_DATATYPE_SIZET);
+    constant(STREAM_INFO_BUF_ALIGNMENT, 1, r::Reg_StreamBufferAlignment, INFO_DATATYPE_SIZET);
+}
+
+void DSModule::setup_xml_file()
+{
+    static constexpr const char* function = "DSModule::setup_xml_file";
+    size_t size = 0;
+    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
+    if (bytes == nullptr) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to retrieve the \"") + resource_name +
+                         "\" XML resource. The transport-layer module will have no XML file.");
+        return;
+    }
+    if (!port_.add_xml_url(xml_file_name, bytes, reg::datastream::xml_file, size)) {
+        report_error(function, GC_ERR_ERROR,
+                     std::string("Failed to add the \"") + xml_file_name +
+                         "\" XML file to the transport-layer module port. The module will have no XML file.");
+        return;
+    }
+    namespace r = reg::datastream;
+    const auto size_register = [this](int32_t command, uint64_t address, uint64_t initial, bool writable,
+                                      RegisterHooks hooks) {
+        return add_register(*this, command, address, reg::size_length, INFO_DATATYPE_SIZET, true, writable,
+                            std::move(hooks), &initial);
+    };
+    const auto roi_hooks = [this] {
+        return RegisterHooks{[this](RegisterMap::Entry&, uint8_t*) { return refresh_roi(); },
+                             [this](RegisterMap::Entry&, uint8_t*) { return make_ready_for_acq(); }};
+    };
+
+    add_uint32_register(*this, info_sizeof_size_t, r::Reg_SizeofSizeT, reg::size_length, true, false);
+    add_uint32_register(*this, info_stream_type, r::Reg_StreamType, stream_type(board_->kind()), true, false);
+    desired_ = size_register(info_count_desired, r::Reg_GrabberBufferCountDesired, default_desired_count, true,
+                             RegisterHooks::on_write([this](RegisterMap::Entry&, uint8_t* data) {
+                                 uint64_t desired = 0;
+                                 std::memcpy(&desired, data, sizeof desired);
+                                 return write_desired_count(desired);
+                             }));
+    size_register(info_count_allocated, r::Reg_GrabberBufferCountAllocated, 0, false,
+                  RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
+                      return put<uint64_t>(data, board_->buffer_count());
+                  }));
+    size_register(info_count_minimum, r::Reg_GrabberBufferCountMinimum, minimum_board_buffers, false, {});
+    size_register(info_copy_offset, r::Reg_GrabberBufferCopyOffset, 0, true,
+                  RegisterHooks{[this](RegisterMap::Entry&, uint8_t* data) {
+                                    return put<uint64_t>(data, acquisition_->copy_offset());
+                                },
+                                [this](RegisterMap::Entry&, uint8_t* data) {
+                                    uint64_t offset = 0;
+                                    std::memcpy(&offset, data, sizeof offset);
+                                    return write_copy_offset(offset);
+                                }});
+    offset_x_ = add_uint32_register(*this, info_offset_x, r::Reg_OffsetX, 0, true, true, roi_hooks());
+    offset_y_ = add_uint32_register(*this, info_offset_y, r::Reg_OffsetY, 0, true, true, roi_hooks());
+    width_ = add_uint32_register(*this, info_width, r::Reg_Width, 0, true, true, roi_hooks());
+    height_ = add_uint32_register(*this, info_height, r::Reg_Height, 0, true, true, roi_hooks());
+    add_uint32_register(*this, info_width_max, r::Reg_WidthMax, 0, true, false,
+                        RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
+                            return put<uint32_t>(data, board_->default_roi().width);
+                        }));
+    add_uint32_register(*this, info_height_max, r::Reg_HeightMax, 0, true, false,
+                        RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
+                            return put<uint32_t>(data, board_->default_roi().height);
+                        }));
+}
+
+GC_ERROR DSModule::refresh_roi()
+{
+    const VNBoards::Roi roi = board_->current_roi();
+    const std::pair<RegisterMap::Entry*, uint32_t> values[] = {
+        {offset_x_, roi.x_offset}, {offset_y_, roi.y_offset}, {width_, roi.width}, {height_, roi.height}};
+    for (const auto& [entry, value] : values) {
+        if (entry != nullptr) {
+            set_entry_uint32(*entry, value);
+        }
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DSModule::write_copy_offset(uint64_t offset)
+{
+    const uint64_t desired = desired_count();
+    if (offset < desired) {
+        acquisition_->set_copy_offset(offset);
+        return GC_ERR_SUCCESS;
+    }
+    return report_error("DSModule::post_write", GC_ERR_INVALID_INDEX,
+                        "Cannot set buffer copy offset " + std::to_string(offset) + "; VFG " + board_text() +
+                            " is configured for only " + std::to_string(desired) + " buffers.");
+}
+
+GC_ERROR DSModule::write_desired_count(uint64_t desired)
+{
+    const uint64_t highest = desired > 0 ? desired - 1 : 0;
+    if (acquisition_->copy_offset() >= highest) {
+        acquisition_->set_copy_offset(highest);
+    }
+    return make_ready_for_acq();
+}
+
+uint64_t DSModule::desired_count() const
+{
+    return desired_ != nullptr ? entry_uint64(desired_) : default_desired_count;
+}
+
+VNBoards::Roi DSModule::requested_roi() const
+{
+    // Without the description's registers the board keeps its current region.
+    return {entry_uint32(offset_x_), entry_uint32(offset_y_), entry_uint32(width_), entry_uint32(height_)};
+}
+
+GC_ERROR DSModule::check_open(const char* function, bool as_module) const
+{
+    if (is_open()) {
+        return GC_ERR_SUCCESS;
+    }
+    if (as_module) {
+        return report_error(function, GC_ERR_INVALID_HANDLE, "Module \"" + id() + "\" exists, but is not open.");
+    }
+    return report_error(function, GC_ERR_INVALID_HANDLE,
+                        "The \"" + id() + "\" data-stream exists, but is not open.");
+}
+
+GC_ERROR DSModule::open(int32_t flags)
+{
+    if (is_open()) {
+        return report_error("DSModule::open", GC_ERR_RESOURCE_IN_USE,
+                            "The \"" + id() + "\" module has already been opened.");
+    }
+    if (const GC_ERROR code = BaseModule::open(flags)) {
+        close();
+        return code;
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DSModule::close()
+{
+    if (const GC_ERROR code = BaseModule::close()) {
+        return code;
+    }
+    make_clear_from_acq();
+    if (acquisition_->event().is_registered()) {
+        acquisition_->event().unregister_event();
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DSModule::register_event(EVENT_TYPE event_type, BaseEvent** event_out)
+{
+    static constexpr const char* function = "DSModule::register_event";
+    if (const GC_ERROR code = check_open(function, true)) {
+        return code;
+    }
+    if (event_type != EVENT_NEW_BUFFER) {
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unsupported EVENT_TYPE code with ID " + std::to_string(event_type) + ".");
+    }
+    if (event_out == nullptr) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER,
+                            "Cannot register an event with an invalid (null) return handle.");
+    }
+    const GC_ERROR code = acquisition_->event().register_event();
+    if (code == GC_ERR_SUCCESS) {
+        *event_out = &acquisition_->event();
+    }
+    return code;
+}
+
+GC_ERROR DSModule::unregister_event(EVENT_TYPE event_type)
+{
+    static constexpr const char* function = "DSModule::unregister_event";
+    if (const GC_ERROR code = check_open(function, true)) {
+        return code;
+    }
+    if (event_type != EVENT_NEW_BUFFER) {
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unsupported EVENT_TYPE code with ID " + std::to_string(event_type) + ".");
+    }
+    return acquisition_->event().unregister_event();
+}
+
+GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, BufferHandle** handle_out)
+{
+    static constexpr const char* function = "DSModule::announce_buffer";
+    if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    if (data == nullptr) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER, "The buffer data pointer is null.");
+    }
+    if (handle_out == nullptr) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle poiner is null.");
+    }
+    if (const GC_ERROR code = acquisition_->pool().announce_buffer(handle_out, data, size, user_pointer)) {
+        return code;
+    }
+    return make_ready_for_acq();
+}
+
+GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer, BufferHandle** handle_out)
+{
+    static constexpr const char* function = "DSModule::alloc_and_announce_buffer";
+    if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    if (handle_out == nullptr) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
+    }
+    if (const GC_ERROR code = acquisition_->pool().announce_buffer(handle_out, size, user_pointer)) {
+        return code;
+    }
+    return make_ready_for_acq();
+}
+
+GC_ERROR DSModule::revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out)
+{
+    if (const GC_ERROR code = check_open("DSModule::revoke_buffer")) {
+        return code;
+    }
+    if (const GC_ERROR code = acquisition_->pool().revoke_buffer(handle, data_out, user_pointer_out)) {
+        return code;
+    }
+    if (acquisition_->pool().announced_count() == 0) {
+        make_clear_from_acq();
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DSModule::queue_buffer(BufferHandle* handle)
+{
+    if (const GC_ERROR code = check_open("DSModule::queue_buffer")) {
+        return code;
+    }
+    return acquisition_->pool().queue_to_input(handle);
+}
+
+GC_ERROR DSModule::flush_queue(int32_t operation)
+{
+    static constexpr const char* function = "DSModule::flush_queue";
+    if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    BufferPool& pool = acquisition_->pool();
+    switch (operation) {
+    case ACQ_QUEUE_INPUT_TO_OUTPUT:
+        return pool.flush_input_to_output();
+    case ACQ_QUEUE_OUTPUT_DISCARD:
+        acquisition_->frame_ring().skip_all();
+        return pool.flush_output_discard();
+    case ACQ_QUEUE_ALL_TO_INPUT:
+        return pool.flush_all_to_input();
+    case ACQ_QUEUE_UNQUEUED_TO_INPUT:
+        return pool.flush_unqueued_to_input();
+    case ACQ_QUEUE_ALL_DISCARD:
+        acquisition_->frame_ring().skip_all();
+        return pool.flush_all_discard();
+    default:
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unknown ACQ_QUEUE_TYPE operation code " + std::to_string(operation) + ".");
+    }
+}
+
+GC_ERROR DSModule::get_buffer_id(uint64_t index, BufferHandle** handle_out)
+{
+    if (const GC_ERROR code = check_open("DSModule::get_buffer_id")) {
+        return code;
+    }
+    return acquisition_->pool().buffer_from_id(index, handle_out);
+}
+
+GC_ERROR DSModule::start_acquisition(int32_t flags, uint64_t count)
+{
+    static constexpr const char* function = "DSModule::start_acquisition";
+    if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    if (flags != ACQ_START_FLAGS_DEFAULT) {
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unknown ACQ_START_FLAG code " + std::to_string(flags) + ".");
+    }
+    if (count == 0) {
+        return report_error(function, GC_ERR_INVALID_PARAMETER, "Cannot acquire a sequence of zero buffers.");
+    }
+    if (!board_ || board_->buffer_count() == 0) {
+        return report_error(function, GC_ERR_INVALID_BUFFER,
+                            "No buffers have been announced for data-stream \"" + id() +
+                                "\", so acquisition cannot be started.");
+    }
+    switch (acquisition_->status()) {
+    case VNAcquisition::NoBoard:
+        return report_error(function, GC_ERR_ERROR,
+                            "Acquisition cannot be started because data-stream \"" + id() + "\" is in a bad state.");
+    case VNAcquisition::Running:
+        return report_error(function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition has already been started on data-stream \"" + id() + "\".");
+    case VNAcquisition::Completed:
+        return report_error(function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition has completed on data-stream \"" + id() +
+                                "\", but it has not been formally stopped.");
+    case VNAcquisition::NotConfigured:
+        if (const GC_ERROR code = make_ready_for_acq()) {
+            return code;
+        }
+        break;
+    default:
+        break;
+    }
+    if (acquisition_->start(count) > VNAcquisition::Ready) {
+        return GC_ERR_SUCCESS;
+    }
+    return report_error(function, GC_ERR_ERROR,
+                        "Acquisition failed to start. Check the error logs for more details.");
+}
+
+GC_ERROR DSModule::stop_acquisition(int32_t flags)
+{
+    static constexpr const char* function = "DSModule::stop_acquisition";
+    if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    const uint32_t status = acquisition_->status();
+    if (status != VNAcquisition::Running && status != VNAcquisition::Completed) {
+        return report_error(function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition on data-stream \"" + id() + "\" cannot be stopped because it is not running.");
+    }
+    switch (flags) {
+    case ACQ_STOP_FLAGS_DEFAULT:
+        acquisition_->stop();
+        return GC_ERR_SUCCESS;
+    case ACQ_STOP_FLAGS_KILL:
+        acquisition_->abort();
+        return GC_ERR_SUCCESS;
+    default:
+        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                            "Unknown ACQ_STOP_FLAGS code " + std::to_string(flags) + ".");
+    }
+}
+
+GC_ERROR DSModule::make_ready_for_acq()
+{
+    static constexpr const char* function = "DSModule::make_ready_for_acq";
+    const uint64_t desired = desired_count();
+    const VNBoards::Roi roi = requested_roi();
+    const uint32_t status = acquisition_->status();
+    if (status == VNAcquisition::NoBoard) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "The board is in a bad state, and cannot be configured for acquisition.");
+    }
+    if (status != VNAcquisition::NotConfigured && board_->buffer_count() == desired &&
+        acquisition_->roi_matches(roi)) {
+        return GC_ERR_SUCCESS;
+    }
+    StateGuard guard(board_->state_lock());
+    board_->check_init(1);
+    // A reconfiguration keeps the level that the board had before the stream first configured it.
+    if (board_->state() != BoardState::Configured) {
+        saved_state_ = board_->state();
+    }
+    if (acquisition_->make_ready(desired, roi) != VNAcquisition::Ready) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "Failed to setup the frame grabber acquisition engine. Cannot open the \"" + id() +
+                                "\" module.");
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR DSModule::make_clear_from_acq()
+{
+    const uint32_t status = acquisition_->status();
+    if (status == VNAcquisition::NoBoard) {
+        return report_error("DSModule::make_clear_from_acq", GC_ERR_ACCESS_DENIED,
+                            "The board is in a bad state, and cannot be deconfigured from acquisition.");
+    }
+    if (status == VNAcquisition::NotConfigured) {
+        return GC_ERR_SUCCESS;
+    }
+    StateGuard guard(board_->state_lock());
+    board_->check_init(1);
+    acquisition_->teardown();
+    board_->reopen(static_cast<uint32_t>(saved_state_));
+    return GC_ERR_SUCCESS;
+}
+
+}  // namespace vngtl

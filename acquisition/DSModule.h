@@ -1,0 +1,93 @@
+// The data-stream module "TLDataStream" of one board: the object behind a data-stream handle. It owns the
+// stream's acquisition engine (and through it the buffer pool and the new-buffer event), carries the
+// announce, revoke, queue, flush, start and stop operations of the DS functions, the stream's info values
+// and the custom registers through which the consumer chooses the board's own buffer count, the copy offset
+// and the region of interest. It configures the board for acquisition (buffers allocated, region set) when a
+// buffer is announced or one of those registers is written, and releases it when the last buffer is revoked
+// or the module is closed.
+//
+// Thread safety: operations run on the consumer's threads. Reconfiguration holds the board's state lock for
+// its whole run (make_ready_for_acq, make_clear_from_acq); the pool and the engine guard their own state.
+// The saved board state is written and read only under the board's state lock.
+#pragma once
+
+#include "acquisition/BoardTypes.h"
+#include "acquisition/VNAcquisition.h"
+#include "modules/BaseModule.h"
+#include "modules/RegisterMapPort.h"
+
+#include <gentl/GenTL.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace VNBoards {
+class Board;
+}
+
+namespace vngtl {
+
+class BufferHandle;
+
+class DSModule : public BaseModule {
+public:
+    static constexpr const char* module_name = "TLDataStream";
+
+    DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
+    ~DSModule() override;
+
+    // A second open is refused; a failed open closes the module again.
+    GenTL::GC_ERROR open(int32_t flags) override;
+    // Closes, releases the board from acquisition and unregisters the new-buffer event.
+    GenTL::GC_ERROR close() override;
+
+    GenTL::GC_ERROR register_event(GenTL::EVENT_TYPE event_type, BaseEvent** event_out) override;
+    GenTL::GC_ERROR unregister_event(GenTL::EVENT_TYPE event_type) override;
+
+    GenTL::GC_ERROR announce_buffer(void* data, size_t size, void* user_pointer, BufferHandle** handle_out);
+    GenTL::GC_ERROR alloc_and_announce_buffer(size_t size, void* user_pointer, BufferHandle** handle_out);
+    GenTL::GC_ERROR revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out);
+    GenTL::GC_ERROR queue_buffer(BufferHandle* handle);
+    // By ACQ_QUEUE_TYPE; the two discarding flushes also drop the frames not copied yet.
+    GenTL::GC_ERROR flush_queue(int32_t operation);
+    GenTL::GC_ERROR get_buffer_id(uint64_t index, BufferHandle** handle_out);
+    // `count` buffers, GENTL_INFINITE for no limit.
+    GenTL::GC_ERROR start_acquisition(int32_t flags, uint64_t count);
+    // ACQ_STOP_FLAGS_DEFAULT stops the board, ACQ_STOP_FLAGS_KILL aborts it. Queues are left as they are.
+    GenTL::GC_ERROR stop_acquisition(int32_t flags);
+
+    // Configures the board with the desired buffer count and region of interest unless it is so already.
+    GenTL::GC_ERROR make_ready_for_acq();
+    // Frees the board's acquisition buffers and brings the board back to the level it had before.
+    GenTL::GC_ERROR make_clear_from_acq();
+
+    VNAcquisition& acquisition() noexcept { return *acquisition_; }
+    const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
+
+private:
+    // Fails with the module's "not open" record (register_event's own text when `as_module`).
+    GenTL::GC_ERROR check_open(const char* function, bool as_module = false) const;
+    void setup_info();
+    void setup_xml_file();
+    GenTL::GC_ERROR refresh_roi();
+    GenTL::GC_ERROR write_copy_offset(uint64_t offset);
+    GenTL::GC_ERROR write_desired_count(uint64_t desired);
+    VNBoards::Roi requested_roi() const;
+    uint64_t desired_count() const;
+    std::string board_text() const;
+
+    std::shared_ptr<VNBoards::Board> board_;
+    RegisterMapPort port_;
+    std::unique_ptr<VNAcquisition> acquisition_;
+    // The board's open level just before the stream configured it; board state lock.
+    VNBoards::BoardState saved_state_ = VNBoards::BoardState::Closed;
+
+    RegisterMap::Entry* desired_ = nullptr;
+    RegisterMap::Entry* offset_x_ = nullptr;
+    RegisterMap::Entry* offset_y_ = nullptr;
+    RegisterMap::Entry* width_ = nullptr;
+    RegisterMap::Entry* height_ = nullptr;
+};
+
+}  // namespace vngtl

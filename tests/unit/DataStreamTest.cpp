@@ -1,0 +1,321 @@
+// The data stream through the exported DS, Event and port functions on the simulated CoaXPress board.
+#include "StreamFixture.h"
+
+#include "acquisition/DSModule.h"
+#include "acquisition/VNBoards.h"
+#include "modules/RegisterAddresses.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ds = vngtl::reg::datastream;
+
+namespace {
+
+VNBoards::BoardState board_state(DS_HANDLE stream)
+{
+    return vngtl::from_handle<vngtl::DSModule>(stream)->board()->state();
+}
+
+}  // namespace
+
+using DataStreamTest = StreamTest;
+
+TEST_F(DataStreamTest, FramesArriveInOrderWithTheirPatternAndInfoValues)
+{
+    const auto buffers = announce_and_queue(4);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_ANNOUNCED), 4u);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_PAYLOAD_SIZE), size_t{width} * height);
+    const EVENT_HANDLE event = register_new_buffer();
+    ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
+    EXPECT_EQ(stream_info<uint8_t>(STREAM_INFO_IS_GRABBING), 1);
+
+    for (uint64_t frame = 1; frame <= 10; ++frame) {
+        ASSERT_EQ(vnsim_trigger(board, 1), 1);
+        const BUFFER_HANDLE buffer = next_buffer(event);
+        ASSERT_NE(buffer, nullptr) << "frame " << frame << ": " << last_error();
+        EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_WIDTH), width);
+        EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_HEIGHT), height);
+        EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_SIZE_FILLED), size_t{width} * height);
+        EXPECT_EQ(buffer_info<uint64_t>(stream, buffer, BUFFER_INFO_PIXELFORMAT), 0x01080001u);
+        EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_PAYLOADTYPE), size_t{PAYLOAD_TYPE_IMAGE});
+        EXPECT_EQ(buffer_info<uint8_t>(stream, buffer, BUFFER_INFO_IMAGEPRESENT), 1);
+        const auto* data = static_cast<const uint8_t*>(buffer_info<void*>(stream, buffer, BUFFER_INFO_BASE));
+        const uint64_t counter = vnsim_frame_stamp(data, size_t{width} * height);
+        EXPECT_EQ(counter, frame);
+        EXPECT_EQ(buffer_info<uint64_t>(stream, buffer, BUFFER_INFO_FRAMEID), counter);
+        EXPECT_EQ(vnsim_check_frame(data, size_t{width} * height, width, height, 8, counter), 0);
+        ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+    }
+    EXPECT_EQ(stream_info<uint64_t>(STREAM_INFO_NUM_DELIVERED), 10u);
+    EXPECT_EQ(stream_info<uint64_t>(STREAM_INFO_NUM_UNDERRUN), 0u);
+
+    ASSERT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<uint8_t>(STREAM_INFO_IS_GRABBING), 0);
+    EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_QUEUED), 0u);
+    for (const BUFFER_HANDLE buffer : buffers) {
+        EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS);
+    }
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_ANNOUNCED), 0u);
+}
+
+TEST_F(DataStreamTest, StartRefusedWithoutBuffersAndAfterACompletedSequence)
+{
+    EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_INVALID_BUFFER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_BUFFER", "DSModule.cpp", "DSModule::start_acquisition",
+                         "No buffers have been announced for data-stream \"TLDataStream\", so acquisition cannot "
+                         "be started."));
+
+    announce_and_queue(3);
+    const EVENT_HANDLE event = register_new_buffer();
+    EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 0), GC_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(DSStartAcquisition(stream, 3, 1), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "DSModule.cpp", "DSModule::start_acquisition",
+                         "Unknown ACQ_START_FLAG code 3."));
+
+    ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_SUCCESS);
+    EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_RESOURCE_IN_USE);
+    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "DSModule.cpp", "DSModule::start_acquisition",
+                         "Acquisition has already been started on data-stream \"TLDataStream\"."));
+    // The sequence completes when a frame shows up after the second.
+    ASSERT_EQ(vnsim_trigger(board, 3), 3);
+    EXPECT_NE(next_buffer(event), nullptr);
+    EXPECT_NE(next_buffer(event), nullptr);
+    ASSERT_TRUE(wait_not_grabbing());
+
+    EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_RESOURCE_IN_USE);
+    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "DSModule.cpp", "DSModule::start_acquisition",
+                         "Acquisition has completed on data-stream \"TLDataStream\", but it has not been formally "
+                         "stopped."));
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_SUCCESS) << last_error();
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+}
+
+TEST_F(DataStreamTest, StopOnlyWhileRunningAndKillAbortsTheBoard)
+{
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_RESOURCE_IN_USE);
+    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "DSModule.cpp", "DSModule::stop_acquisition",
+                         "Acquisition on data-stream \"TLDataStream\" cannot be stopped because it is not running."));
+    announce_and_queue(2);
+    const EVENT_HANDLE event = register_new_buffer();
+    ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    EXPECT_EQ(DSStopAcquisition(stream, 7), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "DSModule.cpp", "DSModule::stop_acquisition",
+                         "Unknown ACQ_STOP_FLAGS code 7."));
+    ASSERT_EQ(vnsim_trigger(board, 1), 1);
+    ASSERT_NE(next_buffer(event), nullptr);
+
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<uint8_t>(STREAM_INFO_IS_GRABBING), 0);
+    VnsimFrameStats stats{};
+    ASSERT_EQ(vnsim_frame_stats(board, &stats), 0);
+    EXPECT_EQ(stats.running, 0u);
+    EXPECT_EQ(vnsim_trigger(board, 1), -1);
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_RESOURCE_IN_USE);
+    // Stopping leaves the queues alone: the one queued buffer is still waiting.
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_QUEUED), 1u);
+}
+
+TEST_F(DataStreamTest, FlushesByOperationCode)
+{
+    const auto buffers = announce_and_queue(3);
+    EXPECT_EQ(DSFlushQueue(stream, 9), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "DSModule.cpp", "DSModule::flush_queue",
+                         "Unknown ACQ_QUEUE_TYPE operation code 9."));
+    EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_INPUT_TO_OUTPUT), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_QUEUED), 0u);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
+    EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_TO_INPUT), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_QUEUED), 3u);
+    EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_QUEUED), 0u);
+    EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_UNQUEUED_TO_INPUT), GC_ERR_SUCCESS);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_QUEUED), 3u);
+
+    BUFFER_HANDLE second = nullptr;
+    ASSERT_EQ(DSGetBufferID(stream, 1, &second), GC_ERR_SUCCESS);
+    EXPECT_NE(std::find(buffers.begin(), buffers.end(), second), buffers.end());
+}
+
+TEST_F(DataStreamTest, CopyOffsetStaysBelowTheBoardBufferCount)
+{
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCountDesired), 10u);
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCountMinimum), 2u);
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCountAllocated), 0u);
+    EXPECT_EQ(write_u64(stream, ds::Reg_GrabberBufferCopyOffset, 10), GC_ERR_INVALID_INDEX);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_INDEX", "DSModule.cpp", "DSModule::post_write",
+                         "Cannot set buffer copy offset 10; VFG 0 is configured for only 10 buffers."));
+    ASSERT_EQ(write_u64(stream, ds::Reg_GrabberBufferCopyOffset, 6), GC_ERR_SUCCESS);
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCopyOffset), 6u);
+
+    // A smaller board ring takes the offset down with it, and configures the board.
+    ASSERT_EQ(write_u64(stream, ds::Reg_GrabberBufferCountDesired, 4), GC_ERR_SUCCESS) << last_error();
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCopyOffset), 3u);
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCountAllocated), 4u);
+}
+
+TEST_F(DataStreamTest, RegionOfInterestShapesTheNextFrames)
+{
+    EXPECT_EQ(u32(stream, ds::Reg_WidthMax), width);
+    EXPECT_EQ(u32(stream, ds::Reg_HeightMax), height);
+    EXPECT_EQ(u32(stream, ds::Reg_Width), width);
+    // A region reaching past the sensor is refused by the board.
+    EXPECT_EQ(write_u32(stream, ds::Reg_OffsetX, 16), GC_ERR_ACCESS_DENIED);
+    ASSERT_EQ(write_u32(stream, ds::Reg_Width, 320), GC_ERR_SUCCESS) << last_error();
+    ASSERT_EQ(write_u32(stream, ds::Reg_Height, 200), GC_ERR_SUCCESS) << last_error();
+    ASSERT_EQ(write_u32(stream, ds::Reg_OffsetX, 16), GC_ERR_SUCCESS) << last_error();
+    EXPECT_EQ(u32(stream, ds::Reg_Width), 320u);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_PAYLOAD_SIZE), 320u * 200u);
+
+    announce_and_queue(2);
+    const EVENT_HANDLE event = register_new_buffer();
+    ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_EQ(vnsim_trigger(board, 1), 1);
+    const BUFFER_HANDLE buffer = next_buffer(event);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_WIDTH), 320u);
+    EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_HEIGHT), 200u);
+    EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_XOFFSET), 16u);
+    EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_SIZE_FILLED), 320u * 200u);
+    const auto* data = static_cast<const uint8_t*>(buffer_info<void*>(stream, buffer, BUFFER_INFO_BASE));
+    EXPECT_EQ(vnsim_check_frame(data, 320u * 200u, 320, 200, 8, 1), 0);
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+}
+
+TEST_F(DataStreamTest, RevokingTheLastBufferReturnsTheBoardToItsEarlierLevel)
+{
+    const VNBoards::BoardState before = board_state(stream);
+    ASSERT_NE(before, VNBoards::BoardState::Configured);
+    BUFFER_HANDLE first = nullptr;
+    BUFFER_HANDLE second = nullptr;
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &first), GC_ERR_SUCCESS);
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &second), GC_ERR_SUCCESS);
+    EXPECT_EQ(board_state(stream), VNBoards::BoardState::Configured);
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCountAllocated), 10u);
+
+    ASSERT_EQ(DSRevokeBuffer(stream, first, nullptr, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(board_state(stream), VNBoards::BoardState::Configured);
+    ASSERT_EQ(DSRevokeBuffer(stream, second, nullptr, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(board_state(stream), before);
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCountAllocated), 0u);
+}
+
+TEST_F(DataStreamTest, ConsumerMemoryIsHandedBackOnRevoke)
+{
+    std::vector<uint8_t> memory(size_t{width} * height);
+    int marker = 0;
+    BUFFER_HANDLE buffer = nullptr;
+    EXPECT_EQ(DSAnnounceBuffer(stream, nullptr, memory.size(), nullptr, &buffer), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "DSModule.cpp", "DSModule::announce_buffer",
+                         "The buffer data pointer is null."));
+    ASSERT_EQ(DSAnnounceBuffer(stream, memory.data(), memory.size(), &marker, &buffer), GC_ERR_SUCCESS);
+    EXPECT_EQ(buffer_info<void*>(stream, buffer, BUFFER_INFO_BASE), memory.data());
+    void* data = nullptr;
+    void* user = nullptr;
+    ASSERT_EQ(DSRevokeBuffer(stream, buffer, &data, &user), GC_ERR_SUCCESS);
+    EXPECT_EQ(data, memory.data());
+    EXPECT_EQ(user, &marker);
+}
+
+TEST_F(DataStreamTest, BufferInfoNeedsAnOpenStreamAndChunksAreNeverAvailable)
+{
+    BUFFER_HANDLE buffer = nullptr;
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 64, nullptr, &buffer), GC_ERR_SUCCESS);
+    size_t chunks = 3;
+    SINGLE_CHUNK_DATA chunk{};
+    EXPECT_EQ(DSGetBufferChunkData(stream, buffer, &chunk, &chunks), GC_ERR_NO_DATA);
+    EXPECT_EQ(chunks, 3u);
+    EXPECT_EQ(DSGetBufferChunkData(stream, buffer, &chunk, nullptr), GC_ERR_INVALID_PARAMETER);
+
+    ASSERT_EQ(DSClose(stream), GC_ERR_SUCCESS);
+    size_t size = 0;
+    INFO_DATATYPE type = 0;
+    EXPECT_EQ(DSGetBufferInfo(stream, buffer, BUFFER_INFO_SIZE, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_ds.cpp", "DSGetBufferInfo",
+                         "The data-stream exists, but isn't open."));
+    EXPECT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "DSModule.cpp", "DSModule::queue_buffer",
+                         "The \"TLDataStream\" data-stream exists, but is not open."));
+    EVENT_HANDLE event = nullptr;
+    EXPECT_EQ(GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "DSModule.cpp", "DSModule::register_event",
+                         "Module \"TLDataStream\" exists, but is not open."));
+
+    // Reopened, the stream still holds the buffer.
+    ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_SUCCESS);
+    EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_SIZE), 64u);
+    EXPECT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_RESOURCE_IN_USE);
+}
+
+TEST_F(DataStreamTest, OnlyTheNewBufferEventIsOffered)
+{
+    EXPECT_EQ(GCRegisterEvent(stream, EVENT_ERROR, nullptr), GC_ERR_INVALID_PARAMETER);
+    EVENT_HANDLE event = nullptr;
+    EXPECT_EQ(GCRegisterEvent(stream, EVENT_ERROR, &event), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "DSModule.cpp", "DSModule::register_event",
+                         "Unsupported EVENT_TYPE code with ID 0."));
+    EXPECT_EQ(event, nullptr);
+    event = register_new_buffer();
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(next_buffer(event, 0), nullptr);
+    ASSERT_EQ(EventKill(event), GC_ERR_SUCCESS);
+    EVENT_NEW_BUFFER_DATA data{};
+    size_t size = sizeof data;
+    EXPECT_EQ(EventGetData(event, &data, &size, GENTL_INFINITE), GC_ERR_ABORT);
+    EXPECT_EQ(GCUnregisterEvent(stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
+    EXPECT_EQ(EventKill(nullptr), GC_ERR_INVALID_HANDLE);
+}
+
+TEST_F(DataStreamTest, BufferPortCarriesItsDescriptionAndData)
+{
+    BUFFER_HANDLE buffer = nullptr;
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 256, nullptr, &buffer), GC_ERR_SUCCESS);
+    char url[256] = {};
+    size_t size = sizeof url;
+    ASSERT_EQ(GCGetPortURL(buffer, url, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(std::string(url).rfind("local:Vantrel_VNGTL2_TLBuffer.xml;10000000;", 0), 0u) << url;
+    EXPECT_EQ(read_u64(buffer, vngtl::reg::buffer::Reg_BufferSize), 256u);
+
+    auto* data = static_cast<uint8_t*>(buffer_info<void*>(stream, buffer, BUFFER_INFO_BASE));
+    std::memset(data, 0x5a, 256);
+    std::vector<uint8_t> copy(256);
+    size = copy.size();
+    ASSERT_EQ(GCReadPort(buffer, vngtl::reg::buffer::BufferData, copy.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(copy, std::vector<uint8_t>(256, 0x5a));
+    EXPECT_NE(GCWritePort(buffer, vngtl::reg::buffer::BufferData, copy.data(), &size), GC_ERR_SUCCESS);
+}
+
+TEST_F(DataStreamTest, StackedAccessStopsAtTheFirstFailingEntry)
+{
+    uint64_t delivered = 99;
+    uint8_t nowhere[4] = {1, 2, 3, 4};
+    uint32_t width_value = 7;
+    PORT_REGISTER_STACK_ENTRY entries[3] = {
+        {ds::Reg_StreamDeliveredFrameCount, &delivered, sizeof delivered},
+        {0x7fff0000, nowhere, sizeof nowhere},
+        {ds::Reg_WidthMax, &width_value, sizeof width_value},
+    };
+    size_t count = 3;
+    EXPECT_NE(GCReadPortStacked(stream, entries, &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(delivered, 0u);
+    EXPECT_EQ(width_value, 7u);
+
+    entries[1] = {ds::Reg_StreamType, nowhere, sizeof nowhere};
+    count = 3;
+    ASSERT_EQ(GCReadPortStacked(stream, entries, &count), GC_ERR_SUCCESS);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(width_value, width);
+
+    uint64_t desired = 6;
+    uint64_t offset = 5;
+    PORT_REGISTER_STACK_ENTRY writes[2] = {{ds::Reg_GrabberBufferCountDesired, &desired, sizeof desired},
+                                           {ds::Reg_GrabberBufferCopyOffset, &offset, sizeof offset}};
+    count = 2;
+    ASSERT_EQ(GCWritePortStacked(stream, writes, &count), GC_ERR_SUCCESS) << last_error();
+    EXPECT_EQ(read_u64(stream, ds::Reg_GrabberBufferCopyOffset), 5u);
+    EXPECT_EQ(GCReadPortStacked(nullptr, nullptr, &count), GC_ERR_INVALID_PARAMETER);
+    EXPECT_NE(last_error().find("The entries parameter is invalid (null)."), std::string::npos);
+}
