@@ -85,7 +85,17 @@ DSModule::DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseMod
 
 DSModule::~DSModule()
 {
-    // The engine's threads are joined before the board state they use goes.
+    // A stream that goes while configured (the library closing with acquisition running) stops the board
+    // and frees its buffers first, so that the board can close when its last user lets go of it. The
+    // engine's threads are joined before the board state they use goes.
+    try {
+        if (board_ && acquisition_->status() > VNAcquisition::NotConfigured) {
+            StateGuard guard(board_->state_lock());
+            acquisition_->teardown();
+        }
+    } catch (...) {
+        report_error("DSModule::~DSModule", GC_ERR_ERROR, "Releasing the board from acquisition failed.");
+    }
     acquisition_.reset();
 }
 
