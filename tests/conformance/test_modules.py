@@ -190,7 +190,9 @@ def test_the_device_modules(system):
             assert node_map.DeviceType.value == type_name
             assert node_map.DeviceVendorName.value == "Vantrel, Inc."
             assert node_map.DeviceModelName.value == device.model
-            assert node_map.StreamCount.value == 0  # the data stream is not part of the library yet
+            assert node_map.StreamCount.value == 1
+            node_map.StreamSelector.value = 0
+            assert node_map.StreamID.value == "TLDataStream"
             # The XML files of the camera are listed by the remote-device port, which comes later.
             with pytest.raises(Exception, match="remote-device port handle on VFG"):
                 node_map.XmlFileCount.value
