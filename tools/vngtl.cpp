@@ -1,5 +1,8 @@
 // vngtl: a command-line GenTL consumer of VNGTL.cti. It loads the producer with dlopen exactly as any consumer
 // would, resolves every GenTL function, and reports what the producer shows.
+#include "Grab.h"
+#include "Producer.h"
+
 #include <gentl/GenTL.h>
 
 #include <dlfcn.h>
@@ -17,58 +20,6 @@ using namespace GenTL;
 
 namespace {
 
-struct Producer {
-    void* library = nullptr;
-#define VNGTL_MEMBER(name, params) P##name name = nullptr;
-    VNGTL_GENTL_FUNCTIONS(VNGTL_MEMBER)
-#undef VNGTL_MEMBER
-
-    bool load(const std::string& path)
-    {
-        library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) {
-            std::fprintf(stderr, "vngtl: cannot load %s: %s\n", path.c_str(), dlerror());
-            return false;
-        }
-        bool complete = true;
-#define VNGTL_RESOLVE(name, params)                                                     \
-    name = reinterpret_cast<P##name>(dlsym(library, #name));                            \
-    if (name == nullptr) {                                                              \
-        std::fprintf(stderr, "vngtl: %s does not export %s\n", path.c_str(), #name);  \
-        complete = false;                                                               \
-    }
-        VNGTL_GENTL_FUNCTIONS(VNGTL_RESOLVE)
-#undef VNGTL_RESOLVE
-        return complete;
-    }
-
-    ~Producer()
-    {
-        if (library != nullptr) {
-            dlclose(library);
-        }
-    }
-
-    // The calling thread's last error as the producer records it.
-    std::string last_error() const
-    {
-        GC_ERROR code = 0;
-        size_t size = 0;
-        if (GCGetLastError(&code, nullptr, &size) != GC_ERR_SUCCESS) {
-            return "(no last error available)";
-        }
-        std::string text(size, '\0');
-        if (GCGetLastError(&code, text.data(), &size) != GC_ERR_SUCCESS) {
-            return "(no last error available)";
-        }
-        text.resize(size > 0 ? size - 1 : 0);
-        while (!text.empty() && text.back() == '\n') {
-            text.pop_back();
-        }
-        return text;
-    }
-};
-
 std::string default_cti_path(const char* argv0)
 {
     if (const char* env = std::getenv("VNGTL_CTI"); env != nullptr && *env != '\0') {
@@ -84,11 +35,14 @@ std::string default_cti_path(const char* argv0)
 
 int usage()
 {
-    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE]\n"
+    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE | grab [OPTIONS]]\n"
                "  status        load the producer, initialise it, show the boards found and the last error\n"
                "  list          every interface and its devices with their info values\n"
                "  info MODULE   one module's info values and XML URL; MODULE is system, interface N or\n"
                "                device N (the device of interface N)\n"
+               "  grab          acquire frames and write the last one as a PNG file; options:\n"
+               "                --device N|ID (interface index or ID, default 0), --count N (default 100),\n"
+               "                --buffers N (default 8), --out FILE.png (default vngtl-grab.png)\n"
                "The producer is VNGTL_CTI, or ../lib/VNGTL.cti beside this program.\n",
                stderr);
     return 2;
@@ -353,7 +307,11 @@ int main(int argc, char** argv)
         cti = default_cti_path(argv[0]);
     }
     const std::string command = args.empty() ? "status" : args[0];
-    if (command != "status" && command != "list" && command != "info") {
+    if (command != "status" && command != "list" && command != "info" && command != "grab") {
+        return usage();
+    }
+    GrabOptions grab_options;
+    if (command == "grab" && !parse_grab_options(static_cast<int>(args.size()) - 1, args.data() + 1, grab_options)) {
         return usage();
     }
 
@@ -376,7 +334,11 @@ int main(int argc, char** argv)
             std::printf("TLOpen failed: %s\n", producer.last_error().c_str());
             result = 1;
         } else {
-            result = command == "list" ? list(producer, system) : info(producer, system, args);
+            if (command == "grab") {
+                result = grab(producer, system, grab_options);
+            } else {
+                result = command == "list" ? list(producer, system) : info(producer, system, args);
+            }
             producer.TLClose(system);
         }
     }
