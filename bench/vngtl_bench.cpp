@@ -1,0 +1,423 @@
+// vngtl_bench: measures the producer through its exported functions, loaded with dlopen as a consumer loads
+// it, against the simulated boards in benchmark mode (each frame only stamped with its counter, so that the
+// simulator costs little next to the producer's copy). Prints one table and writes the figures as JSON.
+//
+//   large frames   4096 x 3072 Mono8 as fast as the simulator completes them: delivered frames/s and GB/s,
+//                  next to single-thread memcpy over the same number of buffers of the same size
+//   small frames   64 x 64 Mono8 as fast as possible: delivered frames/s; at a fixed 10,000 frames/s: lost
+//   latency        at 1,000 frames/s, from the simulator completing a frame to EventGetData returning it
+//   port reads     GCReadPort of one 4-byte register of the data-stream module, calls per second
+#include "Producer.h"
+
+#include <vnsim.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The simulator's control functions, from the libvnsim.so beside the producer (the instance it uses).
+struct Sim {
+    void* library = nullptr;
+    decltype(&vnsim_configure) configure = nullptr;
+    decltype(&vnsim_last_error) last_error = nullptr;
+    decltype(&vnsim_set_rate) set_rate = nullptr;
+    decltype(&vnsim_set_trigger_mode) set_trigger_mode = nullptr;
+    decltype(&vnsim_trigger) trigger = nullptr;
+    decltype(&vnsim_frame_stats) frame_stats = nullptr;
+};
+
+bool load_sim(const std::string& cti, Sim& sim)
+{
+    const std::string path = (std::filesystem::path(cti).parent_path() / "libvnsim.so").string();
+    sim.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (sim.library == nullptr) {
+        std::fprintf(stderr, "vngtl_bench: cannot load %s: %s\n", path.c_str(), dlerror());
+        return false;
+    }
+    const auto resolve = [&](auto& function, const char* name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(sim.library, name));
+        return function != nullptr;
+    };
+    return resolve(sim.configure, "vnsim_configure") && resolve(sim.last_error, "vnsim_last_error") &&
+           resolve(sim.set_rate, "vnsim_set_rate") && resolve(sim.set_trigger_mode, "vnsim_set_trigger_mode") &&
+           resolve(sim.trigger, "vnsim_trigger") && resolve(sim.frame_stats, "vnsim_frame_stats");
+}
+
+// One CoaXPress board with one camera file of the given size, free running at `rate` in benchmark mode.
+std::string board_config(uint32_t width, uint32_t height, double rate, const char* trigger = "free")
+{
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  R"({"boards": [{"kind": "CXP", "camera_files": [{"name": "Bench_%ux%u_Mono8.cam", "width": %u,)"
+                  R"( "height": %u, "bits_per_pixel": 8}], "max_buffer_bytes": 4294967296,)"
+                  R"( "frame_source": {"rate": %g, "trigger": "%s", "pattern": "benchmark"}}]})",
+                  width, height, width, height, rate, trigger);
+    return text;
+}
+
+[[noreturn]] void die(const char* what, const std::string& why)
+{
+    std::fprintf(stderr, "vngtl_bench: %s: %s\n", what, why.c_str());
+    std::exit(1);
+}
+
+// An opened data stream on board 0 with `count` library-allocated buffers queued and the new-buffer event.
+struct Session {
+    Producer* producer = nullptr;
+    TL_HANDLE system = nullptr;
+    IF_HANDLE iface = nullptr;
+    DEV_HANDLE device = nullptr;
+    DS_HANDLE stream = nullptr;
+    EVENT_HANDLE event = nullptr;
+    std::vector<BUFFER_HANDLE> buffers;
+    size_t payload = 0;
+};
+
+void check(Producer& producer, GC_ERROR code, const char* what)
+{
+    if (code != GC_ERR_SUCCESS) {
+        die(what, producer.last_error());
+    }
+}
+
+// `board_buffers` (when not 0) is written to the stream's GrabberBufferCountDesired first: the depth of the
+// board's own ring, which decides how long the host may fall behind before frames are overwritten.
+Session open_session(Producer& producer, Sim& sim, const std::string& config, size_t buffer_count,
+                     uint64_t board_buffers = 0)
+{
+    if (sim.configure(config.c_str()) != 0) {
+        die("simulator configuration", sim.last_error());
+    }
+    check(producer, producer.GCInitLib(), "GCInitLib");
+    Session s;
+    s.producer = &producer;
+    check(producer, producer.TLOpen(&s.system), "TLOpen");
+    producer.TLUpdateInterfaceList(s.system, nullptr, 1000);
+    char id[512] = {};
+    size_t size = sizeof id;
+    check(producer, producer.TLGetInterfaceID(s.system, 0, id, &size), "TLGetInterfaceID");
+    check(producer, producer.TLOpenInterface(s.system, id, &s.iface), "TLOpenInterface");
+    producer.IFUpdateDeviceList(s.iface, nullptr, 1000);
+    check(producer, producer.IFOpenDevice(s.iface, "TLDevice", DEVICE_ACCESS_CONTROL, &s.device), "IFOpenDevice");
+    check(producer, producer.DevOpenDataStream(s.device, "TLDataStream", &s.stream), "DevOpenDataStream");
+    INFO_DATATYPE type = 0;
+    size = sizeof s.payload;
+    check(producer, producer.DSGetInfo(s.stream, STREAM_INFO_PAYLOAD_SIZE, &type, &s.payload, &size), "payload size");
+    if (board_buffers != 0) {
+        constexpr uint64_t desired_register = 0x0508;
+        size = sizeof board_buffers;
+        check(producer, producer.GCWritePort(s.stream, desired_register, &board_buffers, &size),
+              "GrabberBufferCountDesired");
+    }
+    for (size_t i = 0; i < buffer_count; ++i) {
+        BUFFER_HANDLE buffer = nullptr;
+        check(producer, producer.DSAllocAndAnnounceBuffer(s.stream, s.payload, nullptr, &buffer), "announce");
+        check(producer, producer.DSQueueBuffer(s.stream, buffer), "queue");
+        s.buffers.push_back(buffer);
+    }
+    check(producer, producer.GCRegisterEvent(s.stream, EVENT_NEW_BUFFER, &s.event), "GCRegisterEvent");
+    return s;
+}
+
+void close_session(Session& s)
+{
+    Producer& producer = *s.producer;
+    producer.DSStopAcquisition(s.stream, ACQ_STOP_FLAGS_KILL);
+    producer.DSFlushQueue(s.stream, ACQ_QUEUE_ALL_DISCARD);
+    producer.EventFlush(s.event);
+    producer.GCUnregisterEvent(s.stream, EVENT_NEW_BUFFER);
+    for (BUFFER_HANDLE buffer : s.buffers) {
+        producer.DSRevokeBuffer(s.stream, buffer, nullptr, nullptr);
+    }
+    producer.DSClose(s.stream);
+    producer.DevClose(s.device);
+    producer.IFClose(s.iface);
+    producer.TLClose(s.system);
+    check(producer, producer.GCCloseLib(), "GCCloseLib");
+}
+
+template <class T>
+T buffer_info(Session& s, BUFFER_HANDLE buffer, BUFFER_INFO_CMD command)
+{
+    T value{};
+    INFO_DATATYPE type = 0;
+    size_t size = sizeof value;
+    s.producer->DSGetBufferInfo(s.stream, buffer, command, &type, &value, &size);
+    return value;
+}
+
+struct StreamRun {
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+    uint64_t lost = 0;  // gaps in the frame IDs
+    double seconds = 0;
+};
+
+// Receives and requeues buffers for `duration` (after `warmup` frames), counting frames, bytes and gaps.
+StreamRun run_stream(Session& s, std::chrono::duration<double> duration, uint64_t warmup = 10)
+{
+    Producer& producer = *s.producer;
+    check(producer, producer.DSStartAcquisition(s.stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), "start");
+    StreamRun run;
+    uint64_t previous = 0;
+    Clock::time_point start;
+    uint64_t seen = 0;
+    while (true) {
+        EVENT_NEW_BUFFER_DATA data{};
+        size_t size = sizeof data;
+        check(producer, producer.EventGetData(s.event, &data, &size, 5000), "EventGetData");
+        const auto id = buffer_info<uint64_t>(s, data.BufferHandle, BUFFER_INFO_FRAMEID);
+        const auto filled = buffer_info<size_t>(s, data.BufferHandle, BUFFER_INFO_SIZE_FILLED);
+        check(producer, producer.DSQueueBuffer(s.stream, data.BufferHandle), "requeue");
+        ++seen;
+        if (seen == warmup) {
+            start = Clock::now();
+        } else if (seen > warmup) {
+            ++run.frames;
+            run.bytes += filled;
+            if (id > previous + 1) {
+                run.lost += id - previous - 1;
+            }
+            if (Clock::now() - start >= duration) {
+                break;
+            }
+        }
+        previous = id;
+    }
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    check(producer, producer.DSStopAcquisition(s.stream, ACQ_STOP_FLAGS_KILL), "stop");
+    return run;
+}
+
+// Single-thread memcpy from a ring of `sources` blocks into `destinations` blocks of `size` bytes, `count`
+// copies, as the producer copies board buffers into consumer buffers. Answers bytes per second.
+double memcpy_bandwidth(size_t size, size_t sources, size_t destinations, uint64_t count)
+{
+    std::vector<std::vector<uint8_t>> from(sources, std::vector<uint8_t>(size, 1));
+    std::vector<std::vector<uint8_t>> to(destinations, std::vector<uint8_t>(size, 0));
+    for (size_t i = 0; i < destinations; ++i) {
+        std::memcpy(to[i].data(), from[i % sources].data(), size);  // touch every page first
+    }
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+        std::memcpy(to[i % destinations].data(), from[i % sources].data(), size);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    volatile uint8_t sink = to[count % destinations][size / 2];
+    (void)sink;
+    return static_cast<double>(size) * static_cast<double>(count) / seconds;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
+    return values[index];
+}
+
+struct Latency {
+    double median_us = 0;
+    double p99_us = 0;
+    double max_us = 0;
+    double calibration_us = 0;  // uncertainty of the board clock's origin
+    size_t samples = 0;
+};
+
+// The board stamps each frame with its own clock (the monotonic clock, counted from the board's creation in
+// 8 ns ticks). The origin is found by triggering frames by hand between two readings of the monotonic clock;
+// then frames come free-running at 1,000 frames/s and each is timed as EventGetData returns it.
+Latency measure_latency(Producer& producer, Sim& sim)
+{
+    Session s = open_session(producer, sim, board_config(64, 64, 1000, "manual"), 16);
+    check(producer, producer.DSStartAcquisition(s.stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), "start");
+    using Ns = std::chrono::nanoseconds;
+    int64_t origin_low = INT64_MIN;
+    int64_t origin_high = INT64_MAX;
+    for (int i = 0; i < 200; ++i) {
+        const int64_t before = std::chrono::duration_cast<Ns>(Clock::now().time_since_epoch()).count();
+        sim.trigger(0, 1);
+        const int64_t after = std::chrono::duration_cast<Ns>(Clock::now().time_since_epoch()).count();
+        EVENT_NEW_BUFFER_DATA data{};
+        size_t size = sizeof data;
+        check(producer, producer.EventGetData(s.event, &data, &size, 5000), "EventGetData");
+        const auto stamp = static_cast<int64_t>(buffer_info<uint64_t>(s, data.BufferHandle, BUFFER_INFO_TIMESTAMP) * 8);
+        producer.DSQueueBuffer(s.stream, data.BufferHandle);
+        origin_low = std::max(origin_low, before - stamp);
+        origin_high = std::min(origin_high, after - stamp);
+    }
+    const int64_t origin = (origin_low + origin_high) / 2;
+
+    sim.set_trigger_mode(0, VNSIM_TRIGGER_FREE);
+    std::vector<double> latencies;
+    const auto end = Clock::now() + std::chrono::seconds(3);
+    while (Clock::now() < end) {
+        EVENT_NEW_BUFFER_DATA data{};
+        size_t size = sizeof data;
+        check(producer, producer.EventGetData(s.event, &data, &size, 5000), "EventGetData");
+        const int64_t now = std::chrono::duration_cast<Ns>(Clock::now().time_since_epoch()).count();
+        const auto stamp = static_cast<int64_t>(buffer_info<uint64_t>(s, data.BufferHandle, BUFFER_INFO_TIMESTAMP) * 8);
+        producer.DSQueueBuffer(s.stream, data.BufferHandle);
+        latencies.push_back(static_cast<double>(now - (origin + stamp)) / 1000.0);
+    }
+    close_session(s);
+    Latency result;
+    result.samples = latencies.size();
+    result.median_us = percentile(latencies, 0.5);
+    result.p99_us = percentile(latencies, 0.99);
+    result.max_us = *std::max_element(latencies.begin(), latencies.end());
+    result.calibration_us = static_cast<double>(origin_high - origin_low) / 2000.0;
+    return result;
+}
+
+double port_reads_per_second(Producer& producer, Sim& sim)
+{
+    Session s = open_session(producer, sim, board_config(64, 64, 0), 1);
+    constexpr uint64_t stream_type_register = 0x0504;
+    uint32_t value = 0;
+    uint64_t calls = 0;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(1);
+    while (Clock::now() < end) {
+        for (int i = 0; i < 1000; ++i) {
+            size_t size = sizeof value;
+            if (producer.GCReadPort(s.stream, stream_type_register, &value, &size) != GC_ERR_SUCCESS) {
+                die("GCReadPort", producer.last_error());
+            }
+        }
+        calls += 1000;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    close_session(s);
+    return static_cast<double>(calls) / seconds;
+}
+
+std::string default_cti_path(const char* argv0)
+{
+    if (const char* env = std::getenv("VNGTL_CTI"); env != nullptr && *env != '\0') {
+        return env;
+    }
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        self = argv0;
+    }
+    return (self.parent_path().parent_path() / "lib" / "VNGTL.cti").string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string cti;
+    std::string json_path = "vngtl-bench.json";
+    double seconds = 3.0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--cti") {
+            cti = argv[i + 1];
+        } else if (arg == "--json") {
+            json_path = argv[i + 1];
+        } else if (arg == "--seconds") {
+            seconds = std::atof(argv[i + 1]);
+        } else {
+            std::fprintf(stderr, "usage: vngtl_bench [--cti PATH] [--json FILE] [--seconds S]\n");
+            return 2;
+        }
+    }
+    if (cti.empty()) {
+        cti = default_cti_path(argv[0]);
+    }
+    Producer producer;
+    Sim sim;
+    if (!producer.load(cti) || !load_sim(cti, sim)) {
+        return 1;
+    }
+    const std::chrono::duration<double> duration(seconds);
+
+    // Large frames: the board's ring is the default 10 buffers, the consumer announces 8.
+    constexpr uint32_t large_w = 4096;
+    constexpr uint32_t large_h = 3072;
+    constexpr size_t large_buffers = 8;
+    Session large = open_session(producer, sim, board_config(large_w, large_h, 0), large_buffers);
+    const StreamRun large_run = run_stream(large, duration);
+    close_session(large);
+    const double large_fps = static_cast<double>(large_run.frames) / large_run.seconds;
+    const double large_bps = static_cast<double>(large_run.bytes) / large_run.seconds;
+    const double copy_bps = memcpy_bandwidth(size_t{large_w} * large_h, 10, large_buffers, large_run.frames);
+
+    Session small = open_session(producer, sim, board_config(64, 64, 0), 16);
+    const StreamRun small_run = run_stream(small, duration);
+    close_session(small);
+    const double small_fps = static_cast<double>(small_run.frames) / small_run.seconds;
+
+    Session paced = open_session(producer, sim, board_config(64, 64, 10000), 16);
+    const StreamRun paced_run = run_stream(paced, duration);
+    VnsimFrameStats paced_stats{};
+    sim.frame_stats(0, &paced_stats);
+    close_session(paced);
+    const double paced_fps = static_cast<double>(paced_run.frames) / paced_run.seconds;
+
+    Session deep = open_session(producer, sim, board_config(64, 64, 10000), 16, 64);
+    const StreamRun deep_run = run_stream(deep, duration);
+    close_session(deep);
+
+    Session fast = open_session(producer, sim, board_config(64, 64, 40000), 16, 64);
+    const StreamRun fast_run = run_stream(fast, duration);
+    close_session(fast);
+    const double fast_fps = static_cast<double>(fast_run.frames) / fast_run.seconds;
+
+    const Latency latency = measure_latency(producer, sim);
+    const double reads = port_reads_per_second(producer, sim);
+
+    std::printf("\n%-54s %16s %12s\n", "measurement", "value", "target");
+    std::printf("%-54s %16.1f\n", "large 4096x3072 Mono8: delivered frames/s", large_fps);
+    std::printf("%-54s %16.2f\n", "large: delivered GB/s", large_bps / 1e9);
+    std::printf("%-54s %16.2f\n", "large: single-thread memcpy GB/s (same run, same buffers)", copy_bps / 1e9);
+    std::printf("%-54s %15.0f%% %11s\n", "large: delivered / memcpy", 100.0 * large_bps / copy_bps, ">= 80%");
+    std::printf("%-54s %16llu\n", "large: frames lost", static_cast<unsigned long long>(large_run.lost));
+    std::printf("%-54s %16.0f %12s\n", "small 64x64 Mono8, rate 0: delivered frames/s", small_fps, ">= 20000");
+    std::printf("%-54s %16llu\n", "small, rate 0: frames lost (ring overrun)",
+                static_cast<unsigned long long>(small_run.lost));
+    std::printf("%-54s %16.0f\n", "small at 10,000 frames/s: delivered frames/s", paced_fps);
+    std::printf("%-54s %16llu %12s\n", "small at 10,000 frames/s: frames lost",
+                static_cast<unsigned long long>(paced_run.lost), "0");
+    std::printf("%-54s %16llu %12s\n", "small at 10,000 frames/s, 64 board buffers: frames lost",
+                static_cast<unsigned long long>(deep_run.lost), "0");
+    std::printf("%-54s %16.0f\n", "small offered 40,000 frames/s, 64 board buffers: delivered", fast_fps);
+    std::printf("%-54s %16llu\n", "small offered 40,000 frames/s: frames lost",
+                static_cast<unsigned long long>(fast_run.lost));
+    std::printf("%-54s %16.1f\n", "latency at 1,000 frames/s: median us", latency.median_us);
+    std::printf("%-54s %16.1f\n", "latency: 99th percentile us", latency.p99_us);
+    std::printf("%-54s %16.1f\n", "latency: maximum us", latency.max_us);
+    std::printf("%-54s %16.2f\n", "latency: clock-origin uncertainty +/- us", latency.calibration_us);
+    std::printf("%-54s %16.0f\n", "GCReadPort of a 4-byte stream register: calls/s", reads);
+
+    std::ofstream json(json_path);
+    json << "{\n"
+         << "  \"large\": {\"width\": " << large_w << ", \"height\": " << large_h << ", \"frames\": " << large_run.frames
+         << ", \"seconds\": " << large_run.seconds << ", \"frames_per_second\": " << large_fps
+         << ", \"gb_per_second\": " << large_bps / 1e9 << ", \"memcpy_gb_per_second\": " << copy_bps / 1e9
+         << ", \"ratio\": " << large_bps / copy_bps << ", \"lost\": " << large_run.lost << "},\n"
+         << "  \"small\": {\"frames_per_second\": " << small_fps << ", \"lost\": " << small_run.lost << "},\n"
+         << "  \"small_10000\": {\"frames_per_second\": " << paced_fps << ", \"lost\": " << paced_run.lost
+         << ", \"board_overwritten\": " << paced_stats.overwritten << "},\n"
+         << "  \"small_10000_64_board_buffers\": {\"lost\": " << deep_run.lost << "},\n"
+         << "  \"small_40000_64_board_buffers\": {\"frames_per_second\": " << fast_fps << ", \"lost\": "
+         << fast_run.lost << "},\n"
+         << "  \"latency_us\": {\"median\": " << latency.median_us << ", \"p99\": " << latency.p99_us
+         << ", \"max\": " << latency.max_us << ", \"samples\": " << latency.samples
+         << ", \"origin_uncertainty\": " << latency.calibration_us << "},\n"
+         << "  \"gc_read_port_per_second\": " << reads << "\n}\n";
+    std::printf("\nJSON: %s\n", json_path.c_str());
+    return 0;
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The benchmark: builds the producer (release configuration), then drives VNGTL.cti through its exported
+# functions against the simulated boards in benchmark mode and prints one table; the figures are also
+# written to build/rel/vngtl-bench.json.
+# Usage: scripts/bench.sh [--seconds S]   (seconds per streaming measurement, default 3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh --no-python
+scripts/build.sh rel >/dev/null
+exec build/rel/bin/vngtl_bench --json build/rel/vngtl-bench.json "$@"
