@@ -384,9 +384,12 @@ int main(int argc, char** argv)
     std::printf("%-54s %16.2f\n", "large: delivered GB/s", large_bps / 1e9);
     std::printf("%-54s %16.2f\n", "large: single-thread memcpy GB/s (same run, same buffers)", copy_bps / 1e9);
     std::printf("%-54s %15.0f%% %11s\n", "large: delivered / memcpy", 100.0 * large_bps / copy_bps, ">= 80%");
-    std::printf("%-54s %16llu\n", "large: frames lost", static_cast<unsigned long long>(large_run.lost));
+    // At rate 0 the simulator only stamps each frame, so it completes them far faster than any 12 MB copy:
+    // most frames are overwritten on the board before the host gets to them. Reported, not a target.
+    std::printf("%-54s %16llu\n", "large: frames overwritten on the board (rate 0)",
+                static_cast<unsigned long long>(large_run.lost));
     std::printf("%-54s %16.0f %12s\n", "small 64x64 Mono8, rate 0: delivered frames/s", small_fps, ">= 20000");
-    std::printf("%-54s %16llu\n", "small, rate 0: frames lost (ring overrun)",
+    std::printf("%-54s %16llu\n", "small, rate 0: frames overwritten on the board",
                 static_cast<unsigned long long>(small_run.lost));
     std::printf("%-54s %16.0f\n", "small at 10,000 frames/s: delivered frames/s", paced_fps);
     std::printf("%-54s %16llu %12s\n", "small at 10,000 frames/s: frames lost",
