@@ -1,7 +1,6 @@
 #include "acquisition/BufferHandle.h"
 
 #include "core/ErrorReport.h"
-#include "modules/DynamicResourceDepot.h"
 #include "modules/RegisterAddresses.h"
 
 #include <algorithm>
@@ -246,19 +245,7 @@ void BufferHandle::setup_xml_file()
     static constexpr const char* function = "BufferHandle::setup_xml_file";
     static constexpr const char* resource_name = "Resources\\TLBuffer.xml";
     static constexpr const char* xml_file_name = "Vantrel_VNGTL2_TLBuffer.xml";
-    size_t size = 0;
-    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
-    if (bytes == nullptr) {
-        report_error(function, GC_ERR_ERROR,
-                     std::string("Failed to retrieve the \"") + resource_name +
-                         "\" XML resource. The transport-layer module will have no XML file.");
-        return;
-    }
-    if (!port_.add_xml_url(xml_file_name, bytes, vngtl::reg::buffer::xml_file, size)) {
-        report_error(function, GC_ERR_ERROR,
-                     std::string("Failed to add the \"") + xml_file_name +
-                         "\" XML file to the transport-layer module port. The module will have no XML file.");
-    }
+    port_.add_module_xml(function, resource_name, xml_file_name, vngtl::reg::buffer::xml_file);
 }
 
 }  // namespace vngtl

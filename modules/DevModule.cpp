@@ -5,7 +5,6 @@
 #include "core/CtiManager.h"
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"
-#include "modules/DynamicResourceDepot.h"
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
 #include "modules/TLModule.h"
@@ -128,18 +127,7 @@ std::string DevModule::vfg() const
 void DevModule::setup_xml_file()
 {
     static constexpr const char* function = "DevModule::setup_xml_file";
-    size_t size = 0;
-    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
-    if (bytes == nullptr) {
-        report_error(function, GC_ERR_ERROR,
-                     std::string("Failed to retrieve the \"") + resource_name +
-                         "\" XML resource. The transport-layer module will have no XML file.");
-        return;
-    }
-    if (!port_.add_xml_url(xml_file_name, bytes, reg::device::xml_file, size)) {
-        report_error(function, GC_ERR_ERROR,
-                     std::string("Failed to add the \"") + xml_file_name +
-                         "\" XML file to the transport-layer module port. The module will have no XML file.");
+    if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::device::xml_file)) {
         return;
     }
     namespace r = reg::device;

@@ -4,7 +4,6 @@
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"
 #include "modules/DevModule.h"
-#include "modules/DynamicResourceDepot.h"
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
 
@@ -100,18 +99,7 @@ void IFModule::read_register_names()
 void IFModule::setup_xml_file()
 {
     static constexpr const char* function = "IFModule::setup_xml_file";
-    size_t size = 0;
-    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
-    if (bytes == nullptr) {
-        report_error(function, GC_ERR_ERROR,
-                     std::string("Failed to retrieve the \"") + resource_name +
-                         "\" XML resource. The transport-layer module will have no XML file.");
-        return;
-    }
-    if (!port_.add_xml_url(xml_file_name, bytes, reg::interface::xml_file, size)) {
-        report_error(function, GC_ERR_ERROR,
-                     std::string("Failed to add the \"") + xml_file_name +
-                         "\" XML file to the transport-layer module port. The module will have no XML file.");
+    if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::interface::xml_file)) {
         return;
     }
     namespace r = reg::interface;

@@ -1,5 +1,7 @@
 #include "modules/RegisterMapPort.h"
 
+#include "modules/DynamicResourceDepot.h"
+
 #include "core/CtiManager.h"
 #include "core/ErrorReport.h"
 #include "modules/TLModule.h"
@@ -194,6 +196,26 @@ void RegisterMapPort::setup_port_info(const std::string& port_id, const std::str
     computed(PORT_INFO_ACCESS_NA,
              [](const RegisterMapPort& port) { return !port.good() || (!port.readable() && !port.writable()); });
     add_info_bool8(PORT_INFO_ACCESS_NI, false);
+}
+
+bool RegisterMapPort::add_module_xml(const char* function, const char* resource_name, const char* xml_file_name,
+                                     uint64_t address, std::source_location where)
+{
+    size_t size = 0;
+    const uint8_t* const bytes = DynamicResourceDepot::Get(resource_name, &size);
+    if (bytes == nullptr) {
+        report_error_at(where.file_name(), where.line(), function, GenTL::GC_ERR_ERROR,
+                        std::string("Failed to retrieve the \"") + resource_name +
+                            "\" XML resource. The transport-layer module will have no XML file.");
+        return false;
+    }
+    if (!add_xml_url(xml_file_name, bytes, address, size)) {
+        report_error_at(where.file_name(), where.line(), function, GenTL::GC_ERR_ERROR,
+                        std::string("Failed to add the \"") + xml_file_name +
+                            "\" XML file to the transport-layer module port. The module will have no XML file.");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vngtl

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ public:
     // (kept alive by the caller) and announces it with a URL. False, with nothing added, when there is no
     // map or the insert fails.
     bool add_xml_url(const std::string& file_name, const void* data, uint64_t address, uint64_t length);
+
+    // Places a module's embedded XML description (the depot's `resource_name`) at `address` under the name
+    // `xml_file_name`. A failure is recorded against `function` at the caller's location, and the module is
+    // left without an XML file (false).
+    bool add_module_xml(const char* function, const char* resource_name, const char* xml_file_name,
+                        uint64_t address, std::source_location where = std::source_location::current());
 
     // Fills the port's own info values. The system module's vendor, model, version and transport-layer type
     // are shared, and an empty module or port name falls back to the port ID, only when the port is bound
