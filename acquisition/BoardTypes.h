@@ -35,6 +35,10 @@ enum BoardErrorCode : int32_t {
 // "CL", "CXP", or "Custom" for any other family.
 std::string kind_name(BoardKind kind);
 
+// The family as the number of the module descriptions' transport-type enumerations: 1 Camera Link,
+// 3 CoaXPress, 5 Custom.
+uint32_t transport_type(BoardKind kind);
+
 struct Roi {
     uint32_t x_offset = 0;
     uint32_t y_offset = 0;

@@ -41,18 +41,6 @@ enum : int32_t {
 
 using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
 
-uint32_t stream_type(BoardKind kind)
-{
-    switch (kind) {
-    case BoardKind::CameraLink:
-        return 1;
-    case BoardKind::CoaXPress:
-        return 3;
-    default:
-        return 5;
-    }
-}
-
 uint64_t entry_uint64(const RegisterMap::Entry* entry)
 {
     uint64_t value = 0;
@@ -167,7 +155,7 @@ void DSModule::setup_xml_file()
     };
 
     add_uint32_register(*this, info_sizeof_size_t, r::Reg_SizeofSizeT, reg::size_length, true, false);
-    add_uint32_register(*this, info_stream_type, r::Reg_StreamType, stream_type(board_->kind()), true, false);
+    add_uint32_register(*this, info_stream_type, r::Reg_StreamType, transport_type(board_->kind()), true, false);
     desired_ = size_register(info_count_desired, r::Reg_GrabberBufferCountDesired, default_desired_count, true,
                              RegisterHooks::on_write([this](RegisterMap::Entry&, uint8_t* data) {
                                  uint64_t desired = 0;

@@ -43,6 +43,18 @@ std::string kind_name(BoardKind kind)
     }
 }
 
+uint32_t transport_type(BoardKind kind)
+{
+    switch (kind) {
+    case BoardKind::CameraLink:
+        return 1;
+    case BoardKind::CoaXPress:
+        return 3;
+    default:
+        return 5;
+    }
+}
+
 Board::Board(uint32_t board_number) : board_number_(board_number)
 {
     check_init(1);

@@ -39,18 +39,6 @@ enum : int32_t {
 
 using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
 
-uint32_t transport_type(BoardKind kind)
-{
-    switch (kind) {
-    case BoardKind::CameraLink:
-        return 1;
-    case BoardKind::CoaXPress:
-        return 3;
-    default:
-        return 5;
-    }
-}
-
 // The system module's vendor text; the system module is created if it does not exist yet.
 std::string system_vendor()
 {

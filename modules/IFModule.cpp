@@ -52,19 +52,6 @@ std::string lower_case(std::string text)
     return text;
 }
 
-// The transport type number of the descriptions' type enumerations.
-uint32_t transport_type(BoardKind kind)
-{
-    switch (kind) {
-    case BoardKind::CameraLink:
-        return 1;
-    case BoardKind::CoaXPress:
-        return 3;
-    default:
-        return 5;
-    }
-}
-
 }  // namespace
 
 IFModule::IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
