@@ -75,6 +75,24 @@ bool copy_text(const std::string& text, char* out, uint32_t size)
     return true;
 }
 
+// A serial handle (or, with `reference`, a serial reference) for a Camera Link board; none for others.
+int32_t open_serial(VN_HANDLE handle, void** out, bool reference)
+{
+    auto entry = lookup(handle);
+    if (!entry) {
+        return code::vn_bad_handle;
+    }
+    if (out == nullptr) {
+        return code::vn_bad_argument;
+    }
+    *out = nullptr;
+    if (entry->board->kind() != vnsim::BoardKind::CameraLink) {
+        return code::vn_serial_unavailable;
+    }
+    *out = SimSystem::instance().add_serial(handle, entry->board, reference);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -525,36 +543,12 @@ int32_t VNstrcmp(const char* a, const char* b)
 
 int32_t clVNSerialInitFromBoardHandle(VN_HANDLE handle, void** serial)
 {
-    auto entry = lookup(handle);
-    if (!entry) {
-        return code::vn_bad_handle;
-    }
-    if (serial == nullptr) {
-        return code::vn_bad_argument;
-    }
-    *serial = nullptr;
-    if (entry->board->kind() != vnsim::BoardKind::CameraLink) {
-        return code::vn_serial_unavailable;
-    }
-    *serial = SimSystem::instance().add_serial(handle, entry->board, false);
-    return 0;
+    return open_serial(handle, serial, false);
 }
 
 int32_t clVNGetSerialRefFromBoardHandle(VN_HANDLE handle, void** serial_ref)
 {
-    auto entry = lookup(handle);
-    if (!entry) {
-        return code::vn_bad_handle;
-    }
-    if (serial_ref == nullptr) {
-        return code::vn_bad_argument;
-    }
-    *serial_ref = nullptr;
-    if (entry->board->kind() != vnsim::BoardKind::CameraLink) {
-        return code::vn_serial_unavailable;
-    }
-    *serial_ref = SimSystem::instance().add_serial(handle, entry->board, true);
-    return 0;
+    return open_serial(handle, serial_ref, true);
 }
 
 int32_t clVNGetBaudRate(void* serial_ref, uint32_t* rate)
