@@ -70,6 +70,7 @@ constexpr std::array vn_texts{
     Text{code::vn_serial_unavailable, "The board has no Camera Link serial port."},
     Text{code::vn_no_devices, "No devices are configured."},
     Text{code::vn_inspection_only, "The board is open for inspection only; open it for acquisition first."},
+    Text{code::vn_no_camera_identity, "The camera file names no camera make or model."},
 };
 
 template <typename Table>

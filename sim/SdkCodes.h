@@ -58,5 +58,6 @@ inline constexpr int32_t vn_cxp_bad_speed = 3018;
 inline constexpr int32_t vn_serial_unavailable = 3019;
 inline constexpr int32_t vn_no_devices = 3020;
 inline constexpr int32_t vn_inspection_only = 3021;
+inline constexpr int32_t vn_no_camera_identity = 3022;
 
 }  // namespace vnsim::code

@@ -557,13 +557,8 @@ int32_t clVNGetBaudRate(void* serial_ref, uint32_t* rate)
     if (!board || rate == nullptr) {
         return cl_invalid_reference;
     }
-    *rate = board->config().serial_line.baud_rate;
+    *rate = board->serial_line()->baud();
     return 0;
-}
-
-int32_t clSerialClose(void* serial)
-{
-    return SimSystem::instance().remove_serial(serial) ? 0 : cl_invalid_reference;
 }
 
 // ---- Debug output ------------------------------------------------------------------------------------

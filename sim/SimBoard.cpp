@@ -51,6 +51,9 @@ SimBoard::SimBoard(uint32_t index, BoardConfig config)
     for (const auto& reg : config_.registers) {
         register_values_[reg.number] = reg.value;
     }
+    if (config_.kind == BoardKind::CameraLink) {
+        serial_line_ = std::make_shared<SerialLine>(config_.serial_line, config_.cl_camera);
+    }
     if (config_.kind == BoardKind::CoaXPress) {
         cxp_camera_ = std::make_unique<CxpCamera>(config_.cxp_camera);
         const uint32_t link = config_.cxp_camera.link_config_default;
@@ -77,6 +80,9 @@ void SimBoard::shutdown()
     }
     frame_done_.notify_all();
     stop_generator();
+    if (serial_line_) {
+        serial_line_->shutdown();
+    }
 }
 
 bool SimBoard::present() const
@@ -256,6 +262,9 @@ int32_t SimBoard::camera_identity(char* make, uint32_t make_size, char* model, u
     }
     if (camera_ == nullptr) {
         return code::vn_no_camera_file;
+    }
+    if (camera_->make.empty() && camera_->model.empty()) {
+        return code::vn_no_camera_identity;
     }
     if (!copy_text(camera_->make, make, make_size) || !copy_text(camera_->model, model, model_size) ||
         !copy_text(camera_->mode, mode, mode_size)) {

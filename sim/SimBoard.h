@@ -13,6 +13,7 @@
 
 #include "BufferRing.h"
 #include "CxpCamera.h"
+#include "SerialLine.h"
 #include "SimConfig.h"
 
 #include "acquisition/VantrelSdk.h"
@@ -91,6 +92,9 @@ public:
     bool cxp_link(uint32_t& connections, uint32_t& speed_row) const;
     int32_t option(const char* key, uint32_t& value) const;
 
+    // Camera Link: the serial line with its camera; null on other boards. Fixed at construction.
+    const std::shared_ptr<SerialLine>& serial_line() const { return serial_line_; }
+
     // Control interface.
     int trigger(uint32_t n);
     void set_rate(double frames_per_second);
@@ -140,6 +144,7 @@ private:
     std::deque<int32_t> vb_errors_;
     std::vector<int32_t> vn_errors_;
     std::unique_ptr<CxpCamera> cxp_camera_;
+    std::shared_ptr<SerialLine> serial_line_;  // Camera Link boards; immutable pointer
     uint32_t cxp_connections_ = 0;
     uint32_t cxp_speed_row_ = 0;
 

@@ -259,6 +259,83 @@ CxpCameraConfig parse_cxp_camera(const json& node, const std::string& path)
     return camera;
 }
 
+// ---- Camera Link camera ------------------------------------------------------------------------------
+
+uint32_t baud_bits(const json& node, const char* key, const std::string& path, uint32_t fallback)
+{
+    if (!node.contains(key)) {
+        return fallback;
+    }
+    const auto& list = node.at(key);
+    if (!list.is_array() || list.empty()) {
+        fail(path + "." + key, "must be a non-empty array of baud rates");
+    }
+    static const uint32_t rates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    uint32_t bits = 0;
+    for (const auto& rate : list) {
+        const auto value = read_unsigned(rate, path + "." + key, 921600);
+        const auto at = std::find(std::begin(rates), std::end(rates), value);
+        if (at == std::end(rates)) {
+            fail(path + "." + key, "holds " + std::to_string(value) + ", which is not a Camera Link baud rate");
+        }
+        bits |= 1u << (at - std::begin(rates));
+    }
+    return bits;
+}
+
+ClCameraConfig parse_cl_camera(const json& node, const std::string& path, const BoardConfig& board)
+{
+    ClCameraConfig camera;
+    camera.vendor = get_string(node, "vendor", path, camera.vendor);
+    camera.model = get_string(node, "model", path, camera.model);
+    camera.family = get_string(node, "family", path, camera.family);
+    camera.version = get_string(node, "version", path, camera.version);
+    camera.serial = get_string(node, "serial", path, camera.serial);
+    camera.manufacturer_info = get_string(node, "manufacturer_info", path, camera.manufacturer_info);
+    const CameraFileConfig* file =
+        board.default_camera_file ? SimConfig::find_camera_file(board, *board.default_camera_file) : nullptr;
+    camera.width = get_u32(node, "width", path, file ? file->width : 640, 65535);
+    camera.height = get_u32(node, "height", path, file ? file->height : 480, 65535);
+    camera.bits_per_pixel = get_u32(node, "bits_per_pixel", path, file ? file->bits_per_pixel : 8, 16);
+    if (camera.bits_per_pixel != 8 && camera.bits_per_pixel != 10 && camera.bits_per_pixel != 12 &&
+        camera.bits_per_pixel != 16) {
+        fail(path + ".bits_per_pixel", "must be 8, 10, 12 or 16");
+    }
+    camera.width_max = get_u32(node, "width_max", path, std::max<uint32_t>(camera.width, 2048), 65535);
+    camera.height_max = get_u32(node, "height_max", path, std::max<uint32_t>(camera.height, 2048), 65535);
+    if (camera.width == 0 || camera.height == 0 || camera.width > camera.width_max ||
+        camera.height > camera.height_max) {
+        fail(path, "needs 1 <= width <= width_max and 1 <= height <= height_max");
+    }
+    camera.frame_rate = board.source.rate;
+    if (node.contains("frame_rate")) {
+        const auto& rate = node.at("frame_rate");
+        if (!rate.is_number() || rate.get<double>() < 0) {
+            fail(path + ".frame_rate", "must be a number of frames per second, 0 or more");
+        }
+        camera.frame_rate = rate.get<double>();
+    }
+    camera.baud_rates = baud_bits(node, "baud_rates", path, camera.baud_rates);
+    camera.xml = lower(get_string(node, "xml", path, camera.xml));
+    if (camera.xml != "zip" && camera.xml != "plain" && camera.xml != "both") {
+        fail(path + ".xml", "must be \"zip\", \"plain\" or \"both\"");
+    }
+    const auto version = get_string(node, "xml_version", path, "1.0.0");
+    if (std::sscanf(version.c_str(), "%u.%u.%u", &camera.xml_major, &camera.xml_minor, &camera.xml_subminor) != 3 ||
+        camera.xml_major > 255 || camera.xml_minor > 255 || camera.xml_subminor > 65535) {
+        fail(path + ".xml_version", "must be \"major.minor.subminor\"");
+    }
+    camera.response_us = get_u32(node, "response_us", path, camera.response_us, 1000000);
+    camera.max_response_ms = get_u32(node, "max_response_ms", path, camera.max_response_ms, 60000);
+    const auto& faults = get_object(node, "faults", path);
+    const std::string at = path + ".faults";
+    camera.silent = get_bool(faults, "silent", at, false);
+    camera.drop_answers = get_u32(faults, "drop_answers", at, 0);
+    camera.corrupt_answers = get_u32(faults, "corrupt_answers", at, 0);
+    camera.pending_ms = get_u32(faults, "pending_ms", at, 0, 60000);
+    return camera;
+}
+
 BoardFaultConfig parse_board_faults(const json& node, const std::string& path)
 {
     BoardFaultConfig faults;
@@ -355,6 +432,16 @@ BoardConfig parse_board(const json& node, size_t index)
     const auto& camera = get_object(node, "camera", path);
     board.cxp_camera = parse_cxp_camera(camera, path + ".camera");
     board.serial_line.baud_rate = get_u32(camera, "baud_rate", path + ".camera", 9600);
+    if (board.kind == BoardKind::CameraLink) {
+        board.serial_line.board_rates =
+            baud_bits(node, "serial_baud_rates", path, board.serial_line.board_rates);
+        board.cl_camera = parse_cl_camera(camera, path + ".camera", board);
+        const uint32_t power_up = baud_bits(json{{"r", json::array({board.serial_line.baud_rate})}}, "r",
+                                            path + ".camera.baud_rate", 0);
+        if ((power_up & board.cl_camera.baud_rates) == 0 || (power_up & board.serial_line.board_rates) == 0) {
+            fail(path + ".camera.baud_rate", "must be a rate both the camera and the board offer");
+        }
+    }
     board.faults = parse_board_faults(get_object(node, "faults", path), path + ".faults");
     return board;
 }

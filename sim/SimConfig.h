@@ -66,7 +66,31 @@ struct CxpCameraConfig {
 };
 
 struct SerialConfig {
-    uint32_t baud_rate = 9600;
+    uint32_t baud_rate = 9600;      // both ends of the line at power-up
+    uint32_t board_rates = 0x3F;    // CL_BAUDRATE_* bits the board's serial port offers (9600 to 230400)
+};
+
+// The Camera Link camera on a Camera Link board's serial line (docs/simulator.md, "Camera Link camera").
+struct ClCameraConfig {
+    std::string vendor = "Vantrel";
+    std::string model = "SimCam-CL-1";
+    std::string family = "SimCam";
+    std::string version = "1.0.0";
+    std::string serial = "CL0000001";
+    std::string manufacturer_info = "Simulated Camera Link camera";
+    // Geometry at power-up; 0 takes the board's default camera file.
+    uint32_t width_max = 0, height_max = 0, width = 0, height = 0, bits_per_pixel = 0;
+    double frame_rate = -1;          // below 0: the board's frame_source rate
+    uint32_t baud_rates = 0x1F;      // CL_BAUDRATE_* bits the camera accepts (9600 to 115200)
+    std::string xml = "zip";         // manifest: "zip", "plain" or "both" (zip first)
+    uint32_t xml_major = 1, xml_minor = 0, xml_subminor = 0;
+    uint32_t response_us = 200;      // time from the end of a command to the first byte of its answer
+    uint32_t max_response_ms = 300;  // bootstrap "maximum device response time"
+    // Faults.
+    bool silent = false;             // never answers
+    uint32_t drop_answers = 0;       // the next n commands get no answer
+    uint32_t corrupt_answers = 0;    // the next n answers carry a wrong checksum
+    uint32_t pending_ms = 0;         // each answer comes this late, announced by a pending acknowledge
 };
 
 struct BoardFaultConfig {
@@ -95,6 +119,7 @@ struct BoardConfig {
     uint32_t cxp_connections = 4;  // links the board offers
     CxpCameraConfig cxp_camera;
     SerialConfig serial_line;
+    ClCameraConfig cl_camera;
     BoardFaultConfig faults;
 };
 

@@ -122,6 +122,34 @@ VNSIM_API void vnsim_fault_enumeration_fails(int fails);
  * table row (0 Default, 1 1.25 Gb/s ... 5 6.25 Gb/s). Returns 0, or -1 for an unknown or non-CXP board. */
 VNSIM_API int vnsim_cxp_link(int board, uint32_t* connections, uint32_t* speed_row);
 
+/* ---- Camera Link camera (docs/simulator.md, "Camera Link camera") ---------------------------------- */
+
+typedef struct VnsimClStats {
+    uint64_t commands;      /* well-formed GenCP commands the camera received (resends included) */
+    uint64_t resends;       /* commands answered again from the camera's last answer */
+    uint64_t bad_packets;   /* packets the camera dropped for a wrong checksum or length */
+    uint64_t dropped;       /* commands lost to the drop_answers fault */
+    uint64_t corrupted;     /* answers sent with a wrong checksum */
+    uint64_t pending;       /* pending acknowledges sent */
+    uint64_t bytes_written; /* bytes the host sent */
+    uint64_t bytes_read;    /* bytes the host read */
+    uint64_t flushes;       /* clFlushPort calls on the line */
+    uint64_t garbled;       /* bytes lost because host and camera used different baud rates */
+    uint32_t host_baud;     /* the board's serial port rate now */
+    uint32_t camera_baud;   /* the camera's rate now */
+} VnsimClStats;
+/* Statistics of a Camera Link board's serial line and camera. Returns 0, or -1 (unknown or non-CL board,
+ * null stats). */
+VNSIM_API int vnsim_cl_stats(int board, VnsimClStats* stats);
+/* Reads the camera's memory as the host would over GenCP (little-endian registers; ClCameraRegisters.h).
+ * Returns 0, or -1 (unknown or non-CL board, null data, an address the camera does not have). */
+VNSIM_API int vnsim_cl_peek(int board, uint32_t address, void* data, uint32_t length);
+/* Re-arms a camera fault at run time: "silent" (0 or 1), "drop_answers" (count), "corrupt_answers"
+ * (count), "pending_ms" (ms). Returns 0, or -1 (unknown or non-CL board, unknown fault). */
+VNSIM_API int vnsim_cl_fault(int board, const char* name, uint32_t value);
+/* The camera's GenApi description, with the size protocol of vnsim_debug_output. */
+VNSIM_API size_t vnsim_cl_camera_xml(char* text, size_t size);
+
 #ifdef __cplusplus
 }
 #endif

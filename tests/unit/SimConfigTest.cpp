@@ -2,6 +2,8 @@
 // memory and link speed, per-board options, Camera Link serial handles and the configured-device list.
 #include "SimTestSupport.h"
 
+#include <vnser.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -225,8 +227,8 @@ TEST_F(SimConfigTest, CameraLinkSerialHandlesAndTheDeviceList)
     ASSERT_EQ(clVNGetBaudRate(reference, &rate), 0);
     EXPECT_EQ(rate, 9600u);
     EXPECT_NE(clVNGetBaudRate(serial, &rate), 0) << "a serial handle is not a reference";
-    EXPECT_EQ(clSerialClose(serial), 0);
-    EXPECT_NE(clSerialClose(serial), 0);
+    EXPECT_EQ(clVNSerialClose(serial), 0);
+    EXPECT_NE(clVNSerialClose(serial), 0);
     close(cl);
     EXPECT_NE(clVNGetBaudRate(reference, &rate), 0) << "the reference ends with its board handle";
 
