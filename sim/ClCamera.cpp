@@ -43,12 +43,7 @@ void put_text(std::vector<uint8_t>& memory, uint32_t address, const std::string&
 
 uint32_t pixel_format_for(uint32_t bits)
 {
-    switch (bits) {
-    case 10: return clcam::mono10;
-    case 12: return clcam::mono12;
-    case 16: return clcam::mono16;
-    default: return clcam::mono8;
-    }
+    return bits <= 8 ? clcam::mono8 : bits <= 10 ? clcam::mono10 : bits <= 12 ? clcam::mono12 : clcam::mono16;
 }
 
 uint32_t bits_for(uint32_t pixel_format)
@@ -113,10 +108,53 @@ uint32_t ClCamera::baud() const
     return baud_;
 }
 
-ClCamera::Output ClCamera::output() const
+void ClCamera::load_camera_file(const CameraFileConfig& file)
 {
     std::lock_guard guard(lock_);
-    return Output{width_, height_, bits_for(pixel_format_), frame_rate_, streaming_, test_pattern_ == 1};
+    loaded_file_ = &file;
+    width_ = std::min(file.width, config_.width_max);
+    height_ = std::min(file.height, config_.height_max);
+    pixel_format_ = pixel_format_for(file.bits_per_pixel);
+    ++generation_;
+}
+
+const CameraFileConfig* ClCamera::loaded_camera_file() const
+{
+    std::lock_guard guard(lock_);
+    return loaded_file_;
+}
+
+FrameGeometry ClCamera::format() const
+{
+    std::lock_guard guard(lock_);
+    return {width_, height_, bits_for(pixel_format_)};
+}
+
+std::optional<double> ClCamera::frame_rate() const
+{
+    std::lock_guard guard(lock_);
+    return static_cast<double>(frame_rate_);
+}
+
+bool ClCamera::streaming() const
+{
+    std::lock_guard guard(lock_);
+    return streaming_;
+}
+
+std::optional<PatternMode> ClCamera::pattern() const
+{
+    std::lock_guard guard(lock_);
+    if (test_pattern_ == 1) {
+        return PatternMode::Benchmark;
+    }
+    return std::nullopt;
+}
+
+uint64_t ClCamera::generation() const
+{
+    std::lock_guard guard(lock_);
+    return generation_;
 }
 
 ClCamera::Stats ClCamera::stats() const
@@ -435,6 +473,16 @@ uint16_t ClCamera::write_locked(uint64_t address, const uint8_t* data, uint32_t 
 }
 
 uint16_t ClCamera::write_feature_locked(uint32_t address, uint32_t value)
+{
+    const uint16_t status = apply_feature_locked(address, value);
+    if (status == status_success && address != clcam::exposure_time && address != clcam::tl_params_locked &&
+        address != clcam::acquisition_mode) {
+        ++generation_;
+    }
+    return status;
+}
+
+uint16_t ClCamera::apply_feature_locked(uint32_t address, uint32_t value)
 {
     const float real = std::bit_cast<float>(value);
     switch (address) {

@@ -5,11 +5,13 @@
 // request id, and applies the faults of its configuration. Its geometry, rate, pattern and streaming
 // state are what the board's frames follow.
 //
-// Thread safety: all public operations are thread-safe; lock_ guards every field below it. The serial
-// line calls receive() under its own lock (line lock, then camera lock); the board asks for the geometry
-// under its lock (board lock, then camera lock). The camera calls nobody.
+// Thread safety: all public operations are thread-safe (more than AttachedCamera asks, because serial
+// traffic reaches the camera without the board); lock_ guards every field below it. The serial line calls
+// receive() under its own lock (line lock, then camera lock); the board asks for the format under its
+// lock (board lock, then camera lock). The camera calls nobody.
 #pragma once
 
+#include "AttachedCamera.h"
 #include "SimConfig.h"
 
 #include <chrono>
@@ -20,7 +22,7 @@
 
 namespace vnsim {
 
-class ClCamera {
+class ClCamera final : public AttachedCamera {
 public:
     // GenCP command and acknowledge ids, status codes and flags.
     static constexpr uint16_t preamble = 0x0100;
@@ -58,22 +60,24 @@ public:
         uint64_t pending = 0;      // pending acknowledges sent
     };
 
-    // The geometry and pacing the board follows.
-    struct Output {
-        uint32_t width, height, bits_per_pixel;
-        double frame_rate;
-        bool streaming;
-        bool benchmark_pattern;
-    };
-
     explicit ClCamera(const ClCameraConfig& config, uint32_t power_up_baud);
 
     // Bytes that reached the camera at its current rate; the answers to every complete packet among them.
     std::vector<Reply> receive(const uint8_t* data, size_t size);
     uint32_t baud() const;
 
-    Output output() const;
     Stats stats() const;
+
+    // AttachedCamera: a camera file sets Width, Height and PixelFormat; AcquisitionFrameRate paces the
+    // board, AcquisitionStart/Stop switch the frames on and off, TestPattern 1 asks for the benchmark
+    // pattern.
+    void load_camera_file(const CameraFileConfig& file) override;
+    const CameraFileConfig* loaded_camera_file() const override;
+    FrameGeometry format() const override;
+    std::optional<double> frame_rate() const override;
+    bool streaming() const override;
+    std::optional<PatternMode> pattern() const override;
+    uint64_t generation() const override;
     // The camera's memory as the host would read it (little-endian registers); false for a bad address.
     bool peek(uint32_t address, uint8_t* data, uint32_t length) const;
     // Re-arms a fault at run time: "silent" (0/1), "drop_answers", "corrupt_answers", "pending_ms".
@@ -94,6 +98,7 @@ private:
     uint16_t read_locked(uint64_t address, uint32_t length, std::vector<uint8_t>& data) const;
     uint16_t write_locked(uint64_t address, const uint8_t* data, uint32_t length);
     uint16_t write_feature_locked(uint32_t address, uint32_t value);
+    uint16_t apply_feature_locked(uint32_t address, uint32_t value);
     uint32_t feature_locked(uint32_t address) const;
     std::vector<uint8_t> bootstrap_locked() const;
     std::vector<uint8_t> manifest_locked() const;
@@ -114,6 +119,8 @@ private:
     bool have_last_ = false;
     uint16_t last_request_id_ = 0;
     std::vector<uint8_t> last_answer_;  // the uncorrupted answer to last_request_id_
+    const CameraFileConfig* loaded_file_ = nullptr;
+    uint64_t generation_ = 0;  // moves with every change of format, rate, streaming or pattern
     Stats stats_;
 };
 

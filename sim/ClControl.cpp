@@ -10,10 +10,11 @@ using vnsim::SimSystem;
 
 namespace {
 
-std::shared_ptr<vnsim::SerialLine> line_of(int board)
+// The board, which keeps its line alive while the caller holds it; null without a serial line.
+std::shared_ptr<vnsim::SimBoard> cl_board(int board)
 {
     auto found = SimSystem::instance().board(board);
-    return found ? found->serial_line() : nullptr;
+    return found && found->serial_line() != nullptr ? found : nullptr;
 }
 
 }  // namespace
@@ -22,34 +23,37 @@ extern "C" {
 
 int vnsim_cl_stats(int board, VnsimClStats* stats)
 {
-    auto line = line_of(board);
-    if (!line || stats == nullptr) {
+    auto owner = cl_board(board);
+    if (!owner || stats == nullptr) {
         return -1;
     }
-    const auto camera = line->camera()->stats();
+    auto* line = owner->serial_line();
+    const auto camera = line->camera().stats();
     const auto serial = line->stats();
     *stats = VnsimClStats{camera.commands,      camera.resends,    camera.bad_packets, camera.dropped,
                           camera.corrupted,     camera.pending,    serial.bytes_written, serial.bytes_read,
-                          serial.flushes,       serial.garbled,    line->baud(),        line->camera()->baud()};
+                          serial.flushes,       serial.garbled,    line->baud(),        line->camera().baud()};
     return 0;
 }
 
 int vnsim_cl_peek(int board, uint32_t address, void* data, uint32_t length)
 {
-    auto line = line_of(board);
-    if (!line || data == nullptr) {
+    auto owner = cl_board(board);
+    if (!owner || data == nullptr) {
         return -1;
     }
-    return line->camera()->peek(address, static_cast<uint8_t*>(data), length) ? 0 : -1;
+    auto* line = owner->serial_line();
+    return line->camera().peek(address, static_cast<uint8_t*>(data), length) ? 0 : -1;
 }
 
 int vnsim_cl_fault(int board, const char* name, uint32_t value)
 {
-    auto line = line_of(board);
-    if (!line || name == nullptr) {
+    auto owner = cl_board(board);
+    if (!owner || name == nullptr) {
         return -1;
     }
-    return line->camera()->set_fault(name, value) ? 0 : -1;
+    auto* line = owner->serial_line();
+    return line->camera().set_fault(name, value) ? 0 : -1;
 }
 
 size_t vnsim_cl_camera_xml(char* text, size_t size)

@@ -148,6 +148,13 @@ int32_t CxpCamera::write_register(uint32_t address, uint32_t value)
     return write(address, bytes, 4);
 }
 
+void CxpCamera::load_camera_file(const CameraFileConfig& file)
+{
+    loaded_file_ = &file;
+    format_ = {file.width, file.height, file.bits_per_pixel};
+    ++generation_;
+}
+
 void CxpCamera::set_connection_config(uint32_t value)
 {
     put_u32(connection_config_address, value);

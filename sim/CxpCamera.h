@@ -3,6 +3,7 @@
 // writable manufacturer space from 0x6000. Not thread-safe: the owning SimBoard serialises access.
 #pragma once
 
+#include "AttachedCamera.h"
 #include "SimConfig.h"
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace vnsim {
 
-class CxpCamera {
+class CxpCamera final : public AttachedCamera {
 public:
     // Bootstrap addresses used by the board itself.
     static constexpr uint32_t standard_address = 0x0000;
@@ -33,6 +34,15 @@ public:
     uint32_t connection_config() const;
     uint32_t connection_config_default() const { return link_config_default_; }
 
+    // AttachedCamera.
+    void load_camera_file(const CameraFileConfig& file) override;
+    const CameraFileConfig* loaded_camera_file() const override { return loaded_file_; }
+    FrameGeometry format() const override { return format_; }
+    std::optional<double> frame_rate() const override { return std::nullopt; }
+    bool streaming() const override { return true; }
+    std::optional<PatternMode> pattern() const override { return std::nullopt; }
+    uint64_t generation() const override { return generation_; }
+
 private:
     struct Region {
         uint32_t base;
@@ -49,6 +59,9 @@ private:
 
     std::vector<Region> regions_;
     uint32_t link_config_default_;
+    const CameraFileConfig* loaded_file_ = nullptr;
+    FrameGeometry format_{0, 0, 8};
+    uint64_t generation_ = 0;
 };
 
 }  // namespace vnsim

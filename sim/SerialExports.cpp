@@ -21,20 +21,22 @@ constexpr int32_t cl_error_not_found = -10007;
 constexpr int32_t cl_invalid_ptr = -10011;
 constexpr uint32_t cl_dll_version_2_1 = 5;
 
-std::shared_ptr<vnsim::SerialLine> line_of(void* serial)
+// The board behind a serial reference, held for the duration of a call (it owns the line); null for an
+// unknown reference or a line that is shut down.
+std::shared_ptr<vnsim::SimBoard> board_of(void* serial)
 {
     auto board = SimSystem::instance().find_serial(serial, false);
-    if (!board || !board->serial_line() || board->serial_line()->down()) {
+    if (!board || board->serial_line() == nullptr || board->serial_line()->down()) {
         return nullptr;
     }
-    return board->serial_line();
+    return board;
 }
 
 // The boards with a serial port in configured-device order.
 std::vector<std::shared_ptr<vnsim::SimBoard>> serial_boards()
 {
     auto boards = SimSystem::instance().present_boards();
-    std::erase_if(boards, [](const auto& board) { return !board->serial_line(); });
+    std::erase_if(boards, [](const auto& board) { return board->serial_line() == nullptr; });
     std::stable_sort(boards.begin(), boards.end(),
                      [](const auto& a, const auto& b) { return a->config().device_name < b->config().device_name; });
     return boards;
@@ -104,10 +106,11 @@ int32_t clVNSerialInit(uint32_t index, void** serial)
 
 int32_t clVNSerialRead(void* serial, char* buffer, uint32_t* size, uint32_t timeout_ms)
 {
-    auto line = line_of(serial);
-    if (!line) {
+    auto board = board_of(serial);
+    if (!board) {
         return cl_invalid_reference;
     }
+    auto* line = board->serial_line();
     if (buffer == nullptr || size == nullptr) {
         return cl_invalid_ptr;
     }
@@ -116,10 +119,11 @@ int32_t clVNSerialRead(void* serial, char* buffer, uint32_t* size, uint32_t time
 
 int32_t clVNSerialWrite(void* serial, char* buffer, uint32_t* size, uint32_t timeout_ms)
 {
-    auto line = line_of(serial);
-    if (!line) {
+    auto board = board_of(serial);
+    if (!board) {
         return cl_invalid_reference;
     }
+    auto* line = board->serial_line();
     if (buffer == nullptr || size == nullptr) {
         return cl_invalid_ptr;
     }
@@ -133,20 +137,22 @@ int32_t clVNSerialClose(void* serial)
 
 int32_t clVNFlushPort(void* serial)
 {
-    auto line = line_of(serial);
-    if (!line) {
+    auto board = board_of(serial);
+    if (!board) {
         return cl_invalid_reference;
     }
+    auto* line = board->serial_line();
     line->flush();
     return cl_ok;
 }
 
 int32_t clVNGetNumBytesAvail(void* serial, uint32_t* count)
 {
-    auto line = line_of(serial);
-    if (!line) {
+    auto board = board_of(serial);
+    if (!board) {
         return cl_invalid_reference;
     }
+    auto* line = board->serial_line();
     if (count == nullptr) {
         return cl_invalid_ptr;
     }
@@ -156,10 +162,11 @@ int32_t clVNGetNumBytesAvail(void* serial, uint32_t* count)
 
 int32_t clVNGetSupportedBaudRates(void* serial, uint32_t* rates)
 {
-    auto line = line_of(serial);
-    if (!line) {
+    auto board = board_of(serial);
+    if (!board) {
         return cl_invalid_reference;
     }
+    auto* line = board->serial_line();
     if (rates == nullptr) {
         return cl_invalid_ptr;
     }
@@ -169,10 +176,11 @@ int32_t clVNGetSupportedBaudRates(void* serial, uint32_t* rates)
 
 int32_t clVNSetBaudRate(void* serial, uint32_t rate)
 {
-    auto line = line_of(serial);
-    if (!line) {
+    auto board = board_of(serial);
+    if (!board) {
         return cl_invalid_reference;
     }
+    auto* line = board->serial_line();
     return line->set_rate(rate);
 }
 

@@ -20,8 +20,8 @@ uint32_t baud_of_bit(uint32_t bit)
 
 }  // namespace
 
-SerialLine::SerialLine(const SerialConfig& config, const ClCameraConfig& camera)
-    : config_(config), camera_(std::make_shared<ClCamera>(camera, config.baud_rate)), baud_(config.baud_rate)
+SerialLine::SerialLine(const SerialConfig& config, ClCamera& camera, std::function<void()> camera_changed)
+    : config_(config), camera_(camera), camera_changed_(std::move(camera_changed)), baud_(config.baud_rate)
 {
 }
 
@@ -44,6 +44,7 @@ int32_t SerialLine::write(const uint8_t* data, uint32_t& size, uint32_t timeout_
         size = 0;
         return cl_timeout;
     }
+    const uint64_t generation = camera_.generation();
     const auto now = Clock::now();
     const auto start = std::max(now, tx_free_);
     const auto per_byte = byte_time(baud_);
@@ -56,10 +57,10 @@ int32_t SerialLine::write(const uint8_t* data, uint32_t& size, uint32_t timeout_
     tx_free_ = done;
     stats_.bytes_written += sent;
     if (sent > 0) {
-        if (camera_->baud() != baud_) {
+        if (camera_.baud() != baud_) {
             stats_.garbled += sent;
         } else {
-            auto replies = camera_->receive(data, sent);
+            auto replies = camera_.receive(data, sent);
             auto next = done;
             for (auto& reply : replies) {
                 const auto reply_byte = byte_time(reply.baud);
@@ -81,6 +82,10 @@ int32_t SerialLine::write(const uint8_t* data, uint32_t& size, uint32_t timeout_
     changed_.wait_until(guard, done, [&] { return down_; });
     const uint32_t requested = size;
     size = sent;
+    guard.unlock();
+    if (camera_changed_ && camera_.generation() != generation) {
+        camera_changed_();
+    }
     return sent < requested ? cl_timeout : cl_ok;
 }
 

@@ -5,9 +5,10 @@
 // asked for or time out with nothing taken, as the Camera Link serial interface requires.
 //
 // Thread safety: all public operations are thread-safe; lock_ guards the line state and is held while
-// the camera handles received bytes (line lock, then camera lock). Waits release it.
-// Ownership: the board owns the line by shared_ptr; a serial handle's caller holds its own reference for
-// the duration of a call. The line owns the camera, shared with the board (which reads its geometry).
+// the camera handles received bytes (line lock, then camera lock). Waits release it. The change callback
+// runs after the line lock is released (it takes the board's lock).
+// Ownership: the board owns the line and the camera; the line borrows the camera for its whole life (the
+// board destroys the line first). A serial call holds a board reference for its duration.
 #pragma once
 
 #include "ClCamera.h"
@@ -17,7 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <memory>
+#include <functional>
 #include <mutex>
 
 namespace vnsim {
@@ -29,7 +30,8 @@ public:
     static constexpr int32_t cl_timeout = -10004;
     static constexpr int32_t cl_baud_not_supported = -10008;
 
-    SerialLine(const SerialConfig& config, const ClCameraConfig& camera);
+    // camera_changed runs after every write that changed the camera's generation.
+    SerialLine(const SerialConfig& config, ClCamera& camera, std::function<void()> camera_changed);
 
     // Sends size bytes; blocks for their transmission time. When that exceeds timeout_ms, only the bytes
     // that fit are sent, size tells how many, and the answer is -10004.
@@ -47,7 +49,7 @@ public:
     void shutdown();
     bool down() const;
 
-    const std::shared_ptr<ClCamera>& camera() const { return camera_; }
+    ClCamera& camera() const { return camera_; }
 
     struct Stats {
         uint64_t bytes_written = 0;
@@ -67,7 +69,8 @@ private:
     size_t arrived_locked(Clock::time_point now) const;
 
     const SerialConfig config_;
-    const std::shared_ptr<ClCamera> camera_;
+    ClCamera& camera_;
+    const std::function<void()> camera_changed_;
     mutable std::mutex lock_;
     std::condition_variable changed_;
     uint32_t baud_;
