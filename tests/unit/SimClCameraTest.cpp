@@ -1,0 +1,226 @@
+// The simulated Camera Link camera: its GenCP answers and their error statuses, the resend of a lost
+// answer, the faults of its configuration, its description, and its geometry driving the board's frames.
+#include "GenCpTestSupport.h"
+#include "SimTestSupport.h"
+
+#include "sim/ClCameraRegisters.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace clcam = vnsim::clcam;
+using namespace gencp_test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class SimClCameraTest : public SimTest {
+protected:
+    void TearDown() override
+    {
+        if (serial_ != nullptr) {
+            clVNSerialClose(serial_);
+        }
+        SimTest::TearDown();
+    }
+    void* port()
+    {
+        EXPECT_EQ(clVNSerialInit(0, &serial_), 0);
+        return serial_;
+    }
+    Answer command(const std::vector<uint8_t>& packet, uint32_t timeout_ms = 1000)
+    {
+        EXPECT_EQ(send(serial_, packet), 0);
+        return receive(serial_, timeout_ms);
+    }
+    static VnsimClStats stats()
+    {
+        VnsimClStats s{};
+        EXPECT_EQ(vnsim_cl_stats(1, &s), 0);
+        return s;
+    }
+    static void configure(const std::string& camera)
+    {
+        const std::string json = R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "device_name": "VNCL_1",
+            "camera_files": [{"name": "a.cam", "width": 320, "height": 200}], "frame_source": {"trigger": "manual"},
+            "camera": )" + camera + "}]}";
+        ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
+    }
+    void* serial_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(SimClCameraTest, BootstrapStringsManifestAndErrorStatuses)
+{
+    port();
+    Answer vendor = command(read_mem(1, clcam::manufacturer_name, clcam::string_length));
+    ASSERT_EQ(vendor.status, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(vendor.payload.data())), "Vantrel");
+    Answer model = command(read_mem(2, clcam::model_name, clcam::string_length));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(model.payload.data())), "SimCam-CL-1");
+
+    Answer table = command(read_mem(3, clcam::manifest_table, 8));
+    ASSERT_EQ(table.payload.size(), 8u);
+    EXPECT_EQ(le32(table.payload), clcam::manifest);
+    Answer manifest = command(read_mem(4, clcam::manifest, 8 + clcam::manifest_entry_size));
+    ASSERT_EQ(manifest.status, 0);
+    EXPECT_EQ(le32(manifest.payload), 1u) << "one entry by default";
+    EXPECT_EQ(le32(manifest.payload, 8), 0x01000000u) << "file version 1.0.0";
+    EXPECT_EQ(le32(manifest.payload, 12), 0x01010000u | clcam::manifest_file_zip) << "schema 1.1, zipped";
+    EXPECT_EQ(le32(manifest.payload, 16), clcam::xml_zip_window);
+    Answer zip = command(read_mem(5, clcam::xml_zip_window, 4));
+    EXPECT_EQ(le32(zip.payload), 0x04034B50u) << "a zip archive starts with a local file header";
+
+    EXPECT_EQ(command(read_mem(6, 0x8000, 4)).status, 0x8003) << "no such address";
+    EXPECT_EQ(command(read_mem(7, 0, 1001)).status, 0x8002) << "more than one packet's payload";
+    EXPECT_EQ(command(write_mem_u32(8, clcam::width_max, 1)).status, 0x8004) << "read-only";
+    EXPECT_EQ(command(write_mem_u32(9, clcam::width + 2, 1)).status, 0x8005) << "unaligned";
+    EXPECT_EQ(command(write_mem_u32(10, clcam::width, 4096)).status, 0x8002) << "beyond WidthMax";
+    const Answer unknown = command(packet(0x0900, 11, {}));
+    EXPECT_EQ(unknown.id, 0x0901) << "an unknown command is acknowledged";
+    EXPECT_EQ(unknown.status, 0x8001);
+}
+
+TEST_F(SimClCameraTest, ACorruptedAnswerIsSentAgainWithoutRunningTheCommandTwice)
+{
+    configure(R"({"faults": {"corrupt_answers": 1}})");
+    port();
+    const Answer bad = command(write_mem_u32(20, clcam::user_defined_name, 0x00434241));  // "ABC"
+    ASSERT_EQ(bad.result, 0);
+    EXPECT_FALSE(bad.checksums_ok);
+    const Answer again = command(write_mem_u32(20, clcam::user_defined_name, 0x00434241));
+    EXPECT_TRUE(again.checksums_ok);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.request_id, 20);
+    const auto s = stats();
+    EXPECT_EQ(s.corrupted, 1u);
+    EXPECT_EQ(s.resends, 1u);
+    char name[8] = {};
+    ASSERT_EQ(vnsim_cl_peek(1, clcam::user_defined_name, name, 4), 0);
+    EXPECT_STREQ(name, "ABC");
+}
+
+TEST_F(SimClCameraTest, DroppedSilentAndSlowCameras)
+{
+    configure(R"({"faults": {"drop_answers": 1}})");
+    port();
+    EXPECT_EQ(command(read_mem(1, clcam::width, 4), 150).result, timeout);
+    EXPECT_EQ(le32(command(read_mem(1, clcam::width, 4)).payload), 320u) << "the repeated command is answered";
+    EXPECT_EQ(stats().dropped, 1u);
+
+    ASSERT_EQ(vnsim_cl_fault(1, "silent", 1), 0);
+    EXPECT_EQ(command(read_mem(2, clcam::width, 4), 150).result, timeout);
+    ASSERT_EQ(vnsim_cl_fault(1, "silent", 0), 0);
+    EXPECT_EQ(command(read_mem(3, clcam::width, 4)).status, 0);
+
+    ASSERT_EQ(vnsim_cl_fault(1, "pending_ms", 300), 0);
+    const auto start = Clock::now();
+    const Answer pending = command(read_mem(4, clcam::height, 4), 200);
+    ASSERT_EQ(pending.result, 0) << "the pending acknowledge comes at once";
+    EXPECT_EQ(pending.id, 0x0805);
+    ASSERT_EQ(pending.payload.size(), 4u);
+    EXPECT_EQ(pending.payload[2] << 8 | pending.payload[3], 500) << "the temporary time-out in ms";
+    EXPECT_EQ(receive(serial_, 100).result, timeout) << "the answer is not there yet";
+    const Answer late = receive(serial_, 1000);
+    ASSERT_EQ(late.result, 0);
+    EXPECT_EQ(late.id, 0x0801);
+    EXPECT_EQ(le32(late.payload), 200u);
+    const double waited = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    EXPECT_GE(waited, 300.0);
+    EXPECT_EQ(vnsim_cl_fault(1, "no such fault", 1), -1);
+    EXPECT_EQ(vnsim_cl_fault(0, "silent", 1), -1) << "the CoaXPress board has no serial camera";
+}
+
+TEST_F(SimClCameraTest, TheCamerasGeometryAndStreamingDriveTheBoard)
+{
+    configure("{}");
+    VB_CIRC_DESC desc{};
+    port();
+    VN_HANDLE board = open(1);
+    uint32_t width = 0;
+    ASSERT_EQ(VbBrdInquire(board, VB_INQ_WIDTH, &width), 0);
+    EXPECT_EQ(width, 320u) << "the camera file programs the camera";
+    EXPECT_EQ(command(write_mem_u32(1, clcam::width, 256)).status, 0);
+    EXPECT_EQ(command(write_mem_u32(2, clcam::pixel_format, clcam::mono12)).status, 0);
+    uint32_t bits = 0;
+    uint32_t bytes = 0;
+    ASSERT_EQ(VbBrdInquire(board, VB_INQ_WIDTH, &width), 0);
+    ASSERT_EQ(VbBrdInquire(board, VB_INQ_BITS_PER_PIXEL, &bits), 0);
+    ASSERT_EQ(VbBrdInquire(board, VB_INQ_FRAME_BYTES, &bytes), 0);
+    EXPECT_EQ(width, 256u);
+    EXPECT_EQ(bits, 12u);
+    EXPECT_EQ(bytes, 256u * 200u * 2u);
+    EXPECT_EQ(le32(command(read_mem(3, clcam::payload_size, 4)).payload), 256u * 200u * 2u);
+
+    EXPECT_EQ(command(write_mem_u32(4, clcam::tl_params_locked, 1)).status, 0);
+    EXPECT_EQ(command(write_mem_u32(5, clcam::width, 128)).status, 0x8006) << "locked while streaming";
+    EXPECT_EQ(command(write_mem_u32(6, clcam::tl_params_locked, 0)).status, 0);
+
+    ASSERT_EQ(VbBufferAllocCam(board, &desc, 2), 0);
+    ASSERT_EQ(VbCircAqSetup(board, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    ASSERT_EQ(start(board, desc), 0);
+    EXPECT_EQ(command(write_mem_u32(7, clcam::acquisition_stop, 1)).status, 0);
+    EXPECT_EQ(vnsim_trigger(1, 1), 0) << "a stopped camera sends no frames";
+    EXPECT_EQ(command(write_mem_u32(8, clcam::acquisition_start, 1)).status, 0);
+    EXPECT_EQ(vnsim_trigger(1, 1), 1);
+    VB_FRAME_RECORD record{};
+    ASSERT_EQ(VbCirWaitDoneFrame(board, &desc, 100, &record), 0);
+    EXPECT_EQ(vnsim_check_frame(reinterpret_cast<const void*>(record.data_address), bytes, 256, 200, 12,
+                                record.frame_counter),
+              0);
+}
+
+TEST_F(SimClCameraTest, TheDescriptionNamesEveryRegisterByItsConstant)
+{
+    std::string xml(vnsim_cl_camera_xml(nullptr, 0), '\0');
+    vnsim_cl_camera_xml(xml.data(), xml.size() + 1);
+    EXPECT_EQ(xml.find('{'), std::string::npos) << "every address token was replaced";
+    for (const auto& feature : clcam::features) {
+        char address[32];
+        std::snprintf(address, sizeof address, "<Address>0x%X</Address>", feature.address);
+        EXPECT_NE(xml.find(address), std::string::npos) << feature.token;
+    }
+    for (const char* name : {"\"Width\"", "\"Height\"", "\"PixelFormat\"", "\"ExposureTime\"",
+                             "\"AcquisitionFrameRate\"", "\"TestPattern\"", "\"AcquisitionStart\"",
+                             "\"AcquisitionStop\"", "\"TLParamsLocked\"", "\"DeviceVendorName\""}) {
+        EXPECT_NE(xml.find(std::string("Name=") + name), std::string::npos) << name;
+    }
+}
+
+TEST_F(SimClCameraTest, ConfigurationFaultsAndLimits)
+{
+    EXPECT_NE(vnsim_configure(R"({"boards": [{"kind": "CL", "camera": {"baud_rates": [9600, 12345]}}]})"), 0);
+    EXPECT_NE(vnsim_configure(R"({"boards": [{"kind": "CL", "camera": {"baud_rate": 115200,
+        "baud_rates": [9600]}}]})"), 0) << "the power-up rate must be one the camera offers";
+    EXPECT_NE(vnsim_configure(R"({"boards": [{"kind": "CL", "camera": {"xml": "gz"}}]})"), 0);
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [{"name": "n.cam", "width": 8,
+        "height": 8, "make": "", "model": ""}]}]})"), 0) << vnsim_last_error();
+    VN_HANDLE board = open(0, VB_OPEN_INSPECT);
+    char make[256], model[256], mode[256];
+    EXPECT_NE(VcBrdCamGetMMM(board, make, 256, model, 256, mode, 256), 0)
+        << "a camera file without make and model has no camera identity";
+}
+
+TEST_F(SimClCameraTest, TheBoardsOwnSerialHandleReachesTheCameraUntilItIsClosed)
+{
+    VN_HANDLE board = open(1, VB_OPEN_INSPECT);
+    void* serial = nullptr;
+    void* reference = nullptr;
+    ASSERT_EQ(clVNSerialInitFromBoardHandle(board, &serial), 0);
+    ASSERT_EQ(clVNGetSerialRefFromBoardHandle(board, &reference), 0);
+    ASSERT_EQ(send(serial, read_mem(7, clcam::width_max, 4)), 0);
+    const Answer answer = receive(serial);
+    ASSERT_EQ(answer.result, 0);
+    EXPECT_EQ(le32(answer.payload), 2048u);
+    EXPECT_EQ(clVNSetBaudRate(serial, 0x02), 0);
+    uint32_t rate = 0;
+    ASSERT_EQ(clVNGetBaudRate(reference, &rate), 0);
+    EXPECT_EQ(rate, 19200u) << "the board SDK reports the port's rate now";
+    EXPECT_EQ(clVNSerialClose(serial), 0);
+    uint32_t size = 1;
+    char byte = 0;
+    EXPECT_EQ(clVNSerialRead(serial, &byte, &size, 10), -10006);
+    EXPECT_EQ(clVNFlushPort(serial), -10006);
+}
