@@ -1,0 +1,310 @@
+// The CLProtocol stand-in on the simulated Camera Link camera, through a serial adapter over the Camera
+// Link serial stand-in: templates, probing, connecting (and moving the line to its highest rate), XML IDs
+// and the cached description, register access, and GenCP's recovery from damaged, missing and late
+// answers.
+#include "clprotocol/CCLPort.h"
+#include "clprotocol/CLErrException.h"
+#include "clserial/clserial.h"
+#include "sim/ClCameraRegisters.h"
+
+#include <vnsim.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace clcam = vnsim::clcam;
+using CLProtocol::CCLPort;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The serial line of the simulated Camera Link board through the standard serial library.
+class LineAdapter final : public CLProtocol::ISerialAdapter {
+public:
+    LineAdapter() { clSerialInit(0, &serial_); }
+    ~LineAdapter() { clSerialClose(serial_); }
+    LineAdapter(const LineAdapter&) = delete;
+    LineAdapter& operator=(const LineAdapter&) = delete;
+
+    CLINT32 clSerialRead(CLINT8* buffer, CLUINT32* size, CLUINT32 timeout) override
+    {
+        const CLINT32 result = ::clSerialRead(serial_, buffer, size, timeout);
+        if (result == CL_ERR_TIMEOUT) {
+            clFlushPort(serial_);
+        }
+        return result;
+    }
+    CLINT32 clSerialWrite(CLINT8* buffer, CLUINT32* size, CLUINT32 timeout) override
+    {
+        return ::clSerialWrite(serial_, buffer, size, timeout);
+    }
+    CLINT32 clGetSupportedBaudRates(CLUINT32* rates) override { return ::clGetSupportedBaudRates(serial_, rates); }
+    CLINT32 clSetBaudRate(CLUINT32 rate) override { return ::clSetBaudRate(serial_, rate); }
+    CLINT32 SerialInit() override { return serial_ != nullptr ? 0 : CL_ERR_INVALID_REFERENCE; }
+    void SerialClose() override {}
+    void CheckError(CLINT32 code) override
+    {
+        if (code != 0) {
+            throw CLProtocol::CLErrException(code, "serial error " + std::to_string(code), __FILE__, __LINE__);
+        }
+    }
+    CLINT32 GetBaudRate(CLUINT32* rate) override
+    {
+        VnsimClStats stats{};
+        if (vnsim_cl_stats(1, &stats) != 0) {
+            return CL_ERR_INVALID_REFERENCE;
+        }
+        *rate = stats.host_baud;
+        return 0;
+    }
+
+private:
+    hSerRef serial_ = nullptr;
+};
+
+constexpr const char* device_id = "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL_1#_1_0_0#CL0000001";
+
+class ClProtocolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vnsim_reset();
+        cache_ = std::filesystem::temp_directory_path() /
+                 ("vngtl-clprotocol-test-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(cache_);
+        setenv("GENICAM_CACHE_V2_4", cache_.c_str(), 1);
+        adapter_ = std::make_unique<LineAdapter>();
+        port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
+    }
+    void TearDown() override
+    {
+        port_.Disconnect();
+        CCLPort::UnRegisterSerial(port_id_);
+        adapter_.reset();
+        unsetenv("GENICAM_CACHE_V2_4");
+        unsetenv("GENICAM_CLPROTOCOL");
+        std::filesystem::remove_all(cache_);
+        vnsim_reset();
+    }
+    // A new configuration ends the serial references of the old one: the adapter is made again.
+    void configure(const std::string& camera)
+    {
+        CCLPort::UnRegisterSerial(port_id_);
+        adapter_.reset();
+        const std::string json = R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "camera_files": [{"name": "a.cam",
+            "width": 640, "height": 480}], "camera": )" + camera + "}]}";
+        ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
+        adapter_ = std::make_unique<LineAdapter>();
+        port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
+    }
+    static VnsimClStats stats()
+    {
+        VnsimClStats s{};
+        EXPECT_EQ(vnsim_cl_stats(1, &s), 0);
+        return s;
+    }
+    uint32_t read_u32(uint32_t address)
+    {
+        uint8_t b[4];
+        port_.Read(b, address, 4);
+        return static_cast<uint32_t>(b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24);
+    }
+
+    std::filesystem::path cache_;
+    std::unique_ptr<LineAdapter> adapter_;
+    std::string port_id_;
+    CCLPort port_;
+};
+
+double millis_since(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST_F(ClProtocolTest, TemplatesComeFromTheDriverAndTheTemplateDirectory)
+{
+    EXPECT_EQ(port_id_, "Local#SimCam_Test");
+    GenICam::gcstring_vector templates;
+    CCLPort::GetDeviceIDTemplates(templates);
+    ASSERT_EQ(templates.size(), 1u);
+    EXPECT_EQ(templates[0], "Vantrel#VNGenCP#Vantrel");
+
+    std::filesystem::create_directories(cache_ / "drivers");
+    std::ofstream(cache_ / "drivers" / "acme.txt") << "Acme#CamFamily#LX_4\n  Acme#CamFamily \n\nVantrel\n";
+    std::ofstream(cache_ / "drivers" / "ignored.ini") << "Other\n";
+    setenv("GENICAM_CLPROTOCOL", (cache_ / "drivers").c_str(), 1);
+    CCLPort::GetDeviceIDTemplates(templates);
+    const GenICam::gcstring_vector expected{"Vantrel#VNGenCP#Vantrel", "Vantrel#VNGenCP#Acme#CamFamily#LX_4",
+                                            "Vantrel#VNGenCP#Acme#CamFamily"};
+    EXPECT_EQ(templates, expected);
+}
+
+TEST_F(ClProtocolTest, ProbingBuildsTheDeviceIdFromTheBootstrapStrings)
+{
+    EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Vantrel"), device_id);
+    EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL_1"), device_id);
+    EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL"), "")
+        << "templates match whole fields";
+    EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Acme"), "");
+    EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Other#Driver#Vantrel"), "") << "no such driver";
+    EXPECT_THROW(CCLPort::ProbeDevice("Local#Nobody", "Vantrel#VNGenCP#Vantrel"), CLProtocol::CLErrException);
+
+    ASSERT_EQ(vnsim_cl_fault(1, "silent", 1), 0);
+    const auto start = Clock::now();
+    EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Vantrel", 100), "");
+    EXPECT_LT(millis_since(start), 1500.0) << "four tries of about 100 ms each";
+}
+
+TEST_F(ClProtocolTest, ConnectingMovesTheLineToItsHighestRateAndRemembersTheDevice)
+{
+    EXPECT_EQ(port_.GetAccessMode(), GenApi::NI);
+    CCLPort other;
+    EXPECT_FALSE(other.Connect("Local#Unknown")) << "nothing remembered";
+    EXPECT_THROW(port_.Connect("Local#Unknown", device_id), CLProtocol::CLErrException);
+    try {
+        port_.Connect(port_id_, "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL_2");
+        FAIL() << "a camera of another model is refused";
+    } catch (const CLProtocol::CLErrException& e) {
+        EXPECT_EQ(e.GetErrorCode(), CLProtocol::cl_err_no_device_found);
+        EXPECT_NE(std::string(e.what()).find("SimCam_CL_1"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(port_.Connect(port_id_, "Not#A#Device"), CLProtocol::CLErrException);
+
+    port_.Connect(port_id_, device_id);
+    EXPECT_EQ(port_.GetAccessMode(), GenApi::RW);
+    EXPECT_EQ(port_.GetDeviceID(), device_id);
+    EXPECT_EQ(port_.GetBaudRate(), 115200u) << "the camera offers up to 115200, the board up to 230400";
+    EXPECT_EQ(stats().host_baud, 115200u);
+    EXPECT_EQ(stats().camera_baud, 115200u);
+    EXPECT_EQ(read_u32(clcam::width), 640u);
+
+    port_.Disconnect();
+    EXPECT_EQ(port_.GetAccessMode(), GenApi::NI);
+    EXPECT_TRUE(port_.Connect(port_id_)) << "the Device ID connected last is remembered";
+    EXPECT_EQ(read_u32(clcam::height), 480u);
+}
+
+TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFile)
+{
+    configure(R"({"xml": "both", "xml_version": "2.3.4"})");
+    port_.Connect(port_id_, device_id);
+    GenICam::gcstring_vector ids;
+    port_.GetXMLIDs(ids);
+    ASSERT_EQ(ids.size(), 1u) << "the zipped and the plain copy are one description";
+    EXPECT_EQ(ids[0], "SchemaVersion.1.1@Vantrel#SimCam#SimCam_CL_1#_1_0_0#CL0000001@DeviceVersion.2.3.4");
+    int major = 0, minor = 0, sub = 0;
+    EXPECT_EQ(std::sscanf(ids[0].substr(ids[0].find("@DeviceVersion.")).c_str(), "@DeviceVersion.%d.%d.%d", &major,
+                          &minor, &sub),
+              3);
+
+    const auto before = stats();
+    const auto start = Clock::now();
+    const std::string url = port_.MakeURLfromXMLID(ids[0]);
+    const double loading = millis_since(start);
+    ASSERT_EQ(url.rfind("file:///", 0), 0u) << url;
+    const std::string path = url.substr(7);
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), cache_);
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string expected(vnsim_cl_camera_xml(nullptr, 0), '\0');
+    vnsim_cl_camera_xml(expected.data(), expected.size() + 1);
+    EXPECT_EQ(text.str(), expected) << "unzipped";
+    const auto after = stats();
+    EXPECT_LT(after.bytes_read - before.bytes_read, expected.size() / 3) << "the zipped copy was read";
+    std::printf("description: %zu bytes, %llu read over the line at 115200 baud in %.0f ms\n", expected.size(),
+                static_cast<unsigned long long>(after.bytes_read - before.bytes_read), loading);
+
+    EXPECT_EQ(port_.MakeURLfromXMLID(ids[0]), url);
+    EXPECT_EQ(stats().commands, after.commands) << "the cached file is not read again";
+    GenICam::gcstring unknown = "SchemaVersion.1.1@x@DeviceVersion.9.9.9";
+    EXPECT_THROW(port_.MakeURLfromXMLID(unknown), CLProtocol::CLErrException);
+}
+
+TEST_F(ClProtocolTest, APlainDescriptionIsServedAsItIs)
+{
+    configure(R"({"xml": "plain"})");
+    port_.Connect(port_id_, device_id);
+    GenICam::gcstring_vector ids;
+    port_.GetXMLIDs(ids);
+    ASSERT_EQ(ids.size(), 1u);
+    const std::string url = port_.MakeURLfromXMLID(ids[0]);
+    EXPECT_GT(std::filesystem::file_size(url.substr(7)), 5000u);
+}
+
+TEST_F(ClProtocolTest, RegistersAreReadAndWrittenInPackets)
+{
+    port_.Connect(port_id_, device_id);
+    const uint8_t width[4] = {0x00, 0x02, 0, 0};  // 512, little-endian
+    port_.Write(width, clcam::width, 4);
+    EXPECT_EQ(read_u32(clcam::width), 512u);
+    uint32_t direct = 0;
+    ASSERT_EQ(vnsim_cl_peek(1, clcam::width, &direct, 4), 0);
+    EXPECT_EQ(direct, 512u);
+
+    std::vector<uint8_t> big(2500);
+    const auto commands = stats().commands;
+    port_.Read(big.data(), clcam::xml_plain_window, static_cast<int64_t>(big.size()));
+    EXPECT_EQ(stats().commands - commands, 3u) << "1000 bytes a packet";
+    try {
+        const uint8_t one[4] = {1, 0, 0, 0};
+        port_.Write(one, clcam::width_max, 4);
+        FAIL() << "a read-only register";
+    } catch (const GenICam::GenericException& e) {
+        EXPECT_NE(std::string(e.what()).find("0x8004"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(port_.Read(nullptr, 0, 4), GenICam::GenericException);
+    CCLPort::UnRegisterSerial(port_id_);
+    EXPECT_THROW(read_u32(clcam::width), CLProtocol::CLErrException) << "the line is gone";
+}
+
+TEST_F(ClProtocolTest, ACorruptedAnswerIsResentAndRecovered)
+{
+    port_.Connect(port_id_, device_id);
+    ASSERT_EQ(vnsim_cl_fault(1, "corrupt_answers", 2), 0);
+    EXPECT_EQ(read_u32(clcam::width), 640u);
+    EXPECT_EQ(port_.GetStats().resends, 2u);
+    EXPECT_EQ(stats().resends, 2u) << "the camera answered again from its last answer";
+}
+
+TEST_F(ClProtocolTest, ACameraThatNeverAnswersFailsInTimeAndLeavesThePortUsable)
+{
+    port_.Connect(port_id_, device_id);
+    port_.SetSerialTimeOut(200);
+    ASSERT_EQ(vnsim_cl_fault(1, "silent", 1), 0);
+    const auto start = Clock::now();
+    try {
+        read_u32(clcam::width);
+        FAIL() << "no answer";
+    } catch (const CLProtocol::CLErrException& e) {
+        EXPECT_EQ(e.GetErrorCode(), CLProtocol::cl_err_timeout);
+        EXPECT_STREQ(e.what(), "The camera did not answer ReadMem of 4 bytes at 0x10000 on \"Local#SimCam_Test\" "
+                               "within 200 ms, after 3 resends.");
+    }
+    const double failed_after = millis_since(start);
+    EXPECT_GE(failed_after, 800.0);
+    EXPECT_LT(failed_after, 1500.0);
+    ASSERT_EQ(vnsim_cl_fault(1, "silent", 0), 0);
+    EXPECT_EQ(read_u32(clcam::height), 480u);
+}
+
+TEST_F(ClProtocolTest, PendingAcknowledgesExtendTheWait)
+{
+    port_.Connect(port_id_, device_id);
+    port_.SetSerialTimeOut(200);
+    ASSERT_EQ(vnsim_cl_fault(1, "pending_ms", 600), 0);
+    const auto start = Clock::now();
+    EXPECT_EQ(read_u32(clcam::width), 640u);
+    EXPECT_GE(millis_since(start), 600.0);
+    EXPECT_EQ(port_.GetStats().pending, 1u);
+    EXPECT_EQ(port_.GetStats().resends, 0u) << "a pending command is not sent again";
+}
