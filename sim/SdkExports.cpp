@@ -86,7 +86,8 @@ int32_t open_serial(VN_HANDLE handle, void** out, bool reference)
         return code::vn_bad_argument;
     }
     *out = nullptr;
-    if (entry->board->kind() != vnsim::BoardKind::CameraLink) {
+    if (entry->board->kind() != vnsim::BoardKind::CameraLink ||
+        (reference && entry->board->config().faults.serial_reference_fails)) {
         return code::vn_serial_unavailable;
     }
     *out = SimSystem::instance().add_serial(handle, entry->board, reference);

@@ -350,6 +350,7 @@ BoardFaultConfig parse_board_faults(const json& node, const std::string& path)
     faults.roi_set_fails = get_bool(node, "roi_set_fails", path, false);
     faults.buffer_alloc_fails = get_bool(node, "buffer_alloc_fails", path, false);
     faults.circ_setup_fails = get_bool(node, "circ_setup_fails", path, false);
+    faults.serial_reference_fails = get_bool(node, "serial_reference_fails", path, false);
     return faults;
 }
 

@@ -101,6 +101,7 @@ struct BoardFaultConfig {
     bool roi_set_fails = false;
     bool buffer_alloc_fails = false;
     bool circ_setup_fails = false;
+    bool serial_reference_fails = false;  // clVNGetSerialRefFromBoardHandle fails (Camera Link boards)
 };
 
 struct BoardConfig {
