@@ -143,7 +143,18 @@ bool CCLPort::Connect(const GenICam::gcstring& PortID)
         }
         device_id = found->second;
     }
-    Connect(PortID, device_id);
+    try {
+        Connect(PortID, device_id);
+    } catch (const CLErrException& e) {
+        if (e.GetErrorCode() != cl_err_no_device_found) {
+            throw;
+        }
+        // Another camera on the line now: forget the old one, so the caller probes for this one.
+        auto& r = registry();
+        std::lock_guard guard(r.lock);
+        r.remembered.erase(PortID);
+        return false;
+    }
     return true;
 }
 

@@ -42,7 +42,8 @@ public:
     static GenICam::gcstring ProbeDevice(const GenICam::gcstring& PortID, const GenICam::gcstring& DeviceIDTemplate,
                                          CLUINT32 SerialTimeout = 500);
 
-    // With the Device ID last connected on that port in this process; false when there is none.
+    // With the Device ID last connected on that port in this process; false when there is none, or when
+    // another camera is on the line now (the remembered ID is then forgotten).
     bool Connect(const GenICam::gcstring& PortID);
     // Throws CLErrException when the port, the driver or the camera is not there.
     void Connect(const GenICam::gcstring& PortID, const GenICam::gcstring& DeviceID);

@@ -191,6 +191,11 @@ TEST_F(ClProtocolTest, ConnectingMovesTheLineToItsHighestRateAndRemembersTheDevi
     EXPECT_EQ(port_.GetAccessMode(), GenApi::NI);
     EXPECT_TRUE(port_.Connect(port_id_)) << "the Device ID connected last is remembered";
     EXPECT_EQ(read_u32(clcam::height), 480u);
+
+    port_.Disconnect();
+    configure(R"({"model": "SimCam-CL-9"})");
+    EXPECT_FALSE(port_.Connect(port_id_)) << "another camera on the line";
+    EXPECT_FALSE(port_.Connect(port_id_)) << "and the old Device ID is forgotten";
 }
 
 TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFile)
