@@ -6,7 +6,7 @@
 
 #include "FramePattern.h"
 
-#include "acquisition/VantrelSdk.h"
+#include "board/VantrelSdk.h"
 
 #include <cstddef>
 #include <cstdint>
