@@ -1,13 +1,11 @@
 #include "modules/DevModule.h"
 
-#include "acquisition/DSModule.h"
-#include "acquisition/VNBoards.h"
-#include "core/CtiManager.h"
+#include "board/VNBoards.h"
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"
+#include "modules/DSModule.h"
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
-#include "modules/TLModule.h"
 
 #include <chrono>
 #include <mutex>
@@ -37,41 +35,20 @@ enum : int32_t {
     info_sync_cache = 1009,
 };
 
-using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
-
-// The system module's vendor text; the system module is created if it does not exist yet.
-std::string system_vendor()
+// The text of a string value handed down from the system module; empty without one.
+std::string text_of(const RegisterMap::Entry* entry)
 {
-    const ManagerRef manager = get_manager();
-    if (!manager) {
-        return {};
-    }
-    const RegisterMap::Entry* const vendor = manager->get()->get_tl_module()->info_entry(TL_INFO_VENDOR);
-    return vendor != nullptr ? std::string(entry_text(*vendor)) : std::string();
-}
-
-std::string board_model(VNBoards::Board& board)
-{
-    StateGuard guard(board.state_lock());
-    board.check_init(1);
-    char model[256] = {};
-    char serial[256] = {};
-    uint32_t bus = 0;
-    uint32_t slot = 0;
-    if (VNGetBoardStrings(board.handle(), model, sizeof model, serial, sizeof serial, &bus, &slot) != 0) {
-        return {};
-    }
-    return std::string(model, strnlen(model, sizeof model));
+    return entry != nullptr ? std::string(entry_text(*entry)) : std::string();
 }
 
 }  // namespace
 
-DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
-    : BaseModule(module_id, std::move(parent), &port_), board_(std::move(board))
+DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+                     const SystemValues& system)
+    : BaseModule(module_id, std::move(parent), &port_), board_(std::move(board)), system_(system)
 {
-    // The system module is asked first: the manager's creation lock comes before a board's state lock.
-    const std::string vendor = system_vendor();
-    const std::string model = board_model(*board_);
+    const std::string vendor = text_of(system_.vendor);
+    const std::string model = board_->board_model();
 
     add_info_string(DEVICE_INFO_ID, module_id);
     add_info_string(DEVICE_INFO_VENDOR, vendor, 0x100, reg::string_length);
@@ -96,7 +73,7 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
                      return pre_read(DEVICE_INFO_TIMESTAMP_FREQUENCY, entry, data);
                  }));
 
-    port_.setup_port_info(module_id, module_id, "DevicePort");
+    port_.setup_port_info(module_id, module_id, "DevicePort", system_);
     port_.bind(&info_map(), this);
     port_.set_entry(PORT_INFO_VENDOR, info_entry(DEVICE_INFO_VENDOR));
     port_.set_entry(PORT_INFO_MODEL, info_entry(DEVICE_INFO_MODEL));
@@ -162,7 +139,7 @@ GC_ERROR DevModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_
         return report_error(function, GC_ERR_ERROR, "The specified child ID, \"" + id + "\", doesn't exist.");
     }
     try {
-        child_out = std::make_shared<DSModule>(board_, shared_self());
+        child_out = std::make_shared<DSModule>(board_, shared_self(), system_);
     } catch (...) {
         child_out.reset();
         return report_error(function, GC_ERR_OUT_OF_MEMORY,
@@ -189,8 +166,7 @@ GC_ERROR DevModule::open(int32_t flags)
         break;
     case DEVICE_ACCESS_EXCLUSIVE: {
         read_only_.store(false);
-        StateGuard guard(board_->state_lock());
-        board_->check_init(2);
+        board_->check_init(VNBoards::OpenLevel::Acquire);
         break;
     }
     case DEVICE_ACCESS_UNKNOWN:

@@ -3,12 +3,13 @@
 // and the XML-cache features of CoaXPress cameras; the remote-device port medium (the route to the camera's
 // own registers) is held here while the device is open.
 //
-// Thread safety: the module takes no lock of its own; board accesses hold the board's state lock. The
-// remote medium is exchanged atomically by open and close.
+// Thread safety: the module takes no lock of its own; each board access is one board operation, which takes
+// the board's state lock. The remote medium is exchanged atomically by open and close.
 #pragma once
 
 #include "modules/BaseModule.h"
 #include "modules/RegisterMapPort.h"
+#include "modules/SystemValues.h"
 
 #include <atomic>
 #include <memory>
@@ -22,7 +23,10 @@ namespace vngtl {
 
 class DevModule : public BaseModule {
 public:
-    DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
+    // `system` holds the system module's values: the vendor shown as the device's, and those the ports of
+    // the device and its stream share.
+    DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+              const SystemValues& system = {});
     ~DevModule() override;
 
     // The device's one data stream, "TLDataStream", on the device's board.
@@ -53,6 +57,7 @@ private:
     std::string vfg() const;
 
     std::shared_ptr<VNBoards::Board> board_;
+    const SystemValues system_;
     RegisterMapPort port_;
     std::atomic<std::shared_ptr<BasePortMedium>> remote_medium_;
     RegisterMap::Entry* access_status_ = nullptr;

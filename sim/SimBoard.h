@@ -19,7 +19,7 @@
 #include "SerialLine.h"
 #include "SimConfig.h"
 
-#include "acquisition/VantrelSdk.h"
+#include "board/VantrelSdk.h"
 
 #include <vnsim.h>
 

@@ -1,6 +1,6 @@
 #include "ModuleFixture.h"
 
-#include "acquisition/VNBoards.h"
+#include "board/VNBoards.h"
 #include "modules/DevModule.h"
 #include "modules/RegisterAddresses.h"
 

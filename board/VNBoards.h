@@ -1,38 +1,53 @@
 // One frame-grabber board channel, addressed by its board number: the library's only route to the board SDK.
+// Every SDK call of the producer is made by an operation of this class (or by the free functions below);
+// neither its handle nor its locks are handed out.
 //
-// The board is opened lazily and in levels (BoardState): for inspection, for acquisition, and configured for
-// circular acquisition. Every operation records its failures with report_error and answers with a state, a
-// boolean or the SDK's own result; none throws.
+// The board is opened lazily and in levels (OpenLevel, BoardState): for inspection, for acquisition, and
+// configured for circular acquisition. Every operation records its failures with report_error and answers
+// with a state, a boolean or the SDK's own result; none throws.
 //
 // Locks, always taken in this order and never the other way round:
 //   1. state lock  (recursive, timed) - every operation that looks at or changes the open state, the handle,
-//                  the camera file or the geometry. Modules hold it across several board calls.
+//                  the camera file or the geometry, and every camera-side call. A caller that needs several
+//                  operations to be seen as one runs them in exclusively(), which holds it across them.
 //   2. SDK lock    - held around opening, closing and buffer set-up and tear-down, and across the wait for a
 //                  completed frame. frame_wait gives the state lock back before it waits, so start, stop and
 //                  abort (state lock only) get through while another thread waits for a frame, whereas open,
-//                  close and set-up wait until that wait has ended.
+//                  close and set-up wait until that wait has ended. Camera access never takes it, so it is
+//                  not held up by a frame wait.
 //   3. frame lock  - the frame table (the latest record of each circular buffer) and the geometry that
 //                  frame_copy hands to the destination.
 // The state itself is atomic; status queries read it without a lock.
 #pragma once
 
-#include "acquisition/BoardTypes.h"
-#include "acquisition/VantrelSdk.h"
+#include "board/BoardTypes.h"
+#include "board/VantrelSdk.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace VNBoards {
 
 class FrameSink;
+struct BoardTestAccess;
+
+// Numbers of the board's own registers run from 0 to one below this.
+inline constexpr uint32_t board_register_count = 3634;
+
+// The number of boards the SDK enumerates; 0 when it cannot tell.
+uint32_t enumerate_boards();
+
+// Passes one line to the board driver's debug output.
+void debug_output(const char* line);
 
 class Board {
 public:
-    // Opens the board at level 1 with its default camera file; a failed open leaves it Closed, and later
+    // Opens the board for inspection with its default camera file; a failed open leaves it Closed, and later
     // check_init calls try again.
     explicit Board(uint32_t board_number);
     // Closes the board unless it is Configured.
@@ -40,14 +55,34 @@ public:
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    // Opens the board at `level` (1 inspection, 2 acquisition), closing and reopening it when it is open at a
-    // lower level or `camera_file` names a camera file other than the current one. A Configured board is
-    // never reopened. Returns the state afterwards; any other level only returns the state.
-    BoardState check_init(uint32_t level, const std::string& camera_file = {});
-    // As check_init, but closes the board first when it is open above `level`, so the level can go down.
-    BoardState reopen(uint32_t level, const std::string& camera_file = {});
+    // Opens the board at `level`, closing and reopening it when it is open at a lower level or `camera_file`
+    // names a camera file other than the current one. A Configured board is never reopened. Returns the
+    // state afterwards; a value outside OpenLevel only returns the state.
+    BoardState check_init(OpenLevel level, const std::string& camera_file = {});
+    // Brings the board to `level` (Closed, Open or OpenForAcquisition): closes it first when it is open
+    // above that level, so the level can go down, then opens it as check_init does.
+    BoardState reopen(BoardState level, const std::string& camera_file = {});
     // Closes the board. True when it is Closed afterwards; false (and nothing done) when it is Configured.
     bool close_board();
+
+    // Runs `step` with the state lock held, so that the board operations it makes (and the caller's own
+    // state that must change with them) are seen by every other user of the board as one. `step` calls
+    // only operations of this board and locks that come after the state lock.
+    template <class Step>
+    decltype(auto) exclusively(Step&& step)
+    {
+        std::lock_guard state_guard(state_lock_);
+        return std::forward<Step>(step)();
+    }
+
+    // What a change of camera file came to.
+    enum class CameraFileChange {
+        Changed,     // the board is open with the new file, at the level it had
+        Configured,  // refused: the board is configured for acquisition
+        Failed,      // the board would not open with the file; it was reopened with the one it had
+    };
+    // Opens the board with `file` at its present level.
+    CameraFileChange change_camera_file(const std::string& file);
 
     // Sets the region of interest; only while OpenForAcquisition (false and no record otherwise). The
     // current region is read back from the board whether or not the board accepted it.
@@ -72,10 +107,26 @@ public:
     bool frame_copy(size_t index, FrameSink& destination);
 
     std::string camera_file();
+    // Opens the board for inspection; whether it then has a camera file (and so a camera).
+    bool has_camera_file();
     // The board's ID (the interface module's ID); empty until the board has been opened once. Needs no lock.
     std::string board_id() const;
     // "<make> <model>" of the camera file; empty when the board is closed or the SDK has no answer.
     std::string camera_identity();
+    // The model text of the board's identity strings, after opening for inspection; empty when the SDK has
+    // no answer.
+    std::string board_model();
+    // The size of one frame in bytes, opening the board for inspection first when it has no camera file; 0
+    // when the board cannot tell.
+    uint32_t frame_bytes();
+
+    // The board's register names by number, after opening for inspection; numbers without a name are left
+    // out.
+    std::vector<std::pair<uint32_t, std::string>> register_names();
+    // One board register, after opening for inspection: its value, and the SDK's result of a write.
+    uint32_t reg_peek(uint32_t number);
+    int32_t reg_poke(uint32_t number, uint32_t value);
+
     Roi default_roi();
     Roi current_roi();
     std::string kind_name() const;
@@ -87,18 +138,34 @@ public:
     int32_t pop_vn_error();
     std::string vn_error_text(int32_t code);
 
-    // For the modules and ports that talk to the SDK directly: they hold state_lock() while they use the
-    // handle and the serial values.
-    std::recursive_timed_mutex& state_lock() noexcept { return state_lock_; }
+    // Camera-side access for the remote-device ports. Each takes the state lock (never the SDK lock), opens
+    // the board for inspection and makes one SDK call.
+    // Family of the opened board, asked of the SDK now; false when the board cannot be opened.
+    bool is_cl();
+    bool is_cxp();
+    // A per-board option: the SDK answered `key` with success and a value other than 0.
+    bool registry_flag(const std::string& key);
+    // The camera's make, model and mode texts; false when the board cannot be opened or the SDK fails.
+    bool camera_mmm(std::string& make, std::string& model, std::string& mode);
+    // CoaXPress camera access on the board's own link.
+    BoardCall cxp_read_data(uint32_t address, void* buffer, uint32_t length, uint32_t& bytes_read);
+    BoardCall cxp_write_data(uint32_t address, const void* buffer, uint32_t length);
+    BoardCall cxp_read_reg(uint32_t address, uint32_t& value);
+    BoardCall cxp_write_reg(uint32_t address, uint32_t value);
+    // Sets the link's connection count and speed-table row and applies the change at once.
+    BoardCall cxp_configure_link_speed(uint32_t connections, uint32_t row);
+
     BoardState state() const noexcept { return state_.load(); }
     uint32_t board_number() const noexcept { return board_number_; }
     BoardKind kind() const noexcept { return kind_.load(); }
     uint32_t bit_depth();
-    VN_HANDLE handle() const noexcept { return handle_; }
     void* serial_handle() const noexcept { return serial_handle_; }
     void* serial_reference() const noexcept { return serial_reference_; }
 
 private:
+    // White-box tests compare the board's answers with the SDK's own on the same handle.
+    friend struct BoardTestAccess;
+
     // What frame_copy hands to the destination besides the frame itself; fixed while Configured.
     struct FrameGeometry {
         BoardKind kind = BoardKind::Custom;
@@ -115,6 +182,8 @@ private:
     uint32_t inquire(uint32_t key);
     Roi inquire_roi();
     bool has_handle() const noexcept { return handle_ != nullptr; }
+    // Opens the board for inspection for a camera-side call; false when it stays closed. State lock held.
+    bool open_for_camera();
 
     std::atomic<BoardState> state_{BoardState::Closed};
     const uint32_t board_number_;
