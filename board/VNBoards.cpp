@@ -1,6 +1,7 @@
 #include "board/VNBoards.h"
 
 #include "board/FrameSink.h"
+#include "clserial/clserial.h"
 #include "core/ErrorReport.h"
 
 #include <gentl/GenTL.h>
@@ -731,6 +732,121 @@ std::string Board::vn_error_text(int32_t code)
         return "Encountered an unexpected error retrieving text for a VN error code.";
     }
     return text_of(text, sizeof text);
+}
+
+// ---- Camera Link serial ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr int32_t cl_timeout = -10004;
+constexpr int32_t cl_port_in_use = -10003;
+constexpr int32_t cl_invalid_reference = -10006;
+
+}  // namespace
+
+BoardCall Board::serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera() || serial_handle_ == nullptr) {
+        return {};
+    }
+    CLUINT32 bytes = size;
+    const int32_t result = clSerialRead(serial_handle_, static_cast<CLINT8*>(buffer), &bytes, timeout_ms);
+    size = bytes;
+    if (result == cl_timeout) {
+        clFlushPort(serial_handle_);
+    }
+    return {true, result};
+}
+
+BoardCall Board::serial_write(const void* buffer, uint32_t& size, uint32_t timeout_ms)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera() || serial_handle_ == nullptr) {
+        return {};
+    }
+    CLUINT32 bytes = size;
+    // The serial library takes a non-constant buffer but does not change what it sends.
+    const int32_t result =
+        clSerialWrite(serial_handle_, const_cast<CLINT8*>(static_cast<const CLINT8*>(buffer)), &bytes, timeout_ms);
+    size = bytes;
+    if (result == cl_timeout) {
+        clFlushPort(serial_handle_);
+    }
+    return {true, result};
+}
+
+BoardCall Board::serial_supported_baud_rates(uint32_t& rates)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera() || serial_handle_ == nullptr) {
+        return {};
+    }
+    CLUINT32 bits = 0;
+    const int32_t result = clGetSupportedBaudRates(serial_handle_, &bits);
+    rates = bits;
+    return {true, result};
+}
+
+BoardCall Board::serial_set_baud_rate(uint32_t rate)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera() || serial_handle_ == nullptr) {
+        return {};
+    }
+    return {true, clSetBaudRate(serial_handle_, rate)};
+}
+
+BoardCall Board::serial_baud_rate(uint32_t& rate)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera() || serial_reference_ == nullptr) {
+        return {};
+    }
+    return {true, clVNGetBaudRate(serial_reference_, &rate)};
+}
+
+int32_t Board::serial_check()
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return cl_invalid_reference;
+    }
+    return serial_handle_ != nullptr && serial_reference_ != nullptr ? 0 : cl_port_in_use;
+}
+
+bool Board::serial_ready()
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() && serial_handle_ != nullptr && serial_reference_ != nullptr;
+}
+
+int32_t Board::serial_port_index()
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return cl_invalid_reference;
+    }
+    char name[64] = {};
+    VN_CFG_DEVICE* devices = nullptr;
+    uint32_t count = 0;
+    if (VNGetDeviceName(handle_, name, sizeof name) != 0 || VNGetCfgDevicesSorted(&devices, &count) != 0) {
+        return cl_invalid_reference;
+    }
+    int32_t index = -1;
+    int32_t ports = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (devices[i].has_serial_port == 0) {
+            continue;
+        }
+        if (VNstrcmp(devices[i].name, name) == 0) {
+            index = ports;
+            break;
+        }
+        ++ports;
+    }
+    VNFreeCfgDevices(devices);
+    return index;
 }
 
 }  // namespace VNBoards

@@ -155,12 +155,30 @@ public:
     // Sets the link's connection count and speed-table row and applies the change at once.
     BoardCall cxp_configure_link_speed(uint32_t connections, uint32_t row);
 
+    // Camera Link serial access on the board's serial handle, through the Camera Link serial library. Each
+    // takes the state lock, opens the board for inspection and makes its calls; `opened` is false (and
+    // nothing called) when the board stays closed or lacks the serial handle. A read or write that times
+    // out (-10004) flushes the port, so that the next request starts clean.
+    BoardCall serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms);
+    BoardCall serial_write(const void* buffer, uint32_t& size, uint32_t timeout_ms);
+    BoardCall serial_supported_baud_rates(uint32_t& rates);
+    BoardCall serial_set_baud_rate(uint32_t rate);
+    // The line's rate in bits per second (clVNGetBaudRate on the serial reference); `opened` is false
+    // without the SDK handle or the serial reference.
+    BoardCall serial_baud_rate(uint32_t& rate);
+    // -10006 when the board cannot be opened, 0 with both serial values, -10003 otherwise.
+    int32_t serial_check();
+    // Both serial values present on the opened board.
+    bool serial_ready();
+    // The index of the board's serial port in the serial library's list: the configured devices in sorted
+    // order, counting those with a serial port, up to this board's device name. -1 when it is not listed,
+    // -10006 when the SDK cannot tell or the board cannot be opened.
+    int32_t serial_port_index();
+
     BoardState state() const noexcept { return state_.load(); }
     uint32_t board_number() const noexcept { return board_number_; }
     BoardKind kind() const noexcept { return kind_.load(); }
     uint32_t bit_depth();
-    void* serial_handle() const noexcept { return serial_handle_; }
-    void* serial_reference() const noexcept { return serial_reference_; }
 
 private:
     // White-box tests compare the board's answers with the SDK's own on the same handle.
@@ -197,8 +215,8 @@ private:
     VB_CIRC_DESC descriptor_{};
     std::vector<FrameRecord> frames_;  // guarded by frame_lock_
     FrameGeometry geometry_;           // guarded by frame_lock_
-    void* serial_handle_ = nullptr;
-    void* serial_reference_ = nullptr;
+    void* serial_handle_ = nullptr;     // Camera Link boards, from clVNSerialInitFromBoardHandle; closed with the board
+    void* serial_reference_ = nullptr;  // Camera Link boards, from clVNGetSerialRefFromBoardHandle
 
     // Lock order: state_lock_, then sdk_lock_, then frame_lock_ (see the top of this file).
     std::recursive_timed_mutex state_lock_;

@@ -1,6 +1,6 @@
 /*
  * The board SDK as the producer calls it: the driver (VN*), buffer (Vb*), camera (Vc*) and Camera Link
- * serial (clVN*, clSerial*) functions, with C linkage. The producer links against a library that exports
+ * serial (clVN*) functions, with C linkage. The producer links against a library that exports
  * these names; on a machine without boards that library is the simulated SDK (libvnsim.so), and the
  * maker's SDK can replace it without touching the producer.
  *
@@ -144,11 +144,10 @@ VNSDK_API int32_t VNstrcmp(const char* a, const char* b);
 /* The board's configured device name, as it appears in the VNGetCfgDevicesSorted list. */
 VNSDK_API int32_t VNGetDeviceName(VN_HANDLE handle, char* text, uint32_t size);
 
-/* Camera Link serial (VNSer and the serial standard library). */
+/* Camera Link serial (VNSer); the serial standard library's calls are in platform/clserial/clserial.h. */
 VNSDK_API int32_t clVNSerialInitFromBoardHandle(VN_HANDLE handle, void** serial);
 VNSDK_API int32_t clVNGetSerialRefFromBoardHandle(VN_HANDLE handle, void** serial_ref);
 VNSDK_API int32_t clVNGetBaudRate(void* serial_ref, uint32_t* rate);
-VNSDK_API int32_t clSerialClose(void* serial);
 
 /* Debug output: accepts a NUL-terminated text. */
 VNSDK_API void VNOutputDebugString(const char* text);

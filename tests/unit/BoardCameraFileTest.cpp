@@ -1,5 +1,6 @@
 // Camera files: a board without a default one, switching between camera files, and the geometry that follows
 // the camera file into the frames. The simulated system is one board of no particular family.
+#include "BoardTestAccess.h"
 #include "BoardFixture.h"
 
 #include <vnsim.h>
@@ -44,7 +45,7 @@ TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
                   "Unable to determine the default attached camera file, but board 0 was opened successfully.");
     EXPECT_EQ(board.board_id(), "VA0042 (0) VN-AN1 Analog");
     EXPECT_EQ(board.kind_name(), "Custom");
-    EXPECT_EQ(board.serial_handle(), nullptr);
+    EXPECT_EQ(VNBoards::BoardTestAccess::serial_handle(board), nullptr);
 }
 
 TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensUnlessConfigured)

@@ -1,4 +1,5 @@
 // The board's open levels, camera files, region of interest and buffer set-up, driven through the simulator.
+#include "BoardTestAccess.h"
 #include "BoardFixture.h"
 
 #include <vnsim.h>
@@ -19,7 +20,7 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
     EXPECT_FALSE(cxp.camera_file().empty());
     EXPECT_NE(cxp.board_id().find(" (0) "), std::string::npos) << cxp.board_id();
     EXPECT_EQ(cxp.kind_name(), "CXP");
-    EXPECT_EQ(cxp.serial_handle(), nullptr);
+    EXPECT_EQ(VNBoards::BoardTestAccess::serial_handle(cxp), nullptr);
 
     const Roi roi = cxp.default_roi();
     EXPECT_GT(roi.width, 0u);
@@ -32,8 +33,8 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
 
     Board cl(1);
     EXPECT_EQ(cl.kind_name(), "CL");
-    EXPECT_NE(cl.serial_handle(), nullptr);
-    EXPECT_NE(cl.serial_reference(), nullptr);
+    EXPECT_NE(VNBoards::BoardTestAccess::serial_handle(cl), nullptr);
+    EXPECT_NE(VNBoards::BoardTestAccess::serial_reference(cl), nullptr);
     EXPECT_NE(cl.board_id(), cxp.board_id());
     expect_no_record();
 }

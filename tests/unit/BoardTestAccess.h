@@ -8,6 +8,8 @@ namespace VNBoards {
 
 struct BoardTestAccess {
     static VN_HANDLE handle(const Board& board) noexcept { return board.handle_; }
+    static void* serial_handle(const Board& board) noexcept { return board.serial_handle_; }
+    static void* serial_reference(const Board& board) noexcept { return board.serial_reference_; }
 };
 
 }  // namespace VNBoards
