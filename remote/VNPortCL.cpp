@@ -281,6 +281,37 @@ GC_ERROR VNPortCL::num_urls(uint32_t* count_out)
     }
 }
 
+bool VNPortCL::xml_id_version(const std::string& xml_id, URL_INFO_CMD command, int32_t& value)
+{
+    int numbers[3] = {0, 0, 0};
+    int wanted = 0;
+    int found = 0;
+    if (command == URL_INFO_SCHEMA_VER_MAJOR || command == URL_INFO_SCHEMA_VER_MINOR) {
+        wanted = command == URL_INFO_SCHEMA_VER_MAJOR ? 1 : 2;
+        const auto at = xml_id.find("SchemaVersion.");
+        const auto end = at == std::string::npos ? at : xml_id.find('@', at);
+        if (end != std::string::npos) {
+            const std::string part = xml_id.substr(at, end - at + 1);
+            found = std::sscanf(part.c_str(), "SchemaVersion.%d.%d@", &numbers[0], &numbers[1]);
+        }
+    } else if (command == URL_INFO_FILE_VER_MAJOR || command == URL_INFO_FILE_VER_MINOR ||
+               command == URL_INFO_FILE_VER_SUBMINOR) {
+        wanted = command == URL_INFO_FILE_VER_MAJOR ? 1 : command == URL_INFO_FILE_VER_MINOR ? 2 : 3;
+        const auto at = xml_id.find("@DeviceVersion.");
+        if (at != std::string::npos) {
+            found = std::sscanf(xml_id.c_str() + at, "@DeviceVersion.%d.%d.%d", &numbers[0], &numbers[1],
+                                &numbers[2]);
+        }
+    } else {
+        return false;
+    }
+    if (found < wanted) {
+        return false;
+    }
+    value = numbers[wanted - 1];
+    return true;
+}
+
 GC_ERROR VNPortCL::url_info(uint32_t index, URL_INFO_CMD command, INFO_DATATYPE* type_out, void* buffer,
                             size_t* size_in_out)
 {
@@ -296,19 +327,14 @@ GC_ERROR VNPortCL::url_info(uint32_t index, URL_INFO_CMD command, INFO_DATATYPE*
         }
         GenICam::gcstring xml_id = ids[index];
         GC_ERROR copied = GC_ERR_SUCCESS;
-        const auto version = [&](const char* marker, const char* pattern, int wanted, const char* what) -> GC_ERROR {
-            int numbers[3] = {-1, -1, -1};
-            const auto at = xml_id.find(marker);
-            int found = 0;
-            if (at != std::string::npos) {
-                found = std::sscanf(xml_id.c_str() + at, pattern, &numbers[0], &numbers[1], &numbers[2]);
-            }
-            if (found < wanted + 1) {
+        const auto version = [&](const char* what) -> GC_ERROR {
+            int32_t value = 0;
+            if (!xml_id_version(xml_id, command, value)) {
                 return report_error("VNPortCL::url_info", GC_ERR_NOT_AVAILABLE,
                                     std::string("Failed to retrieve the ") + what + " for URL " +
                                         std::to_string(index) + " on port " + port_id_ + ".");
             }
-            copied = copy_info_int32(numbers[wanted], type_out, buffer, size_in_out);
+            copied = copy_info_int32(value, type_out, buffer, size_in_out);
             return GC_ERR_SUCCESS;
         };
         GC_ERROR result = GC_ERR_SUCCESS;
@@ -317,19 +343,19 @@ GC_ERROR VNPortCL::url_info(uint32_t index, URL_INFO_CMD command, INFO_DATATYPE*
             copied = copy_info_string(cl_port_.MakeURLfromXMLID(xml_id), type_out, buffer, size_in_out);
             break;
         case URL_INFO_SCHEMA_VER_MAJOR:
-            result = version("SchemaVersion.", "SchemaVersion.%d.%d@", 0, "major schema version");
+            result = version("major schema version");
             break;
         case URL_INFO_SCHEMA_VER_MINOR:
-            result = version("SchemaVersion.", "SchemaVersion.%d.%d@", 1, "minor schema version");
+            result = version("minor schema version");
             break;
         case URL_INFO_FILE_VER_MAJOR:
-            result = version("@DeviceVersion.", "@DeviceVersion.%d.%d.%d", 0, "major file version");
+            result = version("major file version");
             break;
         case URL_INFO_FILE_VER_MINOR:
-            result = version("@DeviceVersion.", "@DeviceVersion.%d.%d.%d", 1, "minor file version");
+            result = version("minor file version");
             break;
         case URL_INFO_FILE_VER_SUBMINOR:
-            result = version("@DeviceVersion.", "@DeviceVersion.%d.%d.%d", 2, "sub-minor file version");
+            result = version("sub-minor file version");
             break;
         case URL_INFO_FILE_SHA1_HASH:
             return report_error("VNPortCL::url_info", GC_ERR_NOT_IMPLEMENTED,

@@ -43,6 +43,11 @@ public:
     using BasePort::read;
     using BasePort::write;
 
+    // One version number of an XML ID: the schema's major and minor from "SchemaVersion.%d.%d@", the file's
+    // major, minor and sub-minor from "@DeviceVersion.%d.%d.%d". False when the marker or the number is
+    // missing, or for another command.
+    static bool xml_id_version(const std::string& xml_id, GenTL::URL_INFO_CMD command, int32_t& value);
+
     bool connected() const noexcept { return connected_; }
     const std::string& port_id() const noexcept { return port_id_; }
     // The CLProtocol port, for the tools that show the Device ID and the serial traffic.
@@ -50,7 +55,7 @@ public:
 
 private:
     void add_info_values(const std::string& make, const std::string& model);
-    // The access mode, or nullopt after reporting the failure under `function`.
+    // The access mode; false after reporting the failure under `function`.
     bool access_mode(const char* function, GenApi::EAccessMode& mode) const;
 
     std::shared_ptr<VNBoards::Board> board_;

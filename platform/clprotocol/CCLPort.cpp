@@ -162,6 +162,11 @@ void CCLPort::Connect(const GenICam::gcstring& PortID, const GenICam::gcstring& 
 {
     std::lock_guard guard(lock_);
     ISerialAdapter& adapter = adapter_or_throw(PortID);
+    if (DeviceID.empty()) {
+        throw CLErrException(cl_err_no_device_found,
+                             "No camera was found on \"" + PortID + "\": there is no Device ID to connect to.",
+                             __FILE__, __LINE__);
+    }
     if (GenCpDriver::short_id(DeviceID).empty()) {
         throw CLErrException(cl_err_invalid_deviceid, "\"" + DeviceID + "\" is not a Device ID of an installed driver.",
                              __FILE__, __LINE__);
