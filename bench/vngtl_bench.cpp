@@ -7,6 +7,9 @@
 //   small frames   64 x 64 Mono8 as fast as possible: delivered frames/s; at a fixed 10,000 frames/s: lost
 //   latency        at 1,000 frames/s, from the simulator completing a frame to EventGetData returning it
 //   port reads     GCReadPort of one 4-byte register of the data-stream module, calls per second
+//   serial camera  the Camera Link camera's port: opening the device (probe, connect, rate change), loading
+//                  the camera's description into the cache (at the fastest common rate and at 9600 baud),
+//                  and GCReadPort of one camera register over the serial line, reads per second
 #include "Producer.h"
 
 #include <vnsim.h>
@@ -21,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -34,6 +39,7 @@ struct Sim {
     decltype(&vnsim_set_trigger_mode) set_trigger_mode = nullptr;
     decltype(&vnsim_trigger) trigger = nullptr;
     decltype(&vnsim_frame_stats) frame_stats = nullptr;
+    decltype(&vnsim_cl_stats) cl_stats = nullptr;
 };
 
 bool load_sim(const std::string& cti, Sim& sim)
@@ -50,7 +56,8 @@ bool load_sim(const std::string& cti, Sim& sim)
     };
     return resolve(sim.configure, "vnsim_configure") && resolve(sim.last_error, "vnsim_last_error") &&
            resolve(sim.set_rate, "vnsim_set_rate") && resolve(sim.set_trigger_mode, "vnsim_set_trigger_mode") &&
-           resolve(sim.trigger, "vnsim_trigger") && resolve(sim.frame_stats, "vnsim_frame_stats");
+           resolve(sim.trigger, "vnsim_trigger") && resolve(sim.frame_stats, "vnsim_frame_stats") &&
+           resolve(sim.cl_stats, "vnsim_cl_stats");
 }
 
 // One CoaXPress board with one camera file of the given size, free running at `rate` in benchmark mode.
@@ -301,6 +308,76 @@ double port_reads_per_second(Producer& producer, Sim& sim)
     return static_cast<double>(calls) / seconds;
 }
 
+struct SerialRun {
+    double open_seconds = 0;  // IFOpenDevice: probing, connecting, moving the line to its fastest rate
+    double xml_seconds = 0;   // the first URL query: the description read over the line into the cache
+    double reads_per_second = 0;
+    uint32_t baud = 0;
+    uint64_t xml_bytes_on_line = 0;
+};
+
+// The Camera Link board (board 1 of a configuration like the default one) with a fresh description cache.
+SerialRun measure_serial(Producer& producer, Sim& sim, const char* camera)
+{
+    const std::string config = std::string(R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "camera_files": [)"
+                                           R"({"name": "Bench_CL.cam", "width": 640, "height": 480,)"
+                                           R"( "make": "Vantrel", "model": "SimCam CL-1"}], "camera": )") +
+                               camera + "}]}";
+    if (sim.configure(config.c_str()) != 0) {
+        die("simulator configuration", sim.last_error());
+    }
+    const auto cache = std::filesystem::temp_directory_path() / ("vngtl-bench-cache-" + std::to_string(getpid()));
+    std::filesystem::remove_all(cache);
+    setenv("GENICAM_CACHE_V2_4", cache.c_str(), 1);
+    check(producer, producer.GCInitLib(), "GCInitLib");
+    TL_HANDLE system = nullptr;
+    IF_HANDLE iface = nullptr;
+    DEV_HANDLE device = nullptr;
+    PORT_HANDLE port = nullptr;
+    check(producer, producer.TLOpen(&system), "TLOpen");
+    producer.TLUpdateInterfaceList(system, nullptr, 1000);
+    char id[512] = {};
+    size_t size = sizeof id;
+    check(producer, producer.TLGetInterfaceID(system, 1, id, &size), "TLGetInterfaceID");
+    check(producer, producer.TLOpenInterface(system, id, &iface), "TLOpenInterface");
+    producer.IFUpdateDeviceList(iface, nullptr, 1000);
+    SerialRun run;
+    auto start = Clock::now();
+    check(producer, producer.IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), "IFOpenDevice");
+    run.open_seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    check(producer, producer.DevGetPort(device, &port), "DevGetPort (the Camera Link camera's port)");
+    VnsimClStats before{};
+    sim.cl_stats(1, &before);
+    char url[1024] = {};
+    size = sizeof url;
+    INFO_DATATYPE type = 0;
+    start = Clock::now();
+    check(producer, producer.GCGetPortURLInfo(port, 0, URL_INFO_URL, &type, url, &size), "the camera's URL");
+    run.xml_seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    VnsimClStats after{};
+    sim.cl_stats(1, &after);
+    run.xml_bytes_on_line = after.bytes_read - before.bytes_read;
+    run.baud = after.host_baud;
+    constexpr uint64_t width_register = 0x10000;
+    uint32_t value = 0;
+    uint64_t reads = 0;
+    start = Clock::now();
+    const auto end = start + std::chrono::seconds(1);
+    while (Clock::now() < end) {
+        size = sizeof value;
+        check(producer, producer.GCReadPort(port, width_register, &value, &size), "GCReadPort (camera Width)");
+        ++reads;
+    }
+    run.reads_per_second = static_cast<double>(reads) / std::chrono::duration<double>(Clock::now() - start).count();
+    producer.DevClose(device);
+    producer.IFClose(iface);
+    producer.TLClose(system);
+    check(producer, producer.GCCloseLib(), "GCCloseLib");
+    std::filesystem::remove_all(cache);
+    unsetenv("GENICAM_CACHE_V2_4");
+    return run;
+}
+
 std::string default_cti_path(const char* argv0)
 {
     if (const char* env = std::getenv("VNGTL_CTI"); env != nullptr && *env != '\0') {
@@ -378,6 +455,8 @@ int main(int argc, char** argv)
 
     const Latency latency = measure_latency(producer, sim);
     const double reads = port_reads_per_second(producer, sim);
+    const SerialRun fast_serial = measure_serial(producer, sim, "{}");
+    const SerialRun slow_serial = measure_serial(producer, sim, R"({"baud_rates": [9600]})");
 
     std::printf("\n%-54s %16s %12s\n", "measurement", "value", "target");
     std::printf("%-54s %16.1f\n", "large 4096x3072 Mono8: delivered frames/s", large_fps);
@@ -404,6 +483,14 @@ int main(int argc, char** argv)
     std::printf("%-54s %16.1f\n", "latency: maximum us", latency.max_us);
     std::printf("%-54s %16.2f\n", "latency: clock-origin uncertainty +/- us", latency.calibration_us);
     std::printf("%-54s %16.0f\n", "GCReadPort of a 4-byte stream register: calls/s", reads);
+    std::printf("%-54s %16.0f\n", "Camera Link camera register reads over serial: reads/s", fast_serial.reads_per_second);
+    std::printf("%-54s %16u\n", "  at baud", fast_serial.baud);
+    std::printf("%-54s %16.3f\n", "Camera Link device open (probe, connect, rate): s", fast_serial.open_seconds);
+    std::printf("%-54s %16.3f\n", "Camera Link camera description load: s", fast_serial.xml_seconds);
+    std::printf("%-54s %16llu\n", "  bytes read over the line (zipped description)",
+                static_cast<unsigned long long>(fast_serial.xml_bytes_on_line));
+    std::printf("%-54s %16.3f\n", "the same load with the camera kept at 9600 baud: s", slow_serial.xml_seconds);
+    std::printf("%-54s %16.0f\n", "register reads at 9600 baud: reads/s", slow_serial.reads_per_second);
 
     std::ofstream json(json_path);
     json << "{\n"
@@ -420,7 +507,12 @@ int main(int argc, char** argv)
          << "  \"latency_us\": {\"median\": " << latency.median_us << ", \"p99\": " << latency.p99_us
          << ", \"max\": " << latency.max_us << ", \"samples\": " << latency.samples
          << ", \"origin_uncertainty\": " << latency.calibration_us << "},\n"
-         << "  \"gc_read_port_per_second\": " << reads << "\n}\n";
+         << "  \"gc_read_port_per_second\": " << reads << ",\n"
+         << "  \"camera_link_serial\": {\"baud\": " << fast_serial.baud << ", \"reads_per_second\": "
+         << fast_serial.reads_per_second << ", \"device_open_seconds\": " << fast_serial.open_seconds
+         << ", \"xml_load_seconds\": " << fast_serial.xml_seconds << ", \"xml_bytes_on_line\": "
+         << fast_serial.xml_bytes_on_line << ", \"xml_load_seconds_at_9600\": " << slow_serial.xml_seconds
+         << ", \"reads_per_second_at_9600\": " << slow_serial.reads_per_second << "}\n}\n";
     std::printf("\nJSON: %s\n", json_path.c_str());
     return 0;
 }
