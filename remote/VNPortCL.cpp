@@ -214,6 +214,10 @@ void VNPortCL::add_info_values(const std::string& make, const std::string& model
     });
     add_info_string(PORT_INFO_VERSION, "GENICAM_CLPROTOCOL");
     add_info_string(PORT_INFO_PORTNAME, "Device");
+    // Beyond the standard commands: the CLProtocol Device ID the port connected with, for tools.
+    if (connected_) {
+        add_info_string(device_id_info, cl_port_.GetDeviceID());
+    }
 }
 
 GC_ERROR VNPortCL::read(uint64_t address, void* buffer, size_t* size_in_out)

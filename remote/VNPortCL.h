@@ -27,6 +27,9 @@ class VNRemDevPortMedium;
 
 class VNPortCL : public BasePort {
 public:
+    // A custom port info command: the CLProtocol Device ID (STRING), present once connected.
+    static constexpr int32_t device_id_info = GenTL::PORT_INFO_CUSTOM_ID;
+
     explicit VNPortCL(std::shared_ptr<VNBoards::Board> board);
     ~VNPortCL() override;
 

@@ -192,6 +192,7 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
     EXPECT_EQ(info_string(port, GenTL::PORT_INFO_MODULE), "Device");
     EXPECT_EQ(info_string(port, GenTL::PORT_INFO_VERSION), "GENICAM_CLPROTOCOL");
     EXPECT_EQ(info_string(port, GenTL::PORT_INFO_PORTNAME), "Device");
+    EXPECT_EQ(info_string(port, VNPortCL::device_id_info), port.cl_port().GetDeviceID());
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_LITTLE_ENDIAN));
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_ACCESS_READ));
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_ACCESS_WRITE));
