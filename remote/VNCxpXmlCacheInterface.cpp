@@ -115,6 +115,14 @@ std::string VNCxpXmlCacheInterface::xmlCacheDirectory() const
     return path;
 }
 
+std::string VNCxpXmlCacheInterface::configured_directory()
+{
+    if (!GenICam::DoesEnvironmentVariableExist(cache_variable)) {
+        return {};
+    }
+    return GenICam::ReplaceEnvironmentVariables(std::string("$(") + cache_variable + ")");
+}
+
 std::string VNCxpXmlCacheInterface::directory_with_separator() const
 {
     std::string directory = xmlCacheDirectory();

@@ -39,6 +39,9 @@ public:
 
     // The cache directory from GENICAM_CACHE_V2_4 when it names an existing directory, else empty.
     std::string xmlCacheDirectory() const;
+    // The expanded GENICAM_CACHE_V2_4 whether or not the directory exists; empty when it is not set. Records
+    // nothing.
+    static std::string configured_directory();
 
     // Rebuilds the URL store from the cache directory and the camera's manifest.
     bool updateStore(CxpCameraPort& port);
