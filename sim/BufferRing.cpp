@@ -93,7 +93,7 @@ void BufferRing::tear_down()
     done_.clear();
 }
 
-BufferRing::Completion BufferRing::complete(bool stamp_only, uint32_t timestamp_us, uint64_t board_timestamp)
+BufferRing::Completion BufferRing::complete(PatternMode pattern, uint32_t timestamp_us, uint64_t board_timestamp)
 {
     const uint64_t counter = next_counter_++;
     bool overwrote = false;
@@ -102,7 +102,7 @@ BufferRing::Completion BufferRing::complete(bool stamp_only, uint32_t timestamp_
         done_.pop_front();
         overwrote = true;
     }
-    FramePattern::write(buffer(static_cast<uint32_t>((counter - 1) % count_)), geometry_, counter, stamp_only);
+    FramePattern::write(buffer(static_cast<uint32_t>((counter - 1) % count_)), geometry_, counter, pattern);
     done_.push_back({counter, timestamp_us, board_timestamp});
     return {counter, overwrote};
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "FramePattern.h"
+#include "SimConfig.h"
 
 #include "acquisition/VantrelSdk.h"
 
@@ -56,8 +57,8 @@ public:
         uint64_t counter;
         bool overwrote;  // an undelivered frame was lost to make room
     };
-    // Completes the next frame into its buffer; only while running.
-    Completion complete(bool stamp_only, uint32_t timestamp_us, uint64_t board_timestamp);
+    // Completes the next frame into its buffer with that pattern; only while running.
+    Completion complete(PatternMode pattern, uint32_t timestamp_us, uint64_t board_timestamp);
 
     // The oldest completed frame's record, removed from the waiting list; none when nothing waits.
     std::optional<VB_FRAME_RECORD> take();

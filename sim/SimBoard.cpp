@@ -52,11 +52,22 @@ SimBoard::SimBoard(uint32_t index, BoardConfig config)
         register_values_[reg.number] = reg.value;
     }
     if (config_.kind == BoardKind::CoaXPress) {
-        cxp_camera_ = std::make_unique<CxpCamera>(config_.cxp_camera);
+        auto camera = std::make_unique<CxpCamera>(config_.cxp_camera, config_.camera_files, config_.source.rate);
+        cxp_camera_ = camera.get();
+        attached_ = std::move(camera);
         const uint32_t link = config_.cxp_camera.link_config_default;
         cxp_connections_ = link >> 16;
         const auto row = std::find(link_speed_codes.begin() + 1, link_speed_codes.end(), link & 0xFFFF);
         cxp_speed_row_ = row == link_speed_codes.end() ? 0 : static_cast<uint32_t>(row - link_speed_codes.begin());
+    }
+    if (attached_) {
+        camera_generation_ = attached_->generation();
+        camera_format_ = attached_->format();
+        camera_rate_ = attached_->frame_rate();
+        camera_streaming_ = attached_->streaming();
+        if (camera_rate_) {
+            source_.rate = *camera_rate_;
+        }
     }
 }
 
@@ -127,9 +138,14 @@ int32_t SimBoard::open(uint32_t flags, const char* camera_file, bool& acquisitio
     }
     if (handles_ == 0) {
         camera_ = camera;
+        if (attached_ && camera_ != nullptr && attached_->loaded_camera_file() != camera_) {
+            attached_->load_camera_file(*camera_);
+            camera_changed_locked();
+        }
+        const FrameGeometry sensor = sensor_locked();
         roi_x_ = roi_y_ = 0;
-        roi_width_ = camera_ != nullptr ? camera_->width : 0;
-        roi_height_ = camera_ != nullptr ? camera_->height : 0;
+        roi_width_ = camera_ != nullptr ? sensor.width : 0;
+        roi_height_ = camera_ != nullptr ? sensor.height : 0;
     }
     acquisition = flags == VB_OPEN_ACQUIRE;
     acquisition_open_ = acquisition_open_ || acquisition;
@@ -177,9 +193,62 @@ int32_t SimBoard::camera_file_name(char* text, uint32_t size) const
     return copy_text(camera_->name, text, size) ? 0 : code::vb_bad_argument;
 }
 
+FrameGeometry SimBoard::sensor_locked() const
+{
+    if (attached_) {
+        return attached_->format();
+    }
+    if (camera_ == nullptr) {
+        return {0, 0, 0};
+    }
+    return {camera_->width, camera_->height, camera_->bits_per_pixel};
+}
+
 FrameGeometry SimBoard::geometry_locked() const
 {
-    return {roi_width_, roi_height_, camera_ != nullptr ? camera_->bits_per_pixel : 0};
+    return {roi_width_, roi_height_, camera_ != nullptr ? sensor_locked().bits_per_pixel : 0};
+}
+
+PatternMode SimBoard::pattern_locked() const
+{
+    if (source_.pattern == PatternMode::Benchmark || !attached_) {
+        return source_.pattern;
+    }
+    return attached_->pattern().value_or(source_.pattern);
+}
+
+void SimBoard::camera_changed_locked()
+{
+    if (!attached_ || attached_->generation() == camera_generation_) {
+        return;
+    }
+    camera_generation_ = attached_->generation();
+    const FrameGeometry format = attached_->format();
+    if (format.width != camera_format_.width || format.height != camera_format_.height ||
+        format.bits_per_pixel != camera_format_.bits_per_pixel) {
+        // A new frame format: the region of interest becomes the whole new frame.
+        camera_format_ = format;
+        roi_x_ = roi_y_ = 0;
+        roi_width_ = camera_ != nullptr ? format.width : 0;
+        roi_height_ = camera_ != nullptr ? format.height : 0;
+    }
+    bool wake = false;
+    const std::optional<double> rate = attached_->frame_rate();
+    if (rate != camera_rate_) {
+        camera_rate_ = rate;
+        if (rate) {
+            source_.rate = *rate;
+            wake = true;
+        }
+    }
+    if (attached_->streaming() != camera_streaming_) {
+        camera_streaming_ = attached_->streaming();
+        wake = true;
+    }
+    if (wake) {
+        ++pace_epoch_;
+        pace_.notify_all();
+    }
 }
 
 int32_t SimBoard::inquire(uint32_t key, uint32_t& value) const
@@ -199,7 +268,7 @@ int32_t SimBoard::inquire(uint32_t key, uint32_t& value) const
         value = roi_height_;
         return 0;
     case VB_INQ_BITS_PER_PIXEL:
-        value = camera_->bits_per_pixel;
+        value = sensor_locked().bits_per_pixel;
         return 0;
     case VB_INQ_FRAME_BYTES:
         value = static_cast<uint32_t>(std::min<uint64_t>(geometry_locked().frame_bytes(), 0xFFFFFFFFu));
@@ -237,7 +306,8 @@ int32_t SimBoard::set_roi(bool acquisition, uint32_t x, uint32_t y, uint32_t wid
     if (flags != 0) {
         return vn_fail(code::vn_bad_argument);
     }
-    if (width == 0 || height == 0 || uint64_t{x} + width > camera_->width || uint64_t{y} + height > camera_->height) {
+    const FrameGeometry sensor = sensor_locked();
+    if (width == 0 || height == 0 || uint64_t{x} + width > sensor.width || uint64_t{y} + height > sensor.height) {
         return vn_fail(code::vn_roi_outside_sensor);
     }
     roi_x_ = x;
@@ -501,8 +571,7 @@ bool SimBoard::complete_frame_locked()
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
     // The board's clock ticks at 125 MHz; its stamps strictly increase.
     last_board_timestamp_ = std::max(last_board_timestamp_ + 1, static_cast<uint64_t>(nanos / 8));
-    const auto done = ring_->complete(source_.pattern == PatternMode::Benchmark, static_cast<uint32_t>(micros),
-                                      last_board_timestamp_);
+    const auto done = ring_->complete(pattern_locked(), static_cast<uint32_t>(micros), last_board_timestamp_);
     ++generated_;
     if (done.overwrote) {
         ++overwritten_;
@@ -523,7 +592,7 @@ int SimBoard::trigger(uint32_t n)
         return -1;
     }
     int made = 0;
-    for (uint32_t i = 0; i < n && complete_frame_locked(); ++i) {
+    for (uint32_t i = 0; i < n && camera_streaming_locked() && complete_frame_locked(); ++i) {
         ++made;
     }
     return made;
@@ -537,6 +606,13 @@ void SimBoard::generate(std::stop_token stop)
     while (!stop.stop_requested()) {
         if (source_.trigger != TriggerMode::Free) {
             return;
+        }
+        if (!camera_streaming_locked()) {
+            // The camera sends nothing: sleep until it is told to start (or the rate or mode changes).
+            pace_.wait(guard, stop, [&] { return pace_epoch_ != seen_epoch; });
+            seen_epoch = pace_epoch_;
+            next = Clock::now();
+            continue;
         }
         if (source_.rate > 0) {
             // Slower than one frame an hour is taken as one frame an hour, which keeps the clock arithmetic
@@ -830,8 +906,20 @@ int32_t SimBoard::cxp_read(uint32_t address, uint8_t* data, uint32_t length)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.reads;
+    cxp_stats_.last_read_address = address;
+    cxp_stats_.last_read_length = length;
+    if (config_.cxp_whole_words && length % 4 != 0) {
+        ++cxp_stats_.failed_reads;
+        return vn_fail(code::vn_cxp_whole_words);
+    }
     const int32_t result = cxp_camera_->read(address, data, length);
-    return result == 0 ? 0 : vn_fail(result);
+    if (result != 0) {
+        ++cxp_stats_.failed_reads;
+        return vn_fail(result);
+    }
+    cxp_stats_.bytes_read += length;
+    return 0;
 }
 
 int32_t SimBoard::cxp_write(uint32_t address, const uint8_t* data, uint32_t length)
@@ -843,8 +931,21 @@ int32_t SimBoard::cxp_write(uint32_t address, const uint8_t* data, uint32_t leng
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.writes;
+    cxp_stats_.last_write_address = address;
+    cxp_stats_.last_write_length = length;
+    if (config_.cxp_whole_words && length % 4 != 0) {
+        ++cxp_stats_.failed_writes;
+        return vn_fail(code::vn_cxp_whole_words);
+    }
     const int32_t result = cxp_camera_->write(address, data, length);
-    return result == 0 ? 0 : vn_fail(result);
+    camera_changed_locked();
+    if (result != 0) {
+        ++cxp_stats_.failed_writes;
+        return vn_fail(result);
+    }
+    cxp_stats_.bytes_written += length;
+    return 0;
 }
 
 int32_t SimBoard::cxp_read_register(uint32_t address, uint32_t& value)
@@ -856,8 +957,15 @@ int32_t SimBoard::cxp_read_register(uint32_t address, uint32_t& value)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.register_reads;
+    cxp_stats_.last_read_address = address;
+    cxp_stats_.last_read_length = 4;
     const int32_t result = cxp_camera_->read_register(address, value);
-    return result == 0 ? 0 : vn_fail(result);
+    if (result != 0) {
+        ++cxp_stats_.failed_reads;
+        return vn_fail(result);
+    }
+    return 0;
 }
 
 int32_t SimBoard::cxp_write_register(uint32_t address, uint32_t value)
@@ -869,8 +977,16 @@ int32_t SimBoard::cxp_write_register(uint32_t address, uint32_t value)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.register_writes;
+    cxp_stats_.last_write_address = address;
+    cxp_stats_.last_write_length = 4;
     const int32_t result = cxp_camera_->write_register(address, value);
-    return result == 0 ? 0 : vn_fail(result);
+    camera_changed_locked();
+    if (result != 0) {
+        ++cxp_stats_.failed_writes;
+        return vn_fail(result);
+    }
+    return 0;
 }
 
 int32_t SimBoard::cxp_configure_link(uint32_t connections, uint32_t speed_row, uint32_t apply)
@@ -882,17 +998,87 @@ int32_t SimBoard::cxp_configure_link(uint32_t connections, uint32_t speed_row, u
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.link_speed_calls;
     if (connections == 0 || connections > config_.cxp_connections || speed_row >= link_speed_codes.size()) {
         return vn_fail(code::vn_cxp_bad_speed);
     }
     cxp_connections_ = connections;
     cxp_speed_row_ = speed_row;
+    cxp_stats_.last_link_apply = apply;
     if (apply != 0) {
         const uint32_t speed = speed_row == 0 ? cxp_camera_->connection_config_default() & 0xFFFF
                                               : link_speed_codes[speed_row];
         cxp_camera_->set_connection_config(connections << 16 | speed);
     }
     return 0;
+}
+
+bool SimBoard::cxp_stats(VnsimCxpStats& stats) const
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    stats = cxp_stats_;
+    stats.connections = cxp_connections_;
+    stats.speed_row = cxp_speed_row_;
+    stats.connection_config = cxp_camera_->connection_config();
+    stats.injected_read_failures = cxp_camera_->failed_reads();
+    return true;
+}
+
+bool SimBoard::cxp_clear_stats()
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    const uint32_t apply = cxp_stats_.last_link_apply;
+    cxp_stats_ = VnsimCxpStats{};
+    cxp_stats_.last_link_apply = apply;
+    return true;
+}
+
+int32_t SimBoard::cxp_peek(uint32_t address, uint8_t* data, uint32_t length) const
+{
+    std::lock_guard guard(lock_);
+    return cxp_camera_ ? cxp_camera_->peek(address, data, length) : code::vn_wrong_family;
+}
+
+int32_t SimBoard::cxp_poke(uint32_t address, const uint8_t* data, uint32_t length)
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return code::vn_wrong_family;
+    }
+    // The camera's own rules apply, but no fault: the control interface needs a camera that answers.
+    CxpCamera& camera = *cxp_camera_;
+    const bool silent = camera.silent();
+    camera.set_silent(false);
+    const int32_t result = camera.write(address, data, length);
+    camera.set_silent(silent);
+    camera_changed_locked();
+    return result;
+}
+
+bool SimBoard::cxp_fault_reads(uint32_t address, int32_t count)
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    cxp_camera_->fail_reads(address, count);
+    return true;
+}
+
+bool SimBoard::cxp_fault_silent(bool silent)
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    cxp_camera_->set_silent(silent);
+    return true;
 }
 
 bool SimBoard::cxp_link(uint32_t& connections, uint32_t& speed_row) const

@@ -1,16 +1,19 @@
 // One simulated frame-grabber board: its camera files, region of interest, registers, error stacks, the
-// attached camera, its circular buffers and the thread that completes frames while it runs free.
+// attached camera, its circular buffers and the thread that completes frames while it runs free. The
+// frames' format, pace and pattern come from the attached camera when the board has one (AttachedCamera.h
+// says how).
 //
 // Thread safety: every public operation is thread-safe. Two locks, taken in this order:
 //   control_  serialises the operations that start or join the frame generator thread (acquisition
 //             control, clean-up, close, trigger-mode changes, shutdown); never taken by the generator;
 //   lock_     guards all other state; the generator thread takes it for each frame, and waits for
 //             completed frames release it while blocked.
-// Ownership: SimSystem owns the boards by shared_ptr; an SDK call holds its own reference for its
+// Ownership: the board owns its attached camera. SimSystem owns the boards by shared_ptr; an SDK call holds its own reference for its
 // duration, so a board retired by a new configuration stays valid (answering failures) until the last
 // call on it returns.
 #pragma once
 
+#include "AttachedCamera.h"
 #include "BufferRing.h"
 #include "CxpCamera.h"
 #include "SimConfig.h"
@@ -89,7 +92,18 @@ public:
     int32_t cxp_write_register(uint32_t address, uint32_t value);
     int32_t cxp_configure_link(uint32_t connections, uint32_t speed_row, uint32_t apply);
     bool cxp_link(uint32_t& connections, uint32_t& speed_row) const;
+    // Control interface of the CoaXPress camera; false (or vn_wrong_family) on other boards.
+    bool cxp_stats(VnsimCxpStats& stats) const;
+    bool cxp_clear_stats();
+    int32_t cxp_peek(uint32_t address, uint8_t* data, uint32_t length) const;
+    int32_t cxp_poke(uint32_t address, const uint8_t* data, uint32_t length);
+    bool cxp_fault_reads(uint32_t address, int32_t count);
+    bool cxp_fault_silent(bool silent);
     int32_t option(const char* key, uint32_t& value) const;
+
+    // Brings a change of the attached camera's state to the frames; call after every operation that
+    // reached the camera. Requires lock_.
+    void camera_changed_locked();
 
     // Control interface.
     int trigger(uint32_t n);
@@ -108,6 +122,10 @@ private:
     bool usable_locked() const { return !retired_ && present_; }
     BufferRing* ring_for_locked(const VB_CIRC_DESC* desc) const;
     FrameGeometry geometry_locked() const;
+    // What the board receives: the attached camera's format, or the camera file's without a camera.
+    FrameGeometry sensor_locked() const;
+    bool camera_streaming_locked() const { return !attached_ || attached_->streaming(); }
+    PatternMode pattern_locked() const;
     bool complete_frame_locked();
     uint32_t live_value_locked(const RegisterConfig& reg) const;
     void push_vb_locked(int32_t code);
@@ -139,9 +157,15 @@ private:
     std::vector<uint32_t> register_values_;
     std::deque<int32_t> vb_errors_;
     std::vector<int32_t> vn_errors_;
-    std::unique_ptr<CxpCamera> cxp_camera_;
+    std::unique_ptr<AttachedCamera> attached_;  // the camera; null on boards without one
+    CxpCamera* cxp_camera_ = nullptr;           // attached_ when it is a CoaXPress camera
+    uint64_t camera_generation_ = 0;            // the camera's generation last brought to the frames
+    FrameGeometry camera_format_;               // and its format, rate and streaming state then
+    std::optional<double> camera_rate_;
+    bool camera_streaming_ = true;
     uint32_t cxp_connections_ = 0;
     uint32_t cxp_speed_row_ = 0;
+    VnsimCxpStats cxp_stats_{};  // link traffic since the configuration (or the last clear)
 
     std::unique_ptr<BufferRing> ring_;
     FrameSourceConfig source_;
