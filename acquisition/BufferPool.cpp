@@ -2,7 +2,6 @@
 
 #include "acquisition/TimedLock.h"
 #include "core/ErrorReport.h"
-#include "modules/HandleMapping.h"
 
 #include <chrono>
 #include <optional>
@@ -24,16 +23,16 @@ constexpr uint64_t longest_timeout_ms = uint64_t{1} << 40;
 
 }  // namespace
 
-BufferPool::BufferPool() = default;
+BufferPool::BufferPool(BufferFactory factory) : factory_(std::move(factory)) {}
 
 BufferPool::~BufferPool() = default;
 
-bool BufferPool::is_announced(const BufferHandle* handle) const
+bool BufferPool::is_announced(const PoolBuffer* handle) const
 {
     return announced_.find(handle) != announced_.end();
 }
 
-GC_ERROR BufferPool::announce_buffer(BufferHandle** handle_out, void* data, size_t size, void* user_pointer)
+GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, void* data, size_t size, void* user_pointer)
 {
     std::lock_guard pool_guard(pool_lock_);
     if (handle_out == nullptr) {
@@ -49,19 +48,19 @@ GC_ERROR BufferPool::announce_buffer(BufferHandle** handle_out, void* data, size
                                 "The data pointer was already announced with an extant buffer.");
         }
     }
-    auto buffer = std::make_shared<BufferHandle>(data, size, user_pointer);
+    auto buffer = factory_(data, size, user_pointer);
     announced_.emplace(buffer.get(), buffer);
     *handle_out = buffer.get();
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR BufferPool::announce_buffer(BufferHandle** handle_out, size_t size, void* user_pointer)
+GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, size_t size, void* user_pointer)
 {
     std::lock_guard pool_guard(pool_lock_);
     if (handle_out == nullptr) {
         return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_HANDLE, "The return buffer handle is null.");
     }
-    auto buffer = std::make_shared<BufferHandle>(size, user_pointer);
+    auto buffer = factory_(nullptr, size, user_pointer);
     if (buffer->data() == nullptr) {
         // The allocation failure was recorded by the buffer.
         return GC_ERR_OUT_OF_MEMORY;
@@ -71,7 +70,7 @@ GC_ERROR BufferPool::announce_buffer(BufferHandle** handle_out, size_t size, voi
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR BufferPool::revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out)
+GC_ERROR BufferPool::revoke_buffer(PoolBuffer* handle, void** data_out, void** user_pointer_out)
 {
     std::unique_lock pool_guard(pool_lock_);
     if (handle == nullptr) {
@@ -106,13 +105,13 @@ GC_ERROR BufferPool::revoke_buffer(BufferHandle* handle, void** data_out, void**
     return GC_ERR_SUCCESS;
 }
 
-void BufferPool::requeue_locked(BufferHandle& buffer)
+void BufferPool::requeue_locked(PoolBuffer& buffer)
 {
     buffer.reset_fill_sizes();
     buffer.set_state(BufferState::Queued);
 }
 
-GC_ERROR BufferPool::queue_to_input(BufferHandle* handle)
+GC_ERROR BufferPool::queue_to_input(PoolBuffer* handle)
 {
     std::lock_guard pool_guard(pool_lock_);
     if (handle == nullptr) {
@@ -138,7 +137,7 @@ GC_ERROR BufferPool::queue_to_input(BufferHandle* handle)
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR BufferPool::buffer_id(BufferHandle* handle, uint64_t* id_out)
+GC_ERROR BufferPool::buffer_id(PoolBuffer* handle, uint64_t* id_out)
 {
     std::lock_guard pool_guard(pool_lock_);
     if (handle == nullptr) {
@@ -167,7 +166,7 @@ GC_ERROR BufferPool::buffer_id_of_handle(const void* handle, uint64_t* id_out)
     }
     uint64_t id = 0;
     for (const auto& [key, buffer] : announced_) {
-        if (to_handle(buffer.get()) == handle) {
+        if (buffer->consumer_handle() == handle) {
             *id_out = id;
             return GC_ERR_SUCCESS;
         }
@@ -177,7 +176,7 @@ GC_ERROR BufferPool::buffer_id_of_handle(const void* handle, uint64_t* id_out)
                         "The buffer handle was not announced to this buffer pool.");
 }
 
-GC_ERROR BufferPool::buffer_from_id(uint64_t id, BufferHandle** handle_out)
+GC_ERROR BufferPool::buffer_from_id(uint64_t id, PoolBuffer** handle_out)
 {
     std::lock_guard pool_guard(pool_lock_);
     if (handle_out == nullptr) {
@@ -353,7 +352,7 @@ bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
     return filled;
 }
 
-GC_ERROR BufferPool::dequeue_latest(BufferHandle** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill)
+GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill)
 {
     std::optional<Clock::time_point> deadline;
     if (timeout_ms != GENTL_INFINITE && timeout_ms <= longest_timeout_ms) {

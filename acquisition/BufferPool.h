@@ -3,8 +3,9 @@
 // revoke, queue and flush; the copy thread fills the oldest queued buffer (fill_next); EventGetData takes the
 // oldest filled one (dequeue_latest).
 //
-// Ownership: the pool owns every announced BufferHandle (shared) until it is revoked; the queues hold
-// further references to announced buffers only.
+// Ownership: the pool owns every announced buffer (shared) until it is revoked; the queues hold further
+// references to announced buffers only. The buffers are made by the factory the pool is given, so that
+// the module above gives them their handles and ports.
 //
 // Locks, in this order:
 //   1. fill lock - held by the copy thread from taking a buffer off the input queue until the buffer is back
@@ -14,7 +15,7 @@
 //                  changed under it and read without it.
 #pragma once
 
-#include "acquisition/BufferHandle.h"
+#include "acquisition/PoolBuffer.h"
 
 #include <gentl/GenTL.h>
 
@@ -34,28 +35,28 @@ namespace vngtl {
 class BufferPool {
 public:
     // Fills a buffer taken off the input queue with the next frame (the acquisition's copy_frame).
-    using CopyFrame = std::function<bool(BufferHandle&)>;
+    using CopyFrame = std::function<bool(PoolBuffer&)>;
 
-    BufferPool();
+    explicit BufferPool(BufferFactory factory);
     ~BufferPool();
     BufferPool(const BufferPool&) = delete;
     BufferPool& operator=(const BufferPool&) = delete;
 
     // A buffer on the consumer's memory at `data`; no two announced buffers share a data address.
-    GenTL::GC_ERROR announce_buffer(BufferHandle** handle_out, void* data, size_t size, void* user_pointer);
+    GenTL::GC_ERROR announce_buffer(PoolBuffer** handle_out, void* data, size_t size, void* user_pointer);
     // A buffer on memory allocated by the library.
-    GenTL::GC_ERROR announce_buffer(BufferHandle** handle_out, size_t size, void* user_pointer);
+    GenTL::GC_ERROR announce_buffer(PoolBuffer** handle_out, size_t size, void* user_pointer);
     // Forgets a buffer the consumer holds; the data address (null for allocated memory) and user pointer are
     // handed back through the pointers that are given.
-    GenTL::GC_ERROR revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out);
-    GenTL::GC_ERROR queue_to_input(BufferHandle* handle);
+    GenTL::GC_ERROR revoke_buffer(PoolBuffer* handle, void** data_out, void** user_pointer_out);
+    GenTL::GC_ERROR queue_to_input(PoolBuffer* handle);
     // A buffer's ID is its position among the announced buffers in ascending address order, so it changes
     // when buffers are announced or revoked.
-    GenTL::GC_ERROR buffer_id(BufferHandle* handle, uint64_t* id_out);
+    GenTL::GC_ERROR buffer_id(PoolBuffer* handle, uint64_t* id_out);
     // The same for a buffer given by its GenTL handle, which may be stale: the handle is compared with the
     // announced buffers' handles and never followed.
     GenTL::GC_ERROR buffer_id_of_handle(const void* handle, uint64_t* id_out);
-    GenTL::GC_ERROR buffer_from_id(uint64_t id, BufferHandle** handle_out);
+    GenTL::GC_ERROR buffer_from_id(uint64_t id, PoolBuffer** handle_out);
 
     size_t announced_count();
     // The input queue, plus the buffer being filled.
@@ -82,16 +83,16 @@ public:
 
     // Takes the oldest filled buffer, waiting up to `timeout_ms` (GENTL_INFINITE: no limit). A set `kill`
     // flag ends the wait with GC_ERR_ABORT and is cleared.
-    GenTL::GC_ERROR dequeue_latest(BufferHandle** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill);
+    GenTL::GC_ERROR dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill);
     // Wakes every dequeue_latest waiting for the output queue (after its kill flag was set).
     void wake_output_waiters();
 
     // Where every announced buffer is, taken with both locks held so that no buffer is in flight.
     struct Inventory {
-        std::vector<BufferHandle*> announced;  // in ID order
+        std::vector<PoolBuffer*> announced;  // in ID order
         std::vector<BufferState> states;       // of the announced buffers, in the same order
-        std::vector<BufferHandle*> input;      // oldest first
-        std::vector<BufferHandle*> output;     // oldest first
+        std::vector<PoolBuffer*> input;      // oldest first
+        std::vector<PoolBuffer*> output;     // oldest first
         bool filling = false;
         uint64_t delivered = 0;
         uint64_t output_discarded = 0;
@@ -100,16 +101,17 @@ public:
     Inventory inventory();
 
 private:
-    using BufferRef = std::shared_ptr<BufferHandle>;
+    using BufferRef = std::shared_ptr<PoolBuffer>;
 
     // The fill lock for the flushes that take it: waits in steps of 1000 ms, waking the copy thread after
     // each, until it is held.
     std::unique_lock<std::timed_mutex> take_fill_lock();
     // Whether `handle` is announced here; pool lock held.
-    bool is_announced(const BufferHandle* handle) const;
-    void requeue_locked(BufferHandle& buffer);
+    bool is_announced(const PoolBuffer* handle) const;
+    void requeue_locked(PoolBuffer& buffer);
 
-    std::map<const BufferHandle*, BufferRef> announced_;
+    const BufferFactory factory_;
+    std::map<const PoolBuffer*, BufferRef> announced_;
     std::deque<BufferRef> input_;
     std::deque<BufferRef> output_;
     std::atomic<bool> filling_{false};

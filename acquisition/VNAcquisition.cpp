@@ -1,7 +1,7 @@
 #include "acquisition/VNAcquisition.h"
 
-#include "acquisition/VNBoards.h"
-#include "acquisition/VantrelSdk.h"
+#include "board/VNBoards.h"
+#include "board/VantrelSdk.h"
 #include "core/ErrorReport.h"
 
 #include <pthread.h>
@@ -54,10 +54,9 @@ bool is_configured(const VNBoards::Board& board)
 
 }  // namespace
 
-VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board)
-    : board_(std::move(board)), pool_(std::make_unique<BufferPool>())
+VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory)
+    : board_(std::move(board)), pool_(std::make_unique<BufferPool>(std::move(factory)))
 {
-    event_ = std::make_unique<VNNewBufferEvent>(*this);
     {
         std::unique_lock guard(acquisition_mutex_);
         acquisition_thread_ = std::jthread([this](std::stop_token stop) { acquisition_thread_func(std::move(stop)); });
@@ -112,18 +111,7 @@ uint64_t VNAcquisition::payload_size()
     if (!board_) {
         return 0;
     }
-    if (board_->camera_file().empty()) {
-        board_->check_init(1);
-        if (board_->state() == BoardState::Closed || board_->camera_file().empty()) {
-            return 0;
-        }
-    }
-    std::lock_guard state_guard(board_->state_lock());
-    uint32_t frame_bytes = 0;
-    if (board_->handle() == nullptr || VbBrdInquire(board_->handle(), VB_INQ_FRAME_BYTES, &frame_bytes) != 0) {
-        return 0;
-    }
-    return frame_bytes;
+    return board_->frame_bytes();
 }
 
 void VNAcquisition::end_session_locked() noexcept
@@ -137,22 +125,23 @@ uint32_t VNAcquisition::make_ready(uint64_t count, const VNBoards::Roi& roi)
     if (!board_) {
         return NotConfigured;
     }
-    std::lock_guard state_guard(board_->state_lock());
-    if (is_configured(*board_)) {
-        teardown();
-    }
-    if (board_->check_init(2) != BoardState::OpenForAcquisition) {
-        return NotConfigured;
-    }
-    if (roi.width != 0 && roi.height != 0 && !board_->set_roi(roi)) {
-        return NotConfigured;
-    }
-    if (board_->setup_acq(count) != BoardState::Configured) {
-        return NotConfigured;
-    }
-    std::lock_guard guard(acquisition_mutex_);
-    state_ = Ready;
-    return Ready;
+    return board_->exclusively([&]() -> uint32_t {
+        if (is_configured(*board_)) {
+            teardown();
+        }
+        if (board_->check_init(VNBoards::OpenLevel::Acquire) != BoardState::OpenForAcquisition) {
+            return NotConfigured;
+        }
+        if (roi.width != 0 && roi.height != 0 && !board_->set_roi(roi)) {
+            return NotConfigured;
+        }
+        if (board_->setup_acq(count) != BoardState::Configured) {
+            return NotConfigured;
+        }
+        std::lock_guard guard(acquisition_mutex_);
+        state_ = Ready;
+        return Ready;
+    });
 }
 
 uint32_t VNAcquisition::teardown()
@@ -160,26 +149,27 @@ uint32_t VNAcquisition::teardown()
     if (!board_) {
         return status();
     }
-    std::lock_guard state_guard(board_->state_lock());
-    {
-        // The frame loop must not take the board's stop for an accident to recover from.
-        std::lock_guard guard(acquisition_mutex_);
-        running_ = 0;
-        end_session_locked();
-    }
-    // The positions refer to a frame table that is about to go.
-    ring_.resize(1);
-    if (is_configured(*board_)) {
-        board_->teardown_acq();
-    }
-    {
-        std::lock_guard guard(acquisition_mutex_);
-        const uint32_t now = state_;
-        if (now == Ready || now == Running || now == Completed) {
-            state_ = NotConfigured;
+    return board_->exclusively([&] {
+        {
+            // The frame loop must not take the board's stop for an accident to recover from.
+            std::lock_guard guard(acquisition_mutex_);
+            running_ = 0;
+            end_session_locked();
         }
-    }
-    return status();
+        // The positions refer to a frame table that is about to go.
+        ring_.resize(1);
+        if (is_configured(*board_)) {
+            board_->teardown_acq();
+        }
+        {
+            std::lock_guard guard(acquisition_mutex_);
+            const uint32_t now = state_;
+            if (now == Ready || now == Running || now == Completed) {
+                state_ = NotConfigured;
+            }
+        }
+        return status();
+    });
 }
 
 uint32_t VNAcquisition::start(uint64_t count)
@@ -190,21 +180,22 @@ uint32_t VNAcquisition::start(uint64_t count)
     if (acquisition_thread_running_ && is_configured(*board_) && state_ > Ready) {
         return status();
     }
-    std::lock_guard state_guard(board_->state_lock());
-    {
-        std::lock_guard guard(acquisition_mutex_);
-        requested_ = count;
-        delivered_since_start_ = 0;
-        running_ = 1;
-        session_capacity_ = board_->buffer_count();
-        if (board_->start_acq()) {
-            state_ = Running;
-            end_session_locked();
-        } else {
-            running_ = 0;
+    return board_->exclusively([&] {
+        {
+            std::lock_guard guard(acquisition_mutex_);
+            requested_ = count;
+            delivered_since_start_ = 0;
+            running_ = 1;
+            session_capacity_ = board_->buffer_count();
+            if (board_->start_acq()) {
+                state_ = Running;
+                end_session_locked();
+            } else {
+                running_ = 0;
+            }
         }
-    }
-    return status();
+        return status();
+    });
 }
 
 uint32_t VNAcquisition::stop()
@@ -222,15 +213,16 @@ uint32_t VNAcquisition::end_acquisition(bool abort)
     // Frames not copied yet are dropped.
     ring_.resize(1);
     if (board_) {
-        std::lock_guard state_guard(board_->state_lock());
-        running_ = 0;
-        if (state_ != Completed) {
-            if (abort) {
-                board_->abort_acq();
-            } else {
-                board_->stop_acq(false);
+        board_->exclusively([&] {
+            running_ = 0;
+            if (state_ != Completed) {
+                if (abort) {
+                    board_->abort_acq();
+                } else {
+                    board_->stop_acq(false);
+                }
             }
-        }
+        });
     }
     std::unique_lock guard(acquisition_mutex_);
     end_session_locked();
@@ -332,12 +324,13 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
 
 bool VNAcquisition::restart(uint64_t session)
 {
-    std::lock_guard state_guard(board_->state_lock());
-    std::lock_guard guard(acquisition_mutex_);
-    if (running_ == 0 || session_ != session) {
-        return false;
-    }
-    return board_->start_acq();
+    return board_->exclusively([&] {
+        std::lock_guard guard(acquisition_mutex_);
+        if (running_ == 0 || session_ != session) {
+            return false;
+        }
+        return board_->start_acq();
+    });
 }
 
 void VNAcquisition::wake_copy_thread()
@@ -355,7 +348,7 @@ void VNAcquisition::copy_thread_func(std::stop_token stop)
     copy_thread_running_ = true;
     copy_condition_.notify_all();
 
-    const BufferPool::CopyFrame copy = [this](BufferHandle& buffer) { return copy_frame(buffer); };
+    const BufferPool::CopyFrame copy = [this](PoolBuffer& buffer) { return copy_frame(buffer); };
     while (!stop.stop_requested()) {
         if (ring_.pending() > copy_offset_) {
             guard.unlock();
@@ -383,18 +376,19 @@ bool VNAcquisition::check_done()
     if (requested_ == GENTL_INFINITE || delivered_since_start_ < requested_) {
         return false;
     }
-    std::lock_guard state_guard(board_->state_lock());
-    std::lock_guard guard(acquisition_mutex_);
-    if (state_ != Running) {
-        return true;  // stopped meanwhile; the pending frames are stale
-    }
-    state_ = Completed;
-    running_ = 0;
-    board_->stop_acq(true);
-    return true;
+    return board_->exclusively([&] {
+        std::lock_guard guard(acquisition_mutex_);
+        if (state_ != Running) {
+            return true;  // stopped meanwhile; the pending frames are stale
+        }
+        state_ = Completed;
+        running_ = 0;
+        board_->stop_acq(true);
+        return true;
+    });
 }
 
-bool VNAcquisition::copy_frame(BufferHandle& buffer)
+bool VNAcquisition::copy_frame(PoolBuffer& buffer)
 {
     const auto position = ring_.take(copy_offset_);
     if (!position) {

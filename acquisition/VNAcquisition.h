@@ -2,26 +2,27 @@
 // thread waits on the board for completed frames (at most 100 ms per wait), hands each board buffer straight
 // back and records the frame's position in the FrameRing; the copy thread copies pending frames into the
 // oldest queued consumer buffers (BufferPool::fill_next) and so moves them to the output queue, where the
-// new-buffer event picks them up. The data-stream module drives it through status, make_ready, teardown,
+// stream's new-buffer event picks them up. The data-stream module drives it through status, make_ready, teardown,
 // start, stop and abort.
 //
-// Ownership: owns the stream's BufferPool and VNNewBufferEvent; shares the Board. Both threads are joined by
+// Ownership: owns the stream's BufferPool; shares the Board. Both threads are joined by
 // the destructor, never detached.
 //
 // Locks, in this order:
-//   1. the board's state lock (Board::state_lock) - taken first by every change of the acquisition state
-//      (start, stop, abort, teardown, make_ready, the completion of a finite acquisition and the restart after
-//      an unexpected board stop), so that the data-stream module may call these while holding it;
+//   1. the board's state lock (through Board::exclusively) - held around every change of the acquisition
+//      state (start, stop, abort, teardown, make_ready, the completion of a finite acquisition and the restart
+//      after an unexpected board stop), so that the data-stream module may call these inside its own
+//      exclusive board section;
 //   2. the acquisition mutex - the acquisition state, the running flag and the session number; never held
 //      while the board is waited on, so that a caller holding the state lock never waits for the frame loop;
 //   3. the copy mutex - the copy thread's wake-ups; the ring's own mutex and the pool's locks come after.
 // Counters and the two state words are atomics, read without locks by info queries.
 #pragma once
 
-#include "acquisition/BoardTypes.h"
 #include "acquisition/BufferPool.h"
+#include "board/BoardTypes.h"
 #include "acquisition/FrameRing.h"
-#include "acquisition/VNNewBufferEvent.h"
+#include "acquisition/PoolBuffer.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -37,8 +38,6 @@ class Board;
 
 namespace vngtl {
 
-class BufferHandle;
-
 class VNAcquisition {
 public:
     // The acquisition state, as status reports it.
@@ -52,7 +51,8 @@ public:
 
     // Starts both threads (each confirms it runs before the constructor goes on) and raises them to the
     // highest real-time priority the process may use.
-    explicit VNAcquisition(std::shared_ptr<VNBoards::Board> board);
+    // `factory` makes the stream's buffers for the pool.
+    VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory);
     // Stops and joins both threads.
     ~VNAcquisition();
     VNAcquisition(const VNAcquisition&) = delete;
@@ -78,12 +78,11 @@ public:
 
     // Copy thread, through the pool: fills `buffer` with the frame `copy_offset` places after the oldest
     // pending one, consuming the oldest.
-    bool copy_frame(BufferHandle& buffer);
+    bool copy_frame(PoolBuffer& buffer);
     // Records every code on the board's two error stacks with its text.
     void dump_vantrel_errors();
 
     BufferPool& pool() noexcept { return *pool_; }
-    VNNewBufferEvent& event() noexcept { return *event_; }
     FrameRing& frame_ring() noexcept { return ring_; }
     const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
 
@@ -112,7 +111,6 @@ private:
 
     std::shared_ptr<VNBoards::Board> board_;
     std::unique_ptr<BufferPool> pool_;
-    std::unique_ptr<VNNewBufferEvent> event_;
 
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> started_{0};

@@ -9,8 +9,8 @@
 // run unserialised on the callers' threads and only entry bytes and availability flags change.
 #pragma once
 
-#include "modules/RegisterMap.h"
-#include "modules/RegisterMapHelpers.h"
+#include "core/RegisterMap.h"
+#include "core/RegisterMapHelpers.h"
 
 #include <gentl/GenTL.h>
 

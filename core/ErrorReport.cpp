@@ -1,11 +1,24 @@
 #include "core/ErrorReport.h"
 
-#include "core/CtiManager.h"
 #include "core/ThreadErrorMap.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace vngtl {
+
+namespace {
+
+// Read by every record, written at GCInitLib and GCCloseLib; the count held while a record is stored keeps
+// the store alive even if the library closes meanwhile.
+std::atomic<std::shared_ptr<ThreadErrorMap>> error_store;
+
+}  // namespace
+
+void publish_error_store(std::shared_ptr<ThreadErrorMap> store) noexcept
+{
+    error_store.store(std::move(store));
+}
 
 const char* gc_error_name(GC_ERROR code) noexcept
 {
@@ -58,9 +71,9 @@ GC_ERROR report_error_at(std::string_view file_path, unsigned line, std::string_
                          std::string_view message)
 {
     const std::string text = compose_error_record(code, source_file_name(file_path), line, function, message);
-    if (const auto manager = get_manager()) {
+    if (const std::shared_ptr<ThreadErrorMap> store = error_store.load()) {
         if (code != GenTL::GC_ERR_SUCCESS) {
-            manager->get()->errors().set_error(code, text);
+            store->set_error(code, text);
         }
     } else {
         std::fputs(text.c_str(), stderr);

@@ -5,11 +5,14 @@
 
 #include <gentl/GenTL.h>
 
+#include <memory>
 #include <source_location>
 #include <string>
 #include <string_view>
 
 namespace vngtl {
+
+class ThreadErrorMap;
 
 using GenTL::GC_ERROR;
 
@@ -32,6 +35,10 @@ GC_ERROR report_error(std::string_view function, GC_ERROR code, std::string_view
 // The same, with the file and line given explicitly (the call frame reports with its export's location).
 GC_ERROR report_error_at(std::string_view file_path, unsigned line, std::string_view function, GC_ERROR code,
                          std::string_view message);
+
+// The last-error store that records go to: the manager publishes its store once the library is initialised
+// and withdraws it (null) before it is destroyed. Without a store records are written to standard error.
+void publish_error_store(std::shared_ptr<ThreadErrorMap> store) noexcept;
 
 // Lower-case hexadecimal with the "0x" prefix, as addresses are written in messages.
 std::string hex(uint64_t value);

@@ -1,6 +1,5 @@
 #include "core/ThreadErrorMap.h"
 
-#include "acquisition/VantrelSdk.h"
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"
 
@@ -38,7 +37,9 @@ void ThreadErrorMap::set_error(GenTL::GC_ERROR code, const std::string& text)
     const uint32_t id = current_thread_id();
     entries_.insert_or_assign(id, Record{code, text});
     const std::string line = debug_line(id, code, text);
-    VNOutputDebugString(line.c_str());
+    if (sink_ != nullptr) {
+        sink_(line.c_str());
+    }
 }
 
 GenTL::GC_ERROR ThreadErrorMap::get_last_error(GenTL::GC_ERROR* piErrorCode, char* sErrText, size_t* piSize) const

@@ -15,7 +15,13 @@ uint32_t current_thread_id() noexcept;
 
 class ThreadErrorMap {
 public:
-    // Stores the record as the calling thread's last error and echoes it to the board driver's debug output.
+    // Where each record is echoed as one debug line: the board driver's debug output in the library.
+    using DebugSink = void (*)(const char* line);
+
+    // Without a sink records are stored but not echoed.
+    explicit ThreadErrorMap(DebugSink sink = nullptr) noexcept : sink_(sink) {}
+
+    // Stores the record as the calling thread's last error and echoes it to the debug sink.
     void set_error(GenTL::GC_ERROR code, const std::string& text);
 
     // The body of GCGetLastError: the calling thread's code and record ("No Error" when it has none), the
@@ -30,6 +36,7 @@ private:
         GenTL::GC_ERROR code;
         std::string text;
     };
+    const DebugSink sink_;
     mutable std::mutex lock_;  // guards entries_; held through the debug echo, no other lock taken inside
     std::map<uint32_t, Record> entries_;
 };

@@ -16,10 +16,10 @@
 // else). Output handles are written by the body, only after its operation succeeded (HandleOut).
 #pragma once
 
-#include "core/CtiManager.h"
+#include "cti/CtiManager.h"
 #include "core/ErrorReport.h"
 #include "modules/BaseModule.h"
-#include "modules/BasePort.h"
+#include "core/BasePort.h"
 #include "modules/HandleMapping.h"
 #include "modules/TLModule.h"
 

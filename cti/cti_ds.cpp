@@ -1,5 +1,5 @@
-#include "acquisition/BufferHandle.h"
-#include "acquisition/DSModule.h"
+#include "modules/BufferHandle.h"
+#include "modules/DSModule.h"
 #include "cti/CallFrame.h"
 
 using vngtl::BaseHandle;

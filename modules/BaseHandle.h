@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/BaseInfo.h"
-#include "modules/BasePortMedium.h"
+#include "core/BasePortMedium.h"
 
 #include <gentl/GenTL.h>
 

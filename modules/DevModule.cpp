@@ -1,13 +1,15 @@
 #include "modules/DevModule.h"
 
-#include "acquisition/DSModule.h"
-#include "acquisition/VNBoards.h"
-#include "core/CtiManager.h"
+#include "board/VNBoards.h"
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"
+#include "modules/DSModule.h"
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
-#include "modules/TLModule.h"
+#include "remote/VNPortCXP.h"
+#include "remote/VNRemDevPortMedium.h"
+
+#include "gcbase/UrlCoding.h"
 
 #include <chrono>
 #include <mutex>
@@ -37,41 +39,20 @@ enum : int32_t {
     info_sync_cache = 1009,
 };
 
-using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
-
-// The system module's vendor text; the system module is created if it does not exist yet.
-std::string system_vendor()
+// The text of a string value handed down from the system module; empty without one.
+std::string text_of(const RegisterMap::Entry* entry)
 {
-    const ManagerRef manager = get_manager();
-    if (!manager) {
-        return {};
-    }
-    const RegisterMap::Entry* const vendor = manager->get()->get_tl_module()->info_entry(TL_INFO_VENDOR);
-    return vendor != nullptr ? std::string(entry_text(*vendor)) : std::string();
-}
-
-std::string board_model(VNBoards::Board& board)
-{
-    StateGuard guard(board.state_lock());
-    board.check_init(1);
-    char model[256] = {};
-    char serial[256] = {};
-    uint32_t bus = 0;
-    uint32_t slot = 0;
-    if (VNGetBoardStrings(board.handle(), model, sizeof model, serial, sizeof serial, &bus, &slot) != 0) {
-        return {};
-    }
-    return std::string(model, strnlen(model, sizeof model));
+    return entry != nullptr ? std::string(entry_text(*entry)) : std::string();
 }
 
 }  // namespace
 
-DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
-    : BaseModule(module_id, std::move(parent), &port_), board_(std::move(board))
+DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+                     const SystemValues& system)
+    : BaseModule(module_id, std::move(parent), &port_), board_(std::move(board)), system_(system)
 {
-    // The system module is asked first: the manager's creation lock comes before a board's state lock.
-    const std::string vendor = system_vendor();
-    const std::string model = board_model(*board_);
+    const std::string vendor = text_of(system_.vendor);
+    const std::string model = board_->board_model();
 
     add_info_string(DEVICE_INFO_ID, module_id);
     add_info_string(DEVICE_INFO_VENDOR, vendor, 0x100, reg::string_length);
@@ -96,7 +77,7 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
                      return pre_read(DEVICE_INFO_TIMESTAMP_FREQUENCY, entry, data);
                  }));
 
-    port_.setup_port_info(module_id, module_id, "DevicePort");
+    port_.setup_port_info(module_id, module_id, "DevicePort", system_);
     port_.bind(&info_map(), this);
     port_.set_entry(PORT_INFO_VENDOR, info_entry(DEVICE_INFO_VENDOR));
     port_.set_entry(PORT_INFO_MODEL, info_entry(DEVICE_INFO_MODEL));
@@ -162,7 +143,7 @@ GC_ERROR DevModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_
         return report_error(function, GC_ERR_ERROR, "The specified child ID, \"" + id + "\", doesn't exist.");
     }
     try {
-        child_out = std::make_shared<DSModule>(board_, shared_self());
+        child_out = std::make_shared<DSModule>(board_, shared_self(), system_);
     } catch (...) {
         child_out.reset();
         return report_error(function, GC_ERR_OUT_OF_MEMORY,
@@ -189,8 +170,7 @@ GC_ERROR DevModule::open(int32_t flags)
         break;
     case DEVICE_ACCESS_EXCLUSIVE: {
         read_only_.store(false);
-        StateGuard guard(board_->state_lock());
-        board_->check_init(2);
+        board_->check_init(VNBoards::OpenLevel::Acquire);
         break;
     }
     case DEVICE_ACCESS_UNKNOWN:
@@ -209,12 +189,18 @@ GC_ERROR DevModule::open(int32_t flags)
     if (access_status_ != nullptr) {
         std::memcpy(access_status_->data(), &status, sizeof status);
     }
-    // The remote-device port medium is made here once the library has one for the board's family; its port
-    // then follows the access mode (not writable when read-only).
-    if (const std::shared_ptr<BasePortMedium> medium = remote_medium_.load()) {
-        if (BasePort* port = medium->get_port()) {
+    // The remote-device port medium chooses the camera's port from the board's family; the port follows the
+    // access mode (not writable when read-only).
+    try {
+        auto medium = std::make_shared<VNRemDevPortMedium>(board_);
+        if (BasePort* port = medium->port()) {
             port->set_writable(!read_only_.load());
         }
+        remote_medium_.store(std::move(medium));
+    } catch (...) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "Caught an unexpected error attempting to add a remote device module for device \"" +
+                                id() + "\".");
     }
     return GC_ERR_SUCCESS;
 }
@@ -237,6 +223,11 @@ BasePort* DevModule::remote_port() const
     const std::shared_ptr<BasePortMedium> medium = remote_medium_.load();
     BasePort* const port = medium ? medium->get_port() : nullptr;
     return port != nullptr && port->good() ? port : nullptr;
+}
+
+VNPortCXP* DevModule::cxp_port() const
+{
+    return dynamic_cast<VNPortCXP*>(remote_port());
 }
 
 GC_ERROR DevModule::port_unavailable(const char* function) const
@@ -296,7 +287,6 @@ GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t
         if (port == nullptr) {
             return port_unavailable(function);
         }
-        // The camera's URLs are decoded once the remote ports that announce them are part of the library.
         INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
         size_t size = 0;
         const uint32_t selector = entry_uint32(xml_selector_);
@@ -307,9 +297,10 @@ GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t
         if (const GC_ERROR code = port->url_info(selector, URL_INFO_URL, &type, url.data(), &size)) {
             return code;
         }
+        url.resize(std::strlen(url.c_str()));
         std::memset(data, 0, length);
         size_t capacity = length;
-        return deliver_string(url, data, &capacity);
+        return deliver_string(GenICam::UrlDecode(url), data, &capacity);
     }
     default:
         return GC_ERR_SUCCESS;
@@ -326,13 +317,12 @@ GC_ERROR DevModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML caching is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    if (remote_port() == nullptr) {
+    VNPortCXP* const port = cxp_port();
+    if (port == nullptr) {
         return port_unavailable(function);
     }
-    // Caching a file by hand is an operation of the CoaXPress port, which is not part of the library yet.
-    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                        "Manual XML caching of \"" + std::string(entry_text(entry)) + "\" is not available on VFG " +
-                            vfg() + ".");
+    const std::string_view text = entry_text(entry);
+    return port->cache_external_file(std::string(text.substr(0, std::min<size_t>(text.size(), reg::path_length))));
 }
 
 GC_ERROR DevModule::delete_xml_file()
@@ -342,11 +332,21 @@ GC_ERROR DevModule::delete_xml_file()
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    if (remote_port() == nullptr) {
+    VNPortCXP* const port = cxp_port();
+    if (port == nullptr) {
         return port_unavailable(function);
     }
-    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                        "Manual XML cache deletion is not available on VFG " + vfg() + ".");
+    const GC_ERROR code = port->delete_cache_entry(entry_uint32(xml_selector_));
+    // The selector keeps pointing at a cache entry that still exists.
+    uint32_t count = 0;
+    if (xml_selector_ != nullptr) {
+        if (port->num_urls(&count) != GC_ERR_SUCCESS) {
+            set_entry_uint32(*xml_selector_, 0);
+        } else if (entry_uint32(xml_selector_) >= count) {
+            set_entry_uint32(*xml_selector_, count > 0 ? count - 1 : 0);
+        }
+    }
+    return code;
 }
 
 GC_ERROR DevModule::sync_cache_with_camera()
@@ -356,11 +356,11 @@ GC_ERROR DevModule::sync_cache_with_camera()
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    if (remote_port() == nullptr) {
+    VNPortCXP* const port = cxp_port();
+    if (port == nullptr) {
         return port_unavailable(function);
     }
-    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                        "Synchronising the XML cache is not available on VFG " + vfg() + ".");
+    return port->sync_cache_with_camera();
 }
 
 }  // namespace vngtl

@@ -3,12 +3,13 @@
 // and the XML-cache features of CoaXPress cameras; the remote-device port medium (the route to the camera's
 // own registers) is held here while the device is open.
 //
-// Thread safety: the module takes no lock of its own; board accesses hold the board's state lock. The
-// remote medium is exchanged atomically by open and close.
+// Thread safety: the module takes no lock of its own; each board access is one board operation, which takes
+// the board's state lock. The remote medium is exchanged atomically by open and close.
 #pragma once
 
 #include "modules/BaseModule.h"
 #include "modules/RegisterMapPort.h"
+#include "modules/SystemValues.h"
 
 #include <atomic>
 #include <memory>
@@ -20,9 +21,14 @@ class Board;
 
 namespace vngtl {
 
+class VNPortCXP;
+
 class DevModule : public BaseModule {
 public:
-    DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
+    // `system` holds the system module's values: the vendor shown as the device's, and those the ports of
+    // the device and its stream share.
+    DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+              const SystemValues& system = {});
     ~DevModule() override;
 
     // The device's one data stream, "TLDataStream", on the device's board.
@@ -49,10 +55,13 @@ private:
     void setup_xml_file();
     GenTL::GC_ERROR delete_xml_file();
     GenTL::GC_ERROR sync_cache_with_camera();
+    // The remote port when it is a usable CoaXPress port, else null.
+    VNPortCXP* cxp_port() const;
     GenTL::GC_ERROR port_unavailable(const char* function) const;
     std::string vfg() const;
 
     std::shared_ptr<VNBoards::Board> board_;
+    const SystemValues system_;
     RegisterMapPort port_;
     std::atomic<std::shared_ptr<BasePortMedium>> remote_medium_;
     RegisterMap::Entry* access_status_ = nullptr;

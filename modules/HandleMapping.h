@@ -5,8 +5,8 @@
 // header converts between the two, so that a stricter mapping (a table of live handles) can replace it.
 #pragma once
 
-#include "acquisition/BaseEvent.h"
-#include "modules/BasePortMedium.h"
+#include "modules/BaseEvent.h"
+#include "core/BasePortMedium.h"
 
 #include <type_traits>
 

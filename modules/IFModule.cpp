@@ -1,6 +1,6 @@
 #include "modules/IFModule.h"
 
-#include "acquisition/VNBoards.h"
+#include "board/VNBoards.h"
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"
 #include "modules/DevModule.h"
@@ -23,7 +23,6 @@ namespace {
 constexpr const char* resource_name = "Resources\\TLInterface.xml";
 constexpr const char* xml_file_name = "Vantrel_VNGTL2_TLInterface.xml";
 constexpr const char* device_id = "TLDevice";
-constexpr uint32_t board_register_count = 3634;
 
 enum : int32_t {
     info_interface_type = 1000,
@@ -43,8 +42,6 @@ enum : int32_t {
     info_register_valid = 1014,
 };
 
-using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
-
 std::string lower_case(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -54,14 +51,15 @@ std::string lower_case(std::string text)
 
 }  // namespace
 
-IFModule::IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
-    : BaseModule(board->board_id(), std::move(parent), &port_), board_(std::move(board))
+IFModule::IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+                   const SystemValues& system)
+    : BaseModule(board->board_id(), std::move(parent), &port_), board_(std::move(board)), system_(system)
 {
     add_info_string(INTERFACE_INFO_ID, id());
     add_info_string(INTERFACE_INFO_DISPLAYNAME, id(), next_free, reg::string_length);
     add_info_string(INTERFACE_INFO_TLTYPE, board_->kind_name(), 0x200, reg::string_length);
 
-    port_.setup_port_info(id(), "TLInterface", "TLInterface");
+    port_.setup_port_info(id(), "TLInterface", "TLInterface", system_);
     port_.bind(&info_map(), this);
     port_.set_entry(PORT_INFO_TLTYPE, info_entry(INTERFACE_INFO_TLTYPE));
 
@@ -73,13 +71,8 @@ IFModule::~IFModule() = default;
 
 void IFModule::read_register_names()
 {
-    StateGuard guard(board_->state_lock());
-    board_->check_init(1);
-    for (uint32_t number = 0; number < board_register_count; ++number) {
-        char text[1024] = {};
-        if (VNRegName(board_->handle(), number, text, sizeof text) == 0) {
-            register_names_.emplace(lower_case(std::string(text, strnlen(text, sizeof text))), number);
-        }
+    for (auto& [number, name] : board_->register_names()) {
+        register_names_.emplace(lower_case(std::move(name)), number);
     }
 }
 
@@ -137,9 +130,7 @@ void IFModule::setup_xml_file()
 GC_ERROR IFModule::valid_child_ids(std::vector<std::string>& list_out)
 {
     list_out.clear();
-    StateGuard guard(board_->state_lock());
-    board_->check_init(1);
-    if (!board_->camera_file().empty()) {
+    if (board_->has_camera_file()) {
         list_out.emplace_back(device_id);
     }
     return GC_ERR_SUCCESS;
@@ -149,14 +140,10 @@ GC_ERROR IFModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t
 {
     static constexpr const char* function = "IFModule::make_new_child";
     child_out.reset();
-    {
-        StateGuard guard(board_->state_lock());
-        board_->check_init(1);
-        if (board_->camera_file().empty()) {
-            return report_error(function, GC_ERR_ERROR,
-                                "The specified child index (" + std::to_string(index) +
-                                    ") doesn't exist. This board has no children.");
-        }
+    if (!board_->has_camera_file()) {
+        return report_error(function, GC_ERR_ERROR,
+                            "The specified child index (" + std::to_string(index) +
+                                ") doesn't exist. This board has no children.");
     }
     if (index != 0) {
         return report_error(function, GC_ERR_ERROR,
@@ -165,10 +152,8 @@ GC_ERROR IFModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t
     if (id != device_id) {
         return report_error(function, GC_ERR_ERROR, "The specified child ID, \"" + id + "\", doesn't exist.");
     }
-    // Built without the board's state lock: the device asks the manager for the system module, and the
-    // manager takes its creation lock before a board's state lock, never after.
     try {
-        child_out = std::make_shared<DevModule>(board_, shared_self());
+        child_out = std::make_shared<DevModule>(board_, shared_self(), system_);
     } catch (...) {
         child_out.reset();
         return report_error(function, GC_ERR_OUT_OF_MEMORY,
@@ -263,9 +248,7 @@ GC_ERROR IFModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t*
         if (chosen == register_names_.end()) {
             return no_selection(function);
         }
-        StateGuard guard(board_->state_lock());
-        board_->check_init(1);
-        set_entry_uint32(entry, VNRegPeek(board_->handle(), chosen->second));
+        set_entry_uint32(entry, board_->reg_peek(chosen->second));
         return GC_ERR_SUCCESS;
     }
     case info_register_valid:
@@ -280,21 +263,17 @@ GC_ERROR IFModule::set_camera_file(const std::string& file)
 {
     static constexpr const char* function = "IFModule::post_write";
     const std::string board_number = std::to_string(board_->board_number());
-    StateGuard guard(board_->state_lock());
-    const BoardState state = board_->state();
-    if (state >= BoardState::Configured) {
+    switch (board_->change_camera_file(file)) {
+    case VNBoards::Board::CameraFileChange::Configured:
         return report_error(function, GC_ERR_ERROR,
                             "Cannot set the camera file because board " + board_number +
                                 " is currently configured for acquisition.");
-    }
-    const std::string previous = board_->camera_file();
-    const auto level = static_cast<uint32_t>(state);
-    if (board_->check_init(level, file) == BoardState::Closed) {
-        board_->check_init(level, previous);
+    case VNBoards::Board::CameraFileChange::Failed:
         return report_error(function, GC_ERR_ERROR,
                             "Failed to set camera file \"" + file + "\" on VFG " + board_number + ".");
+    default:
+        return GC_ERR_SUCCESS;
     }
-    return GC_ERR_SUCCESS;
 }
 
 GC_ERROR IFModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_t*)
@@ -330,9 +309,7 @@ GC_ERROR IFModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_
             return no_selection(function);
         }
         const uint32_t value = entry_uint32(&entry);
-        StateGuard guard(board_->state_lock());
-        board_->check_init(1);
-        if (const int32_t result = VNRegPoke(board_->handle(), chosen->second, value)) {
+        if (const int32_t result = board_->reg_poke(chosen->second, value)) {
             return report_error(function, GC_ERR_ERROR,
                                 "Error writing board " + board_number + " register \"" + chosen->first +
                                     "\": " + board_->vn_error_text(result));

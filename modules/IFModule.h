@@ -3,12 +3,13 @@
 // board is not configured for acquisition), a window onto the board's own registers by name or index, and
 // at most one child, the device module of the camera on the board.
 //
-// Thread safety: the module takes no lock of its own; every board access holds the board's state lock.
-// The register names are read once, at construction; the selection is atomic.
+// Thread safety: the module takes no lock of its own; every board access is one board operation, which
+// takes the board's state lock. The register names are read once, at construction; the selection is atomic.
 #pragma once
 
 #include "modules/BaseModule.h"
 #include "modules/RegisterMapPort.h"
+#include "modules/SystemValues.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +25,8 @@ namespace vngtl {
 
 class IFModule : public BaseModule {
 public:
-    IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
+    // `system` holds the values the ports of this module and the modules below it share with the system.
+    IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent, const SystemValues& system = {});
     ~IFModule() override;
 
     // "TLDevice" when the board has a camera file, else nothing.
@@ -52,6 +54,7 @@ private:
     static constexpr size_t none = ~size_t{0};
 
     std::shared_ptr<VNBoards::Board> board_;
+    const SystemValues system_;
     RegisterMapPort port_;
     std::map<std::string, uint32_t> register_names_;
     std::atomic<size_t> selected_{none};  // position in register_names_

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/BaseInfo.h"
-#include "modules/RegisterMapHelpers.h"
+#include "core/RegisterMapHelpers.h"
 
 #include <gentl/GenTL.h>
 

@@ -1,12 +1,10 @@
 #include "modules/RegisterMapPort.h"
 
+#include "core/ErrorReport.h"
 #include "modules/DynamicResourceDepot.h"
 
-#include "core/CtiManager.h"
-#include "core/ErrorReport.h"
-#include "modules/TLModule.h"
-
 #include <cstdio>
+#include <utility>
 
 namespace vngtl {
 
@@ -153,18 +151,20 @@ bool RegisterMapPort::add_xml_url(const std::string& file_name, const void* data
 }
 
 void RegisterMapPort::setup_port_info(const std::string& port_id, const std::string& module_name,
-                                      const std::string& port_name)
+                                      const std::string& port_name, const SystemValues& system)
 {
     RegisterMap::Entry* const id_entry = add_info_string(PORT_INFO_ID, port_id);
     const bool bound = good();
     if (bound) {
-        // The values every module port shares with the system module, which is created here if need be.
-        const ManagerRef manager = get_manager();
-        if (const std::shared_ptr<TLModule> system = manager ? manager->get()->get_tl_module() : nullptr) {
-            set_entry(PORT_INFO_VENDOR, system->info_entry(TL_INFO_VENDOR));
-            set_entry(PORT_INFO_MODEL, system->info_entry(TL_INFO_MODEL));
-            set_entry(PORT_INFO_VERSION, system->info_entry(TL_INFO_VERSION));
-            set_entry(PORT_INFO_TLTYPE, system->info_entry(TL_INFO_TLTYPE));
+        // The values every module port shares with the system module.
+        const std::pair<int32_t, RegisterMap::Entry*> shared[] = {{PORT_INFO_VENDOR, system.vendor},
+                                                                   {PORT_INFO_MODEL, system.model},
+                                                                   {PORT_INFO_VERSION, system.version},
+                                                                   {PORT_INFO_TLTYPE, system.tltype}};
+        for (const auto& [command, entry] : shared) {
+            if (entry != nullptr) {
+                set_entry(command, entry);
+            }
         }
     }
     if (!module_name.empty()) {

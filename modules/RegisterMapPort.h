@@ -9,8 +9,9 @@
 // handed out (or, for the system module, under its set-up lock); afterwards accesses only read them.
 #pragma once
 
-#include "modules/BasePort.h"
-#include "modules/RegisterMap.h"
+#include "core/BasePort.h"
+#include "core/RegisterMap.h"
+#include "modules/SystemValues.h"
 
 #include <gentl/GenTL.h>
 
@@ -66,9 +67,10 @@ public:
                         uint64_t address, std::source_location where = std::source_location::current());
 
     // Fills the port's own info values. The system module's vendor, model, version and transport-layer type
-    // are shared, and an empty module or port name falls back to the port ID, only when the port is bound
-    // already; otherwise those commands stay unbound for the module to bind.
-    void setup_port_info(const std::string& port_id, const std::string& module_name, const std::string& port_name);
+    // (`system`) are shared, and an empty module or port name falls back to the port ID, only when the port
+    // is bound already; otherwise those commands stay unbound for the module to bind.
+    void setup_port_info(const std::string& port_id, const std::string& module_name, const std::string& port_name,
+                         const SystemValues& system = {});
 
     const std::vector<UrlRecord>& urls() const noexcept { return urls_; }
 

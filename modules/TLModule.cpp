@@ -1,7 +1,6 @@
 #include "modules/TLModule.h"
 
-#include "acquisition/VNBoards.h"
-#include "core/CtiManager.h"
+#include "board/BoardTable.h"
 #include "core/ErrorReport.h"
 #include "modules/DynamicResourceDepot.h"
 #include "modules/IFModule.h"
@@ -52,7 +51,8 @@ std::string TLModule::version_text(uint32_t major, uint32_t minor, uint32_t subm
     return text;
 }
 
-TLModule::TLModule() : BaseModule(module_id, {}, &port_)
+TLModule::TLModule(std::shared_ptr<VNBoards::BoardTable> boards)
+    : BaseModule(module_id, {}, &port_), boards_(std::move(boards))
 {
     const std::string path = DynamicResourceDepot::LibraryPath();
     const auto slash = path.find_last_of("\\/");
@@ -122,12 +122,11 @@ void TLModule::setup_xml_file()
 GC_ERROR TLModule::valid_child_ids(std::vector<std::string>& list_out)
 {
     list_out.clear();
-    const ManagerRef manager = get_manager();
-    if (!manager) {
+    if (!boards_) {
         return GC_ERR_NOT_INITIALIZED;
     }
-    CtiManager& boards = *manager->get();
-    for (size_t index = 0; index < boards.board_count(); ++index) {
+    VNBoards::BoardTable& boards = *boards_;
+    for (size_t index = 0; index < boards.size(); ++index) {
         std::shared_ptr<VNBoards::Board> board;
         try {
             board = boards.get_board(index);
@@ -150,14 +149,13 @@ GC_ERROR TLModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t
 {
     static constexpr const char* function = "TLModule::make_new_child";
     child_out.reset();
-    const ManagerRef manager = get_manager();
-    if (!manager) {
+    if (!boards_) {
         return GC_ERR_NOT_INITIALIZED;
     }
-    CtiManager& boards = *manager->get();
-    if (index >= boards.board_count()) {
+    VNBoards::BoardTable& boards = *boards_;
+    if (index >= boards.size()) {
         return report_error(function, GC_ERR_ERROR,
-                            "There are only " + std::to_string(boards.board_count()) + " boards installed. " +
+                            "There are only " + std::to_string(boards.size()) + " boards installed. " +
                                 std::to_string(index) + " is an invalid index.");
     }
     std::shared_ptr<VNBoards::Board> board;
@@ -178,7 +176,7 @@ GC_ERROR TLModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t
                                 "\", but the expected ID was \"" + id + "\".");
     }
     try {
-        child_out = std::make_shared<IFModule>(std::move(board), shared_self());
+        child_out = std::make_shared<IFModule>(std::move(board), shared_self(), system_values());
     } catch (...) {
         child_out.reset();
         return report_error(function, GC_ERR_OUT_OF_MEMORY,
@@ -190,15 +188,13 @@ GC_ERROR TLModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t
 
 std::shared_ptr<BaseModule> TLModule::shared_self()
 {
-    const ManagerRef manager = get_manager();
-    if (!manager) {
-        return nullptr;
-    }
-    std::shared_ptr<TLModule> system = manager->get()->get_tl_module();
-    if (system.get() != this) {
-        return nullptr;
-    }
-    return system;
+    return weak_from_this().lock();
+}
+
+SystemValues TLModule::system_values() const
+{
+    return {info_entry(TL_INFO_VENDOR), info_entry(TL_INFO_MODEL), info_entry(TL_INFO_VERSION),
+            info_entry(TL_INFO_TLTYPE)};
 }
 
 }  // namespace vngtl

@@ -1,6 +1,9 @@
 // The system (transport-layer) module, root of the module tree: one per loaded library, created by the
-// library manager on first use. Its children are the interface modules, one per board of the manager's
-// board table; its register space holds its info values and the features of its XML description.
+// library manager on first use and handed the board table then. Its children are the interface modules,
+// one per board of that table; its register space holds its info values and the features of its XML
+// description, and it hands the values every port shares (SystemValues) down to its children.
+//
+// Ownership: shares the board table with the manager; held by the manager through a shared pointer.
 //
 // Thread safety: the port, its info values and the description's registers are set up on the first open,
 // under `setup_lock_`, a leaf lock taken only there. Everything else is as BaseModule.
@@ -8,15 +11,22 @@
 
 #include "modules/BaseModule.h"
 #include "modules/RegisterMapPort.h"
+#include "modules/SystemValues.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 
+namespace VNBoards {
+class BoardTable;
+}
+
 namespace vngtl {
 
-class TLModule : public BaseModule {
+class TLModule : public BaseModule, public std::enable_shared_from_this<TLModule> {
 public:
-    TLModule();
+    // Build it with make_shared: it hands itself to its children as their parent.
+    explicit TLModule(std::shared_ptr<VNBoards::BoardTable> boards);
     ~TLModule() override;
 
     GenTL::GC_ERROR valid_child_ids(std::vector<std::string>& list_out) override;
@@ -24,8 +34,10 @@ public:
                                    const std::string& id) override;
     // Sets up the port and the description on the first open, then opens as every module does.
     GenTL::GC_ERROR open(int32_t flags) override;
-    // The manager's pointer to the system module when this is it; empty otherwise.
+    // The shared pointer that owns this module; empty when none does.
     std::shared_ptr<BaseModule> shared_self() override;
+    // This module's values that the ports below it share.
+    SystemValues system_values() const;
 
     // The version text of TL_INFO_VERSION for a file version: each number in lower-case hex, dot-separated.
     static std::string version_text(uint32_t major, uint32_t minor, uint32_t subminor, uint32_t build);
@@ -34,6 +46,7 @@ private:
     // Places the "TLSystem" description at 0xA000 and adds its registers.
     void setup_xml_file();
 
+    const std::shared_ptr<VNBoards::BoardTable> boards_;
     RegisterMapPort port_;
     std::mutex setup_lock_;
 };

@@ -7,7 +7,7 @@
 #include "FramePattern.h"
 #include "SimConfig.h"
 
-#include "acquisition/VantrelSdk.h"
+#include "board/VantrelSdk.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "SdkCodes.h"
 #include "SimSystem.h"
 
-#include "acquisition/VantrelSdk.h"
+#include "board/VantrelSdk.h"
 
 #include <algorithm>
 #include <chrono>

@@ -18,7 +18,7 @@
 #include "CxpCamera.h"
 #include "SimConfig.h"
 
-#include "acquisition/VantrelSdk.h"
+#include "board/VantrelSdk.h"
 
 #include <vnsim.h>
 

@@ -5,7 +5,7 @@
 
 #include "GenTLFixture.h"
 
-#include "acquisition/BufferHandle.h"
+#include "modules/BufferHandle.h"
 #include "acquisition/BufferPool.h"
 #include "core/BaseInfo.h"
 
@@ -13,6 +13,26 @@
 #include <cstring>
 #include <string>
 #include <thread>
+
+// Hands a pool's PoolBuffer output to a BufferHandle pointer: the pools of these tests are made with the
+// buffer handles' factory. The pointer is written when the call's full expression ends.
+class AsHandle {
+public:
+    explicit AsHandle(vngtl::BufferHandle** out) noexcept : out_(out) {}
+    ~AsHandle()
+    {
+        if (out_ != nullptr && buffer_ != nullptr) {
+            *out_ = static_cast<vngtl::BufferHandle*>(buffer_);
+        }
+    }
+    AsHandle(const AsHandle&) = delete;
+    AsHandle& operator=(const AsHandle&) = delete;
+    operator vngtl::PoolBuffer**() noexcept { return out_ != nullptr ? &buffer_ : nullptr; }
+
+private:
+    vngtl::BufferHandle** out_;
+    vngtl::PoolBuffer* buffer_ = nullptr;
+};
 
 class EngineTest : public GenTLTest {
 protected:

@@ -8,7 +8,8 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
-#include "acquisition/VNBoards.h"
+#include "modules/VNNewBufferEvent.h"
+#include "board/VNBoards.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -58,10 +59,12 @@ protected:
         ASSERT_EQ(vnsim_configure(board_config(side, side, 8, "free", "benchmark", 0).c_str()), 0)
             << vnsim_last_error();
         board = std::make_shared<VNBoards::Board>(0);
-        acquisition = std::make_unique<VNAcquisition>(board);
+        acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());
+        new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);
     }
     void TearDown() override
     {
+        new_buffer_event.reset();
         acquisition.reset();
         board.reset();
         EngineTest::TearDown();
@@ -74,13 +77,13 @@ protected:
         const auto inventory = acquisition->pool().inventory();
         ++checks;
         // The states as they were when the queues were looked at; the copy thread goes on meanwhile.
-        std::map<BufferHandle*, BufferState> states;
+        std::map<const vngtl::PoolBuffer*, BufferState> states;
         for (size_t i = 0; i < inventory.announced.size(); ++i) {
             states[inventory.announced[i]] = inventory.states[i];
         }
-        std::map<BufferHandle*, int> places;
+        std::map<const vngtl::PoolBuffer*, int> places;
         std::string wrong_states;
-        const auto place = [&](BufferHandle* buffer, BufferState expected, const char* where) {
+        const auto place = [&](const vngtl::PoolBuffer* buffer, BufferState expected, const char* where) {
             ++places[buffer];
             const auto found = states.find(buffer);
             if (found == states.end() || found->second != expected) {
@@ -118,6 +121,8 @@ protected:
 
     std::shared_ptr<VNBoards::Board> board;
     std::unique_ptr<VNAcquisition> acquisition;
+    // Owned beside the engine, as the data-stream module owns it; destroyed first.
+    std::unique_ptr<vngtl::VNNewBufferEvent> new_buffer_event;
     uint64_t checks = 0;
     uint64_t misplaced = 0;
 };
@@ -130,12 +135,12 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
                                      : default_seconds;
 
     auto& pool = acquisition->pool();
-    auto& event = acquisition->event();
+    auto& event = *new_buffer_event;
     ASSERT_EQ(acquisition->make_ready(board_buffers, {}), VNAcquisition::Ready);
     std::vector<BufferHandle*> buffers;
     for (size_t i = 0; i < buffer_count; ++i) {
         BufferHandle* buffer = nullptr;
-        ASSERT_EQ(pool.announce_buffer(&buffer, frame_size, nullptr), GC_ERR_SUCCESS);
+        ASSERT_EQ(pool.announce_buffer(AsHandle{&buffer}, frame_size, nullptr), GC_ERR_SUCCESS);
         ASSERT_EQ(pool.queue_to_input(buffer), GC_ERR_SUCCESS);
         buffers.push_back(buffer);
     }

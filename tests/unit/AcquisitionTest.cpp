@@ -3,7 +3,8 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
-#include "acquisition/VNBoards.h"
+#include "modules/VNNewBufferEvent.h"
+#include "board/VNBoards.h"
 
 #include <future>
 #include <memory>
@@ -26,7 +27,8 @@ protected:
         EngineTest::SetUp();
         ASSERT_EQ(vnsim_configure(board_config(width, height, 8, "manual", "moving").c_str()), 0) << vnsim_last_error();
         board = std::make_shared<Board>(0);
-        acquisition = std::make_unique<VNAcquisition>(board);
+        acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());
+        new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);
     }
     void TearDown() override
     {
@@ -34,6 +36,7 @@ protected:
             acquisition->stop();
             acquisition->teardown();
         }
+        new_buffer_event.reset();
         acquisition.reset();
         board.reset();
         EngineTest::TearDown();
@@ -44,7 +47,7 @@ protected:
         std::vector<BufferHandle*> handles;
         for (size_t i = 0; i < count; ++i) {
             BufferHandle* handle = nullptr;
-            EXPECT_EQ(acquisition->pool().announce_buffer(&handle, size, nullptr), GC_ERR_SUCCESS);
+            EXPECT_EQ(acquisition->pool().announce_buffer(AsHandle{&handle}, size, nullptr), GC_ERR_SUCCESS);
             EXPECT_EQ(acquisition->pool().queue_to_input(handle), GC_ERR_SUCCESS);
             handles.push_back(handle);
         }
@@ -55,7 +58,7 @@ protected:
     void start(uint64_t board_buffers, uint64_t count = GENTL_INFINITE)
     {
         ASSERT_EQ(acquisition->make_ready(board_buffers, {}), VNAcquisition::Ready);
-        ASSERT_EQ(acquisition->event().register_event(), GC_ERR_SUCCESS);
+        ASSERT_EQ(new_buffer_event->register_event(), GC_ERR_SUCCESS);
         ASSERT_EQ(acquisition->start(count), VNAcquisition::Running);
     }
 
@@ -66,7 +69,7 @@ protected:
     {
         EVENT_NEW_BUFFER_DATA record{};
         size_t size = sizeof record;
-        const GC_ERROR result = acquisition->event().data(&record, &size, timeout_ms);
+        const GC_ERROR result = new_buffer_event->data(&record, &size, timeout_ms);
         EXPECT_EQ(result, GC_ERR_SUCCESS) << last_error();
         return result == GC_ERR_SUCCESS ? static_cast<BufferHandle*>(record.BufferHandle) : nullptr;
     }
@@ -95,6 +98,8 @@ protected:
 
     std::shared_ptr<Board> board;
     std::unique_ptr<VNAcquisition> acquisition;
+    // Owned beside the engine, as the data-stream module owns it; destroyed first.
+    std::unique_ptr<vngtl::VNNewBufferEvent> new_buffer_event;
 };
 
 TEST_F(AcquisitionTest, MakeReadyConfiguresTheBoardAndTeardownReleasesIt)
@@ -260,13 +265,14 @@ TEST_F(AcquisitionTest, StopAbortAndTeardownEndTheAcquisitionEvenUnderTheBoardsS
     trigger(1);
     expect_frame(next_buffer(), 1);
 
-    // The data-stream module reconfigures and releases the board while it holds the board's state lock.
+    // The data-stream module reconfigures and releases the board inside one exclusive board section.
     auto reconfigure = std::async(std::launch::async, [&] {
-        std::lock_guard state_guard(board->state_lock());
-        const uint32_t ready = acquisition->make_ready(6, {});
-        const uint32_t started = acquisition->start(GENTL_INFINITE);
-        const uint32_t torn_down = acquisition->teardown();
-        return std::vector<uint32_t>{ready, started, torn_down};
+        return board->exclusively([&] {
+            const uint32_t ready = acquisition->make_ready(6, {});
+            const uint32_t started = acquisition->start(GENTL_INFINITE);
+            const uint32_t torn_down = acquisition->teardown();
+            return std::vector<uint32_t>{ready, started, torn_down};
+        });
     });
     ASSERT_EQ(reconfigure.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(reconfigure.get(),
@@ -288,6 +294,7 @@ TEST_F(AcquisitionTest, DestroyingARunningEngineJoinsBothThreads)
     trigger(3);  // one copied, two waiting for a buffer
     expect_frame(next_buffer(), 1);
     const auto before = std::chrono::steady_clock::now();
+    new_buffer_event.reset();
     acquisition.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
     ASSERT_EQ(board->state(), BoardState::Configured);

@@ -50,7 +50,7 @@ TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
 TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensUnlessConfigured)
 {
     Board board(0);
-    EXPECT_EQ(board.check_init(1, "Deep.cam"), BoardState::Open);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "Deep.cam"), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
     EXPECT_EQ(board.default_roi(), (Roi{0, 0, 160, 120}));
     EXPECT_EQ(board.bit_depth(), 16u);
@@ -58,34 +58,34 @@ TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensUnlessConfigured)
     EXPECT_EQ(vnsim_open_handles(0), 1);
 
     // Raising the level keeps the camera file the board has.
-    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
     EXPECT_EQ(board.current_roi(), (Roi{0, 0, 160, 120}));
-    EXPECT_EQ(board.check_init(2, "Deep.cam"), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
 
-    EXPECT_EQ(board.check_init(2, "Wide.cam"), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Wide.cam"), BoardState::OpenForAcquisition);
     EXPECT_EQ(board.camera_file(), "Wide.cam");
     EXPECT_EQ(board.current_roi(), (Roi{0, 0, 320, 240}));
     EXPECT_EQ(board.bit_depth(), 8u);
     EXPECT_EQ(vnsim_open_handles(0), 1);
 
     ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
-    EXPECT_EQ(board.check_init(2, "Deep.cam"), BoardState::Configured);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::Configured);
     EXPECT_EQ(board.camera_file(), "Wide.cam");
     EXPECT_EQ(board.bit_depth(), 8u);
     EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
 
     // Lowering the level keeps the camera file as well.
-    EXPECT_EQ(board.reopen(1), BoardState::Open);
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Wide.cam");
-    EXPECT_EQ(board.reopen(1, "Deep.cam"), BoardState::Open);
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open, "Deep.cam"), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
 }
 
 TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
 {
     Board board(0);
-    ASSERT_EQ(board.check_init(2, "Deep.cam"), BoardState::OpenForAcquisition);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
     ASSERT_TRUE(board.set_roi(Roi{16, 8, 100, 50}));
     ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
     ASSERT_TRUE(board.start_acq());

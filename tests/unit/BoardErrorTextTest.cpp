@@ -40,7 +40,7 @@ TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
     EXPECT_EQ(board.camera_identity(), "");
 
     // The stacks kept their codes for when the board is open.
-    ASSERT_EQ(board.check_init(1), BoardState::Open);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
     EXPECT_EQ(board.pop_vb_error(), 223);
     EXPECT_EQ(board.pop_vn_error(), 3006);
 }
@@ -71,12 +71,12 @@ TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Open);
 
-    const std::string short_text = vb_text(board.handle(), 221);
+    const std::string short_text = vb_text(sdk_handle(board), 221);
     ASSERT_FALSE(short_text.empty());
     EXPECT_EQ(board.vb_error_text(221), short_text);
 
     // A text longer than the first 256-byte attempt is fetched again with the size the library asks for.
-    const std::string long_text = vb_text(board.handle(), 222);
+    const std::string long_text = vb_text(sdk_handle(board), 222);
     ASSERT_GT(long_text.size(), 256u);
     EXPECT_EQ(board.vb_error_text(222), long_text);
     expect_no_record();
@@ -93,12 +93,12 @@ TEST_F(BoardErrors, DriverTexts)
     ASSERT_EQ(board.state(), BoardState::Open);
 
     char text[256] = {};
-    ASSERT_EQ(VNErrorGetMes(board.handle(), 3006, text, sizeof text), 0);
+    ASSERT_EQ(VNErrorGetMes(sdk_handle(board), 3006, text, sizeof text), 0);
     ASSERT_NE(text[0], '\0');
     EXPECT_EQ(board.vn_error_text(3006), text);
     expect_no_record();
 
-    const int32_t unknown_result = VNErrorGetMes(board.handle(), 77, text, sizeof text);
+    const int32_t unknown_result = VNErrorGetMes(sdk_handle(board), 77, text, sizeof text);
     ASSERT_NE(unknown_result, 0);
     EXPECT_EQ(board.vn_error_text(77), "Encountered an unexpected error retrieving text for a VN error code.");
     expect_record("GC_ERR_ERROR", "Board::vn_error_text",

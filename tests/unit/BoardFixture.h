@@ -4,8 +4,9 @@
 
 #include "GenTLFixture.h"
 
-#include "acquisition/FrameSink.h"
-#include "acquisition/VNBoards.h"
+#include "board/FrameSink.h"
+#include "board/VNBoards.h"
+#include "BoardTestAccess.h"
 
 #include <cstring>
 #include <string>

@@ -35,7 +35,7 @@ protected:
     {
         ASSERT_EQ(vnsim_set_trigger_mode(number, VNSIM_TRIGGER_MANUAL), 0);
         board = std::make_unique<Board>(static_cast<uint32_t>(number));
-        ASSERT_EQ(board->check_init(2), BoardState::OpenForAcquisition);
+        ASSERT_EQ(board->check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
         if (roi != nullptr) {
             ASSERT_TRUE(board->set_roi(*roi));
         }
@@ -106,7 +106,7 @@ TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
         ASSERT_EQ(vnsim_trigger(number, 3), 3);
 
         uint32_t frame_bytes = 0;
-        ASSERT_EQ(VbBrdInquire(board->handle(), VB_INQ_FRAME_BYTES, &frame_bytes), 0);
+        ASSERT_EQ(VbBrdInquire(sdk_handle(*board), VB_INQ_FRAME_BYTES, &frame_bytes), 0);
         RecordingSink sink;
         for (uint32_t counter = 1; counter <= 3; ++counter) {
             const FrameRecord frame = next_frame();

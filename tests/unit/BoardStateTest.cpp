@@ -26,7 +26,7 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
     EXPECT_GT(roi.height, 0u);
     EXPECT_EQ(cxp.current_roi(), roi);
     uint32_t width = 0;
-    ASSERT_EQ(VbBrdInquire(cxp.handle(), VB_INQ_WIDTH, &width), 0);
+    ASSERT_EQ(VbBrdInquire(sdk_handle(cxp), VB_INQ_WIDTH, &width), 0);
     EXPECT_EQ(roi.width, width);
     EXPECT_GT(cxp.bit_depth(), 0u);
 
@@ -44,14 +44,14 @@ TEST_F(BoardStates, FailedDefaultOpenStaysClosedUntilARetrySucceeds)
     ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
     Board board(0);
     EXPECT_EQ(board.state(), BoardState::Closed);
-    EXPECT_EQ(board.handle(), nullptr);
+    EXPECT_EQ(sdk_handle(board), nullptr);
     EXPECT_EQ(vnsim_open_handles(0), 0);
     EXPECT_TRUE(board.board_id().empty());
     expect_record("GC_ERR_ERROR", "Board::check_init",
                   "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
                   "be possible.");
 
-    EXPECT_EQ(board.check_init(1), BoardState::Open);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
     EXPECT_EQ(vnsim_open_handles(0), 1);
     EXPECT_FALSE(board.board_id().empty());
     EXPECT_FALSE(board.camera_file().empty());
@@ -68,11 +68,11 @@ TEST_F(BoardStates, InspectionOpenIsRetriedOnceButAcquisitionOpenIsNot)
     ASSERT_TRUE(board.close_board());
     EXPECT_TRUE(board.camera_file().empty());
     ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
-    EXPECT_EQ(board.check_init(2), BoardState::Closed);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::Closed);
     expect_record("GC_ERR_ERROR", "Board::check_init",
                   "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
                   "be possible.");
-    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
 }
 
 TEST_F(BoardStates, LevelsGoUpByReopeningAndDownOnlyThroughReopen)
@@ -81,24 +81,24 @@ TEST_F(BoardStates, LevelsGoUpByReopeningAndDownOnlyThroughReopen)
     const std::string camera_file = board.camera_file();
     const std::string id = board.board_id();
 
-    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     EXPECT_EQ(vnsim_open_handles(0), 1);  // the inspection handle was closed first
     EXPECT_EQ(board.camera_file(), camera_file);
     EXPECT_EQ(board.board_id(), id);
 
-    const VN_HANDLE acquisition_handle = board.handle();
-    EXPECT_EQ(board.check_init(1), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.handle(), acquisition_handle);
+    const VN_HANDLE acquisition_handle = sdk_handle(board);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
+    EXPECT_EQ(sdk_handle(board), acquisition_handle);
     // Levels other than 1 and 2 change nothing.
-    EXPECT_EQ(board.check_init(0), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.check_init(3), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(static_cast<VNBoards::OpenLevel>(0)), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.check_init(static_cast<VNBoards::OpenLevel>(3)), BoardState::OpenForAcquisition);
 
-    EXPECT_EQ(board.reopen(1), BoardState::Open);
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open), BoardState::Open);
     EXPECT_EQ(vnsim_open_handles(0), 1);
     EXPECT_EQ(board.camera_file(), camera_file);
-    EXPECT_EQ(board.reopen(2), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.reopen(0), BoardState::Closed);
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::OpenForAcquisition), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Closed), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
     expect_no_record();
 }
@@ -106,14 +106,14 @@ TEST_F(BoardStates, LevelsGoUpByReopeningAndDownOnlyThroughReopen)
 TEST_F(BoardStates, UnknownCameraFileLeavesTheBoardClosed)
 {
     Board board(0);
-    EXPECT_EQ(board.check_init(1, "no-such-camera.cam"), BoardState::Closed);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "no-such-camera.cam"), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
     EXPECT_TRUE(board.camera_file().empty());
     expect_record("GC_ERR_ERROR", "Board::check_init",
                   "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
                   "be possible.");
     // Without a camera file the board comes back with its default one.
-    EXPECT_EQ(board.check_init(1), BoardState::Open);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
     EXPECT_FALSE(board.camera_file().empty());
 }
 
@@ -127,12 +127,12 @@ TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisition)
     EXPECT_EQ(board.current_roi(), full);
     expect_no_record();
 
-    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     EXPECT_TRUE(board.set_roi(smaller));
     EXPECT_EQ(board.current_roi(), smaller);
     EXPECT_EQ(board.default_roi(), full);
     uint32_t width = 0;
-    ASSERT_EQ(VbBrdInquire(board.handle(), VB_INQ_WIDTH, &width), 0);
+    ASSERT_EQ(VbBrdInquire(sdk_handle(board), VB_INQ_WIDTH, &width), 0);
     EXPECT_EQ(width, smaller.width);
 
     ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
@@ -145,7 +145,7 @@ TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisition)
 TEST_F(BoardStates, RefusedRegionOfInterestIsRecordedWithTheDriverText)
 {
     Board board(0);
-    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     const Roi full = board.default_roi();
 
     EXPECT_FALSE(board.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
@@ -172,7 +172,7 @@ TEST_F(BoardStates, SetupAndTeardownOfCircularBuffers)
     EXPECT_EQ(board.teardown_acq(), BoardState::Open);
     expect_no_record();
 
-    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     EXPECT_EQ(board.setup_acq(0x100000000ull), BoardState::OpenForAcquisition);
     expect_record("GC_ERR_CUSTOM", "Board::setup_acq",
                   "Unable to allocate the quantity of buffers specified (4294967296).");
@@ -194,8 +194,8 @@ TEST_F(BoardStates, SetupAndTeardownOfCircularBuffers)
 
     // A configured board is neither closed, nor reopened, nor lowered.
     EXPECT_FALSE(board.close_board());
-    EXPECT_EQ(board.check_init(1, "no-such-camera.cam"), BoardState::Configured);
-    EXPECT_EQ(board.reopen(1), BoardState::Configured);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "no-such-camera.cam"), BoardState::Configured);
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open), BoardState::Configured);
     EXPECT_EQ(vnsim_open_handles(0), 1);
 
     EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);

@@ -2,7 +2,7 @@
 // library.
 #include "BoardFixture.h"
 
-#include "core/CtiManager.h"
+#include "cti/CtiManager.h"
 
 #include <vnsim.h>
 

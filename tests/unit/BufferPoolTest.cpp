@@ -36,7 +36,7 @@ struct FakeFrames {
 
     BufferPool::CopyFrame copy()
     {
-        return [this](BufferHandle& buffer) {
+        return [this](vngtl::PoolBuffer& buffer) {
             const uint64_t id = next_id++;
             const auto bytes = frame(id);
             copied.push_back(id);
@@ -46,29 +46,35 @@ struct FakeFrames {
     }
 };
 
+// The buffers as the pool's inventory lists them.
+std::vector<vngtl::PoolBuffer*> pool_buffers(const std::vector<BufferHandle*>& handles)
+{
+    return std::vector<vngtl::PoolBuffer*>(handles.begin(), handles.end());
+}
+
 }  // namespace
 
 class BufferPoolTest : public EngineTest {
 protected:
-    BufferPool pool;
+    BufferPool pool{BufferHandle::factory()};
     std::atomic<uint32_t> kill{0};
 
     BufferHandle* announce_external(void* data, size_t size, void* user = nullptr)
     {
         BufferHandle* handle = nullptr;
-        EXPECT_EQ(pool.announce_buffer(&handle, data, size, user), GC_ERR_SUCCESS);
+        EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, data, size, user), GC_ERR_SUCCESS);
         return handle;
     }
     BufferHandle* announce_allocated(size_t size, void* user = nullptr)
     {
         BufferHandle* handle = nullptr;
-        EXPECT_EQ(pool.announce_buffer(&handle, size, user), GC_ERR_SUCCESS);
+        EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, size, user), GC_ERR_SUCCESS);
         return handle;
     }
     BufferHandle* dequeue(uint64_t timeout_ms = 0)
     {
         BufferHandle* handle = nullptr;
-        EXPECT_EQ(pool.dequeue_latest(&handle, timeout_ms, kill), GC_ERR_SUCCESS);
+        EXPECT_EQ(pool.dequeue_latest(AsHandle{&handle}, timeout_ms, kill), GC_ERR_SUCCESS);
         return handle;
     }
 };
@@ -80,7 +86,7 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRefusesAnAddressTwice)
     EXPECT_EQ(pool.announce_buffer(nullptr, memory.data(), memory.size(), nullptr), GC_ERR_INVALID_HANDLE);
     expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::announce_buffer",
                   "The return buffer handle is null.");
-    EXPECT_EQ(pool.announce_buffer(&handle, nullptr, 32, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, nullptr, 32, nullptr), GC_ERR_INVALID_PARAMETER);
     expect_record("GC_ERR_INVALID_PARAMETER", "BufferPool.cpp", "BufferPool::announce_buffer",
                   "The external buffer data pointer is null.");
     EXPECT_EQ(pool.announce_buffer(nullptr, 16, nullptr), GC_ERR_INVALID_HANDLE);
@@ -88,7 +94,7 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRefusesAnAddressTwice)
     int user = 7;
     BufferHandle* first = announce_external(memory.data(), memory.size(), &user);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(pool.announce_buffer(&handle, memory.data(), 8, nullptr), GC_ERR_RESOURCE_IN_USE);
+    EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, memory.data(), 8, nullptr), GC_ERR_RESOURCE_IN_USE);
     expect_record("GC_ERR_RESOURCE_IN_USE", "BufferPool.cpp", "BufferPool::announce_buffer",
                   "The data pointer was already announced with an extant buffer.");
     EXPECT_EQ(pool.announced_count(), 1u);
@@ -125,7 +131,7 @@ TEST_F(BufferPoolTest, AFailedAllocationIsRecordedAndNothingIsAnnounced)
     GTEST_SKIP() << "the sanitizers' allocators stop the process on an impossible allocation";
 #else
     BufferHandle* handle = nullptr;
-    EXPECT_EQ(pool.announce_buffer(&handle, size_t{1} << 62, nullptr), GC_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, size_t{1} << 62, nullptr), GC_ERR_OUT_OF_MEMORY);
     const std::string record = last_error();
     EXPECT_NE(record.find("BufferHandle::BufferHandle: Unable to allocate memory for the buffer: "), std::string::npos)
         << record;
@@ -142,7 +148,7 @@ TEST_F(BufferPoolTest, QueueingAndRevokingFollowTheBufferState)
 
     EXPECT_EQ(pool.queue_to_input(nullptr), GC_ERR_INVALID_HANDLE);
     expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::queue_to_input", "The buffer handle is null.");
-    BufferPool other;
+    BufferPool other{BufferHandle::factory()};
     EXPECT_EQ(other.queue_to_input(handle), GC_ERR_INVALID_HANDLE);
     expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::queue_to_input",
                   "The buffer handle was not announced in this buffer pool.");
@@ -203,7 +209,7 @@ TEST_F(BufferPoolTest, IdsFollowTheAddressOrderAndShiftAfterRevocations)
         EXPECT_EQ(pool.buffer_id(by_address[id], &found), GC_ERR_SUCCESS);
         EXPECT_EQ(found, id);
         BufferHandle* handle = nullptr;
-        EXPECT_EQ(pool.buffer_from_id(id, &handle), GC_ERR_SUCCESS);
+        EXPECT_EQ(pool.buffer_from_id(id, AsHandle{&handle}), GC_ERR_SUCCESS);
         EXPECT_EQ(handle, by_address[id]);
     }
 
@@ -215,7 +221,7 @@ TEST_F(BufferPoolTest, IdsFollowTheAddressOrderAndShiftAfterRevocations)
     EXPECT_EQ(id, 2u);
 
     BufferHandle* handle = nullptr;
-    EXPECT_EQ(pool.buffer_from_id(3, &handle), GC_ERR_INVALID_INDEX);
+    EXPECT_EQ(pool.buffer_from_id(3, AsHandle{&handle}), GC_ERR_INVALID_INDEX);
     expect_record("GC_ERR_INVALID_INDEX", "BufferPool.cpp", "BufferPool::buffer_from_id",
                   "The buffer ID (3) exceeds the announced buffer count (3).");
     EXPECT_EQ(pool.buffer_from_id(0, nullptr), GC_ERR_INVALID_PARAMETER);
@@ -335,13 +341,13 @@ TEST_F(BufferPoolTest, AFailedCopyPutsTheBufferBackAtTheEndOfTheInputQueue)
     ASSERT_EQ(pool.queue_to_input(first), GC_ERR_SUCCESS);
     ASSERT_EQ(pool.queue_to_input(second), GC_ERR_SUCCESS);
     BufferHandle* seen = nullptr;
-    EXPECT_FALSE(pool.fill_next([&seen](BufferHandle& buffer) {
-        seen = &buffer;
+    EXPECT_FALSE(pool.fill_next([&seen](vngtl::PoolBuffer& buffer) {
+        seen = static_cast<BufferHandle*>(&buffer);
         return false;
     }));
     EXPECT_EQ(seen, first);
     const auto inventory = pool.inventory();
-    EXPECT_EQ(inventory.input, (std::vector<BufferHandle*>{second, first}));
+    EXPECT_EQ(inventory.input, pool_buffers({second, first}));
     EXPECT_EQ(first->state(), BufferState::Queued);
     EXPECT_EQ(pool.filled_total(), 0u);
 }
@@ -374,10 +380,12 @@ protected:
         ASSERT_EQ(pool.filled_total(), 2u);
     }
 
-    std::vector<BufferHandle*> in_map_order(std::vector<BufferHandle*> handles)
+    // The pool keeps its buffers by their PoolBuffer address.
+    static std::vector<vngtl::PoolBuffer*> in_map_order(const std::vector<BufferHandle*>& handles)
     {
-        std::sort(handles.begin(), handles.end(), std::less<BufferHandle*>());
-        return handles;
+        std::vector<vngtl::PoolBuffer*> buffers = pool_buffers(handles);
+        std::sort(buffers.begin(), buffers.end(), std::less<vngtl::PoolBuffer*>());
+        return buffers;
     }
 };
 
@@ -386,7 +394,7 @@ TEST_F(BufferPoolFlushTest, InputToOutputMovesTheQueuedBuffersBehindTheFilledOne
     EXPECT_EQ(pool.flush_input_to_output(), GC_ERR_SUCCESS);
     const auto inventory = pool.inventory();
     EXPECT_TRUE(inventory.input.empty());
-    EXPECT_EQ(inventory.output, (std::vector<BufferHandle*>{d, e, b, c}));
+    EXPECT_EQ(inventory.output, pool_buffers({d, e, b, c}));
     for (auto* handle : {b, c}) {
         EXPECT_EQ(handle->state(), BufferState::Filled);
         EXPECT_EQ(size_info(*handle, BUFFER_INFO_SIZE_FILLED), 0u);
@@ -401,7 +409,7 @@ TEST_F(BufferPoolFlushTest, OutputDiscardHandsTheFilledBuffersBack)
 {
     EXPECT_EQ(pool.flush_output_discard(), GC_ERR_SUCCESS);
     const auto inventory = pool.inventory();
-    EXPECT_EQ(inventory.input, (std::vector<BufferHandle*>{b, c}));
+    EXPECT_EQ(inventory.input, pool_buffers({b, c}));
     EXPECT_TRUE(inventory.output.empty());
     EXPECT_EQ(d->state(), BufferState::Announced);
     EXPECT_EQ(e->state(), BufferState::Announced);
@@ -430,7 +438,7 @@ TEST_F(BufferPoolFlushTest, UnqueuedToInputQueuesOnlyTheHeldBuffers)
     EXPECT_EQ(pool.flush_output_discard(), GC_ERR_SUCCESS);  // D and E back with the consumer too
     EXPECT_EQ(pool.flush_unqueued_to_input(), GC_ERR_SUCCESS);
     const auto inventory = pool.inventory();
-    std::vector<BufferHandle*> expected{b, c};
+    std::vector<vngtl::PoolBuffer*> expected = pool_buffers({b, c});
     for (auto* handle : in_map_order({a, d, e})) {
         expected.push_back(handle);
     }
@@ -458,22 +466,22 @@ TEST_F(BufferPoolTest, DequeueTimesOutOrIsKilled)
 {
     BufferHandle* handle = nullptr;
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(pool.dequeue_latest(&handle, 0, kill), GC_ERR_TIMEOUT);
+    EXPECT_EQ(pool.dequeue_latest(AsHandle{&handle}, 0, kill), GC_ERR_TIMEOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
     expect_record("GC_ERR_TIMEOUT", "BufferPool.cpp", "BufferPool::dequeue_latest",
                   "Timed out waiting for a buffer to become available on the output queue.");
 
     // A kill set before the call ends it at once, and is used up.
     kill = 1;
-    EXPECT_EQ(pool.dequeue_latest(&handle, GENTL_INFINITE, kill), GC_ERR_ABORT);
+    EXPECT_EQ(pool.dequeue_latest(AsHandle{&handle}, GENTL_INFINITE, kill), GC_ERR_ABORT);
     expect_record("GC_ERR_ABORT", "BufferPool.cpp", "BufferPool::dequeue_latest", "Buffer dequeue was killed.");
     EXPECT_EQ(kill.load(), 0u);
-    EXPECT_EQ(pool.dequeue_latest(&handle, 20, kill), GC_ERR_TIMEOUT);
+    EXPECT_EQ(pool.dequeue_latest(AsHandle{&handle}, 20, kill), GC_ERR_TIMEOUT);
 
     // A kill during an unlimited wait wakes it.
     auto waiter = std::async(std::launch::async, [this] {
         BufferHandle* taken = nullptr;
-        const GC_ERROR result = pool.dequeue_latest(&taken, GENTL_INFINITE, kill);
+        const GC_ERROR result = pool.dequeue_latest(AsHandle{&taken}, GENTL_INFINITE, kill);
         return std::make_pair(result, last_error());
     });
     EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
@@ -490,7 +498,7 @@ TEST_F(BufferPoolTest, AWaitingDequeueReturnsTheBufferFilledMeanwhile)
     BufferHandle* handle = announce_allocated(64);
     auto waiter = std::async(std::launch::async, [this] {
         BufferHandle* taken = nullptr;
-        EXPECT_EQ(pool.dequeue_latest(&taken, 5000, kill), GC_ERR_SUCCESS);
+        EXPECT_EQ(pool.dequeue_latest(AsHandle{&taken}, 5000, kill), GC_ERR_SUCCESS);
         return taken;
     });
     ASSERT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);

@@ -1,6 +1,6 @@
 #include "FrameTestObjects.h"
 
-#include "core/CtiManager.h"
+#include "cti/CtiManager.h"
 #include "cti/CallFrame.h"
 #include "modules/HandleMapping.h"
 #include "modules/TLModule.h"

@@ -1,8 +1,8 @@
 // The data stream through the exported DS, Event and port functions on the simulated CoaXPress board.
 #include "StreamFixture.h"
 
-#include "acquisition/DSModule.h"
-#include "acquisition/VNBoards.h"
+#include "modules/DSModule.h"
+#include "board/VNBoards.h"
 #include "modules/RegisterAddresses.h"
 
 #include <algorithm>

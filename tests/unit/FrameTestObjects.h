@@ -5,12 +5,12 @@
 
 #include "GenTLFixture.h"
 
-#include "acquisition/BaseEvent.h"
+#include "modules/BaseEvent.h"
 #include "core/ErrorReport.h"
 #include "modules/BaseModule.h"
-#include "modules/BasePort.h"
-#include "modules/RegisterMap.h"
-#include "modules/RegisterMapHelpers.h"
+#include "core/BasePort.h"
+#include "core/RegisterMap.h"
+#include "core/RegisterMapHelpers.h"
 
 #include <atomic>
 #include <functional>

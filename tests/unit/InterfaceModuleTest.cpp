@@ -1,6 +1,7 @@
 #include "ModuleFixture.h"
 
-#include "acquisition/VNBoards.h"
+#include "board/VNBoards.h"
+#include "BoardTestAccess.h"
 #include "modules/IFModule.h"
 #include "modules/RegisterAddresses.h"
 
@@ -110,7 +111,7 @@ TEST_F(InterfaceModuleTest, TheCameraFileChangesOnlyWhileNotConfiguredAndIsResto
 
     // Configured for acquisition: refused, and the file stays.
     auto& board = *module(iface).board();
-    ASSERT_EQ(board.check_init(2), BoardState::OpenForAcquisition);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
     EXPECT_EQ(u32(iface, itf::Reg_CameraFileSettable), 0u);
     EXPECT_EQ(write_text(iface, itf::Reg_CurrentCameraFile, "SimCam_CXP_1024x768_Mono8.cam"), GC_ERR_ERROR);
@@ -149,7 +150,7 @@ TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
     EXPECT_EQ(text(iface, itf::Reg_BoardRegisterName), "scratch");
     ASSERT_EQ(write_u32(iface, itf::Reg_BoardRegisterValue, 0x1234), GC_ERR_SUCCESS);
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValue), 0x1234u);
-    EXPECT_EQ(VNRegPeek(module(iface).board()->handle(), 3633), 0x1234u);
+    EXPECT_EQ(VNRegPeek(sdk_handle(*module(iface).board()), 3633), 0x1234u);
 
     ASSERT_EQ(write_text(iface, itf::Reg_BoardRegisterName, "Fw_Version"), GC_ERR_SUCCESS);
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValue), 0x00030207u);

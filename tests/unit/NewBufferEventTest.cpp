@@ -3,7 +3,7 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
-#include "acquisition/VNNewBufferEvent.h"
+#include "modules/VNNewBufferEvent.h"
 
 #include <future>
 #include <memory>
@@ -18,15 +18,17 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        acquisition = std::make_unique<VNAcquisition>(nullptr);
+        acquisition = std::make_unique<VNAcquisition>(nullptr, vngtl::BufferHandle::factory());
+        new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);
     }
     void TearDown() override
     {
+        new_buffer_event.reset();
         acquisition.reset();
         EngineTest::TearDown();
     }
 
-    VNNewBufferEvent& event() { return acquisition->event(); }
+    VNNewBufferEvent& event() { return *new_buffer_event; }
 
     // Announces `count` buffers with user pointers 1000, 1001, ... and queues them.
     std::vector<BufferHandle*> queue_buffers(size_t count)
@@ -34,7 +36,7 @@ protected:
         std::vector<BufferHandle*> handles;
         for (size_t i = 0; i < count; ++i) {
             BufferHandle* handle = nullptr;
-            EXPECT_EQ(acquisition->pool().announce_buffer(&handle, 16, reinterpret_cast<void*>(1000 + i)),
+            EXPECT_EQ(acquisition->pool().announce_buffer(AsHandle{&handle}, 16, reinterpret_cast<void*>(1000 + i)),
                       GC_ERR_SUCCESS);
             EXPECT_EQ(acquisition->pool().queue_to_input(handle), GC_ERR_SUCCESS);
             handles.push_back(handle);
@@ -46,7 +48,7 @@ protected:
     {
         static const uint8_t frame[16] = {};
         for (size_t i = 0; i < count; ++i) {
-            ASSERT_TRUE(acquisition->pool().fill_next([](BufferHandle& buffer) {
+            ASSERT_TRUE(acquisition->pool().fill_next([](vngtl::PoolBuffer& buffer) {
                 return buffer.fill(VNBoards::BoardKind::CoaXPress, frame, sizeof frame, 8, 4, 4, 0, 0, 1, 0, 0);
             }));
         }
@@ -55,6 +57,10 @@ protected:
     uint64_t in_queue() { return size_info(event(), EVENT_NUM_IN_QUEUE); }
 
     std::unique_ptr<VNAcquisition> acquisition;
+
+    // Owned beside the engine, as the data-stream module owns it; destroyed first.
+
+    std::unique_ptr<vngtl::VNNewBufferEvent> new_buffer_event;
 };
 
 TEST_F(NewBufferEventTest, EveryOperationButRegistrationNeedsARegisteredEvent)

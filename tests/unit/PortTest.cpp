@@ -1,6 +1,6 @@
 #include "FrameTestObjects.h"
 
-#include "core/CtiManager.h"
+#include "cti/CtiManager.h"
 #include "modules/RegisterMapPort.h"
 #include "modules/TLModule.h"
 
@@ -210,8 +210,12 @@ TEST_F(PortTest, GetUrlAnswersTheFirstUrlHoweverLong)
 
 TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
 {
+    // The values the system module hands down the tree.
+    auto& system = *vngtl::get_manager()->get()->get_tl_module();
+    const vngtl::SystemValues shared = system.system_values();
+
     // Set up before binding: the shared values and the name fallbacks stay unbound.
-    port.setup_port_info("early", "", "");
+    port.setup_port_info("early", "", "", shared);
     INFO_DATATYPE type = 0;
     size_t size = 0;
     for (const int32_t command : {PORT_INFO_VENDOR, PORT_INFO_MODEL, PORT_INFO_VERSION, PORT_INFO_TLTYPE,
@@ -245,8 +249,7 @@ TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
     // Set up once bound: vendor and the rest come from the system module, the names fall back to the ID.
     RegisterMapPort bound;
     bound.bind(&space.info_map(), &space);
-    bound.setup_port_info("late", "", "");
-    auto& system = *vngtl::get_manager()->get()->get_tl_module();
+    bound.setup_port_info("late", "", "", shared);
     const auto text = [&](int32_t command) {
         std::string value;
         EXPECT_EQ(bound.info_string(command, value), GC_ERR_SUCCESS) << command;

@@ -1,7 +1,7 @@
 #include "FrameTestObjects.h"
 
-#include "modules/RegisterMap.h"
-#include "modules/RegisterMapHelpers.h"
+#include "core/RegisterMap.h"
+#include "core/RegisterMapHelpers.h"
 
 #include <array>
 #include <cstring>

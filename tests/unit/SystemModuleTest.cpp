@@ -1,6 +1,6 @@
 #include "ModuleFixture.h"
 
-#include "core/CtiManager.h"
+#include "cti/CtiManager.h"
 #include "modules/DynamicResourceDepot.h"
 #include "modules/RegisterAddresses.h"
 #include "modules/TLModule.h"

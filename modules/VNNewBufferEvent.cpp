@@ -1,9 +1,10 @@
-#include "acquisition/VNNewBufferEvent.h"
+#include "modules/VNNewBufferEvent.h"
 
 #include "acquisition/BufferPool.h"
 #include "acquisition/TimedLock.h"
 #include "acquisition/VNAcquisition.h"
 #include "core/ErrorReport.h"
+#include "modules/BufferHandle.h"
 #include "modules/HandleMapping.h"
 
 #include <chrono>
@@ -125,11 +126,13 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
     if (kill_.exchange(0) != 0) {
         return report_error("VNNewBufferEvent::data", GC_ERR_ABORT, "EventGetData was preemptively killed.");
     }
-    BufferHandle* handle = nullptr;
-    const GC_ERROR result = acquisition_.pool().dequeue_latest(&handle, timeout_ms, kill_);
+    PoolBuffer* taken = nullptr;
+    const GC_ERROR result = acquisition_.pool().dequeue_latest(&taken, timeout_ms, kill_);
     if (result != GC_ERR_SUCCESS) {
         return result;
     }
+    // The stream's pool holds only the buffer handles its factory made.
+    auto* handle = static_cast<BufferHandle*>(taken);
     EVENT_NEW_BUFFER_DATA record{};
     record.BufferHandle = to_handle(handle);
     record.pUserPointer = handle->user_pointer();

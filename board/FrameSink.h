@@ -2,7 +2,7 @@
 // to a sink, which copies what fits and describes the frame. The data-stream buffers implement it.
 #pragma once
 
-#include "acquisition/BoardTypes.h"
+#include "board/BoardTypes.h"
 
 #include <cstddef>
 #include <cstdint>

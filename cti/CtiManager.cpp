@@ -1,7 +1,7 @@
-#include "core/CtiManager.h"
+#include "cti/CtiManager.h"
 
-#include "acquisition/VNBoards.h"
-#include "acquisition/VantrelSdk.h"
+#include "board/BoardTable.h"
+#include "board/VNBoards.h"
 #include "core/ErrorReport.h"
 #include "modules/TLModule.h"
 
@@ -23,35 +23,33 @@ GenTL::GC_ERROR CtiManager::Wrapper::init()
     }
     manager_ = std::make_unique<CtiManager>();
     ready_.store(true, std::memory_order_release);
+    publish_error_store(manager_->error_store());
     return GenTL::GC_ERR_SUCCESS;
 }
 
 CtiManager::CtiManager()
+    : errors_(std::make_shared<ThreadErrorMap>(&VNBoards::debug_output)),
+      boards_(std::make_shared<VNBoards::BoardTable>())
 {
-    uint32_t count = 0;
-    if (VcSysBrdEnum(VC_ENUM_BOARDS, &count) == 0) {
-        boards_.resize(count);
-    }
 }
 
 CtiManager::~CtiManager() = default;
 
+size_t CtiManager::board_count() const noexcept
+{
+    return boards_->size();
+}
+
 std::shared_ptr<VNBoards::Board> CtiManager::get_board(size_t index)
 {
-    std::lock_guard guard(create_lock_);
-    std::shared_ptr<VNBoards::Board>& slot = boards_[index];
-    if (!slot) {
-        // Opens the board for inspection; a board that fails to open is kept all the same and retries later.
-        slot = std::make_shared<VNBoards::Board>(static_cast<uint32_t>(index));
-    }
-    return slot;
+    return boards_->get_board(index);
 }
 
 std::shared_ptr<TLModule> CtiManager::get_tl_module()
 {
     std::lock_guard guard(create_lock_);
     if (!tl_module_) {
-        tl_module_ = std::make_shared<TLModule>();
+        tl_module_ = std::make_shared<TLModule>(boards_);
     }
     return tl_module_;
 }
@@ -110,6 +108,8 @@ GenTL::GC_ERROR close_library()
             return GenTL::GC_ERR_RESOURCE_IN_USE;
         }
         last = std::move(manager_reference);
+        // From here on records go to standard error, as they do before the library is initialised.
+        publish_error_store(nullptr);
     }
     // The last reference goes here, outside the library mutex: the manager and its tree are destroyed.
     last.reset();

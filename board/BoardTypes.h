@@ -2,7 +2,7 @@
 // the record of one completed frame.
 #pragma once
 
-#include "acquisition/VantrelSdk.h"
+#include "board/VantrelSdk.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +15,20 @@ enum class BoardState : uint32_t {
     Open = 1,                // opened for inspection (registers, inquiries)
     OpenForAcquisition = 2,  // opened with the acquisition flags; region of interest and buffers may be set
     Configured = 3,          // circular buffers allocated and circular acquisition set up
+};
+
+// The levels at which a board is opened: inspection (registers, inquiries, camera access) and acquisition.
+enum class OpenLevel : uint32_t {
+    Inspect = 1,
+    Acquire = 2,
+};
+
+// Outcome of one camera-side call. `opened` is false when the board could not be opened at the inspection
+// level (or, for the serial calls, lacks the handles they need); the SDK was then not called and `result`
+// is 0. Otherwise `result` is the SDK's own result, unchanged.
+struct BoardCall {
+    bool opened = false;
+    int32_t result = 0;
 };
 
 // The board family; the family name is the transport-layer type of the modules on the board.

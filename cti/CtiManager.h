@@ -2,8 +2,10 @@
 //
 // Ownership: the library-wide manager reference (see get_manager) holds one count of the Wrapper, every
 // exported call in progress holds one more; the Wrapper owns the CtiManager exclusively. The manager owns
-// the last-error store, the board table and the system module; boards and the system module are shared so
-// that a module or thread can finish with them after the manager has let go.
+// the last-error store (published to the error records while the library is initialised), the board table
+// and the system module; the table, its boards and the system module are shared so that a module or thread
+// can finish with them after the manager has let go. Only the call frame (cti/) asks for the manager: the
+// system module is handed the board table when it is built and hands its values down the tree.
 #pragma once
 
 #include "core/ThreadErrorMap.h"
@@ -17,6 +19,7 @@
 
 namespace VNBoards {
 class Board;
+class BoardTable;
 }
 
 namespace vngtl {
@@ -43,10 +46,11 @@ public:
     CtiManager(const CtiManager&) = delete;
     CtiManager& operator=(const CtiManager&) = delete;
 
-    ThreadErrorMap& errors() noexcept { return errors_; }
+    ThreadErrorMap& errors() noexcept { return *errors_; }
+    const std::shared_ptr<ThreadErrorMap>& error_store() const noexcept { return errors_; }
 
     // Length of the board table, fixed when the manager was built.
-    size_t board_count() const noexcept { return boards_.size(); }
+    size_t board_count() const noexcept;
 
     // The board of slot `index` (below board_count), created on first use; two threads asking for the same
     // empty slot get one board.
@@ -58,10 +62,10 @@ public:
 
 private:
     // Members are destroyed in reverse order: the system module first, then the boards, then the store.
-    ThreadErrorMap errors_;
-    std::vector<std::shared_ptr<VNBoards::Board>> boards_;
+    std::shared_ptr<ThreadErrorMap> errors_;
+    std::shared_ptr<VNBoards::BoardTable> boards_;
     std::shared_ptr<TLModule> tl_module_;
-    std::mutex create_lock_;  // guards lazy creation of boards_ slots and tl_module_
+    std::mutex create_lock_;  // guards lazy creation of tl_module_
 };
 
 using ManagerRef = std::shared_ptr<CtiManager::Wrapper>;

@@ -1,4 +1,6 @@
-#include "acquisition/BufferHandle.h"
+#include "modules/BufferHandle.h"
+
+#include "modules/HandleMapping.h"
 
 #include "core/ErrorReport.h"
 #include "modules/RegisterAddresses.h"
@@ -38,23 +40,35 @@ constexpr uint64_t tltype_capacity = 64;
 
 }  // namespace
 
-BufferHandle::BufferHandle(void* data, size_t size, void* user_pointer)
-    : data_(data), size_(size), user_pointer_(user_pointer)
+BufferHandle::BufferHandle(void* data, size_t size, void* user_pointer, const SystemValues& system)
+    : PoolBuffer(data, size, user_pointer)
 {
-    setup_port_and_info();
+    setup_port_and_info(system);
 }
 
-BufferHandle::BufferHandle(size_t size, void* user_pointer) : external_(false), size_(size), user_pointer_(user_pointer)
+BufferHandle::BufferHandle(size_t size, void* user_pointer, const SystemValues& system)
+    : PoolBuffer(size, user_pointer)
 {
-    try {
-        owned_ = std::make_unique_for_overwrite<uint8_t[]>(size);
-        data_ = owned_.get();
-    } catch (const std::bad_alloc& failure) {
-        state_ = BufferState::Revoked;
+    if (PoolBuffer::data() == nullptr) {
         report_error("BufferHandle::BufferHandle", GC_ERR_OUT_OF_MEMORY,
-                     std::string("Unable to allocate memory for the buffer: ") + failure.what());
+                     "Unable to allocate memory for the buffer: " + allocation_failure());
     }
-    setup_port_and_info();
+    setup_port_and_info(system);
+}
+
+BufferFactory BufferHandle::factory(const SystemValues& system)
+{
+    return [system](void* data, size_t size, void* user_pointer) -> std::shared_ptr<PoolBuffer> {
+        if (data != nullptr) {
+            return std::make_shared<BufferHandle>(data, size, user_pointer, system);
+        }
+        return std::make_shared<BufferHandle>(size, user_pointer, system);
+    };
+}
+
+const void* BufferHandle::consumer_handle() const noexcept
+{
+    return to_handle(const_cast<BufferHandle*>(this));
 }
 
 BufferHandle::~BufferHandle() = default;
@@ -69,12 +83,6 @@ GC_ERROR BufferHandle::unregister_event(EVENT_TYPE)
 {
     return report_error("BufferHandle::unregister_event", GC_ERR_NOT_IMPLEMENTED,
                         "No buffer events are currently implemented.");
-}
-
-bool BufferHandle::in_queue() const noexcept
-{
-    const BufferState now = state();
-    return now == BufferState::Queued || now == BufferState::Filling || now == BufferState::Filled;
 }
 
 template <class T>
@@ -113,14 +121,13 @@ bool BufferHandle::fill(VNBoards::BoardKind kind, const void* data, size_t frame
                         uint32_t width, uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id,
                         uint64_t timestamp, uint64_t timestamp_ns)
 {
-    if (state() != BufferState::Queued) {
+    if (!begin_fill()) {
         report_error("BufferHandle::fill", GC_ERR_ERROR, "Cannot fill a buffer that isn't in the input queue.");
         return false;
     }
-    set_state(BufferState::Filling);
-    const size_t count = std::min(frame_size, size_);
-    if (count > 0 && data != nullptr && data_ != nullptr) {
-        copy_from_board(data_, data, count);
+    const size_t count = std::min(frame_size, size());
+    if (count > 0 && data != nullptr && this->data() != nullptr) {
+        copy_from_board(this->data(), data, count);
     }
 
     char tltype[tltype_capacity] = {};
@@ -144,12 +151,11 @@ bool BufferHandle::fill(VNBoards::BoardKind kind, const void* data, size_t frame
     store<uint8_t>(image_present_, 1);
     store<uint8_t>(data_larger_than_buffer_, count < frame_size ? 1 : 0);
 
-    BufferState expected = BufferState::Filling;
-    state_.compare_exchange_strong(expected, BufferState::Filled);
+    end_fill();
     return true;
 }
 
-void BufferHandle::setup_port_and_info()
+void BufferHandle::setup_port_and_info(const SystemValues& system)
 {
     const auto add = [this](int32_t command, const void* value, uint64_t address, uint64_t length,
                             INFO_DATATYPE type) { return add_info(command, value, address, length, type, true, false); };
@@ -173,9 +179,9 @@ void BufferHandle::setup_port_and_info()
     constexpr uint64_t data_larger_than_buffer_address = 240;
     constexpr uint64_t contains_chunk_data_address = 244;
 
-    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data_), base_address, INFO_DATATYPE_PTR);
-    add_u64(BUFFER_INFO_SIZE, size_, reg::Reg_BufferSize, INFO_DATATYPE_SIZET);
-    add_u64(BUFFER_INFO_USER_PTR, reinterpret_cast<uintptr_t>(user_pointer_), reg::Reg_BufferUserData,
+    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data()), base_address, INFO_DATATYPE_PTR);
+    add_u64(BUFFER_INFO_SIZE, size(), reg::Reg_BufferSize, INFO_DATATYPE_SIZET);
+    add_u64(BUFFER_INFO_USER_PTR, reinterpret_cast<uintptr_t>(user_pointer()), reg::Reg_BufferUserData,
             INFO_DATATYPE_PTR);
     width_ = add_u64(BUFFER_INFO_WIDTH, 0, reg::Reg_BufferWidth, INFO_DATATYPE_SIZET);
     height_ = add_u64(BUFFER_INFO_HEIGHT, 1, reg::Reg_BufferHeight, INFO_DATATYPE_SIZET);
@@ -230,11 +236,11 @@ void BufferHandle::setup_port_and_info()
     add(BUFFER_INFO_CUSTOM_ID, &sizeof_size_t, reg::Reg_SizeofSizeT, sizeof sizeof_size_t, INFO_DATATYPE_UINT32);
 
     // The data itself, readable as one register over the consumer's (or our) memory.
-    if (data_ != nullptr && size_ > 0) {
-        info_map().insert(data_register_address, data_, size_, INFO_DATATYPE_BUFFER, true, false, make_plain_entry);
+    if (data() != nullptr && size() > 0) {
+        info_map().insert(data_register_address, data(), size(), INFO_DATATYPE_BUFFER, true, false, make_plain_entry);
     }
 
-    port_.setup_port_info(std::string(module_name), std::string(module_name), "BufferPort");
+    port_.setup_port_info(std::string(module_name), std::string(module_name), "BufferPort", system);
     port_.bind(&info_map(), this);
     port_.set_entry(PORT_INFO_TLTYPE, tltype_);
     setup_xml_file();

@@ -1,4 +1,4 @@
-#include "modules/RegisterMap.h"
+#include "core/RegisterMap.h"
 
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"

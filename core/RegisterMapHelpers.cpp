@@ -1,4 +1,4 @@
-#include "modules/RegisterMapHelpers.h"
+#include "core/RegisterMapHelpers.h"
 
 #include "core/ErrorReport.h"
 

@@ -1,6 +1,6 @@
-#include "acquisition/VNBoards.h"
+#include "board/VNBoards.h"
 
-#include "acquisition/FrameSink.h"
+#include "board/FrameSink.h"
 #include "core/ErrorReport.h"
 
 #include <gentl/GenTL.h>
@@ -20,6 +20,14 @@ constexpr uint32_t level_of(BoardState state) noexcept
     return static_cast<uint32_t>(state);
 }
 
+constexpr uint32_t level_of(OpenLevel level) noexcept
+{
+    return static_cast<uint32_t>(level);
+}
+
+// The board's own CoaXPress link, the one every camera-side call goes to.
+constexpr uint32_t own_link = 0xFF;
+
 // The text in a fixed-size buffer the SDK filled, up to its NUL or the end of the buffer.
 std::string text_of(const char* text, size_t size)
 {
@@ -30,6 +38,20 @@ std::string text_of(const char* text, size_t size)
 constexpr uint32_t largest_error_text = 1u << 20;
 
 }  // namespace
+
+uint32_t enumerate_boards()
+{
+    uint32_t count = 0;
+    if (VcSysBrdEnum(VC_ENUM_BOARDS, &count) != 0) {
+        return 0;
+    }
+    return count;
+}
+
+void debug_output(const char* line)
+{
+    VNOutputDebugString(line);
+}
 
 std::string kind_name(BoardKind kind)
 {
@@ -57,7 +79,7 @@ uint32_t transport_type(BoardKind kind)
 
 Board::Board(uint32_t board_number) : board_number_(board_number)
 {
-    check_init(1);
+    check_init(OpenLevel::Inspect);
 }
 
 Board::~Board()
@@ -66,13 +88,14 @@ Board::~Board()
     P_close_board();
 }
 
-BoardState Board::check_init(uint32_t level, const std::string& camera_file)
+BoardState Board::check_init(OpenLevel open_level, const std::string& camera_file)
 {
     Guard state_guard(state_lock_);
+    const uint32_t level = level_of(open_level);
     uint32_t flags = 0;
-    if (level == 1) {
+    if (open_level == OpenLevel::Inspect) {
         flags = VB_OPEN_INSPECT;
-    } else if (level == 2) {
+    } else if (open_level == OpenLevel::Acquire) {
         flags = VB_OPEN_ACQUIRE;
     } else {
         return state();
@@ -93,7 +116,7 @@ BoardState Board::check_init(uint32_t level, const std::string& camera_file)
     int32_t result = 0;
     if (file.empty()) {
         result = VbBrdOpenEx(static_cast<uint32_t>(VB_DRIVER_ANY), board_number_, &opened, flags);
-        if (result != 0 && level == 1) {
+        if (result != 0 && open_level == OpenLevel::Inspect) {
             opened = nullptr;
             result = VbBrdOpenEx(static_cast<uint32_t>(VB_DRIVER_ANY), board_number_, &opened,
                                  VB_OPEN_INSPECT_SHARED);
@@ -126,18 +149,42 @@ BoardState Board::check_init(uint32_t level, const std::string& camera_file)
     return state();
 }
 
-BoardState Board::reopen(uint32_t level, const std::string& camera_file)
+BoardState Board::reopen(BoardState level, const std::string& camera_file)
 {
     Guard state_guard(state_lock_);
     std::string file = camera_file;
-    if (level_of(state()) > level) {
+    if (level_of(state()) > level_of(level)) {
         std::lock_guard sdk_guard(sdk_lock_);
         if (file.empty()) {
             file = camera_file_;  // closing forgets the camera file; the board comes back with it
         }
         P_close_board();
     }
-    return check_init(level, file);
+    // Closed and Configured are no open levels: the board stays as it is now.
+    return check_init(static_cast<OpenLevel>(level_of(level)), file);
+}
+
+Board::CameraFileChange Board::change_camera_file(const std::string& file)
+{
+    Guard state_guard(state_lock_);
+    const BoardState now = state();
+    if (now >= BoardState::Configured) {
+        return CameraFileChange::Configured;
+    }
+    const std::string previous = camera_file_;
+    const auto level = static_cast<OpenLevel>(level_of(now));
+    if (check_init(level, file) == BoardState::Closed) {
+        check_init(level, previous);
+        return CameraFileChange::Failed;
+    }
+    return CameraFileChange::Changed;
+}
+
+bool Board::has_camera_file()
+{
+    Guard state_guard(state_lock_);
+    check_init(OpenLevel::Inspect);
+    return !camera_file_.empty();
 }
 
 bool Board::close_board()
@@ -291,7 +338,26 @@ BoardState Board::teardown_acq()
         VbBufferFree(handle_, &descriptor_);
     }
     state_.store(BoardState::OpenForAcquisition);
+    // The camera may have changed its format while the buffers held the old one.
+    P_refresh_geometry();
     return state();
+}
+
+void Board::P_refresh_geometry()
+{
+    if (!has_handle() || state() == BoardState::Configured) {
+        return;
+    }
+    const Roi frame = inquire_roi();
+    const uint32_t bits = inquire(VB_INQ_BITS_PER_PIXEL);
+    if (frame == default_roi_ && bits == bit_depth_) {
+        return;
+    }
+    // A new frame from the camera: the board's region of interest is the whole of it again.
+    default_roi_ = frame;
+    current_roi_ = frame;
+    bit_depth_ = bits;
+    geometry_generation_.fetch_add(1);
 }
 
 uint32_t Board::buffer_count()
@@ -426,6 +492,165 @@ std::string Board::camera_identity()
         return {};
     }
     return text_of(make, sizeof make) + " " + text_of(model, sizeof model);
+}
+
+std::string Board::board_model()
+{
+    Guard state_guard(state_lock_);
+    check_init(OpenLevel::Inspect);
+    char model[256] = {};
+    char serial[256] = {};
+    uint32_t bus = 0;
+    uint32_t slot = 0;
+    if (VNGetBoardStrings(handle_, model, sizeof model, serial, sizeof serial, &bus, &slot) != 0) {
+        return {};
+    }
+    return text_of(model, sizeof model);
+}
+
+uint32_t Board::frame_bytes()
+{
+    Guard state_guard(state_lock_);
+    if (camera_file_.empty()) {
+        check_init(OpenLevel::Inspect);
+        if (state() == BoardState::Closed || camera_file_.empty()) {
+            return 0;
+        }
+    }
+    uint32_t bytes = 0;
+    if (!has_handle() || VbBrdInquire(handle_, VB_INQ_FRAME_BYTES, &bytes) != 0) {
+        return 0;
+    }
+    return bytes;
+}
+
+std::vector<std::pair<uint32_t, std::string>> Board::register_names()
+{
+    Guard state_guard(state_lock_);
+    check_init(OpenLevel::Inspect);
+    std::vector<std::pair<uint32_t, std::string>> names;
+    for (uint32_t number = 0; number < board_register_count; ++number) {
+        char text[1024] = {};
+        if (VNRegName(handle_, number, text, sizeof text) == 0) {
+            names.emplace_back(number, text_of(text, sizeof text));
+        }
+    }
+    return names;
+}
+
+uint32_t Board::reg_peek(uint32_t number)
+{
+    Guard state_guard(state_lock_);
+    check_init(OpenLevel::Inspect);
+    return VNRegPeek(handle_, number);
+}
+
+int32_t Board::reg_poke(uint32_t number, uint32_t value)
+{
+    Guard state_guard(state_lock_);
+    check_init(OpenLevel::Inspect);
+    return VNRegPoke(handle_, number, value);
+}
+
+bool Board::open_for_camera()
+{
+    check_init(OpenLevel::Inspect);
+    return state() != BoardState::Closed && has_handle();
+}
+
+bool Board::is_cl()
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() && VNIsCL(handle_) != 0;
+}
+
+bool Board::is_cxp()
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() && VNIsCXP(handle_) != 0;
+}
+
+bool Board::registry_flag(const std::string& key)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return false;
+    }
+    uint32_t value = 0;
+    return VNRegistryBoardGetStringHex(handle_, key.c_str(), &value) == 0 && value != 0;
+}
+
+bool Board::camera_mmm(std::string& make, std::string& model, std::string& mode)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return false;
+    }
+    char make_text[256] = {};
+    char model_text[256] = {};
+    char mode_text[256] = {};
+    if (VcBrdCamGetMMM(handle_, make_text, sizeof make_text, model_text, sizeof model_text, mode_text,
+                       sizeof mode_text) != 0) {
+        return false;
+    }
+    make = text_of(make_text, sizeof make_text);
+    model = text_of(model_text, sizeof model_text);
+    mode = text_of(mode_text, sizeof mode_text);
+    return true;
+}
+
+BoardCall Board::cxp_read_data(uint32_t address, void* buffer, uint32_t length, uint32_t& bytes_read)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return {};
+    }
+    return {true, VNCXPReadData(handle_, own_link, address, length, &bytes_read, buffer, length)};
+}
+
+BoardCall Board::cxp_write_data(uint32_t address, const void* buffer, uint32_t length)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return {};
+    }
+    const int32_t result = VNCXPWriteData(handle_, own_link, address, buffer, length);
+    if (result == 0) {
+        P_refresh_geometry();
+    }
+    return {true, result};
+}
+
+BoardCall Board::cxp_read_reg(uint32_t address, uint32_t& value)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return {};
+    }
+    return {true, VNCXPReadReg(handle_, own_link, address, &value)};
+}
+
+BoardCall Board::cxp_write_reg(uint32_t address, uint32_t value)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return {};
+    }
+    const int32_t result = VNCXPWriteReg(handle_, own_link, address, value);
+    if (result == 0) {
+        P_refresh_geometry();
+    }
+    return {true, result};
+}
+
+BoardCall Board::cxp_configure_link_speed(uint32_t connections, uint32_t row)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return {};
+    }
+    constexpr uint32_t apply_now = 1;
+    return {true, VNCXPConfigureLinkSpeed(handle_, own_link, connections, row, apply_now)};
 }
 
 Roi Board::default_roi()

@@ -1,4 +1,4 @@
-#include "modules/BasePort.h"
+#include "core/BasePort.h"
 
 #include "core/ErrorReport.h"
 #include "core/SizeProtocol.h"

@@ -1,15 +1,15 @@
 // The new-buffer event of one data stream (EVENT_NEW_BUFFER): each EventGetData hands the consumer the oldest
 // filled buffer of the stream's pool as an EVENT_NEW_BUFFER_DATA record. The event handle is this object.
 //
-// Ownership: owned by the stream's VNAcquisition, which outlives it; the event only borrows the acquisition's
-// pool and frame ring.
+// Ownership: owned by the stream's DSModule beside the stream's VNAcquisition, which outlives it; the event
+// only borrows the acquisition's pool and frame ring.
 //
 // Thread safety: data runs under the event mutex, so concurrent EventGetData calls on one event are served
 // one at a time; kill runs on any thread. The kill flag is atomic and read and cleared by the pool under its
 // pool lock.
 #pragma once
 
-#include "acquisition/BaseEvent.h"
+#include "modules/BaseEvent.h"
 
 #include <gentl/GenTL.h>
 

@@ -1,7 +1,7 @@
-#include "acquisition/DSModule.h"
+#include "modules/DSModule.h"
 
-#include "acquisition/BufferHandle.h"
-#include "acquisition/VNBoards.h"
+#include "board/VNBoards.h"
+#include "modules/BufferHandle.h"
 #include "core/ErrorReport.h"
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
@@ -39,8 +39,6 @@ enum : int32_t {
     info_height_max = 1012,
 };
 
-using StateGuard = std::lock_guard<std::recursive_timed_mutex>;
-
 uint64_t entry_uint64(const RegisterMap::Entry* entry)
 {
     uint64_t value = 0;
@@ -59,12 +57,14 @@ GC_ERROR put(uint8_t* data, T value)
 
 }  // namespace
 
-DSModule::DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent)
+DSModule::DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+                   const SystemValues& system)
     : BaseModule(module_name, std::move(parent), &port_), board_(std::move(board))
 {
-    acquisition_ = std::make_unique<VNAcquisition>(board_);
+    acquisition_ = std::make_unique<VNAcquisition>(board_, BufferHandle::factory(system));
+    event_ = std::make_unique<VNNewBufferEvent>(*acquisition_);
     setup_info();
-    port_.setup_port_info(module_name, module_name, "StreamPort");
+    port_.setup_port_info(module_name, module_name, "StreamPort", system);
     port_.bind(&info_map(), this);
     port_.set_entry(PORT_INFO_TLTYPE, info_entry(STREAM_INFO_TLTYPE));
     setup_xml_file();
@@ -77,12 +77,12 @@ DSModule::~DSModule()
     // engine's threads are joined before the board state they use goes.
     try {
         if (board_ && acquisition_->status() > VNAcquisition::NotConfigured) {
-            StateGuard guard(board_->state_lock());
             acquisition_->teardown();
         }
     } catch (...) {
         report_error("DSModule::~DSModule", GC_ERR_ERROR, "Releasing the board from acquisition failed.");
     }
+    event_.reset();
     acquisition_.reset();
 }
 
@@ -151,7 +151,11 @@ void DSModule::setup_xml_file()
     };
     const auto roi_hooks = [this] {
         return RegisterHooks{[this](RegisterMap::Entry&, uint8_t*) { return refresh_roi(); },
-                             [this](RegisterMap::Entry&, uint8_t*) { return make_ready_for_acq(); }};
+                             [this](RegisterMap::Entry&, uint8_t*) {
+                                 // The consumer's region refers to the camera's frame as it is now.
+                                 roi_generation_.store(board_->geometry_generation());
+                                 return make_ready_for_acq();
+                             }};
     };
 
     add_uint32_register(*this, info_sizeof_size_t, r::Reg_SizeofSizeT, reg::size_length, true, false);
@@ -192,6 +196,7 @@ void DSModule::setup_xml_file()
 
 GC_ERROR DSModule::refresh_roi()
 {
+    roi_generation_.store(board_->geometry_generation());
     const VNBoards::Roi roi = board_->current_roi();
     const std::pair<RegisterMap::Entry*, uint32_t> values[] = {
         {offset_x_, roi.x_offset}, {offset_y_, roi.y_offset}, {width_, roi.width}, {height_, roi.height}};
@@ -231,6 +236,14 @@ uint64_t DSModule::desired_count() const
 
 VNBoards::Roi DSModule::requested_roi() const
 {
+    // A region asked for before the camera changed its frame no longer applies: the whole new frame does.
+    if (const uint64_t generation = board_->geometry_generation(); roi_generation_.exchange(generation) != generation) {
+        for (RegisterMap::Entry* entry : {offset_x_, offset_y_, width_, height_}) {
+            if (entry != nullptr) {
+                set_entry_uint32(*entry, 0);
+            }
+        }
+    }
     // Without the description's registers the board keeps its current region.
     return {entry_uint32(offset_x_), entry_uint32(offset_y_), entry_uint32(width_), entry_uint32(height_)};
 }
@@ -266,8 +279,8 @@ GC_ERROR DSModule::close()
         return code;
     }
     make_clear_from_acq();
-    if (acquisition_->event().is_registered()) {
-        acquisition_->event().unregister_event();
+    if (event().is_registered()) {
+        event().unregister_event();
     }
     return GC_ERR_SUCCESS;
 }
@@ -286,9 +299,9 @@ GC_ERROR DSModule::register_event(EVENT_TYPE event_type, BaseEvent** event_out)
         return report_error(function, GC_ERR_INVALID_PARAMETER,
                             "Cannot register an event with an invalid (null) return handle.");
     }
-    const GC_ERROR code = acquisition_->event().register_event();
+    const GC_ERROR code = event().register_event();
     if (code == GC_ERR_SUCCESS) {
-        *event_out = &acquisition_->event();
+        *event_out = &event();
     }
     return code;
 }
@@ -303,7 +316,7 @@ GC_ERROR DSModule::unregister_event(EVENT_TYPE event_type)
         return report_error(function, GC_ERR_NOT_IMPLEMENTED,
                             "Unsupported EVENT_TYPE code with ID " + std::to_string(event_type) + ".");
     }
-    return acquisition_->event().unregister_event();
+    return event().unregister_event();
 }
 
 GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, BufferHandle** handle_out)
@@ -318,9 +331,11 @@ GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, 
     if (handle_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle poiner is null.");
     }
-    if (const GC_ERROR code = acquisition_->pool().announce_buffer(handle_out, data, size, user_pointer)) {
+    PoolBuffer* buffer = nullptr;
+    if (const GC_ERROR code = acquisition_->pool().announce_buffer(&buffer, data, size, user_pointer)) {
         return code;
     }
+    *handle_out = static_cast<BufferHandle*>(buffer);
     return make_ready_for_acq();
 }
 
@@ -333,9 +348,11 @@ GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer, Bu
     if (handle_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
     }
-    if (const GC_ERROR code = acquisition_->pool().announce_buffer(handle_out, size, user_pointer)) {
+    PoolBuffer* buffer = nullptr;
+    if (const GC_ERROR code = acquisition_->pool().announce_buffer(&buffer, size, user_pointer)) {
         return code;
     }
+    *handle_out = static_cast<BufferHandle*>(buffer);
     return make_ready_for_acq();
 }
 
@@ -392,7 +409,13 @@ GC_ERROR DSModule::get_buffer_id(uint64_t index, BufferHandle** handle_out)
     if (const GC_ERROR code = check_open("DSModule::get_buffer_id")) {
         return code;
     }
-    return acquisition_->pool().buffer_from_id(index, handle_out);
+    // The pool checks the output pointer (and records a null one) itself.
+    PoolBuffer* buffer = nullptr;
+    const GC_ERROR code = acquisition_->pool().buffer_from_id(index, handle_out != nullptr ? &buffer : nullptr);
+    if (code == GC_ERR_SUCCESS) {
+        *handle_out = static_cast<BufferHandle*>(buffer);
+    }
+    return code;
 }
 
 GC_ERROR DSModule::start_acquisition(int32_t flags, uint64_t count)
@@ -477,13 +500,15 @@ GC_ERROR DSModule::make_ready_for_acq()
         acquisition_->roi_matches(roi)) {
         return GC_ERR_SUCCESS;
     }
-    StateGuard guard(board_->state_lock());
-    board_->check_init(1);
-    // A reconfiguration keeps the level that the board had before the stream first configured it.
-    if (board_->state() != BoardState::Configured) {
-        saved_state_ = board_->state();
-    }
-    if (acquisition_->make_ready(desired, roi) != VNAcquisition::Ready) {
+    const bool ready = board_->exclusively([&] {
+        board_->check_init(VNBoards::OpenLevel::Inspect);
+        // A reconfiguration keeps the level that the board had before the stream first configured it.
+        if (board_->state() != BoardState::Configured) {
+            saved_state_ = board_->state();
+        }
+        return acquisition_->make_ready(desired, roi) == VNAcquisition::Ready;
+    });
+    if (!ready) {
         return report_error(function, GC_ERR_ACCESS_DENIED,
                             "Failed to setup the frame grabber acquisition engine. Cannot open the \"" + id() +
                                 "\" module.");
@@ -501,10 +526,11 @@ GC_ERROR DSModule::make_clear_from_acq()
     if (status == VNAcquisition::NotConfigured) {
         return GC_ERR_SUCCESS;
     }
-    StateGuard guard(board_->state_lock());
-    board_->check_init(1);
-    acquisition_->teardown();
-    board_->reopen(static_cast<uint32_t>(saved_state_));
+    board_->exclusively([&] {
+        board_->check_init(VNBoards::OpenLevel::Inspect);
+        acquisition_->teardown();
+        board_->reopen(saved_state_);
+    });
     return GC_ERR_SUCCESS;
 }
 

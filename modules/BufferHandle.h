@@ -2,18 +2,20 @@
 // allocated for it. Its info values (BUFFER_INFO_*) live in its info map at fixed addresses; the copy thread
 // fills the data and the values describing the frame (fill), the pool moves it between its queues.
 //
-// Ownership: the data-stream's BufferPool owns the handle (shared) from announcement to revocation; an
-// allocated data block is owned by the handle and freed with it. External memory stays the consumer's.
+// Ownership: the data-stream's BufferPool owns the handle (shared, as a PoolBuffer) from announcement to
+// revocation; an allocated data block is owned by the handle and freed with it. External memory stays the
+// consumer's.
 //
 // Thread safety: the state is atomic. The data and the frame values are written by the copy thread while
 // the buffer is Filling, and by the pool (under its pool lock) on queueing; the pool's queues hand the buffer
 // from one side to the other, so the consumer reads them only while it holds the buffer (Announced).
 #pragma once
 
-#include "acquisition/FrameSink.h"
+#include "acquisition/PoolBuffer.h"
 #include "modules/BaseHandle.h"
 #include "modules/RegisterAddresses.h"
 #include "modules/RegisterMapPort.h"
+#include "modules/SystemValues.h"
 
 #include <gentl/GenTL.h>
 
@@ -25,25 +27,19 @@
 
 namespace vngtl {
 
-enum class BufferState : uint32_t {
-    Revoked = 0,    // revoked, or its allocation failed
-    Announced = 1,  // held by the consumer, in no queue
-    Queued = 2,     // in the input queue
-    Filling = 3,    // being filled by the copy thread
-    Filled = 4,     // in the output queue
-};
-
-class BufferHandle : public BaseHandle, public VNBoards::FrameSink {
+class BufferHandle : public BaseHandle, public PoolBuffer {
 public:
     static constexpr std::string_view module_name = "TLBuffer";
     // Where the buffer's data can be read as one register.
     static constexpr uint64_t data_register_address = reg::buffer::BufferData;
 
-    // A buffer on the consumer's memory.
-    BufferHandle(void* data, size_t size, void* user_pointer);
+    // A buffer on the consumer's memory. `system` holds the values its port shares with the system module.
+    BufferHandle(void* data, size_t size, void* user_pointer, const SystemValues& system = {});
     // A buffer on memory allocated here; when the allocation fails the buffer is Revoked, its BASE is null
     // and the failure is recorded.
-    BufferHandle(size_t size, void* user_pointer);
+    BufferHandle(size_t size, void* user_pointer, const SystemValues& system = {});
+    // The pool's factory of buffers for a stream below the system module with `system`'s values.
+    static BufferFactory factory(const SystemValues& system = {});
     ~BufferHandle() override;
     BufferHandle(const BufferHandle&) = delete;
     BufferHandle& operator=(const BufferHandle&) = delete;
@@ -62,37 +58,21 @@ public:
               uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id, uint64_t timestamp,
               uint64_t timestamp_ns) override;
 
-    BufferState state() const noexcept { return state_.load(); }
-    void set_state(BufferState state) noexcept { state_.store(state); }
-    // Whether the buffer is in one of the pool's queues or being filled.
-    bool in_queue() const noexcept;
-
-    void* data() const noexcept { return data_; }
-    size_t size() const noexcept { return size_; }
-    void* user_pointer() const noexcept { return user_pointer_; }
-    // True when the data block belongs to this handle rather than to the consumer.
-    bool owns_data() const noexcept { return !external_; }
-
     // What queueing resets: SIZE_FILLED and DATA_SIZE become 0.
-    void reset_fill_sizes();
+    void reset_fill_sizes() override;
+    const void* consumer_handle() const noexcept override;
 
     // The pixel format (PFNC) the board's bits per pixel stand for; 0x80000000 for a depth without one.
     static uint64_t pixel_format(uint32_t bit_depth) noexcept;
 
 private:
-    void setup_port_and_info();
+    void setup_port_and_info(const SystemValues& system);
     template <class T>
     void store(RegisterMap::Entry* entry, T value);
 
     void setup_xml_file();
 
     RegisterMapPort port_;
-    std::atomic<BufferState> state_{BufferState::Announced};
-    std::unique_ptr<uint8_t[]> owned_;
-    bool external_ = true;
-    void* data_ = nullptr;
-    size_t size_ = 0;
-    void* user_pointer_ = nullptr;
 
     // The values that fill and queueing change (entries of the info map).
     RegisterMap::Entry* width_ = nullptr;

@@ -1,7 +1,7 @@
-#include "acquisition/BaseEvent.h"
+#include "modules/BaseEvent.h"
 
 #include "core/ErrorReport.h"
-#include "modules/RegisterMapHelpers.h"
+#include "core/RegisterMapHelpers.h"
 
 #include <cstring>
 

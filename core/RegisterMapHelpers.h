@@ -2,7 +2,7 @@
 // RegisterMap::insert.
 #pragma once
 
-#include "modules/RegisterMap.h"
+#include "core/RegisterMap.h"
 
 #include <functional>
 

@@ -1,24 +1,27 @@
 // The data-stream module "TLDataStream" of one board: the object behind a data-stream handle. It owns the
-// stream's acquisition engine (and through it the buffer pool and the new-buffer event), carries the
+// stream's acquisition engine (and through it the buffer pool) and the new-buffer event, carries the
 // announce, revoke, queue, flush, start and stop operations of the DS functions, the stream's info values
 // and the custom registers through which the consumer chooses the board's own buffer count, the copy offset
 // and the region of interest. It configures the board for acquisition (buffers allocated, region set) when a
 // buffer is announced or one of those registers is written, and releases it when the last buffer is revoked
 // or the module is closed.
 //
-// Thread safety: operations run on the consumer's threads. Reconfiguration holds the board's state lock for
-// its whole run (make_ready_for_acq, make_clear_from_acq); the pool and the engine guard their own state.
-// The saved board state is written and read only under the board's state lock.
+// Thread safety: operations run on the consumer's threads. Reconfiguration runs as one exclusive section of
+// the board (make_ready_for_acq, make_clear_from_acq); the pool and the engine guard their own state. The
+// saved board state is written and read only inside such a section.
 #pragma once
 
-#include "acquisition/BoardTypes.h"
 #include "acquisition/VNAcquisition.h"
+#include "board/BoardTypes.h"
 #include "modules/BaseModule.h"
 #include "modules/RegisterMapPort.h"
+#include "modules/SystemValues.h"
+#include "modules/VNNewBufferEvent.h"
 
 #include <gentl/GenTL.h>
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -34,7 +37,9 @@ class DSModule : public BaseModule {
 public:
     static constexpr const char* module_name = "TLDataStream";
 
-    DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent);
+    // `system` holds the values the stream's port and its buffers' ports share with the system module.
+    DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent,
+             const SystemValues& system = {});
     ~DSModule() override;
 
     // A second open is refused; a failed open closes the module again.
@@ -63,6 +68,7 @@ public:
     GenTL::GC_ERROR make_clear_from_acq();
 
     VNAcquisition& acquisition() noexcept { return *acquisition_; }
+    VNNewBufferEvent& event() noexcept { return *event_; }
     const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
 
 private:
@@ -80,6 +86,10 @@ private:
     std::shared_ptr<VNBoards::Board> board_;
     RegisterMapPort port_;
     std::unique_ptr<VNAcquisition> acquisition_;
+    // The board's geometry generation that the region registers refer to.
+    mutable std::atomic<uint64_t> roi_generation_{0};
+    // Borrows the engine's pool and ring: destroyed before the engine.
+    std::unique_ptr<VNNewBufferEvent> event_;
     // The board's open level just before the stream configured it; board state lock.
     VNBoards::BoardState saved_state_ = VNBoards::BoardState::Closed;
 

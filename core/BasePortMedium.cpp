@@ -1,4 +1,4 @@
-#include "modules/BasePortMedium.h"
+#include "core/BasePortMedium.h"
 
 namespace vngtl {
 

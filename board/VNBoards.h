@@ -1,0 +1,217 @@
+// One frame-grabber board channel, addressed by its board number: the library's only route to the board SDK.
+// Every SDK call of the producer is made by an operation of this class (or by the free functions below);
+// neither its handle nor its locks are handed out.
+//
+// The board is opened lazily and in levels (OpenLevel, BoardState): for inspection, for acquisition, and
+// configured for circular acquisition. Every operation records its failures with report_error and answers
+// with a state, a boolean or the SDK's own result; none throws.
+//
+// Locks, always taken in this order and never the other way round:
+//   1. state lock  (recursive, timed) - every operation that looks at or changes the open state, the handle,
+//                  the camera file or the geometry, and every camera-side call. A caller that needs several
+//                  operations to be seen as one runs them in exclusively(), which holds it across them.
+//   2. SDK lock    - held around opening, closing and buffer set-up and tear-down, and across the wait for a
+//                  completed frame. frame_wait gives the state lock back before it waits, so start, stop and
+//                  abort (state lock only) get through while another thread waits for a frame, whereas open,
+//                  close and set-up wait until that wait has ended. Camera access never takes it, so it is
+//                  not held up by a frame wait.
+//   3. frame lock  - the frame table (the latest record of each circular buffer) and the geometry that
+//                  frame_copy hands to the destination.
+// The state itself is atomic; status queries read it without a lock.
+#pragma once
+
+#include "board/BoardTypes.h"
+#include "board/VantrelSdk.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace VNBoards {
+
+class FrameSink;
+struct BoardTestAccess;
+
+// Numbers of the board's own registers run from 0 to one below this.
+inline constexpr uint32_t board_register_count = 3634;
+
+// The number of boards the SDK enumerates; 0 when it cannot tell.
+uint32_t enumerate_boards();
+
+// Passes one line to the board driver's debug output.
+void debug_output(const char* line);
+
+class Board {
+public:
+    // Opens the board for inspection with its default camera file; a failed open leaves it Closed, and later
+    // check_init calls try again.
+    explicit Board(uint32_t board_number);
+    // Closes the board unless it is Configured.
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    // Opens the board at `level`, closing and reopening it when it is open at a lower level or `camera_file`
+    // names a camera file other than the current one. A Configured board is never reopened. Returns the
+    // state afterwards; a value outside OpenLevel only returns the state.
+    BoardState check_init(OpenLevel level, const std::string& camera_file = {});
+    // Brings the board to `level` (Closed, Open or OpenForAcquisition): closes it first when it is open
+    // above that level, so the level can go down, then opens it as check_init does.
+    BoardState reopen(BoardState level, const std::string& camera_file = {});
+    // Closes the board. True when it is Closed afterwards; false (and nothing done) when it is Configured.
+    bool close_board();
+
+    // Runs `step` with the state lock held, so that the board operations it makes (and the caller's own
+    // state that must change with them) are seen by every other user of the board as one. `step` calls
+    // only operations of this board and locks that come after the state lock.
+    template <class Step>
+    decltype(auto) exclusively(Step&& step)
+    {
+        std::lock_guard state_guard(state_lock_);
+        return std::forward<Step>(step)();
+    }
+
+    // What a change of camera file came to.
+    enum class CameraFileChange {
+        Changed,     // the board is open with the new file, at the level it had
+        Configured,  // refused: the board is configured for acquisition
+        Failed,      // the board would not open with the file; it was reopened with the one it had
+    };
+    // Opens the board with `file` at its present level.
+    CameraFileChange change_camera_file(const std::string& file);
+
+    // Sets the region of interest; only while OpenForAcquisition (false and no record otherwise). The
+    // current region is read back from the board whether or not the board accepted it.
+    bool set_roi(const Roi& roi);
+    // Allocates `count` circular buffers and sets up circular acquisition: OpenForAcquisition -> Configured.
+    BoardState setup_acq(uint64_t count);
+    // Stops acquisition and frees the circular buffers: Configured -> OpenForAcquisition.
+    BoardState teardown_acq();
+    // The number of circular buffers while Configured, else 0.
+    uint32_t buffer_count();
+
+    bool start_acq();
+    void stop_acq(bool wait);
+    void abort_acq();
+
+    // Waits up to 100 ms for the next completed frame and keeps its record in the frame table. Returns the
+    // SDK's result (0 frame, 221 time-out, 0x10004 stopped, 0x10005 aborted), or 218 when not Configured.
+    int32_t frame_wait(FrameRecord& record);
+    // Hands a completed frame's buffer back to the board. The SDK's result, or 218 when not Configured.
+    int32_t set_frame_available(const FrameRecord& record);
+    // Passes the frame kept for circular buffer `index` to `destination` and marks it consumed.
+    bool frame_copy(size_t index, FrameSink& destination);
+
+    std::string camera_file();
+    // Opens the board for inspection; whether it then has a camera file (and so a camera).
+    bool has_camera_file();
+    // The board's ID (the interface module's ID); empty until the board has been opened once. Needs no lock.
+    std::string board_id() const;
+    // "<make> <model>" of the camera file; empty when the board is closed or the SDK has no answer.
+    std::string camera_identity();
+    // The model text of the board's identity strings, after opening for inspection; empty when the SDK has
+    // no answer.
+    std::string board_model();
+    // The size of one frame in bytes, opening the board for inspection first when it has no camera file; 0
+    // when the board cannot tell.
+    uint32_t frame_bytes();
+
+    // The board's register names by number, after opening for inspection; numbers without a name are left
+    // out.
+    std::vector<std::pair<uint32_t, std::string>> register_names();
+    // One board register, after opening for inspection: its value, and the SDK's result of a write.
+    uint32_t reg_peek(uint32_t number);
+    int32_t reg_poke(uint32_t number, uint32_t value);
+
+    Roi default_roi();
+    Roi current_roi();
+    // Counts the changes of the frame the camera sends (its size or pixel depth), as seen after each write
+    // to the camera and after acquisition is torn down: the region of interest then starts again as the
+    // whole new frame. Needs no lock.
+    uint64_t geometry_generation() const noexcept { return geometry_generation_.load(); }
+    std::string kind_name() const;
+
+    // The next code on the buffer library's error stack (0 when empty).
+    int32_t pop_vb_error();
+    std::string vb_error_text(int32_t code);
+    // The driver's last error code, which is cleared (0 when there is none).
+    int32_t pop_vn_error();
+    std::string vn_error_text(int32_t code);
+
+    // Camera-side access for the remote-device ports. Each takes the state lock (never the SDK lock), opens
+    // the board for inspection and makes one SDK call.
+    // Family of the opened board, asked of the SDK now; false when the board cannot be opened.
+    bool is_cl();
+    bool is_cxp();
+    // A per-board option: the SDK answered `key` with success and a value other than 0.
+    bool registry_flag(const std::string& key);
+    // The camera's make, model and mode texts; false when the board cannot be opened or the SDK fails.
+    bool camera_mmm(std::string& make, std::string& model, std::string& mode);
+    // CoaXPress camera access on the board's own link.
+    BoardCall cxp_read_data(uint32_t address, void* buffer, uint32_t length, uint32_t& bytes_read);
+    BoardCall cxp_write_data(uint32_t address, const void* buffer, uint32_t length);
+    BoardCall cxp_read_reg(uint32_t address, uint32_t& value);
+    BoardCall cxp_write_reg(uint32_t address, uint32_t value);
+    // Sets the link's connection count and speed-table row and applies the change at once.
+    BoardCall cxp_configure_link_speed(uint32_t connections, uint32_t row);
+
+    BoardState state() const noexcept { return state_.load(); }
+    uint32_t board_number() const noexcept { return board_number_; }
+    BoardKind kind() const noexcept { return kind_.load(); }
+    uint32_t bit_depth();
+    void* serial_handle() const noexcept { return serial_handle_; }
+    void* serial_reference() const noexcept { return serial_reference_; }
+
+private:
+    // White-box tests compare the board's answers with the SDK's own on the same handle.
+    friend struct BoardTestAccess;
+
+    // What frame_copy hands to the destination besides the frame itself; fixed while Configured.
+    struct FrameGeometry {
+        BoardKind kind = BoardKind::Custom;
+        size_t frame_size = 0;
+        uint32_t bit_depth = 0;
+        Roi roi;
+    };
+
+    // close_board with the state and SDK locks already held.
+    bool P_close_board();
+    // Reads the camera file, board ID, family, bit depth and region of interest after an open.
+    void P_check_params();
+    // Re-reads the frame geometry after the camera may have changed it (not while Configured: the buffers
+    // keep the format they were set up with). State lock held.
+    void P_refresh_geometry();
+    // One inquiry key of the open board; 0 when the board has no answer.
+    uint32_t inquire(uint32_t key);
+    Roi inquire_roi();
+    bool has_handle() const noexcept { return handle_ != nullptr; }
+    // Opens the board for inspection for a camera-side call; false when it stays closed. State lock held.
+    bool open_for_camera();
+
+    std::atomic<BoardState> state_{BoardState::Closed};
+    const uint32_t board_number_;
+    std::string camera_file_;
+    std::atomic<std::shared_ptr<const std::string>> board_id_;
+    std::atomic<BoardKind> kind_{BoardKind::Custom};
+    uint32_t bit_depth_ = 0;
+    std::atomic<uint64_t> geometry_generation_{0};
+    Roi default_roi_;
+    Roi current_roi_;
+    VN_HANDLE handle_ = nullptr;
+    VB_CIRC_DESC descriptor_{};
+    std::vector<FrameRecord> frames_;  // guarded by frame_lock_
+    FrameGeometry geometry_;           // guarded by frame_lock_
+    void* serial_handle_ = nullptr;
+    void* serial_reference_ = nullptr;
+
+    // Lock order: state_lock_, then sdk_lock_, then frame_lock_ (see the top of this file).
+    std::recursive_timed_mutex state_lock_;
+    std::mutex sdk_lock_;
+    std::mutex frame_lock_;
+};
+
+}  // namespace VNBoards

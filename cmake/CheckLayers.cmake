@@ -1,0 +1,42 @@
+# Refuses an #include of a higher layer: each layer may include only itself and the layers beneath it.
+# Run by the build (target vngtl_layer_check) before any layer is compiled; writes STAMP when all is well.
+#   core < board < acquisition < modules < cti; remote sits on board beside acquisition, and modules use it;
+#   resources (the embedded descriptions) is used by modules only.
+set(allowed_core core)
+set(allowed_board core board)
+set(allowed_acquisition core board acquisition)
+set(allowed_remote core board remote)
+set(allowed_modules core board acquisition remote modules resources)
+set(allowed_cti core board acquisition remote modules cti resources)
+set(allowed_resources resources)
+set(layers core board acquisition remote modules cti resources)
+
+set(violations "")
+foreach(layer ${layers})
+  file(GLOB_RECURSE files ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp ${SOURCE_DIR}/${layer}/*.in)
+  foreach(file ${files})
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]*)/.*$" "\\1" target "${line}")
+      if(target STREQUAL line)
+        continue()  # an include without a folder (a header beside the file, or a platform header)
+      endif()
+      list(FIND layers ${target} is_layer)
+      if(is_layer EQUAL -1)
+        continue()  # gentl/, the simulator, the platform stand-ins: below every layer
+      endif()
+      list(FIND allowed_${layer} ${target} allowed)
+      if(allowed EQUAL -1)
+        file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
+        string(STRIP "${line}" line)
+        list(APPEND violations "${where}: ${line} (${layer}/ may include only: ${allowed_${layer}})")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "An include reaches a layer above its own:\n  ${text}")
+endif()
+file(TOUCH ${STAMP})

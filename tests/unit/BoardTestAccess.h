@@ -1,0 +1,18 @@
+// The tests' view of the SDK handle inside a Board, so that a test can ask the simulated SDK directly on
+// the handle the board uses and compare its answers with the board's.
+#pragma once
+
+#include "board/VNBoards.h"
+
+namespace VNBoards {
+
+struct BoardTestAccess {
+    static VN_HANDLE handle(const Board& board) noexcept { return board.handle_; }
+};
+
+}  // namespace VNBoards
+
+inline VN_HANDLE sdk_handle(const VNBoards::Board& board) noexcept
+{
+    return VNBoards::BoardTestAccess::handle(board);
+}
