@@ -339,7 +339,26 @@ BoardState Board::teardown_acq()
         VbBufferFree(handle_, &descriptor_);
     }
     state_.store(BoardState::OpenForAcquisition);
+    // The camera may have changed its format while the buffers held the old one.
+    P_refresh_geometry();
     return state();
+}
+
+void Board::P_refresh_geometry()
+{
+    if (!has_handle() || state() == BoardState::Configured) {
+        return;
+    }
+    const Roi frame = inquire_roi();
+    const uint32_t bits = inquire(VB_INQ_BITS_PER_PIXEL);
+    if (frame == default_roi_ && bits == bit_depth_) {
+        return;
+    }
+    // A new frame from the camera: the board's region of interest is the whole of it again.
+    default_roi_ = frame;
+    current_roi_ = frame;
+    bit_depth_ = bits;
+    geometry_generation_.fetch_add(1);
 }
 
 uint32_t Board::buffer_count()
@@ -596,7 +615,11 @@ BoardCall Board::cxp_write_data(uint32_t address, const void* buffer, uint32_t l
     if (!open_for_camera()) {
         return {};
     }
-    return {true, VNCXPWriteData(handle_, own_link, address, buffer, length)};
+    const int32_t result = VNCXPWriteData(handle_, own_link, address, buffer, length);
+    if (result == 0) {
+        P_refresh_geometry();
+    }
+    return {true, result};
 }
 
 BoardCall Board::cxp_read_reg(uint32_t address, uint32_t& value)
@@ -614,7 +637,11 @@ BoardCall Board::cxp_write_reg(uint32_t address, uint32_t value)
     if (!open_for_camera()) {
         return {};
     }
-    return {true, VNCXPWriteReg(handle_, own_link, address, value)};
+    const int32_t result = VNCXPWriteReg(handle_, own_link, address, value);
+    if (result == 0) {
+        P_refresh_geometry();
+    }
+    return {true, result};
 }
 
 BoardCall Board::cxp_configure_link_speed(uint32_t connections, uint32_t row)
@@ -755,6 +782,9 @@ BoardCall Board::serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms)
     size = bytes;
     if (result == cl_timeout) {
         clFlushPort(serial_handle_);
+    } else if (result == 0) {
+        // An answer read: a command that changed the camera's frame has taken effect by now.
+        P_refresh_geometry();
     }
     return {true, result};
 }
@@ -772,6 +802,8 @@ BoardCall Board::serial_write(const void* buffer, uint32_t& size, uint32_t timeo
     size = bytes;
     if (result == cl_timeout) {
         clFlushPort(serial_handle_);
+    } else if (result == 0) {
+        P_refresh_geometry();
     }
     return {true, result};
 }

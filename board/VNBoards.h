@@ -129,6 +129,10 @@ public:
 
     Roi default_roi();
     Roi current_roi();
+    // Counts the changes of the frame the camera sends (its size or pixel depth), as seen after each write
+    // to the camera and after acquisition is torn down: the region of interest then starts again as the
+    // whole new frame. Needs no lock.
+    uint64_t geometry_generation() const noexcept { return geometry_generation_.load(); }
     std::string kind_name() const;
 
     // The next code on the buffer library's error stack (0 when empty).
@@ -196,6 +200,9 @@ private:
     bool P_close_board();
     // Reads the camera file, board ID, family, bit depth and region of interest after an open.
     void P_check_params();
+    // Re-reads the frame geometry after the camera may have changed it (not while Configured: the buffers
+    // keep the format they were set up with). State lock held.
+    void P_refresh_geometry();
     // One inquiry key of the open board; 0 when the board has no answer.
     uint32_t inquire(uint32_t key);
     Roi inquire_roi();
@@ -209,6 +216,7 @@ private:
     std::atomic<std::shared_ptr<const std::string>> board_id_;
     std::atomic<BoardKind> kind_{BoardKind::Custom};
     uint32_t bit_depth_ = 0;
+    std::atomic<uint64_t> geometry_generation_{0};
     Roi default_roi_;
     Roi current_roi_;
     VN_HANDLE handle_ = nullptr;

@@ -151,7 +151,11 @@ void DSModule::setup_xml_file()
     };
     const auto roi_hooks = [this] {
         return RegisterHooks{[this](RegisterMap::Entry&, uint8_t*) { return refresh_roi(); },
-                             [this](RegisterMap::Entry&, uint8_t*) { return make_ready_for_acq(); }};
+                             [this](RegisterMap::Entry&, uint8_t*) {
+                                 // The consumer's region refers to the camera's frame as it is now.
+                                 roi_generation_.store(board_->geometry_generation());
+                                 return make_ready_for_acq();
+                             }};
     };
 
     add_uint32_register(*this, info_sizeof_size_t, r::Reg_SizeofSizeT, reg::size_length, true, false);
@@ -192,6 +196,7 @@ void DSModule::setup_xml_file()
 
 GC_ERROR DSModule::refresh_roi()
 {
+    roi_generation_.store(board_->geometry_generation());
     const VNBoards::Roi roi = board_->current_roi();
     const std::pair<RegisterMap::Entry*, uint32_t> values[] = {
         {offset_x_, roi.x_offset}, {offset_y_, roi.y_offset}, {width_, roi.width}, {height_, roi.height}};
@@ -231,6 +236,14 @@ uint64_t DSModule::desired_count() const
 
 VNBoards::Roi DSModule::requested_roi() const
 {
+    // A region asked for before the camera changed its frame no longer applies: the whole new frame does.
+    if (const uint64_t generation = board_->geometry_generation(); roi_generation_.exchange(generation) != generation) {
+        for (RegisterMap::Entry* entry : {offset_x_, offset_y_, width_, height_}) {
+            if (entry != nullptr) {
+                set_entry_uint32(*entry, 0);
+            }
+        }
+    }
     // Without the description's registers the board keeps its current region.
     return {entry_uint32(offset_x_), entry_uint32(offset_y_), entry_uint32(width_), entry_uint32(height_)};
 }

@@ -21,6 +21,7 @@
 #include <gentl/GenTL.h>
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,8 @@ private:
     std::shared_ptr<VNBoards::Board> board_;
     RegisterMapPort port_;
     std::unique_ptr<VNAcquisition> acquisition_;
+    // The board's geometry generation that the region registers refer to.
+    mutable std::atomic<uint64_t> roi_generation_{0};
     // Borrows the engine's pool and ring: destroyed before the engine.
     std::unique_ptr<VNNewBufferEvent> event_;
     // The board's open level just before the stream configured it; board state lock.

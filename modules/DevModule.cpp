@@ -6,6 +6,10 @@
 #include "modules/DSModule.h"
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
+#include "remote/VNPortCXP.h"
+#include "remote/VNRemDevPortMedium.h"
+
+#include "gcbase/UrlCoding.h"
 
 #include <chrono>
 #include <mutex>
@@ -185,12 +189,18 @@ GC_ERROR DevModule::open(int32_t flags)
     if (access_status_ != nullptr) {
         std::memcpy(access_status_->data(), &status, sizeof status);
     }
-    // The remote-device port medium is made here once the library has one for the board's family; its port
-    // then follows the access mode (not writable when read-only).
-    if (const std::shared_ptr<BasePortMedium> medium = remote_medium_.load()) {
-        if (BasePort* port = medium->get_port()) {
+    // The remote-device port medium chooses the camera's port from the board's family; the port follows the
+    // access mode (not writable when read-only).
+    try {
+        auto medium = std::make_shared<VNRemDevPortMedium>(board_);
+        if (BasePort* port = medium->port()) {
             port->set_writable(!read_only_.load());
         }
+        remote_medium_.store(std::move(medium));
+    } catch (...) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "Caught an unexpected error attempting to add a remote device module for device \"" +
+                                id() + "\".");
     }
     return GC_ERR_SUCCESS;
 }
@@ -213,6 +223,11 @@ BasePort* DevModule::remote_port() const
     const std::shared_ptr<BasePortMedium> medium = remote_medium_.load();
     BasePort* const port = medium ? medium->get_port() : nullptr;
     return port != nullptr && port->good() ? port : nullptr;
+}
+
+VNPortCXP* DevModule::cxp_port() const
+{
+    return dynamic_cast<VNPortCXP*>(remote_port());
 }
 
 GC_ERROR DevModule::port_unavailable(const char* function) const
@@ -272,7 +287,6 @@ GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t
         if (port == nullptr) {
             return port_unavailable(function);
         }
-        // The camera's URLs are decoded once the remote ports that announce them are part of the library.
         INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
         size_t size = 0;
         const uint32_t selector = entry_uint32(xml_selector_);
@@ -283,9 +297,10 @@ GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t
         if (const GC_ERROR code = port->url_info(selector, URL_INFO_URL, &type, url.data(), &size)) {
             return code;
         }
+        url.resize(std::strlen(url.c_str()));
         std::memset(data, 0, length);
         size_t capacity = length;
-        return deliver_string(url, data, &capacity);
+        return deliver_string(GenICam::UrlDecode(url), data, &capacity);
     }
     default:
         return GC_ERR_SUCCESS;
@@ -302,13 +317,12 @@ GC_ERROR DevModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML caching is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    if (remote_port() == nullptr) {
+    VNPortCXP* const port = cxp_port();
+    if (port == nullptr) {
         return port_unavailable(function);
     }
-    // Caching a file by hand is an operation of the CoaXPress port, which is not part of the library yet.
-    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                        "Manual XML caching of \"" + std::string(entry_text(entry)) + "\" is not available on VFG " +
-                            vfg() + ".");
+    const std::string_view text = entry_text(entry);
+    return port->cache_external_file(std::string(text.substr(0, std::min<size_t>(text.size(), reg::path_length))));
 }
 
 GC_ERROR DevModule::delete_xml_file()
@@ -318,11 +332,21 @@ GC_ERROR DevModule::delete_xml_file()
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    if (remote_port() == nullptr) {
+    VNPortCXP* const port = cxp_port();
+    if (port == nullptr) {
         return port_unavailable(function);
     }
-    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                        "Manual XML cache deletion is not available on VFG " + vfg() + ".");
+    const GC_ERROR code = port->delete_cache_entry(entry_uint32(xml_selector_));
+    // The selector keeps pointing at a cache entry that still exists.
+    uint32_t count = 0;
+    if (xml_selector_ != nullptr) {
+        if (port->num_urls(&count) != GC_ERR_SUCCESS) {
+            set_entry_uint32(*xml_selector_, 0);
+        } else if (entry_uint32(xml_selector_) >= count) {
+            set_entry_uint32(*xml_selector_, count > 0 ? count - 1 : 0);
+        }
+    }
+    return code;
 }
 
 GC_ERROR DevModule::sync_cache_with_camera()
@@ -332,11 +356,11 @@ GC_ERROR DevModule::sync_cache_with_camera()
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    if (remote_port() == nullptr) {
+    VNPortCXP* const port = cxp_port();
+    if (port == nullptr) {
         return port_unavailable(function);
     }
-    return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                        "Synchronising the XML cache is not available on VFG " + vfg() + ".");
+    return port->sync_cache_with_camera();
 }
 
 }  // namespace vngtl

@@ -21,6 +21,8 @@ class Board;
 
 namespace vngtl {
 
+class VNPortCXP;
+
 class DevModule : public BaseModule {
 public:
     // `system` holds the system module's values: the vendor shown as the device's, and those the ports of
@@ -53,6 +55,8 @@ private:
     void setup_xml_file();
     GenTL::GC_ERROR delete_xml_file();
     GenTL::GC_ERROR sync_cache_with_camera();
+    // The remote port when it is a usable CoaXPress port, else null.
+    VNPortCXP* cxp_port() const;
     GenTL::GC_ERROR port_unavailable(const char* function) const;
     std::string vfg() const;
 

@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --no-python
 scripts/build.sh rel >/dev/null
+# The producer keeps the camera's XML files in the GenICam cache directory; without one of the user's, a
+# directory in the build tree serves.
+export GENICAM_CACHE_V2_4=${GENICAM_CACHE_V2_4:-$PWD/build/rel/xml-cache}
+mkdir -p "$GENICAM_CACHE_V2_4"
 out=build/rel/vngtl-grab.png
 args=("$@")
 for ((i = 0; i + 1 < ${#args[@]}; i++)); do

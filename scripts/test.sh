@@ -43,13 +43,20 @@ for step in "${steps[@]}"; do
     case "$step" in
         rel|asan|tsan)
             if ! scripts/build.sh "$step"; then failed+=("$step (build)"); continue; fi
-            (cd "build/$step" && ctest --output-on-failure --timeout 600) 2>&1 | tee "$logs/$step.log"
+            # The camera's XML cache: the user's, or one per build directory.
+            cache=${GENICAM_CACHE_V2_4:-$PWD/build/$step/xml-cache}
+            mkdir -p "$cache"
+            (cd "build/$step" && GENICAM_CACHE_V2_4=$cache ctest --output-on-failure --timeout 600) 2>&1 \
+                | tee "$logs/$step.log"
             [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("$step")
             count "$logs/$step.log"
             ;;
         conformance)
             if ! scripts/build.sh rel; then failed+=("conformance (build)"); continue; fi
-            VNGTL_CTI="$PWD/build/rel/lib/VNGTL.cti" .venv/bin/python -m pytest -q tests/conformance 2>&1 \
+            cache=${GENICAM_CACHE_V2_4:-$PWD/build/rel/xml-cache}
+            mkdir -p "$cache"
+            GENICAM_CACHE_V2_4=$cache VNGTL_CTI="$PWD/build/rel/lib/VNGTL.cti" \
+                .venv/bin/python -m pytest -q tests/conformance 2>&1 \
                 | tee "$logs/conformance.log"
             [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("conformance")
             count "$logs/conformance.log"

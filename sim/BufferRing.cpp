@@ -102,8 +102,7 @@ BufferRing::Completion BufferRing::complete(PatternMode pattern, uint32_t timest
         done_.pop_front();
         overwrote = true;
     }
-    FramePattern::write(buffer(static_cast<uint32_t>((counter - 1) % count_)), geometry_, counter,
-                        pattern == PatternMode::Benchmark);
+    FramePattern::write(buffer(static_cast<uint32_t>((counter - 1) % count_)), geometry_, counter, pattern);
     done_.push_back({counter, timestamp_us, board_timestamp});
     return {counter, overwrote};
 }

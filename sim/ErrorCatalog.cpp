@@ -70,6 +70,11 @@ constexpr std::array vn_texts{
     Text{code::vn_serial_unavailable, "The board has no Camera Link serial port."},
     Text{code::vn_no_devices, "No devices are configured."},
     Text{code::vn_inspection_only, "The board is open for inspection only; open it for acquisition first."},
+    Text{code::vn_cxp_value_refused, "The CoaXPress camera refused the value written to the register."},
+    Text{code::vn_cxp_locked, "The CoaXPress camera's frame format is locked while the transport layer acquires."},
+    Text{code::vn_cxp_whole_words, "The CoaXPress link of this board moves whole 4-byte words only."},
+    Text{code::vn_cxp_timeout, "The CoaXPress camera did not answer."},
+    Text{code::vn_cxp_crc, "The CoaXPress camera's answer failed its CRC check."},
     Text{code::vn_no_camera_identity, "The camera file names no camera make or model."},
 };
 

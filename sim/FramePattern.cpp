@@ -37,40 +37,58 @@ uint8_t FramePattern::pixel_byte(uint32_t x, uint32_t y, uint32_t b, const Frame
     return static_cast<uint8_t>((base + 64u * b) & 0xFF);
 }
 
-void FramePattern::write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, bool stamp_only)
+void FramePattern::write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, PatternMode pattern)
 {
     const uint64_t size = geometry.frame_bytes();
     if (frame == nullptr || size == 0) {
         return;
     }
-    if (!stamp_only) {
-        const uint32_t bpp = geometry.bytes_per_pixel();
-        const size_t row_bytes = size_t{geometry.width} * bpp;
-        for (uint32_t y = 0; y < geometry.height; ++y) {
-            std::byte* row = frame + size_t{y} * row_bytes;
-            if (bpp == 1) {
-                // The row is the ramp starting at (y + counter) mod 256.
-                size_t phase = static_cast<size_t>((uint64_t{y} + counter) & 0xFF);
-                size_t done = 0;
-                while (done < row_bytes) {
-                    const size_t n = std::min<size_t>(256, row_bytes - done);
-                    std::memcpy(row + done, ramp.data() + phase, n);
-                    done += n;
-                }
-            } else {
-                for (uint32_t x = 0; x < geometry.width; ++x) {
-                    for (uint32_t b = 0; b < bpp; ++b) {
-                        row[size_t{x} * bpp + b] = std::byte{pixel_byte(x, y, b, geometry, counter)};
-                    }
-                }
-            }
-        }
+    switch (pattern) {
+    case PatternMode::Benchmark:
+        break;
+    case PatternMode::Black:
+        std::memset(frame, 0, size);
+        break;
+    case PatternMode::HorizontalRamp:
+        // The moving pattern's first row of frame 0, in every row of every frame.
+        write_ramp(frame, geometry, [](uint32_t) { return uint32_t{0}; }, 0);
+        break;
+    case PatternMode::Moving:
+        write_ramp(frame, geometry, [](uint32_t y) { return y; }, counter);
+        break;
     }
     std::array<std::byte, stamp_bytes> stamp_data{};
     for (size_t i = 0; i < stamp_bytes; ++i) {
         stamp_data[i] = std::byte{static_cast<uint8_t>(counter >> (8 * i))};
     }
     std::memcpy(frame, stamp_data.data(), std::min<uint64_t>(stamp_bytes, size));
+}
+
+template <typename RowOf>
+void FramePattern::write_ramp(std::byte* frame, const FrameGeometry& geometry, RowOf row_of, uint64_t counter)
+{
+    const uint32_t bpp = geometry.bytes_per_pixel();
+    const size_t row_bytes = size_t{geometry.width} * bpp;
+    for (uint32_t y = 0; y < geometry.height; ++y) {
+        std::byte* row = frame + size_t{y} * row_bytes;
+        const uint32_t ramp_y = row_of(y);
+        if (bpp == 1) {
+            // The row is the ramp starting at (y + counter) mod 256.
+            size_t phase = static_cast<size_t>((uint64_t{ramp_y} + counter) & 0xFF);
+            size_t done = 0;
+            while (done < row_bytes) {
+                const size_t n = std::min<size_t>(256, row_bytes - done);
+                std::memcpy(row + done, ramp.data() + phase, n);
+                done += n;
+            }
+        } else {
+            for (uint32_t x = 0; x < geometry.width; ++x) {
+                for (uint32_t b = 0; b < bpp; ++b) {
+                    row[size_t{x} * bpp + b] = std::byte{pixel_byte(x, ramp_y, b, geometry, counter)};
+                }
+            }
+        }
+    }
 }
 
 long long FramePattern::check(const std::byte* frame, size_t size, const FrameGeometry& geometry, uint64_t counter)

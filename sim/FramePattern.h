@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FrameGeometry.h"
+#include "SimConfig.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +12,10 @@ namespace vnsim {
 
 class FramePattern {
 public:
-    // Writes frame number counter: the full pattern, or (stamp_only) just the 8-byte stamp.
-    // frame must hold geometry.frame_bytes() bytes.
-    static void write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, bool stamp_only);
+    // Writes frame number counter in that pattern: Moving the full moving ramp, HorizontalRamp the ramp of
+    // the moving pattern's first row in frame 0 in every row, Black zeros, Benchmark nothing; then the
+    // 8-byte stamp. frame must hold geometry.frame_bytes() bytes.
+    static void write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, PatternMode pattern);
     // 0 when the frame matches exactly; the 1-based offset of the first wrong byte otherwise; -1 when the
     // arguments cannot describe a frame.
     static long long check(const std::byte* frame, size_t size, const FrameGeometry& geometry,
@@ -22,6 +24,9 @@ public:
     static uint64_t stamp(const std::byte* frame, size_t size);
 
 private:
+    // The ramp with row y taken from row_of(y) of the moving pattern of frame counter.
+    template <typename RowOf>
+    static void write_ramp(std::byte* frame, const FrameGeometry& geometry, RowOf row_of, uint64_t counter);
     // The value of byte b (0-based within the pixel) of the pixel at (x, y) without the stamp.
     static uint8_t pixel_byte(uint32_t x, uint32_t y, uint32_t b, const FrameGeometry& geometry, uint64_t counter);
 };

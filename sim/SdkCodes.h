@@ -58,6 +58,11 @@ inline constexpr int32_t vn_cxp_bad_speed = 3018;
 inline constexpr int32_t vn_serial_unavailable = 3019;
 inline constexpr int32_t vn_no_devices = 3020;
 inline constexpr int32_t vn_inspection_only = 3021;
-inline constexpr int32_t vn_no_camera_identity = 3022;
+inline constexpr int32_t vn_cxp_value_refused = 3022;
+inline constexpr int32_t vn_cxp_locked = 3023;
+inline constexpr int32_t vn_cxp_whole_words = 3024;
+inline constexpr int32_t vn_cxp_timeout = 3025;
+inline constexpr int32_t vn_cxp_crc = 3026;
+inline constexpr int32_t vn_no_camera_identity = 3027;
 
 }  // namespace vnsim::code

@@ -61,7 +61,7 @@ SimBoard::SimBoard(uint32_t index, BoardConfig config)
         attached_ = std::move(camera);
     }
     if (config_.kind == BoardKind::CoaXPress) {
-        auto camera = std::make_unique<CxpCamera>(config_.cxp_camera);
+        auto camera = std::make_unique<CxpCamera>(config_.cxp_camera, config_.camera_files, config_.source.rate);
         cxp_camera_ = camera.get();
         attached_ = std::move(camera);
         const uint32_t link = config_.cxp_camera.link_config_default;
@@ -921,8 +921,20 @@ int32_t SimBoard::cxp_read(uint32_t address, uint8_t* data, uint32_t length)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.reads;
+    cxp_stats_.last_read_address = address;
+    cxp_stats_.last_read_length = length;
+    if (config_.cxp_whole_words && length % 4 != 0) {
+        ++cxp_stats_.failed_reads;
+        return vn_fail(code::vn_cxp_whole_words);
+    }
     const int32_t result = cxp_camera_->read(address, data, length);
-    return result == 0 ? 0 : vn_fail(result);
+    if (result != 0) {
+        ++cxp_stats_.failed_reads;
+        return vn_fail(result);
+    }
+    cxp_stats_.bytes_read += length;
+    return 0;
 }
 
 int32_t SimBoard::cxp_write(uint32_t address, const uint8_t* data, uint32_t length)
@@ -934,9 +946,21 @@ int32_t SimBoard::cxp_write(uint32_t address, const uint8_t* data, uint32_t leng
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.writes;
+    cxp_stats_.last_write_address = address;
+    cxp_stats_.last_write_length = length;
+    if (config_.cxp_whole_words && length % 4 != 0) {
+        ++cxp_stats_.failed_writes;
+        return vn_fail(code::vn_cxp_whole_words);
+    }
     const int32_t result = cxp_camera_->write(address, data, length);
     camera_changed_locked();
-    return result == 0 ? 0 : vn_fail(result);
+    if (result != 0) {
+        ++cxp_stats_.failed_writes;
+        return vn_fail(result);
+    }
+    cxp_stats_.bytes_written += length;
+    return 0;
 }
 
 int32_t SimBoard::cxp_read_register(uint32_t address, uint32_t& value)
@@ -948,8 +972,15 @@ int32_t SimBoard::cxp_read_register(uint32_t address, uint32_t& value)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.register_reads;
+    cxp_stats_.last_read_address = address;
+    cxp_stats_.last_read_length = 4;
     const int32_t result = cxp_camera_->read_register(address, value);
-    return result == 0 ? 0 : vn_fail(result);
+    if (result != 0) {
+        ++cxp_stats_.failed_reads;
+        return vn_fail(result);
+    }
+    return 0;
 }
 
 int32_t SimBoard::cxp_write_register(uint32_t address, uint32_t value)
@@ -961,9 +992,16 @@ int32_t SimBoard::cxp_write_register(uint32_t address, uint32_t value)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.register_writes;
+    cxp_stats_.last_write_address = address;
+    cxp_stats_.last_write_length = 4;
     const int32_t result = cxp_camera_->write_register(address, value);
     camera_changed_locked();
-    return result == 0 ? 0 : vn_fail(result);
+    if (result != 0) {
+        ++cxp_stats_.failed_writes;
+        return vn_fail(result);
+    }
+    return 0;
 }
 
 int32_t SimBoard::cxp_configure_link(uint32_t connections, uint32_t speed_row, uint32_t apply)
@@ -975,17 +1013,87 @@ int32_t SimBoard::cxp_configure_link(uint32_t connections, uint32_t speed_row, u
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
+    ++cxp_stats_.link_speed_calls;
     if (connections == 0 || connections > config_.cxp_connections || speed_row >= link_speed_codes.size()) {
         return vn_fail(code::vn_cxp_bad_speed);
     }
     cxp_connections_ = connections;
     cxp_speed_row_ = speed_row;
+    cxp_stats_.last_link_apply = apply;
     if (apply != 0) {
         const uint32_t speed = speed_row == 0 ? cxp_camera_->connection_config_default() & 0xFFFF
                                               : link_speed_codes[speed_row];
         cxp_camera_->set_connection_config(connections << 16 | speed);
     }
     return 0;
+}
+
+bool SimBoard::cxp_stats(VnsimCxpStats& stats) const
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    stats = cxp_stats_;
+    stats.connections = cxp_connections_;
+    stats.speed_row = cxp_speed_row_;
+    stats.connection_config = cxp_camera_->connection_config();
+    stats.injected_read_failures = cxp_camera_->failed_reads();
+    return true;
+}
+
+bool SimBoard::cxp_clear_stats()
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    const uint32_t apply = cxp_stats_.last_link_apply;
+    cxp_stats_ = VnsimCxpStats{};
+    cxp_stats_.last_link_apply = apply;
+    return true;
+}
+
+int32_t SimBoard::cxp_peek(uint32_t address, uint8_t* data, uint32_t length) const
+{
+    std::lock_guard guard(lock_);
+    return cxp_camera_ ? cxp_camera_->peek(address, data, length) : code::vn_wrong_family;
+}
+
+int32_t SimBoard::cxp_poke(uint32_t address, const uint8_t* data, uint32_t length)
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return code::vn_wrong_family;
+    }
+    // The camera's own rules apply, but no fault: the control interface needs a camera that answers.
+    CxpCamera& camera = *cxp_camera_;
+    const bool silent = camera.silent();
+    camera.set_silent(false);
+    const int32_t result = camera.write(address, data, length);
+    camera.set_silent(silent);
+    camera_changed_locked();
+    return result;
+}
+
+bool SimBoard::cxp_fault_reads(uint32_t address, int32_t count)
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    cxp_camera_->fail_reads(address, count);
+    return true;
+}
+
+bool SimBoard::cxp_fault_silent(bool silent)
+{
+    std::lock_guard guard(lock_);
+    if (!cxp_camera_) {
+        return false;
+    }
+    cxp_camera_->set_silent(silent);
+    return true;
 }
 
 bool SimBoard::cxp_link(uint32_t& connections, uint32_t& speed_row) const

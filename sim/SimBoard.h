@@ -93,6 +93,13 @@ public:
     int32_t cxp_write_register(uint32_t address, uint32_t value);
     int32_t cxp_configure_link(uint32_t connections, uint32_t speed_row, uint32_t apply);
     bool cxp_link(uint32_t& connections, uint32_t& speed_row) const;
+    // Control interface of the CoaXPress camera; false (or vn_wrong_family) on other boards.
+    bool cxp_stats(VnsimCxpStats& stats) const;
+    bool cxp_clear_stats();
+    int32_t cxp_peek(uint32_t address, uint8_t* data, uint32_t length) const;
+    int32_t cxp_poke(uint32_t address, const uint8_t* data, uint32_t length);
+    bool cxp_fault_reads(uint32_t address, int32_t count);
+    bool cxp_fault_silent(bool silent);
     int32_t option(const char* key, uint32_t& value) const;
 
     // Brings a change of the attached camera's state to the frames; call after every operation that
@@ -165,6 +172,7 @@ private:
     std::unique_ptr<SerialLine> serial_line_;
     uint32_t cxp_connections_ = 0;
     uint32_t cxp_speed_row_ = 0;
+    VnsimCxpStats cxp_stats_{};  // link traffic since the configuration (or the last clear)
 
     std::unique_ptr<BufferRing> ring_;
     FrameSourceConfig source_;

@@ -1,5 +1,7 @@
 #include "SimConfig.h"
 
+#include "CxpCameraRegisters.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -13,6 +15,13 @@ namespace vnsim {
 using nlohmann::json;
 
 namespace {
+
+constexpr auto cxp_xml_name = cxp::camera_xml_name;
+constexpr auto cxp_zip_name = cxp::camera_zip_name;
+constexpr uint32_t cxp_xml_version = cxp::camera_xml_version;
+constexpr uint32_t cxp_schema_version = cxp::camera_xml_schema_version;
+constexpr uint32_t cxp_scratch_size_max = cxp::scratch_size_max;
+constexpr uint32_t cxp_manifest_entries_max = cxp::manifest_entries_max;
 
 [[noreturn]] void fail(const std::string& path, const std::string& what)
 {
@@ -216,6 +225,89 @@ std::vector<uint8_t> big_endian(uint64_t value, uint32_t size)
     return bytes;
 }
 
+// A version given as "M.m.s" or as a packed number 0x00MMmmss.
+uint32_t read_version(const json& object, const char* key, const std::string& path, uint32_t fallback)
+{
+    if (!object.contains(key)) {
+        return fallback;
+    }
+    const auto& value = object.at(key);
+    if (value.is_string()) {
+        const auto text = value.get<std::string>();
+        unsigned major = 0, minor = 0, subminor = 0;
+        char end = 0;
+        if (std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &subminor, &end) == 3 && major < 256 &&
+            minor < 256 && subminor < 256) {
+            return major << 16 | minor << 8 | subminor;
+        }
+        if (text.find('.') != std::string::npos) {
+            fail(path + "." + key, "must be \"major.minor.subminor\" (each 0 to 255), not \"" + text + "\"");
+        }
+    }
+    return static_cast<uint32_t>(read_unsigned(value, path + "." + key, 0x00FFFFFF));
+}
+
+CxpManifestEntry parse_manifest_entry(const json& node, const std::string& path)
+{
+    if (!node.is_object()) {
+        fail(path, "must be an object");
+    }
+    CxpManifestEntry entry;
+    if (node.contains("url")) {
+        entry.source = CxpManifestEntry::Source::Url;
+        entry.url = get_string(node, "url", path, "");
+        if (entry.url.size() >= cxp::url_slot_size - 32) {
+            fail(path + ".url", "must be shorter than " + std::to_string(cxp::url_slot_size - 32) + " bytes");
+        }
+    } else {
+        const auto local = lower(get_string(node, "local", path, "zip"));
+        if (local == "xml") {
+            entry.source = CxpManifestEntry::Source::LocalXml;
+        } else if (local == "zip") {
+            entry.source = CxpManifestEntry::Source::LocalZip;
+        } else {
+            fail(path + ".local", "must be \"xml\" or \"zip\"");
+        }
+        const bool zip = entry.source == CxpManifestEntry::Source::LocalZip;
+        entry.name = get_string(node, "name", path, std::string(zip ? cxp_zip_name : cxp_xml_name));
+        if (entry.name.empty() || entry.name.find_first_of(";?") != std::string::npos) {
+            fail(path + ".name", "must be a file name without ';' or '?'");
+        }
+    }
+    entry.xml_version = read_version(node, "xml_version", path, cxp_xml_version);
+    entry.schema_version = read_version(node, "schema_version", path, cxp_schema_version);
+    entry.schema_suffix = get_bool(node, "schema_suffix", path, false);
+    entry.terminated = get_bool(node, "terminated", path, true);
+    return entry;
+}
+
+CxpCameraFaultConfig parse_cxp_faults(const json& node, const std::string& path)
+{
+    CxpCameraFaultConfig faults;
+    faults.standard_unreadable = get_bool(node, "standard_unreadable", path, false);
+    if (node.contains("standard_value")) {
+        faults.standard_value = get_u32(node, "standard_value", path, 0);
+    }
+    faults.silent = get_bool(node, "silent", path, false);
+    const auto& failures = get_array(node, "read_failures", path);
+    for (size_t i = 0; i < failures.size(); ++i) {
+        const std::string at = path + ".read_failures[" + std::to_string(i) + "]";
+        const auto& item = failures[i];
+        if (!item.is_object() || !item.contains("address")) {
+            fail(at, "needs an \"address\"");
+        }
+        CxpReadFailure failure;
+        failure.address = get_u32(item, "address", at, 0);
+        if (get_bool(item, "always", at, false)) {
+            failure.count = -1;
+        } else {
+            failure.count = static_cast<int32_t>(get_u32(item, "count", at, 1, 0x7FFFFFFF));
+        }
+        faults.read_failures.push_back(failure);
+    }
+    return faults;
+}
+
 CxpCameraConfig parse_cxp_camera(const json& node, const std::string& path)
 {
     CxpCameraConfig camera;
@@ -231,7 +323,33 @@ CxpCameraConfig parse_cxp_camera(const json& node, const std::string& path)
     camera.control_packet_size = get_u32(node, "control_packet_size", path, camera.control_packet_size);
     camera.stream_packet_size = get_u32(node, "stream_packet_size", path, camera.stream_packet_size);
     camera.manufacturer_space_size =
-        get_u32(node, "manufacturer_space_size", path, camera.manufacturer_space_size, 0x10000000);
+        get_u32(node, "manufacturer_space_size", path, camera.manufacturer_space_size, cxp_scratch_size_max);
+    camera.width_max = get_u32(node, "width_max", path, 0, 65535);
+    camera.height_max = get_u32(node, "height_max", path, 0, 65535);
+    if (node.contains("exposure_time")) {
+        const auto& exposure = node.at("exposure_time");
+        if (!exposure.is_number() || exposure.get<double>() < 1.0 || exposure.get<double>() > 1e6) {
+            fail(path + ".exposure_time", "must be a number of microseconds from 1 to 1000000");
+        }
+        camera.exposure_time = exposure.get<double>();
+    }
+    const auto& manifest = get_array(node, "manifest", path);
+    if (node.contains("manifest") && manifest.empty()) {
+        fail(path + ".manifest", "needs at least one entry");
+    }
+    if (manifest.size() > cxp_manifest_entries_max) {
+        fail(path + ".manifest", "has at most " + std::to_string(cxp_manifest_entries_max) + " entries");
+    }
+    for (size_t i = 0; i < manifest.size(); ++i) {
+        camera.manifest.push_back(parse_manifest_entry(manifest[i], path + ".manifest[" + std::to_string(i) + "]"));
+    }
+    if (camera.manifest.empty()) {
+        camera.manifest.push_back(CxpManifestEntry{});
+        camera.manifest.back().name = std::string(cxp_zip_name);
+        camera.manifest.back().xml_version = cxp_xml_version;
+        camera.manifest.back().schema_version = cxp_schema_version;
+    }
+    camera.faults = parse_cxp_faults(get_object(node, "faults", path), path + ".faults");
     const auto& registers = get_array(node, "registers", path);
     for (size_t i = 0; i < registers.size(); ++i) {
         const std::string at = path + ".registers[" + std::to_string(i) + "]";
@@ -429,6 +547,7 @@ BoardConfig parse_board(const json& node, size_t index)
                                                std::numeric_limits<uint64_t>::max());
     }
     board.cxp_connections = get_u32(node, "cxp_connections", path, 4, 16);
+    board.cxp_whole_words = get_bool(node, "cxp_whole_words", path, false);
 
     const auto& camera = get_object(node, "camera", path);
     board.cxp_camera = parse_cxp_camera(camera, path + ".camera");

@@ -16,7 +16,8 @@ namespace vnsim {
 
 enum class BoardKind { CameraLink, CoaXPress, Other };
 enum class TriggerMode { Free, Manual };
-enum class PatternMode { Moving, Benchmark };
+// Moving and Benchmark are the board's own; a camera's test pattern may also ask for the other two.
+enum class PatternMode { Moving, Benchmark, HorizontalRamp, Black };
 
 struct CameraFileConfig {
     std::string name;
@@ -49,6 +50,31 @@ struct CxpPreset {
     std::vector<uint8_t> bytes;
 };
 
+// One entry of the CoaXPress camera's XML manifest.
+struct CxpManifestEntry {
+    enum class Source { LocalXml, LocalZip, Url };
+    Source source = Source::LocalZip;
+    std::string url;   // Url: the text as given; local entries: the URL is made from the file's place
+    std::string name;  // local entries: the file name in the URL
+    uint32_t xml_version = 0;     // 0x00MMmmss
+    uint32_t schema_version = 0;  // 0x00MMmm00 (sub-minor in the low byte)
+    bool schema_suffix = false;   // local entries: append "?SchemaVersion=M.m.s"
+    bool terminated = true;       // false: no NUL after the URL text (the rest of its slot is filled)
+};
+
+// A read of the camera that fails count times (-1: always) when its range covers address.
+struct CxpReadFailure {
+    uint32_t address = 0;
+    int32_t count = 1;
+};
+
+struct CxpCameraFaultConfig {
+    bool standard_unreadable = false;
+    std::optional<uint32_t> standard_value;  // instead of the CoaXPress magic number
+    std::vector<CxpReadFailure> read_failures;
+    bool silent = false;  // the camera answers nothing at all
+};
+
 struct CxpCameraConfig {
     std::string vendor = "Vantrel";
     std::string model = "SimCam-CXP";
@@ -63,6 +89,11 @@ struct CxpCameraConfig {
     uint32_t stream_packet_size = 8192;
     uint32_t manufacturer_space_size = 0x10000;  // writable memory from 0x6000
     std::vector<CxpPreset> presets;
+    std::vector<CxpManifestEntry> manifest;      // at least one entry
+    uint32_t width_max = 0;   // sensor size; 0: the largest of the board's camera files
+    uint32_t height_max = 0;
+    double exposure_time = 10000.0;  // microseconds
+    CxpCameraFaultConfig faults;
 };
 
 struct SerialConfig {
@@ -118,6 +149,7 @@ struct BoardConfig {
     std::map<std::string, std::string> options;
     uint64_t max_buffer_bytes = uint64_t{1} << 30;
     uint32_t cxp_connections = 4;  // links the board offers
+    bool cxp_whole_words = false;  // the link refuses block transfers that are not whole 4-byte words
     CxpCameraConfig cxp_camera;
     SerialConfig serial_line;
     ClCameraConfig cl_camera;

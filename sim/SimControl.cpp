@@ -1,4 +1,5 @@
 // The vnsim_ control functions.
+#include "CameraXml.h"
 #include "FramePattern.h"
 #include "SimSystem.h"
 
@@ -230,6 +231,87 @@ int vnsim_cxp_link(int board, uint32_t* connections, uint32_t* speed_row)
     return with_board(board, [connections, speed_row](vnsim::SimBoard& b) {
         return b.cxp_link(*connections, *speed_row) ? 0 : -1;
     });
+}
+
+int vnsim_cxp_stats(int board, VnsimCxpStats* stats)
+{
+    if (stats == nullptr) {
+        return -1;
+    }
+    return with_board(board, [stats](vnsim::SimBoard& b) { return b.cxp_stats(*stats) ? 0 : -1; });
+}
+
+int vnsim_cxp_clear_stats(int board)
+{
+    return with_board(board, [](vnsim::SimBoard& b) { return b.cxp_clear_stats() ? 0 : -1; });
+}
+
+int vnsim_cxp_read(int board, uint32_t address, void* data, uint32_t length)
+{
+    if (data == nullptr && length > 0) {
+        return -1;
+    }
+    return with_board(board, [&](vnsim::SimBoard& b) {
+        if (b.kind() != vnsim::BoardKind::CoaXPress) {
+            return -1;
+        }
+        return static_cast<int>(b.cxp_peek(address, static_cast<uint8_t*>(data), length));
+    });
+}
+
+int vnsim_cxp_write(int board, uint32_t address, const void* data, uint32_t length)
+{
+    if (data == nullptr && length > 0) {
+        return -1;
+    }
+    return with_board(board, [&](vnsim::SimBoard& b) {
+        if (b.kind() != vnsim::BoardKind::CoaXPress) {
+            return -1;
+        }
+        return static_cast<int>(b.cxp_poke(address, static_cast<const uint8_t*>(data), length));
+    });
+}
+
+int vnsim_cxp_read_register(int board, uint32_t address, uint32_t* value)
+{
+    if (value == nullptr) {
+        return -1;
+    }
+    uint8_t bytes[4] = {};
+    const int result = vnsim_cxp_read(board, address, bytes, 4);
+    if (result == 0) {
+        *value = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+    }
+    return result;
+}
+
+int vnsim_cxp_write_register(int board, uint32_t address, uint32_t value)
+{
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                              static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    return vnsim_cxp_write(board, address, bytes, 4);
+}
+
+int vnsim_cxp_fault_read(int board, uint32_t address, int32_t count)
+{
+    if (count < -1) {
+        return -1;
+    }
+    return with_board(board, [&](vnsim::SimBoard& b) { return b.cxp_fault_reads(address, count) ? 0 : -1; });
+}
+
+int vnsim_cxp_fault_silent(int board, int silent)
+{
+    return with_board(board, [&](vnsim::SimBoard& b) { return b.cxp_fault_silent(silent != 0) ? 0 : -1; });
+}
+
+size_t vnsim_cxp_camera_xml(int zipped, void* data, size_t size)
+{
+    const auto bytes = zipped != 0 ? vnsim::CameraXml::zip() : vnsim::CameraXml::xml();
+    if (data != nullptr) {
+        std::memcpy(data, bytes.data(), std::min(size, bytes.size()));
+    }
+    return bytes.size();
 }
 
 }  // extern "C"

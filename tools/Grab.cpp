@@ -1,5 +1,6 @@
 #include "Grab.h"
 
+#include "Camera.h"
 #include "PngFile.h"
 
 #include <unistd.h>
@@ -179,6 +180,13 @@ bool parse_grab_options(int argc, const std::string* args, GrabOptions& options)
             }
         } else if (arg == "--out") {
             options.out = value;
+        } else if (arg == "--width" || arg == "--height") {
+            const unsigned long number = std::strtoul(value.c_str(), &end, 10);
+            if (*end != '\0' || number == 0 || number > 0xFFFFFFFFul) {
+                std::fprintf(stderr, "vngtl: %s needs a positive number\n", arg.c_str());
+                return false;
+            }
+            (arg == "--width" ? options.width : options.height) = static_cast<uint32_t>(number);
         } else {
             std::fprintf(stderr, "vngtl: unknown grab option %s\n", arg.c_str());
             return false;
@@ -192,6 +200,12 @@ int grab(Producer& producer, TL_HANDLE system, const GrabOptions& options)
     IF_HANDLE iface = nullptr;
     DEV_HANDLE device = nullptr;
     if (!open_device(producer, system, options.device, iface, device)) {
+        return 1;
+    }
+    // The camera decides the frames' geometry; the stream follows it.
+    if (!set_camera_geometry(producer, device, options.width, options.height)) {
+        producer.DevClose(device);
+        producer.IFClose(iface);
         return 1;
     }
     int result = 1;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 struct GrabOptions {
@@ -13,6 +14,8 @@ struct GrabOptions {
     uint64_t count = 100;       // frames to acquire
     uint32_t buffers = 8;       // buffers announced to the stream
     std::string out = "vngtl-grab.png";
+    std::optional<uint32_t> width;   // set on the camera before acquiring
+    std::optional<uint32_t> height;
 };
 
 // Parses the grab arguments after "grab"; false (with a message) on a bad one.

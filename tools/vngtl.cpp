@@ -1,5 +1,6 @@
 // vngtl: a command-line GenTL consumer of VNGTL.cti. It loads the producer with dlopen exactly as any consumer
 // would, resolves every GenTL function, and reports what the producer shows.
+#include "Camera.h"
 #include "Grab.h"
 #include "Producer.h"
 
@@ -33,17 +34,34 @@ std::string default_cti_path(const char* argv0)
     return (self.parent_path().parent_path() / "lib" / "VNGTL.cti").string();
 }
 
+// Without GENICAM_CACHE_V2_4 the producer has nowhere to keep the camera's XML files; a directory in the
+// build tree beside the producer's lib directory keeps a fresh machine working.
+void use_default_xml_cache(const std::string& cti)
+{
+    if (std::getenv("GENICAM_CACHE_V2_4") != nullptr) {
+        return;
+    }
+    std::error_code ec;
+    const auto directory = std::filesystem::absolute(cti, ec).parent_path().parent_path() / "xml-cache";
+    std::filesystem::create_directories(directory, ec);
+    setenv("GENICAM_CACHE_V2_4", directory.c_str(), 1);
+}
+
 int usage()
 {
-    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE | grab [OPTIONS]]\n"
+    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE | camera [N] | grab [OPTIONS]]\n"
                "  status        load the producer, initialise it, show the boards found and the last error\n"
                "  list          every interface and its devices with their info values\n"
                "  info MODULE   one module's info values and XML URL; MODULE is system, interface N or\n"
                "                device N (the device of interface N)\n"
+               "  camera [N]    the camera of interface N (0): its remote port's info values, XML URLs and\n"
+               "                bootstrap strings\n"
                "  grab          acquire frames and write the last one as a PNG file; options:\n"
                "                --device N|ID (interface index or ID, default 0), --count N (default 100),\n"
-               "                --buffers N (default 8), --out FILE.png (default vngtl-grab.png)\n"
-               "The producer is VNGTL_CTI, or ../lib/VNGTL.cti beside this program.\n",
+               "                --buffers N (default 8), --out FILE.png (default vngtl-grab.png),\n"
+               "                --width N, --height N (set on the camera first)\n"
+               "The producer is VNGTL_CTI, or ../lib/VNGTL.cti beside this program. The camera's XML files\n"
+               "are cached in GENICAM_CACHE_V2_4, or in xml-cache beside the producer's lib directory.\n",
                stderr);
     return 2;
 }
@@ -307,13 +325,15 @@ int main(int argc, char** argv)
         cti = default_cti_path(argv[0]);
     }
     const std::string command = args.empty() ? "status" : args[0];
-    if (command != "status" && command != "list" && command != "info" && command != "grab") {
+    if (command != "status" && command != "list" && command != "info" && command != "grab" && command != "camera") {
         return usage();
     }
     GrabOptions grab_options;
     if (command == "grab" && !parse_grab_options(static_cast<int>(args.size()) - 1, args.data() + 1, grab_options)) {
         return usage();
     }
+
+    use_default_xml_cache(cti);
 
     Producer producer;
     if (!producer.load(cti)) {
@@ -337,7 +357,9 @@ int main(int argc, char** argv)
             if (command == "grab") {
                 result = grab(producer, system, grab_options);
             } else {
-                result = command == "list" ? list(producer, system) : info(producer, system, args);
+                result = command == "list"     ? list(producer, system)
+                         : command == "camera" ? camera(producer, system, args.size() > 1 ? args[1] : "0")
+                                               : info(producer, system, args);
             }
             producer.TLClose(system);
         }

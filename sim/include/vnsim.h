@@ -122,6 +122,55 @@ VNSIM_API void vnsim_fault_enumeration_fails(int fails);
  * table row (0 Default, 1 1.25 Gb/s ... 5 6.25 Gb/s). Returns 0, or -1 for an unknown or non-CXP board. */
 VNSIM_API int vnsim_cxp_link(int board, uint32_t* connections, uint32_t* speed_row);
 
+/* Traffic on a CoaXPress board's link to its camera since the configuration was loaded (or since
+ * vnsim_cxp_clear_stats). Reads and writes count the SDK calls that reached the board, failed or not. */
+typedef struct VnsimCxpStats {
+    uint64_t reads;                   /* VNCXPReadData calls */
+    uint64_t writes;                  /* VNCXPWriteData calls */
+    uint64_t register_reads;          /* VNCXPReadReg calls */
+    uint64_t register_writes;         /* VNCXPWriteReg calls */
+    uint64_t failed_reads;            /* reads of either kind that failed, for any reason */
+    uint64_t failed_writes;           /* writes of either kind that failed */
+    uint64_t injected_read_failures;  /* reads failed by a configured or armed fault (not cleared) */
+    uint64_t bytes_read;              /* bytes moved by successful VNCXPReadData calls */
+    uint64_t bytes_written;           /* bytes moved by successful VNCXPWriteData calls */
+    uint32_t last_read_address;       /* address and length of the latest read of either kind */
+    uint32_t last_read_length;
+    uint32_t last_write_address;      /* and of the latest write */
+    uint32_t last_write_length;
+    uint64_t link_speed_calls;        /* VNCXPConfigureLinkSpeed calls, accepted or not */
+    uint32_t connections;             /* the link setting now: as vnsim_cxp_link */
+    uint32_t speed_row;
+    uint32_t last_link_apply;         /* the apply argument of the latest accepted link-speed call */
+    uint32_t connection_config;       /* the camera's ConnectionConfig register (0x4014) now */
+} VnsimCxpStats;
+/* Returns 0, or -1 for an unknown or non-CoaXPress board or a null stats. */
+VNSIM_API int vnsim_cxp_stats(int board, VnsimCxpStats* stats);
+VNSIM_API int vnsim_cxp_clear_stats(int board);
+
+/* The camera's memory directly, without the link: no fault, no count, no word rule. A read sees the bytes
+ * as the camera holds them (big-endian values); a write obeys the camera's own rules (read-only regions,
+ * refused values, TLParamsLocked) and takes effect on the frames as a host's write would. Returns 0 or the
+ * VN code the camera answered; -1 for an unknown or non-CoaXPress board or a null data with length > 0. */
+VNSIM_API int vnsim_cxp_read(int board, uint32_t address, void* data, uint32_t length);
+VNSIM_API int vnsim_cxp_write(int board, uint32_t address, const void* data, uint32_t length);
+/* One 32-bit register as a number (the big-endian bytes converted). */
+VNSIM_API int vnsim_cxp_read_register(int board, uint32_t address, uint32_t* value);
+VNSIM_API int vnsim_cxp_write_register(int board, uint32_t address, uint32_t value);
+
+/* Arms (or re-arms) a read fault: the next count reads over the link whose range covers address fail
+ * with a CRC error (3026); count -1 fails all of them, 0 cancels. Replaces an earlier count at the same
+ * address, including one from the configuration. */
+VNSIM_API int vnsim_cxp_fault_read(int board, uint32_t address, int32_t count);
+/* While silent is non-zero the camera answers nothing: every read and write over the link fails with
+ * 3025 at once (the simulated link does not make the caller wait). */
+VNSIM_API int vnsim_cxp_fault_silent(int board, int silent);
+
+/* The simulated CoaXPress camera's GenApi XML (zipped = 0) or the ZIP archive holding it (zipped != 0),
+ * as the camera's memory holds them. Copies at most size bytes into data (when data is not null) and
+ * returns the full size. */
+VNSIM_API size_t vnsim_cxp_camera_xml(int zipped, void* data, size_t size);
+
 /* ---- Camera Link camera (docs/simulator.md, "Camera Link camera") ---------------------------------- */
 
 typedef struct VnsimClStats {

@@ -102,11 +102,12 @@ TEST_F(BoardCameraAccess, CoaXPressRegistersAreReadAndWrittenOnTheBoardsOwnLink)
     EXPECT_EQ(standard.result, 0);
     EXPECT_EQ(value, cxp_standard_value);
 
-    const BoardCall written = board.cxp_write_reg(cxp_manifest_selector_address, 1);
+    // The first word of DeviceUserID, which the camera lets a host write.
+    const BoardCall written = board.cxp_write_reg(cxp_user_id_address, 0x41424344);
     EXPECT_TRUE(written.opened);
     EXPECT_EQ(written.result, 0);
-    ASSERT_EQ(board.cxp_read_reg(cxp_manifest_selector_address, value).result, 0);
-    EXPECT_EQ(value, 1u);
+    ASSERT_EQ(board.cxp_read_reg(cxp_user_id_address, value).result, 0);
+    EXPECT_EQ(value, 0x41424344u);
 
     // The SDK's refusal comes back unchanged: the Standard register is read-only.
     const BoardCall refused = board.cxp_write_reg(cxp_standard_address, 0);

@@ -4,6 +4,8 @@
 #include "modules/DevModule.h"
 #include "modules/RegisterAddresses.h"
 
+#include <vnsim.h>
+
 namespace {
 
 namespace dev = vngtl::reg::device;
@@ -115,7 +117,7 @@ TEST_F(DeviceModuleTest, AccessFlagsSetTheAccessStatusOrAreRefused)
     ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
 }
 
-TEST_F(DeviceModuleTest, OneStreamAndNoRemotePortYet)
+TEST_F(DeviceModuleTest, OneStreamAndACameraPortOnTheCoaXPressBoard)
 {
     const DEV_HANDLE device = open_device(0);
     uint32_t count = 7;
@@ -127,23 +129,48 @@ TEST_F(DeviceModuleTest, OneStreamAndNoRemotePortYet)
     EXPECT_EQ(value, "TLDataStream");
 
     PORT_HANDLE remote = nullptr;
-    EXPECT_EQ(DevGetPort(device, &remote), GC_ERR_IO);
-    EXPECT_TRUE(recorded("GC_ERR_IO", "cti_dev.cpp", "DevGetPort",
-                         "Could not retrieve a remote device port for device \"TLDevice\"."));
-    EXPECT_EQ(remote, nullptr);
+    ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS);
+    EXPECT_NE(remote, nullptr);
+    EXPECT_NE(remote, static_cast<PORT_HANDLE>(device));
+}
 
-    // The XML-cache features need the camera's port.
+TEST_F(DeviceModuleTest, CameraLinkBoardReachesItsCameraOverTheSerialLine)
+{
+    const DEV_HANDLE device = open_device(1);
+    PORT_HANDLE remote = nullptr;
+    ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS);
+    uint8_t width[4] = {};
+    size_t size = sizeof width;
+    ASSERT_EQ(GCReadPort(remote, 0x10000, width, &size), GC_ERR_SUCCESS);  // the camera's Width
+    EXPECT_EQ(width[0] | width[1] << 8, 640);
     uint32_t files = 0;
+    ASSERT_EQ(read_u32(device, dev::Reg_XmlFileCount, files), GC_ERR_SUCCESS);
+    EXPECT_EQ(files, 1u);
+    std::string value;
+    ASSERT_EQ(read_text(device, dev::Reg_XmlUrlPath, 260, value), GC_ERR_SUCCESS);
+    EXPECT_EQ(value.rfind("file:///", 0), 0u) << value;
+}
+
+TEST_F(DeviceModuleTest, CameraLinkBoardWithASilentCameraHasNoCameraPort)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "camera_files": [{"name": "a.cam",
+        "width": 64, "height": 64}], "camera": {"faults": {"silent": true}}}]})"), 0);
+    const DEV_HANDLE device = open_device(1);
+    PORT_HANDLE remote = nullptr;
+    ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS);
+    uint32_t word = 0;
+    size_t size = sizeof word;
+    EXPECT_EQ(GCReadPort(remote, 0, &word, &size), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "cti_gc.cpp", "GCReadPort",
+                         "The handle does not have a valid port interface."));
+
+    // The XML-cache features that read need the camera's port.
+    uint32_t files = 0;
+    std::string value;
     EXPECT_EQ(read_u32(device, dev::Reg_XmlFileCount, files), GC_ERR_ERROR);
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::pre_read",
-                         "The remote-device port handle on VFG 0 isn't available."));
+                         "The remote-device port handle on VFG 1 isn't available."));
     EXPECT_EQ(read_text(device, dev::Reg_XmlUrlPath, 260, value), GC_ERR_ERROR);
-    EXPECT_EQ(write_u32(device, dev::Reg_SyncCacheWithCamera, 1), GC_ERR_ERROR);
-    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::sync_cache_with_camera",
-                         "The remote-device port handle on VFG 0 isn't available."));
-    EXPECT_EQ(write_text(device, dev::Reg_CacheExternalXmlFile, "/tmp/camera.xml"), GC_ERR_ERROR);
-    EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::post_write",
-                         "The remote-device port handle on VFG 0 isn't available."));
 }
 
 TEST_F(DeviceModuleTest, XmlCacheFeaturesAreForCoaXPressDevicesOnly)

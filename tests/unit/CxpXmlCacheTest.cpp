@@ -1,0 +1,296 @@
+// The XML cache against a test camera: the cache directory, downloads from camera memory and host files,
+// unzipping, the URL store and its consumer URLs, purging.
+#include "FakeCxpCamera.h"
+#include "RemoteTestSupport.h"
+
+#include "remote/VNCxpXmlCacheInterface.h"
+
+#include <filesystem>
+
+using vngtl::VNCxpBootstrap;
+using vngtl::VNCxpXmlCacheInterface;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A camera description long enough to take several 512-byte chunks through the unzip.
+std::string camera_xml(const std::string& tag)
+{
+    std::string text = "<?xml version=\"1.0\"?>\n<RegisterDescription ModelName=\"" + tag + "\">\n";
+    for (int i = 0; i < 80; ++i) {
+        text += "  <!-- filler line " + std::to_string(i) + " -->\n";
+    }
+    return text + "</RegisterDescription>\n";
+}
+
+std::string hex_of(size_t value)
+{
+    char text[20];
+    std::snprintf(text, sizeof text, "%zx", value);
+    return text;
+}
+
+}  // namespace
+
+class CxpXmlCacheTest : public RemoteTest {
+protected:
+    // Places `bytes` in camera memory at `address` and answers the "local:" URL naming them.
+    std::string local_file(const std::string& name, uint32_t address, const std::string& bytes)
+    {
+        camera.put_bytes(address, bytes);
+        return "local:///" + name + ";" + hex_of(address) + ";" + hex_of(bytes.size());
+    }
+
+    FakeCxpCamera camera;
+    VNCxpXmlCacheInterface xml_cache;
+};
+
+TEST_F(CxpXmlCacheTest, CacheDirectoryComesFromTheEnvironment)
+{
+    EXPECT_EQ(xml_cache.xmlCacheDirectory(), cache_.string());
+    unsetenv("GENICAM_CACHE_V2_4");
+    EXPECT_EQ(xml_cache.xmlCacheDirectory(), "");
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::xmlCacheDirectory",
+                "The GenICam cache directory has not been set in the local environment, or cannot be accessed.");
+    setenv("GENICAM_CACHE_V2_4", cache("missing").c_str(), 1);
+    EXPECT_EQ(xml_cache.xmlCacheDirectory(), "");
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::xmlCacheDirectory",
+                "Could not access GenICam cache directory, \"" + cache("missing") + "\".");
+    EXPECT_FALSE(xml_cache.updateStore(camera));
+}
+
+TEST_F(CxpXmlCacheTest, ZippedLocalEntryIsDownloadedExtractedAndListed)
+{
+    const std::string xml = camera_xml("Zipped");
+    const std::string zip = make_zip("inner-name.xml", xml);
+    camera.set_urls({local_file("cam.zip", FakeCxpCamera::file_area, zip)});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    EXPECT_EQ(read_file(cache("cam.zip")), zip);
+    EXPECT_EQ(read_file(cache("cam.xml")), xml);
+
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    ASSERT_EQ(xml_cache.store_size(), 1u);
+    VNCxpXmlCacheInterface::UrlRecord record;
+    ASSERT_EQ(xml_cache.xml_properties(record, 0, false), GenTL::GC_ERR_SUCCESS);
+    EXPECT_EQ(record.url, cache("cam.xml"));
+    EXPECT_EQ(record.schema_major, 1);
+    EXPECT_EQ(record.schema_minor, 1);
+    EXPECT_EQ(record.file_major, -1);
+    ASSERT_EQ(xml_cache.xml_properties(record, 0, true), GenTL::GC_ERR_SUCCESS);
+    EXPECT_EQ(record.url, "file://" + cache("cam.xml"));
+    EXPECT_EQ(xml_cache.xml_properties(record, 1, true), GenTL::GC_ERR_INVALID_INDEX);
+    expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
+}
+
+TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchanged)
+{
+    const std::string plain = camera_xml("Plain");
+    fs::create_directories(cache("host"));
+    write_file(cache("host/hostcam.xml"), camera_xml("Host"));
+    camera.set_urls({local_file("plain.xml", FakeCxpCamera::file_area, plain),
+                     local_file("zipped.zip", FakeCxpCamera::file_area + 0x4000, make_zip("z.xml", plain)),
+                     "file://" + cache("host/hostcam.xml") + "?SchemaVersion=1.1.0"});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    ASSERT_EQ(xml_cache.store_size(), 3u);
+    vnsim_debug_clear();
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    const std::string log = records();
+    EXPECT_EQ(count_of(log, "has already been cached."), 3u) << log;
+    EXPECT_EQ(count_of(log, "VNCxpXmlCacheInterface::downloadFiles: Download failed for the XML at URL \""), 3u);
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    ASSERT_EQ(xml_cache.store_size(), 3u);
+    // Sorted by path: hostcam, plain, zipped.
+    VNCxpXmlCacheInterface::UrlRecord record;
+    ASSERT_EQ(xml_cache.xml_properties(record, 0, false), GenTL::GC_ERR_SUCCESS);
+    EXPECT_EQ(record.url, cache("hostcam.xml"));
+    ASSERT_EQ(xml_cache.xml_properties(record, 2, false), GenTL::GC_ERR_SUCCESS);
+    EXPECT_EQ(record.url, cache("zipped.xml"));
+}
+
+TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
+{
+    camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, camera_xml("C"))});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml"), "a");
+    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.2.0.5#1f.xml"), "b");
+    write_file(cache("SchemaVersion.1.1@Other#X1#3@XMLVersion.1.0.0.xml"), "c");
+    fs::create_directories(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.9.9.9.xml"));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    ASSERT_EQ(xml_cache.store_size(), 3u);
+    VNCxpXmlCacheInterface::UrlRecord record;
+    ASSERT_EQ(xml_cache.xml_properties(record, 0, true), GenTL::GC_ERR_SUCCESS);
+    // '#' and '@' are escaped in the consumer's URL; the directory part stays a path.
+    EXPECT_EQ(record.url, "file://" + cache_.string() + "/SchemaVersion.1.1%40Acme_58Cam%23X1%233%40XMLVersion.1.0.0.xml");
+    ASSERT_EQ(xml_cache.xml_properties(record, 2, false), GenTL::GC_ERR_SUCCESS);
+    EXPECT_EQ(record.url, cache("cam.xml"));
+}
+
+TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
+{
+    camera.put_u32(VNCxpBootstrap::standard_address, 0x12345678);
+    EXPECT_FALSE(xml_cache.updateStore(camera));
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::updateStore",
+                "Camera did not return the correct CXP Standard bootstrap register value. The camera may need to "
+                "be powered, or reset.");
+    EXPECT_FALSE(xml_cache.downloadFiles(camera));
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::downloadFiles",
+                "Camera did not return the correct CXP Standard register value.");
+    camera.put_u32(VNCxpBootstrap::standard_address, VNCxpBootstrap::standard_value);
+    camera.fail_reads_at(VNCxpBootstrap::xml_manifest_size_address, 1);
+    EXPECT_FALSE(xml_cache.purgeManifestFiles(camera));
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::purgeManifestFiles",
+                "Could not retrieve the CXP XML Manifest Size bootstrap register value.");
+    camera.set_dead(true);
+    EXPECT_FALSE(xml_cache.updateStore(camera));
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::updateStore",
+                "Could not retrieve the CXP Standard bootstrap register value. The camera may need to be powered, "
+                "or reset.");
+    EXPECT_EQ(xml_cache.store_size(), 0u);
+}
+
+TEST_F(CxpXmlCacheTest, SelectorThatCannotBeWrittenEndsTheWalk)
+{
+    camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, "x")});
+    camera.put_u32(VNCxpBootstrap::xml_manifest_size_address, 2);  // claims an entry the selector refuses
+    EXPECT_FALSE(xml_cache.downloadFiles(camera));
+    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::downloadFiles",
+                "Unable to set the CXP Boostrap manifest selector. XML file search routine exiting prematurely.");
+    EXPECT_TRUE(fs::exists(cache("cam.xml")));  // the first entry was fetched before
+}
+
+TEST_F(CxpXmlCacheTest, BadEntriesAreRecordedAndTheOthersStillDownload)
+{
+    camera.set_urls({"local:cam.zip;8000;1F0", "ftp://host/cam.xml", "local:///big.xml;5000;10",
+                     "local:///wrap.xml;FFFFFFF0;20", "local:///cam.txt;8000;10", "file:///nowhere/cam.xml",
+                     local_file("good.xml", FakeCxpCamera::file_area + 0x1000, "<x/>")});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    const std::string log = records();
+    EXPECT_NE(log.find("Unable to determine the filename of URL \"local:cam.zip;8000;1F0\"."), std::string::npos);
+    EXPECT_NE(log.find("Download failed for the XML at URL \"local:cam.zip;8000;1F0\"."), std::string::npos);
+    EXPECT_NE(log.find("Unknown locale in bootstrap URL \"ftp://host/cam.xml\". Skipping download."), std::string::npos);
+    EXPECT_NE(log.find("Address and data length values specified in the URL \"local:///big.xml;5000;10\" are "
+                       "incoherent."),
+              std::string::npos);
+    EXPECT_NE(log.find("specified in the URL \"local:///wrap.xml;FFFFFFF0;20\" are incoherent."), std::string::npos);
+    EXPECT_NE(log.find("Unable to determine the filename of URL \"local:///cam.txt;8000;10\"."), std::string::npos);
+    EXPECT_NE(log.find("No such file in the local filesystem, \"/nowhere/cam.xml\"."), std::string::npos);
+    EXPECT_EQ(read_file(cache("good.xml")), "<x/>");
+    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 5u) << log;
+}
+
+TEST_F(CxpXmlCacheTest, CameraReadFailureLeavesNoFile)
+{
+    camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, camera_xml("C"))});
+    camera.fail_reads_at(FakeCxpCamera::file_area + 8, 1);
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    EXPECT_NE(records().find("Register read failure downloading an XML/ZIP file for the URL \"local:///cam.xml;8000;"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(cache("cam.xml")));
+}
+
+TEST_F(CxpXmlCacheTest, CorruptZipIsRemovedWithARecord)
+{
+    const std::string url = local_file("bad.zip", FakeCxpCamera::file_area, "PK\x03\x04 this is not an archive at all");
+    camera.set_urls({url});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    const std::string log = records();
+    EXPECT_NE(log.find("Unable to open a file for unzipping: " + cache("bad.zip")), std::string::npos) << log;
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFiles",
+                "Unable to extract the XML file archive downloaded for the URL, \"" +
+                    url + "\".");
+    EXPECT_FALSE(fs::exists(cache("bad.zip")));
+    EXPECT_FALSE(fs::exists(cache("bad.xml")));
+}
+
+TEST_F(CxpXmlCacheTest, UnzipChecksItsInputAndNeverLeavesAPartialFile)
+{
+    const std::string function = "VNCxpXmlCacheInterface::doUnzip";
+    write_file(cache("cam.txt"), "x");
+    EXPECT_FALSE(xml_cache.doUnzip(cache("cam.txt")));
+    expect_last("GC_ERR_ERROR", function,
+                "The input file (" + cache("cam.txt") + ") cannot be extracted because it is not a ZIP file.");
+    EXPECT_FALSE(xml_cache.doUnzip(cache("none.ZIP")));
+    expect_last("GC_ERR_ERROR", function,
+                "The input file specified (" + cache("none.ZIP") + ") is not a regular file, or may not exist.");
+
+    const std::string xml = camera_xml("Crc");
+    std::string zip = make_zip("crc.xml", xml);
+    write_file(cache("ok.ZIP"), zip);
+    EXPECT_TRUE(xml_cache.doUnzip(cache("ok.ZIP")));
+    EXPECT_EQ(read_file(cache("ok.xml")), xml);
+    EXPECT_FALSE(xml_cache.doUnzip(cache("ok.ZIP")));
+    expect_last("GC_ERR_ERROR", function, "File already exists in the cache.");
+    EXPECT_TRUE(fs::exists(cache("ok.ZIP")));
+
+    // Damage the compressed data (behind the 30-byte local header and the entry's name): the archive still
+    // opens, the extraction fails and its partial output is removed.
+    for (size_t i = 30 + 7 + 4; i < 30 + 7 + 24; ++i) {
+        zip[i] = static_cast<char>(zip[i] ^ 0x5A);
+    }
+    write_file(cache("damaged.zip"), zip);
+    EXPECT_FALSE(xml_cache.doUnzip(cache("damaged.zip")));
+    EXPECT_NE(last_error().find("A problem occured unzipping an XML file: "), std::string::npos) << last_error();
+    EXPECT_FALSE(fs::exists(cache("damaged.xml")));
+    EXPECT_TRUE(fs::exists(cache("damaged.zip")));
+}
+
+TEST_F(CxpXmlCacheTest, HostFilesAreCopiedWithTheirSchemaVersion)
+{
+    fs::create_directories(cache("host"));
+    write_file(cache("host/cam.zip"), make_zip("a.xml", "<a/>"));
+    write_file(cache("host/notes.txt"), "x");
+    VNCxpXmlCacheInterface::UrlRecord record;
+    ASSERT_TRUE(xml_cache.downloadFileFile("FILE://" + cache("host/cam.zip") + "?SchemaVersion=1.2.3", record));
+    EXPECT_EQ(record.url, cache("cam.zip"));
+    EXPECT_EQ(record.schema_major, 1);
+    EXPECT_EQ(record.schema_minor, 2);
+    EXPECT_EQ(record.schema_subminor, 3);
+    EXPECT_FALSE(xml_cache.downloadFileFile("file://" + cache("host/notes.txt"), record));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFileFile",
+                "Only ZIP and XML files may be copied into the cache, and the specied path, \"file://" +
+                    cache("host/notes.txt") + "\", is neither.");
+    EXPECT_FALSE(xml_cache.downloadFileFile("file://" + cache("cam.zip"), record));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFileFile",
+                "Cannot replace a cache file with itself (copying \"" + cache("cam.zip") + "\" to \"" +
+                    cache("cam.zip") + "\").");
+    EXPECT_FALSE(xml_cache.downloadFileFile("http://h/cam.xml", record));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFileFile",
+                "Locale of URL \"http://h/cam.xml\" is not \"file\".");
+    EXPECT_EQ(VNCxpXmlCacheInterface::file_url_path("file:///C:/dir/a.xml"), "C:/dir/a.xml");
+    EXPECT_EQ(VNCxpXmlCacheInterface::file_url_path("file:rel/a.xml"), "rel/a.xml");
+}
+
+TEST_F(CxpXmlCacheTest, PurgeRemovesTheManifestFilesOnly)
+{
+    const std::string xml = camera_xml("P");
+    camera.set_urls({local_file("p.zip", FakeCxpCamera::file_area, make_zip("p.xml", xml)),
+                     local_file("q.xml", FakeCxpCamera::file_area + 0x4000, xml), "ftp://h/r.xml"});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml"), "user");
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 3u);
+    ASSERT_TRUE(xml_cache.purgeManifestFiles(camera));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::purgeManifestFiles",
+                "Unknown locale in bootstrap URL \"ftp://h/r.xml\". Skipping download.");
+    EXPECT_FALSE(fs::exists(cache("p.zip")));
+    EXPECT_FALSE(fs::exists(cache("p.xml")));
+    EXPECT_FALSE(fs::exists(cache("q.xml")));
+    EXPECT_TRUE(fs::exists(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml")));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 1u);
+    // Downloading again restores the store.
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 3u);
+}
+
+TEST_F(CxpXmlCacheTest, StoreUnzipsAnArchiveWhoseXmlWentMissing)
+{
+    camera.set_urls({local_file("cam.zip", FakeCxpCamera::file_area, make_zip("c.xml", "<c/>"))});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    fs::remove(cache("cam.xml"));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 1u);
+    EXPECT_EQ(read_file(cache("cam.xml")), "<c/>");
+}

@@ -1,0 +1,109 @@
+// Shared pieces of the remote layer's tests: the library initialised so that records are kept, a fresh
+// XML cache directory named by GENICAM_CACHE_V2_4, the records written during a test, and ZIP archives.
+#pragma once
+
+#include <gentl/GenTL.h>
+#include <vnsim.h>
+
+#include <minizip/zip.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+class RemoteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        GenTL::GCCloseLib();
+        vnsim_reset();
+        ASSERT_EQ(GenTL::GCInitLib(), GenTL::GC_ERR_SUCCESS);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        cache_ = std::filesystem::temp_directory_path() /
+                 ("vngtl-remote-" + std::to_string(getpid()) + "-" + info->test_suite_name() + "-" + info->name());
+        std::filesystem::remove_all(cache_);
+        std::filesystem::create_directories(cache_);
+        setenv("GENICAM_CACHE_V2_4", cache_.c_str(), 1);
+        vnsim_debug_clear();
+    }
+    void TearDown() override
+    {
+        GenTL::GCCloseLib();
+        std::filesystem::remove_all(cache_);
+        unsetenv("GENICAM_CACHE_V2_4");
+    }
+
+    std::string cache(const std::string& name = "") const { return (cache_ / name).string(); }
+
+    // The calling thread's last record.
+    static std::string last_error()
+    {
+        GenTL::GC_ERROR code = 0;
+        size_t size = 0;
+        if (GenTL::GCGetLastError(&code, nullptr, &size) != GenTL::GC_ERR_SUCCESS) {
+            return "";
+        }
+        std::string text(size, '\0');
+        GenTL::GCGetLastError(&code, text.data(), &size);
+        text.resize(size - 1);
+        return text;
+    }
+    // The last record must come from `function` with `message`, code `code_name`.
+    static void expect_last(const std::string& code_name, const std::string& function, const std::string& message)
+    {
+        const std::string record = last_error();
+        EXPECT_EQ(record.substr(0, code_name.size() + 3), code_name + " @ ") << record;
+        const std::string tail = "], " + function + ": " + message + "\n";
+        ASSERT_GE(record.size(), tail.size()) << record;
+        EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
+    }
+
+    // Every record written since the test began (each is echoed to the board driver's debug output).
+    static std::string records()
+    {
+        std::string text(vnsim_debug_output(nullptr, 0) + 1, '\0');
+        text.resize(vnsim_debug_output(text.data(), text.size()));
+        return text;
+    }
+    static size_t count_of(const std::string& text, const std::string& part)
+    {
+        size_t count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
+            ++count;
+        }
+        return count;
+    }
+    static std::string read_file(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void write_file(const std::string& path, const std::string& bytes)
+    {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // A ZIP archive holding `entry` with `content`, compressed with DEFLATE, as bytes.
+    std::string make_zip(const std::string& entry, const std::string& content) const
+    {
+        const std::string path = cache("make-zip.tmp");
+        zipFile archive = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+        EXPECT_NE(archive, nullptr);
+        zip_fileinfo info{};
+        EXPECT_EQ(zipOpenNewFileInZip64(archive, entry.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                        Z_DEFAULT_COMPRESSION, 0),
+                  ZIP_OK);
+        EXPECT_EQ(zipWriteInFileInZip(archive, content.data(), static_cast<unsigned>(content.size())), ZIP_OK);
+        EXPECT_EQ(zipCloseFileInZip(archive), ZIP_OK);
+        EXPECT_EQ(zipClose(archive, nullptr), ZIP_OK);
+        std::string bytes = read_file(path);
+        std::filesystem::remove(path);
+        return bytes;
+    }
+
+    std::filesystem::path cache_;
+};

@@ -1,0 +1,515 @@
+// The simulated CoaXPress camera through the SDK's CoaXPress calls and the vnsim_cxp_ control functions:
+// the bootstrap block, the manifest and its URL texts, the XML files in camera memory, the feature registers
+// driving the board's frames, and the faults a configuration can ask for.
+#include "SimTestSupport.h"
+
+#include "sim/CxpCameraRegisters.h"
+
+#include <bit>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace cxp = vnsim::cxp;
+
+namespace {
+
+constexpr uint32_t own_link = 0xFF;  // the board's own CoaXPress link
+
+std::string read_text(VN_HANDLE handle, uint32_t address, uint32_t length)
+{
+    std::vector<char> bytes(length + 1, 0);
+    uint32_t read = 0;
+    EXPECT_EQ(VNCXPReadData(handle, own_link, address, length, &read, bytes.data(), length), 0) << std::hex << address;
+    return std::string(bytes.data());
+}
+
+uint32_t reg(VN_HANDLE handle, uint32_t address)
+{
+    uint32_t value = 0;
+    EXPECT_EQ(VNCXPReadReg(handle, own_link, address, &value), 0) << std::hex << address;
+    return value;
+}
+
+std::vector<unsigned char> camera_file(bool zipped)
+{
+    std::vector<unsigned char> bytes(vnsim_cxp_camera_xml(zipped ? 1 : 0, nullptr, 0));
+    vnsim_cxp_camera_xml(zipped ? 1 : 0, bytes.data(), bytes.size());
+    return bytes;
+}
+
+std::string hex(size_t value)
+{
+    char text[20];
+    std::snprintf(text, sizeof text, "%zX", value);
+    return text;
+}
+
+VnsimCxpStats cxp_stats(int board)
+{
+    VnsimCxpStats stats{};
+    EXPECT_EQ(vnsim_cxp_stats(board, &stats), 0);
+    return stats;
+}
+
+}  // namespace
+
+using SimCxpCameraTest = SimTest;
+
+TEST_F(SimCxpCameraTest, BootstrapBlockIsComplete)
+{
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    EXPECT_EQ(reg(handle, cxp::standard), cxp::standard_magic);
+    EXPECT_EQ(reg(handle, cxp::revision), cxp::revision_1_1);
+    EXPECT_EQ(reg(handle, cxp::xml_manifest_size), 1u);
+    EXPECT_EQ(reg(handle, cxp::xml_manifest_selector), 0u);
+    EXPECT_EQ(reg(handle, cxp::xml_version), cxp::camera_xml_version);
+    EXPECT_EQ(reg(handle, cxp::xml_schema_version), cxp::camera_xml_schema_version);
+    EXPECT_EQ(reg(handle, cxp::xml_url_address), cxp::url_base);
+    EXPECT_EQ(reg(handle, cxp::iidc_pointer), 0u);
+    EXPECT_EQ(read_text(handle, cxp::device_vendor_name, 32), "Vantrel");
+    EXPECT_EQ(read_text(handle, cxp::device_model_name, 32), "SimCam-CXP-1");
+    EXPECT_EQ(read_text(handle, cxp::device_manufacturer_info, 48), "Simulated CoaXPress camera");
+    EXPECT_EQ(read_text(handle, cxp::device_version, 32), "1.2.0");
+    EXPECT_EQ(read_text(handle, cxp::device_serial_number, 16), "SC1024001");
+
+    // The pointer block names the feature registers.
+    EXPECT_EQ(reg(handle, cxp::width_address), cxp::width);
+    EXPECT_EQ(reg(handle, cxp::height_address), cxp::height);
+    EXPECT_EQ(reg(handle, cxp::acquisition_mode_address), cxp::acquisition_mode);
+    EXPECT_EQ(reg(handle, cxp::acquisition_start_address), cxp::acquisition_start);
+    EXPECT_EQ(reg(handle, cxp::acquisition_stop_address), cxp::acquisition_stop);
+    EXPECT_EQ(reg(handle, cxp::pixel_format_address), cxp::pixel_format);
+    EXPECT_EQ(reg(handle, cxp::device_tap_geometry_address), cxp::device_tap_geometry);
+    EXPECT_EQ(reg(handle, cxp::image1_stream_id_address), cxp::image1_stream_id);
+
+    // Every link register answers, the 8-byte test counters as one block.
+    for (uint32_t address = cxp::device_connection_id; address <= cxp::hs_up_connection; address += 4) {
+        uint32_t value = 0;
+        EXPECT_EQ(VNCXPReadReg(handle, own_link, address, &value), 0) << std::hex << address;
+    }
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00040048u);
+    EXPECT_EQ(reg(handle, cxp::connection_config_default), 0x00040048u);
+    unsigned char counter[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(VNCXPWriteData(handle, own_link, cxp::test_packet_count_tx, counter, 8), 0);
+    unsigned char back[8] = {};
+    uint32_t read = 0;
+    ASSERT_EQ(VNCXPReadData(handle, own_link, cxp::test_packet_count_tx, 8, &read, back, 8), 0);
+    EXPECT_EQ(std::memcmp(back, counter, 8), 0);
+
+    // DeviceUserID is the one writable string.
+    const char user[16] = "line 3 left";
+    ASSERT_EQ(VNCXPWriteData(handle, own_link, cxp::device_user_id, user, 16), 0);
+    EXPECT_EQ(read_text(handle, cxp::device_user_id, 16), "line 3 left");
+    EXPECT_NE(VNCXPWriteData(handle, own_link, cxp::device_model_name, user, 16), 0);
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::xml_version, 1), 0);
+}
+
+TEST_F(SimCxpCameraTest, ManifestEntriesSwitchWithTheSelector)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"manifest": [
+        {"local": "zip"},
+        {"local": "xml", "name": "Other Cam.xml", "xml_version": "2.3.4", "schema_suffix": true},
+        {"url": "file:///tmp/cam.xml", "xml_version": 66051, "schema_version": "1.0.0"},
+        {"url": "http://127.0.0.1:8080/cam.zip?SchemaVersion=1.1.0"}]}}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    ASSERT_EQ(reg(handle, cxp::xml_manifest_size), 4u);
+    const auto xml = camera_file(false);
+    const auto zip = camera_file(true);
+
+    struct Expected {
+        uint32_t version, schema;
+        std::string url;
+    };
+    const std::vector<Expected> expected = {
+        {cxp::camera_xml_version, cxp::camera_xml_schema_version,
+         "local:///VantrelSimCamCXP.zip;400000;" + hex(zip.size())},
+        {0x00020304, cxp::camera_xml_schema_version,
+         "local:///Other Cam.xml;300000;" + hex(xml.size()) + "?SchemaVersion=1.1.0"},
+        {0x00010203, 0x00010000, "file:///tmp/cam.xml"},
+        {cxp::camera_xml_version, cxp::camera_xml_schema_version, "http://127.0.0.1:8080/cam.zip?SchemaVersion=1.1.0"},
+    };
+    for (uint32_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::xml_manifest_selector, i), 0);
+        EXPECT_EQ(reg(handle, cxp::xml_manifest_selector), i);
+        EXPECT_EQ(reg(handle, cxp::xml_version), expected[i].version) << i;
+        EXPECT_EQ(reg(handle, cxp::xml_schema_version), expected[i].schema) << i;
+        const uint32_t url = reg(handle, cxp::xml_url_address);
+        EXPECT_GE(url, cxp::manufacturer_space);
+        EXPECT_EQ(read_text(handle, url, 256), expected[i].url) << i;
+    }
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::xml_manifest_selector, 4), 0) << "no fifth entry";
+    EXPECT_EQ(reg(handle, cxp::xml_manifest_selector), 3u);
+
+    // Both local files lie where their URLs say, padded to whole words.
+    std::vector<unsigned char> bytes((zip.size() + 3) / 4 * 4);
+    uint32_t read = 0;
+    ASSERT_EQ(VNCXPReadData(handle, own_link, cxp::zip_base, static_cast<uint32_t>(bytes.size()), &read, bytes.data(),
+                            static_cast<uint32_t>(bytes.size())),
+              0);
+    EXPECT_TRUE(std::equal(zip.begin(), zip.end(), bytes.begin()));
+    EXPECT_EQ(zip[0], 'P');
+    EXPECT_EQ(zip[1], 'K');
+    bytes.assign((xml.size() + 3) / 4 * 4, 0);
+    ASSERT_EQ(VNCXPReadData(handle, own_link, cxp::xml_base, static_cast<uint32_t>(bytes.size()), &read, bytes.data(),
+                            static_cast<uint32_t>(bytes.size())),
+              0);
+    EXPECT_TRUE(std::equal(xml.begin(), xml.end(), bytes.begin()));
+    EXPECT_NE(VNCXPWriteData(handle, own_link, cxp::xml_base, "x", 1), 0) << "the files are read-only";
+
+    // A connection reset selects entry 0 again.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::connection_reset, 1), 0);
+    EXPECT_EQ(reg(handle, cxp::xml_manifest_selector), 0u);
+    EXPECT_EQ(reg(handle, cxp::xml_url_address), cxp::url_base);
+}
+
+TEST_F(SimCxpCameraTest, XmlRegistersAreTheNamedConstants)
+{
+    const auto bytes = camera_file(false);
+    const std::string xml(bytes.begin(), bytes.end());
+    const std::regex node(R"re(<(IntReg|FloatReg|StringReg) Name="(\w+)">([\s\S]*?)</\1>)re");
+    const std::regex address(R"(<Address>0x([0-9A-Fa-f]+)</Address>)");
+    const std::regex length(R"(<Length>(\d+)</Length>)");
+    std::map<std::string, std::pair<uint32_t, uint32_t>> found;
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), node); it != std::sregex_iterator(); ++it) {
+        const std::string body = (*it)[3];
+        std::smatch a, l;
+        ASSERT_TRUE(std::regex_search(body, a, address)) << (*it)[2];
+        ASSERT_TRUE(std::regex_search(body, l, length)) << (*it)[2];
+        EXPECT_NE(body.find("<pPort>Device</pPort>"), std::string::npos) << (*it)[2];
+        if ((*it)[1] != "StringReg") {
+            EXPECT_NE(body.find("<Endianess>BigEndian</Endianess>"), std::string::npos) << (*it)[2];
+        }
+        found[(*it)[2]] = {static_cast<uint32_t>(std::stoul(a[1], nullptr, 16)),
+                           static_cast<uint32_t>(std::stoul(l[1]))};
+    }
+    EXPECT_EQ(found.size(), cxp::xml_registers.size());
+    for (const auto& expected : cxp::xml_registers) {
+        const auto at = found.find(std::string(expected.node));
+        ASSERT_NE(at, found.end()) << expected.node;
+        EXPECT_EQ(at->second.first, expected.address) << expected.node;
+        EXPECT_EQ(at->second.second, expected.length) << expected.node;
+    }
+    // The versions the bootstrap reports are the file's own.
+    const uint32_t v = cxp::camera_xml_version;
+    EXPECT_NE(xml.find("MajorVersion=\"" + std::to_string(v >> 16) + "\"\n  MinorVersion=\"" +
+                       std::to_string(v >> 8 & 0xFF) + "\"\n  SubMinorVersion=\"" + std::to_string(v & 0xFF) + "\""),
+              std::string::npos);
+    EXPECT_NE(xml.find("SchemaMajorVersion=\"1\"\n  SchemaMinorVersion=\"1\"\n  SchemaSubMinorVersion=\"0\""),
+              std::string::npos);
+}
+
+TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
+{
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
+    VN_HANDLE handle = open(0);
+    EXPECT_EQ(reg(handle, cxp::width), 1024u) << "programmed from the camera file";
+    EXPECT_EQ(reg(handle, cxp::height), 768u);
+    EXPECT_EQ(reg(handle, cxp::width_max), 2048u) << "the largest camera file";
+    EXPECT_EQ(reg(handle, cxp::pixel_format), cxp::pfnc_mono8);
+    EXPECT_EQ(reg(handle, cxp::payload_size), 1024u * 768u);
+
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::width, 640), 0);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::height, 480), 0);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::pixel_format, cxp::pfnc_mono12), 0);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::offset_x, 100), 0);
+    EXPECT_EQ(reg(handle, cxp::payload_size), 640u * 480u * 2u);
+    uint32_t value = 0;
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    EXPECT_EQ(value, 640u);
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_HEIGHT, &value), 0);
+    EXPECT_EQ(value, 480u);
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_BITS_PER_PIXEL, &value), 0);
+    EXPECT_EQ(value, 12u);
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_FRAME_BYTES, &value), 0);
+    EXPECT_EQ(value, 640u * 480u * 2u);
+    EXPECT_NE(VcAqROISet(handle, 0, 0, 1024, 768, 0), 0) << "the board's region lies within the camera's frame";
+
+    // Values the camera cannot take are refused and change nothing.
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::width, 2048), 0) << "OffsetX 100 + 2048 exceeds WidthMax";
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::width, 0), 0);
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::pixel_format, 0x01080002), 0);
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::width_max, 10), 0);
+    EXPECT_EQ(reg(handle, cxp::width), 640u);
+
+    // While TLParamsLocked is 1 the format is fixed.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::tl_params_locked, 1), 0);
+    const int32_t locked = VNCXPWriteReg(handle, own_link, cxp::width, 320);
+    EXPECT_NE(locked, 0);
+    int32_t last = 0;
+    ASSERT_EQ(VNErrorGetLast(handle, &last), 0);
+    EXPECT_EQ(last, locked);
+    EXPECT_NE(vn_text(handle, locked).find("locked"), std::string::npos);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::tl_params_locked, 0), 0);
+
+    // The frames follow.
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 4), 0);
+    EXPECT_EQ(desc.frame_size, 640u * 480u * 2u);
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+    VB_FRAME_RECORD record{};
+    for (uint64_t counter = 1; counter <= 2; ++counter) {
+        ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), 0);
+        const void* data = reinterpret_cast<const void*>(static_cast<uintptr_t>(record.data_address));
+        EXPECT_EQ(vnsim_check_frame(data, desc.frame_size, 640, 480, 12, counter), 0);
+        ASSERT_EQ(VbCirStatusSet(handle, &desc, &record, 0), 0);
+    }
+
+    // AcquisitionStop: no frames, even on demand, until AcquisitionStart.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::acquisition_stop, 1), 0);
+    EXPECT_EQ(reg(handle, cxp::acquisition_status), 0u);
+    EXPECT_EQ(vnsim_trigger(0, 3), 0);
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 20, &record), 221);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::acquisition_start, 1), 0);
+    EXPECT_EQ(vnsim_trigger(0, 1), 1);
+    EXPECT_EQ(take(handle, desc, record), 0);
+
+    // A format change while buffers are allocated reaches the next allocation.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::width, 320), 0);
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    EXPECT_EQ(value, 320u);
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), 0);
+    EXPECT_EQ(vnsim_check_frame(reinterpret_cast<const void*>(static_cast<uintptr_t>(record.data_address)),
+                                desc.frame_size, 640, 480, 12, 4),
+              0);
+}
+
+TEST_F(SimCxpCameraTest, CameraKeepsItsSettingsUntilAnotherCameraFileIsLoaded)
+{
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::width, 800), 0);
+    close(handle);
+    handle = open(0);
+    EXPECT_EQ(reg(handle, cxp::width), 800u) << "the same camera file: the camera keeps its width";
+    uint32_t value = 0;
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    EXPECT_EQ(value, 800u);
+    close(handle);
+    handle = open(0, VB_OPEN_ACQUIRE, "SimCam_CXP_2048x1536_Mono12.cam");
+    EXPECT_EQ(reg(handle, cxp::width), 2048u);
+    EXPECT_EQ(reg(handle, cxp::height), 1536u);
+    EXPECT_EQ(reg(handle, cxp::pixel_format), cxp::pfnc_mono12);
+    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_BITS_PER_PIXEL, &value), 0);
+    EXPECT_EQ(value, 12u);
+}
+
+TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "frame_source": {"rate": 1},
+        "camera_files": [{"name": "s.cam", "width": 300, "height": 4}]}]})"),
+              0);
+    VN_HANDLE handle = open(0);
+    uint32_t rate = 0;
+    ASSERT_EQ(VNCXPReadReg(handle, own_link, cxp::acquisition_frame_rate, &rate), 0);
+    EXPECT_EQ(std::bit_cast<float>(rate), 1.0f) << "the camera starts at the board's rate";
+
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::test_pattern, cxp::test_pattern_grey_horizontal_ramp), 0);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::acquisition_frame_rate, std::bit_cast<uint32_t>(200.0f)), 0);
+    EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::acquisition_frame_rate, std::bit_cast<uint32_t>(-1.0f)), 0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 64), 0);
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    ASSERT_EQ(start(handle, desc), 0);
+    VB_FRAME_RECORD record{};
+    // At 1 frame/s the second frame would take a second; at 200 frames/s it takes 5 ms.
+    ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 500, &record), 0);
+    ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 500, &record), 0);
+    const auto* data = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(record.data_address));
+    for (uint32_t y = 0; y < 4; ++y) {
+        for (uint32_t x = (y == 0 ? 8 : 0); x < 300; ++x) {
+            ASSERT_EQ(data[y * 300 + x], x % 256) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(vnsim_frame_stamp(data, 8), record.frame_counter);
+    ASSERT_EQ(VbCirStatusSet(handle, &desc, &record, 0), 0);
+
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::test_pattern, cxp::test_pattern_off), 0);
+    // Frames made from now on are black; skip what the ring holds.
+    for (int i = 0; i < 64 && VbCirWaitDoneFrame(handle, &desc, 0, &record) == 0; ++i) {
+        VbCirStatusSet(handle, &desc, &record, 0);
+    }
+    ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 500, &record), 0);
+    data = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(record.data_address));
+    for (uint32_t i = 8; i < 1200; ++i) {
+        ASSERT_EQ(data[i], 0) << i;
+    }
+    EXPECT_EQ(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_WAIT), 0);
+}
+
+TEST_F(SimCxpCameraTest, BootstrapFaults)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"faults": {"standard_unreadable": true}}},
+        {"kind": "CXP", "camera": {"faults": {"standard_value": "0x12345678"}}},
+        {"kind": "CXP", "camera": {"faults": {"silent": true}}}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE unreadable = open(0, VB_OPEN_INSPECT);
+    uint32_t value = 0;
+    const int32_t crc = VNCXPReadReg(unreadable, own_link, cxp::standard, &value);
+    EXPECT_NE(crc, 0);
+    EXPECT_NE(vn_text(unreadable, crc).find("CRC"), std::string::npos);
+    uint32_t read = 0;
+    unsigned char bytes[16] = {};
+    EXPECT_NE(VNCXPReadData(unreadable, own_link, 0, 16, &read, bytes, 16), 0) << "a block over the Standard";
+    EXPECT_EQ(reg(unreadable, cxp::revision), cxp::revision_1_1) << "the rest answers";
+
+    VN_HANDLE wrong = open(1, VB_OPEN_INSPECT);
+    EXPECT_EQ(reg(wrong, cxp::standard), 0x12345678u);
+
+    VN_HANDLE silent = open(2, VB_OPEN_INSPECT);
+    const int32_t timeout = VNCXPReadReg(silent, own_link, cxp::revision, &value);
+    EXPECT_NE(timeout, 0);
+    EXPECT_NE(vn_text(silent, timeout).find("did not answer"), std::string::npos);
+    EXPECT_NE(VNCXPWriteReg(silent, own_link, cxp::xml_manifest_selector, 0), 0);
+    EXPECT_NE(VNCXPReadData(silent, own_link, cxp::device_vendor_name, 16, &read, bytes, 16), 0);
+    EXPECT_EQ(vnsim_cxp_read_register(2, cxp::revision, &value), 0) << "the control interface still reaches it";
+    ASSERT_EQ(vnsim_cxp_fault_silent(2, 0), 0);
+    EXPECT_EQ(reg(silent, cxp::revision), cxp::revision_1_1);
+}
+
+TEST_F(SimCxpCameraTest, ReadFailuresCountDownAndCanBeRearmed)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [
+        {"address": "0x100004", "count": 5}, {"address": "0x2020", "always": true}]}}}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    unsigned char chunk[4] = {};
+    uint32_t read = 0;
+    // Reads of other words are unaffected; the second word of the URL fails five times, then answers.
+    EXPECT_EQ(VNCXPReadData(handle, own_link, cxp::url_base, 4, &read, chunk, 4), 0);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NE(VNCXPReadData(handle, own_link, cxp::url_base + 4, 4, &read, chunk, 4), 0) << i;
+    }
+    EXPECT_EQ(VNCXPReadData(handle, own_link, cxp::url_base + 4, 4, &read, chunk, 4), 0);
+    EXPECT_EQ(std::memcmp(chunk, "l://", 4), 0) << "bytes 4 to 7 of \"local:///...\"";
+    VnsimCxpStats stats = cxp_stats(0);
+    EXPECT_EQ(stats.reads, 7u);
+    EXPECT_EQ(stats.failed_reads, 5u);
+    EXPECT_EQ(stats.injected_read_failures, 5u);
+    EXPECT_EQ(stats.bytes_read, 8u);
+
+    // Re-armed for six failures: the sixth read still fails, the seventh answers.
+    ASSERT_EQ(vnsim_cxp_fault_read(0, cxp::url_base + 4, 6), 0);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_NE(VNCXPReadData(handle, own_link, cxp::url_base + 4, 4, &read, chunk, 4), 0) << i;
+    }
+    EXPECT_EQ(VNCXPReadData(handle, own_link, cxp::url_base + 4, 4, &read, chunk, 4), 0);
+
+    char model[32] = {};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(VNCXPReadData(handle, own_link, cxp::device_model_name, 32, &read, model, 32), 0);
+    }
+    ASSERT_EQ(vnsim_cxp_fault_read(0, cxp::device_model_name, 0), 0);
+    EXPECT_EQ(read_text(handle, cxp::device_model_name, 32), "SimCam-CXP");
+}
+
+TEST_F(SimCxpCameraTest, UnterminatedUrlFillsItsSlot)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"manifest": [
+        {"url": "local:///cam.xml;300000;10", "terminated": false}]}}]})"),
+              0)
+        << vnsim_last_error();
+    std::vector<unsigned char> slot(cxp::url_slot_size);
+    ASSERT_EQ(vnsim_cxp_read(0, cxp::url_base, slot.data(), cxp::url_slot_size), 0);
+    EXPECT_EQ(std::memcmp(slot.data(), "local:///cam.xml;300000;10#", 27), 0);
+    EXPECT_EQ(std::find(slot.begin(), slot.end(), 0), slot.end()) << "no terminator anywhere in the slot";
+}
+
+TEST_F(SimCxpCameraTest, WholeWordLinkRefusesPartialWords)
+{
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "cxp_whole_words": true,
+        "options": {"VNGTLCxpReadForceWordRounding": "1", "VNGTLCxpWriteForceWordRounding": "1"}}, {"kind": "CXP"}]})"),
+              0)
+        << vnsim_last_error();
+    VN_HANDLE strict = open(0, VB_OPEN_INSPECT);
+    uint32_t on = 0;
+    ASSERT_EQ(VNRegistryBoardGetStringHex(strict, "VNGTLCxpReadForceWordRounding", &on), 0);
+    EXPECT_EQ(on, 1u);
+    char text[8] = {};
+    uint32_t read = 0;
+    const int32_t refused = VNCXPReadData(strict, own_link, cxp::device_vendor_name, 6, &read, text, 8);
+    EXPECT_NE(refused, 0);
+    EXPECT_EQ(read, 0u);
+    EXPECT_NE(vn_text(strict, refused).find("whole 4-byte words"), std::string::npos);
+    EXPECT_EQ(VNCXPReadData(strict, own_link, cxp::device_vendor_name, 8, &read, text, 8), 0);
+    EXPECT_EQ(read, 8u);
+    EXPECT_NE(VNCXPWriteData(strict, own_link, cxp::device_user_id, "abcdef", 6), 0);
+    EXPECT_EQ(VNCXPWriteData(strict, own_link, cxp::device_user_id, "abcdefg", 8), 0);
+    const VnsimCxpStats stats = cxp_stats(0);
+    EXPECT_EQ(stats.last_read_length, 8u);
+    EXPECT_EQ(stats.failed_reads, 1u);
+    EXPECT_EQ(stats.failed_writes, 1u);
+    EXPECT_EQ(stats.bytes_written, 8u);
+
+    VN_HANDLE lenient = open(1, VB_OPEN_INSPECT);
+    EXPECT_EQ(VNCXPReadData(lenient, own_link, cxp::device_vendor_name, 6, &read, text, 8), 0);
+    EXPECT_EQ(read, 6u);
+}
+
+TEST_F(SimCxpCameraTest, LinkSpeedSettingIsObservable)
+{
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 2, 3, 1), 0);
+    VnsimCxpStats stats = cxp_stats(0);
+    EXPECT_EQ(stats.link_speed_calls, 1u);
+    EXPECT_EQ(stats.connections, 2u);
+    EXPECT_EQ(stats.speed_row, 3u);
+    EXPECT_EQ(stats.last_link_apply, 1u);
+    EXPECT_EQ(stats.connection_config, 0x00020038u);
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 0, 3, 1), 0);
+    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 1, 1, 0), 0);
+    stats = cxp_stats(0);
+    EXPECT_EQ(stats.link_speed_calls, 3u);
+    EXPECT_EQ(stats.last_link_apply, 0u);
+    EXPECT_EQ(stats.connection_config, 0x00020038u) << "not applied: the camera keeps its configuration";
+    ASSERT_EQ(vnsim_cxp_clear_stats(0), 0);
+    EXPECT_EQ(cxp_stats(0).link_speed_calls, 0u);
+    VnsimCxpStats none{};
+    EXPECT_EQ(vnsim_cxp_stats(1, &none), -1) << "the Camera Link board has no CoaXPress camera";
+}
+
+TEST_F(SimCxpCameraTest, ControlInterfaceWritesObeyTheCamera)
+{
+    EXPECT_EQ(vnsim_cxp_write_register(0, cxp::width, 512), 0);
+    uint32_t value = 0;
+    ASSERT_EQ(vnsim_cxp_read_register(0, cxp::payload_size, &value), 0);
+    EXPECT_EQ(value, 512u * 768u);
+    EXPECT_NE(vnsim_cxp_write_register(0, cxp::payload_size, 1), 0);
+    EXPECT_NE(vnsim_cxp_write_register(0, cxp::width, 5000), 0);
+    EXPECT_EQ(vnsim_cxp_read_register(1, cxp::standard, &value), -1);
+    EXPECT_EQ(vnsim_cxp_read_register(7, cxp::standard, &value), -1);
+    EXPECT_EQ(cxp_stats(0).writes + cxp_stats(0).register_writes, 0u) << "not counted as link traffic";
+}
+
+TEST_F(SimCxpCameraTest, ManifestConfigurationErrors)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": []}}]})", "manifest needs at least one entry"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"local": "tar"}]}}]})", "manifest[0].local"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"local": "xml", "name": "a;b.xml"}]}}]})",
+         "manifest[0].name"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"url": "x", "xml_version": "1.2"}]}}]})",
+         "manifest[0].xml_version"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [{"count": 2}]}}}]})",
+         "read_failures[0]"},
+    };
+    for (const auto& [json, key] : cases) {
+        EXPECT_EQ(vnsim_configure(json), -1) << json;
+        EXPECT_NE(std::string(vnsim_last_error()).find(key), std::string::npos) << vnsim_last_error();
+    }
+    std::string nine = R"({"boards": [{"kind": "CXP", "camera": {"manifest": [)";
+    for (int i = 0; i < 9; ++i) {
+        nine += std::string(i ? "," : "") + R"({"local": "xml"})";
+    }
+    EXPECT_EQ(vnsim_configure((nine + "]}}]}").c_str()), -1);
+}
