@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -31,6 +32,15 @@ const BootstrapField bootstrap_fields[] = {
     {0x4018, 4, "ConnectionConfigDefault"},
 };
 
+// The Camera Link camera's GenCP bootstrap strings and its feature registers (little-endian), as
+// sim/ClCameraRegisters.h places them.
+const BootstrapField gencp_bootstrap_fields[] = {
+    {0x0004, 64, "ManufacturerName"}, {0x0044, 64, "ModelName"},    {0x0084, 64, "FamilyName"},
+    {0x00C4, 64, "DeviceVersion"},    {0x0144, 64, "SerialNumber"}, {0x0184, 64, "UserDefinedName"},
+};
+constexpr uint64_t cl_width_register = 0x10000;
+constexpr uint64_t cl_height_register = 0x10004;
+
 struct PortInfoName {
     int32_t command;
     const char* name;
@@ -50,9 +60,10 @@ const PortInfoName port_info[] = {
     {PORT_INFO_ACCESS_WRITE, "writable"},
     {PORT_INFO_ACCESS_NA, "not available"},
     {PORT_INFO_ACCESS_NI, "not implemented"},
-    {1000, "read word rounding"},
-    {1001, "write word rounding"},
 };
+// The ports' own commands beyond the standard ones.
+const PortInfoName cxp_port_info[] = {{1000, "read word rounding"}, {1001, "write word rounding"}};
+const PortInfoName cl_port_info[] = {{1000, "CLProtocol Device ID"}};
 
 std::string port_value(Producer& producer, PORT_HANDLE port, int32_t command)
 {
@@ -106,6 +117,30 @@ std::string text_of(const std::function<GC_ERROR(char*, size_t*)>& query)
     return text;
 }
 
+bool is_camera_link(Producer& producer, PORT_HANDLE port)
+{
+    return port_value(producer, port, PORT_INFO_TLTYPE) == "CL";
+}
+
+bool read_le32(Producer& producer, PORT_HANDLE port, uint64_t address, uint32_t& value)
+{
+    uint8_t bytes[4] = {};
+    size_t size = sizeof bytes;
+    if (producer.GCReadPort(port, address, bytes, &size) != GC_ERR_SUCCESS) {
+        return false;
+    }
+    value = bytes[0] | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
+    return true;
+}
+
+bool write_le32(Producer& producer, PORT_HANDLE port, uint64_t address, uint32_t value)
+{
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    size_t size = sizeof bytes;
+    return producer.GCWritePort(port, address, bytes, &size) == GC_ERR_SUCCESS;
+}
+
 }  // namespace
 
 bool read_camera_u32(Producer& producer, PORT_HANDLE port, uint64_t address, uint32_t& value)
@@ -137,6 +172,22 @@ bool set_camera_geometry(Producer& producer, DEV_HANDLE device, std::optional<ui
     if (producer.DevGetPort(device, &port) != GC_ERR_SUCCESS) {
         std::fprintf(stderr, "vngtl: the device has no camera port: %s\n", producer.last_error().c_str());
         return false;
+    }
+    if (is_camera_link(producer, port)) {
+        // The Camera Link camera's registers are at fixed addresses, reached over the serial line.
+        for (const auto& [value, address, name] : {std::tuple{width, cl_width_register, "Width"},
+                                                   std::tuple{height, cl_height_register, "Height"}}) {
+            if (!value) {
+                continue;
+            }
+            if (!write_le32(producer, port, address, *value)) {
+                std::fprintf(stderr, "vngtl: the camera refused %s %u: %s\n", name, *value,
+                             producer.last_error().c_str());
+                return false;
+            }
+            std::printf("camera %s set to %u\n", name, *value);
+        }
+        return true;
     }
     const struct {
         std::optional<uint32_t> value;
@@ -199,9 +250,19 @@ int camera(Producer& producer, TL_HANDLE system, const std::string& which)
         std::printf("no camera port: %s\n", producer.last_error().c_str());
         result = 1;
     } else {
+        const bool camera_link = is_camera_link(producer, port);
         std::printf("remote port\n");
         for (const auto& entry : port_info) {
             std::printf("  %-24s %s\n", entry.name, port_value(producer, port, entry.command).c_str());
+        }
+        if (camera_link) {
+            for (const auto& entry : cl_port_info) {
+                std::printf("  %-24s %s\n", entry.name, port_value(producer, port, entry.command).c_str());
+            }
+        } else {
+            for (const auto& entry : cxp_port_info) {
+                std::printf("  %-24s %s\n", entry.name, port_value(producer, port, entry.command).c_str());
+            }
         }
         uint32_t urls = 0;
         producer.GCGetNumPortURLs(port, &urls);
@@ -210,6 +271,28 @@ int camera(Producer& producer, TL_HANDLE system, const std::string& which)
             std::printf("  %u  %s  (schema %s.%s)\n", u, url_value(producer, port, u, URL_INFO_URL).c_str(),
                         url_value(producer, port, u, URL_INFO_SCHEMA_VER_MAJOR).c_str(),
                         url_value(producer, port, u, URL_INFO_SCHEMA_VER_MINOR).c_str());
+        }
+        if (camera_link) {
+            std::printf("bootstrap (GenCP, over the serial line)\n");
+            for (const auto& field : gencp_bootstrap_fields) {
+                std::vector<char> text(field.length + 1, 0);
+                size_t size = field.length;
+                if (producer.GCReadPort(port, field.address, text.data(), &size) == GC_ERR_SUCCESS) {
+                    std::printf("  %-24s %s\n", field.name, text.data());
+                } else {
+                    std::printf("  %-24s (cannot read)\n", field.name);
+                }
+            }
+            for (const auto& [address, name] :
+                 {std::pair{cl_width_register, "Width"}, std::pair{cl_height_register, "Height"}}) {
+                uint32_t value = 0;
+                if (read_le32(producer, port, address, value)) {
+                    std::printf("  %-24s %u (register 0x%llx)\n", name, value, static_cast<unsigned long long>(address));
+                }
+            }
+            producer.DevClose(device);
+            producer.IFClose(iface);
+            return result;
         }
         std::printf("bootstrap\n");
         for (const auto& field : bootstrap_fields) {
