@@ -3,6 +3,7 @@
 #include "clprotocol/CLErrException.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -18,7 +19,16 @@ struct Registry {
     std::mutex lock;
     std::map<std::string, ISerialAdapter*> ports;
     std::map<std::string, std::string> remembered;
+    // The Device ID a probe found on a port just now, so that connecting right after it need not read the
+    // camera's strings over the line a second time.
+    struct Probe {
+        std::string device_id;
+        std::chrono::steady_clock::time_point when;
+    };
+    std::map<std::string, Probe> probed;
 };
+
+constexpr auto probe_fresh = std::chrono::seconds(2);
 
 Registry& registry()
 {
@@ -103,6 +113,7 @@ void CCLPort::UnRegisterSerial(const GenICam::gcstring& PortID)
     auto& r = registry();
     std::lock_guard guard(r.lock);
     r.ports.erase(PortID);
+    r.probed.erase(PortID);
 }
 
 void CCLPort::GetDeviceIDTemplates(GenICam::gcstring_vector& Templates)
@@ -122,7 +133,13 @@ GenICam::gcstring CCLPort::ProbeDevice(const GenICam::gcstring& PortID, const Ge
     channel.set_baud(line_baud(adapter));
     try {
         const std::string device_id = GenCpDriver::device_id(GenCpDriver::identity(channel));
-        return GenCpDriver::matches(device_id, DeviceIDTemplate) ? device_id : std::string();
+        if (!GenCpDriver::matches(device_id, DeviceIDTemplate)) {
+            return {};
+        }
+        auto& r = registry();
+        std::lock_guard guard(r.lock);
+        r.probed[PortID] = Registry::Probe{device_id, std::chrono::steady_clock::now()};
+        return device_id;
     } catch (const CLErrException& e) {
         if (e.GetErrorCode() == cl_err_timeout) {
             return {};  // nothing answers on this line
@@ -174,7 +191,20 @@ void CCLPort::Connect(const GenICam::gcstring& PortID, const GenICam::gcstring& 
     auto channel = std::make_unique<GenCpChannel>(adapter, PortID);
     channel->set_timeout(timeout_ms_);
     channel->set_baud(line_baud(adapter));
-    const std::string found = GenCpDriver::device_id(GenCpDriver::identity(*channel));
+    std::string found;
+    {
+        auto& r = registry();
+        std::lock_guard registry_guard(r.lock);
+        const auto probe = r.probed.find(PortID);
+        if (probe != r.probed.end() && probe->second.device_id == DeviceID &&
+            std::chrono::steady_clock::now() - probe->second.when < probe_fresh) {
+            found = probe->second.device_id;
+        }
+        r.probed.erase(PortID);
+    }
+    if (found.empty()) {
+        found = GenCpDriver::device_id(GenCpDriver::identity(*channel));
+    }
     if (!GenCpDriver::matches(found, DeviceID)) {
         throw CLErrException(cl_err_no_device_found,
                              "The camera on \"" + PortID + "\" is \"" + found + "\", not \"" + DeviceID + "\".",
