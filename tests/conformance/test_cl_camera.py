@@ -1,6 +1,6 @@
 """The simulated Camera Link camera through real consumers: its description loads in the reference GenApi,
 and Harvesters creates the Camera Link device, loads the camera's node map through the remote-device port
-(CLProtocol over the serial line), changes Width over the serial line and streams checked frames."""
+(CLProtocol over the serial line), changes Width over the serial line and streams 100 checked frames."""
 import ctypes
 import os
 
@@ -65,9 +65,9 @@ def test_harvesters_streams_from_the_camera_link_camera(cti, cl_sim):
     index = next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == "CL")
     try:
         acquirer = harvester.create(index)
-    except Exception as error:  # noqa: BLE001 - Harvesters raises its own types
+    except Exception:
         harvester.reset()
-        pytest.skip(f"the Camera Link device has no camera node map yet: {error}")
+        raise
     try:
         node_map = acquirer.remote_device.node_map
         assert node_map.DeviceVendorName.value == "Vantrel"
