@@ -193,9 +193,15 @@ def test_the_device_modules(system):
             assert node_map.StreamCount.value == 1
             node_map.StreamSelector.value = 0
             assert node_map.StreamID.value == "TLDataStream"
-            # The XML files of the camera are listed by the remote-device port, which comes later.
-            with pytest.raises(Exception, match="remote-device port handle on VFG"):
-                node_map.XmlFileCount.value
+            if tl_type == "CXP":
+                # The camera's cached XML file, as the CoaXPress port lists it.
+                assert node_map.XmlFileCount.value == 1
+                assert node_map.XmlUrlPath.value.startswith("file:///")
+                assert node_map.XmlUrlPath.value.endswith("/VantrelSimCamCXP.xml")
+            else:
+                # The Camera Link port is not part of the library yet.
+                with pytest.raises(Exception, match="remote-device port handle on VFG"):
+                    node_map.XmlFileCount.value
         finally:
             device.close()
         assert interfaces[iface_id].device_info_list[0].access_status == 1  # read/write again after close
