@@ -41,9 +41,8 @@ struct HttpGetClient::Connection {
     }
 };
 
-HttpGetClient::HttpGetClient()
-    : connection_(std::make_unique<Connection>()),
-      deadline_(std::chrono::steady_clock::now() + download_budget)
+HttpGetClient::HttpGetClient(Clock::time_point deadline)
+    : connection_(std::make_unique<Connection>()), deadline_(deadline)
 {
 }
 

@@ -3,7 +3,9 @@
 // slowly or stops half-way costs at most a few seconds:
 //   - each operation (resolving and connecting together, each write, each read) gets at most
 //     `operation_timeout` (2 s);
-//   - one download as a whole gets at most `download_budget` (5 s), however the server trickles its bytes.
+//   - one download as a whole gets at most `download_budget` (5 s), however the server trickles its bytes,
+//     and the downloads of one walk through a camera's manifest share one such budget (the caller passes
+//     its deadline), so a camera listing several dead hosts still costs at most 5 s in all.
 // A numeric host ("127.0.0.1") is not resolved at all; for a host name the system resolver runs on Asio's
 // resolver thread and its answer is waited for within the same bounds.
 //
@@ -25,7 +27,9 @@ public:
     static constexpr std::chrono::milliseconds operation_timeout{2000};
     static constexpr std::chrono::milliseconds download_budget{5000};
 
-    HttpGetClient();
+    using Clock = std::chrono::steady_clock;
+    // Every operation ends by `deadline` at the latest.
+    explicit HttpGetClient(Clock::time_point deadline = Clock::now() + download_budget);
     ~HttpGetClient();
     HttpGetClient(const HttpGetClient&) = delete;
     HttpGetClient& operator=(const HttpGetClient&) = delete;

@@ -217,7 +217,8 @@ bool VNCxpXmlCacheInterface::updateStore(CxpCameraPort& port)
     return true;
 }
 
-bool VNCxpXmlCacheInterface::download_entry(const std::string& url, CxpCameraPort& port, UrlRecord& record_out)
+bool VNCxpXmlCacheInterface::download_entry(const std::string& url, CxpCameraPort& port, UrlRecord& record_out,
+                                            std::chrono::steady_clock::time_point http_deadline)
 {
     const std::string scheme = scheme_of(url);
     if (scheme == "local") {
@@ -226,7 +227,7 @@ bool VNCxpXmlCacheInterface::download_entry(const std::string& url, CxpCameraPor
     if (scheme == "file") {
         return downloadFileFile(url, record_out);
     }
-    return downloadHttpFile(url, record_out);
+    return downloadHttpFile(url, record_out, http_deadline);
 }
 
 bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
@@ -237,6 +238,7 @@ bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
         return false;
     }
     const uint32_t entries = bootstrap_.xml_manifest_size;
+    const auto http_deadline = HttpGetClient::Clock::now() + HttpGetClient::download_budget;
     for (uint32_t i = 0; i < entries; ++i) {
         if (!select_entry(port, i, function)) {
             return false;
@@ -249,7 +251,7 @@ bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
             continue;
         }
         UrlRecord record;
-        if (!download_entry(url, port, record)) {
+        if (!download_entry(url, port, record, http_deadline)) {
             report_error(function, GenTL::GC_ERR_ERROR, "Download failed for the XML at URL \"" + url + "\".");
             continue;
         }
@@ -527,6 +529,12 @@ bool VNCxpXmlCacheInterface::downloadFileFile(const std::string& url, UrlRecord&
 
 bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord& record_out)
 {
+    return downloadHttpFile(url, record_out, HttpGetClient::Clock::now() + HttpGetClient::download_budget);
+}
+
+bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord& record_out,
+                                              std::chrono::steady_clock::time_point deadline)
+{
     static constexpr const char* function = "VNCxpXmlCacheInterface::downloadHttpFile";
     if (!starts_with_nocase(url, "http:")) {
         report_error(function, GenTL::GC_ERR_ERROR, "Locale of URL \"" + url + "\" is not \"http\".");
@@ -560,7 +568,7 @@ bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord&
         return false;
     };
 
-    HttpGetClient client;
+    HttpGetClient client(deadline);
     if (const auto error = client.connect(host)) {
         return client_failed(error);
     }

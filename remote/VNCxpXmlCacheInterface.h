@@ -16,6 +16,7 @@
 
 #include <gentl/GenTL.h>
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -58,6 +59,8 @@ public:
     bool downloadLocalFile(const std::string& url, CxpCameraPort& port, UrlRecord& record_out);
     bool downloadFileFile(const std::string& url, UrlRecord& record_out);
     bool downloadHttpFile(const std::string& url, UrlRecord& record_out);
+    // The same within the time left until `deadline` (the downloads of one manifest walk share 5 s).
+    bool downloadHttpFile(const std::string& url, UrlRecord& record_out, std::chrono::steady_clock::time_point deadline);
 
     // Bootstrap work done under the store's lock: reloading the values and forming a cache file name.
     void update_bootstrap(CxpCameraPort& port);
@@ -75,7 +78,8 @@ private:
     bool walk_preconditions(CxpCameraPort& port, Walk walk, const char* function);
     // Selects manifest entry `index` and reloads its registers; false (recorded) when the selector write fails.
     bool select_entry(CxpCameraPort& port, uint32_t index, const char* function);
-    bool download_entry(const std::string& url, CxpCameraPort& port, UrlRecord& record_out);
+    bool download_entry(const std::string& url, CxpCameraPort& port, UrlRecord& record_out,
+                        std::chrono::steady_clock::time_point http_deadline);
     std::string directory_with_separator() const;
 
     mutable std::recursive_mutex mutex_;

@@ -8,9 +8,9 @@
 //             control, clean-up, close, trigger-mode changes, shutdown); never taken by the generator;
 //   lock_     guards all other state; the generator thread takes it for each frame, and waits for
 //             completed frames release it while blocked.
-// Ownership: the board owns its attached camera. SimSystem owns the boards by shared_ptr; an SDK call holds its own reference for its
-// duration, so a board retired by a new configuration stays valid (answering failures) until the last
-// call on it returns.
+// Ownership: the board owns its attached camera. SimSystem owns the boards by shared_ptr; an SDK call
+// holds its own reference for its duration, so a board retired by a new configuration stays valid
+// (answering failures) until the last call on it returns.
 #pragma once
 
 #include "AttachedCamera.h"

@@ -15,9 +15,20 @@ def cti_path() -> str:
     return path
 
 
+def use_default_xml_cache(cti: str) -> None:
+    """The producer keeps the camera's XML files in GENICAM_CACHE_V2_4; without the user's own, a directory in
+    the build tree beside the producer's lib directory serves."""
+    if "GENICAM_CACHE_V2_4" not in os.environ:
+        cache = pathlib.Path(cti).resolve().parent.parent / "xml-cache"
+        cache.mkdir(parents=True, exist_ok=True)
+        os.environ["GENICAM_CACHE_V2_4"] = str(cache)
+
+
 @pytest.fixture(scope="session")
 def cti() -> str:
-    return cti_path()
+    path = cti_path()
+    use_default_xml_cache(path)
+    return path
 
 
 @pytest.fixture(scope="session")

@@ -20,7 +20,8 @@ def register_constants():
     """The named addresses of sim/CxpCameraRegisters.h, which the simulator and the XML share."""
     text = (ROOT / "sim" / "CxpCameraRegisters.h").read_text()
     values = {}
-    for name, base, number in re.findall(r"inline constexpr uint32_t (\w+) = (feature_base \+ )?(0x[0-9A-Fa-f]+);", text):
+    pattern = r"inline constexpr uint32_t (\w+) = (feature_base \+ )?(0x[0-9A-Fa-f]+);"
+    for name, base, number in re.findall(pattern, text):
         values[name] = int(number, 16) + (values["feature_base"] if base else 0)
     return values
 

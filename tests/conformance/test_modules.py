@@ -193,8 +193,16 @@ def test_the_device_modules(system):
             assert node_map.StreamCount.value == 1
             node_map.StreamSelector.value = 0
             assert node_map.StreamID.value == "TLDataStream"
-            # The camera's XML files, listed by the remote-device port (over the serial line for Camera Link).
-            assert node_map.XmlFileCount.value >= 1
+            if tl_type == "CXP":
+                # The camera's cached XML file, as the CoaXPress port lists it.
+                assert node_map.XmlFileCount.value == 1
+                assert node_map.XmlUrlPath.value.startswith("file:///")
+                assert node_map.XmlUrlPath.value.endswith("/VantrelSimCamCXP.xml")
+            else:
+                # The Camera Link camera's description, read over the serial line into the cache.
+                assert node_map.XmlFileCount.value == 1
+                assert node_map.XmlUrlPath.value.startswith("file:///")
+                assert node_map.XmlUrlPath.value.endswith(".xml")
         finally:
             device.close()
         assert interfaces[iface_id].device_info_list[0].access_status == 1  # read/write again after close

@@ -121,3 +121,15 @@ TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
     expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
                 "The file (" + cache("here.xml") + ") has already been cached.");
 }
+
+TEST_F(CxpHttpDownloadTest, DeadHostsOfOneManifestShareOneBoundedTime)
+{
+    LoopbackHttpServer server({{"/one.xml", Route{"", Mode::silent}}, {"/two.xml", Route{"", Mode::silent}},
+                               {"/three.xml", Route{"", Mode::silent}}});
+    const std::string base = "http://" + server.host();
+    camera.set_urls({base + "/one.xml", base + "/two.xml", base + "/three.xml"});
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(6500));
+    EXPECT_EQ(count_of(records(), "Download failed for the XML at URL"), 3u);
+}

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,21 +172,37 @@ TEST_F(SimCxpCameraTest, XmlRegistersAreTheNamedConstants)
 {
     const auto bytes = camera_file(false);
     const std::string xml(bytes.begin(), bytes.end());
-    const std::regex node(R"re(<(IntReg|FloatReg|StringReg) Name="(\w+)">([\s\S]*?)</\1>)re");
-    const std::regex address(R"(<Address>0x([0-9A-Fa-f]+)</Address>)");
-    const std::regex length(R"(<Length>(\d+)</Length>)");
-    std::map<std::string, std::pair<uint32_t, uint32_t>> found;
-    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), node); it != std::sregex_iterator(); ++it) {
-        const std::string body = (*it)[3];
-        std::smatch a, l;
-        ASSERT_TRUE(std::regex_search(body, a, address)) << (*it)[2];
-        ASSERT_TRUE(std::regex_search(body, l, length)) << (*it)[2];
-        EXPECT_NE(body.find("<pPort>Device</pPort>"), std::string::npos) << (*it)[2];
-        if ((*it)[1] != "StringReg") {
-            EXPECT_NE(body.find("<Endianess>BigEndian</Endianess>"), std::string::npos) << (*it)[2];
+    // The text between the first <tag> and </tag> of body; empty when there is none.
+    const auto element = [](const std::string& body, const std::string& tag) {
+        const size_t open = body.find("<" + tag + ">");
+        const size_t close = body.find("</" + tag + ">");
+        if (open == std::string::npos || close == std::string::npos || close < open) {
+            return std::string();
         }
-        found[(*it)[2]] = {static_cast<uint32_t>(std::stoul(a[1], nullptr, 16)),
-                           static_cast<uint32_t>(std::stoul(l[1]))};
+        return body.substr(open + tag.size() + 2, close - open - tag.size() - 2);
+    };
+    std::map<std::string, std::pair<uint32_t, uint32_t>> found;
+    for (const std::string kind : {"IntReg", "FloatReg", "StringReg"}) {
+        const std::string start = "<" + kind + " Name=\"";
+        for (size_t at = xml.find(start); at != std::string::npos; at = xml.find(start, at + 1)) {
+            const size_t name_end = xml.find('"', at + start.size());
+            const std::string name = xml.substr(at + start.size(), name_end - at - start.size());
+            const size_t end = xml.find("</" + kind + ">", name_end);
+            ASSERT_NE(end, std::string::npos) << name;
+            const std::string body = xml.substr(name_end, end - name_end);
+            const std::string address = element(body, "Address");
+            const std::string length = element(body, "Length");
+            ASSERT_EQ(address.rfind("0x", 0), 0u) << name;
+            ASSERT_FALSE(length.empty()) << name;
+            EXPECT_EQ(element(body, "pPort"), "Device") << name;
+            if (kind != "StringReg") {
+                EXPECT_EQ(element(body, "Endianess"), "BigEndian") << name;
+            }
+            EXPECT_TRUE(found.emplace(name, std::pair{static_cast<uint32_t>(std::stoul(address, nullptr, 16)),
+                                                      static_cast<uint32_t>(std::stoul(length))})
+                            .second)
+                << name << " twice";
+        }
     }
     EXPECT_EQ(found.size(), cxp::xml_registers.size());
     for (const auto& expected : cxp::xml_registers) {
