@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -395,7 +396,10 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
         return false;
     }
     started_ += 1;
-    return board_->frame_copy(static_cast<size_t>(*position), buffer);
+    // The view is taken under the board's frame lock; the copy is made from it with none of the board's
+    // locks held, so the acquisition thread never waits for it.
+    const std::optional<VNBoards::FrameView> frame = board_->frame_view(static_cast<size_t>(*position));
+    return frame && buffer.fill(*frame);
 }
 
 void VNAcquisition::dump_vantrel_errors()

@@ -76,8 +76,8 @@ public:
     uint32_t stop();
     uint32_t abort();
 
-    // Copy thread, through the pool: fills `buffer` with the frame `copy_offset` places after the oldest
-    // pending one, consuming the oldest.
+    // Copy thread, through the pool: fills `buffer` from a view of the frame `copy_offset` places after the
+    // oldest pending one, consuming the oldest.
     bool copy_frame(PoolBuffer& buffer);
     // Records every code on the board's two error stacks with its text.
     void dump_vantrel_errors();

@@ -117,39 +117,37 @@ uint64_t BufferHandle::pixel_format(uint32_t bit_depth) noexcept
     }
 }
 
-bool BufferHandle::fill(VNBoards::BoardKind kind, const void* data, size_t frame_size, uint32_t bit_depth,
-                        uint32_t width, uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id,
-                        uint64_t timestamp, uint64_t timestamp_ns)
+bool BufferHandle::fill(const VNBoards::FrameView& frame)
 {
     if (!begin_fill()) {
         report_error("BufferHandle::fill", GC_ERR_ERROR, "Cannot fill a buffer that isn't in the input queue.");
         return false;
     }
-    const size_t count = std::min(frame_size, size());
-    if (count > 0 && data != nullptr && this->data() != nullptr) {
-        copy_from_board(this->data(), data, count);
+    const size_t count = std::min(frame.size, size());
+    if (count > 0 && frame.data != nullptr && data() != nullptr) {
+        copy_from_board(data(), frame.data, count);
     }
 
     char tltype[tltype_capacity] = {};
-    const std::string name = VNBoards::kind_name(kind);
+    const std::string name = VNBoards::kind_name(frame.kind);
     std::memcpy(tltype, name.data(), std::min<size_t>(name.size(), tltype_capacity - 1));
     if (tltype_ != nullptr) {
         std::memcpy(tltype_->data(), tltype, tltype_capacity);
     }
     store<uint64_t>(size_filled_, count);
-    store<uint64_t>(pixel_format_, pixel_format(bit_depth));
-    store<uint64_t>(width_, width);
-    store<uint64_t>(height_, height);
-    store<uint64_t>(x_offset_, x_offset);
-    store<uint64_t>(y_offset_, y_offset);
+    store<uint64_t>(pixel_format_, pixel_format(frame.bit_depth));
+    store<uint64_t>(width_, frame.roi.width);
+    store<uint64_t>(height_, frame.roi.height);
+    store<uint64_t>(x_offset_, frame.roi.x_offset);
+    store<uint64_t>(y_offset_, frame.roi.y_offset);
     store<uint64_t>(x_padding_, 0);
     store<uint64_t>(y_padding_, 0);
-    store<uint64_t>(frame_id_, frame_id);
-    store<uint64_t>(timestamp_, timestamp);
-    store<uint64_t>(timestamp_ns_, timestamp_ns);
-    store<uint64_t>(delivered_image_height_, height);
+    store<uint64_t>(frame_id_, frame.frame_id);
+    store<uint64_t>(timestamp_, frame.timestamp);
+    store<uint64_t>(timestamp_ns_, frame.timestamp_ns);
+    store<uint64_t>(delivered_image_height_, frame.roi.height);
     store<uint8_t>(image_present_, 1);
-    store<uint8_t>(data_larger_than_buffer_, count < frame_size ? 1 : 0);
+    store<uint8_t>(data_larger_than_buffer_, count < frame.size ? 1 : 0);
 
     end_fill();
     return true;
