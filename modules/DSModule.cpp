@@ -7,6 +7,7 @@
 #include "modules/RegisterAddresses.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 namespace vngtl {
@@ -46,6 +47,65 @@ uint64_t entry_uint64(const RegisterMap::Entry* entry)
         std::memcpy(&value, entry->data(), sizeof value);
     }
     return value;
+}
+
+// A set of acquisition states, one bit each.
+using StateSet = uint32_t;
+
+constexpr StateSet states_of(std::initializer_list<AcquisitionState> states) noexcept
+{
+    StateSet set = 0;
+    for (const AcquisitionState state : states) {
+        set |= StateSet{1} << static_cast<uint32_t>(state);
+    }
+    return set;
+}
+
+constexpr AcquisitionState all_states[] = {AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
+                                           AcquisitionState::Ready, AcquisitionState::Running,
+                                           AcquisitionState::Completed};
+constexpr StateSet every_state = states_of({AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
+                                            AcquisitionState::Ready, AcquisitionState::Running,
+                                            AcquisitionState::Completed});
+
+// What the gate knows of one call: its name in records and the states it may run in.
+struct CallRule {
+    const char* function;
+    StateSet states;
+};
+
+constexpr CallRule rule_of(StreamCall call) noexcept
+{
+    switch (call) {
+    case StreamCall::AnnounceBuffer: return {"DSModule::announce_buffer", every_state};
+    case StreamCall::AllocAndAnnounceBuffer: return {"DSModule::alloc_and_announce_buffer", every_state};
+    case StreamCall::RevokeBuffer: return {"DSModule::revoke_buffer", every_state};
+    case StreamCall::QueueBuffer: return {"DSModule::queue_buffer", every_state};
+    case StreamCall::FlushQueue: return {"DSModule::flush_queue", every_state};
+    case StreamCall::GetBufferId: return {"DSModule::get_buffer_id", every_state};
+    case StreamCall::StartAcquisition:
+        return {"DSModule::start_acquisition", states_of({AcquisitionState::NotConfigured, AcquisitionState::Ready})};
+    case StreamCall::StopAcquisition:
+        return {"DSModule::stop_acquisition", states_of({AcquisitionState::Running, AcquisitionState::Completed})};
+    }
+    return {"DSModule::transition", 0};
+}
+
+constexpr bool contains(StateSet set, AcquisitionState state) noexcept
+{
+    return (set & (StateSet{1} << static_cast<uint32_t>(state))) != 0;
+}
+
+std::string state_list(StateSet set)
+{
+    std::string text;
+    for (const AcquisitionState state : all_states) {
+        if (contains(set, state)) {
+            text += text.empty() ? "" : " or ";
+            text += state_name(state);
+        }
+    }
+    return text;
 }
 
 template <class T>
@@ -235,6 +295,39 @@ VNBoards::Roi DSModule::requested_roi() const
     return {entry_uint32(offset_x_), entry_uint32(offset_y_), entry_uint32(width_), entry_uint32(height_)};
 }
 
+GC_ERROR DSModule::transition(StreamCall call, AcquisitionState* state_out) const
+{
+    const AcquisitionState state = acquisition_->status();
+    if (state_out != nullptr) {
+        *state_out = state;
+    }
+    const CallRule rule = rule_of(call);
+    if (contains(rule.states, state)) {
+        return GC_ERR_SUCCESS;
+    }
+    const std::string stream = "data-stream \"" + id() + "\"";
+    switch (call) {
+    case StreamCall::StartAcquisition:
+        if (state == AcquisitionState::NoBoard) {
+            return report_error(rule.function, GC_ERR_ERROR,
+                                "Acquisition cannot be started because " + stream + " is in a bad state.");
+        }
+        if (state == AcquisitionState::Running) {
+            return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
+                                "Acquisition has already been started on " + stream + ".");
+        }
+        return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition has completed on " + stream + ", but it has not been formally stopped.");
+    case StreamCall::StopAcquisition:
+        return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition on " + stream + " cannot be stopped because it is not running.");
+    default:
+        return report_error(rule.function, GC_ERR_ERROR,
+                            std::string(rule.function) + " is not possible while " + stream + " is " +
+                                std::string(state_name(state)) + "; it needs " + state_list(rule.states) + ".");
+    }
+}
+
 GC_ERROR DSModule::check_open(const char* function, bool as_module) const
 {
     if (is_open()) {
@@ -312,6 +405,9 @@ GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, 
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::AnnounceBuffer)) {
+        return code;
+    }
     if (data == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The buffer data pointer is null.");
     }
@@ -332,6 +428,9 @@ GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer, Bu
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::AllocAndAnnounceBuffer)) {
+        return code;
+    }
     if (handle_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
     }
@@ -348,6 +447,9 @@ GC_ERROR DSModule::revoke_buffer(BufferHandle* handle, void** data_out, void** u
     if (const GC_ERROR code = check_open("DSModule::revoke_buffer")) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::RevokeBuffer)) {
+        return code;
+    }
     if (const GC_ERROR code = acquisition_->pool().revoke_buffer(handle, data_out, user_pointer_out)) {
         return code;
     }
@@ -362,6 +464,9 @@ GC_ERROR DSModule::queue_buffer(BufferHandle* handle)
     if (const GC_ERROR code = check_open("DSModule::queue_buffer")) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::QueueBuffer)) {
+        return code;
+    }
     return acquisition_->pool().queue_to_input(handle);
 }
 
@@ -369,6 +474,9 @@ GC_ERROR DSModule::flush_queue(int32_t operation)
 {
     static constexpr const char* function = "DSModule::flush_queue";
     if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    if (const GC_ERROR code = transition(StreamCall::FlushQueue)) {
         return code;
     }
     BufferPool& pool = acquisition_->pool();
@@ -394,6 +502,9 @@ GC_ERROR DSModule::flush_queue(int32_t operation)
 GC_ERROR DSModule::get_buffer_id(uint64_t index, BufferHandle** handle_out)
 {
     if (const GC_ERROR code = check_open("DSModule::get_buffer_id")) {
+        return code;
+    }
+    if (const GC_ERROR code = transition(StreamCall::GetBufferId)) {
         return code;
     }
     // The pool checks the output pointer (and records a null one) itself.
@@ -423,30 +534,17 @@ GC_ERROR DSModule::start_acquisition(int32_t flags, uint64_t count)
                             "No buffers have been announced for data-stream \"" + id() +
                                 "\", so acquisition cannot be started.");
     }
-    switch (acquisition_->status()) {
-    case VNAcquisition::NoBoard:
-        return report_error(function, GC_ERR_ERROR,
-                            "Acquisition cannot be started because data-stream \"" + id() + "\" is in a bad state.");
-    case VNAcquisition::Running:
-        return report_error(function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition has already been started on data-stream \"" + id() + "\".");
-    case VNAcquisition::Completed:
-        return report_error(function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition has completed on data-stream \"" + id() +
-                                "\", but it has not been formally stopped.");
-    case VNAcquisition::NotConfigured:
+    AcquisitionState state = AcquisitionState::NoBoard;
+    if (const GC_ERROR code = transition(StreamCall::StartAcquisition, &state)) {
+        return code;
+    }
+    if (state == AcquisitionState::NotConfigured) {
         if (const GC_ERROR code = make_ready_for_acq()) {
             return code;
         }
-        break;
-    default:
-        break;
     }
-    if (acquisition_->start(count) > VNAcquisition::Ready) {
-        return GC_ERR_SUCCESS;
-    }
-    return report_error(function, GC_ERR_ERROR,
-                        "Acquisition failed to start. Check the error logs for more details.");
+    // A board that refuses to start has recorded why.
+    return acquisition_->start(count) > AcquisitionState::Ready ? GC_ERR_SUCCESS : GC_ERR_ERROR;
 }
 
 GC_ERROR DSModule::stop_acquisition(int32_t flags)
@@ -455,10 +553,8 @@ GC_ERROR DSModule::stop_acquisition(int32_t flags)
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    const uint32_t status = acquisition_->status();
-    if (status != VNAcquisition::Running && status != VNAcquisition::Completed) {
-        return report_error(function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition on data-stream \"" + id() + "\" cannot be stopped because it is not running.");
+    if (const GC_ERROR code = transition(StreamCall::StopAcquisition)) {
+        return code;
     }
     switch (flags) {
     case ACQ_STOP_FLAGS_DEFAULT:
@@ -478,7 +574,7 @@ GC_ERROR DSModule::make_ready_for_acq()
     static constexpr const char* function = "DSModule::make_ready_for_acq";
     const uint64_t desired = desired_count();
     const VNBoards::Roi roi = requested_roi();
-    const uint32_t status = acquisition_->status();
+    const AcquisitionState status = acquisition_->status();
     if (status == VNAcquisition::NoBoard) {
         return report_error(function, GC_ERR_ACCESS_DENIED,
                             "The board is in a bad state, and cannot be configured for acquisition.");
@@ -495,17 +591,13 @@ GC_ERROR DSModule::make_ready_for_acq()
         }
         return acquisition_->make_ready(desired, roi) == VNAcquisition::Ready;
     });
-    if (!ready) {
-        return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "Failed to setup the frame grabber acquisition engine. Cannot open the \"" + id() +
-                                "\" module.");
-    }
-    return GC_ERR_SUCCESS;
+    // The board has recorded why it could not be configured.
+    return ready ? GC_ERR_SUCCESS : GC_ERR_ACCESS_DENIED;
 }
 
 GC_ERROR DSModule::make_clear_from_acq()
 {
-    const uint32_t status = acquisition_->status();
+    const AcquisitionState status = acquisition_->status();
     if (status == VNAcquisition::NoBoard) {
         return report_error("DSModule::make_clear_from_acq", GC_ERR_ACCESS_DENIED,
                             "The board is in a bad state, and cannot be deconfigured from acquisition.");

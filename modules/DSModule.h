@@ -32,6 +32,18 @@ namespace vngtl {
 
 class BufferHandle;
 
+// The calls of the DS functions on a stream, as the stream's state gate knows them.
+enum class StreamCall {
+    AnnounceBuffer,
+    AllocAndAnnounceBuffer,
+    RevokeBuffer,
+    QueueBuffer,
+    FlushQueue,
+    GetBufferId,
+    StartAcquisition,
+    StopAcquisition,
+};
+
 class DSModule : public BaseModule {
 public:
     static constexpr const char* module_name = "TLDataStream";
@@ -60,6 +72,11 @@ public:
     GenTL::GC_ERROR start_acquisition(int32_t flags, uint64_t count);
     // ACQ_STOP_FLAGS_DEFAULT stops the board, ACQ_STOP_FLAGS_KILL aborts it. Queues are left as they are.
     GenTL::GC_ERROR stop_acquisition(int32_t flags);
+
+    // The stream's one state gate: whether `call` may run in the acquisition state now (stored in
+    // `state_out` when given). A refusal is recorded against the call, naming the state and the states the
+    // call needs.
+    GenTL::GC_ERROR transition(StreamCall call, AcquisitionState* state_out = nullptr) const;
 
     // Configures the board with the desired buffer count and region of interest unless it is so already.
     GenTL::GC_ERROR make_ready_for_acq();

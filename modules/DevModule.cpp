@@ -330,7 +330,7 @@ GC_ERROR DevModule::sync_cache_with_camera()
     static constexpr const char* function = "DevModule::sync_cache_with_camera";
     if (board_->kind() != BoardKind::CoaXPress) {
         return report_error(function, GC_ERR_ERROR,
-                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
+                            "Synchronising the XML cache with the camera is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
     if (remote_port() == nullptr) {
         return port_unavailable(function);
