@@ -189,8 +189,8 @@ void DSModule::setup_info()
                      *data = acquisition_->status() == VNAcquisition::Running ? 1 : 0;
                      return GC_ERR_SUCCESS;
                  }));
-    add_info_bool8(STREAM_INFO_DEFINES_PAYLOADSIZE, true, 316);
-    add_info_string(STREAM_INFO_TLTYPE, board_ ? board_->kind_name() : std::string("Custom"), 320,
+    add_info_bool8(STREAM_INFO_DEFINES_PAYLOADSIZE, true, r::Info_StreamDefinesPayloadSize);
+    add_info_string(STREAM_INFO_TLTYPE, board_ ? board_->kind_name() : std::string("Custom"), r::Info_StreamTLType,
                     reg::string_length);
     constant(STREAM_INFO_NUM_CHUNKS_MAX, 0, r::Reg_StreamChunkCountMaximum, INFO_DATATYPE_SIZET);
     constant(STREAM_INFO_BUF_ANNOUNCE_MIN, 1, r::Reg_StreamAnnounceBufferMinimum, INFO_DATATYPE_SIZET);

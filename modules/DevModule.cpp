@@ -51,24 +51,24 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
     const std::string model = board_->board_model();
 
     add_info_string(DEVICE_INFO_ID, module_id);
-    add_info_string(DEVICE_INFO_VENDOR, vendor, 0x100, reg::string_length);
-    add_info_string(DEVICE_INFO_MODEL, model, 0x200, reg::string_length);
-    add_info_string(DEVICE_INFO_TLTYPE, board_->kind_name(), 0x300, reg::string_length);
-    add_register(*this, DEVICE_INFO_DISPLAYNAME, 0x400, reg::string_length, INFO_DATATYPE_STRING, true, false,
+    add_info_string(DEVICE_INFO_VENDOR, vendor, reg::device::Reg_DeviceVendorName, reg::string_length);
+    add_info_string(DEVICE_INFO_MODEL, model, reg::device::Reg_DeviceModelName, reg::string_length);
+    add_info_string(DEVICE_INFO_TLTYPE, board_->kind_name(), reg::device::Info_DeviceTLType, reg::string_length);
+    add_register(*this, DEVICE_INFO_DISPLAYNAME, reg::device::Info_DeviceDisplayName, reg::string_length, INFO_DATATYPE_STRING, true, false,
                  RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
                      return pre_read(DEVICE_INFO_DISPLAYNAME, entry, data);
                  }));
     const int32_t unknown = DEVICE_ACCESS_STATUS_UNKNOWN;
-    access_status_ = add_info(DEVICE_INFO_ACCESS_STATUS, &unknown, 0x500, sizeof unknown, INFO_DATATYPE_INT32, true,
+    access_status_ = add_info(DEVICE_INFO_ACCESS_STATUS, &unknown, reg::device::Info_DeviceAccessStatus, sizeof unknown, INFO_DATATYPE_INT32, true,
                               false);
-    if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", 0x504, reg::string_length)) {
+    if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", reg::device::Info_DeviceUserDefinedName, reg::string_length)) {
         name->set_available(false);
     }
-    if (RegisterMap::Entry* serial = add_info_string(DEVICE_INFO_SERIAL_NUMBER, "", 0x604, reg::string_length)) {
+    if (RegisterMap::Entry* serial = add_info_string(DEVICE_INFO_SERIAL_NUMBER, "", reg::device::Info_DeviceSerialNumber, reg::string_length)) {
         serial->set_available(false);
     }
-    add_info_string(DEVICE_INFO_VERSION, "6.0.0.1", 0x704, reg::string_length);
-    add_register(*this, DEVICE_INFO_TIMESTAMP_FREQUENCY, 0x804, sizeof(uint64_t), INFO_DATATYPE_UINT64, true, false,
+    add_info_string(DEVICE_INFO_VERSION, "6.0.0.1", reg::device::Info_DeviceVersion, reg::string_length);
+    add_register(*this, DEVICE_INFO_TIMESTAMP_FREQUENCY, reg::device::Info_DeviceTimestampFrequency, sizeof(uint64_t), INFO_DATATYPE_UINT64, true, false,
                  RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
                      return pre_read(DEVICE_INFO_TIMESTAMP_FREQUENCY, entry, data);
                  }));

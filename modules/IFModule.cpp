@@ -57,7 +57,7 @@ IFModule::IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseMod
 {
     add_info_string(INTERFACE_INFO_ID, id());
     add_info_string(INTERFACE_INFO_DISPLAYNAME, id(), next_free, reg::string_length);
-    add_info_string(INTERFACE_INFO_TLTYPE, board_->kind_name(), 0x200, reg::string_length);
+    add_info_string(INTERFACE_INFO_TLTYPE, board_->kind_name(), reg::interface::Info_InterfaceTLType, reg::string_length);
 
     port_.setup_port_info(id(), "TLInterface", "TLInterface", system_);
     port_.bind(&info_map(), this);

@@ -58,16 +58,16 @@ TLModule::TLModule(std::shared_ptr<VNBoards::BoardTable> boards)
     const auto slash = path.find_last_of("\\/");
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
-    add_info_string(TL_INFO_ID, module_id, 0x000, reg::string_length);
-    add_info_string(TL_INFO_VENDOR, "Vantrel, Inc.", 0x100, reg::string_length);
-    add_info_string(TL_INFO_MODEL, "VNGTL", 0x200, reg::string_length);
-    add_info_string(TL_INFO_VERSION, library_version(), 0x300, reg::string_length);
-    add_info_string(TL_INFO_TLTYPE, "Mixed", 0x400, reg::string_length);
-    add_info_string(TL_INFO_NAME, name, 0x500, reg::string_length);
-    add_info_string(TL_INFO_PATHNAME, path, 0x600, reg::path_length);
-    add_info_string(TL_INFO_DISPLAYNAME, "VNGTL", 0x704, reg::string_length);
+    add_info_string(TL_INFO_ID, module_id, reg::system::Reg_TLID, reg::string_length);
+    add_info_string(TL_INFO_VENDOR, "Vantrel, Inc.", reg::system::Reg_TLVendorName, reg::string_length);
+    add_info_string(TL_INFO_MODEL, "VNGTL", reg::system::Reg_TLModelName, reg::string_length);
+    add_info_string(TL_INFO_VERSION, library_version(), reg::system::Reg_TLVersion, reg::string_length);
+    add_info_string(TL_INFO_TLTYPE, "Mixed", reg::system::Info_TLType, reg::string_length);
+    add_info_string(TL_INFO_NAME, name, reg::system::Info_TLName, reg::string_length);
+    add_info_string(TL_INFO_PATHNAME, path, reg::system::Reg_TLPath, reg::path_length);
+    add_info_string(TL_INFO_DISPLAYNAME, "VNGTL", reg::system::Info_TLDisplayName, reg::string_length);
     const int32_t encoding = 0;  // ASCII
-    add_info(TL_INFO_CHAR_ENCODING, &encoding, 0x804, sizeof encoding, INFO_DATATYPE_INT32, true, false);
+    add_info(TL_INFO_CHAR_ENCODING, &encoding, reg::system::Info_TLCharEncoding, sizeof encoding, INFO_DATATYPE_INT32, true, false);
 }
 
 TLModule::~TLModule() = default;
