@@ -49,6 +49,28 @@ uint64_t entry_uint64(const RegisterMap::Entry* entry)
     return value;
 }
 
+namespace r = reg::datastream;
+
+// The registers of the "TLDatastream" description.
+constexpr RegisterRow register_table[] = {
+    {info_sizeof_size_t, r::Reg_SizeofSizeT, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_stream_type, r::Reg_StreamType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_count_desired, r::Reg_GrabberBufferCountDesired, reg::size_length, INFO_DATATYPE_SIZET, true, true,
+     RegisterRow::Acts},
+    {info_count_allocated, r::Reg_GrabberBufferCountAllocated, reg::size_length, INFO_DATATYPE_SIZET, true, false,
+     RegisterRow::Computed},
+    {info_count_minimum, r::Reg_GrabberBufferCountMinimum, reg::size_length, INFO_DATATYPE_SIZET, true, false,
+     RegisterRow::Value},
+    {info_copy_offset, r::Reg_GrabberBufferCopyOffset, reg::size_length, INFO_DATATYPE_SIZET, true, true,
+     RegisterRow::Both},
+    {info_offset_x, r::Reg_OffsetX, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_offset_y, r::Reg_OffsetY, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_width, r::Reg_Width, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_height, r::Reg_Height, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_width_max, r::Reg_WidthMax, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_height_max, r::Reg_HeightMax, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+};
+
 // A set of acquisition states, one bit each.
 using StateSet = uint32_t;
 
@@ -203,51 +225,58 @@ void DSModule::setup_xml_file()
     if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::datastream::xml_file)) {
         return;
     }
-    namespace r = reg::datastream;
-    const auto size_register = [this](int32_t command, uint64_t address, uint64_t initial, bool writable,
-                                      RegisterHooks hooks) {
-        return add_register(*this, command, address, reg::size_length, INFO_DATATYPE_SIZET, true, writable,
-                            std::move(hooks), &initial);
-    };
-    const auto roi_hooks = [this] {
-        return RegisterHooks{[this](RegisterMap::Entry&, uint8_t*) { return refresh_roi(); },
-                             [this](RegisterMap::Entry&, uint8_t*) { return make_ready_for_acq(); }};
-    };
+    add_register_table(*this, register_table,
+                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return pre_read(command, entry, data);
+                        },
+                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return post_write(command, entry, data);
+                        },
+                        {},
+                        [this](int32_t command) -> uint64_t {
+                            switch (command) {
+                            case info_sizeof_size_t: return reg::size_length;
+                            case info_stream_type: return transport_type(board_->kind());
+                            case info_count_desired: return default_desired_count;
+                            case info_count_minimum: return minimum_board_buffers;
+                            default: return 0;
+                            }
+                        }});
+    desired_ = info_entry(info_count_desired);
+    offset_x_ = info_entry(info_offset_x);
+    offset_y_ = info_entry(info_offset_y);
+    width_ = info_entry(info_width);
+    height_ = info_entry(info_height);
+}
 
-    add_uint32_register(*this, info_sizeof_size_t, r::Reg_SizeofSizeT, reg::size_length, true, false);
-    add_uint32_register(*this, info_stream_type, r::Reg_StreamType, transport_type(board_->kind()), true, false);
-    desired_ = size_register(info_count_desired, r::Reg_GrabberBufferCountDesired, default_desired_count, true,
-                             RegisterHooks::on_write([this](RegisterMap::Entry&, uint8_t* data) {
-                                 uint64_t desired = 0;
-                                 std::memcpy(&desired, data, sizeof desired);
-                                 return write_desired_count(desired);
-                             }));
-    size_register(info_count_allocated, r::Reg_GrabberBufferCountAllocated, 0, false,
-                  RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
-                      return put<uint64_t>(data, board_->buffer_count());
-                  }));
-    size_register(info_count_minimum, r::Reg_GrabberBufferCountMinimum, minimum_board_buffers, false, {});
-    size_register(info_copy_offset, r::Reg_GrabberBufferCopyOffset, 0, true,
-                  RegisterHooks{[this](RegisterMap::Entry&, uint8_t* data) {
-                                    return put<uint64_t>(data, acquisition_->copy_offset());
-                                },
-                                [this](RegisterMap::Entry&, uint8_t* data) {
-                                    uint64_t offset = 0;
-                                    std::memcpy(&offset, data, sizeof offset);
-                                    return write_copy_offset(offset);
-                                }});
-    offset_x_ = add_uint32_register(*this, info_offset_x, r::Reg_OffsetX, 0, true, true, roi_hooks());
-    offset_y_ = add_uint32_register(*this, info_offset_y, r::Reg_OffsetY, 0, true, true, roi_hooks());
-    width_ = add_uint32_register(*this, info_width, r::Reg_Width, 0, true, true, roi_hooks());
-    height_ = add_uint32_register(*this, info_height, r::Reg_Height, 0, true, true, roi_hooks());
-    add_uint32_register(*this, info_width_max, r::Reg_WidthMax, 0, true, false,
-                        RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
-                            return put<uint32_t>(data, board_->default_roi().width);
-                        }));
-    add_uint32_register(*this, info_height_max, r::Reg_HeightMax, 0, true, false,
-                        RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
-                            return put<uint32_t>(data, board_->default_roi().height);
-                        }));
+GC_ERROR DSModule::pre_read(int32_t command, RegisterMap::Entry&, uint8_t* data)
+{
+    switch (command) {
+    case info_count_allocated:
+        return put<uint64_t>(data, board_->buffer_count());
+    case info_copy_offset:
+        return put<uint64_t>(data, acquisition_->copy_offset());
+    case info_width_max:
+        return put<uint32_t>(data, board_->default_roi().width);
+    case info_height_max:
+        return put<uint32_t>(data, board_->default_roi().height);
+    default:  // the region of interest
+        return refresh_roi();
+    }
+}
+
+GC_ERROR DSModule::post_write(int32_t command, RegisterMap::Entry&, uint8_t* data)
+{
+    uint64_t value = 0;
+    std::memcpy(&value, data, sizeof value);
+    switch (command) {
+    case info_count_desired:
+        return write_desired_count(value);
+    case info_copy_offset:
+        return write_copy_offset(value);
+    default:  // the region of interest
+        return make_ready_for_acq();
+    }
 }
 
 GC_ERROR DSModule::refresh_roi()

@@ -92,6 +92,9 @@ private:
     GenTL::GC_ERROR check_open(const char* function, bool as_module = false) const;
     void setup_info();
     void setup_xml_file();
+    // The computed registers of the description, by their info command.
+    GenTL::GC_ERROR pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
+    GenTL::GC_ERROR post_write(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
     GenTL::GC_ERROR refresh_roi();
     GenTL::GC_ERROR write_copy_offset(uint64_t offset);
     GenTL::GC_ERROR write_desired_count(uint64_t desired);

@@ -35,6 +35,24 @@ enum : int32_t {
     info_sync_cache = 1009,
 };
 
+namespace r = reg::device;
+
+// The registers of the "TLDevice" description.
+constexpr RegisterRow register_table[] = {
+    {info_device_type, r::Reg_DeviceType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_stream_selector, r::Reg_StreamSelector, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Value},
+    {info_stream_count, r::Reg_StreamCount, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_stream_id, r::Reg_StreamID, reg::string_length, INFO_DATATYPE_STRING, true, false, RegisterRow::Computed},
+    {info_cache_external_file, r::Reg_CacheExternalXmlFile, reg::path_length, INFO_DATATYPE_STRING, false, true,
+     RegisterRow::Acts},
+    {info_delete_cache_entry, r::Reg_DeleteSelectedXmlCacheEntry, 4, INFO_DATATYPE_UINT32, false, true,
+     RegisterRow::Command},
+    {info_xml_selector, r::Reg_XmlUrlSelector, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Value},
+    {info_xml_url_path, r::Reg_XmlUrlPath, reg::path_length, INFO_DATATYPE_STRING, true, false, RegisterRow::Computed},
+    {info_xml_file_count, r::Reg_XmlFileCount, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_sync_cache, r::Reg_SyncCacheWithCamera, 4, INFO_DATATYPE_UINT32, false, true, RegisterRow::Command},
+};
+
 // The text of a string value handed down from the system module; empty without one.
 std::string text_of(const RegisterMap::Entry* entry)
 {
@@ -95,30 +113,20 @@ void DevModule::setup_xml_file()
     if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::device::xml_file)) {
         return;
     }
-    namespace r = reg::device;
-    const auto reads = [this](int32_t command) {
-        return RegisterHooks::on_read([this, command](RegisterMap::Entry& entry, uint8_t* data) {
-            return pre_read(command, entry, data);
-        });
-    };
-    add_uint32_register(*this, info_device_type, r::Reg_DeviceType, transport_type(board_->kind()), true, false);
-    add_uint32_register(*this, info_stream_selector, r::Reg_StreamSelector, 0, true, true);
-    add_uint32_register(*this, info_stream_count, r::Reg_StreamCount, 0, true, false, reads(info_stream_count));
-    add_register(*this, info_stream_id, r::Reg_StreamID, reg::string_length, INFO_DATATYPE_STRING, true, false,
-                 reads(info_stream_id));
-    add_register(*this, info_cache_external_file, r::Reg_CacheExternalXmlFile, reg::path_length, INFO_DATATYPE_STRING,
-                 false, true,
-                 RegisterHooks::on_write([this](RegisterMap::Entry& entry, uint8_t* data) {
-                     return post_write(info_cache_external_file, entry, data);
-                 }));
-    add_command_register(*this, info_delete_cache_entry, r::Reg_DeleteSelectedXmlCacheEntry,
-                         [this] { return delete_xml_file(); });
-    xml_selector_ = add_uint32_register(*this, info_xml_selector, r::Reg_XmlUrlSelector, 0, true, true);
-    add_register(*this, info_xml_url_path, r::Reg_XmlUrlPath, reg::path_length, INFO_DATATYPE_STRING, true, false,
-                 reads(info_xml_url_path));
-    add_uint32_register(*this, info_xml_file_count, r::Reg_XmlFileCount, 0, true, false, reads(info_xml_file_count));
-    add_command_register(*this, info_sync_cache, r::Reg_SyncCacheWithCamera,
-                         [this] { return sync_cache_with_camera(); });
+    add_register_table(*this, register_table,
+                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return pre_read(command, entry, data);
+                        },
+                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return post_write(command, entry, data);
+                        },
+                        [this](int32_t command) {
+                            return command == info_delete_cache_entry ? delete_xml_file() : sync_cache_with_camera();
+                        },
+                        [this](int32_t command) -> uint64_t {
+                            return command == info_device_type ? transport_type(board_->kind()) : 0;
+                        }});
+    xml_selector_ = info_entry(info_xml_selector);
 }
 
 GC_ERROR DevModule::valid_child_ids(std::vector<std::string>& list_out)
