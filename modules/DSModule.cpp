@@ -6,6 +6,7 @@
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
@@ -265,10 +266,11 @@ GC_ERROR DSModule::pre_read(int32_t command, RegisterMap::Entry&, uint8_t* data)
     }
 }
 
-GC_ERROR DSModule::post_write(int32_t command, RegisterMap::Entry&, uint8_t* data)
+GC_ERROR DSModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_t* data)
 {
+    // The size registers hold 8 bytes, the region's registers 4.
     uint64_t value = 0;
-    std::memcpy(&value, data, sizeof value);
+    std::memcpy(&value, data, std::min<size_t>(sizeof value, static_cast<size_t>(entry.length())));
     switch (command) {
     case info_count_desired:
         return write_desired_count(value);
