@@ -108,7 +108,8 @@ public:
     // Hands a completed frame's buffer back to the board. The SDK's result, or 218 when not Configured.
     int32_t set_frame_available(const FrameRecord& record);
     // The frame kept for circular buffer `index`, marked consumed: none (recorded) when there is no such
-    // buffer or it holds no frame not handed out yet. The caller copies from the view.
+    // buffer or it holds no frame not handed out yet. The caller copies from the view and makes no other
+    // call on this board until it has dropped it (a tear-down waits for the view under the state lock).
     std::optional<FrameView> frame_view(size_t index);
 
     std::string camera_file();

@@ -174,10 +174,15 @@ TEST_F(BoardFrames, AViewKeepsItsFrameInPlaceUntilItIsDropped)
     ASSERT_TRUE(view.has_value());
     ASSERT_EQ(view->frame_id, 1u);
 
-    // The view is made under the frame lock alone: the board goes on while it is held...
-    EXPECT_EQ(board->set_frame_available(frame), 0);
-    board->stop_acq(true);
-    EXPECT_EQ(board->buffer_count(), 2u);
+    // The view is made under the frame lock alone: the board goes on (on another thread, as the
+    // acquisition thread does; the holder of a view makes no board call) while it is held...
+    auto board_goes_on = std::async(std::launch::async, [&] {
+        const bool handed_back = board->set_frame_available(frame) == 0;
+        board->stop_acq(true);
+        return handed_back && board->buffer_count() == 2u;
+    });
+    ASSERT_EQ(board_goes_on.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(board_goes_on.get());
     // ...but its buffers are not freed under it: the tear-down waits until the view is dropped.
     auto teardown = std::async(std::launch::async, [&] { return board->teardown_acq(); });
     EXPECT_EQ(teardown.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
