@@ -8,7 +8,7 @@
 // the buffer is Filling, and by the pool (under its pool lock) on queueing.
 #pragma once
 
-#include "board/FrameSink.h"
+#include "board/FrameView.h"
 
 #include <atomic>
 #include <cstddef>
@@ -27,9 +27,9 @@ enum class BufferState : uint32_t {
     Filled = 4,     // in the output queue
 };
 
-class PoolBuffer : public VNBoards::FrameSink {
+class PoolBuffer {
 public:
-    ~PoolBuffer() override;
+    virtual ~PoolBuffer();
     PoolBuffer(const PoolBuffer&) = delete;
     PoolBuffer& operator=(const PoolBuffer&) = delete;
 
@@ -44,6 +44,9 @@ public:
     // True when the data block belongs to the buffer rather than to the consumer.
     bool owns_data() const noexcept { return !external_; }
 
+    // Copies what fits of `frame` into the buffer and describes the frame; only a Queued buffer is filled,
+    // going through Filling to Filled. False when the buffer refused the frame.
+    virtual bool fill(const VNBoards::FrameView& frame) = 0;
     // What queueing resets (the sizes a fill set).
     virtual void reset_fill_sizes() = 0;
     // The handle the consumer knows the buffer by; compared, never followed.

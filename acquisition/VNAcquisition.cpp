@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -83,7 +84,7 @@ VNAcquisition::~VNAcquisition()
     }
 }
 
-uint32_t VNAcquisition::status() const
+VNAcquisition::State VNAcquisition::status() const
 {
     if (!acquisition_thread_running_ || !board_) {
         return NoBoard;
@@ -120,12 +121,12 @@ void VNAcquisition::end_session_locked() noexcept
     acquisition_condition_.notify_all();
 }
 
-uint32_t VNAcquisition::make_ready(uint64_t count, const VNBoards::Roi& roi)
+VNAcquisition::State VNAcquisition::make_ready(uint64_t count, const VNBoards::Roi& roi)
 {
     if (!board_) {
         return NotConfigured;
     }
-    return board_->exclusively([&]() -> uint32_t {
+    return board_->exclusively([&]() -> State {
         if (is_configured(*board_)) {
             teardown();
         }
@@ -144,7 +145,7 @@ uint32_t VNAcquisition::make_ready(uint64_t count, const VNBoards::Roi& roi)
     });
 }
 
-uint32_t VNAcquisition::teardown()
+VNAcquisition::State VNAcquisition::teardown()
 {
     if (!board_) {
         return status();
@@ -163,7 +164,7 @@ uint32_t VNAcquisition::teardown()
         }
         {
             std::lock_guard guard(acquisition_mutex_);
-            const uint32_t now = state_;
+            const State now = state_;
             if (now == Ready || now == Running || now == Completed) {
                 state_ = NotConfigured;
             }
@@ -172,7 +173,7 @@ uint32_t VNAcquisition::teardown()
     });
 }
 
-uint32_t VNAcquisition::start(uint64_t count)
+VNAcquisition::State VNAcquisition::start(uint64_t count)
 {
     if (!board_) {
         return NoBoard;
@@ -198,17 +199,17 @@ uint32_t VNAcquisition::start(uint64_t count)
     });
 }
 
-uint32_t VNAcquisition::stop()
+VNAcquisition::State VNAcquisition::stop()
 {
     return end_acquisition(false);
 }
 
-uint32_t VNAcquisition::abort()
+VNAcquisition::State VNAcquisition::abort()
 {
     return end_acquisition(true);
 }
 
-uint32_t VNAcquisition::end_acquisition(bool abort)
+VNAcquisition::State VNAcquisition::end_acquisition(bool abort)
 {
     // Frames not copied yet are dropped.
     ring_.resize(1);
@@ -227,7 +228,7 @@ uint32_t VNAcquisition::end_acquisition(bool abort)
     std::unique_lock guard(acquisition_mutex_);
     end_session_locked();
     acquisition_condition_.wait_for(guard, frame_loop_exit_wait, [this] { return !in_frame_loop_; });
-    const uint32_t now = state_;
+    const State now = state_;
     if (now == Ready || now == Running || now == Completed) {
         state_ = Ready;
     }
@@ -294,7 +295,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
             if (running_ == 0 || session_ != session) {
                 break;  // the end of acquisition that stop, abort or completion asked for
             }
-            report_error("VNAcquisition::acquisition_thread_func", GC_ERR_ERROR,
+            report_error("VNAcquisition::frame_loop", GC_ERR_ERROR,
                          "Acquisition on board " + board_number +
                              " stopped or aborted unexpectedly. Dumping the Vantrel error stacks, then restarting.");
             dump_vantrel_errors();
@@ -312,7 +313,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
             wake_copy_thread();
             continue;
         }
-        report_error("VNAcquisition::acquisition_thread_func", GC_ERR_ERROR,
+        report_error("VNAcquisition::frame_loop", GC_ERR_ERROR,
                      "Received an unexpected error during acquisition on board " + board_number +
                          ". Dumping the Vantrel error stacks.");
         dump_vantrel_errors();
@@ -395,7 +396,10 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
         return false;
     }
     started_ += 1;
-    return board_->frame_copy(static_cast<size_t>(*position), buffer);
+    // The view is taken under the board's frame lock; the copy is made from it with none of the board's
+    // locks held, so the acquisition thread never waits for it.
+    const std::optional<VNBoards::FrameView> frame = board_->frame_view(static_cast<size_t>(*position));
+    return frame && buffer.fill(*frame);
 }
 
 void VNAcquisition::dump_vantrel_errors()

@@ -19,6 +19,7 @@
 // Counters and the two state words are atomics, read without locks by info queries.
 #pragma once
 
+#include "acquisition/AcquisitionState.h"
 #include "acquisition/BufferPool.h"
 #include "board/BoardTypes.h"
 #include "acquisition/FrameRing.h"
@@ -40,14 +41,9 @@ namespace vngtl {
 
 class VNAcquisition {
 public:
-    // The acquisition state, as status reports it.
-    enum State : uint32_t {
-        NoBoard = 0,        // no board, or the acquisition thread is not running
-        NotConfigured = 1,  // the board has no circular buffers set up for this stream
-        Ready = 2,          // configured, not acquiring
-        Running = 3,        // acquiring
-        Completed = 4,      // a finite acquisition delivered its count; the board is stopped
-    };
+    // The acquisition state, as status reports it (VNAcquisition::Ready and so on).
+    using State = AcquisitionState;
+    using enum AcquisitionState;
 
     // Starts both threads (each confirms it runs before the constructor goes on) and raises them to the
     // highest real-time priority the process may use.
@@ -58,7 +54,7 @@ public:
     VNAcquisition(const VNAcquisition&) = delete;
     VNAcquisition& operator=(const VNAcquisition&) = delete;
 
-    uint32_t status() const;
+    State status() const;
     // Whether the board's region of interest is `roi`, or its default region when `roi` has no size.
     bool roi_matches(const VNBoards::Roi& roi);
     // The board's frame size in bytes; 0 when the board cannot tell.
@@ -66,18 +62,18 @@ public:
 
     // Configures the board for circular acquisition with `count` buffers and `roi` (no size: the board's
     // current region). Answers Ready, or NotConfigured when the board refused.
-    uint32_t make_ready(uint64_t count, const VNBoards::Roi& roi);
+    State make_ready(uint64_t count, const VNBoards::Roi& roi);
     // Frees the board's circular buffers; the engine is NotConfigured afterwards. Answers status.
-    uint32_t teardown();
+    State teardown();
     // Starts the board; `count` buffers are delivered before the acquisition completes (GENTL_INFINITE: no
     // limit). Answers status.
-    uint32_t start(uint64_t count);
+    State start(uint64_t count);
     // Stops (abort: aborts) the board and drops the frames not yet copied. Answers status.
-    uint32_t stop();
-    uint32_t abort();
+    State stop();
+    State abort();
 
-    // Copy thread, through the pool: fills `buffer` with the frame `copy_offset` places after the oldest
-    // pending one, consuming the oldest.
+    // Copy thread, through the pool: fills `buffer` from a view of the frame `copy_offset` places after the
+    // oldest pending one, consuming the oldest.
     bool copy_frame(PoolBuffer& buffer);
     // Records every code on the board's two error stacks with its text.
     void dump_vantrel_errors();
@@ -104,7 +100,7 @@ private:
     // next frame shows up after that.
     bool check_done();
     // Stop or abort: the common part.
-    uint32_t end_acquisition(bool abort);
+    State end_acquisition(bool abort);
     // Ends the current session: the frame loop leaves at its next turn. Acquisition mutex held.
     void end_session_locked() noexcept;
     void wake_copy_thread();
@@ -119,7 +115,7 @@ private:
 
     FrameRing ring_;
 
-    std::atomic<uint32_t> state_{NotConfigured};
+    std::atomic<State> state_{NotConfigured};
     std::atomic<uint32_t> running_{0};
     std::atomic<uint64_t> requested_{0};
     // Changed by every start and every end of an acquisition; the frame loop runs for one session.

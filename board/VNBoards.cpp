@@ -1,6 +1,5 @@
 #include "board/VNBoards.h"
 
-#include "board/FrameSink.h"
 #include "clserial/clserial.h"
 #include "core/ErrorReport.h"
 
@@ -335,6 +334,8 @@ BoardState Board::teardown_acq()
     }
     {
         std::lock_guard sdk_guard(sdk_lock_);
+        // A frame still being copied keeps its buffer until the copy is done.
+        std::unique_lock memory_guard(memory_lock_);
         VbCircCleanUp(handle_, &descriptor_);
         VbBufferFree(handle_, &descriptor_);
     }
@@ -445,27 +446,33 @@ int32_t Board::set_frame_available(const FrameRecord& record)
     return VbCirStatusSet(handle_, &descriptor_, &copy, 0);
 }
 
-bool Board::frame_copy(size_t index, FrameSink& destination)
+std::optional<FrameView> Board::frame_view(size_t index)
 {
+    std::shared_lock memory_guard(memory_lock_);
     std::lock_guard frame_guard(frame_lock_);
     if (index >= frames_.size()) {
-        report_error("Board::frame_copy", GenTL::GC_ERR_INVALID_INDEX,
+        report_error("Board::frame_view", GenTL::GC_ERR_INVALID_INDEX,
                      "There is no internal buffer with index " + std::to_string(index) + ".");
-        return false;
+        return std::nullopt;
     }
     FrameRecord& frame = frames_[index];
     if (frame.data_address == 0) {
-        report_error("Board::frame_copy", GenTL::GC_ERR_INVALID_BUFFER,
+        report_error("Board::frame_view", GenTL::GC_ERR_INVALID_BUFFER,
                      "The buffer at index " + std::to_string(index) + " has no data.");
-        return false;
+        return std::nullopt;
     }
-    const Roi& roi = geometry_.roi;
-    const bool filled = destination.fill(geometry_.kind, reinterpret_cast<const void*>(frame.data_address),
-                                         geometry_.frame_size, geometry_.bit_depth, roi.width, roi.height,
-                                         roi.x_offset, roi.y_offset, frame.frame_counter, frame.board_timestamp,
-                                         uint64_t{frame.timestamp_us} * 1000u);
+    FrameView view;
+    view.kind = geometry_.kind;
+    view.data = reinterpret_cast<const void*>(frame.data_address);
+    view.size = geometry_.frame_size;
+    view.bit_depth = geometry_.bit_depth;
+    view.roi = geometry_.roi;
+    view.frame_id = frame.frame_counter;
+    view.timestamp = frame.board_timestamp;
+    view.timestamp_ns = uint64_t{frame.timestamp_us} * 1000u;
+    view.hold = std::move(memory_guard);
     frame.data_address = 0;
-    return filled;
+    return view;
 }
 
 std::string Board::camera_file()

@@ -16,24 +16,28 @@
 //                  close and set-up wait until that wait has ended. Camera access never takes it, so it is
 //                  not held up by a frame wait.
 //   3. frame lock  - the frame table (the latest record of each circular buffer) and the geometry that
-//                  frame_copy hands to the destination.
+//                  frame_view describes frames with; held only while a view is made, never during a copy.
+// Beside them, the memory lock (shared) is held by every FrameView for as long as its frame is copied, and
+// taken exclusively (after the SDK lock) by teardown_acq before it frees the circular buffers.
 // The state itself is atomic; status queries read it without a lock.
 #pragma once
 
 #include "board/BoardTypes.h"
+#include "board/FrameView.h"
 #include "board/VantrelSdk.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace VNBoards {
 
-class FrameSink;
 struct BoardTestAccess;
 
 // Numbers of the board's own registers run from 0 to one below this.
@@ -103,8 +107,10 @@ public:
     int32_t frame_wait(FrameRecord& record);
     // Hands a completed frame's buffer back to the board. The SDK's result, or 218 when not Configured.
     int32_t set_frame_available(const FrameRecord& record);
-    // Passes the frame kept for circular buffer `index` to `destination` and marks it consumed.
-    bool frame_copy(size_t index, FrameSink& destination);
+    // The frame kept for circular buffer `index`, marked consumed: none (recorded) when there is no such
+    // buffer or it holds no frame not handed out yet. The caller copies from the view and makes no other
+    // call on this board until it has dropped it (a tear-down waits for the view under the state lock).
+    std::optional<FrameView> frame_view(size_t index);
 
     std::string camera_file();
     // Opens the board for inspection; whether it then has a camera file (and so a camera).
@@ -188,7 +194,7 @@ private:
     // White-box tests compare the board's answers with the SDK's own on the same handle.
     friend struct BoardTestAccess;
 
-    // What frame_copy hands to the destination besides the frame itself; fixed while Configured.
+    // What frame_view describes each frame with besides its record; fixed while Configured.
     struct FrameGeometry {
         BoardKind kind = BoardKind::Custom;
         size_t frame_size = 0;
@@ -230,6 +236,8 @@ private:
     std::recursive_timed_mutex state_lock_;
     std::mutex sdk_lock_;
     std::mutex frame_lock_;
+    // The circular buffers' memory: shared by each FrameView, exclusive while teardown_acq frees it.
+    std::shared_mutex memory_lock_;
 };
 
 }  // namespace VNBoards

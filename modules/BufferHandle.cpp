@@ -117,39 +117,37 @@ uint64_t BufferHandle::pixel_format(uint32_t bit_depth) noexcept
     }
 }
 
-bool BufferHandle::fill(VNBoards::BoardKind kind, const void* data, size_t frame_size, uint32_t bit_depth,
-                        uint32_t width, uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id,
-                        uint64_t timestamp, uint64_t timestamp_ns)
+bool BufferHandle::fill(const VNBoards::FrameView& frame)
 {
     if (!begin_fill()) {
         report_error("BufferHandle::fill", GC_ERR_ERROR, "Cannot fill a buffer that isn't in the input queue.");
         return false;
     }
-    const size_t count = std::min(frame_size, size());
-    if (count > 0 && data != nullptr && this->data() != nullptr) {
-        copy_from_board(this->data(), data, count);
+    const size_t count = std::min(frame.size, size());
+    if (count > 0 && frame.data != nullptr && data() != nullptr) {
+        copy_from_board(data(), frame.data, count);
     }
 
     char tltype[tltype_capacity] = {};
-    const std::string name = VNBoards::kind_name(kind);
+    const std::string name = VNBoards::kind_name(frame.kind);
     std::memcpy(tltype, name.data(), std::min<size_t>(name.size(), tltype_capacity - 1));
     if (tltype_ != nullptr) {
         std::memcpy(tltype_->data(), tltype, tltype_capacity);
     }
     store<uint64_t>(size_filled_, count);
-    store<uint64_t>(pixel_format_, pixel_format(bit_depth));
-    store<uint64_t>(width_, width);
-    store<uint64_t>(height_, height);
-    store<uint64_t>(x_offset_, x_offset);
-    store<uint64_t>(y_offset_, y_offset);
+    store<uint64_t>(pixel_format_, pixel_format(frame.bit_depth));
+    store<uint64_t>(width_, frame.roi.width);
+    store<uint64_t>(height_, frame.roi.height);
+    store<uint64_t>(x_offset_, frame.roi.x_offset);
+    store<uint64_t>(y_offset_, frame.roi.y_offset);
     store<uint64_t>(x_padding_, 0);
     store<uint64_t>(y_padding_, 0);
-    store<uint64_t>(frame_id_, frame_id);
-    store<uint64_t>(timestamp_, timestamp);
-    store<uint64_t>(timestamp_ns_, timestamp_ns);
-    store<uint64_t>(delivered_image_height_, height);
+    store<uint64_t>(frame_id_, frame.frame_id);
+    store<uint64_t>(timestamp_, frame.timestamp);
+    store<uint64_t>(timestamp_ns_, frame.timestamp_ns);
+    store<uint64_t>(delivered_image_height_, frame.roi.height);
     store<uint8_t>(image_present_, 1);
-    store<uint8_t>(data_larger_than_buffer_, count < frame_size ? 1 : 0);
+    store<uint8_t>(data_larger_than_buffer_, count < frame.size ? 1 : 0);
 
     end_fill();
     return true;
@@ -170,16 +168,8 @@ void BufferHandle::setup_port_and_info(const SystemValues& system)
     namespace reg = vngtl::reg::buffer;
     // Values the TLBuffer description reads through the port sit at its register addresses; the others
     // follow them in the same layout.
-    constexpr uint64_t base_address = 0;
-    constexpr uint64_t tltype_address = 48;
-    constexpr uint64_t pixel_format_namespace_address = 204;
-    constexpr uint64_t pixel_endianness_address = 220;
-    constexpr uint64_t data_size_address = 224;
-    constexpr uint64_t timestamp_ns_address = 232;
-    constexpr uint64_t data_larger_than_buffer_address = 240;
-    constexpr uint64_t contains_chunk_data_address = 244;
 
-    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data()), base_address, INFO_DATATYPE_PTR);
+    add_u64(BUFFER_INFO_BASE, reinterpret_cast<uintptr_t>(data()), reg::Info_BufferBase, INFO_DATATYPE_PTR);
     add_u64(BUFFER_INFO_SIZE, size(), reg::Reg_BufferSize, INFO_DATATYPE_SIZET);
     add_u64(BUFFER_INFO_USER_PTR, reinterpret_cast<uintptr_t>(user_pointer()), reg::Reg_BufferUserData,
             INFO_DATATYPE_PTR);
@@ -209,7 +199,7 @@ void BufferHandle::setup_port_and_info(const SystemValues& system)
     }
 
     add_bool(BUFFER_INFO_IS_INCOMPLETE, false, reg::Reg_BufferIsIncomplete);
-    tltype_ = add_info_string(BUFFER_INFO_TLTYPE, "Custom", tltype_address, tltype_capacity);
+    tltype_ = add_info_string(BUFFER_INFO_TLTYPE, "Custom", reg::Info_BufferTLType, tltype_capacity);
     size_filled_ = add_u64(BUFFER_INFO_SIZE_FILLED, 0, reg::Reg_BufferSizeFilled, INFO_DATATYPE_SIZET);
     x_offset_ = add_u64(BUFFER_INFO_XOFFSET, 0, reg::Reg_BufferXOffset, INFO_DATATYPE_SIZET);
     y_offset_ = add_u64(BUFFER_INFO_YOFFSET, 0, reg::Reg_BufferYOffset, INFO_DATATYPE_SIZET);
@@ -220,17 +210,17 @@ void BufferHandle::setup_port_and_info(const SystemValues& system)
     add_u64(BUFFER_INFO_IMAGEOFFSET, 0, reg::Reg_BufferImageOffset, INFO_DATATYPE_SIZET);
     add_u64(BUFFER_INFO_PAYLOADTYPE, PAYLOAD_TYPE_IMAGE, reg::Reg_BufferPayloadType, INFO_DATATYPE_SIZET);
     pixel_format_ = add_u64(BUFFER_INFO_PIXELFORMAT, 0, reg::Reg_BufferPixelFormat, INFO_DATATYPE_UINT64);
-    add_u64(BUFFER_INFO_PIXELFORMAT_NAMESPACE, PIXELFORMAT_NAMESPACE_PFNC_32BIT, pixel_format_namespace_address,
+    add_u64(BUFFER_INFO_PIXELFORMAT_NAMESPACE, PIXELFORMAT_NAMESPACE_PFNC_32BIT, reg::Info_BufferPixelFormatNamespace,
             INFO_DATATYPE_UINT64);
     delivered_image_height_ =
         add_u64(BUFFER_INFO_DELIVERED_IMAGEHEIGHT, 0, reg::Reg_BufferDeliveredImageHeight, INFO_DATATYPE_SIZET);
     const int32_t endianness = PIXELENDIANNESS_BIG;
-    add(BUFFER_INFO_PIXEL_ENDIANNESS, &endianness, pixel_endianness_address, sizeof endianness, INFO_DATATYPE_INT32);
-    data_size_ = add_u64(BUFFER_INFO_DATA_SIZE, 0, data_size_address, INFO_DATATYPE_SIZET);
-    timestamp_ns_ = add_u64(BUFFER_INFO_TIMESTAMP_NS, 0, timestamp_ns_address, INFO_DATATYPE_UINT64);
+    add(BUFFER_INFO_PIXEL_ENDIANNESS, &endianness, reg::Info_BufferPixelEndianness, sizeof endianness, INFO_DATATYPE_INT32);
+    data_size_ = add_u64(BUFFER_INFO_DATA_SIZE, 0, reg::Info_BufferDataSize, INFO_DATATYPE_SIZET);
+    timestamp_ns_ = add_u64(BUFFER_INFO_TIMESTAMP_NS, 0, reg::Info_BufferTimestampNs, INFO_DATATYPE_UINT64);
     data_larger_than_buffer_ =
-        add_bool(BUFFER_INFO_DATA_LARGER_THAN_BUFFER, false, data_larger_than_buffer_address);
-    add_bool(BUFFER_INFO_CONTAINS_CHUNKDATA, false, contains_chunk_data_address);
+        add_bool(BUFFER_INFO_DATA_LARGER_THAN_BUFFER, false, reg::Info_BufferDataLargerThanBuffer);
+    add_bool(BUFFER_INFO_CONTAINS_CHUNKDATA, false, reg::Info_BufferContainsChunkData);
     // The size of a size value, the description's Reg_SizeofSizeT.
     const uint32_t sizeof_size_t = vngtl::reg::size_length;
     add(BUFFER_INFO_CUSTOM_ID, &sizeof_size_t, reg::Reg_SizeofSizeT, sizeof sizeof_size_t, INFO_DATATYPE_UINT32);

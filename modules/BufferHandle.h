@@ -52,11 +52,9 @@ public:
     GenTL::GC_ERROR register_event(GenTL::EVENT_TYPE event_type, BaseEvent** event_out) override;
     GenTL::GC_ERROR unregister_event(GenTL::EVENT_TYPE event_type) override;
 
-    // Copies what fits of a frame into the buffer and describes it. Only a Queued buffer is filled; it goes
-    // through Filling to Filled. Called by the copy thread through the board's frame_copy.
-    bool fill(VNBoards::BoardKind kind, const void* data, size_t frame_size, uint32_t bit_depth, uint32_t width,
-              uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id, uint64_t timestamp,
-              uint64_t timestamp_ns) override;
+    // Copies what fits of the frame into the buffer and sets the values describing it. Called by the copy
+    // thread with a view the board handed out.
+    bool fill(const VNBoards::FrameView& frame) override;
 
     // What queueing resets: SIZE_FILLED and DATA_SIZE become 0.
     void reset_fill_sizes() override;

@@ -6,7 +6,9 @@
 #include "modules/ModuleRegisters.h"
 #include "modules/RegisterAddresses.h"
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 namespace vngtl {
@@ -46,6 +48,87 @@ uint64_t entry_uint64(const RegisterMap::Entry* entry)
         std::memcpy(&value, entry->data(), sizeof value);
     }
     return value;
+}
+
+namespace r = reg::datastream;
+
+// The registers of the "TLDatastream" description.
+constexpr RegisterRow register_table[] = {
+    {info_sizeof_size_t, r::Reg_SizeofSizeT, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_stream_type, r::Reg_StreamType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_count_desired, r::Reg_GrabberBufferCountDesired, reg::size_length, INFO_DATATYPE_SIZET, true, true,
+     RegisterRow::Acts},
+    {info_count_allocated, r::Reg_GrabberBufferCountAllocated, reg::size_length, INFO_DATATYPE_SIZET, true, false,
+     RegisterRow::Computed},
+    {info_count_minimum, r::Reg_GrabberBufferCountMinimum, reg::size_length, INFO_DATATYPE_SIZET, true, false,
+     RegisterRow::Value},
+    {info_copy_offset, r::Reg_GrabberBufferCopyOffset, reg::size_length, INFO_DATATYPE_SIZET, true, true,
+     RegisterRow::Both},
+    {info_offset_x, r::Reg_OffsetX, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_offset_y, r::Reg_OffsetY, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_width, r::Reg_Width, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_height, r::Reg_Height, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_width_max, r::Reg_WidthMax, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_height_max, r::Reg_HeightMax, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+};
+
+// A set of acquisition states, one bit each.
+using StateSet = uint32_t;
+
+constexpr StateSet states_of(std::initializer_list<AcquisitionState> states) noexcept
+{
+    StateSet set = 0;
+    for (const AcquisitionState state : states) {
+        set |= StateSet{1} << static_cast<uint32_t>(state);
+    }
+    return set;
+}
+
+constexpr AcquisitionState all_states[] = {AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
+                                           AcquisitionState::Ready, AcquisitionState::Running,
+                                           AcquisitionState::Completed};
+constexpr StateSet every_state = states_of({AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
+                                            AcquisitionState::Ready, AcquisitionState::Running,
+                                            AcquisitionState::Completed});
+
+// What the gate knows of one call: its name in records and the states it may run in.
+struct CallRule {
+    const char* function;
+    StateSet states;
+};
+
+constexpr CallRule rule_of(StreamCall call) noexcept
+{
+    switch (call) {
+    case StreamCall::AnnounceBuffer: return {"DSModule::announce_buffer", every_state};
+    case StreamCall::AllocAndAnnounceBuffer: return {"DSModule::alloc_and_announce_buffer", every_state};
+    case StreamCall::RevokeBuffer: return {"DSModule::revoke_buffer", every_state};
+    case StreamCall::QueueBuffer: return {"DSModule::queue_buffer", every_state};
+    case StreamCall::FlushQueue: return {"DSModule::flush_queue", every_state};
+    case StreamCall::GetBufferId: return {"DSModule::get_buffer_id", every_state};
+    case StreamCall::StartAcquisition:
+        return {"DSModule::start_acquisition", states_of({AcquisitionState::NotConfigured, AcquisitionState::Ready})};
+    case StreamCall::StopAcquisition:
+        return {"DSModule::stop_acquisition", states_of({AcquisitionState::Running, AcquisitionState::Completed})};
+    }
+    return {"DSModule::transition", 0};
+}
+
+constexpr bool contains(StateSet set, AcquisitionState state) noexcept
+{
+    return (set & (StateSet{1} << static_cast<uint32_t>(state))) != 0;
+}
+
+std::string state_list(StateSet set)
+{
+    std::string text;
+    for (const AcquisitionState state : all_states) {
+        if (contains(set, state)) {
+            text += text.empty() ? "" : " or ";
+            text += state_name(state);
+        }
+    }
+    return text;
 }
 
 template <class T>
@@ -129,8 +212,8 @@ void DSModule::setup_info()
                      *data = acquisition_->status() == VNAcquisition::Running ? 1 : 0;
                      return GC_ERR_SUCCESS;
                  }));
-    add_info_bool8(STREAM_INFO_DEFINES_PAYLOADSIZE, true, 316);
-    add_info_string(STREAM_INFO_TLTYPE, board_ ? board_->kind_name() : std::string("Custom"), 320,
+    add_info_bool8(STREAM_INFO_DEFINES_PAYLOADSIZE, true, r::Info_StreamDefinesPayloadSize);
+    add_info_string(STREAM_INFO_TLTYPE, board_ ? board_->kind_name() : std::string("Custom"), r::Info_StreamTLType,
                     reg::string_length);
     constant(STREAM_INFO_NUM_CHUNKS_MAX, 0, r::Reg_StreamChunkCountMaximum, INFO_DATATYPE_SIZET);
     constant(STREAM_INFO_BUF_ANNOUNCE_MIN, 1, r::Reg_StreamAnnounceBufferMinimum, INFO_DATATYPE_SIZET);
@@ -143,55 +226,60 @@ void DSModule::setup_xml_file()
     if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::datastream::xml_file)) {
         return;
     }
-    namespace r = reg::datastream;
-    const auto size_register = [this](int32_t command, uint64_t address, uint64_t initial, bool writable,
-                                      RegisterHooks hooks) {
-        return add_register(*this, command, address, reg::size_length, INFO_DATATYPE_SIZET, true, writable,
-                            std::move(hooks), &initial);
-    };
-    const auto roi_hooks = [this] {
-        return RegisterHooks{[this](RegisterMap::Entry&, uint8_t*) { return refresh_roi(); },
-                             [this](RegisterMap::Entry&, uint8_t*) {
-                                 // The consumer's region refers to the camera's frame as it is now.
-                                 roi_generation_.store(board_->geometry_generation());
-                                 return make_ready_for_acq();
-                             }};
-    };
+    add_register_table(*this, register_table,
+                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return pre_read(command, entry, data);
+                        },
+                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return post_write(command, entry, data);
+                        },
+                        {},
+                        [this](int32_t command) -> uint64_t {
+                            switch (command) {
+                            case info_sizeof_size_t: return reg::size_length;
+                            case info_stream_type: return transport_type(board_->kind());
+                            case info_count_desired: return default_desired_count;
+                            case info_count_minimum: return minimum_board_buffers;
+                            default: return 0;
+                            }
+                        }});
+    desired_ = info_entry(info_count_desired);
+    offset_x_ = info_entry(info_offset_x);
+    offset_y_ = info_entry(info_offset_y);
+    width_ = info_entry(info_width);
+    height_ = info_entry(info_height);
+}
 
-    add_uint32_register(*this, info_sizeof_size_t, r::Reg_SizeofSizeT, reg::size_length, true, false);
-    add_uint32_register(*this, info_stream_type, r::Reg_StreamType, transport_type(board_->kind()), true, false);
-    desired_ = size_register(info_count_desired, r::Reg_GrabberBufferCountDesired, default_desired_count, true,
-                             RegisterHooks::on_write([this](RegisterMap::Entry&, uint8_t* data) {
-                                 uint64_t desired = 0;
-                                 std::memcpy(&desired, data, sizeof desired);
-                                 return write_desired_count(desired);
-                             }));
-    size_register(info_count_allocated, r::Reg_GrabberBufferCountAllocated, 0, false,
-                  RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
-                      return put<uint64_t>(data, board_->buffer_count());
-                  }));
-    size_register(info_count_minimum, r::Reg_GrabberBufferCountMinimum, minimum_board_buffers, false, {});
-    size_register(info_copy_offset, r::Reg_GrabberBufferCopyOffset, 0, true,
-                  RegisterHooks{[this](RegisterMap::Entry&, uint8_t* data) {
-                                    return put<uint64_t>(data, acquisition_->copy_offset());
-                                },
-                                [this](RegisterMap::Entry&, uint8_t* data) {
-                                    uint64_t offset = 0;
-                                    std::memcpy(&offset, data, sizeof offset);
-                                    return write_copy_offset(offset);
-                                }});
-    offset_x_ = add_uint32_register(*this, info_offset_x, r::Reg_OffsetX, 0, true, true, roi_hooks());
-    offset_y_ = add_uint32_register(*this, info_offset_y, r::Reg_OffsetY, 0, true, true, roi_hooks());
-    width_ = add_uint32_register(*this, info_width, r::Reg_Width, 0, true, true, roi_hooks());
-    height_ = add_uint32_register(*this, info_height, r::Reg_Height, 0, true, true, roi_hooks());
-    add_uint32_register(*this, info_width_max, r::Reg_WidthMax, 0, true, false,
-                        RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
-                            return put<uint32_t>(data, board_->default_roi().width);
-                        }));
-    add_uint32_register(*this, info_height_max, r::Reg_HeightMax, 0, true, false,
-                        RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
-                            return put<uint32_t>(data, board_->default_roi().height);
-                        }));
+GC_ERROR DSModule::pre_read(int32_t command, RegisterMap::Entry&, uint8_t* data)
+{
+    switch (command) {
+    case info_count_allocated:
+        return put<uint64_t>(data, board_->buffer_count());
+    case info_copy_offset:
+        return put<uint64_t>(data, acquisition_->copy_offset());
+    case info_width_max:
+        return put<uint32_t>(data, board_->default_roi().width);
+    case info_height_max:
+        return put<uint32_t>(data, board_->default_roi().height);
+    default:  // the region of interest
+        return refresh_roi();
+    }
+}
+
+GC_ERROR DSModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_t* data)
+{
+    // The size registers hold 8 bytes, the region's registers 4.
+    uint64_t value = 0;
+    std::memcpy(&value, data, std::min<size_t>(sizeof value, static_cast<size_t>(entry.length())));
+    switch (command) {
+    case info_count_desired:
+        return write_desired_count(value);
+    case info_copy_offset:
+        return write_copy_offset(value);
+    default:  // the region of interest, which refers to the camera's frame as it is now
+        roi_generation_.store(board_->geometry_generation());
+        return make_ready_for_acq();
+    }
 }
 
 GC_ERROR DSModule::refresh_roi()
@@ -246,6 +334,39 @@ VNBoards::Roi DSModule::requested_roi() const
     }
     // Without the description's registers the board keeps its current region.
     return {entry_uint32(offset_x_), entry_uint32(offset_y_), entry_uint32(width_), entry_uint32(height_)};
+}
+
+GC_ERROR DSModule::transition(StreamCall call, AcquisitionState* state_out) const
+{
+    const AcquisitionState state = acquisition_->status();
+    if (state_out != nullptr) {
+        *state_out = state;
+    }
+    const CallRule rule = rule_of(call);
+    if (contains(rule.states, state)) {
+        return GC_ERR_SUCCESS;
+    }
+    const std::string stream = "data-stream \"" + id() + "\"";
+    switch (call) {
+    case StreamCall::StartAcquisition:
+        if (state == AcquisitionState::NoBoard) {
+            return report_error(rule.function, GC_ERR_ERROR,
+                                "Acquisition cannot be started because " + stream + " is in a bad state.");
+        }
+        if (state == AcquisitionState::Running) {
+            return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
+                                "Acquisition has already been started on " + stream + ".");
+        }
+        return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition has completed on " + stream + ", but it has not been formally stopped.");
+    case StreamCall::StopAcquisition:
+        return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
+                            "Acquisition on " + stream + " cannot be stopped because it is not running.");
+    default:
+        return report_error(rule.function, GC_ERR_ERROR,
+                            std::string(rule.function) + " is not possible while " + stream + " is " +
+                                std::string(state_name(state)) + "; it needs " + state_list(rule.states) + ".");
+    }
 }
 
 GC_ERROR DSModule::check_open(const char* function, bool as_module) const
@@ -325,6 +446,9 @@ GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, 
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::AnnounceBuffer)) {
+        return code;
+    }
     if (data == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The buffer data pointer is null.");
     }
@@ -345,6 +469,9 @@ GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer, Bu
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::AllocAndAnnounceBuffer)) {
+        return code;
+    }
     if (handle_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
     }
@@ -361,6 +488,9 @@ GC_ERROR DSModule::revoke_buffer(BufferHandle* handle, void** data_out, void** u
     if (const GC_ERROR code = check_open("DSModule::revoke_buffer")) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::RevokeBuffer)) {
+        return code;
+    }
     if (const GC_ERROR code = acquisition_->pool().revoke_buffer(handle, data_out, user_pointer_out)) {
         return code;
     }
@@ -375,6 +505,9 @@ GC_ERROR DSModule::queue_buffer(BufferHandle* handle)
     if (const GC_ERROR code = check_open("DSModule::queue_buffer")) {
         return code;
     }
+    if (const GC_ERROR code = transition(StreamCall::QueueBuffer)) {
+        return code;
+    }
     return acquisition_->pool().queue_to_input(handle);
 }
 
@@ -382,6 +515,9 @@ GC_ERROR DSModule::flush_queue(int32_t operation)
 {
     static constexpr const char* function = "DSModule::flush_queue";
     if (const GC_ERROR code = check_open(function)) {
+        return code;
+    }
+    if (const GC_ERROR code = transition(StreamCall::FlushQueue)) {
         return code;
     }
     BufferPool& pool = acquisition_->pool();
@@ -407,6 +543,9 @@ GC_ERROR DSModule::flush_queue(int32_t operation)
 GC_ERROR DSModule::get_buffer_id(uint64_t index, BufferHandle** handle_out)
 {
     if (const GC_ERROR code = check_open("DSModule::get_buffer_id")) {
+        return code;
+    }
+    if (const GC_ERROR code = transition(StreamCall::GetBufferId)) {
         return code;
     }
     // The pool checks the output pointer (and records a null one) itself.
@@ -436,30 +575,17 @@ GC_ERROR DSModule::start_acquisition(int32_t flags, uint64_t count)
                             "No buffers have been announced for data-stream \"" + id() +
                                 "\", so acquisition cannot be started.");
     }
-    switch (acquisition_->status()) {
-    case VNAcquisition::NoBoard:
-        return report_error(function, GC_ERR_ERROR,
-                            "Acquisition cannot be started because data-stream \"" + id() + "\" is in a bad state.");
-    case VNAcquisition::Running:
-        return report_error(function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition has already been started on data-stream \"" + id() + "\".");
-    case VNAcquisition::Completed:
-        return report_error(function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition has completed on data-stream \"" + id() +
-                                "\", but it has not been formally stopped.");
-    case VNAcquisition::NotConfigured:
+    AcquisitionState state = AcquisitionState::NoBoard;
+    if (const GC_ERROR code = transition(StreamCall::StartAcquisition, &state)) {
+        return code;
+    }
+    if (state == AcquisitionState::NotConfigured) {
         if (const GC_ERROR code = make_ready_for_acq()) {
             return code;
         }
-        break;
-    default:
-        break;
     }
-    if (acquisition_->start(count) > VNAcquisition::Ready) {
-        return GC_ERR_SUCCESS;
-    }
-    return report_error(function, GC_ERR_ERROR,
-                        "Acquisition failed to start. Check the error logs for more details.");
+    // A board that refuses to start has recorded why.
+    return acquisition_->start(count) > AcquisitionState::Ready ? GC_ERR_SUCCESS : GC_ERR_ERROR;
 }
 
 GC_ERROR DSModule::stop_acquisition(int32_t flags)
@@ -468,10 +594,8 @@ GC_ERROR DSModule::stop_acquisition(int32_t flags)
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    const uint32_t status = acquisition_->status();
-    if (status != VNAcquisition::Running && status != VNAcquisition::Completed) {
-        return report_error(function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition on data-stream \"" + id() + "\" cannot be stopped because it is not running.");
+    if (const GC_ERROR code = transition(StreamCall::StopAcquisition)) {
+        return code;
     }
     switch (flags) {
     case ACQ_STOP_FLAGS_DEFAULT:
@@ -491,7 +615,7 @@ GC_ERROR DSModule::make_ready_for_acq()
     static constexpr const char* function = "DSModule::make_ready_for_acq";
     const uint64_t desired = desired_count();
     const VNBoards::Roi roi = requested_roi();
-    const uint32_t status = acquisition_->status();
+    const AcquisitionState status = acquisition_->status();
     if (status == VNAcquisition::NoBoard) {
         return report_error(function, GC_ERR_ACCESS_DENIED,
                             "The board is in a bad state, and cannot be configured for acquisition.");
@@ -508,17 +632,13 @@ GC_ERROR DSModule::make_ready_for_acq()
         }
         return acquisition_->make_ready(desired, roi) == VNAcquisition::Ready;
     });
-    if (!ready) {
-        return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "Failed to setup the frame grabber acquisition engine. Cannot open the \"" + id() +
-                                "\" module.");
-    }
-    return GC_ERR_SUCCESS;
+    // The board has recorded why it could not be configured.
+    return ready ? GC_ERR_SUCCESS : GC_ERR_ACCESS_DENIED;
 }
 
 GC_ERROR DSModule::make_clear_from_acq()
 {
-    const uint32_t status = acquisition_->status();
+    const AcquisitionState status = acquisition_->status();
     if (status == VNAcquisition::NoBoard) {
         return report_error("DSModule::make_clear_from_acq", GC_ERR_ACCESS_DENIED,
                             "The board is in a bad state, and cannot be deconfigured from acquisition.");

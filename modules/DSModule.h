@@ -33,6 +33,18 @@ namespace vngtl {
 
 class BufferHandle;
 
+// The calls of the DS functions on a stream, as the stream's state gate knows them.
+enum class StreamCall {
+    AnnounceBuffer,
+    AllocAndAnnounceBuffer,
+    RevokeBuffer,
+    QueueBuffer,
+    FlushQueue,
+    GetBufferId,
+    StartAcquisition,
+    StopAcquisition,
+};
+
 class DSModule : public BaseModule {
 public:
     static constexpr const char* module_name = "TLDataStream";
@@ -62,6 +74,11 @@ public:
     // ACQ_STOP_FLAGS_DEFAULT stops the board, ACQ_STOP_FLAGS_KILL aborts it. Queues are left as they are.
     GenTL::GC_ERROR stop_acquisition(int32_t flags);
 
+    // The stream's one state gate: whether `call` may run in the acquisition state now (stored in
+    // `state_out` when given). A refusal is recorded against the call, naming the state and the states the
+    // call needs.
+    GenTL::GC_ERROR transition(StreamCall call, AcquisitionState* state_out = nullptr) const;
+
     // Configures the board with the desired buffer count and region of interest unless it is so already.
     GenTL::GC_ERROR make_ready_for_acq();
     // Frees the board's acquisition buffers and brings the board back to the level it had before.
@@ -76,6 +93,9 @@ private:
     GenTL::GC_ERROR check_open(const char* function, bool as_module = false) const;
     void setup_info();
     void setup_xml_file();
+    // The computed registers of the description, by their info command.
+    GenTL::GC_ERROR pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
+    GenTL::GC_ERROR post_write(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
     GenTL::GC_ERROR refresh_roi();
     GenTL::GC_ERROR write_copy_offset(uint64_t offset);
     GenTL::GC_ERROR write_desired_count(uint64_t desired);

@@ -39,6 +39,24 @@ enum : int32_t {
     info_sync_cache = 1009,
 };
 
+namespace r = reg::device;
+
+// The registers of the "TLDevice" description.
+constexpr RegisterRow register_table[] = {
+    {info_device_type, r::Reg_DeviceType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_stream_selector, r::Reg_StreamSelector, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Value},
+    {info_stream_count, r::Reg_StreamCount, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_stream_id, r::Reg_StreamID, reg::string_length, INFO_DATATYPE_STRING, true, false, RegisterRow::Computed},
+    {info_cache_external_file, r::Reg_CacheExternalXmlFile, reg::path_length, INFO_DATATYPE_STRING, false, true,
+     RegisterRow::Acts},
+    {info_delete_cache_entry, r::Reg_DeleteSelectedXmlCacheEntry, 4, INFO_DATATYPE_UINT32, false, true,
+     RegisterRow::Command},
+    {info_xml_selector, r::Reg_XmlUrlSelector, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Value},
+    {info_xml_url_path, r::Reg_XmlUrlPath, reg::path_length, INFO_DATATYPE_STRING, true, false, RegisterRow::Computed},
+    {info_xml_file_count, r::Reg_XmlFileCount, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_sync_cache, r::Reg_SyncCacheWithCamera, 4, INFO_DATATYPE_UINT32, false, true, RegisterRow::Command},
+};
+
 // The text of a string value handed down from the system module; empty without one.
 std::string text_of(const RegisterMap::Entry* entry)
 {
@@ -55,24 +73,24 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
     const std::string model = board_->board_model();
 
     add_info_string(DEVICE_INFO_ID, module_id);
-    add_info_string(DEVICE_INFO_VENDOR, vendor, 0x100, reg::string_length);
-    add_info_string(DEVICE_INFO_MODEL, model, 0x200, reg::string_length);
-    add_info_string(DEVICE_INFO_TLTYPE, board_->kind_name(), 0x300, reg::string_length);
-    add_register(*this, DEVICE_INFO_DISPLAYNAME, 0x400, reg::string_length, INFO_DATATYPE_STRING, true, false,
+    add_info_string(DEVICE_INFO_VENDOR, vendor, reg::device::Reg_DeviceVendorName, reg::string_length);
+    add_info_string(DEVICE_INFO_MODEL, model, reg::device::Reg_DeviceModelName, reg::string_length);
+    add_info_string(DEVICE_INFO_TLTYPE, board_->kind_name(), reg::device::Info_DeviceTLType, reg::string_length);
+    add_register(*this, DEVICE_INFO_DISPLAYNAME, reg::device::Info_DeviceDisplayName, reg::string_length, INFO_DATATYPE_STRING, true, false,
                  RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
                      return pre_read(DEVICE_INFO_DISPLAYNAME, entry, data);
                  }));
     const int32_t unknown = DEVICE_ACCESS_STATUS_UNKNOWN;
-    access_status_ = add_info(DEVICE_INFO_ACCESS_STATUS, &unknown, 0x500, sizeof unknown, INFO_DATATYPE_INT32, true,
+    access_status_ = add_info(DEVICE_INFO_ACCESS_STATUS, &unknown, reg::device::Info_DeviceAccessStatus, sizeof unknown, INFO_DATATYPE_INT32, true,
                               false);
-    if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", 0x504, reg::string_length)) {
+    if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", reg::device::Info_DeviceUserDefinedName, reg::string_length)) {
         name->set_available(false);
     }
-    if (RegisterMap::Entry* serial = add_info_string(DEVICE_INFO_SERIAL_NUMBER, "", 0x604, reg::string_length)) {
+    if (RegisterMap::Entry* serial = add_info_string(DEVICE_INFO_SERIAL_NUMBER, "", reg::device::Info_DeviceSerialNumber, reg::string_length)) {
         serial->set_available(false);
     }
-    add_info_string(DEVICE_INFO_VERSION, "6.0.0.1", 0x704, reg::string_length);
-    add_register(*this, DEVICE_INFO_TIMESTAMP_FREQUENCY, 0x804, sizeof(uint64_t), INFO_DATATYPE_UINT64, true, false,
+    add_info_string(DEVICE_INFO_VERSION, "6.0.0.1", reg::device::Info_DeviceVersion, reg::string_length);
+    add_register(*this, DEVICE_INFO_TIMESTAMP_FREQUENCY, reg::device::Info_DeviceTimestampFrequency, sizeof(uint64_t), INFO_DATATYPE_UINT64, true, false,
                  RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
                      return pre_read(DEVICE_INFO_TIMESTAMP_FREQUENCY, entry, data);
                  }));
@@ -99,30 +117,20 @@ void DevModule::setup_xml_file()
     if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::device::xml_file)) {
         return;
     }
-    namespace r = reg::device;
-    const auto reads = [this](int32_t command) {
-        return RegisterHooks::on_read([this, command](RegisterMap::Entry& entry, uint8_t* data) {
-            return pre_read(command, entry, data);
-        });
-    };
-    add_uint32_register(*this, info_device_type, r::Reg_DeviceType, transport_type(board_->kind()), true, false);
-    add_uint32_register(*this, info_stream_selector, r::Reg_StreamSelector, 0, true, true);
-    add_uint32_register(*this, info_stream_count, r::Reg_StreamCount, 0, true, false, reads(info_stream_count));
-    add_register(*this, info_stream_id, r::Reg_StreamID, reg::string_length, INFO_DATATYPE_STRING, true, false,
-                 reads(info_stream_id));
-    add_register(*this, info_cache_external_file, r::Reg_CacheExternalXmlFile, reg::path_length, INFO_DATATYPE_STRING,
-                 false, true,
-                 RegisterHooks::on_write([this](RegisterMap::Entry& entry, uint8_t* data) {
-                     return post_write(info_cache_external_file, entry, data);
-                 }));
-    add_command_register(*this, info_delete_cache_entry, r::Reg_DeleteSelectedXmlCacheEntry,
-                         [this] { return delete_xml_file(); });
-    xml_selector_ = add_uint32_register(*this, info_xml_selector, r::Reg_XmlUrlSelector, 0, true, true);
-    add_register(*this, info_xml_url_path, r::Reg_XmlUrlPath, reg::path_length, INFO_DATATYPE_STRING, true, false,
-                 reads(info_xml_url_path));
-    add_uint32_register(*this, info_xml_file_count, r::Reg_XmlFileCount, 0, true, false, reads(info_xml_file_count));
-    add_command_register(*this, info_sync_cache, r::Reg_SyncCacheWithCamera,
-                         [this] { return sync_cache_with_camera(); });
+    add_register_table(*this, register_table,
+                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return pre_read(command, entry, data);
+                        },
+                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return post_write(command, entry, data);
+                        },
+                        [this](int32_t command) {
+                            return command == info_delete_cache_entry ? delete_xml_file() : sync_cache_with_camera();
+                        },
+                        [this](int32_t command) -> uint64_t {
+                            return command == info_device_type ? transport_type(board_->kind()) : 0;
+                        }});
+    xml_selector_ = info_entry(info_xml_selector);
 }
 
 GC_ERROR DevModule::valid_child_ids(std::vector<std::string>& list_out)
@@ -354,7 +362,7 @@ GC_ERROR DevModule::sync_cache_with_camera()
     static constexpr const char* function = "DevModule::sync_cache_with_camera";
     if (board_->kind() != BoardKind::CoaXPress) {
         return report_error(function, GC_ERR_ERROR,
-                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
+                            "Synchronising the XML cache with the camera is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
     VNPortCXP* const port = cxp_port();
     if (port == nullptr) {

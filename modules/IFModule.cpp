@@ -42,6 +42,31 @@ enum : int32_t {
     info_register_valid = 1014,
 };
 
+namespace r = reg::interface;
+
+// The registers of the "TLInterface" description.
+constexpr RegisterRow register_table[] = {
+    {info_interface_type, r::Reg_InterfaceType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_update_list, r::Reg_DeviceUpdateList, 4, INFO_DATATYPE_UINT32, false, true, RegisterRow::Command},
+    {info_device_selector, r::Reg_DeviceSelector, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Value},
+    {info_device_count, r::Reg_DeviceCount, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_device_id, r::Reg_DeviceID, reg::string_length, INFO_DATATYPE_STRING, true, false, RegisterRow::Computed},
+    {info_device_vendor, r::Reg_DeviceVendorName, reg::string_length, INFO_DATATYPE_STRING, true, false,
+     RegisterRow::Computed},
+    {info_device_model, r::Reg_DeviceModelName, reg::string_length, INFO_DATATYPE_STRING, true, false,
+     RegisterRow::Computed},
+    {info_device_access, r::Reg_DeviceAccessStatus, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_camera_file, r::Reg_CurrentCameraFile, reg::path_length, INFO_DATATYPE_STRING, true, true, RegisterRow::Both},
+    {info_camera_file_settable, r::Reg_CameraFileSettable, 4, INFO_DATATYPE_UINT32, true, false,
+     RegisterRow::Computed},
+    {info_register_index, r::Reg_BoardRegisterIndex, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_register_count, r::Reg_BoardRegisterIndex_Cnt, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_register_name, r::Reg_BoardRegisterName, reg::string_length, INFO_DATATYPE_STRING, true, true,
+     RegisterRow::Both},
+    {info_register_value, r::Reg_BoardRegisterValue, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
+    {info_register_valid, r::Reg_BoardRegisterValid, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Computed},
+};
+
 std::string lower_case(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -57,7 +82,7 @@ IFModule::IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseMod
 {
     add_info_string(INTERFACE_INFO_ID, id());
     add_info_string(INTERFACE_INFO_DISPLAYNAME, id(), next_free, reg::string_length);
-    add_info_string(INTERFACE_INFO_TLTYPE, board_->kind_name(), 0x200, reg::string_length);
+    add_info_string(INTERFACE_INFO_TLTYPE, board_->kind_name(), reg::interface::Info_InterfaceTLType, reg::string_length);
 
     port_.setup_port_info(id(), "TLInterface", "TLInterface", system_);
     port_.bind(&info_map(), this);
@@ -82,49 +107,21 @@ void IFModule::setup_xml_file()
     if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::interface::xml_file)) {
         return;
     }
-    namespace r = reg::interface;
-    const auto hooks = [this](int32_t command, bool reads, bool writes) {
-        RegisterHooks result;
-        if (reads) {
-            result.read = [this, command](RegisterMap::Entry& entry, uint8_t* data) {
-                return pre_read(command, entry, data);
-            };
-        }
-        if (writes) {
-            result.written = [this, command](RegisterMap::Entry& entry, uint8_t* data) {
-                return post_write(command, entry, data);
-            };
-        }
-        return result;
-    };
-    const auto string_register = [&](int32_t command, uint64_t address, uint64_t length, bool writable) {
-        add_register(*this, command, address, length, INFO_DATATYPE_STRING, true, writable,
-                     hooks(command, true, writable));
-    };
-
-    add_uint32_register(*this, info_interface_type, r::Reg_InterfaceType, transport_type(board_->kind()), true, false);
-    add_command_register(*this, info_update_list, r::Reg_DeviceUpdateList,
-                         [this] { return update_children(nullptr, infinite); });
-    add_uint32_register(*this, info_device_selector, r::Reg_DeviceSelector, 0, true, true);
-    add_uint32_register(*this, info_device_count, r::Reg_DeviceCount, 0, true, false,
-                        hooks(info_device_count, true, false));
-    string_register(info_device_id, r::Reg_DeviceID, reg::string_length, false);
-    string_register(info_device_vendor, r::Reg_DeviceVendorName, reg::string_length, false);
-    string_register(info_device_model, r::Reg_DeviceModelName, reg::string_length, false);
-    add_uint32_register(*this, info_device_access, r::Reg_DeviceAccessStatus, 0, true, false,
-                        hooks(info_device_access, true, false));
-    string_register(info_camera_file, r::Reg_CurrentCameraFile, reg::path_length, true);
-    add_uint32_register(*this, info_camera_file_settable, r::Reg_CameraFileSettable, 0, true, false,
-                        hooks(info_camera_file_settable, true, false));
-    add_uint32_register(*this, info_register_index, r::Reg_BoardRegisterIndex, 0, true, true,
-                        hooks(info_register_index, true, true));
-    add_uint32_register(*this, info_register_count, r::Reg_BoardRegisterIndex_Cnt,
-                        static_cast<uint32_t>(register_names_.size()), true, false);
-    string_register(info_register_name, r::Reg_BoardRegisterName, reg::string_length, true);
-    add_uint32_register(*this, info_register_value, r::Reg_BoardRegisterValue, 0, true, true,
-                        hooks(info_register_value, true, true));
-    add_uint32_register(*this, info_register_valid, r::Reg_BoardRegisterValid, 0, true, true,
-                        hooks(info_register_valid, true, false));
+    add_register_table(*this, register_table,
+                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return pre_read(command, entry, data);
+                        },
+                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return post_write(command, entry, data);
+                        },
+                        [this](int32_t) { return update_children(nullptr, infinite); },
+                        [this](int32_t command) -> uint64_t {
+                            switch (command) {
+                            case info_interface_type: return transport_type(board_->kind());
+                            case info_register_count: return register_names_.size();
+                            default: return 0;
+                            }
+                        }});
 }
 
 GC_ERROR IFModule::valid_child_ids(std::vector<std::string>& list_out)

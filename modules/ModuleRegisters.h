@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string_view>
 
 namespace vngtl {
@@ -90,6 +91,60 @@ inline std::string_view entry_text(const RegisterMap::Entry& entry)
 {
     const auto* text = reinterpret_cast<const char*>(entry.data());
     return {text, strnlen(text, static_cast<size_t>(entry.length()))};
+}
+
+// One register of a module's description, as a row of the module's register table.
+struct RegisterRow {
+    enum Kind : uint8_t {
+        Value,    // holds its bytes (a fixed or initial value)
+        Computed, // the module's read hook refreshes it before each read
+        Acts,     // the module's write hook acts on it after each write
+        Both,     // read hook and write hook
+        Command,  // writing 1 runs the module's command for it
+    };
+    int32_t command;  // the custom info command the register is bound as
+    uint64_t address;
+    uint64_t length;
+    GenTL::INFO_DATATYPE type;
+    bool readable;
+    bool writable;
+    Kind kind;
+};
+
+// What the table's rows are given by the module: each hook and value is asked with the row's command.
+struct RegisterTableHooks {
+    std::function<GenTL::GC_ERROR(int32_t command, RegisterMap::Entry&, uint8_t* data)> read;
+    std::function<GenTL::GC_ERROR(int32_t command, RegisterMap::Entry&, uint8_t* data)> written;
+    std::function<GenTL::GC_ERROR(int32_t command)> run;
+    // The initial value of a Value, Computed or Acts register of up to 8 bytes (0 when empty).
+    std::function<uint64_t(int32_t command)> initial;
+};
+
+// Inserts every row of `table` into the module's map at its address; a row that cannot be inserted is
+// recorded by the map and left out.
+inline void add_register_table(BaseInfo& module, std::span<const RegisterRow> table, const RegisterTableHooks& hooks)
+{
+    for (const RegisterRow& row : table) {
+        const int32_t command = row.command;
+        if (row.kind == RegisterRow::Command) {
+            add_command_register(module, command, row.address, [run = hooks.run, command] { return run(command); });
+            continue;
+        }
+        RegisterHooks row_hooks;
+        if (row.kind == RegisterRow::Computed || row.kind == RegisterRow::Both) {
+            row_hooks.read = [read = hooks.read, command](RegisterMap::Entry& entry, uint8_t* data) {
+                return read(command, entry, data);
+            };
+        }
+        if (row.kind == RegisterRow::Acts || row.kind == RegisterRow::Both) {
+            row_hooks.written = [written = hooks.written, command](RegisterMap::Entry& entry, uint8_t* data) {
+                return written(command, entry, data);
+            };
+        }
+        const uint64_t initial = hooks.initial && row.length <= sizeof(uint64_t) ? hooks.initial(command) : 0;
+        add_register(module, command, row.address, row.length, row.type, row.readable, row.writable,
+                     std::move(row_hooks), row.length <= sizeof initial ? &initial : nullptr);
+    }
 }
 
 }  // namespace vngtl

@@ -1,6 +1,8 @@
-// Register addresses of the five module descriptions (resources/TL*.xml). The XML files name these
-// addresses and each module inserts a register-map entry at exactly each of them, so the modules, the
-// descriptions and the tests share this one list. A length of "size" means the byte width of a size value
+// Register addresses of the five module descriptions (resources/TL*.xml), and of the info values that the
+// modules keep in the same register maps (Info_*, read through the info functions rather than named by a
+// description). The XML files name the Reg_* addresses and each module inserts a register-map entry at
+// exactly each of them, so the modules, the descriptions and the tests share this one list; module code
+// writes no address of its own. A length of "size" means the byte width of a size value
 // (Reg_SizeofSizeT, 8 in this library).
 #pragma once
 
@@ -19,7 +21,11 @@ inline constexpr uint64_t Reg_TLID = 0x0000;
 inline constexpr uint64_t Reg_TLVendorName = 0x0100;
 inline constexpr uint64_t Reg_TLModelName = 0x0200;
 inline constexpr uint64_t Reg_TLVersion = 0x0300;
+inline constexpr uint64_t Info_TLType = 0x0400;
+inline constexpr uint64_t Info_TLName = 0x0500;
 inline constexpr uint64_t Reg_TLPath = 0x0600;
+inline constexpr uint64_t Info_TLDisplayName = 0x0704;
+inline constexpr uint64_t Info_TLCharEncoding = 0x0804;
 inline constexpr uint64_t Reg_TLType = 0x5000;
 inline constexpr uint64_t Reg_GenTLVersionMajor = 0x5004;
 inline constexpr uint64_t Reg_GenTLVersionMinor = 0x5008;
@@ -33,6 +39,7 @@ inline constexpr uint64_t Reg_InterfaceID = 0x5018;
 namespace interface {
 inline constexpr uint64_t xml_file = 0x1000;
 inline constexpr uint64_t Reg_InterfaceID = 0x0000;
+inline constexpr uint64_t Info_InterfaceTLType = 0x0200;
 inline constexpr uint64_t Reg_InterfaceType = 0x0500;
 inline constexpr uint64_t Reg_DeviceUpdateList = 0x0504;
 inline constexpr uint64_t Reg_DeviceSelector = 0x0508;
@@ -56,6 +63,13 @@ inline constexpr uint64_t xml_file = 0xA000;
 inline constexpr uint64_t Reg_DeviceID = 0x0000;
 inline constexpr uint64_t Reg_DeviceVendorName = 0x0100;
 inline constexpr uint64_t Reg_DeviceModelName = 0x0200;
+inline constexpr uint64_t Info_DeviceTLType = 0x0300;
+inline constexpr uint64_t Info_DeviceDisplayName = 0x0400;
+inline constexpr uint64_t Info_DeviceAccessStatus = 0x0500;
+inline constexpr uint64_t Info_DeviceUserDefinedName = 0x0504;
+inline constexpr uint64_t Info_DeviceSerialNumber = 0x0604;
+inline constexpr uint64_t Info_DeviceVersion = 0x0704;
+inline constexpr uint64_t Info_DeviceTimestampFrequency = 0x0804;
 inline constexpr uint64_t Reg_DeviceType = 0x5000;
 inline constexpr uint64_t Reg_StreamSelector = 0x5004;
 inline constexpr uint64_t Reg_StreamCount = 0x5008;
@@ -80,6 +94,8 @@ inline constexpr uint64_t Reg_StreamOutputBufferCount = 0x0120;
 inline constexpr uint64_t Reg_StreamStartedFrameCount = 0x0128;
 inline constexpr uint64_t Reg_PayloadSize = 0x0130;
 inline constexpr uint64_t Reg_StreamIsGrabbing = 0x0138;       // 1 byte
+inline constexpr uint64_t Info_StreamDefinesPayloadSize = 0x013C;  // 1 byte
+inline constexpr uint64_t Info_StreamTLType = 0x0140;
 inline constexpr uint64_t Reg_StreamChunkCountMaximum = 0x0240;
 inline constexpr uint64_t Reg_StreamAnnounceBufferMinimum = 0x0248;
 inline constexpr uint64_t Reg_StreamBufferAlignment = 0x0250;
@@ -100,6 +116,7 @@ inline constexpr uint64_t Reg_HeightMax = 0x053C;
 // Buffer module, port "BufferPort".
 namespace buffer {
 inline constexpr uint64_t xml_file = 0x10000000;
+inline constexpr uint64_t Info_BufferBase = 0x0000;
 inline constexpr uint64_t Reg_BufferSize = 0x0008;
 inline constexpr uint64_t Reg_BufferDataSize = 0x0008;  // the same register, the length of BufferData
 inline constexpr uint64_t Reg_BufferUserData = 0x0010;
@@ -108,6 +125,7 @@ inline constexpr uint64_t Reg_BufferNewData = 0x0020;       // 1 byte
 inline constexpr uint64_t Reg_BufferIsQueued = 0x0024;      // 1 byte
 inline constexpr uint64_t Reg_BufferIsAcquiring = 0x0028;   // 1 byte
 inline constexpr uint64_t Reg_BufferIsIncomplete = 0x002C;  // 1 byte
+inline constexpr uint64_t Info_BufferTLType = 0x0030;        // 64 bytes
 inline constexpr uint64_t Reg_BufferSizeFilled = 0x0070;
 inline constexpr uint64_t Reg_BufferWidth = 0x0078;
 inline constexpr uint64_t Reg_BufferHeight = 0x0080;
@@ -120,7 +138,13 @@ inline constexpr uint64_t Reg_BufferImagePresent = 0x00B0;  // 1 byte
 inline constexpr uint64_t Reg_BufferImageOffset = 0x00B4;
 inline constexpr uint64_t Reg_BufferPayloadType = 0x00BC;
 inline constexpr uint64_t Reg_BufferPixelFormat = 0x00C4;
+inline constexpr uint64_t Info_BufferPixelFormatNamespace = 0x00CC;
 inline constexpr uint64_t Reg_BufferDeliveredImageHeight = 0x00D4;
+inline constexpr uint64_t Info_BufferPixelEndianness = 0x00DC;
+inline constexpr uint64_t Info_BufferDataSize = 0x00E0;
+inline constexpr uint64_t Info_BufferTimestampNs = 0x00E8;
+inline constexpr uint64_t Info_BufferDataLargerThanBuffer = 0x00F0;  // 1 byte
+inline constexpr uint64_t Info_BufferContainsChunkData = 0x00F4;     // 1 byte
 inline constexpr uint64_t Reg_SizeofSizeT = 0x0500;
 inline constexpr uint64_t BufferData = 0x20000000;
 }  // namespace buffer

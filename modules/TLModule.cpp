@@ -8,6 +8,7 @@
 #include "modules/RegisterAddresses.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace vngtl {
 
@@ -28,6 +29,20 @@ enum : int32_t {
     info_selector = 1004,
     info_count = 1005,
     info_interface_id = 1006,
+};
+
+namespace r = reg::system;
+
+// The registers of the "TLSystem" description.
+constexpr RegisterRow register_table[] = {
+    {info_tl_type, r::Reg_TLType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_gentl_major, r::Reg_GenTLVersionMajor, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_gentl_minor, r::Reg_GenTLVersionMinor, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
+    {info_update_list, r::Reg_InterfaceUpdateList, 4, INFO_DATATYPE_UINT32, false, true, RegisterRow::Command},
+    {info_selector, r::Reg_InterfaceSelector, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Value},
+    {info_count, r::Reg_InterfaceCount, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
+    {info_interface_id, r::Reg_InterfaceID, reg::string_length, INFO_DATATYPE_STRING, true, false,
+     RegisterRow::Computed},
 };
 
 std::string library_version()
@@ -58,16 +73,16 @@ TLModule::TLModule(std::shared_ptr<VNBoards::BoardTable> boards)
     const auto slash = path.find_last_of("\\/");
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
-    add_info_string(TL_INFO_ID, module_id, 0x000, reg::string_length);
-    add_info_string(TL_INFO_VENDOR, "Vantrel, Inc.", 0x100, reg::string_length);
-    add_info_string(TL_INFO_MODEL, "VNGTL", 0x200, reg::string_length);
-    add_info_string(TL_INFO_VERSION, library_version(), 0x300, reg::string_length);
-    add_info_string(TL_INFO_TLTYPE, "Mixed", 0x400, reg::string_length);
-    add_info_string(TL_INFO_NAME, name, 0x500, reg::string_length);
-    add_info_string(TL_INFO_PATHNAME, path, 0x600, reg::path_length);
-    add_info_string(TL_INFO_DISPLAYNAME, "VNGTL", 0x704, reg::string_length);
+    add_info_string(TL_INFO_ID, module_id, reg::system::Reg_TLID, reg::string_length);
+    add_info_string(TL_INFO_VENDOR, "Vantrel, Inc.", reg::system::Reg_TLVendorName, reg::string_length);
+    add_info_string(TL_INFO_MODEL, "VNGTL", reg::system::Reg_TLModelName, reg::string_length);
+    add_info_string(TL_INFO_VERSION, library_version(), reg::system::Reg_TLVersion, reg::string_length);
+    add_info_string(TL_INFO_TLTYPE, "Mixed", reg::system::Info_TLType, reg::string_length);
+    add_info_string(TL_INFO_NAME, name, reg::system::Info_TLName, reg::string_length);
+    add_info_string(TL_INFO_PATHNAME, path, reg::system::Reg_TLPath, reg::path_length);
+    add_info_string(TL_INFO_DISPLAYNAME, "VNGTL", reg::system::Info_TLDisplayName, reg::string_length);
     const int32_t encoding = 0;  // ASCII
-    add_info(TL_INFO_CHAR_ENCODING, &encoding, 0x804, sizeof encoding, INFO_DATATYPE_INT32, true, false);
+    add_info(TL_INFO_CHAR_ENCODING, &encoding, reg::system::Info_TLCharEncoding, sizeof encoding, INFO_DATATYPE_INT32, true, false);
 }
 
 TLModule::~TLModule() = default;
@@ -94,29 +109,37 @@ void TLModule::setup_xml_file()
     if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::system::xml_file)) {
         return;
     }
-    namespace r = reg::system;
-    add_uint32_register(*this, info_tl_type, r::Reg_TLType, 5, true, false);  // Mixed
-    add_uint32_register(*this, info_gentl_major, r::Reg_GenTLVersionMajor, 1, true, false);
-    add_uint32_register(*this, info_gentl_minor, r::Reg_GenTLVersionMinor, 4, true, false);
-    add_command_register(*this, info_update_list, r::Reg_InterfaceUpdateList,
-                         [this] { return update_children(nullptr, infinite); });
-    add_uint32_register(*this, info_selector, r::Reg_InterfaceSelector, 0, true, true);
-    add_uint32_register(*this, info_count, r::Reg_InterfaceCount, 0, true, false,
-                        RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t*) -> GC_ERROR {
-                             uint32_t count = 0;
-                             if (const GC_ERROR code = num_children(&count)) {
-                                 return code;
-                             }
-                             set_entry_uint32(entry, count);
-                             return GC_ERR_SUCCESS;
-                         }));
-    add_register(*this, info_interface_id, r::Reg_InterfaceID, reg::string_length, INFO_DATATYPE_STRING, true, false,
-                 RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
-                     const uint32_t selector = entry_uint32(info_entry(info_selector));
-                     std::memset(data, 0, static_cast<size_t>(entry.length()));
-                     size_t capacity = static_cast<size_t>(entry.length());
-                     return get_child_id(selector, reinterpret_cast<char*>(data), &capacity);
-                 }));
+    add_register_table(*this, register_table,
+                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return pre_read(command, entry, data);
+                        },
+                        {},
+                        [this](int32_t) { return update_children(nullptr, infinite); },
+                        [](int32_t command) -> uint64_t {
+                            switch (command) {
+                            case info_tl_type: return 5;  // Mixed
+                            case info_gentl_major: return 1;
+                            case info_gentl_minor: return 4;
+                            default: return 0;
+                            }
+                        }});
+}
+
+GC_ERROR TLModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data)
+{
+    if (command == info_count) {
+        uint32_t count = 0;
+        if (const GC_ERROR code = num_children(&count)) {
+            return code;
+        }
+        set_entry_uint32(entry, count);
+        return GC_ERR_SUCCESS;
+    }
+    // info_interface_id
+    const uint32_t selector = entry_uint32(info_entry(info_selector));
+    std::memset(data, 0, static_cast<size_t>(entry.length()));
+    size_t capacity = static_cast<size_t>(entry.length());
+    return get_child_id(selector, reinterpret_cast<char*>(data), &capacity);
 }
 
 GC_ERROR TLModule::valid_child_ids(std::vector<std::string>& list_out)

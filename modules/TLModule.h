@@ -43,8 +43,10 @@ public:
     static std::string version_text(uint32_t major, uint32_t minor, uint32_t subminor, uint32_t build);
 
 private:
-    // Places the "TLSystem" description at 0xA000 and adds its registers.
+    // Places the "TLSystem" description and adds its registers (the register table).
     void setup_xml_file();
+    // The computed registers of the description, by their info command.
+    GenTL::GC_ERROR pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data);
 
     const std::shared_ptr<VNBoards::BoardTable> boards_;
     RegisterMapPort port_;

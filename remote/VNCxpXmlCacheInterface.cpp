@@ -652,10 +652,4 @@ std::string VNCxpXmlCacheInterface::generate_xml_file_name(int64_t seed) const
     return bootstrap_.generateXmlFileName(seed);
 }
 
-VNCxpBootstrap VNCxpXmlCacheInterface::bootstrap() const
-{
-    std::lock_guard lock(mutex_);
-    return bootstrap_;
-}
-
 }  // namespace vngtl

@@ -65,8 +65,6 @@ public:
     // Bootstrap work done under the store's lock: reloading the values and forming a cache file name.
     void update_bootstrap(CxpCameraPort& port);
     std::string generate_xml_file_name(int64_t seed) const;
-    // A copy of the bootstrap values as last read.
-    VNCxpBootstrap bootstrap() const;
 
     // The host path that a "file:" URL names: "file:///a/b" is "/a/b", "file:///C:/a" keeps its drive
     // letter ("C:/a"), "file:a" is "a".

@@ -220,7 +220,7 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
         while (!done) {
             uint64_t sum = pool.delivered_count() + pool.output_discarded_count() + pool.queued_count() +
                            pool.output_count() + acquisition->started_count() + acquisition->frame_ring().pending() +
-                           acquisition->status();
+                           static_cast<uint64_t>(acquisition->status());
             INFO_DATATYPE type = 0;
             uint64_t value = 0;
             size_t size = sizeof value;

@@ -229,7 +229,7 @@ TEST_F(AcquisitionTest, AnUnexpectedBoardStopIsLoggedAndAcquisitionRestarts)
     ASSERT_TRUE(wait_until([] { return stats().running == 1 && stats().generated == 2; }));
     ASSERT_TRUE(wait_until([&] { return debug_output().find("VN[3006]") != std::string::npos; }));
     const std::string log = debug_output();
-    EXPECT_NE(log.find("VNAcquisition::acquisition_thread_func: Acquisition on board 0 stopped or aborted "
+    EXPECT_NE(log.find("VNAcquisition::frame_loop: Acquisition on board 0 stopped or aborted "
                        "unexpectedly. Dumping the Vantrel error stacks, then restarting."),
               std::string::npos)
         << log;
@@ -268,15 +268,15 @@ TEST_F(AcquisitionTest, StopAbortAndTeardownEndTheAcquisitionEvenUnderTheBoardsS
     // The data-stream module reconfigures and releases the board inside one exclusive board section.
     auto reconfigure = std::async(std::launch::async, [&] {
         return board->exclusively([&] {
-            const uint32_t ready = acquisition->make_ready(6, {});
-            const uint32_t started = acquisition->start(GENTL_INFINITE);
-            const uint32_t torn_down = acquisition->teardown();
-            return std::vector<uint32_t>{ready, started, torn_down};
+            const VNAcquisition::State ready = acquisition->make_ready(6, {});
+            const VNAcquisition::State started = acquisition->start(GENTL_INFINITE);
+            const VNAcquisition::State torn_down = acquisition->teardown();
+            return std::vector<VNAcquisition::State>{ready, started, torn_down};
         });
     });
     ASSERT_EQ(reconfigure.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(reconfigure.get(),
-              (std::vector<uint32_t>{VNAcquisition::Ready, VNAcquisition::Running, VNAcquisition::NotConfigured}));
+              (std::vector<VNAcquisition::State>{VNAcquisition::Ready, VNAcquisition::Running, VNAcquisition::NotConfigured}));
     EXPECT_EQ(board->state(), BoardState::OpenForAcquisition);
     EXPECT_EQ(stats().running, 0u);
 

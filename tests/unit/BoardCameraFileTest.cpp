@@ -96,7 +96,7 @@ TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
     for (int i = 0; i < 2; ++i) {
         VNBoards::FrameRecord record{};
         ASSERT_EQ(board.frame_wait(record), 0);
-        ASSERT_TRUE(board.frame_copy(record.buffer_index, sink));
+        ASSERT_TRUE(sink.take(board, record.buffer_index));
         ASSERT_EQ(board.set_frame_available(record), 0);
     }
     ASSERT_EQ(sink.frames.size(), 2u);

@@ -4,11 +4,11 @@
 
 #include "GenTLFixture.h"
 
-#include "board/FrameSink.h"
 #include "board/VNBoards.h"
 #include "BoardTestAccess.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +34,9 @@ protected:
     static void expect_no_record() { EXPECT_EQ(last_error(), "No Error"); }
 };
 
-// A destination that keeps a copy of every frame it is given, with what it was told about the frame.
-class RecordingSink : public VNBoards::FrameSink {
+// Takes frames from a board as the engine does (a view, then a copy from it) and keeps a copy of each with
+// what the view said about it.
+class RecordingSink {
 public:
     struct Frame {
         VNBoards::BoardKind kind;
@@ -50,21 +51,20 @@ public:
         uint64_t timestamp_ns;
     };
 
-    explicit RecordingSink(bool accept = true) : accept_(accept) {}
-
-    bool fill(VNBoards::BoardKind kind, const void* data, size_t frame_size, uint32_t bit_depth, uint32_t width,
-              uint32_t height, uint32_t x_offset, uint32_t y_offset, uint64_t frame_id, uint64_t timestamp,
-              uint64_t timestamp_ns) override
+    // The frame of circular buffer `index`; false when the board hands out no view of it.
+    bool take(VNBoards::Board& board, size_t index)
     {
-        Frame frame{kind, std::vector<unsigned char>(frame_size), bit_depth, width, height, x_offset, y_offset,
-                    frame_id, timestamp, timestamp_ns};
-        std::memcpy(frame.data.data(), data, frame_size);
+        const std::optional<VNBoards::FrameView> view = board.frame_view(index);
+        if (!view) {
+            return false;
+        }
+        Frame frame{view->kind,          std::vector<unsigned char>(view->size), view->bit_depth, view->roi.width,
+                    view->roi.height,    view->roi.x_offset, view->roi.y_offset, view->frame_id, view->timestamp,
+                    view->timestamp_ns};
+        std::memcpy(frame.data.data(), view->data, view->size);
         frames.push_back(std::move(frame));
-        return accept_;
+        return true;
     }
 
     std::vector<Frame> frames;
-
-private:
-    bool accept_;
 };

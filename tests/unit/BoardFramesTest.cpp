@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -110,7 +112,7 @@ TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
         RecordingSink sink;
         for (uint32_t counter = 1; counter <= 3; ++counter) {
             const FrameRecord frame = next_frame();
-            ASSERT_TRUE(board->frame_copy(frame.buffer_index, sink));
+            ASSERT_TRUE(sink.take(*board, frame.buffer_index));
             ASSERT_EQ(board->set_frame_available(frame), 0);
         }
         ASSERT_EQ(sink.frames.size(), 3u);
@@ -142,24 +144,52 @@ TEST_F(BoardFrames, AFrameIsCopiedOnlyOnce)
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     const FrameRecord frame = next_frame();
 
-    RecordingSink refusing(false);
-    EXPECT_FALSE(board->frame_copy(frame.buffer_index, refusing));  // the destination's answer comes back
-    ASSERT_EQ(refusing.frames.size(), 1u);
-    EXPECT_EQ(vnsim_frame_stamp(refusing.frames[0].data.data(), refusing.frames[0].data.size()), 1u);
+    RecordingSink first;
+    EXPECT_TRUE(first.take(*board, frame.buffer_index));
+    ASSERT_EQ(first.frames.size(), 1u);
+    EXPECT_EQ(vnsim_frame_stamp(first.frames[0].data.data(), first.frames[0].data.size()), 1u);
 
     RecordingSink sink;
-    EXPECT_FALSE(board->frame_copy(frame.buffer_index, sink));
-    expect_record("GC_ERR_INVALID_BUFFER", "Board::frame_copy", "The buffer at index 0 has no data.");
-    EXPECT_FALSE(board->frame_copy(1, sink));
-    expect_record("GC_ERR_INVALID_BUFFER", "Board::frame_copy", "The buffer at index 1 has no data.");
-    EXPECT_FALSE(board->frame_copy(2, sink));
-    expect_record("GC_ERR_INVALID_INDEX", "Board::frame_copy", "There is no internal buffer with index 2.");
+    EXPECT_FALSE(sink.take(*board, frame.buffer_index));
+    expect_record("GC_ERR_INVALID_BUFFER", "Board::frame_view", "The buffer at index 0 has no data.");
+    EXPECT_FALSE(sink.take(*board, 1));
+    expect_record("GC_ERR_INVALID_BUFFER", "Board::frame_view", "The buffer at index 1 has no data.");
+    EXPECT_FALSE(sink.take(*board, 2));
+    expect_record("GC_ERR_INVALID_INDEX", "Board::frame_view", "There is no internal buffer with index 2.");
     EXPECT_TRUE(sink.frames.empty());
 
     // After a tear-down the frame table is gone.
     ASSERT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
-    EXPECT_FALSE(board->frame_copy(0, sink));
-    expect_record("GC_ERR_INVALID_INDEX", "Board::frame_copy", "There is no internal buffer with index 0.");
+    EXPECT_FALSE(sink.take(*board, 0));
+    expect_record("GC_ERR_INVALID_INDEX", "Board::frame_view", "There is no internal buffer with index 0.");
+}
+
+TEST_F(BoardFrames, AViewKeepsItsFrameInPlaceUntilItIsDropped)
+{
+    configure(0, 2);
+    ASSERT_TRUE(board->start_acq());
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    const FrameRecord frame = next_frame();
+    std::optional<VNBoards::FrameView> view = board->frame_view(frame.buffer_index);
+    ASSERT_TRUE(view.has_value());
+    ASSERT_EQ(view->frame_id, 1u);
+
+    // The view is made under the frame lock alone: the board goes on (on another thread, as the
+    // acquisition thread does; the holder of a view makes no board call) while it is held...
+    auto board_goes_on = std::async(std::launch::async, [&] {
+        const bool handed_back = board->set_frame_available(frame) == 0;
+        board->stop_acq(true);
+        return handed_back && board->buffer_count() == 2u;
+    });
+    ASSERT_EQ(board_goes_on.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(board_goes_on.get());
+    // ...but its buffers are not freed under it: the tear-down waits until the view is dropped.
+    auto teardown = std::async(std::launch::async, [&] { return board->teardown_acq(); });
+    EXPECT_EQ(teardown.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    EXPECT_EQ(vnsim_frame_stamp(view->data, view->size), 1u);  // still the board's memory, still readable
+    view.reset();
+    ASSERT_EQ(teardown.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(teardown.get(), BoardState::OpenForAcquisition);
 }
 
 TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
@@ -269,7 +299,7 @@ TEST_F(BoardFrames, WaitingCopyingAndQueryingRunSideBySide)
             waiting.pop_front();
             guard.unlock();
             RecordingSink sink;
-            if (!board->frame_copy(record.buffer_index, sink) ||
+            if (!sink.take(*board, record.buffer_index) ||
                 vnsim_check_frame(sink.frames[0].data.data(), sink.frames[0].data.size(), roi.width, roi.height, bits,
                                   record.frame_counter) != 0) {
                 ++bad_frames;

@@ -40,9 +40,23 @@ struct FakeFrames {
             const uint64_t id = next_id++;
             const auto bytes = frame(id);
             copied.push_back(id);
-            return buffer.fill(kind, bytes.data(), bytes.size(), bits, 8, static_cast<uint32_t>(size / 8), 3, 4, id,
-                               id * 10, id * 1000);
+            return buffer.fill(view_of(bytes, id));
         };
+    }
+
+    // A view of `bytes` as frame `id`, 8 pixels wide at offset (3, 4).
+    VNBoards::FrameView view_of(const std::vector<uint8_t>& bytes, uint64_t id) const
+    {
+        VNBoards::FrameView view;
+        view.kind = kind;
+        view.data = bytes.data();
+        view.size = bytes.size();
+        view.bit_depth = bits;
+        view.roi = {3, 4, 8, static_cast<uint32_t>(size / 8)};
+        view.frame_id = id;
+        view.timestamp = id * 10;
+        view.timestamp_ns = id * 1000;
+        return view;
     }
 };
 
@@ -314,8 +328,8 @@ TEST_F(BufferPoolTest, FillMapsTheBitDepthToAPixelFormatAndRefusesABufferNotQueu
         {36, 0x82300024}, {42, 0x8230002A}, {48, 0x02300033}, {9, 0x80000000},
     };
     BufferHandle* handle = announce_allocated(16);
-    const std::array<uint8_t, 16> frame{};
-    EXPECT_FALSE(handle->fill(BoardKind::CameraLink, frame.data(), frame.size(), 8, 4, 4, 0, 0, 1, 1, 1));
+    const std::vector<uint8_t> frame(16);
+    EXPECT_FALSE(handle->fill(FakeFrames{}.view_of(frame, 1)));
     expect_record("GC_ERR_ERROR", "BufferHandle.cpp", "BufferHandle::fill",
                   "Cannot fill a buffer that isn't in the input queue.");
     for (const auto& [bits, format] : formats) {

@@ -180,7 +180,7 @@ TEST_F(DeviceModuleTest, XmlCacheFeaturesAreForCoaXPressDevicesOnly)
     const std::string not_cxp = "is only supported for CXP devices. VFG 1 is not.";
     EXPECT_EQ(write_u32(device, dev::Reg_SyncCacheWithCamera, 1), GC_ERR_ERROR);
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::sync_cache_with_camera",
-                         "Manual XML cache deletion " + not_cxp));
+                         "Synchronising the XML cache with the camera " + not_cxp));
     EXPECT_EQ(write_u32(device, dev::Reg_DeleteSelectedXmlCacheEntry, 1), GC_ERR_ERROR);
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "DevModule.cpp", "DevModule::delete_xml_file",
                          "Manual XML cache deletion " + not_cxp));

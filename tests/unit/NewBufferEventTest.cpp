@@ -49,7 +49,14 @@ protected:
         static const uint8_t frame[16] = {};
         for (size_t i = 0; i < count; ++i) {
             ASSERT_TRUE(acquisition->pool().fill_next([](vngtl::PoolBuffer& buffer) {
-                return buffer.fill(VNBoards::BoardKind::CoaXPress, frame, sizeof frame, 8, 4, 4, 0, 0, 1, 0, 0);
+                VNBoards::FrameView view;
+                view.kind = VNBoards::BoardKind::CoaXPress;
+                view.data = frame;
+                view.size = sizeof frame;
+                view.bit_depth = 8;
+                view.roi = {0, 0, 4, 4};
+                view.frame_id = 1;
+                return buffer.fill(view);
             }));
         }
     }
