@@ -1,5 +1,7 @@
 #include "Camera.h"
 
+#include "OpenDevice.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,20 +105,6 @@ std::string url_value(Producer& producer, PORT_HANDLE port, uint32_t index, int3
     return bytes.data();
 }
 
-std::string text_of(const std::function<GC_ERROR(char*, size_t*)>& query)
-{
-    size_t size = 0;
-    if (query(nullptr, &size) != GC_ERR_SUCCESS || size == 0) {
-        return {};
-    }
-    std::string text(size, '\0');
-    if (query(text.data(), &size) != GC_ERR_SUCCESS) {
-        return {};
-    }
-    text.resize(std::strlen(text.c_str()));
-    return text;
-}
-
 bool is_camera_link(Producer& producer, PORT_HANDLE port)
 {
     return port_value(producer, port, PORT_INFO_TLTYPE) == "CL";
@@ -216,36 +204,15 @@ bool set_camera_geometry(Producer& producer, DEV_HANDLE device, std::optional<ui
 
 int camera(Producer& producer, TL_HANDLE system, const std::string& which)
 {
-    producer.TLUpdateInterfaceList(system, nullptr, 1000);
-    uint32_t count = 0;
-    producer.TLGetNumInterfaces(system, &count);
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(which.c_str(), &end, 10);
-    if (which.empty() || *end != '\0' || index >= count) {
-        std::fprintf(stderr, "vngtl: there is no interface %s (%u found)\n", which.c_str(), count);
-        return 1;
-    }
-    const std::string id = text_of([&](char* text, size_t* size) {
-        return producer.TLGetInterfaceID(system, static_cast<uint32_t>(index), text, size);
-    });
     IF_HANDLE iface = nullptr;
-    if (producer.TLOpenInterface(system, id.c_str(), &iface) != GC_ERR_SUCCESS) {
-        std::fprintf(stderr, "vngtl: cannot open interface %lu: %s\n", index, producer.last_error().c_str());
-        return 1;
-    }
-    producer.IFUpdateDeviceList(iface, nullptr, 1000);
-    const std::string device_id =
-        text_of([&](char* text, size_t* size) { return producer.IFGetDeviceID(iface, 0, text, size); });
     DEV_HANDLE device = nullptr;
-    if (producer.IFOpenDevice(iface, device_id.c_str(), DEVICE_ACCESS_READONLY, &device) != GC_ERR_SUCCESS) {
-        std::fprintf(stderr, "vngtl: cannot open the device of interface %lu: %s\n", index,
-                     producer.last_error().c_str());
-        producer.IFClose(iface);
+    std::string id;
+    if (!open_device(producer, system, which, DEVICE_ACCESS_READONLY, iface, device, id)) {
         return 1;
     }
     int result = 0;
     PORT_HANDLE port = nullptr;
-    std::printf("interface %lu: %s\n", index, id.c_str());
+    std::printf("interface %s: %s\n", which.c_str(), id.c_str());
     if (producer.DevGetPort(device, &port) != GC_ERR_SUCCESS) {
         std::printf("no camera port: %s\n", producer.last_error().c_str());
         result = 1;

@@ -1,6 +1,7 @@
 #include "Grab.h"
 
 #include "Camera.h"
+#include "OpenDevice.h"
 #include "PngFile.h"
 
 #include <unistd.h>
@@ -14,8 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string text_of(const std::function<GC_ERROR(char*, size_t*)>& query);
 
 // Significant bits of the mono pixel formats the boards deliver; 0 for a format the tool cannot save.
 uint32_t significant_bits(uint64_t pixel_format)
@@ -68,57 +67,6 @@ struct Progress {
         }
     }
 };
-
-bool open_device(Producer& producer, TL_HANDLE system, const std::string& which, IF_HANDLE& iface,
-                 DEV_HANDLE& device)
-{
-    producer.TLUpdateInterfaceList(system, nullptr, 1000);
-    uint32_t count = 0;
-    producer.TLGetNumInterfaces(system, &count);
-    std::string id;
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(which.c_str(), &end, 10);
-    if (!which.empty() && *end == '\0') {
-        if (index >= count) {
-            std::fprintf(stderr, "vngtl: there is no device %s (%u found)\n", which.c_str(), count);
-            return false;
-        }
-        id = text_of([&](char* text, size_t* size) {
-            return producer.TLGetInterfaceID(system, static_cast<uint32_t>(index), text, size);
-        });
-    } else {
-        id = which;
-    }
-    if (producer.TLOpenInterface(system, id.c_str(), &iface) != GC_ERR_SUCCESS) {
-        std::fprintf(stderr, "vngtl: cannot open interface \"%s\": %s\n", id.c_str(), producer.last_error().c_str());
-        return false;
-    }
-    producer.IFUpdateDeviceList(iface, nullptr, 1000);
-    const std::string device_id =
-        text_of([&](char* text, size_t* size) { return producer.IFGetDeviceID(iface, 0, text, size); });
-    if (producer.IFOpenDevice(iface, device_id.c_str(), DEVICE_ACCESS_CONTROL, &device) != GC_ERR_SUCCESS) {
-        std::fprintf(stderr, "vngtl: cannot open the device of \"%s\": %s\n", id.c_str(),
-                     producer.last_error().c_str());
-        producer.IFClose(iface);
-        return false;
-    }
-    std::printf("device: %s\n", id.c_str());
-    return true;
-}
-
-std::string text_of(const std::function<GC_ERROR(char*, size_t*)>& query)
-{
-    size_t size = 0;
-    if (query(nullptr, &size) != GC_ERR_SUCCESS || size == 0) {
-        return {};
-    }
-    std::string text(size, '\0');
-    if (query(text.data(), &size) != GC_ERR_SUCCESS) {
-        return {};
-    }
-    text.resize(std::strlen(text.c_str()));
-    return text;
-}
 
 struct LastImage {
     std::vector<uint8_t> data;
@@ -199,9 +147,11 @@ int grab(Producer& producer, TL_HANDLE system, const GrabOptions& options)
 {
     IF_HANDLE iface = nullptr;
     DEV_HANDLE device = nullptr;
-    if (!open_device(producer, system, options.device, iface, device)) {
+    std::string id;
+    if (!open_device(producer, system, options.device, DEVICE_ACCESS_CONTROL, iface, device, id)) {
         return 1;
     }
+    std::printf("device: %s\n", id.c_str());
     // The camera decides the frames' geometry; the stream follows it.
     if (!set_camera_geometry(producer, device, options.width, options.height)) {
         producer.DevClose(device);

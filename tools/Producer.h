@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 
 using namespace GenTL;
@@ -61,3 +63,19 @@ struct Producer {
         return text;
     }
 };
+
+// A text the producer answers through the two-call size protocol of `query` (ask the size with a null
+// buffer, then fill); empty when either call fails.
+inline std::string text_of(const std::function<GC_ERROR(char*, size_t*)>& query)
+{
+    size_t size = 0;
+    if (query(nullptr, &size) != GC_ERR_SUCCESS || size == 0) {
+        return {};
+    }
+    std::string text(size, '\0');
+    if (query(text.data(), &size) != GC_ERR_SUCCESS) {
+        return {};
+    }
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}

@@ -142,20 +142,6 @@ const std::vector<InfoName> device_list_info = {
     {DEVICE_INFO_MODEL, "model"}, {DEVICE_INFO_TLTYPE, "TL type"}, {DEVICE_INFO_ACCESS_STATUS, "access status"},
 };
 
-std::string text_out(const std::function<GC_ERROR(char*, size_t*)>& query)
-{
-    size_t size = 0;
-    if (query(nullptr, &size) != GC_ERR_SUCCESS) {
-        return {};
-    }
-    std::string text(size, '\0');
-    if (query(text.data(), &size) != GC_ERR_SUCCESS) {
-        return {};
-    }
-    text.resize(std::strlen(text.c_str()));
-    return text;
-}
-
 // The IDs of the system's interfaces, after refreshing the list.
 std::vector<std::string> interface_ids(Producer& producer, TL_HANDLE system)
 {
@@ -166,7 +152,7 @@ std::vector<std::string> interface_ids(Producer& producer, TL_HANDLE system)
         return ids;
     }
     for (uint32_t index = 0; index < count; ++index) {
-        ids.push_back(text_out([&](char* text, size_t* size) {
+        ids.push_back(text_of([&](char* text, size_t* size) {
             return producer.TLGetInterfaceID(system, index, text, size);
         }));
     }
@@ -182,7 +168,7 @@ std::vector<std::string> device_ids(Producer& producer, IF_HANDLE iface)
         return ids;
     }
     for (uint32_t index = 0; index < count; ++index) {
-        ids.push_back(text_out([&](char* text, size_t* size) {
+        ids.push_back(text_of([&](char* text, size_t* size) {
             return producer.IFGetDeviceID(iface, index, text, size);
         }));
     }
@@ -191,7 +177,7 @@ std::vector<std::string> device_ids(Producer& producer, IF_HANDLE iface)
 
 void print_url(Producer& producer, void* port, const char* indent)
 {
-    const std::string url = text_out([&](char* text, size_t* size) { return producer.GCGetPortURL(port, text, size); });
+    const std::string url = text_of([&](char* text, size_t* size) { return producer.GCGetPortURL(port, text, size); });
     std::printf("%s%-24s %s\n", indent, "XML URL", url.empty() ? "(none)" : url.c_str());
 }
 
