@@ -34,6 +34,20 @@ constexpr LinkSpeed link_speeds[] = {
     {"Default", 0}, {"1.25Ghz", 0x28}, {"2.50Ghz", 0x30}, {"3.125Ghz", 0x38}, {"5.00Ghz", 0x40}, {"6.25Ghz", 0x48},
 };
 
+// A single camera register is a word inside the 32-bit space CoaXPress addresses.
+GC_ERROR check_register_address(const char* function, uint64_t address)
+{
+    if (address > max_address) {
+        return report_error(function, GC_ERR_INVALID_ADDRESS,
+                            "Address " + hex(address) +
+                                " exceeds the maximum 32-bit address space used by CoaXPress.");
+    }
+    if (address % 4 != 0) {
+        return report_error(function, GC_ERR_INVALID_ADDRESS, "Address " + hex(address) + " is not word-aligned.");
+    }
+    return GC_ERR_SUCCESS;
+}
+
 // Lower-case hexadecimal without a prefix, as numbers following a hexadecimal range are written.
 std::string plain_hex(uint64_t value)
 {
@@ -272,13 +286,8 @@ GC_ERROR VNPortCXP::write(uint64_t address, const void* buffer, size_t* size_in_
 GC_ERROR VNPortCXP::read_register(uint64_t address, uint32_t& value)
 {
     static constexpr const char* function = "VNPortCXP::read";
-    if (address > max_address) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS,
-                            "Address " + hex(address) +
-                                " exceeds the maximum 32-bit address space used by CoaXPress.");
-    }
-    if (address % 4 != 0) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS, "Address " + hex(address) + " is not word-aligned.");
+    if (const GC_ERROR refused = check_register_address(function, address); refused != GC_ERR_SUCCESS) {
+        return refused;
     }
     const VNBoards::BoardCall call =
         board_ ? board_->cxp_read_reg(static_cast<uint32_t>(address), value) : VNBoards::BoardCall{};
@@ -297,13 +306,8 @@ GC_ERROR VNPortCXP::read_register(uint64_t address, uint32_t& value)
 GC_ERROR VNPortCXP::write_register(uint64_t address, uint32_t value)
 {
     static constexpr const char* function = "VNPortCXP::write";
-    if (address > max_address) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS,
-                            "Address " + hex(address) +
-                                " exceeds the maximum 32-bit address space used by CoaXPress.");
-    }
-    if (address % 4 != 0) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS, "Address " + hex(address) + " is not word-aligned.");
+    if (const GC_ERROR refused = check_register_address(function, address); refused != GC_ERR_SUCCESS) {
+        return refused;
     }
     const VNBoards::BoardCall call =
         board_ ? board_->cxp_write_reg(static_cast<uint32_t>(address), value) : VNBoards::BoardCall{};
