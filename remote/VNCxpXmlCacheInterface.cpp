@@ -132,6 +132,25 @@ std::string VNCxpXmlCacheInterface::directory_with_separator() const
     return directory;
 }
 
+std::string VNCxpXmlCacheInterface::new_cache_target(const char* function, const std::string& name) const
+{
+    if (!is_xml_or_zip(name)) {
+        report_error(function, GenTL::GC_ERR_ERROR,
+                     "Unknown URL extension \"" + fs::path(name).extension().string() + "\".");
+        return {};
+    }
+    const std::string directory = directory_with_separator();
+    if (directory.empty()) {
+        return {};
+    }
+    std::string target = directory + name;
+    if (exists(target)) {
+        report_error(function, GenTL::GC_ERR_ERROR, "The file (" + target + ") has already been cached.");
+        return {};
+    }
+    return target;
+}
+
 bool VNCxpXmlCacheInterface::walk_preconditions(CxpCameraPort& port, Walk walk, const char* function)
 {
     bootstrap_.updateValues(port);
@@ -410,18 +429,8 @@ bool VNCxpXmlCacheInterface::downloadLocalFile(const std::string& url, CxpCamera
     if (name.empty()) {
         return false;
     }
-    if (!is_xml_or_zip(name)) {
-        report_error(function, GenTL::GC_ERR_ERROR,
-                     "Unknown URL extension \"" + fs::path(name).extension().string() + "\".");
-        return false;
-    }
-    const std::string directory = directory_with_separator();
-    if (directory.empty()) {
-        return false;
-    }
-    const std::string target = directory + name;
-    if (exists(target)) {
-        report_error(function, GenTL::GC_ERR_ERROR, "The file (" + target + ") has already been cached.");
+    const std::string target = new_cache_target(function, name);
+    if (target.empty()) {
         return false;
     }
     uint64_t address = 0;
@@ -548,18 +557,8 @@ bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord&
         path.resize(query);
     }
     const std::string name = path.substr(path.rfind('/') + 1);
-    if (!is_xml_or_zip(name)) {
-        report_error(function, GenTL::GC_ERR_ERROR,
-                     "Unknown URL extension \"" + fs::path(name).extension().string() + "\".");
-        return false;
-    }
-    const std::string directory = directory_with_separator();
-    if (directory.empty()) {
-        return false;
-    }
-    const std::string target = directory + name;
-    if (exists(target)) {
-        report_error(function, GenTL::GC_ERR_ERROR, "The file (" + target + ") has already been cached.");
+    const std::string target = new_cache_target(function, name);
+    if (target.empty()) {
         return false;
     }
     const auto client_failed = [&](const std::error_code& error) {

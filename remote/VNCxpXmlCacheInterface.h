@@ -79,6 +79,9 @@ private:
     bool download_entry(const std::string& url, CxpCameraPort& port, UrlRecord& record_out,
                         std::chrono::steady_clock::time_point http_deadline);
     std::string directory_with_separator() const;
+    // The cache path a download of `name` writes: empty (recorded under `function`) when the name's
+    // extension is neither .xml nor .zip, there is no cache directory, or the file is cached already.
+    std::string new_cache_target(const char* function, const std::string& name) const;
 
     mutable std::recursive_mutex mutex_;
     VNCxpBootstrap bootstrap_;
