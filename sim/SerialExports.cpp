@@ -32,6 +32,18 @@ std::shared_ptr<vnsim::SimBoard> board_of(void* serial)
     return board;
 }
 
+// Runs `call` on the line behind a serial reference while its board is held; an unknown reference or a
+// line that is shut down answers cl_invalid_reference.
+template <typename Call>
+int32_t on_line(void* serial, Call call)
+{
+    const auto board = board_of(serial);
+    if (!board) {
+        return cl_invalid_reference;
+    }
+    return call(*board->serial_line());
+}
+
 // The boards with a serial port in configured-device order.
 std::vector<std::shared_ptr<vnsim::SimBoard>> serial_boards()
 {
@@ -106,28 +118,22 @@ int32_t clVNSerialInit(uint32_t index, void** serial)
 
 int32_t clVNSerialRead(void* serial, char* buffer, uint32_t* size, uint32_t timeout_ms)
 {
-    auto board = board_of(serial);
-    if (!board) {
-        return cl_invalid_reference;
-    }
-    auto* line = board->serial_line();
-    if (buffer == nullptr || size == nullptr) {
-        return cl_invalid_ptr;
-    }
-    return line->read(reinterpret_cast<uint8_t*>(buffer), *size, timeout_ms);
+    return on_line(serial, [&](vnsim::SerialLine& line) {
+        if (buffer == nullptr || size == nullptr) {
+            return cl_invalid_ptr;
+        }
+        return line.read(reinterpret_cast<uint8_t*>(buffer), *size, timeout_ms);
+    });
 }
 
 int32_t clVNSerialWrite(void* serial, char* buffer, uint32_t* size, uint32_t timeout_ms)
 {
-    auto board = board_of(serial);
-    if (!board) {
-        return cl_invalid_reference;
-    }
-    auto* line = board->serial_line();
-    if (buffer == nullptr || size == nullptr) {
-        return cl_invalid_ptr;
-    }
-    return line->write(reinterpret_cast<const uint8_t*>(buffer), *size, timeout_ms);
+    return on_line(serial, [&](vnsim::SerialLine& line) {
+        if (buffer == nullptr || size == nullptr) {
+            return cl_invalid_ptr;
+        }
+        return line.write(reinterpret_cast<const uint8_t*>(buffer), *size, timeout_ms);
+    });
 }
 
 int32_t clVNSerialClose(void* serial)
@@ -137,51 +143,37 @@ int32_t clVNSerialClose(void* serial)
 
 int32_t clVNFlushPort(void* serial)
 {
-    auto board = board_of(serial);
-    if (!board) {
-        return cl_invalid_reference;
-    }
-    auto* line = board->serial_line();
-    line->flush();
-    return cl_ok;
+    return on_line(serial, [](vnsim::SerialLine& line) {
+        line.flush();
+        return cl_ok;
+    });
 }
 
 int32_t clVNGetNumBytesAvail(void* serial, uint32_t* count)
 {
-    auto board = board_of(serial);
-    if (!board) {
-        return cl_invalid_reference;
-    }
-    auto* line = board->serial_line();
-    if (count == nullptr) {
-        return cl_invalid_ptr;
-    }
-    *count = line->available();
-    return cl_ok;
+    return on_line(serial, [&](vnsim::SerialLine& line) {
+        if (count == nullptr) {
+            return cl_invalid_ptr;
+        }
+        *count = line.available();
+        return cl_ok;
+    });
 }
 
 int32_t clVNGetSupportedBaudRates(void* serial, uint32_t* rates)
 {
-    auto board = board_of(serial);
-    if (!board) {
-        return cl_invalid_reference;
-    }
-    auto* line = board->serial_line();
-    if (rates == nullptr) {
-        return cl_invalid_ptr;
-    }
-    *rates = line->supported_rates();
-    return cl_ok;
+    return on_line(serial, [&](vnsim::SerialLine& line) {
+        if (rates == nullptr) {
+            return cl_invalid_ptr;
+        }
+        *rates = line.supported_rates();
+        return cl_ok;
+    });
 }
 
 int32_t clVNSetBaudRate(void* serial, uint32_t rate)
 {
-    auto board = board_of(serial);
-    if (!board) {
-        return cl_invalid_reference;
-    }
-    auto* line = board->serial_line();
-    return line->set_rate(rate);
+    return on_line(serial, [&](vnsim::SerialLine& line) { return line.set_rate(rate); });
 }
 
 int32_t clVNGetErrorText(int32_t code, char* text, uint32_t* size)
