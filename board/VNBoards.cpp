@@ -778,6 +778,17 @@ constexpr int32_t cl_invalid_reference = -10006;
 
 }  // namespace
 
+void Board::P_after_serial_transfer(int32_t result)
+{
+    if (result == cl_timeout) {
+        // A time-out may leave half an answer in the line; the next command must not read it.
+        clFlushPort(serial_handle_);
+    } else if (result == 0) {
+        // A command that changed the camera's frame has taken effect once its transfer is done.
+        P_refresh_geometry();
+    }
+}
+
 BoardCall Board::serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms)
 {
     Guard state_guard(state_lock_);
@@ -787,12 +798,7 @@ BoardCall Board::serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms)
     CLUINT32 bytes = size;
     const int32_t result = clSerialRead(serial_handle_, static_cast<CLINT8*>(buffer), &bytes, timeout_ms);
     size = bytes;
-    if (result == cl_timeout) {
-        clFlushPort(serial_handle_);
-    } else if (result == 0) {
-        // An answer read: a command that changed the camera's frame has taken effect by now.
-        P_refresh_geometry();
-    }
+    P_after_serial_transfer(result);
     return {true, result};
 }
 
@@ -807,11 +813,7 @@ BoardCall Board::serial_write(const void* buffer, uint32_t& size, uint32_t timeo
     const int32_t result =
         clSerialWrite(serial_handle_, const_cast<CLINT8*>(static_cast<const CLINT8*>(buffer)), &bytes, timeout_ms);
     size = bytes;
-    if (result == cl_timeout) {
-        clFlushPort(serial_handle_);
-    } else if (result == 0) {
-        P_refresh_geometry();
-    }
+    P_after_serial_transfer(result);
     return {true, result};
 }
 

@@ -209,6 +209,9 @@ private:
     // Re-reads the frame geometry after the camera may have changed it (not while Configured: the buffers
     // keep the format they were set up with). State lock held.
     void P_refresh_geometry();
+    // After a serial read or write (state lock held): flushes the line on a time-out, or takes up the
+    // camera's new geometry after a completed transfer.
+    void P_after_serial_transfer(int32_t result);
     // One inquiry key of the open board; 0 when the board has no answer.
     uint32_t inquire(uint32_t key);
     Roi inquire_roi();
