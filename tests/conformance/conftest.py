@@ -40,4 +40,27 @@ def vnsim(cti):
     lib.vnsim_last_error.restype = ctypes.c_char_p
     lib.vnsim_debug_output.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
     lib.vnsim_debug_output.restype = ctypes.c_size_t
+    lib.vnsim_reset.restype = None
+    lib.vnsim_set_rate.argtypes = [ctypes.c_int, ctypes.c_double]
+    lib.vnsim_check_frame.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32, ctypes.c_uint32,
+                                      ctypes.c_uint32, ctypes.c_uint64]
+    lib.vnsim_check_frame.restype = ctypes.c_longlong
+    lib.vnsim_frame_stamp.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
+    lib.vnsim_frame_stamp.restype = ctypes.c_uint64
+    lib.vnsim_cxp_read.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32]
+    lib.vnsim_cxp_write.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32]
+    lib.vnsim_cxp_read_register.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)]
+    lib.vnsim_cxp_camera_xml.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t]
+    lib.vnsim_cxp_camera_xml.restype = ctypes.c_size_t
+    lib.vnsim_cl_camera_xml.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
+    lib.vnsim_cl_camera_xml.restype = ctypes.c_size_t
+    lib.vnsim_cl_peek.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32]
     return lib
+
+
+@pytest.fixture
+def sim(vnsim):
+    """The simulator in its default configuration for one test, and again after it."""
+    vnsim.vnsim_reset()
+    yield vnsim
+    vnsim.vnsim_reset()

@@ -17,19 +17,6 @@ TIMEOUT_MS = 3000
 
 
 @pytest.fixture
-def sim(vnsim):
-    vnsim.vnsim_reset()
-    vnsim.vnsim_set_rate.argtypes = [ctypes.c_int, ctypes.c_double]
-    vnsim.vnsim_check_frame.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32, ctypes.c_uint32,
-                                        ctypes.c_uint32, ctypes.c_uint64]
-    vnsim.vnsim_check_frame.restype = ctypes.c_longlong
-    vnsim.vnsim_frame_stamp.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
-    vnsim.vnsim_frame_stamp.restype = ctypes.c_uint64
-    yield vnsim
-    vnsim.vnsim_reset()
-
-
-@pytest.fixture
 def devices(cti, sim):
     producer = gentl.GenTLProducer.create_producer()
     producer.open(cti)

@@ -15,14 +15,6 @@ WIDTH_ADDRESS = 0x10000  # sim/ClCameraRegisters.h
 @pytest.fixture
 def cl_sim(vnsim, tmp_path):
     vnsim.vnsim_reset()
-    vnsim.vnsim_cl_camera_xml.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
-    vnsim.vnsim_cl_camera_xml.restype = ctypes.c_size_t
-    vnsim.vnsim_cl_peek.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32]
-    vnsim.vnsim_check_frame.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32, ctypes.c_uint32,
-                                        ctypes.c_uint32, ctypes.c_uint64]
-    vnsim.vnsim_check_frame.restype = ctypes.c_longlong
-    vnsim.vnsim_frame_stamp.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
-    vnsim.vnsim_frame_stamp.restype = ctypes.c_uint64
     old_cache = os.environ.get("GENICAM_CACHE_V2_4")
     os.environ["GENICAM_CACHE_V2_4"] = str(tmp_path / "cache")
     yield vnsim

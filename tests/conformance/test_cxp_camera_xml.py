@@ -29,18 +29,6 @@ def register_constants():
 REG = register_constants()
 
 
-@pytest.fixture()
-def sim(vnsim):
-    vnsim.vnsim_reset.restype = None
-    vnsim.vnsim_cxp_read.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32]
-    vnsim.vnsim_cxp_write.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32]
-    vnsim.vnsim_cxp_read_register.argtypes = [ctypes.c_int, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)]
-    vnsim.vnsim_cxp_camera_xml.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t]
-    vnsim.vnsim_cxp_camera_xml.restype = ctypes.c_size_t
-    yield vnsim
-    vnsim.vnsim_reset()
-
-
 def configure(sim, config):
     assert sim.vnsim_configure(json.dumps(config).encode()) == 0, sim.vnsim_last_error().decode()
 

@@ -18,21 +18,6 @@ MONO8 = 0x01080001
 FRAMES = 100
 
 
-@pytest.fixture
-def sim(vnsim):
-    vnsim.vnsim_reset()
-    vnsim.vnsim_set_rate.argtypes = [ctypes.c_int, ctypes.c_double]
-    vnsim.vnsim_check_frame.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32, ctypes.c_uint32,
-                                        ctypes.c_uint32, ctypes.c_uint64]
-    vnsim.vnsim_check_frame.restype = ctypes.c_longlong
-    vnsim.vnsim_frame_stamp.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
-    vnsim.vnsim_frame_stamp.restype = ctypes.c_uint64
-    vnsim.vnsim_cxp_camera_xml.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t]
-    vnsim.vnsim_cxp_camera_xml.restype = ctypes.c_size_t
-    yield vnsim
-    vnsim.vnsim_reset()
-
-
 def own_cache(tmp_path, name):
     """A cache directory of the test's own, so that every manifest file is fetched afresh."""
     saved = os.environ.get("GENICAM_CACHE_V2_4")
