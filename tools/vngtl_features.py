@@ -182,8 +182,14 @@ def main() -> int:
             stream.open(ids[0])
             opened.append(stream)
             module = stream
-        port = module.remote_port if args.module == "camera" else \
-            module.local_port if args.module == "device" else module.port
+        if args.module == "camera":
+            try:
+                port = module.remote_port
+                port.name, list(port.url_info_list)
+            except Exception as error:
+                fail(f"the device of interface {index} has no camera port: {str(error).splitlines()[0]}")
+        else:
+            port = module.local_port if args.module == "device" else module.port
         print(f"{args.module}{'' if args.module == 'system' else f' {index}'}: port {port.name}, "
               f"{port.url_info_list[0].url if len(port.url_info_list) else '(no URL)'}")
         node_map = load_description(port)

@@ -110,6 +110,11 @@ def test_installed_tool_finds_the_producer_beside_itself_or_through_the_search_p
     assert beside.returncode == 0, beside.stderr
     assert f"producer: {prefix / 'lib' / 'gentl' / 'VNGTL.cti'}" in beside.stdout
     assert "2 interfaces" in beside.stdout
+    env["VNGTL_PYTHON"] = sys.executable
+    listed = subprocess.run([str(prefix / "bin" / "vngtl"), "features", "system"], env=env, capture_output=True,
+                            text=True, timeout=60)
+    assert listed.returncode == 0, listed.stderr
+    assert re.search(rf"^\s+TLPath\s+{re.escape(str(prefix / 'lib' / 'gentl' / 'VNGTL.cti'))}$", listed.stdout, re.M)
 
     # A copy of the tool elsewhere has no producer beside it and takes the one on the search path.
     elsewhere = tmp_path / "bin"
