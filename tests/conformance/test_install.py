@@ -50,7 +50,7 @@ def test_install_lays_out_producer_tool_headers_and_documentation(prefix):
     for path in [gentl / "VNGTL.cti", gentl / "libvnsim.so", gentl / "libclallserial.so", prefix / "bin" / "vngtl",
                  prefix / "include" / "gentl" / "GenTL.h", prefix / "include" / "vnsim.h",
                  prefix / "share" / "doc" / "vngtl" / "README.md",
-                 prefix / "share" / "doc" / "vngtl" / "simulator.md"]:
+                 prefix / "share" / "doc" / "vngtl" / "simulator.md", prefix / "share" / "doc" / "vngtl" / "guide.md"]:
         assert path.is_file(), f"{path} was not installed"
     assert os.access(prefix / "bin" / "vngtl", os.X_OK)
     # The installed libraries find each other beside themselves, never in the build tree.
