@@ -249,15 +249,10 @@ bool VNCxpXmlCacheInterface::download_entry(const std::string& url, CxpCameraPor
     return downloadHttpFile(url, record_out, http_deadline);
 }
 
-bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
+bool VNCxpXmlCacheInterface::walk_known_urls(CxpCameraPort& port, const char* function,
+                                             const std::function<void(const std::string&)>& visit)
 {
-    static constexpr const char* function = "VNCxpXmlCacheInterface::downloadFiles";
-    std::lock_guard lock(mutex_);
-    if (!walk_preconditions(port, Walk::download, function)) {
-        return false;
-    }
     const uint32_t entries = bootstrap_.xml_manifest_size;
-    const auto http_deadline = HttpGetClient::Clock::now() + HttpGetClient::download_budget;
     for (uint32_t i = 0; i < entries; ++i) {
         if (!select_entry(port, i, function)) {
             return false;
@@ -269,10 +264,24 @@ bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
                          "Unknown locale in bootstrap URL \"" + url + "\". Skipping download.");
             continue;
         }
+        visit(url);
+    }
+    return true;
+}
+
+bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
+{
+    static constexpr const char* function = "VNCxpXmlCacheInterface::downloadFiles";
+    std::lock_guard lock(mutex_);
+    if (!walk_preconditions(port, Walk::download, function)) {
+        return false;
+    }
+    const auto http_deadline = HttpGetClient::Clock::now() + HttpGetClient::download_budget;
+    return walk_known_urls(port, function, [&](const std::string& url) {
         UrlRecord record;
         if (!download_entry(url, port, record, http_deadline)) {
             report_error(function, GenTL::GC_ERR_ERROR, "Download failed for the XML at URL \"" + url + "\".");
-            continue;
+            return;
         }
         if (ends_with_nocase(record.url, ".zip") && !doUnzip(record.url)) {
             std::error_code ignored;
@@ -280,8 +289,7 @@ bool VNCxpXmlCacheInterface::downloadFiles(CxpCameraPort& port)
             report_error(function, GenTL::GC_ERR_ERROR,
                          "Unable to extract the XML file archive downloaded for the URL, \"" + url + "\".");
         }
-    }
-    return true;
+    });
 }
 
 bool VNCxpXmlCacheInterface::purgeManifestFiles(CxpCameraPort& port)
@@ -292,21 +300,10 @@ bool VNCxpXmlCacheInterface::purgeManifestFiles(CxpCameraPort& port)
     if (!walk_preconditions(port, Walk::purge, function)) {
         return false;
     }
-    const uint32_t entries = bootstrap_.xml_manifest_size;
-    for (uint32_t i = 0; i < entries; ++i) {
-        if (!select_entry(port, i, function)) {
-            return false;
-        }
-        const std::string url = bootstrap_.retrieveManifestUrl(port);
-        const std::string scheme = scheme_of(url);
-        if (scheme != "local" && scheme != "file" && scheme != "http") {
-            report_error(function, GenTL::GC_ERR_ERROR,
-                         "Unknown locale in bootstrap URL \"" + url + "\". Skipping download.");
-            continue;
-        }
+    return walk_known_urls(port, function, [&](const std::string& url) {
         const std::string name = VNCxpBootstrap::UrlFileName(url);
         if (name.empty() || directory.empty()) {
-            continue;
+            return;
         }
         std::vector<std::string> paths{directory + name};
         if (ends_with_nocase(name, ".zip")) {
@@ -319,8 +316,7 @@ bool VNCxpXmlCacheInterface::purgeManifestFiles(CxpCameraPort& port)
                              "Failed to purge the \"" + path + "\" cached file: " + error.message());
             }
         }
-    }
-    return true;
+    });
 }
 
 GenTL::GC_ERROR VNCxpXmlCacheInterface::xml_properties(UrlRecord& record_out, uint32_t index, bool for_consumer)

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -76,6 +77,10 @@ private:
     bool walk_preconditions(CxpCameraPort& port, Walk walk, const char* function);
     // Selects manifest entry `index` and reloads its registers; false (recorded) when the selector write fails.
     bool select_entry(CxpCameraPort& port, uint32_t index, const char* function);
+    // Visits the URL of each manifest entry whose scheme is "local", "file" or "http"; any other is recorded
+    // and skipped. False (recorded) when an entry cannot be selected.
+    bool walk_known_urls(CxpCameraPort& port, const char* function,
+                         const std::function<void(const std::string&)>& visit);
     bool download_entry(const std::string& url, CxpCameraPort& port, UrlRecord& record_out,
                         std::chrono::steady_clock::time_point http_deadline);
     std::string directory_with_separator() const;

@@ -7,9 +7,11 @@
 #include <gentl/GenTL.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -21,6 +23,8 @@ using namespace GenTL;
 
 namespace {
 
+// The producer to load: VNGTL_CTI; else the one beside this program, in the build tree (../lib) or as
+// installed (../lib/gentl); else the first VNGTL.cti in a directory of GENICAM_GENTL64_PATH.
 std::string default_cti_path(const char* argv0)
 {
     if (const char* env = std::getenv("VNGTL_CTI"); env != nullptr && *env != '\0') {
@@ -31,7 +35,28 @@ std::string default_cti_path(const char* argv0)
     if (ec) {
         self = argv0;
     }
-    return (self.parent_path().parent_path() / "lib" / "VNGTL.cti").string();
+    const std::filesystem::path prefix = self.parent_path().parent_path();
+    for (const auto& candidate : {prefix / "lib" / "gentl" / "VNGTL.cti", prefix / "lib" / "VNGTL.cti"}) {
+        if (std::filesystem::exists(candidate, ec)) {
+            return candidate.string();
+        }
+    }
+    if (const char* path = std::getenv("GENICAM_GENTL64_PATH"); path != nullptr) {
+        std::string directories = path;
+        for (size_t start = 0; start <= directories.size();) {
+            size_t end = directories.find(':', start);
+            if (end == std::string::npos) {
+                end = directories.size();
+            }
+            const std::filesystem::path candidate =
+                std::filesystem::path(directories.substr(start, end - start)) / "VNGTL.cti";
+            if (end > start && std::filesystem::exists(candidate, ec)) {
+                return candidate.string();
+            }
+            start = end + 1;
+        }
+    }
+    return (prefix / "lib" / "VNGTL.cti").string();
 }
 
 // Without GENICAM_CACHE_V2_4 the producer has nowhere to keep the camera's XML files; a directory in the
@@ -49,18 +74,23 @@ void use_default_xml_cache(const std::string& cti)
 
 int usage()
 {
-    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE | camera [N] | grab [OPTIONS]]\n"
+    std::fputs("usage: vngtl [--cti PATH] [status | list | info MODULE | features MODULE | camera [N] | grab [OPTIONS]]\n"
                "  status        load the producer, initialise it, show the boards found and the last error\n"
                "  list          every interface and its devices with their info values\n"
                "  info MODULE   one module's info values and XML URL; MODULE is system, interface N or\n"
                "                device N (the device of interface N)\n"
+               "  features MODULE  the module's features and their values, from its XML description as the\n"
+               "                reference GenApi reads it (Python with the genicam package: VNGTL_PYTHON,\n"
+               "                default python3); MODULE is system, or interface, device, stream or camera\n"
+               "                with the interface's index N (0)\n"
                "  camera [N]    the camera of interface N (0): its remote port's info values, XML URLs and\n"
                "                bootstrap strings\n"
                "  grab          acquire frames and write the last one as a PNG file; options:\n"
                "                --device N|ID (interface index or ID, default 0), --count N (default 100),\n"
                "                --buffers N (default 8), --out FILE.png (default vngtl-grab.png),\n"
                "                --width N, --height N (set on the camera first)\n"
-               "The producer is VNGTL_CTI, or ../lib/VNGTL.cti beside this program. The camera's XML files\n"
+               "The producer is VNGTL_CTI, else VNGTL.cti in ../lib/gentl or ../lib beside this program, else\n"
+               "the first VNGTL.cti in a directory of GENICAM_GENTL64_PATH. The camera's XML files\n"
                "are cached in GENICAM_CACHE_V2_4, or in xml-cache beside the producer's lib directory.\n",
                stderr);
     return 2;
@@ -265,6 +295,36 @@ int info(Producer& producer, TL_HANDLE system, const std::vector<std::string>& a
     return result;
 }
 
+// `features`: the reader is vngtl_features.py (share/vngtl beside an installed tool, or beside the build's
+// bin directory), run by VNGTL_PYTHON or python3; it needs the genicam package. Only returns on failure.
+int features(const char* argv0, const std::string& cti, const std::vector<std::string>& args)
+{
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        self = argv0;
+    }
+    const std::filesystem::path script = self.parent_path().parent_path() / "share" / "vngtl" / "vngtl_features.py";
+    if (!std::filesystem::exists(script, ec)) {
+        std::fprintf(stderr, "vngtl: the feature reader %s is missing\n", script.c_str());
+        return 1;
+    }
+    const char* python = std::getenv("VNGTL_PYTHON");
+    if (python == nullptr || *python == '\0') {
+        python = "python3";
+    }
+    std::vector<std::string> words = {python, script.string(), "--cti", cti};
+    words.insert(words.end(), args.begin() + 1, args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    execvp(python, argv.data());
+    std::fprintf(stderr, "vngtl: cannot run %s: %s\n", python, std::strerror(errno));
+    return 1;
+}
+
 int status(Producer& producer)
 {
     // The producer sees the boards that its board SDK enumerates; ask the SDK it was linked against.
@@ -311,7 +371,8 @@ int main(int argc, char** argv)
         cti = default_cti_path(argv[0]);
     }
     const std::string command = args.empty() ? "status" : args[0];
-    if (command != "status" && command != "list" && command != "info" && command != "grab" && command != "camera") {
+    if (command != "status" && command != "list" && command != "info" && command != "grab" && command != "camera" &&
+        command != "features") {
         return usage();
     }
     GrabOptions grab_options;
@@ -320,6 +381,13 @@ int main(int argc, char** argv)
     }
 
     use_default_xml_cache(cti);
+    if (command == "features") {
+        if (args.size() < 2) {
+            return usage();
+        }
+        std::fflush(stdout);
+        return features(argv[0], cti, args);
+    }
 
     Producer producer;
     if (!producer.load(cti)) {
