@@ -101,8 +101,17 @@ GC_ERROR check_entry_range(const char* function, uint64_t address, const Registe
 
 }  // namespace
 
+bool RegisterMap::Entry::runs_hooks() const noexcept
+{
+    return false;
+}
+
 GC_ERROR RegisterMap::Entry::read(uint64_t address, void* buffer, size_t* length_in_out)
 {
+    std::unique_lock<std::recursive_mutex> hooks;
+    if (hook_lock_ != nullptr && runs_hooks()) {
+        hooks = std::unique_lock(*hook_lock_);
+    }
     static constexpr const char* function = "RegisterMap::Entry::read";
     if (buffer == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "A valid output buffer is required by this method.");
@@ -128,6 +137,10 @@ GC_ERROR RegisterMap::Entry::read(uint64_t address, void* buffer, size_t* length
 
 GC_ERROR RegisterMap::Entry::write(uint64_t address, const void* buffer, size_t* length_in_out)
 {
+    std::unique_lock<std::recursive_mutex> hooks;
+    if (hook_lock_ != nullptr && runs_hooks()) {
+        hooks = std::unique_lock(*hook_lock_);
+    }
     static constexpr const char* function = "RegisterMap::Entry::write";
     if (buffer == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "A valid input buffer is required by this method.");
@@ -153,6 +166,10 @@ GC_ERROR RegisterMap::Entry::write(uint64_t address, const void* buffer, size_t*
 
 GC_ERROR RegisterMap::Entry::read(INFO_DATATYPE* type_out, void* buffer, size_t* size_in_out)
 {
+    std::unique_lock<std::recursive_mutex> hooks;
+    if (hook_lock_ != nullptr && runs_hooks()) {
+        hooks = std::unique_lock(*hook_lock_);
+    }
     static constexpr const char* function = "RegisterMap::Entry::read";
     if (const GC_ERROR code = pre_read(data_, buffer, size_in_out)) {
         return code;
@@ -211,6 +228,7 @@ RegisterMap::Entry* RegisterMap::insert(uint64_t address, void* external_data, u
         return nullptr;
     }
     Entry* const added = entry.get();
+    entry->hook_lock_ = &hook_lock_;
     entries_.emplace_hint(successor, address, std::move(entry));
     return added;
 }

@@ -6,8 +6,12 @@
 // shares a module's values) keep plain pointers to entries of a map that outlives them. An entry owns its
 // backing bytes unless it was given external storage, which its creator keeps alive for the entry's life.
 //
-// Thread safety: none of its own. A map is filled while its owner is built, before the owner's handle is
-// handed out, and only read and written (never restructured) afterwards.
+// Thread safety: a map is filled while its owner is built, before the owner's handle is handed out, and only
+// read and written (never restructured) afterwards. Accesses to an entry that runs hooks (a computed value,
+// an action after a write, a command) are serialised per map by the map's hook lock, so two callers reading
+// one computed register do not both write its bytes; the lock is recursive, since a hook may read the map
+// again, and it is taken before any lock a hook takes (a board's state lock, the pool's locks). Accesses to
+// plain entries take no lock: their bytes are the callers' to order.
 #pragma once
 
 #include <gentl/GenTL.h>
@@ -17,6 +21,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace vngtl {
 
@@ -54,6 +59,10 @@ public:
         // asks for the size). A string answers its text up to the first zero byte plus one zero byte.
         GenTL::GC_ERROR read(GenTL::INFO_DATATYPE* type_out, void* buffer, size_t* size_in_out);
 
+        // Whether the entry's hooks do anything, so that its accesses are serialised by the map's hook lock.
+        // Default: no.
+        virtual bool runs_hooks() const noexcept;
+
     protected:
         // Hooks around every access; each answers a GenTL code, 0 to go on. The base ones do nothing.
         // pre_read may compute the value into `data` or refuse; post_read's answer is the read's answer.
@@ -73,6 +82,8 @@ public:
         std::atomic<bool> available_{true};
         std::unique_ptr<uint8_t[]> owned_;
         uint8_t* data_ = nullptr;
+        std::recursive_mutex* hook_lock_ = nullptr;  // the map's, taken while runs_hooks()
+        friend class RegisterMap;
     };
 
     // Makes one kind of entry from exactly the constructor's arguments (see RegisterMapHelpers.h).
@@ -103,6 +114,7 @@ public:
 
 private:
     std::map<uint64_t, std::shared_ptr<Entry>> entries_;
+    std::recursive_mutex hook_lock_;
 };
 
 }  // namespace vngtl

@@ -21,11 +21,17 @@ public:
 
     using RegisterMap::Entry::Entry;
 
-    // Bind before the entry's owner hands out its handle: hooks run unserialised on the callers' threads.
+    // Bind before the entry's owner hands out its handle. Accesses that run them are serialised by the
+    // map's hook lock.
     ReadHook on_pre_read;
     AfterHook on_post_read;
     WriteHook on_pre_write;
     AfterHook on_post_write;
+
+    bool runs_hooks() const noexcept override
+    {
+        return on_pre_read || on_post_read || on_pre_write || on_post_write;
+    }
 
 protected:
     GenTL::GC_ERROR pre_read(uint8_t* data, void* buffer, size_t* length) override
@@ -53,6 +59,8 @@ public:
     using RegisterMap::Entry::Entry;
 
     std::function<GenTL::GC_ERROR()> command;
+
+    bool runs_hooks() const noexcept override { return true; }
 
 protected:
     GenTL::GC_ERROR post_write(uint8_t* data) override;

@@ -1,5 +1,7 @@
 #include "cti/CallFrame.h"
 
+#include "core/HandleRegistry.h"
+
 #include <exception>
 #include <new>
 
@@ -41,6 +43,28 @@ CallFrame::CallFrame(const char* function, std::source_location where) noexcept 
     if (!manager_) {
         answer(GenTL::GC_ERR_NOT_INITIALIZED);
     }
+}
+
+CallFrame::~CallFrame()
+{
+    HandleRegistry& registry = HandleRegistry::instance();
+    while (pin_count_ > 0) {
+        registry.unpin(pins_[static_cast<size_t>(--pin_count_)]);
+    }
+}
+
+bool CallFrame::pin(const void* handle, uint32_t kinds) noexcept
+{
+    if (handle == nullptr || pin_count_ == static_cast<int>(pins_.size())) {
+        return false;
+    }
+    HandleRegistry::Pinned pinned;
+    if (HandleRegistry::instance().pin(reinterpret_cast<uintptr_t>(handle), kinds, pinned) !=
+        HandleRegistry::PinResult::pinned) {
+        return false;
+    }
+    pins_[static_cast<size_t>(pin_count_++)] = pinned.slot;
+    return true;
 }
 
 GenTL::GC_ERROR CallFrame::fail(GenTL::GC_ERROR code, std::string_view message, std::source_location where) const

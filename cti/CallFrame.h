@@ -14,6 +14,11 @@
 // the answer. Only when all pass does the body run; its code is the answer, unchanged. Anything thrown by a
 // check or the body becomes a code and a record (memory exhaustion, other standard exceptions, anything
 // else). Output handles are written by the body, only after its operation succeeded (HandleOut).
+//
+// Handles: a `live` check pins the handle in the live-handle table for the kinds the argument takes, or
+// fails with GC_ERR_INVALID_HANDLE and never follows the value; a pinned object cannot be destroyed before
+// the frame ends (its owner drains the handle first). The body reaches pinned objects with module_of and
+// from_handle.
 #pragma once
 
 #include "cti/CtiManager.h"
@@ -25,6 +30,7 @@
 
 #include <gentl/GenTL.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <source_location>
@@ -40,6 +46,16 @@ inline constexpr const char* tl_null = "The transport-layer module handle is inv
 inline constexpr const char* tl_foreign =
     "The transport-layer module handle does not refer to this transport-layer's system module.";
 inline constexpr const char* no_port = "The handle does not have a valid port interface.";
+// A non-null handle that is not live (its object is gone, it is from before the library was last closed,
+// or it never was one of this library's handles) or of another kind.
+inline constexpr const char* port_dead = "The port handle is invalid (not a live port handle of this producer).";
+inline constexpr const char* event_source_dead =
+    "The event source handle is invalid (not a live module or buffer handle of this producer).";
+inline constexpr const char* if_dead = "The interface module handle is invalid (not a live interface module).";
+inline constexpr const char* dev_dead = "The device module handle is invalid (not a live device module).";
+inline constexpr const char* ds_dead = "The data-stream handle is invalid (not a live data-stream module).";
+inline constexpr const char* buffer_dead = "The buffer handle is invalid (not a live announced buffer).";
+inline constexpr const char* event_dead = "The event handle is invalid (not a live registered event).";
 }  // namespace message
 
 // Turns the exception being handled into a code and a record; call only from inside a catch clause.
@@ -48,6 +64,7 @@ GenTL::GC_ERROR report_current_exception(const char* function, const std::source
 class CallFrame {
 public:
     explicit CallFrame(const char* function, std::source_location where = std::source_location::current()) noexcept;
+    ~CallFrame();
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
 
@@ -90,6 +107,9 @@ public:
     // The answer of a function whose operation this producer does not offer.
     GenTL::GC_ERROR not_implemented(std::source_location where = std::source_location::current()) const;
 
+    // Pins `handle` for the rest of the call when it is live and of one of `kinds`.
+    bool pin(const void* handle, uint32_t kinds) noexcept;
+
 private:
     void answer(GenTL::GC_ERROR code) noexcept
     {
@@ -102,6 +122,8 @@ private:
     ManagerRef manager_;
     bool answered_ = false;
     GenTL::GC_ERROR answer_ = GenTL::GC_ERR_SUCCESS;
+    std::array<uint32_t, 2> pins_{};  // the table slots pinned, given back in reverse order
+    int pin_count_ = 0;
 };
 
 // ---- Checks. Each keeps the line it was written on for its record.
@@ -145,12 +167,43 @@ HoldsCheck<Condition, Message> holds(Condition condition, GenTL::GC_ERROR code, 
     return {std::move(condition), code, std::move(message), where};
 }
 
+struct LiveCheck {
+    const void* handle;
+    uint32_t kinds;
+    const char* message;
+    bool null_passes;
+    std::source_location where;
+    GenTL::GC_ERROR operator()(CallFrame& frame) const
+    {
+        if ((handle == nullptr && null_passes) || frame.pin(handle, kinds)) {
+            return GenTL::GC_ERR_SUCCESS;
+        }
+        return frame.fail(GenTL::GC_ERR_INVALID_HANDLE, message, where);
+    }
+};
+
+// A non-null handle must be live and of one of `kinds` (HandleKind bits); it stays pinned until the call
+// ends. Fails with GC_ERR_INVALID_HANDLE and `message` otherwise, without following the handle.
+inline LiveCheck live(const void* handle, uint32_t kinds, const char* message,
+                      std::source_location where = std::source_location::current())
+{
+    return {handle, kinds, message, false, where};
+}
+
+// As live, but a null handle passes (for an operation that reports a null handle itself).
+inline LiveCheck live_or_null(const void* handle, uint32_t kinds, const char* message,
+                              std::source_location where = std::source_location::current())
+{
+    return {handle, kinds, message, true, where};
+}
+
 struct SystemModuleCheck {
     const void* handle;
     std::source_location where;
     GenTL::GC_ERROR operator()(const CallFrame& frame) const
     {
-        // The system module is created here if this is its first use.
+        // The system module is created here if this is its first use. It lives as long as the manager the
+        // frame holds, so it needs no pin.
         if (handle == to_handle(frame.manager().tl_module_address())) {
             return GenTL::GC_ERR_SUCCESS;
         }
@@ -220,7 +273,7 @@ AddressRangeCheck<SizeType> address_in_range(uint64_t address,
 
 // ---- Using handles in a body, once the checks have vouched for them.
 
-// The module behind a module handle.
+// The module behind a (checked, pinned) module handle.
 inline BaseModule& module_of(void* handle) noexcept
 {
     return *from_handle<BaseModule>(handle);
@@ -234,7 +287,8 @@ class HandleOut {
 public:
     explicit HandleOut(void** out) noexcept : out_(out) {}
     Object** slot() noexcept { return out_ != nullptr ? &object_ : nullptr; }
-    GenTL::GC_ERROR deliver(GenTL::GC_ERROR code) noexcept
+    // Enters the object into the live-handle table if it has no live handle (which may throw).
+    GenTL::GC_ERROR deliver(GenTL::GC_ERROR code)
     {
         if (code == GenTL::GC_ERR_SUCCESS && out_ != nullptr) {
             *out_ = to_handle(object_);

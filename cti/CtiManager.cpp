@@ -3,6 +3,7 @@
 #include "board/BoardTable.h"
 #include "board/VNBoards.h"
 #include "core/ErrorReport.h"
+#include "core/HandleRegistry.h"
 #include "modules/TLModule.h"
 
 namespace vngtl {
@@ -49,7 +50,10 @@ std::shared_ptr<TLModule> CtiManager::get_tl_module()
 {
     std::lock_guard guard(create_lock_);
     if (!tl_module_) {
-        tl_module_ = std::make_shared<TLModule>(boards_);
+        // Complete before anyone sees it: GCGetInfo reads its map without opening it.
+        auto made = std::make_shared<TLModule>(boards_);
+        made->prepare();
+        tl_module_ = std::move(made);
     }
     return tl_module_;
 }
@@ -108,6 +112,9 @@ GenTL::GC_ERROR close_library()
             return GenTL::GC_ERR_RESOURCE_IN_USE;
         }
         last = std::move(manager_reference);
+        // No call holds the manager and none can get it now, so no handle is pinned: every handle handed
+        // out so far ends here, also those of objects that outlive the tree for a moment.
+        HandleRegistry::instance().revoke_all();
         // From here on records go to standard error, as they do before the library is initialised.
         publish_error_store(nullptr);
     }

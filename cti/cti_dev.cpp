@@ -8,7 +8,9 @@ using vngtl::CallFrame;
 using vngtl::HandleOut;
 using vngtl::holds;
 using vngtl::module_of;
+using vngtl::live;
 using vngtl::not_null;
+namespace message = vngtl::message;
 
 namespace {
 
@@ -25,6 +27,7 @@ GC_API DevGetPort(DEV_HANDLE hDevice, PORT_HANDLE* phRemoteDevice)
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
         .check(not_null(phRemoteDevice, GC_ERR_INVALID_PARAMETER,
                         "The remote device port return handle pointer is invalid (null)."))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .check(holds([&] { return module_of(hDevice).is_open(); }, GC_ERR_INVALID_HANDLE,
                      [&] {
                          return "Device module \"" + module_of(hDevice).id() + "\" exists, but is not currently open.";
@@ -45,6 +48,7 @@ GC_API DevGetNumDataStreams(DEV_HANDLE hDevice, uint32_t* piNumDataStreams)
 {
     return CallFrame("DevGetNumDataStreams")
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) { return module_of(hDevice).num_children(piNumDataStreams); });
 }
 
@@ -52,6 +56,7 @@ GC_API DevGetDataStreamID(DEV_HANDLE hDevice, uint32_t iIndex, char* sDataStream
 {
     return CallFrame("DevGetDataStreamID")
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) { return module_of(hDevice).get_child_id(iIndex, sDataStreamID, piSize); });
 }
 
@@ -59,6 +64,7 @@ GC_API DevOpenDataStream(DEV_HANDLE hDevice, const char* sDataStreamID, DS_HANDL
 {
     return CallFrame("DevOpenDataStream")
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) {
             HandleOut<BaseModule> stream(phDataStream);
             return stream.deliver(module_of(hDevice).open_child(sDataStreamID, stream.slot(), 0));
@@ -69,6 +75,7 @@ GC_API DevGetInfo(DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* p
 {
     return CallFrame("DevGetInfo")
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) { return module_of(hDevice).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
@@ -76,6 +83,7 @@ GC_API DevClose(DEV_HANDLE hDevice)
 {
     return CallFrame("DevClose")
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) { return module_of(hDevice).close(); });
 }
 
@@ -83,6 +91,7 @@ GC_API DevGetParentIF(DEV_HANDLE hDevice, IF_HANDLE* phIface)
 {
     return CallFrame("DevGetParentIF")
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
+        .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) {
             HandleOut<BaseModule> iface(phIface);
             return iface.deliver(module_of(hDevice).get_parent(iface.slot()));

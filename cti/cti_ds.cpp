@@ -11,7 +11,10 @@ using vngtl::HandleOut;
 using vngtl::from_handle;
 using vngtl::holds;
 using vngtl::module_of;
+using vngtl::live;
+using vngtl::live_or_null;
 using vngtl::not_null;
+namespace message = vngtl::message;
 
 namespace {
 
@@ -40,6 +43,7 @@ GC_API DSAnnounceBuffer(DS_HANDLE hDataStream, void* pBuffer, size_t iSize, void
 {
     return CallFrame("DSAnnounceBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
             HandleOut<BufferHandle> buffer(phBuffer);
             return buffer.deliver(stream_of(hDataStream).announce_buffer(pBuffer, iSize, pPrivate, buffer.slot()));
@@ -50,6 +54,7 @@ GC_API DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t iSize, void* pPriv
 {
     return CallFrame("DSAllocAndAnnounceBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
             HandleOut<BufferHandle> buffer(phBuffer);
             return buffer.deliver(stream_of(hDataStream).alloc_and_announce_buffer(iSize, pPrivate, buffer.slot()));
@@ -60,6 +65,7 @@ GC_API DSFlushQueue(DS_HANDLE hDataStream, ACQ_QUEUE_TYPE iOperation)
 {
     return CallFrame("DSFlushQueue")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) { return stream_of(hDataStream).flush_queue(iOperation); });
 }
 
@@ -67,6 +73,7 @@ GC_API DSStartAcquisition(DS_HANDLE hDataStream, ACQ_START_FLAGS iStartFlags, ui
 {
     return CallFrame("DSStartAcquisition")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) { return stream_of(hDataStream).start_acquisition(iStartFlags, iNumToAcquire); });
 }
 
@@ -74,6 +81,7 @@ GC_API DSStopAcquisition(DS_HANDLE hDataStream, ACQ_STOP_FLAGS iStopFlags)
 {
     return CallFrame("DSStopAcquisition")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) { return stream_of(hDataStream).stop_acquisition(iStopFlags); });
 }
 
@@ -81,6 +89,7 @@ GC_API DSGetInfo(DS_HANDLE hDataStream, STREAM_INFO_CMD iInfoCmd, INFO_DATATYPE*
 {
     return CallFrame("DSGetInfo")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) { return module_of(hDataStream).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
@@ -88,6 +97,7 @@ GC_API DSGetBufferID(DS_HANDLE hDataStream, uint32_t iIndex, BUFFER_HANDLE* phBu
 {
     return CallFrame("DSGetBufferID")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
             HandleOut<BufferHandle> buffer(phBuffer);
             return buffer.deliver(stream_of(hDataStream).get_buffer_id(iIndex, buffer.slot()));
@@ -98,6 +108,7 @@ GC_API DSClose(DS_HANDLE hDataStream)
 {
     return CallFrame("DSClose")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) { return module_of(hDataStream).close(); });
 }
 
@@ -105,6 +116,8 @@ GC_API DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, void** pBuff
 {
     return CallFrame("DSRevokeBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
+        .check(live_or_null(hBuffer, vngtl::kind_buffer, message::buffer_dead))
         .run([&](CallFrame&) { return stream_of(hDataStream).revoke_buffer(buffer_of(hBuffer), pBuffer, pPrivate); });
 }
 
@@ -112,6 +125,8 @@ GC_API DSQueueBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer)
 {
     return CallFrame("DSQueueBuffer")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
+        .check(live_or_null(hBuffer, vngtl::kind_buffer, message::buffer_dead))
         .run([&](CallFrame&) { return stream_of(hDataStream).queue_buffer(buffer_of(hBuffer)); });
 }
 
@@ -122,6 +137,8 @@ GC_API DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, BUFFER_INFO
     return CallFrame("DSGetBufferInfo")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
         .check(not_null(hBuffer, GC_ERR_INVALID_HANDLE, buffer_null))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
+        .check(live(hBuffer, vngtl::kind_buffer, message::buffer_dead))
         .check(holds([&] { return module_of(hDataStream).is_open(); }, GC_ERR_INVALID_HANDLE,
                      [] { return "The data-stream exists, but isn't open."; }))
         .run([&](CallFrame&) {
@@ -135,6 +152,8 @@ GC_API DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, SINGLE
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
         .check(not_null(hBuffer, GC_ERR_INVALID_HANDLE, buffer_null))
         .check(not_null(piNumChunks, GC_ERR_INVALID_PARAMETER, "The chunk-count pointer is invalid (null)."))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
+        .check(live(hBuffer, vngtl::kind_buffer, message::buffer_dead))
         .run([&](CallFrame& frame) {
             return frame.fail(GC_ERR_NO_DATA,
                               "The producer does not currently support chunk-data under any circumstance.");
@@ -145,6 +164,7 @@ GC_API DSGetParentDev(DS_HANDLE hDataStream, DEV_HANDLE* phDevice)
 {
     return CallFrame("DSGetParentDev")
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
+        .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
             HandleOut<BaseModule> device(phDevice);
             return device.deliver(module_of(hDataStream).get_parent(device.slot()));

@@ -3,6 +3,7 @@
 using vngtl::BaseEvent;
 using vngtl::CallFrame;
 using vngtl::from_handle;
+using vngtl::live;
 using vngtl::not_null;
 namespace message = vngtl::message;
 
@@ -22,6 +23,7 @@ GC_API EventGetData(EVENT_HANDLE hEvent, void* pBuffer, size_t* piSize, uint64_t
 {
     return CallFrame("EventGetData")
         .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hEvent, vngtl::kind_event, message::event_dead))
         .run([&](CallFrame&) { return event_of(hEvent).data(pBuffer, piSize, iTimeout); });
 }
 
@@ -30,6 +32,7 @@ GC_API EventGetDataInfo(EVENT_HANDLE hEvent, const void* pInBuffer, size_t iInSi
 {
     return CallFrame("EventGetDataInfo")
         .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hEvent, vngtl::kind_event, message::event_dead))
         .run([&](CallFrame&) {
             return event_of(hEvent).data_info(pInBuffer, iInSize, iInfoCmd, piType, pOutBuffer, piOutSize);
         });
@@ -39,6 +42,7 @@ GC_API EventGetInfo(EVENT_HANDLE hEvent, EVENT_INFO_CMD iInfoCmd, INFO_DATATYPE*
 {
     return CallFrame("EventGetInfo")
         .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hEvent, vngtl::kind_event, message::event_dead))
         .run([&](CallFrame&) { return event_of(hEvent).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
@@ -46,6 +50,7 @@ GC_API EventFlush(EVENT_HANDLE hEvent)
 {
     return CallFrame("EventFlush")
         .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hEvent, vngtl::kind_event, message::event_dead))
         .run([&](CallFrame&) { return event_of(hEvent).flush(); });
 }
 
@@ -53,6 +58,7 @@ GC_API EventKill(EVENT_HANDLE hEvent)
 {
     return CallFrame("EventKill")
         .check(not_null(hEvent, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hEvent, vngtl::kind_event, message::event_dead))
         .run([&](CallFrame&) { return event_of(hEvent).kill(true); });
 }
 

@@ -7,6 +7,7 @@ using vngtl::CallFrame;
 using vngtl::HandleOut;
 using vngtl::address_in_range;
 using vngtl::from_handle;
+using vngtl::live;
 using vngtl::not_null;
 using vngtl::port_of;
 namespace message = vngtl::message;
@@ -77,6 +78,7 @@ GC_API GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* p
     return CallFrame("GCReadPort")
         .check(address_in_range(iAddress))
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) { return port->read(iAddress, pBuffer, piSize); });
 }
@@ -87,6 +89,7 @@ GC_API GCWritePort(PORT_HANDLE hPort, uint64_t iAddress, const void* pBuffer, si
     return CallFrame("GCWritePort")
         .check(address_in_range(iAddress))
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) { return port->write(iAddress, pBuffer, piSize); });
 }
@@ -96,6 +99,7 @@ GC_API GCGetPortURL(PORT_HANDLE hPort, char* sURL, size_t* piSize)
     BasePort* port = nullptr;
     return CallFrame("GCGetPortURL")
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) { return port->get_url(sURL, piSize); });
 }
@@ -105,6 +109,7 @@ GC_API GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO_DATATYPE* p
     BasePort* port = nullptr;
     return CallFrame("GCGetPortInfo")
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) { return port->info(iInfoCmd, piType, pBuffer, piSize); });
 }
@@ -114,6 +119,7 @@ GC_API GCRegisterEvent(EVENTSRC_HANDLE hEventSrc, EVENT_TYPE iEventID, EVENT_HAN
     return CallFrame("GCRegisterEvent")
         .check(not_null(hEventSrc, GC_ERR_INVALID_HANDLE, event_source_null))
         .check(not_null(phEvent, GC_ERR_INVALID_PARAMETER, "The event return handle pointer is invalid (null)."))
+        .check(live(hEventSrc, vngtl::kind_event_sources, message::event_source_dead))
         .run([&](CallFrame&) {
             HandleOut<BaseEvent> event(phEvent);
             return event.deliver(from_handle<BaseHandle>(hEventSrc)->register_event(iEventID, event.slot()));
@@ -124,6 +130,7 @@ GC_API GCUnregisterEvent(EVENTSRC_HANDLE hEventSrc, EVENT_TYPE iEventID)
 {
     return CallFrame("GCUnregisterEvent")
         .check(not_null(hEventSrc, GC_ERR_INVALID_HANDLE, event_source_null))
+        .check(live(hEventSrc, vngtl::kind_event_sources, message::event_source_dead))
         .run([&](CallFrame&) { return from_handle<BaseHandle>(hEventSrc)->unregister_event(iEventID); });
 }
 
@@ -132,6 +139,7 @@ GC_API GCGetNumPortURLs(PORT_HANDLE hPort, uint32_t* piNumURLs)
     BasePort* port = nullptr;
     return CallFrame("GCGetNumPortURLs")
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) { return port->num_urls(piNumURLs); });
 }
@@ -142,6 +150,7 @@ GC_API GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInf
     BasePort* port = nullptr;
     return CallFrame("GCGetPortURLInfo")
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) { return port->url_info(iURLIndex, iInfoCmd, piType, pBuffer, piSize); });
 }
@@ -153,6 +162,7 @@ GC_API GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries,
         .check(not_null(pEntries, GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
         .check(not_null(piNumEntries, GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) {
             return access_stacked(pEntries, piNumEntries, [port](PORT_REGISTER_STACK_ENTRY& entry) {
@@ -168,6 +178,7 @@ GC_API GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries
         .check(not_null(pEntries, GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
         .check(not_null(piNumEntries, GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
         .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
         .check(port_of(hPort, &port))
         .run([&](CallFrame&) {
             return access_stacked(pEntries, piNumEntries, [port](PORT_REGISTER_STACK_ENTRY& entry) {

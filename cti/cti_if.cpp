@@ -4,7 +4,9 @@ using vngtl::BaseModule;
 using vngtl::CallFrame;
 using vngtl::HandleOut;
 using vngtl::module_of;
+using vngtl::live;
 using vngtl::not_null;
+namespace message = vngtl::message;
 
 namespace {
 
@@ -19,6 +21,7 @@ GC_API IFClose(IF_HANDLE hIface)
 {
     return CallFrame("IFClose")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) { return module_of(hIface).close(); });
 }
 
@@ -26,6 +29,7 @@ GC_API IFGetInfo(IF_HANDLE hIface, INTERFACE_INFO_CMD iInfoCmd, INFO_DATATYPE* p
 {
     return CallFrame("IFGetInfo")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) { return module_of(hIface).info(iInfoCmd, piType, pBuffer, piSize); });
 }
 
@@ -33,6 +37,7 @@ GC_API IFGetNumDevices(IF_HANDLE hIface, uint32_t* piNumDevices)
 {
     return CallFrame("IFGetNumDevices")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) { return module_of(hIface).num_children(piNumDevices); });
 }
 
@@ -40,6 +45,7 @@ GC_API IFGetDeviceID(IF_HANDLE hIface, uint32_t iIndex, char* sIDeviceID, size_t
 {
     return CallFrame("IFGetDeviceID")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) { return module_of(hIface).get_child_id(iIndex, sIDeviceID, piSize); });
 }
 
@@ -47,6 +53,7 @@ GC_API IFUpdateDeviceList(IF_HANDLE hIface, bool8_t* pbChanged, uint64_t iTimeou
 {
     return CallFrame("IFUpdateDeviceList")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) { return module_of(hIface).update_children(pbChanged, iTimeout); });
 }
 
@@ -55,6 +62,7 @@ GC_API IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD 
 {
     return CallFrame("IFGetDeviceInfo")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) {
             BaseModule* device = nullptr;
             if (const GC_ERROR code = module_of(hIface).get_child(sDeviceID, &device)) {
@@ -69,6 +77,7 @@ GC_API IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS
 {
     return CallFrame("IFOpenDevice")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) {
             HandleOut<BaseModule> device(phDevice);
             return device.deliver(module_of(hIface).open_child(sDeviceID, device.slot(), iOpenFlag));
@@ -79,6 +88,7 @@ GC_API IFGetParentTL(IF_HANDLE hIface, TL_HANDLE* phSystem)
 {
     return CallFrame("IFGetParentTL")
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
+        .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) {
             HandleOut<BaseModule> system(phSystem);
             return system.deliver(module_of(hIface).get_parent(system.slot()));

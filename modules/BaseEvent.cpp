@@ -84,6 +84,8 @@ GC_ERROR BaseEvent::unregister_event()
     if (!registered_.compare_exchange_strong(expected, false)) {
         return report_error("BaseEvent::unregister_event", GC_ERR_NOT_INITIALIZED, "This event has not been registered.");
     }
+    // The object stays (its stream owns it); its handle ends here, and a new registration gets a new one.
+    handle_.retire(false);
     return GC_ERR_SUCCESS;
 }
 

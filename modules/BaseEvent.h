@@ -2,10 +2,11 @@
 // type and whether it is registered, and answers the event info commands (EVENT_INFO_CMD) from its info map;
 // a derived event supplies the records (data, data_info), their counts, flush and kill.
 //
-// Thread safety: the registered flag is atomic; the info map is filled at construction and only read after.
+// Thread safety: the registered flag is atomic, the handle is a HandleCell; the info map is filled at construction and only read after.
 #pragma once
 
 #include "core/BaseInfo.h"
+#include "core/HandleCell.h"
 
 #include <gentl/GenTL.h>
 
@@ -44,9 +45,14 @@ public:
     GenTL::EVENT_TYPE event_type() const noexcept { return event_type_; }
     bool is_registered() const noexcept { return registered_.load(); }
 
+    // The event's handle: live from registration until unregistration. A derived event that may be
+    // destroyed while a call waits on it drains the cell after it has ended that wait.
+    HandleCell& handle_cell() noexcept { return handle_; }
+
 private:
     const GenTL::EVENT_TYPE event_type_;
     std::atomic<bool> registered_{false};
+    HandleCell handle_;
 };
 
 }  // namespace vngtl

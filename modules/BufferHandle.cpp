@@ -68,10 +68,18 @@ BufferFactory BufferHandle::factory(const SystemValues& system)
 
 const void* BufferHandle::consumer_handle() const noexcept
 {
-    return to_handle(const_cast<BufferHandle*>(this));
+    return reinterpret_cast<const void*>(const_cast<BufferHandle*>(this)->handle_cell().current());
 }
 
-BufferHandle::~BufferHandle() = default;
+BufferHandle::~BufferHandle()
+{
+    retire_handle();
+}
+
+uint32_t BufferHandle::handle_kind() const noexcept
+{
+    return kind_buffer;
+}
 
 GC_ERROR BufferHandle::register_event(EVENT_TYPE, BaseEvent**)
 {

@@ -41,6 +41,8 @@ public:
     // The pool's factory of buffers for a stream below the system module with `system`'s values.
     static BufferFactory factory(const SystemValues& system = {});
     ~BufferHandle() override;
+
+    uint32_t handle_kind() const noexcept override;
     BufferHandle(const BufferHandle&) = delete;
     BufferHandle& operator=(const BufferHandle&) = delete;
 

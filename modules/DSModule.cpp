@@ -155,6 +155,7 @@ DSModule::DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseMod
 
 DSModule::~DSModule()
 {
+    retire_handle();
     // A stream that goes while configured (the library closing with acquisition running) stops the board
     // and frees its buffers first, so that the board can close when its last user lets go of it. The
     // engine's threads are joined before the board state they use goes.
@@ -167,6 +168,11 @@ DSModule::~DSModule()
     }
     event_.reset();
     acquisition_.reset();
+}
+
+uint32_t DSModule::handle_kind() const noexcept
+{
+    return kind_stream;
 }
 
 std::string DSModule::board_text() const

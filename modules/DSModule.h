@@ -54,6 +54,8 @@ public:
              const SystemValues& system = {});
     ~DSModule() override;
 
+    uint32_t handle_kind() const noexcept override;
+
     // A second open is refused; a failed open closes the module again.
     GenTL::GC_ERROR open(int32_t flags) override;
     // Closes, releases the board from acquisition and unregisters the new-buffer event.

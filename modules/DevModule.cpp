@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <utility>
 
 namespace vngtl {
 
@@ -104,7 +105,16 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
     setup_xml_file();
 }
 
-DevModule::~DevModule() = default;
+DevModule::~DevModule()
+{
+    retire_handle();
+}
+
+uint32_t DevModule::handle_kind() const noexcept
+{
+    return kind_device;
+}
+
 
 std::string DevModule::vfg() const
 {
@@ -204,7 +214,11 @@ GC_ERROR DevModule::open(int32_t flags)
         if (BasePort* port = medium->port()) {
             port->set_writable(!read_only_.load());
         }
-        remote_medium_.store(std::move(medium));
+        std::shared_ptr<BasePortMedium> previous;
+        {
+            std::lock_guard guard(remote_lock_);
+            previous = std::exchange(remote_medium_, std::move(medium));
+        }
     } catch (...) {
         return report_error(function, GC_ERR_ACCESS_DENIED,
                             "Caught an unexpected error attempting to add a remote device module for device \"" +
@@ -218,7 +232,12 @@ GC_ERROR DevModule::close()
     if (const GC_ERROR code = BaseModule::close()) {
         return code;
     }
-    remote_medium_.store(nullptr);
+    std::shared_ptr<BasePortMedium> dropped;
+    {
+        std::lock_guard guard(remote_lock_);
+        dropped = std::move(remote_medium_);
+    }
+    dropped.reset();  // outside the lock: the medium waits for calls still using its handle
     const int32_t status = DEVICE_ACCESS_STATUS_READWRITE;
     if (access_status_ != nullptr) {
         std::memcpy(access_status_->data(), &status, sizeof status);
@@ -226,9 +245,15 @@ GC_ERROR DevModule::close()
     return GC_ERR_SUCCESS;
 }
 
+std::shared_ptr<BasePortMedium> DevModule::remote_medium() const
+{
+    std::lock_guard guard(remote_lock_);
+    return remote_medium_;
+}
+
 BasePort* DevModule::remote_port() const
 {
-    const std::shared_ptr<BasePortMedium> medium = remote_medium_.load();
+    const std::shared_ptr<BasePortMedium> medium = remote_medium();
     BasePort* const port = medium ? medium->get_port() : nullptr;
     return port != nullptr && port->good() ? port : nullptr;
 }

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace VNBoards {
@@ -31,6 +32,8 @@ public:
               const SystemValues& system = {});
     ~DevModule() override;
 
+    uint32_t handle_kind() const noexcept override;
+
     // The device's one data stream, "TLDataStream", on the device's board.
     GenTL::GC_ERROR valid_child_ids(std::vector<std::string>& list_out) override;
     GenTL::GC_ERROR make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index,
@@ -42,7 +45,7 @@ public:
     GenTL::GC_ERROR close() override;
 
     // The object behind DevGetPort's handle, or null while the device has none.
-    std::shared_ptr<BasePortMedium> remote_medium() const { return remote_medium_.load(); }
+    std::shared_ptr<BasePortMedium> remote_medium() const;
     // The remote medium's port when it is usable, else null.
     BasePort* remote_port() const;
     bool read_only() const noexcept { return read_only_.load(); }
@@ -63,7 +66,9 @@ private:
     std::shared_ptr<VNBoards::Board> board_;
     const SystemValues system_;
     RegisterMapPort port_;
-    std::atomic<std::shared_ptr<BasePortMedium>> remote_medium_;
+    // A leaf lock: only copying the pointer in or out runs under it (the medium is destroyed outside it).
+    mutable std::mutex remote_lock_;
+    std::shared_ptr<BasePortMedium> remote_medium_;
     RegisterMap::Entry* access_status_ = nullptr;
     RegisterMap::Entry* xml_selector_ = nullptr;
     std::atomic<bool> read_only_{false};

@@ -92,7 +92,16 @@ IFModule::IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseMod
     setup_xml_file();
 }
 
-IFModule::~IFModule() = default;
+IFModule::~IFModule()
+{
+    retire_handle();
+}
+
+uint32_t IFModule::handle_kind() const noexcept
+{
+    return kind_interface;
+}
+
 
 void IFModule::read_register_names()
 {

@@ -29,6 +29,8 @@ public:
     IFModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseModule> parent, const SystemValues& system = {});
     ~IFModule() override;
 
+    uint32_t handle_kind() const noexcept override;
+
     // "TLDevice" when the board has a camera file, else nothing.
     GenTL::GC_ERROR valid_child_ids(std::vector<std::string>& list_out) override;
     GenTL::GC_ERROR make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index,

@@ -85,21 +85,33 @@ TLModule::TLModule(std::shared_ptr<VNBoards::BoardTable> boards)
     add_info(TL_INFO_CHAR_ENCODING, &encoding, reg::system::Info_TLCharEncoding, sizeof encoding, INFO_DATATYPE_INT32, true, false);
 }
 
-TLModule::~TLModule() = default;
+TLModule::~TLModule()
+{
+    retire_handle();
+}
+
+uint32_t TLModule::handle_kind() const noexcept
+{
+    return kind_system;
+}
+
+
+void TLModule::prepare()
+{
+    std::lock_guard guard(setup_lock_);
+    if (!port_.good()) {
+        // The port info is set up before the port is bound, so the values every other module port shares
+        // with this module stay unbound on this one.
+        port_.setup_port_info(id(), "TLSystem", "TLPort");
+        port_.bind(&info_map(), this);
+        port_.set_entry(PORT_INFO_ID, info_entry(TL_INFO_ID));
+        setup_xml_file();
+    }
+}
 
 GC_ERROR TLModule::open(int32_t flags)
 {
-    {
-        std::lock_guard guard(setup_lock_);
-        if (!port_.good()) {
-            // The port info is set up before the port is bound, so the values every other module port shares
-            // with this module stay unbound on this one.
-            port_.setup_port_info(id(), "TLSystem", "TLPort");
-            port_.bind(&info_map(), this);
-            port_.set_entry(PORT_INFO_ID, info_entry(TL_INFO_ID));
-            setup_xml_file();
-        }
-    }
+    prepare();
     return BaseModule::open(flags);
 }
 

@@ -5,8 +5,10 @@
 //
 // Ownership: shares the board table with the manager; held by the manager through a shared pointer.
 //
-// Thread safety: the port, its info values and the description's registers are set up on the first open,
-// under `setup_lock_`, a leaf lock taken only there. Everything else is as BaseModule.
+// Thread safety: the port, its info values and the description's registers are set up once, by prepare(),
+// under `setup_lock_`, a leaf lock taken only there. The manager prepares the module before it hands it to
+// anyone, so that no query (GCGetInfo runs without an open) reads the register map while it is being filled;
+// open prepares it too, for a module built by other means. Everything else is as BaseModule.
 #pragma once
 
 #include "modules/BaseModule.h"
@@ -29,10 +31,14 @@ public:
     explicit TLModule(std::shared_ptr<VNBoards::BoardTable> boards);
     ~TLModule() override;
 
+    uint32_t handle_kind() const noexcept override;
+
     GenTL::GC_ERROR valid_child_ids(std::vector<std::string>& list_out) override;
     GenTL::GC_ERROR make_new_child(std::shared_ptr<BaseModule>& child_out, size_t index,
                                    const std::string& id) override;
-    // Sets up the port and the description on the first open, then opens as every module does.
+    // Sets up the port, its info values and the description, once; later calls do nothing.
+    void prepare();
+    // Prepares the module, then opens as every module does.
     GenTL::GC_ERROR open(int32_t flags) override;
     // The shared pointer that owns this module; empty when none does.
     std::shared_ptr<BaseModule> shared_self() override;

@@ -42,6 +42,9 @@ VNNewBufferEvent::~VNNewBufferEvent()
     if (is_registered()) {
         unregister_event();
     }
+    // Calls that found this event through its handle (a wait that unregistration has just ended) leave it
+    // before its parts go.
+    handle_cell().drain();
 }
 
 uint64_t VNNewBufferEvent::output_total() const

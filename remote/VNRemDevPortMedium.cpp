@@ -37,7 +37,10 @@ VNRemDevPortMedium::VNRemDevPortMedium(std::shared_ptr<VNBoards::Board> board) :
     }
 }
 
-VNRemDevPortMedium::~VNRemDevPortMedium() = default;
+VNRemDevPortMedium::~VNRemDevPortMedium()
+{
+    retire_handle();
+}
 
 BasePort* VNRemDevPortMedium::get_port()
 {

@@ -5,6 +5,7 @@
 //
 // The frame count and the time limit can be set with VNGTL_STRESS_FRAMES and VNGTL_STRESS_SECONDS.
 #include <algorithm>
+#include "modules/HandleMapping.h"
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
@@ -176,7 +177,7 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
                 ++unexpected_results;
                 continue;
             }
-            auto* buffer = static_cast<BufferHandle*>(record.BufferHandle);
+            auto* buffer = vngtl::from_handle<BufferHandle>(record.BufferHandle);
             {
                 std::lock_guard guard(ledger_lock);
                 if (!held.insert(buffer).second) {

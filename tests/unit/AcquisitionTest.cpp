@@ -1,5 +1,6 @@
 // The acquisition engine on a simulated board with manual triggering: every frame is made by the test, so
 // what the engine delivers is known exactly.
+#include "modules/HandleMapping.h"
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
@@ -71,7 +72,7 @@ protected:
         size_t size = sizeof record;
         const GC_ERROR result = new_buffer_event->data(&record, &size, timeout_ms);
         EXPECT_EQ(result, GC_ERR_SUCCESS) << last_error();
-        return result == GC_ERR_SUCCESS ? static_cast<BufferHandle*>(record.BufferHandle) : nullptr;
+        return result == GC_ERR_SUCCESS ? vngtl::from_handle<BufferHandle>(record.BufferHandle) : nullptr;
     }
 
     // The buffer must hold exactly frame `frame_id` of the moving pattern.

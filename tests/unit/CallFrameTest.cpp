@@ -437,6 +437,7 @@ TEST_F(ModuleFrameTest, DeviceAndStreamChecksThatReadTheOpenState)
     void* h_ds = to_handle(stream.get());
     // A buffer stand-in: any handle object; its info is answered whatever its own state.
     auto buffer = TestModule::make_root("buffer");
+    buffer->kind = vngtl::kind_buffer;
     buffer->add_info_string(BUFFER_INFO_BASE, "bytes");
     void* h_buffer = to_handle(buffer.get());
     INFO_DATATYPE type = 0;

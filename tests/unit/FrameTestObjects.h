@@ -155,6 +155,10 @@ public:
     std::function<void()> thrower;
     // register_event answers this event when set.
     vngtl::BaseEvent* event = nullptr;
+    // The kind its handle is entered with (set before it is first handed out): a root stands for an
+    // interface, its children for devices, theirs for data streams.
+    uint32_t kind = vngtl::kind_interface;
+    uint32_t handle_kind() const noexcept override { return kind; }
 
     std::atomic<int> closes{0};
     mutable std::atomic<int> clock_reads{0};
@@ -177,7 +181,11 @@ public:
                 name = renamed_to_;
             }
         }
-        child = std::make_shared<TestModule>(name, shared_self());
+        auto made = std::make_shared<TestModule>(name, shared_self());
+        made->kind = kind == vngtl::kind_interface ? vngtl::kind_device
+                     : kind == vngtl::kind_device  ? vngtl::kind_stream
+                                                   : kind;
+        child = std::move(made);
         return GC_ERR_SUCCESS;
     }
     GC_ERROR close() override

@@ -3,6 +3,7 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
+#include "modules/HandleMapping.h"
 #include "modules/VNNewBufferEvent.h"
 
 #include <future>
@@ -169,7 +170,7 @@ TEST_F(NewBufferEventTest, DataHandsOutTheOldestFilledBuffer)
     for (size_t i = 0; i < 2; ++i) {
         size = sizeof record;
         ASSERT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
-        EXPECT_EQ(record.BufferHandle, static_cast<void*>(handles[i]));
+        EXPECT_EQ(record.BufferHandle, vngtl::to_handle(handles[i]));
         EXPECT_EQ(record.pUserPointer, reinterpret_cast<void*>(1000 + i));
         EXPECT_EQ(handles[i]->state(), vngtl::BufferState::Announced);
     }
@@ -191,14 +192,14 @@ TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
     do {
         size = sizeof record;
         ASSERT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
-    } while (record.BufferHandle != static_cast<void*>(last));
+    } while (record.BufferHandle != vngtl::to_handle(last));
 
     INFO_DATATYPE type = 0;
     uint64_t value = 0;
     size_t value_size = sizeof value;
     ASSERT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_ID, &type, &value, &value_size), GC_ERR_SUCCESS);
     EXPECT_EQ(type, INFO_DATATYPE_PTR);
-    EXPECT_EQ(value, reinterpret_cast<uintptr_t>(last));
+    EXPECT_EQ(value, reinterpret_cast<uintptr_t>(vngtl::to_handle(last)));
     EXPECT_EQ(value_size, 8u);
     ASSERT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_VALUE, &type, &value, &value_size), GC_ERR_SUCCESS);
     EXPECT_EQ(type, INFO_DATATYPE_PTR);

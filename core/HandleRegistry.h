@@ -1,0 +1,107 @@
+// The table of live handles. Every handle the library gives to the consumer is a token entered here with
+// the kind of object it stands for; a call turns the token back into its object only through `pin`, which
+// answers nothing for a token that is not live (never entered, revoked, or from before the library was last
+// closed) or of a kind the call does not take, without ever following the token as a pointer.
+//
+// A token is odd (so it never equals the address of an object) and carries a slot index in its low bits
+// and a serial number, never reused while the process lives, in its high bits. The slots never move: they
+// live in chunks that are allocated once and kept until the process ends, so reading a slot of any index
+// below the table's size is always safe.
+//
+// Keeping objects alive: `pin` counts the caller on the slot before it reads the slot's token, and `revoke`
+// clears the token before it reads that count (both sequentially consistent), so either the pin sees the
+// token gone or the revoker sees the pin. `drain` then waits until no other thread holds a pin on the slot;
+// pins the revoking thread holds itself (a call that revokes the handle it was given) are not waited for.
+// An object's owner revokes and drains its handle before the object's parts go.
+//
+// Thread safety: thread-safe. `pin`, `unpin` and `object` take no lock. Entering and freeing slots take the
+// registry mutex, a leaf lock. `drain` waits for other calls to finish with the handle, so it must not be
+// called while holding a lock that such a call may wait for (the owners drain before taking theirs).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace vngtl {
+
+// What a handle stands for, one bit each, so that a call can take several kinds.
+enum HandleKind : uint32_t {
+    kind_none = 0,
+    kind_system = 1u << 0,
+    kind_interface = 1u << 1,
+    kind_device = 1u << 2,
+    kind_stream = 1u << 3,
+    kind_buffer = 1u << 4,
+    kind_remote_port = 1u << 5,  // the remote device's port object
+    kind_event = 1u << 6,
+    kind_modules = kind_system | kind_interface | kind_device | kind_stream,
+    kind_event_sources = kind_modules | kind_buffer,
+    kind_ports = kind_event_sources | kind_remote_port,
+};
+
+class HandleRegistry {
+public:
+    static constexpr uintptr_t no_token = 0;
+
+    // A live token found by pin; `object` is what was entered with it.
+    struct Pinned {
+        void* object = nullptr;
+        uint32_t kind = kind_none;
+        uint32_t slot = 0;
+    };
+
+    enum class PinResult { pinned, not_live, wrong_kind };
+
+    static HandleRegistry& instance();
+
+    // A new live token for `object` of `kind` (one bit). Throws std::bad_alloc when the table is full.
+    uintptr_t enter(void* object, uint32_t kind);
+    // Whether `token` is live now.
+    bool is_live(uintptr_t token) const noexcept;
+    // Counts the calling thread on the slot of a live `token` whose kind is one of `kinds`; each pinned
+    // result must be given back with unpin.
+    PinResult pin(uintptr_t token, uint32_t kinds, Pinned& out) noexcept;
+    void unpin(uint32_t slot) noexcept;
+    // The object of a token that is live or pinned by the calling thread (no pin taken), or null.
+    void* object(uintptr_t token) const noexcept;
+    // Makes `token` not live; no new pin can be taken on it. False when it was not live.
+    bool revoke(uintptr_t token) noexcept;
+    // Waits until no thread other than the caller holds a pin taken with `token` (any token of its slot).
+    void drain(uintptr_t token) const noexcept;
+    // Revokes every live token (GCCloseLib): handles from before are not live afterwards.
+    void revoke_all() noexcept;
+
+    // Live tokens; for tests.
+    size_t live_count() const noexcept;
+
+private:
+    static constexpr unsigned index_bits = 20;  // one slot more than a million live handles at once
+    static constexpr uint32_t chunk_bits = 10;
+    static constexpr uint32_t chunk_size = 1u << chunk_bits;
+    static constexpr uint32_t chunk_count = (1u << index_bits) / chunk_size;
+
+    struct Slot {
+        std::atomic<uintptr_t> token{no_token};
+        std::atomic<uint32_t> users{0};
+        std::atomic<uint32_t> kind{kind_none};
+        std::atomic<void*> object{nullptr};
+    };
+
+    HandleRegistry() = default;
+    Slot* slot_of(uintptr_t token) const noexcept;
+    Slot* slot_at(uint32_t index) const noexcept;
+    void release_slot(uint32_t index);
+
+    std::array<std::atomic<Slot*>, chunk_count> chunks_{};
+    mutable std::mutex mutex_;        // guards the fields below and the allocation of chunks
+    uint32_t used_ = 0;               // slots handed out so far (index order)
+    uint64_t serial_ = 0;             // the last serial number used
+    std::vector<uint32_t> free_;      // revoked slots, for reuse once no pin is left on them
+    size_t live_ = 0;
+};
+
+}  // namespace vngtl

@@ -1,0 +1,107 @@
+// Races that the library closes: callers on several threads reading one computed register of a module, and
+// GCGetInfo running while the first TLOpen sets up the system module's port. Each case only shows a fault
+// under ThreadSanitizer (scripts/build.sh tsan): there the unsynchronised version is reported as a data race.
+#include "StreamFixture.h"
+#include "modules/RegisterAddresses.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace ds = vngtl::reg::datastream;
+
+// Runs `work(thread_index)` on `count` threads at once and joins them.
+template <class Work>
+void on_threads(int count, Work&& work)
+{
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) {
+        threads.emplace_back([&, t] {
+            ++ready;
+            while (ready.load() < count) {
+                std::this_thread::yield();
+            }
+            work(t);
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+}  // namespace
+
+class ConcurrentRegisterAccessTest : public StreamTest {};
+
+TEST_F(ConcurrentRegisterAccessTest, TwoReadersOfOneComputedRegisterBothSeeItsValue)
+{
+    // The maximum width is computed into the register's bytes by a hook before every read.
+    std::atomic<int> wrong{0};
+    on_threads(2, [&](int) {
+        for (int i = 0; i < 2000; ++i) {
+            uint32_t value = 0;
+            if (read_u32(stream, ds::Reg_WidthMax, value) != GC_ERR_SUCCESS || value != width) {
+                ++wrong;
+            }
+        }
+    });
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(ConcurrentRegisterAccessTest, ReadersAndAWriterOfOneActingRegisterAgreeOnTheRegion)
+{
+    // Width is read through a hook (the region of interest) and written through one (it acts on the board).
+    std::atomic<int> failed{0};
+    on_threads(3, [&](int t) {
+        for (int i = 0; i < 500; ++i) {
+            uint32_t value = 0;
+            if (t == 0) {
+                if (write_u32(stream, ds::Reg_Width, i % 2 == 0 ? 512u : width) != GC_ERR_SUCCESS) {
+                    ++failed;
+                }
+            } else if (read_u32(stream, ds::Reg_Width, value) != GC_ERR_SUCCESS || (value != 512u && value != width)) {
+                ++failed;
+            }
+        }
+    });
+    EXPECT_EQ(failed.load(), 0);
+}
+
+class SystemModuleSetUpRaceTest : public GenTLTest {};
+
+TEST_F(SystemModuleSetUpRaceTest, GCGetInfoAlongsideTheFirstTLOpen)
+{
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+        std::atomic<bool> opened{false};
+        std::atomic<int> failures{0};
+        TL_HANDLE system = nullptr;
+        on_threads(2, [&](int t) {
+            if (t == 0) {
+                if (TLOpen(&system) != GC_ERR_SUCCESS) {
+                    ++failures;
+                }
+                opened = true;
+                return;
+            }
+            // Queries for values that exist before and after the set-up, until the open has finished.
+            do {
+                for (const TL_INFO_CMD command : {TL_INFO_ID, TL_INFO_VENDOR, TL_INFO_TLTYPE, TL_INFO_CHAR_ENCODING}) {
+                    INFO_DATATYPE type = 0;
+                    char text[256] = {};
+                    size_t size = sizeof text;
+                    if (GCGetInfo(command, &type, text, &size) != GC_ERR_SUCCESS) {
+                        ++failures;
+                    }
+                }
+            } while (!opened.load());
+        });
+        EXPECT_EQ(failures.load(), 0) << "round " << round;
+        ASSERT_NE(system, nullptr);
+        EXPECT_EQ(TLClose(system), GC_ERR_SUCCESS);
+        ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+    }
+}

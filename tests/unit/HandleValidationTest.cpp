@@ -1,0 +1,533 @@
+// Handles through the exported functions: every handle the library hands out is live until its object goes
+// (or the library is closed); a stale, foreign or wrong-kind handle answers GC_ERR_INVALID_HANDLE with a
+// record and is never followed. The foreign values include ones that would crash the process if they were
+// dereferenced, so a missing check shows as a crash, not as a wrong answer.
+#include "FrameTestObjects.h"
+#include "core/HandleRegistry.h"
+#include "cti/CallFrame.h"
+
+#include <vnsim.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The handle kinds the tree below hands out.
+enum class Kind { system, iface, device, stream, buffer, event, remote };
+
+const char* kind_name(Kind kind)
+{
+    switch (kind) {
+    case Kind::system: return "system";
+    case Kind::iface: return "interface";
+    case Kind::device: return "device";
+    case Kind::stream: return "stream";
+    case Kind::buffer: return "buffer";
+    case Kind::event: return "event";
+    case Kind::remote: return "remote port";
+    }
+    return "?";
+}
+
+// One of each handle kind, opened through the exports on board 0 (CoaXPress).
+struct Tree {
+    TL_HANDLE system = nullptr;
+    IF_HANDLE iface = nullptr;
+    DEV_HANDLE device = nullptr;
+    DS_HANDLE stream = nullptr;
+    BUFFER_HANDLE buffer = nullptr;
+    EVENT_HANDLE event = nullptr;
+    PORT_HANDLE remote = nullptr;
+
+    ::testing::AssertionResult open()
+    {
+        if (TLOpen(&system) != GC_ERR_SUCCESS) {
+            return ::testing::AssertionFailure() << "TLOpen";
+        }
+        char id[256] = {};
+        size_t size = sizeof id;
+        if (TLGetInterfaceID(system, 0, id, &size) != GC_ERR_SUCCESS ||
+            TLOpenInterface(system, id, &iface) != GC_ERR_SUCCESS ||
+            IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device) != GC_ERR_SUCCESS ||
+            DevOpenDataStream(device, "TLDataStream", &stream) != GC_ERR_SUCCESS ||
+            DSAllocAndAnnounceBuffer(stream, 1024 * 768, nullptr, &buffer) != GC_ERR_SUCCESS ||
+            GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event) != GC_ERR_SUCCESS ||
+            DevGetPort(device, &remote) != GC_ERR_SUCCESS) {
+            return ::testing::AssertionFailure() << "opening the tree";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    void* of(Kind kind) const
+    {
+        switch (kind) {
+        case Kind::system: return system;
+        case Kind::iface: return iface;
+        case Kind::device: return device;
+        case Kind::stream: return stream;
+        case Kind::buffer: return buffer;
+        case Kind::event: return event;
+        case Kind::remote: return remote;
+        }
+        return nullptr;
+    }
+};
+
+constexpr std::array all_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream,
+                                  Kind::buffer, Kind::event,  Kind::remote};
+const std::set<Kind> port_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream, Kind::buffer, Kind::remote};
+const std::set<Kind> source_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream, Kind::buffer};
+
+// An exported function with the handle under test in one argument; the other arguments are valid, so that
+// only the handle can make the call fail.
+struct Export {
+    const char* name;
+    std::set<Kind> takes;
+    std::function<GC_ERROR(const Tree& tree, void* handle)> call;
+};
+
+std::vector<Export> exports()
+{
+    static uint32_t u32 = 0;
+    static uint64_t u64 = 0;
+    static size_t size = 0;
+    static INFO_DATATYPE type = 0;
+    static char text[512];
+    static bool8_t changed = 0;
+    static void* out = nullptr;
+    static PORT_REGISTER_STACK_ENTRY entry{0, &u32, 4};
+    static uint8_t bytes[4096];
+    const auto sz = []() -> size_t* { size = sizeof text; return &size; };
+    const auto count = []() -> size_t* { size = 1; return &size; };
+    using T = const Tree&;
+    return {
+        {"GCReadPort", port_kinds, [=](T, void* h) { size = 4; return GCReadPort(h, 0, &u32, &size); }},
+        {"GCWritePort", port_kinds, [=](T, void* h) { size = 4; return GCWritePort(h, 0, &u32, &size); }},
+        {"GCGetPortURL", port_kinds, [=](T, void* h) { return GCGetPortURL(h, text, sz()); }},
+        {"GCGetPortInfo", port_kinds, [=](T, void* h) { return GCGetPortInfo(h, PORT_INFO_ID, &type, text, sz()); }},
+        {"GCGetNumPortURLs", port_kinds, [=](T, void* h) { return GCGetNumPortURLs(h, &u32); }},
+        {"GCGetPortURLInfo", port_kinds,
+         [=](T, void* h) { return GCGetPortURLInfo(h, 0, URL_INFO_URL, &type, text, sz()); }},
+        {"GCReadPortStacked", port_kinds, [=](T, void* h) { return GCReadPortStacked(h, &entry, count()); }},
+        {"GCWritePortStacked", port_kinds, [=](T, void* h) { return GCWritePortStacked(h, &entry, count()); }},
+        {"GCRegisterEvent", source_kinds, [=](T, void* h) { return GCRegisterEvent(h, EVENT_ERROR, &out); }},
+        {"GCUnregisterEvent", source_kinds, [=](T, void* h) { return GCUnregisterEvent(h, EVENT_ERROR); }},
+        {"TLGetInfo", {Kind::system}, [=](T, void* h) { return TLGetInfo(h, TL_INFO_ID, &type, text, sz()); }},
+        {"TLGetNumInterfaces", {Kind::system}, [=](T, void* h) { return TLGetNumInterfaces(h, &u32); }},
+        {"TLGetInterfaceID", {Kind::system}, [=](T, void* h) { return TLGetInterfaceID(h, 0, text, sz()); }},
+        {"TLGetInterfaceInfo", {Kind::system},
+         [=](T, void* h) { return TLGetInterfaceInfo(h, "x", INTERFACE_INFO_ID, &type, text, sz()); }},
+        {"TLOpenInterface", {Kind::system}, [=](T, void* h) { return TLOpenInterface(h, "x", &out); }},
+        {"TLUpdateInterfaceList", {Kind::system}, [=](T, void* h) { return TLUpdateInterfaceList(h, &changed, 0); }},
+        {"TLClose", {Kind::system}, [=](T, void* h) { return TLClose(h); }},
+        {"IFGetInfo", {Kind::iface}, [=](T, void* h) { return IFGetInfo(h, INTERFACE_INFO_ID, &type, text, sz()); }},
+        {"IFGetNumDevices", {Kind::iface}, [=](T, void* h) { return IFGetNumDevices(h, &u32); }},
+        {"IFGetDeviceID", {Kind::iface}, [=](T, void* h) { return IFGetDeviceID(h, 0, text, sz()); }},
+        {"IFUpdateDeviceList", {Kind::iface}, [=](T, void* h) { return IFUpdateDeviceList(h, &changed, 0); }},
+        {"IFGetDeviceInfo", {Kind::iface},
+         [=](T, void* h) { return IFGetDeviceInfo(h, "x", DEVICE_INFO_ID, &type, text, sz()); }},
+        {"IFOpenDevice", {Kind::iface}, [=](T, void* h) { return IFOpenDevice(h, "x", DEVICE_ACCESS_CONTROL, &out); }},
+        {"IFGetParentTL", {Kind::iface}, [=](T, void* h) { return IFGetParentTL(h, &out); }},
+        {"IFClose", {Kind::iface}, [=](T, void* h) { return IFClose(h); }},
+        {"DevGetPort", {Kind::device}, [=](T, void* h) { return DevGetPort(h, &out); }},
+        {"DevGetNumDataStreams", {Kind::device}, [=](T, void* h) { return DevGetNumDataStreams(h, &u32); }},
+        {"DevGetDataStreamID", {Kind::device}, [=](T, void* h) { return DevGetDataStreamID(h, 0, text, sz()); }},
+        {"DevOpenDataStream", {Kind::device}, [=](T, void* h) { return DevOpenDataStream(h, "x", &out); }},
+        {"DevGetInfo", {Kind::device}, [=](T, void* h) { return DevGetInfo(h, DEVICE_INFO_ID, &type, text, sz()); }},
+        {"DevGetParentIF", {Kind::device}, [=](T, void* h) { return DevGetParentIF(h, &out); }},
+        {"DevClose", {Kind::device}, [=](T, void* h) { return DevClose(h); }},
+        {"DSAnnounceBuffer", {Kind::stream},
+         [=](T, void* h) { return DSAnnounceBuffer(h, bytes, sizeof bytes, nullptr, &out); }},
+        {"DSAllocAndAnnounceBuffer", {Kind::stream},
+         [=](T, void* h) { return DSAllocAndAnnounceBuffer(h, 64, nullptr, &out); }},
+        {"DSFlushQueue", {Kind::stream}, [=](T, void* h) { return DSFlushQueue(h, ACQ_QUEUE_ALL_DISCARD); }},
+        {"DSStartAcquisition", {Kind::stream},
+         [=](T, void* h) { return DSStartAcquisition(h, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE); }},
+        {"DSStopAcquisition", {Kind::stream}, [=](T, void* h) { return DSStopAcquisition(h, ACQ_STOP_FLAGS_DEFAULT); }},
+        {"DSGetInfo", {Kind::stream}, [=](T, void* h) { return DSGetInfo(h, STREAM_INFO_ID, &type, text, sz()); }},
+        {"DSGetBufferID", {Kind::stream}, [=](T, void* h) { return DSGetBufferID(h, 0, &out); }},
+        {"DSGetParentDev", {Kind::stream}, [=](T, void* h) { return DSGetParentDev(h, &out); }},
+        {"DSQueueBuffer(stream)", {Kind::stream}, [=](T tree, void* h) { return DSQueueBuffer(h, tree.buffer); }},
+        {"DSRevokeBuffer(stream)", {Kind::stream},
+         [=](T tree, void* h) { return DSRevokeBuffer(h, tree.buffer, nullptr, nullptr); }},
+        {"DSGetBufferInfo(stream)", {Kind::stream},
+         [=](T tree, void* h) { return DSGetBufferInfo(h, tree.buffer, BUFFER_INFO_SIZE, &type, &u64, sz()); }},
+        {"DSGetBufferChunkData(stream)", {Kind::stream},
+         [=](T tree, void* h) { return DSGetBufferChunkData(h, tree.buffer, nullptr, count()); }},
+        {"DSQueueBuffer(buffer)", {Kind::buffer}, [=](T tree, void* h) { return DSQueueBuffer(tree.stream, h); }},
+        {"DSRevokeBuffer(buffer)", {Kind::buffer},
+         [=](T tree, void* h) { return DSRevokeBuffer(tree.stream, h, nullptr, nullptr); }},
+        {"DSGetBufferInfo(buffer)", {Kind::buffer},
+         [=](T tree, void* h) { return DSGetBufferInfo(tree.stream, h, BUFFER_INFO_SIZE, &type, &u64, sz()); }},
+        {"DSGetBufferChunkData(buffer)", {Kind::buffer},
+         [=](T tree, void* h) { return DSGetBufferChunkData(tree.stream, h, nullptr, count()); }},
+        {"DSClose", {Kind::stream}, [=](T, void* h) { return DSClose(h); }},
+        {"EventGetData", {Kind::event}, [=](T, void* h) { size = sizeof text; return EventGetData(h, text, &size, 0); }},
+        {"EventGetDataInfo", {Kind::event},
+         [=](T, void* h) { return EventGetDataInfo(h, text, 16, EVENT_DATA_ID, &type, text, sz()); }},
+        {"EventGetInfo", {Kind::event},
+         [=](T, void* h) { return EventGetInfo(h, EVENT_EVENT_TYPE, &type, text, sz()); }},
+        {"EventFlush", {Kind::event}, [=](T, void* h) { return EventFlush(h); }},
+        {"EventKill", {Kind::event}, [=](T, void* h) { return EventKill(h); }},
+    };
+}
+
+// The exported name in a row's name ("DSQueueBuffer(buffer)" -> "DSQueueBuffer").
+std::string function_of(const char* row)
+{
+    const std::string name(row);
+    return name.substr(0, name.find('('));
+}
+
+bool is_transport_layer_function(const std::string& name)
+{
+    return name.rfind("TL", 0) == 0;
+}
+
+// The record of a refused handle: INVALID_HANDLE, written by the export itself, naming it.
+::testing::AssertionResult refused_by_the_frame(const std::string& record, const std::string& function)
+{
+    const std::string head = "GC_ERR_INVALID_HANDLE @ cti_";
+    if (record.rfind(head, 0) != 0 || record.find("], " + function + ": ") == std::string::npos) {
+        return ::testing::AssertionFailure() << "record: " << record;
+    }
+    if (is_transport_layer_function(function)) {
+        if (record.find(vngtl::message::tl_foreign) == std::string::npos) {
+            return ::testing::AssertionFailure() << "not the foreign system module message: " << record;
+        }
+    } else if (record.find("is invalid (not a live") == std::string::npos) {
+        return ::testing::AssertionFailure() << "not a live-handle message: " << record;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class HandleValidationTest : public InitialisedTest {
+protected:
+    void SetUp() override
+    {
+        InitialisedTest::SetUp();
+        ASSERT_TRUE(tree.open());
+    }
+    static ::testing::AssertionResult refused(const Export& row, const Tree& tree, void* handle)
+    {
+        const GC_ERROR code = row.call(tree, handle);
+        if (code != GC_ERR_INVALID_HANDLE) {
+            return ::testing::AssertionFailure() << row.name << " answered " << vngtl::gc_error_name(code);
+        }
+        return refused_by_the_frame(last_error(), function_of(row.name)) << " (" << row.name << ")";
+    }
+    Tree tree;
+};
+
+class EveryExportTest : public HandleValidationTest, public ::testing::WithParamInterface<Export> {};
+
+TEST_P(EveryExportTest, RefusesHandlesOfEveryOtherKind)
+{
+    const Export& row = GetParam();
+    for (const Kind kind : all_kinds) {
+        if (row.takes.count(kind) == 0) {
+            EXPECT_TRUE(refused(row, tree, tree.of(kind))) << "a " << kind_name(kind) << " handle";
+        }
+    }
+}
+
+TEST_P(EveryExportTest, RefusesForeignValuesWithoutFollowingThem)
+{
+    const Export& row = GetParam();
+    // A block of the caller's own stack that looks like an object with a garbage table pointer.
+    std::array<uint64_t, 16> on_stack{};
+    on_stack.fill(0xfefefefefefefefe);
+    // The objects' own addresses, which were the handles of an earlier design.
+    auto stand_in = TestModule::make_root("stand-in");
+    const std::vector<void*> foreign = {
+        reinterpret_cast<void*>(0x1),
+        reinterpret_cast<void*>(0xdeadbeef),
+        reinterpret_cast<void*>(~uintptr_t{0}),
+        reinterpret_cast<void*>(uintptr_t{0x7} << 40 | 0x3),  // odd, with a slot index past the table
+        on_stack.data(),
+        static_cast<vngtl::BasePortMedium*>(stand_in.get()),
+        vngtl::from_handle<vngtl::BasePortMedium>(tree.stream),
+    };
+    for (void* value : foreign) {
+        EXPECT_TRUE(refused(row, tree, value)) << value;
+    }
+    EXPECT_EQ(on_stack[0], 0xfefefefefefefefeu);
+}
+
+TEST_P(EveryExportTest, RefusesEveryHandleFromBeforeTheLibraryWasClosed)
+{
+    const Export& row = GetParam();
+    const Tree old = tree;
+    ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    Tree fresh;
+    ASSERT_TRUE(fresh.open());
+    for (const Kind kind : all_kinds) {
+        EXPECT_NE(old.of(kind), fresh.of(kind)) << kind_name(kind);
+        if (row.takes.count(kind) != 0) {
+            EXPECT_TRUE(refused(row, fresh, old.of(kind))) << "the old " << kind_name(kind) << " handle";
+        }
+    }
+}
+
+std::string export_name(const ::testing::TestParamInfo<Export>& info)
+{
+    std::string name;
+    for (const char c : std::string(info.param.name)) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
+            name += c;
+        }
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, EveryExportTest, ::testing::ValuesIn(exports()), export_name);
+
+TEST_F(HandleValidationTest, AHandleOfAClosedModuleStaysLiveForItsNotOpenAnswers)
+{
+    ASSERT_EQ(DSClose(tree.stream), GC_ERR_SUCCESS);
+    INFO_DATATYPE type = 0;
+    char text[64] = {};
+    size_t size = sizeof text;
+    EXPECT_EQ(DSGetInfo(tree.stream, STREAM_INFO_ID, &type, text, &size), GC_ERR_INVALID_HANDLE);
+    // The module's own answer, not the frame's.
+    EXPECT_EQ(last_error().find("not a live"), std::string::npos) << last_error();
+    EXPECT_EQ(last_error().find("@ cti_"), std::string::npos) << last_error();
+    DS_HANDLE again = nullptr;
+    ASSERT_EQ(DevOpenDataStream(tree.device, "TLDataStream", &again), GC_ERR_SUCCESS);
+    EXPECT_EQ(again, tree.stream);
+}
+
+TEST_F(HandleValidationTest, ARevokedBufferIsStaleAndAnotherAnnouncementGetsANewHandle)
+{
+    const std::vector<Export> rows = exports();
+    const Export get_info = *std::find_if(rows.begin(), rows.end(), [](const Export& e) {
+        return std::string(e.name) == "DSGetBufferInfo(buffer)";
+    });
+    const BUFFER_HANDLE old = tree.buffer;
+    ASSERT_EQ(DSRevokeBuffer(tree.stream, old, nullptr, nullptr), GC_ERR_SUCCESS);
+    EXPECT_TRUE(refused(get_info, tree, old));
+    uint32_t value = 0;
+    size_t size = sizeof value;
+    EXPECT_EQ(GCReadPort(old, 0, &value, &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_EQ(DSRevokeBuffer(tree.stream, old, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(refused_by_the_frame(last_error(), "DSRevokeBuffer"));
+
+    BUFFER_HANDLE fresh = nullptr;
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(tree.stream, 4096, nullptr, &fresh), GC_ERR_SUCCESS);
+    EXPECT_NE(fresh, old);
+    EXPECT_TRUE(refused(get_info, tree, old));
+    BUFFER_HANDLE first = nullptr;
+    ASSERT_EQ(DSGetBufferID(tree.stream, 0, &first), GC_ERR_SUCCESS);
+    EXPECT_EQ(first, fresh);
+}
+
+TEST_F(HandleValidationTest, AnUnregisteredEventIsStaleAndARegistrationGetsANewHandle)
+{
+    const EVENT_HANDLE old = tree.event;
+    ASSERT_EQ(GCUnregisterEvent(tree.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
+    EXPECT_EQ(EventFlush(old), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(refused_by_the_frame(last_error(), "EventFlush"));
+    EVENT_HANDLE fresh = nullptr;
+    ASSERT_EQ(GCRegisterEvent(tree.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
+    EXPECT_NE(fresh, old);
+    EXPECT_EQ(EventFlush(fresh), GC_ERR_SUCCESS);
+    EXPECT_EQ(EventKill(old), GC_ERR_INVALID_HANDLE);
+}
+
+TEST_F(HandleValidationTest, TheRemotePortOfAClosedDeviceIsStale)
+{
+    const PORT_HANDLE old = tree.remote;
+    ASSERT_EQ(DevClose(tree.device), GC_ERR_SUCCESS);
+    char text[64] = {};
+    size_t size = sizeof text;
+    INFO_DATATYPE type = 0;
+    EXPECT_EQ(GCGetPortInfo(old, PORT_INFO_ID, &type, text, &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(refused_by_the_frame(last_error(), "GCGetPortInfo"));
+}
+
+TEST_F(HandleValidationTest, TheHandleOfAModuleThatAnUpdateDroppedIsStale)
+{
+    // A stand-in interface whose device list the test decides; the dropped device is destroyed.
+    auto iface = TestModule::make_root("iface");
+    iface->want({"dev"});
+    ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
+    const IF_HANDLE h_if = vngtl::to_handle(iface.get());
+    DEV_HANDLE h_dev = nullptr;
+    ASSERT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &h_dev), GC_ERR_SUCCESS);
+    std::weak_ptr<vngtl::BaseModule> device = iface->find_child("dev");
+    iface->want({});
+    bool8_t changed = false;
+    ASSERT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(device.expired());
+    EXPECT_EQ(DevClose(h_dev), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(refused_by_the_frame(last_error(), "DevClose"));
+    uint32_t count = 0;
+    EXPECT_EQ(DevGetNumDataStreams(h_dev, &count), GC_ERR_INVALID_HANDLE);
+    // A device of the same ID made by the next update has a handle of its own.
+    iface->want({"dev"});
+    ASSERT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
+    DEV_HANDLE again = nullptr;
+    ASSERT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &again), GC_ERR_SUCCESS);
+    EXPECT_NE(again, h_dev);
+    EXPECT_EQ(DevClose(h_dev), GC_ERR_INVALID_HANDLE);
+    EXPECT_EQ(DevClose(again), GC_ERR_SUCCESS);
+}
+
+// ---- Many threads using and ending handles at once (run under ASan and TSan).
+
+TEST_F(HandleValidationTest, BuffersRevokedWhileOtherThreadsUseThemAnswerOnlyLiveOrInvalid)
+{
+    // The current buffer's handle, replaced by the revoker; the readers use whatever they last saw.
+    std::atomic<void*> current{tree.buffer};
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::atomic<int> refused_count{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                void* const buffer = current.load();
+                INFO_DATATYPE type = 0;
+                size_t value = 0;
+                size_t size = sizeof value;
+                const GC_ERROR info = DSGetBufferInfo(tree.stream, buffer, BUFFER_INFO_SIZE, &type, &value, &size);
+                uint32_t word = 0;
+                size_t word_size = sizeof word;
+                const GC_ERROR port = GCGetPortInfo(buffer, PORT_INFO_ID, &type, nullptr, &word_size);
+                for (const GC_ERROR code : {info, port}) {
+                    if (code == GC_ERR_INVALID_HANDLE) {
+                        ++refused_count;
+                    } else if (code != GC_ERR_SUCCESS) {
+                        ++unexpected;
+                    }
+                }
+                if (info == GC_ERR_SUCCESS && value != 4096 && value != 1024 * 768) {
+                    ++unexpected;
+                }
+            }
+        });
+    }
+    int revoked = 0;
+    for (int round = 0; round < 300; ++round) {
+        void* const old = current.load();
+        BUFFER_HANDLE fresh = nullptr;
+        ASSERT_EQ(DSAllocAndAnnounceBuffer(tree.stream, 4096, nullptr, &fresh), GC_ERR_SUCCESS);
+        current = fresh;
+        if (DSRevokeBuffer(tree.stream, old, nullptr, nullptr) == GC_ERR_SUCCESS) {
+            ++revoked;
+        }
+        // Once revoked, the old handle is refused on every thread.
+        INFO_DATATYPE type = 0;
+        size_t size = 0;
+        EXPECT_EQ(DSGetBufferInfo(tree.stream, old, BUFFER_INFO_SIZE, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
+    }
+    stop = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(revoked, 300);
+    EXPECT_EQ(unexpected.load(), 0);
+}
+
+TEST_F(HandleValidationTest, EventsUnregisteredWhileOtherThreadsWaitOnThemEndTheWaits)
+{
+    std::atomic<void*> current{tree.event};
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> waiters;
+    for (int t = 0; t < 2; ++t) {
+        waiters.emplace_back([&] {
+            while (!stop.load()) {
+                EVENT_NEW_BUFFER_DATA data{};
+                size_t size = sizeof data;
+                const GC_ERROR code = EventGetData(current.load(), &data, &size, 20);
+                if (code != GC_ERR_TIMEOUT && code != GC_ERR_ABORT && code != GC_ERR_INVALID_HANDLE &&
+                    code != GC_ERR_NOT_INITIALIZED && code != GC_ERR_RESOURCE_IN_USE) {
+                    ++unexpected;
+                }
+            }
+        });
+    }
+    for (int round = 0; round < 100; ++round) {
+        ASSERT_EQ(GCUnregisterEvent(tree.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
+        EVENT_HANDLE fresh = nullptr;
+        ASSERT_EQ(GCRegisterEvent(tree.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
+        current = fresh;
+    }
+    stop = true;
+    for (std::thread& waiter : waiters) {
+        waiter.join();
+    }
+    EXPECT_EQ(unexpected.load(), 0);
+}
+
+TEST_F(HandleValidationTest, ThreadsOpeningClosingAndUsingOneTreeAnswerOnlyDocumentedCodes)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    const auto expect_one_of = [&](GC_ERROR code, std::initializer_list<GC_ERROR> allowed) {
+        if (std::find(allowed.begin(), allowed.end(), code) == allowed.end()) {
+            ++unexpected;
+        }
+    };
+    std::vector<std::thread> threads;
+    // Two users of the stream and its port, one of the device's remote port.
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+            while (!stop.load()) {
+                INFO_DATATYPE type = 0;
+                uint64_t value = 0;
+                size_t size = sizeof value;
+                expect_one_of(DSGetInfo(tree.stream, STREAM_INFO_NUM_ANNOUNCED, &type, &value, &size),
+                              {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+                uint32_t word = 0;
+                size = sizeof word;
+                expect_one_of(GCReadPort(tree.stream, 0x0504, &word, &size),
+                              {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE, GC_ERR_ACCESS_DENIED});
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        while (!stop.load()) {
+            PORT_HANDLE remote = nullptr;
+            if (DevGetPort(tree.device, &remote) == GC_ERR_SUCCESS) {
+                char text[64] = {};
+                size_t size = sizeof text;
+                INFO_DATATYPE type = 0;
+                expect_one_of(GCGetPortInfo(remote, PORT_INFO_ID, &type, text, &size),
+                              {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+            }
+        }
+    });
+    // This thread closes and reopens the stream and the device.
+    for (int round = 0; round < 30; ++round) {
+        ASSERT_EQ(DSClose(tree.stream), GC_ERR_SUCCESS);
+        ASSERT_EQ(DevClose(tree.device), GC_ERR_SUCCESS);
+        DEV_HANDLE device = nullptr;
+        ASSERT_EQ(IFOpenDevice(tree.iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
+        EXPECT_EQ(device, tree.device);
+        DS_HANDLE stream = nullptr;
+        ASSERT_EQ(DevOpenDataStream(tree.device, "TLDataStream", &stream), GC_ERR_SUCCESS);
+        EXPECT_EQ(stream, tree.stream);
+    }
+    stop = true;
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(unexpected.load(), 0);
+}
+
+}  // namespace
