@@ -260,7 +260,14 @@ std::string VNCxpBootstrap::UrlFileName(const std::string& url)
         fail(function, "Unable to determine the filename of URL \"" + url + "\".");
         return {};
     }
-    return GenICam::UrlDecode(url.substr(slash + 1, extension + 4 - slash - 1));
+    // The name becomes a path in the cache directory: an escaped separator or zero byte ("%2F", "%5C",
+    // "%00") from the camera would put it elsewhere, or cut it short.
+    std::string name = GenICam::UrlDecode(url.substr(slash + 1, extension + 4 - slash - 1));
+    if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+        fail(function, "Unable to determine the filename of URL \"" + url + "\".");
+        return {};
+    }
+    return name;
 }
 
 bool VNCxpBootstrap::LocalUrlDelimiters(const std::string& url, Positions& positions)

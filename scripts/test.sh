@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs every test: the unit tests built three ways (normal, AddressSanitizer with UndefinedBehaviorSanitizer,
 # ThreadSanitizer), then the conformance tests, in which real GenTL consumers (the reference GenApi's GenTL
-# consumer and Harvesters) load the built VNGTL.cti.
-# Usage: scripts/test.sh [rel|asan|tsan|conformance ...]   (default: all of them)
+# consumer and Harvesters) load the built VNGTL.cti, and last a short run of every fuzz target over its seed
+# corpus (VNGTL_FUZZ_SECONDS each, default 30).
+# Usage: scripts/test.sh [rel|asan|tsan|conformance|fuzz ...]   (default: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 steps=("$@")
-[ ${#steps[@]} -eq 0 ] && steps=(rel asan tsan conformance)
+[ ${#steps[@]} -eq 0 ] && steps=(rel asan tsan conformance fuzz)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -60,6 +61,12 @@ for step in "${steps[@]}"; do
                 | tee "$logs/conformance.log"
             [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("conformance")
             count "$logs/conformance.log"
+            ;;
+        fuzz)
+            scripts/fuzz.sh --seconds "${VNGTL_FUZZ_SECONDS:-30}" 2>&1 | tee "$logs/fuzz.log"
+            [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("fuzz")
+            passed_tests=$((passed_tests + $(grep -cE '^fuzz_[a-z_]+ .* ok$' "$logs/fuzz.log" || true)))
+            failed_tests=$((failed_tests + $(grep -cE '^fuzz_[a-z_]+ .* FAILED$' "$logs/fuzz.log" || true)))
             ;;
         *) echo "test: unknown step '$step'" >&2; exit 2 ;;
     esac

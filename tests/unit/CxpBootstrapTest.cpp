@@ -177,6 +177,18 @@ TEST_F(CxpBootstrapTest, UrlFileNameIsTheDecodedLastPathComponent)
     expect_last("GC_ERR_IO", "VNCxpBootstrap::UrlFileName", "Unrecognized locale in URL \"ftp://host/cam.xml\".");
 }
 
+TEST_F(CxpBootstrapTest, UrlFileNameNeverLeavesTheCacheDirectory)
+{
+    // The URL comes from the camera; its file name is joined to the cache directory.
+    for (const char* url : {"file:///x/..%2F..%2Fetc%2Fcam.xml", "http://host/a/..%5Ccam.zip", "local:///a%2Fb.xml;6000;10",
+                            "file:///x/cam%00.xml"}) {
+        EXPECT_EQ(VNCxpBootstrap::UrlFileName(url), "") << url;
+        expect_last("GC_ERR_IO", "VNCxpBootstrap::UrlFileName",
+                    std::string("Unable to determine the filename of URL \"") + url + "\".");
+    }
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/a%2520b.xml"), "a%20b.xml");  // decoded once only
+}
+
 TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersions)
 {
     camera.set_urls({"local:///cam.xml;8000;10"});  // XML version 2.0.5, schema 1.1
