@@ -35,7 +35,7 @@ run_one() {
     local corpus=$work/$target.corpus findings=$build/findings/$target
     mkdir -p "$corpus" "$findings"
     [ -d "fuzz/corpus/$target" ] && cp -r "fuzz/corpus/$target/." "$corpus/"
-    if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=4096 \
+    if "$build/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=4096 \
         -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" >"$work/$target.log" 2>&1; then
         echo ok >"$work/$target.result"
     else
