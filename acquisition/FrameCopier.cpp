@@ -1,6 +1,7 @@
 #include "acquisition/FrameCopier.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SANITIZE_THREAD__)
@@ -38,6 +39,13 @@ void copy_from_board(void* destination, const void* source, size_t count)
 
 unsigned FrameCopier::default_thread_count() noexcept
 {
+    // VNGTL_COPY_THREADS (1 to 4) overrides the choice, for measuring one against the other.
+    if (const char* chosen = std::getenv("VNGTL_COPY_THREADS"); chosen != nullptr && *chosen != '\0') {
+        const long value = std::strtol(chosen, nullptr, 10);
+        if (value >= 1) {
+            return static_cast<unsigned>(std::min<long>(value, most_threads));
+        }
+    }
     const unsigned cores = std::thread::hardware_concurrency();
     return std::clamp(cores, 1u, most_threads);
 }

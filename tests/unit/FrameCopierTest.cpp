@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <thread>
 #include <numeric>
 #include <vector>
 
@@ -90,4 +93,19 @@ TEST(FrameCopierTest, HelpersServeFrameAfterFrameAndTheDefaultUsesTheCoresUpToFo
     EXPECT_GE(chosen.thread_count(), 1u);
     EXPECT_LE(chosen.thread_count(), 4u);
     EXPECT_EQ(FrameCopier(9).thread_count(), 4u);
+}
+
+TEST(FrameCopierTest, TheEnvironmentChoosesTheDefaultThreadCount)
+{
+    setenv("VNGTL_COPY_THREADS", "1", 1);
+    EXPECT_EQ(FrameCopier().thread_count(), 1u);
+    setenv("VNGTL_COPY_THREADS", "3", 1);
+    EXPECT_EQ(FrameCopier().thread_count(), 3u);
+    setenv("VNGTL_COPY_THREADS", "16", 1);
+    EXPECT_EQ(FrameCopier().thread_count(), 4u);
+    setenv("VNGTL_COPY_THREADS", "none", 1);
+    const unsigned cores = std::thread::hardware_concurrency();
+    EXPECT_EQ(FrameCopier().thread_count(), std::clamp(cores, 1u, 4u));
+    unsetenv("VNGTL_COPY_THREADS");
+    EXPECT_EQ(FrameCopier().thread_count(), std::clamp(cores, 1u, 4u));
 }
