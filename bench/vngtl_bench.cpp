@@ -3,8 +3,12 @@
 // simulator costs little next to the producer's copy). Prints one table and writes the figures as JSON.
 //
 //   large frames   4096 x 3072 Mono8 as fast as the simulator completes them: delivered frames/s and GB/s,
-//                  next to single-thread memcpy over the same number of buffers of the same size
-//   small frames   64 x 64 Mono8 as fast as possible: delivered frames/s; at a fixed 10,000 frames/s: lost
+//                  next to single-thread memcpy over the same number of buffers of the same size, once with
+//                  the frame copied by the copy thread alone and once by the producer's chosen thread count
+//   four boards    2048 x 2048 Mono8 on 4 boards at once, one consumer thread each: aggregate GB/s next to
+//                  single-thread memcpy (rate 0), and frames lost per stream at 100 frames/s each
+//   small frames   64 x 64 Mono8 as fast as possible: delivered frames/s; at a fixed 10,000 frames/s: lost,
+//                  in one run and in ten more short runs from fresh starts
 //   latency        at 1,000 frames/s, from the simulator completing a frame to EventGetData returning it
 //   port reads     GCReadPort of one 4-byte register of the data-stream module, calls per second
 //   serial camera  the Camera Link camera's port: opening the device (probe, connect, rate change), loading
