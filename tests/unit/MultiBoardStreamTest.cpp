@@ -13,8 +13,12 @@ namespace {
 constexpr uint32_t boards = 4;
 constexpr uint32_t width = 1024;
 constexpr uint32_t height = 1024;  // 1 MiB frames: the stream's copier splits them
-constexpr uint64_t frames_per_stream = 20;
+constexpr uint64_t frames_per_stream = 12;
 constexpr size_t buffers_per_stream = 6;
+// The boards' rings hold three seconds of frames, so that a host slowed by a sanitizer still keeps up.
+constexpr double frame_rate = 10;
+constexpr uint64_t board_buffers = 32;
+constexpr uint64_t grabber_buffer_count_desired = 0x0508;
 
 std::string four_boards(double rate)
 {
@@ -44,7 +48,7 @@ protected:
     {
         ModuleTest::SetUp();
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_configure(four_boards(30).c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(vnsim_configure(four_boards(frame_rate).c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
 };
@@ -64,6 +68,10 @@ TEST_F(MultiBoardStreamTest, FourStreamsAtOnceLoseNothingAndDeliverIntactFramesI
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
         ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &streams[i]), GC_ERR_SUCCESS) << last_error();
+        uint64_t desired = board_buffers;
+        size_t length = sizeof desired;
+        ASSERT_EQ(GCWritePort(streams[i], grabber_buffer_count_desired, &desired, &length), GC_ERR_SUCCESS)
+            << last_error();
         for (size_t b = 0; b < buffers_per_stream; ++b) {
             BUFFER_HANDLE buffer = nullptr;
             ASSERT_EQ(DSAllocAndAnnounceBuffer(streams[i], size_t{width} * height, nullptr, &buffer), GC_ERR_SUCCESS)
