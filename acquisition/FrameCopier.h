@@ -25,8 +25,9 @@ public:
     // Frames from this size on are split.
     static constexpr size_t default_split_threshold = size_t{1} << 20;
 
-    // `threads` copy a large frame together (the caller included; 1: no helpers). 0 picks the default: the
-    // number of cores, at most 4, unless the environment's VNGTL_COPY_THREADS names a count.
+    // `threads` copy a large frame together (the caller included; 1: no helpers). 0 picks the default: one
+    // fewer than the cores, at most 4, and no helpers with two cores or fewer, unless the environment's
+    // VNGTL_COPY_THREADS names a count.
     explicit FrameCopier(unsigned threads = 0, size_t split_threshold = default_split_threshold);
     ~FrameCopier();
     FrameCopier(const FrameCopier&) = delete;

@@ -105,7 +105,8 @@ TEST(FrameCopierTest, TheEnvironmentChoosesTheDefaultThreadCount)
     EXPECT_EQ(FrameCopier().thread_count(), 4u);
     setenv("VNGTL_COPY_THREADS", "none", 1);
     const unsigned cores = std::thread::hardware_concurrency();
-    EXPECT_EQ(FrameCopier().thread_count(), std::clamp(cores, 1u, 4u));
+    const unsigned expected = cores >= 3 ? std::min(cores - 1, 4u) : 1u;
+    EXPECT_EQ(FrameCopier().thread_count(), expected);
     unsetenv("VNGTL_COPY_THREADS");
-    EXPECT_EQ(FrameCopier().thread_count(), std::clamp(cores, 1u, 4u));
+    EXPECT_EQ(FrameCopier().thread_count(), expected);
 }

@@ -4,6 +4,7 @@
 #include "ModuleFixture.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,7 +13,7 @@ namespace {
 
 constexpr uint32_t boards = 4;
 constexpr uint32_t width = 1024;
-constexpr uint32_t height = 1024;  // 1 MiB frames: the stream's copier splits them
+constexpr uint32_t height = 1024;  // 1 MiB frames: split by the copiers (two threads each, see SetUp)
 constexpr uint64_t frames_per_stream = 12;
 constexpr size_t buffers_per_stream = 6;
 // The boards' rings hold three seconds of frames, so that a host slowed by a sanitizer still keeps up.
@@ -47,9 +48,16 @@ protected:
     void SetUp() override
     {
         ModuleTest::SetUp();
+        // Each stream's copier splits its frames across two threads, whatever the machine's default.
+        setenv("VNGTL_COPY_THREADS", "2", 1);
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
         ASSERT_EQ(vnsim_configure(four_boards(frame_rate).c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    }
+    void TearDown() override
+    {
+        unsetenv("VNGTL_COPY_THREADS");
+        ModuleTest::TearDown();
     }
 };
 
