@@ -345,9 +345,15 @@ bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
     if (filled) {
         output_.push_back(std::move(buffer));
         filled_total_ += 1;
-        output_condition_.notify_all();
     } else {
         input_.push_back(std::move(buffer));
+    }
+    pool_guard.unlock();
+    // Notified after the pool lock is given up, so that the woken consumer does not at once wait for it
+    // again. A consumer looks at the output queue under the pool lock before it waits, so it either saw the
+    // buffer or is waiting now.
+    if (filled) {
+        output_condition_.notify_all();
     }
     return filled;
 }

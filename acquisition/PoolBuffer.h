@@ -19,6 +19,8 @@
 
 namespace vngtl {
 
+class FrameCopier;
+
 enum class BufferState : uint32_t {
     Revoked = 0,    // revoked, or its allocation failed
     Announced = 1,  // held by the consumer, in no queue
@@ -44,9 +46,9 @@ public:
     // True when the data block belongs to the buffer rather than to the consumer.
     bool owns_data() const noexcept { return !external_; }
 
-    // Copies what fits of `frame` into the buffer and describes the frame; only a Queued buffer is filled,
-    // going through Filling to Filled. False when the buffer refused the frame.
-    virtual bool fill(const VNBoards::FrameView& frame) = 0;
+    // Copies what fits of `frame` into the buffer with `copier` and describes the frame; only a Queued buffer
+    // is filled, going through Filling to Filled. False when the buffer refused the frame.
+    virtual bool fill(const VNBoards::FrameView& frame, FrameCopier& copier) = 0;
     // What queueing resets (the sizes a fill set).
     virtual void reset_fill_sizes() = 0;
     // The handle the consumer knows the buffer by; compared, never followed.

@@ -399,7 +399,7 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
     // The view is taken under the board's frame lock; the copy is made from it with none of the board's
     // locks held, so the acquisition thread never waits for it.
     const std::optional<VNBoards::FrameView> frame = board_->frame_view(static_cast<size_t>(*position));
-    return frame && buffer.fill(*frame);
+    return frame && buffer.fill(*frame, copier_);
 }
 
 void VNAcquisition::dump_vantrel_errors()

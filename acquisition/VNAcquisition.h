@@ -22,6 +22,7 @@
 #include "acquisition/AcquisitionState.h"
 #include "acquisition/BufferPool.h"
 #include "board/BoardTypes.h"
+#include "acquisition/FrameCopier.h"
 #include "acquisition/FrameRing.h"
 #include "acquisition/PoolBuffer.h"
 
@@ -80,6 +81,8 @@ public:
 
     BufferPool& pool() noexcept { return *pool_; }
     FrameRing& frame_ring() noexcept { return ring_; }
+    // Copies frames into the buffers; splits large frames across the stream's helper threads.
+    FrameCopier& copier() noexcept { return copier_; }
     const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
 
     uint64_t underrun_count() const noexcept { return underruns_.load(); }
@@ -114,6 +117,8 @@ private:
     std::atomic<uint64_t> delivered_since_start_{0};
 
     FrameRing ring_;
+    // Before the engine's own threads, so that the copy thread finds it built.
+    FrameCopier copier_;
 
     std::atomic<State> state_{NotConfigured};
     std::atomic<uint32_t> running_{0};

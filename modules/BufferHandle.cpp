@@ -2,6 +2,8 @@
 
 #include "modules/HandleMapping.h"
 
+#include "acquisition/FrameCopier.h"
+
 #include "core/ErrorReport.h"
 #include "modules/RegisterAddresses.h"
 
@@ -10,31 +12,11 @@
 #include <new>
 #include <string>
 
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_ignore_thread_begin();
-extern "C" void __tsan_ignore_thread_end();
-#endif
-
 namespace vngtl {
 
 using namespace GenTL;
 
 namespace {
-
-// Copies a frame out of the board's circular buffer. The board writes its buffers by DMA, unsynchronised
-// with the host: when the host falls a whole ring behind, the board may overwrite the frame while it is being
-// copied, and the buffer then holds a later frame (or parts of two). That is the board's overrun behaviour,
-// not a race on the library's own data, so ThreadSanitizer is told to look away for this one copy.
-void copy_from_board(void* destination, const void* source, size_t count)
-{
-#if defined(__SANITIZE_THREAD__)
-    __tsan_ignore_thread_begin();
-#endif
-    std::memcpy(destination, source, count);
-#if defined(__SANITIZE_THREAD__)
-    __tsan_ignore_thread_end();
-#endif
-}
 
 constexpr uint64_t tltype_capacity = 64;
 
@@ -125,7 +107,7 @@ uint64_t BufferHandle::pixel_format(uint32_t bit_depth) noexcept
     }
 }
 
-bool BufferHandle::fill(const VNBoards::FrameView& frame)
+bool BufferHandle::fill(const VNBoards::FrameView& frame, FrameCopier& copier)
 {
     if (!begin_fill()) {
         report_error("BufferHandle::fill", GC_ERR_ERROR, "Cannot fill a buffer that isn't in the input queue.");
@@ -133,7 +115,7 @@ bool BufferHandle::fill(const VNBoards::FrameView& frame)
     }
     const size_t count = std::min(frame.size, size());
     if (count > 0 && frame.data != nullptr && data() != nullptr) {
-        copy_from_board(data(), frame.data, count);
+        copier.copy(data(), frame.data, count);
     }
 
     char tltype[tltype_capacity] = {};

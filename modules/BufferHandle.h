@@ -56,7 +56,7 @@ public:
 
     // Copies what fits of the frame into the buffer and sets the values describing it. Called by the copy
     // thread with a view the board handed out.
-    bool fill(const VNBoards::FrameView& frame) override;
+    bool fill(const VNBoards::FrameView& frame, FrameCopier& copier) override;
 
     // What queueing resets: SIZE_FILLED and DATA_SIZE become 0.
     void reset_fill_sizes() override;

@@ -644,9 +644,16 @@ void SimBoard::generate(std::stop_token stop)
                 next = Clock::now();
                 continue;
             }
+            // When this thread was held off (the host's threads share its cores), the frames it owed are
+            // not made up in a burst that a real camera, running on its own clock, would never send: the
+            // schedule catches up by at most a few periods, half a millisecond at least, and then starts
+            // afresh.
             const auto now = Clock::now();
-            if (now - next > std::chrono::seconds(1)) {
-                next = now;  // after a long stall, do not make up the lost frames in a burst
+            const auto slack = std::max<Clock::duration>(
+                std::chrono::microseconds(500),
+                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 * period)));
+            if (now - next > std::min<Clock::duration>(slack, std::chrono::seconds(1))) {
+                next = now;
             }
         }
         if (!complete_frame_locked()) {

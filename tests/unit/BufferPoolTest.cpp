@@ -2,10 +2,13 @@
 // acquisition's copy_frame.
 #include "AcquisitionFixture.h"
 
+#include "acquisition/FrameCopier.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <future>
+#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -24,6 +27,7 @@ struct FakeFrames {
     BoardKind kind = BoardKind::CoaXPress;
     uint64_t next_id = 1;
     std::vector<uint64_t> copied;
+    std::shared_ptr<vngtl::FrameCopier> copier = std::make_shared<vngtl::FrameCopier>(1);
 
     std::vector<uint8_t> frame(uint64_t id) const
     {
@@ -40,7 +44,7 @@ struct FakeFrames {
             const uint64_t id = next_id++;
             const auto bytes = frame(id);
             copied.push_back(id);
-            return buffer.fill(view_of(bytes, id));
+            return buffer.fill(view_of(bytes, id), *copier);
         };
     }
 
@@ -329,7 +333,8 @@ TEST_F(BufferPoolTest, FillMapsTheBitDepthToAPixelFormatAndRefusesABufferNotQueu
     };
     BufferHandle* handle = announce_allocated(16);
     const std::vector<uint8_t> frame(16);
-    EXPECT_FALSE(handle->fill(FakeFrames{}.view_of(frame, 1)));
+    vngtl::FrameCopier copier(1);
+    EXPECT_FALSE(handle->fill(FakeFrames{}.view_of(frame, 1), copier));
     expect_record("GC_ERR_ERROR", "BufferHandle.cpp", "BufferHandle::fill",
                   "Cannot fill a buffer that isn't in the input queue.");
     for (const auto& [bits, format] : formats) {

@@ -49,7 +49,7 @@ protected:
     {
         static const uint8_t frame[16] = {};
         for (size_t i = 0; i < count; ++i) {
-            ASSERT_TRUE(acquisition->pool().fill_next([](vngtl::PoolBuffer& buffer) {
+            ASSERT_TRUE(acquisition->pool().fill_next([this](vngtl::PoolBuffer& buffer) {
                 VNBoards::FrameView view;
                 view.kind = VNBoards::BoardKind::CoaXPress;
                 view.data = frame;
@@ -57,7 +57,7 @@ protected:
                 view.bit_depth = 8;
                 view.roi = {0, 0, 4, 4};
                 view.frame_id = 1;
-                return buffer.fill(view);
+                return buffer.fill(view, acquisition->copier());
             }));
         }
     }
