@@ -279,3 +279,34 @@ TEST_F(FaultCampaignTest, SelfStopWithEveryBufferHeldLosesNoneWhenTheyComeBack)
     EXPECT_GE(drain(1), 1u);
     expect_every_buffer_accounted_for();
 }
+
+TEST_F(FaultCampaignTest, FramesAnAbortDiscardedAreNeverDeliveredFromAnEarlierLap)
+{
+    start();
+    // Frames pile up with every buffer held, then are flushed: the board's buffers keep frames nobody took.
+    std::vector<BUFFER_HANDLE> taken;
+    ASSERT_EQ(vnsim_trigger(board, 6), 6);
+    while (const BUFFER_HANDLE buffer = next_buffer(event, taken.size() < 6 ? 2000 : 20)) {
+        taken.push_back(buffer);
+        last_id = buffer_info<uint64_t>(stream, buffer, BUFFER_INFO_FRAMEID);
+    }
+    ASSERT_EQ(taken.size(), buffers.size());
+    ASSERT_EQ(vnsim_trigger(board, 40), 40);
+    ASSERT_EQ(EventFlush(event), GC_ERR_SUCCESS);
+    last_id = 46;
+    for (const BUFFER_HANDLE buffer : taken) {
+        ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+    }
+    // The abort throws away the frames it completed; after the restart the next frame is counted past
+    // them. Only that frame may come out: the gap's buffers hold frames of the lap before.
+    ASSERT_EQ(vnsim_fault_stop_after(board, 3, 1), 0);
+    ASSERT_EQ(vnsim_trigger(board, 3), 3);
+    ASSERT_TRUE(wait_until_running());
+    ASSERT_EQ(vnsim_trigger(board, 1), 1);
+    const BUFFER_HANDLE buffer = next_buffer(event, 2000);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer_info<uint64_t>(stream, buffer, BUFFER_INFO_FRAMEID), 50u);
+    EXPECT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+    EXPECT_EQ(drain(0), 0u) << "nothing else was made";
+    expect_every_buffer_accounted_for();
+}
