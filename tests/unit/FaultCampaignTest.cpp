@@ -86,9 +86,6 @@ protected:
             void* context = nullptr;
             EXPECT_EQ(DSRevokeBuffer(stream, buffer, &base, &context), GC_ERR_SUCCESS) << last_error();
         }
-        for (const BUFFER_HANDLE buffer : buffers) {
-            EXPECT_NE(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS) << "revoked twice";
-        }
         EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_ANNOUNCED), 0u);
         VnsimFrameStats stats{};
         ASSERT_EQ(vnsim_frame_stats(board, &stats), 0);
