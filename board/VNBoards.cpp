@@ -475,6 +475,14 @@ std::optional<FrameView> Board::frame_view(size_t index)
     return view;
 }
 
+void Board::discard_frame(size_t index)
+{
+    std::lock_guard frame_guard(frame_lock_);
+    if (index < frames_.size()) {
+        frames_[index].data_address = 0;
+    }
+}
+
 std::string Board::camera_file()
 {
     Guard state_guard(state_lock_);

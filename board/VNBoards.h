@@ -111,6 +111,9 @@ public:
     // buffer or it holds no frame not handed out yet. The caller copies from the view and makes no other
     // call on this board until it has dropped it (a tear-down waits for the view under the state lock).
     std::optional<FrameView> frame_view(size_t index);
+    // Marks the frame kept for circular buffer `index` consumed without handing it out: its buffer's frame
+    // was lost on the board, so the record there is from an earlier lap. Nothing for an unknown index.
+    void discard_frame(size_t index);
 
     std::string camera_file();
     // Opens the board for inspection; whether it then has a camera file (and so a camera).
