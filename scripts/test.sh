@@ -47,24 +47,27 @@ for step in "${steps[@]}"; do
             # The camera's XML cache: the user's, or one per build directory.
             cache=${GENICAM_CACHE_V2_4:-$PWD/build/$step/xml-cache}
             mkdir -p "$cache"
-            (cd "build/$step" && GENICAM_CACHE_V2_4=$cache ctest --output-on-failure --timeout 600) 2>&1 \
-                | tee "$logs/$step.log"
-            [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("$step")
+            # In a condition, so that a failing step is counted and the next steps still run.
+            if ! (cd "build/$step" && GENICAM_CACHE_V2_4=$cache ctest --output-on-failure --timeout 600) 2>&1 \
+                | tee "$logs/$step.log"; then
+                failed+=("$step")
+            fi
             count "$logs/$step.log"
             ;;
         conformance)
             if ! scripts/build.sh rel; then failed+=("conformance (build)"); continue; fi
             cache=${GENICAM_CACHE_V2_4:-$PWD/build/rel/xml-cache}
             mkdir -p "$cache"
-            GENICAM_CACHE_V2_4=$cache VNGTL_CTI="$PWD/build/rel/lib/VNGTL.cti" \
-                .venv/bin/python -m pytest -q tests/conformance 2>&1 \
-                | tee "$logs/conformance.log"
-            [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("conformance")
+            if ! GENICAM_CACHE_V2_4=$cache VNGTL_CTI="$PWD/build/rel/lib/VNGTL.cti" \
+                .venv/bin/python -m pytest -q tests/conformance 2>&1 | tee "$logs/conformance.log"; then
+                failed+=("conformance")
+            fi
             count "$logs/conformance.log"
             ;;
         fuzz)
-            scripts/fuzz.sh --seconds "${VNGTL_FUZZ_SECONDS:-30}" 2>&1 | tee "$logs/fuzz.log"
-            [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("fuzz")
+            if ! scripts/fuzz.sh --seconds "${VNGTL_FUZZ_SECONDS:-30}" 2>&1 | tee "$logs/fuzz.log"; then
+                failed+=("fuzz")
+            fi
             passed_tests=$((passed_tests + $(grep -cE '^fuzz_[a-z_]+ .* ok$' "$logs/fuzz.log" || true)))
             failed_tests=$((failed_tests + $(grep -cE '^fuzz_[a-z_]+ .* FAILED$' "$logs/fuzz.log" || true)))
             ;;
