@@ -15,6 +15,10 @@ void DebugCapture::append(const char* text)
         --stalled_;
     }
     text_ += text;
+    // A long-running process must not grow without end: past the limit only the newest part is kept.
+    if (text_.size() > kept_limit) {
+        text_.erase(0, text_.size() - kept_limit / 2);
+    }
     const char* echo = std::getenv("VNSIM_DEBUG");
     if (echo != nullptr && std::strcmp(echo, "1") == 0) {
         std::fputs(text, stderr);

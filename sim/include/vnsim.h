@@ -31,7 +31,8 @@ VNSIM_API void vnsim_reset(void);
 /* Why the last vnsim_configure or vnsim_configure_file failed; "" when it did not. */
 VNSIM_API const char* vnsim_last_error(void);
 
-/* Every text passed to VNOutputDebugString since the last clear, concatenated. Copies at most size - 1
+/* Every text passed to VNOutputDebugString since the last clear, concatenated; once that passes 1 MiB the
+ * oldest text is dropped until 512 KiB are left, so a long run does not grow without end. Copies at most size - 1
  * bytes and a NUL into text (when text is not null) and returns the full length without the NUL. */
 VNSIM_API size_t vnsim_debug_output(char* text, size_t size);
 VNSIM_API void vnsim_debug_clear(void);
