@@ -3,6 +3,10 @@
 // so the ring follows the board's frame counter. When the copy thread falls behind, the oldest positions are
 // given up to the board, which overwrites them first; at most capacity - 1 frames are pending.
 //
+// Each pending position also keeps the number of the frame it was recorded for. A copy thread that took a
+// position just before the board came round to it again finds a later frame's record in the table: the
+// number tells the two apart, so a frame is never handed out in another frame's turn.
+//
 // Thread safety: every operation takes the ring's own mutex. The acquisition thread advances it, the copy
 // thread takes from it, consumer threads skip and size it.
 #pragma once
@@ -10,11 +14,19 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace vngtl {
 
 class FrameRing {
 public:
+    // A position taken, with the number of the frame recorded there.
+    struct Slot {
+        uint64_t position = 0;
+        uint64_t frame = 0;
+        bool operator==(const Slot&) const = default;
+    };
+
     // Empties the ring and gives it `capacity` positions (the board's buffer count).
     void resize(uint64_t capacity);
     // Empties the ring, keeping its capacity.
@@ -24,13 +36,14 @@ public:
     uint64_t capacity() const;
     // (tail - head) mod capacity; 0 for a ring without positions.
     uint64_t pending() const;
-    // Records `count` more completed frames (more than one when frames were lost on the way). When the
-    // pending frames and the new ones no longer fit, the head moves just past the tail: the oldest frames
-    // are dropped. Only for a ring with a non-zero capacity.
-    void advance(uint64_t count);
+    // Records `count` more completed frames (more than one when frames were lost on the way), the newest
+    // numbered `newest_frame` and the others counting back from it; 0 numbers them by the ring's own count
+    // (total written). When the pending frames and the new ones no longer fit, the head moves just past the
+    // tail: the oldest frames are dropped. Only for a ring with a non-zero capacity.
+    void advance(uint64_t count, uint64_t newest_frame = 0);
     // With more than `offset` frames pending: consumes the oldest position and answers the position
-    // `offset` places after it; otherwise none.
-    std::optional<uint64_t> take(uint64_t offset);
+    // `offset` places after it, with its frame number; otherwise none.
+    std::optional<Slot> take(uint64_t offset);
     // Drops every pending frame.
     void skip_all();
 
@@ -43,6 +56,7 @@ private:
     uint64_t tail_ = 0;
     uint64_t total_written_ = 0;
     uint64_t total_taken_ = 0;
+    std::vector<uint64_t> frames_;  // the frame number recorded at each position
 };
 
 }  // namespace vngtl

@@ -319,7 +319,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
                     board_->discard_frame(static_cast<size_t>((lost - 1) % capacity));
                 }
             }
-            ring_.advance(counter > written ? counter - written : 1);
+            ring_.advance(counter > written ? counter - written : 1, counter);
             wake_copy_thread();
             continue;
         }
@@ -401,14 +401,16 @@ bool VNAcquisition::check_done()
 
 bool VNAcquisition::copy_frame(PoolBuffer& buffer)
 {
-    const auto position = ring_.take(copy_offset_);
-    if (!position) {
+    const auto slot = ring_.take(copy_offset_);
+    if (!slot) {
         return false;
     }
     started_ += 1;
     // The view is taken under the board's frame lock; the copy is made from it with none of the board's
-    // locks held, so the acquisition thread never waits for it.
-    const std::optional<VNBoards::FrameView> frame = board_->frame_view(static_cast<size_t>(*position));
+    // locks held, so the acquisition thread never waits for it. Only the frame recorded for the position is
+    // taken: when the board has come round to the buffer since, that later frame waits for its own turn.
+    const std::optional<VNBoards::FrameView> frame =
+        board_->frame_view(static_cast<size_t>(slot->position), slot->frame);
     return frame && buffer.fill(*frame, copier_);
 }
 

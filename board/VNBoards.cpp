@@ -446,7 +446,7 @@ int32_t Board::set_frame_available(const FrameRecord& record)
     return VbCirStatusSet(handle_, &descriptor_, &copy, 0);
 }
 
-std::optional<FrameView> Board::frame_view(size_t index)
+std::optional<FrameView> Board::frame_view(size_t index, uint64_t frame_number)
 {
     std::shared_lock memory_guard(memory_lock_);
     std::lock_guard frame_guard(frame_lock_);
@@ -456,6 +456,10 @@ std::optional<FrameView> Board::frame_view(size_t index)
         return std::nullopt;
     }
     FrameRecord& frame = frames_[index];
+    // The record keeps the low 32 bits of the board's frame counter.
+    if (frame_number != 0 && frame.frame_counter != static_cast<uint32_t>(frame_number)) {
+        return std::nullopt;
+    }
     if (frame.data_address == 0) {
         report_error("Board::frame_view", GenTL::GC_ERR_INVALID_BUFFER,
                      "The buffer at index " + std::to_string(index) + " has no data.");

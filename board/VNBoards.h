@@ -110,7 +110,10 @@ public:
     // The frame kept for circular buffer `index`, marked consumed: none (recorded) when there is no such
     // buffer or it holds no frame not handed out yet. The caller copies from the view and makes no other
     // call on this board until it has dropped it (a tear-down waits for the view under the state lock).
-    std::optional<FrameView> frame_view(size_t index);
+    // With `frame` given (not 0), only that frame's record is handed out: a buffer whose record is of another
+    // frame (the board came round to it again since the position was taken, or it still holds a lap before)
+    // answers none, unrecorded and unconsumed, as that other frame has its own turn or none.
+    std::optional<FrameView> frame_view(size_t index, uint64_t frame = 0);
     // Marks the frame kept for circular buffer `index` consumed without handing it out: its buffer's frame
     // was lost on the board, so the record there is from an earlier lap. Nothing for an unknown index.
     void discard_frame(size_t index);

@@ -13,8 +13,8 @@ namespace {
 std::vector<uint64_t> take_all(FrameRing& ring, uint64_t offset = 0)
 {
     std::vector<uint64_t> positions;
-    while (auto position = ring.take(offset)) {
-        positions.push_back(*position);
+    while (auto slot = ring.take(offset)) {
+        positions.push_back(slot->position);
     }
     return positions;
 }
@@ -47,10 +47,10 @@ TEST(AcquisitionFrameRingTest, AnOffsetWaitsForMoreFramesAndConsumesTheOldest)
     ring.advance(2);
     EXPECT_FALSE(ring.take(2));
     ring.advance(1);
-    EXPECT_EQ(ring.take(2), 2u);  // the third frame; the first is consumed
+    EXPECT_EQ(ring.take(2), (FrameRing::Slot{2, 3}));  // the third frame; the first is consumed
     EXPECT_EQ(ring.pending(), 2u);
     ring.advance(1);
-    EXPECT_EQ(ring.take(2), 3u);
+    EXPECT_EQ(ring.take(2), (FrameRing::Slot{3, 4}));
 }
 
 TEST(AcquisitionFrameRingTest, WhenTheBoardComesRoundTheOldestFramesAreDropped)
@@ -80,7 +80,7 @@ TEST(AcquisitionFrameRingTest, SkipAllAndResizeDropThePendingFrames)
     EXPECT_EQ(ring.pending(), 0u);
     EXPECT_EQ(ring.total_taken(), 3u);
     ring.advance(1);
-    EXPECT_EQ(ring.take(0), 3u);
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{3, 4}));
 
     ring.advance(2);
     ring.resize(1);  // a ring of one position never has a frame pending
@@ -88,4 +88,37 @@ TEST(AcquisitionFrameRingTest, SkipAllAndResizeDropThePendingFrames)
     EXPECT_EQ(ring.pending(), 0u);
     EXPECT_FALSE(ring.take(0));
     EXPECT_EQ(ring.capacity(), 1u);
+}
+
+// Each position carries the number of the frame recorded there: the board's counter when it is given (it
+// need not start where the ring's count does), counted back from the newest over frames lost on the way.
+TEST(AcquisitionFrameRingTest, PositionsKeepTheNumberOfTheirFrame)
+{
+    FrameRing ring;
+    ring.resize(4);
+    ring.advance(1);
+    ring.advance(1);
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{0, 1}));
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{1, 2}));
+
+    ring.advance(2, 104);  // frames 103 and 104, at positions 2 and 3
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{2, 103}));
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{3, 104}));
+
+    // A jump past the whole ring: the newest three frames stay, each with its own number.
+    ring.advance(9, 113);
+    std::vector<FrameRing::Slot> slots;
+    while (auto slot = ring.take(0)) {
+        slots.push_back(*slot);
+    }
+    EXPECT_EQ(slots, (std::vector<FrameRing::Slot>{{2, 111}, {3, 112}, {0, 113}}));  // 113 at position 0
+
+    // A lap later the same position has the later frame's number.
+    ring.reset();
+    for (int frame = 1; frame <= 5; ++frame) {
+        ring.advance(1, static_cast<uint64_t>(frame));
+    }
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{2, 3}));
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{3, 4}));
+    EXPECT_EQ(ring.take(0), (FrameRing::Slot{0, 5}));
 }

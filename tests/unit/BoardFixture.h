@@ -51,10 +51,11 @@ public:
         uint64_t timestamp_ns;
     };
 
-    // The frame of circular buffer `index`; false when the board hands out no view of it.
-    bool take(VNBoards::Board& board, size_t index)
+    // The frame of circular buffer `index` (only frame number `frame` when that is given); false when the
+    // board hands out no view of it.
+    bool take(VNBoards::Board& board, size_t index, uint64_t frame_number = 0)
     {
-        const std::optional<VNBoards::FrameView> view = board.frame_view(index);
+        const std::optional<VNBoards::FrameView> view = board.frame_view(index, frame_number);
         if (!view) {
             return false;
         }

@@ -137,6 +137,36 @@ TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
     }
 }
 
+// The copy thread names the frame it expects at a position. When the board has come round to that buffer
+// again (the position was taken just before), the later frame's record is there: it is not handed out in
+// the earlier frame's turn, and stays for its own.
+TEST_F(BoardFrames, AViewIsOnlyOfTheFrameExpectedAtThePosition)
+{
+    configure(0, 2);
+    ASSERT_TRUE(board->start_acq());
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    const FrameRecord first = next_frame();
+    ASSERT_EQ(first.frame_counter, 1u);
+    ASSERT_EQ(board->set_frame_available(first), 0);
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+    const FrameRecord second = next_frame();
+    const FrameRecord third = next_frame();  // buffer 0 again, over frame 1
+    ASSERT_EQ(third.buffer_index, first.buffer_index);
+    ASSERT_EQ(third.frame_counter, 3u);
+
+    RecordingSink sink;
+    EXPECT_FALSE(sink.take(*board, first.buffer_index, 1));  // frame 1's turn: its buffer holds frame 3
+    expect_no_record();
+    EXPECT_FALSE(sink.take(*board, second.buffer_index, 4));  // a later lap than the buffer holds
+    expect_no_record();
+    ASSERT_TRUE(sink.take(*board, second.buffer_index, 2));
+    ASSERT_TRUE(sink.take(*board, third.buffer_index, 3));
+    ASSERT_EQ(sink.frames.size(), 2u);
+    EXPECT_EQ(sink.frames[0].frame_id, 2u);
+    EXPECT_EQ(sink.frames[1].frame_id, 3u);
+    EXPECT_EQ(vnsim_frame_stamp(sink.frames[1].data.data(), sink.frames[1].data.size()), 3u);
+}
+
 TEST_F(BoardFrames, AFrameIsCopiedOnlyOnce)
 {
     configure(0, 2);
