@@ -8,8 +8,10 @@
 //   four boards    2048 x 2048 Mono8 on 4 boards at once, one consumer thread each: aggregate GB/s next to
 //                  single-thread memcpy (rate 0), and frames lost per stream at 100 frames/s each
 //   small frames   64 x 64 Mono8 as fast as possible: delivered frames/s; at a fixed 10,000 frames/s: lost,
-//                  in one run and in ten more short runs from fresh starts
-//   latency        at 1,000 frames/s, from the simulator completing a frame to EventGetData returning it
+//                  in one run and in ten more short runs from fresh starts (ten more on one CPU)
+//   latency        at 1,000 frames/s, from the simulator completing a frame to EventGetData returning it;
+//                  with the threads placed by the system and with the consumer kept on one CPU (the stream's
+//                  threads follow it), next to what one thread hand-off costs on one CPU and across two
 //   port reads     GCReadPort of one 4-byte register of the data-stream module, calls per second
 //   serial camera  the Camera Link camera's port: opening the device (probe, connect, rate change), loading
 //                  the camera's description into the cache (at the fastest common rate and at 9600 baud),
@@ -20,15 +22,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -303,6 +309,30 @@ ScaleRun run_boards(Producer& producer, Sim& sim, unsigned boards, uint32_t widt
     return run;
 }
 
+// Keeps the calling thread, and every thread started while it lives (the producer starts a stream's threads
+// when the stream opens, the simulator its frame clock when acquisition starts), on the one CPU it runs on
+// now: as a latency-minded consumer runs with `taskset -c N`. The thread's former CPU set comes back after.
+class OneCpu {
+public:
+    OneCpu()
+    {
+        pthread_getaffinity_np(pthread_self(), sizeof saved_, &saved_);
+        cpu_ = sched_getcpu();
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu_, &one);
+        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+    }
+    ~OneCpu() { pthread_setaffinity_np(pthread_self(), sizeof saved_, &saved_); }
+    OneCpu(const OneCpu&) = delete;
+    OneCpu& operator=(const OneCpu&) = delete;
+    int cpu() const { return cpu_; }
+
+private:
+    cpu_set_t saved_{};
+    int cpu_ = 0;
+};
+
 double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
@@ -362,6 +392,75 @@ Latency measure_latency(Producer& producer, Sim& sim)
     result.max_us = *std::max_element(latencies.begin(), latencies.end());
     result.calibration_us = static_cast<double>(origin_high - origin_low) / 2000.0;
     return result;
+}
+
+// What one hand-off between two threads costs on this machine, as the producer's threads hand a frame on:
+// the waiting thread is woken through a condition variable a millisecond after it began to wait (the
+// waker sleeps in between, as the board's clock does), both at the priority the producer gives its stream
+// threads where the process may raise it. Once with both threads on one CPU, once on two different CPUs.
+struct WakeCost {
+    double median_us = 0;
+    double p99_us = 0;
+};
+
+void raise_to_stream_priority()
+{
+    sched_param parameters{};
+    parameters.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters);  // left as it is where not permitted
+}
+
+void run_on(int cpu)
+{
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+}
+
+WakeCost measure_wake(int waker_cpu, int woken_cpu)
+{
+    using Ns = std::chrono::nanoseconds;
+    std::mutex lock;
+    std::condition_variable wake;
+    int64_t sent = 0;
+    bool pending = false;
+    bool done = false;
+    std::vector<double> samples;
+    std::jthread woken([&] {
+        run_on(woken_cpu);
+        raise_to_stream_priority();
+        std::unique_lock guard(lock);
+        for (;;) {
+            wake.wait(guard, [&] { return pending || done; });
+            if (done) {
+                return;
+            }
+            pending = false;
+            const int64_t now = std::chrono::duration_cast<Ns>(Clock::now().time_since_epoch()).count();
+            samples.push_back(static_cast<double>(now - sent) / 1000.0);
+        }
+    });
+    std::jthread waker([&] {
+        run_on(waker_cpu);
+        raise_to_stream_priority();
+        for (int i = 0; i < 1000; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            {
+                std::lock_guard guard(lock);
+                sent = std::chrono::duration_cast<Ns>(Clock::now().time_since_epoch()).count();
+                pending = true;
+            }
+            wake.notify_one();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::lock_guard guard(lock);
+        done = true;
+        wake.notify_one();
+    });
+    waker.join();
+    woken.join();
+    return {percentile(samples, 0.5), percentile(samples, 0.99)};
 }
 
 double port_reads_per_second(Producer& producer, Sim& sim)
@@ -555,20 +654,25 @@ int main(int argc, char** argv)
     close_session(paced);
     const double paced_fps = static_cast<double>(paced_run.frames) / paced_run.seconds;
 
-    // Ten short runs more at 10,000 frames/s with the default ring, each from a fresh start.
-    constexpr int paced_repeats = 10;
-    std::vector<uint64_t> repeat_losses;
-    for (int i = 0; i < paced_repeats; ++i) {
-        Session again = open_session(producer, sim, board_config(64, 64, 10000), 16);
-        repeat_losses.push_back(run_stream(again, std::chrono::duration<double>(std::max(1.0, seconds / 3))).lost);
-        close_session(again);
-    }
-    std::string repeats_text;
-    std::string repeats_json;
-    for (const uint64_t lost : repeat_losses) {
-        repeats_text += (repeats_text.empty() ? "" : " ") + std::to_string(lost);
-        repeats_json += (repeats_json.empty() ? "" : ", ") + std::to_string(lost);
-    }
+    // Ten short runs more at 10,000 frames/s with the default ring, each from a fresh start: with the threads
+    // placed by the system, and with the consumer and so every thread of the stream kept on one CPU.
+    const auto paced_repeats = [&] {
+        std::string text;
+        std::string json_list;
+        for (int i = 0; i < 10; ++i) {
+            Session again = open_session(producer, sim, board_config(64, 64, 10000), 16);
+            const uint64_t lost = run_stream(again, std::chrono::duration<double>(std::max(1.0, seconds / 3))).lost;
+            close_session(again);
+            text += (text.empty() ? "" : " ") + std::to_string(lost);
+            json_list += (json_list.empty() ? "" : ", ") + std::to_string(lost);
+        }
+        return std::pair{text, json_list};
+    };
+    const auto [repeats_text, repeats_json] = paced_repeats();
+    const auto [one_cpu_repeats_text, one_cpu_repeats_json] = [&] {
+        const OneCpu one_cpu;
+        return paced_repeats();
+    }();
 
     Session deep = open_session(producer, sim, board_config(64, 64, 10000), 16, 64);
     const StreamRun deep_run = run_stream(deep, duration);
@@ -580,6 +684,13 @@ int main(int argc, char** argv)
     const double fast_fps = static_cast<double>(fast_run.frames) / fast_run.seconds;
 
     const Latency latency = measure_latency(producer, sim);
+    const Latency one_cpu_latency = [&] {
+        const OneCpu one_cpu;
+        return measure_latency(producer, sim);
+    }();
+    const int cpus = static_cast<int>(std::thread::hardware_concurrency());
+    const WakeCost wake_same = measure_wake(0, 0);
+    const WakeCost wake_across = measure_wake(0, cpus > 1 ? 1 : 0);
     const double reads = port_reads_per_second(producer, sim);
     const SerialRun fast_serial = measure_serial(producer, sim, "{}");
     const SerialRun slow_serial = measure_serial(producer, sim, R"({"baud_rates": [9600]})");
@@ -605,6 +716,8 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(paced_run.lost), "0");
     std::printf("%-54s %s\n", "small at 10,000 frames/s, 10 more runs: lost per run", "");
     std::printf("%-54s %16s %12s\n", "", repeats_text.c_str(), "all 0");
+    std::printf("%-54s %s\n", "  the same, consumer and stream on one CPU: lost per run", "");
+    std::printf("%-54s %16s %12s\n", "", one_cpu_repeats_text.c_str(), "all 0");
     std::printf("%-54s %16llu %12s\n", "small at 10,000 frames/s, 64 board buffers: frames lost",
                 static_cast<unsigned long long>(deep_run.lost), "0");
     std::printf("%-54s %16.0f\n", "small offered 40,000 frames/s, 64 board buffers: delivered", fast_fps);
@@ -626,6 +739,13 @@ int main(int argc, char** argv)
     std::printf("%-54s %16.1f %12s\n", "latency: 99th percentile us", latency.p99_us, "<= 200");
     std::printf("%-54s %16.1f %12s\n", "latency: maximum us", latency.max_us, "<= 1000");
     std::printf("%-54s %16.2f\n", "latency: clock-origin uncertainty +/- us", latency.calibration_us);
+    std::printf("%-54s %16.1f\n", "latency, consumer and stream on one CPU: median us", one_cpu_latency.median_us);
+    std::printf("%-54s %16.1f %12s\n", "  99th percentile us", one_cpu_latency.p99_us, "<= 200");
+    std::printf("%-54s %16.1f %12s\n", "  maximum us", one_cpu_latency.max_us, "<= 1000");
+    std::printf("%-54s %16.1f\n", "one thread hand-off, same CPU: median us", wake_same.median_us);
+    std::printf("%-54s %16.1f\n", "  99th percentile us", wake_same.p99_us);
+    std::printf("%-54s %16.1f\n", "one thread hand-off, to another CPU: median us", wake_across.median_us);
+    std::printf("%-54s %16.1f\n", "  99th percentile us", wake_across.p99_us);
     std::printf("%-54s %16.0f\n", "GCReadPort of a 4-byte stream register: calls/s", reads);
     std::printf("%-54s %16.0f\n", "Camera Link camera register reads over serial: reads/s", fast_serial.reads_per_second);
     std::printf("%-54s %16u\n", "  at baud", fast_serial.baud);
@@ -651,12 +771,18 @@ int main(int argc, char** argv)
          << "  \"small_10000\": {\"frames_per_second\": " << paced_fps << ", \"lost\": " << paced_run.lost
          << ", \"board_overwritten\": " << paced_stats.overwritten << "},\n"
          << "  \"small_10000_repeated_lost\": [" << repeats_json << "],\n"
+         << "  \"small_10000_repeated_lost_one_cpu\": [" << one_cpu_repeats_json << "],\n"
          << "  \"small_10000_64_board_buffers\": {\"lost\": " << deep_run.lost << "},\n"
          << "  \"small_40000_64_board_buffers\": {\"frames_per_second\": " << fast_fps << ", \"lost\": "
          << fast_run.lost << "},\n"
          << "  \"latency_us\": {\"median\": " << latency.median_us << ", \"p99\": " << latency.p99_us
          << ", \"max\": " << latency.max_us << ", \"samples\": " << latency.samples
          << ", \"origin_uncertainty\": " << latency.calibration_us << "},\n"
+         << "  \"latency_one_cpu_us\": {\"median\": " << one_cpu_latency.median_us << ", \"p99\": "
+         << one_cpu_latency.p99_us << ", \"max\": " << one_cpu_latency.max_us << "},\n"
+         << "  \"hand_off_us\": {\"same_cpu_median\": " << wake_same.median_us << ", \"same_cpu_p99\": "
+         << wake_same.p99_us << ", \"other_cpu_median\": " << wake_across.median_us << ", \"other_cpu_p99\": "
+         << wake_across.p99_us << "},\n"
          << "  \"gc_read_port_per_second\": " << reads << ",\n"
          << "  \"camera_link_serial\": {\"baud\": " << fast_serial.baud << ", \"reads_per_second\": "
          << fast_serial.reads_per_second << ", \"device_open_seconds\": " << fast_serial.open_seconds
