@@ -158,10 +158,14 @@ TEST_F(ClProtocolTest, ProbingBuildsTheDeviceIdFromTheBootstrapStrings)
     EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Other#Driver#Vantrel"), "") << "no such driver";
     EXPECT_THROW(CCLPort::ProbeDevice("Local#Nobody", "Vantrel#VNGenCP#Vantrel"), CLProtocol::CLErrException);
 
+    // A silent camera: four tries of about 100 ms each. The tries are counted by the camera; the time is only
+    // bounded loosely, as the machine may be loaded.
     ASSERT_EQ(vnsim_cl_fault(1, "silent", 1), 0);
+    const uint64_t commands_before = stats().commands;
     const auto start = Clock::now();
     EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Vantrel", 100), "");
-    EXPECT_LT(millis_since(start), 1500.0) << "four tries of about 100 ms each";
+    EXPECT_EQ(stats().commands - commands_before, 4u);
+    EXPECT_LT(millis_since(start), 5000.0);
 }
 
 TEST_F(ClProtocolTest, ConnectingMovesTheLineToItsHighestRateAndRemembersTheDevice)
@@ -286,6 +290,7 @@ TEST_F(ClProtocolTest, ACameraThatNeverAnswersFailsInTimeAndLeavesThePortUsable)
     port_.Connect(port_id_, device_id);
     port_.SetSerialTimeOut(200);
     ASSERT_EQ(vnsim_cl_fault(1, "silent", 1), 0);
+    const uint64_t commands_before = stats().commands;
     const auto start = Clock::now();
     try {
         read_u32(clcam::width);
@@ -296,8 +301,9 @@ TEST_F(ClProtocolTest, ACameraThatNeverAnswersFailsInTimeAndLeavesThePortUsable)
                                "within 200 ms, after 3 resends.");
     }
     const double failed_after = millis_since(start);
+    EXPECT_EQ(stats().commands - commands_before, 4u) << "the command and three resends";
     EXPECT_GE(failed_after, 800.0);
-    EXPECT_LT(failed_after, 1500.0);
+    EXPECT_LT(failed_after, 5000.0);  // loosely: the machine may be loaded
     ASSERT_EQ(vnsim_cl_fault(1, "silent", 0), 0);
     EXPECT_EQ(read_u32(clcam::height), 480u);
 }
