@@ -4,32 +4,19 @@ and its features are read and written end to end through the module's port."""
 import os
 import pathlib
 import re
+import sys
 
 import pytest
 from genicam import gentl
-from genicam.genapi import AbstractPort, EAccessMode, NodeMap, is_available
+from genicam.genapi import NodeMap, is_available
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+from vngtl_features import ModulePort  # noqa: E402  (the tool's port adapter, the one a user runs)
 
 RESOURCES = pathlib.Path(__file__).resolve().parents[2] / "resources"
 
 CXP_ID = "VC4210417 (0) VN-CXP4 CoaXPress"
 CL_ID = "VL2210418 (1) VN-CL2 Camera Link"
-
-
-class ModulePort(AbstractPort):
-    """A GenTL port of the producer as the GenApi node map's port."""
-
-    def __init__(self, port):
-        super().__init__()
-        self.port = port
-
-    def read(self, address, length):
-        return bytes(self.port.read(address, length)[1])
-
-    def write(self, address, value):
-        self.port.write(address, bytes(value))
-
-    def get_access_mode(self):
-        return EAccessMode.RW
 
 
 def fetch_xml(port):
