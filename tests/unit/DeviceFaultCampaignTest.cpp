@@ -4,10 +4,17 @@
 // is told (codes and records), that a retry after the fault works and streams, and that nothing is left open.
 #include "ModuleFixture.h"
 
+#include "sim/ClCameraRegisters.h"
+
+#include <atomic>
 #include <chrono>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+namespace clcam = vnsim::clcam;
 
 namespace {
 
@@ -242,4 +249,209 @@ TEST_F(DeviceFaultCampaignTest, AnnounceFailsWhileTheBoardCannotOpenForAcquisiti
 
     stream_frames(device, 0, 3, cxp_frame);
     close_all(device, iface, system);
+}
+
+// ---- Camera Link serial faults while the board streams ------------------------------------------------
+
+// Board 1's device (Camera Link, 640 x 480 Mono8) streams into four buffers while the consumer reads the
+// camera's registers through the remote device's port, which speaks GenCP over the board's serial line.
+class ClSerialFaultTest : public DeviceFaultCampaignTest {
+protected:
+    static constexpr int cl_board = 1;
+    static constexpr size_t cl_frame = size_t{640} * 480;
+
+    void SetUp() override
+    {
+        GenTLTest::SetUp();
+        // Both ends of the serial line run at 115200 baud from power-up, so that the port's set-up (which
+        // reads the camera's description over the line) is short.
+        ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "model": "VN-CL2 Camera Link",
+            "serial": "VL2210418", "device_name": "VNCL_1",
+            "camera_files": [{"name": "SimCam_CL_640x480_Mono8.cam", "width": 640, "height": 480,
+                              "make": "Vantrel", "model": "SimCam CL-1"}],
+            "serial_baud_rates": [9600, 115200], "camera": {"baud_rate": 115200}}]})"),
+                  0)
+            << vnsim_last_error();
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+        ASSERT_EQ(vnsim_set_trigger_mode(cl_board, VNSIM_TRIGGER_MANUAL), 0);
+        system = open_system();
+        iface = open_board_interface(system, cl_board);
+        ASSERT_NE(iface, nullptr);
+        ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(width(), 640u) << "the camera answers before any fault";
+        ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_SUCCESS) << last_error();
+        buffers.assign(4, nullptr);
+        for (BUFFER_HANDLE& buffer : buffers) {
+            ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, cl_frame, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
+            ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+        }
+        ASSERT_EQ(GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event), GC_ERR_SUCCESS);
+        ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(vnsim_cl_stats(cl_board, &before), 0);
+    }
+
+    // The camera's Width register through the remote port; 0 when the read fails.
+    uint32_t width(GC_ERROR* code = nullptr)
+    {
+        uint32_t value = 0;
+        size_t size = sizeof value;
+        const GC_ERROR result = GCReadPort(remote, clcam::width, &value, &size);
+        if (code != nullptr) {
+            *code = result;
+        }
+        return result == GC_ERR_SUCCESS ? value : 0;
+    }
+
+    // Triggers `count` frames one at a time and takes each (within two seconds), requeueing it: a buffer is
+    // never handed out twice while held and frame IDs only increase. Returns the frames taken.
+    int take_frames(int count)
+    {
+        int taken = 0;
+        for (int i = 0; i < count; ++i) {
+            if (vnsim_trigger(cl_board, 1) != 1) {
+                ADD_FAILURE() << "the board made no frame";
+                return taken;
+            }
+            EVENT_NEW_BUFFER_DATA data{};
+            size_t size = sizeof data;
+            if (EventGetData(event, &data, &size, 2000) != GC_ERR_SUCCESS) {
+                ADD_FAILURE() << "no frame within two seconds";
+                return taken;
+            }
+            uint64_t id = 0;
+            INFO_DATATYPE type = 0;
+            size = sizeof id;
+            EXPECT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size), GC_ERR_SUCCESS);
+            EXPECT_TRUE(!last_id || id > *last_id) << "frame " << id << " after " << last_id.value_or(0);
+            last_id = id;
+            EXPECT_TRUE(std::find(buffers.begin(), buffers.end(), data.BufferHandle) != buffers.end());
+            EXPECT_EQ(DSQueueBuffer(stream, data.BufferHandle), GC_ERR_SUCCESS) << last_error();
+            ++taken;
+        }
+        return taken;
+    }
+
+    // The read's record names the port and quotes the protocol's reason.
+    void expect_read_record(const std::string& reason)
+    {
+        const std::string record = last_error();
+        EXPECT_EQ(record.rfind("GC_ERR_IO @ VNPortCL.cpp[", 0), 0u) << record;
+        EXPECT_NE(record.find("], VNPortCL::read: Caught an exception attempting to read from "), std::string::npos)
+            << record;
+        EXPECT_NE(record.find(reason), std::string::npos) << record;
+    }
+
+    void TearDown() override
+    {
+        if (stream != nullptr) {
+            EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS) << last_error();
+            EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_QUEUED) +
+                          stream_value<size_t>(stream, STREAM_INFO_NUM_AWAIT_DELIVERY),
+                      buffers.size())
+                << "a buffer went missing while the consumer held none";
+            EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
+            for (const BUFFER_HANDLE buffer : buffers) {
+                EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS) << last_error();
+                EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_INVALID_HANDLE)
+                    << "revoked once only";
+            }
+            EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_ANNOUNCED), 0u);
+            EXPECT_EQ(DSClose(stream), GC_ERR_SUCCESS);
+            close_all(device, iface, system);
+        }
+        DeviceFaultCampaignTest::TearDown();
+    }
+
+    TL_HANDLE system = nullptr;
+    IF_HANDLE iface = nullptr;
+    DEV_HANDLE device = nullptr;
+    PORT_HANDLE remote = nullptr;
+    DS_HANDLE stream = nullptr;
+    EVENT_HANDLE event = nullptr;
+    std::vector<BUFFER_HANDLE> buffers;
+    std::optional<uint64_t> last_id;
+    VnsimClStats before{};
+};
+
+TEST_F(ClSerialFaultTest, CorruptAnswersAreSentAgainAndTheReadSucceeds)
+{
+    EXPECT_EQ(take_frames(2), 2);
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "corrupt_answers", 2), 0);
+    EXPECT_EQ(width(), 640u) << last_error();
+    VnsimClStats after{};
+    ASSERT_EQ(vnsim_cl_stats(cl_board, &after), 0);
+    EXPECT_EQ(after.corrupted - before.corrupted, 2u);
+    EXPECT_GE(after.resends - before.resends, 2u) << "each damaged answer was asked for again";
+    EXPECT_EQ(take_frames(3), 3);
+}
+
+TEST_F(ClSerialFaultTest, AnswersCorruptOnEveryResendFailTheReadAndFramesGoOn)
+{
+    EXPECT_EQ(take_frames(2), 2);
+    // The command and its three resends all come back damaged.
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "corrupt_answers", 4), 0);
+    GC_ERROR code = GC_ERR_SUCCESS;
+    EXPECT_EQ(width(&code), 0u);
+    EXPECT_EQ(code, GC_ERR_IO);
+    expect_read_record("The camera did not answer ReadMem of 4 bytes at 0x10000");
+    EXPECT_NE(last_error().find("after 3 resends."), std::string::npos) << last_error();
+    EXPECT_EQ(take_frames(3), 3) << "frames do not depend on the serial line";
+    EXPECT_EQ(width(), 640u) << "the fault has run out: " << last_error();
+    EXPECT_EQ(take_frames(2), 2);
+}
+
+TEST_F(ClSerialFaultTest, DroppedCommandIsSentAgainAfterTheTimeOut)
+{
+    EXPECT_EQ(take_frames(2), 2);
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "drop_answers", 1), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(width(), 640u) << last_error();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450))
+        << "the command was sent again only after the port's time-out";
+    VnsimClStats after{};
+    ASSERT_EQ(vnsim_cl_stats(cl_board, &after), 0);
+    EXPECT_EQ(after.dropped - before.dropped, 1u);
+    EXPECT_EQ(take_frames(3), 3);
+}
+
+TEST_F(ClSerialFaultTest, LateAnswersAnnouncedAsPendingAreWaitedFor)
+{
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "pending_ms", 150), 0);
+    EXPECT_EQ(width(), 640u) << last_error();
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "pending_ms", 0), 0);
+    VnsimClStats after{};
+    ASSERT_EQ(vnsim_cl_stats(cl_board, &after), 0);
+    EXPECT_GE(after.pending - before.pending, 1u);
+    EXPECT_EQ(take_frames(3), 3);
+}
+
+// The one slow case: a silent camera costs the port's time-out (500 ms) four times over.
+TEST_F(ClSerialFaultTest, SilentCameraFailsTheReadWhileAnotherThreadTakesFrames)
+{
+    EXPECT_EQ(take_frames(1), 1);
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "silent", 1), 0);
+    std::atomic<bool> reading{true};
+    GC_ERROR code = GC_ERR_SUCCESS;
+    std::string record;
+    std::jthread reader([&] {
+        width(&code);
+        record = last_error();
+        reading = false;
+    });
+    // Frames keep coming while the read waits for the camera.
+    int during = 0;
+    while (reading && during < 100) {
+        during += take_frames(1);
+    }
+    reader.join();
+    EXPECT_GE(during, 2) << "frames were held up by the serial read";
+    EXPECT_EQ(code, GC_ERR_IO);
+    EXPECT_NE(record.find("VNPortCL::read: Caught an exception attempting to read from "), std::string::npos)
+        << record;
+    EXPECT_NE(record.find("The camera did not answer ReadMem of 4 bytes at 0x10000 on "), std::string::npos) << record;
+    EXPECT_NE(record.find(" within 500 ms, after 3 resends."), std::string::npos) << record;
+    ASSERT_EQ(vnsim_cl_fault(cl_board, "silent", 0), 0);
+    EXPECT_EQ(width(), 640u) << "the camera answers again: " << last_error();
+    EXPECT_EQ(take_frames(2), 2);
 }
