@@ -2,16 +2,20 @@
 // functions: a board that will not open, the Camera Link camera's serial faults while the board streams, and
 // XML files the CoaXPress camera's manifest points to that cannot be had. Each case checks what the consumer
 // is told (codes and records), that a retry after the fault works and streams, and that nothing is left open.
+#include "LoopbackHttpServer.h"
 #include "ModuleFixture.h"
 
 #include "sim/ClCameraRegisters.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace clcam = vnsim::clcam;
@@ -114,8 +118,10 @@ protected:
         EXPECT_EQ(IFClose(iface), GC_ERR_SUCCESS) << last_error();
         EXPECT_EQ(TLClose(system), GC_ERR_SUCCESS) << last_error();
         EXPECT_EQ(GCCloseLib(), GC_ERR_SUCCESS) << last_error();
-        EXPECT_EQ(vnsim_open_handles(0), 0);
-        EXPECT_EQ(vnsim_open_handles(1), 0);
+        ASSERT_GE(vnsim_open_handles(0), 0);
+        for (int number = 0; vnsim_open_handles(number) >= 0; ++number) {
+            EXPECT_EQ(vnsim_open_handles(number), 0) << "board " << number;
+        }
     }
 
     static constexpr size_t cxp_frame = size_t{1024} * 768;
@@ -454,4 +460,193 @@ TEST_F(ClSerialFaultTest, SilentCameraFailsTheReadWhileAnotherThreadTakesFrames)
     ASSERT_EQ(vnsim_cl_fault(cl_board, "silent", 0), 0);
     EXPECT_EQ(width(), 640u) << "the camera answers again: " << last_error();
     EXPECT_EQ(take_frames(2), 2);
+}
+
+// ---- XML files the camera's manifest points to that cannot be had --------------------------------------
+
+// Board 0 (CoaXPress) alone, its camera's manifest made by the test; the device's port fetches the files
+// into a cache directory of the test's own when the device opens.
+class XmlCacheFaultTest : public DeviceFaultCampaignTest {
+protected:
+    using Route = LoopbackHttpServer::Route;
+    using Mode = LoopbackHttpServer::Mode;
+
+    void SetUp() override
+    {
+        cache_ = std::filesystem::temp_directory_path() /
+                 ("vngtl-xmlfault-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(cache_);
+        std::filesystem::create_directories(cache_);
+        setenv("GENICAM_CACHE_V2_4", cache_.c_str(), 1);
+        GenTLTest::SetUp();
+    }
+    void TearDown() override
+    {
+        DeviceFaultCampaignTest::TearDown();
+        std::filesystem::remove_all(cache_);
+        unsetenv("GENICAM_CACHE_V2_4");
+    }
+
+    // Configures board 0 with the manifest entries (and camera keys) given, initialises the library and opens
+    // the board's interface; the device is opened by the case.
+    void configure(const std::string& manifest, const std::string& camera_extra = "")
+    {
+        const std::string json = R"({"boards": [{"kind": "CXP", "model": "VN-CXP4 CoaXPress", "serial": "VC4210417",
+            "camera_files": [{"name": "SimCam_CXP_1024x768_Mono8.cam", "width": 1024, "height": 768,
+                              "make": "Vantrel", "model": "SimCam CXP-1"}],
+            "camera": {"model": "SimCam-CXP-1", "manifest": )" +
+                                 manifest + camera_extra + "}}]}";
+        ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+        ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
+        system = open_system();
+        iface = open_board_interface(system, 0);
+        ASSERT_NE(iface, nullptr);
+        vnsim_debug_clear();
+    }
+
+    // Opens the device (bounded: the download's own time limits apply) and its remote port.
+    GC_ERROR open_device_timed(std::chrono::milliseconds& took)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        const GC_ERROR code = IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device);
+        took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return code;
+    }
+
+    uint32_t url_count()
+    {
+        PORT_HANDLE remote = nullptr;
+        EXPECT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
+        uint32_t count = 99;
+        EXPECT_EQ(GCGetNumPortURLs(remote, &count), GC_ERR_SUCCESS) << last_error();
+        return count;
+    }
+
+    bool logged(const std::string& text) const { return debug_output().find(text) != std::string::npos; }
+
+    std::vector<std::string> cached_files() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(cache_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string http_manifest(const LoopbackHttpServer& server, const std::string& path)
+    {
+        return R"([{"url": "http://)" + server.host() + path + R"("}])";
+    }
+
+    std::filesystem::path cache_;
+    TL_HANDLE system = nullptr;
+    IF_HANDLE iface = nullptr;
+    DEV_HANDLE device = nullptr;
+};
+
+TEST_F(XmlCacheFaultTest, HttpErrorStatusLeavesTheDeviceWithoutAnXmlButItStreams)
+{
+    for (const std::string status : {"404 Not Found", "500 Internal Server Error"}) {
+        SCOPED_TRACE(status);
+        LoopbackHttpServer server({{"/SimCamCXP.zip", Route{"HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n\r\n"}}});
+        const std::string url = "http://" + server.host() + "/SimCamCXP.zip";
+        configure(http_manifest(server, "/SimCamCXP.zip"));
+        std::chrono::milliseconds took{};
+        ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+        EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Response returned with status code " +
+                           status.substr(0, 3) + " downloading the URL \"" + url + "\"."))
+            << debug_output();
+        EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadFiles: Download failed for the XML at URL \"" + url + "\"."))
+            << debug_output();
+        EXPECT_EQ(server.requests(), 1);
+        EXPECT_EQ(url_count(), 0u);
+        EXPECT_TRUE(cached_files().empty());
+        stream_frames(device, 0, 2, cxp_frame);
+        close_all(device, iface, system);
+        device = nullptr;
+    }
+}
+
+TEST_F(XmlCacheFaultTest, TruncatedBodyIsNoFileAndTheNextEntryIsUsed)
+{
+    // The server promises 5000 bytes, sends 100 and closes; the manifest's second entry is the camera's own.
+    LoopbackHttpServer server(
+        {{"/SimCamCXP.xml", Route{"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' ')}}});
+    const std::string url = "http://" + server.host() + "/SimCamCXP.xml";
+    configure(R"([{"url": ")" + url + R"("}, {"local": "zip"}])");
+    std::chrono::milliseconds took{};
+    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Error downloading the URL \"" + url +
+                       "\"; Message was \"the body has 100 bytes, but the server announced 5000\"."))
+        << debug_output();
+    EXPECT_TRUE(logged("Download failed for the XML at URL \"" + url + "\".")) << debug_output();
+    // Before the body was held against its length the cut file was cached and offered as the description.
+    EXPECT_EQ(cached_files(), (std::vector<std::string>{"VantrelSimCamCXP.xml", "VantrelSimCamCXP.zip"}));
+    EXPECT_EQ(url_count(), 1u) << "the camera's own file only";
+    stream_frames(device, 0, 2, cxp_frame);
+    close_all(device, iface, system);
+    device = nullptr;
+}
+
+// The one case bounded by the download's time limits rather than by the server.
+TEST_F(XmlCacheFaultTest, ServerThatNeverAnswersDelaysTheOpenWithinItsBound)
+{
+    LoopbackHttpServer server({{"/SimCamCXP.zip", Route{"", Mode::silent}}});
+    const std::string url = "http://" + server.host() + "/SimCamCXP.zip";
+    configure(http_manifest(server, "/SimCamCXP.zip"));
+    std::chrono::milliseconds took{};
+    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    EXPECT_LT(took, std::chrono::seconds(6)) << "the open is bounded";
+    EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Error downloading the URL \"" + url +
+                       "\". Client message was \"" + std::make_error_code(std::errc::timed_out).message() + "\"."))
+        << debug_output();
+    EXPECT_EQ(url_count(), 0u);
+    EXPECT_TRUE(cached_files().empty());
+    stream_frames(device, 0, 2, cxp_frame);
+    close_all(device, iface, system);
+    device = nullptr;
+}
+
+TEST_F(XmlCacheFaultTest, CorruptLocalZipIsRefusedAndLeavesNoXml)
+{
+    // Eight bytes inside the compressed data of the camera's archive (the header ends well before 0x200).
+    configure(R"([{"local": "zip"}])", R"(, "registers": [{"address": "0x400200", "size": 8, "value": "0xDEADBEEFDEADBEEF"}])");
+    uint8_t bytes[8] = {};
+    ASSERT_EQ(vnsim_cxp_read(0, 0x400200, bytes, sizeof bytes), 0);
+    ASSERT_EQ(bytes[0], 0xDE) << "the archive was changed";
+    std::chrono::milliseconds took{};
+    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    EXPECT_TRUE(logged("VNCxpXmlCacheInterface::doUnzip: A problem occured unzipping an XML file: ")) << debug_output();
+    EXPECT_TRUE(logged("Unable to extract the XML file archive downloaded for the URL, \"local:///VantrelSimCamCXP.zip;"))
+        << debug_output();
+    for (const std::string& name : cached_files()) {
+        EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name << ": no partial description";
+    }
+    EXPECT_EQ(url_count(), 0u);
+    stream_frames(device, 0, 2, cxp_frame);
+    close_all(device, iface, system);
+    device = nullptr;
+}
+
+TEST_F(XmlCacheFaultTest, LocalEntryThatIsNoZipIsRefused)
+{
+    // A ".zip" entry whose bytes are the camera's plain description.
+    configure(R"([{"url": "local:///NotAZip.zip;300000;400"}])");
+    std::chrono::milliseconds took{};
+    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    EXPECT_TRUE(logged("VNCxpXmlCacheInterface::doUnzip: Unable to open a file for unzipping: " +
+                       (cache_ / "NotAZip.zip").string()))
+        << debug_output();
+    EXPECT_TRUE(logged("Unable to extract the XML file archive downloaded for the URL, \"local:///NotAZip.zip;300000;400\"."))
+        << debug_output();
+    for (const std::string& name : cached_files()) {
+        EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name;
+    }
+    EXPECT_EQ(url_count(), 0u);
+    stream_frames(device, 0, 2, cxp_frame);
+    close_all(device, iface, system);
+    device = nullptr;
 }
