@@ -214,7 +214,8 @@ GC_ERROR DevModule::open(int32_t flags)
     if (board_->check_init(VNBoards::OpenLevel::Inspect) == VNBoards::BoardState::Closed) {
         close();
         return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "Board " + vfg() + " could not be opened, so the \"" + id() + "\" device cannot be opened.");
+                            "Board " + vfg() + " could not be opened, so the \"" + id() +
+                                "\" device cannot be opened.");
     }
     if (access_status_ != nullptr) {
         std::memcpy(access_status_->data(), &status, sizeof status);

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -94,7 +93,8 @@ protected:
             uint64_t id = 0;
             INFO_DATATYPE type = 0;
             size = sizeof id;
-            ASSERT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size), GC_ERR_SUCCESS);
+            ASSERT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size),
+                      GC_ERR_SUCCESS);
             EXPECT_TRUE(!last_id || id > *last_id) << "frame " << id << " after " << last_id.value_or(0);
             last_id = id;
             ASSERT_EQ(DSQueueBuffer(stream, data.BufferHandle), GC_ERR_SUCCESS);
@@ -328,7 +328,8 @@ protected:
             uint64_t id = 0;
             INFO_DATATYPE type = 0;
             size = sizeof id;
-            EXPECT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size), GC_ERR_SUCCESS);
+            EXPECT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size),
+                      GC_ERR_SUCCESS);
             EXPECT_TRUE(!last_id || id > *last_id) << "frame " << id << " after " << last_id.value_or(0);
             last_id = id;
             EXPECT_TRUE(std::find(buffers.begin(), buffers.end(), data.BufferHandle) != buffers.end());
@@ -559,7 +560,8 @@ TEST_F(XmlCacheFaultTest, HttpErrorStatusLeavesTheDeviceWithoutAnXmlButItStreams
         EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Response returned with status code " +
                            status.substr(0, 3) + " downloading the URL \"" + url + "\"."))
             << debug_output();
-        EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadFiles: Download failed for the XML at URL \"" + url + "\"."))
+        EXPECT_TRUE(
+            logged("VNCxpXmlCacheInterface::downloadFiles: Download failed for the XML at URL \"" + url + "\"."))
             << debug_output();
         EXPECT_EQ(server.requests(), 1);
         EXPECT_EQ(url_count(), 0u);
@@ -574,7 +576,8 @@ TEST_F(XmlCacheFaultTest, TruncatedBodyIsNoFileAndTheNextEntryIsUsed)
 {
     // The server promises 5000 bytes, sends 100 and closes; the manifest's second entry is the camera's own.
     LoopbackHttpServer server(
-        {{"/SimCamCXP.xml", Route{"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' ')}}});
+        {{"/SimCamCXP.xml",
+          Route{"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' ')}}});
     const std::string url = "http://" + server.host() + "/SimCamCXP.xml";
     configure(R"([{"url": ")" + url + R"("}, {"local": "zip"}])");
     std::chrono::milliseconds took{};
@@ -613,14 +616,16 @@ TEST_F(XmlCacheFaultTest, ServerThatNeverAnswersDelaysTheOpenWithinItsBound)
 TEST_F(XmlCacheFaultTest, CorruptLocalZipIsRefusedAndLeavesNoXml)
 {
     // Eight bytes inside the compressed data of the camera's archive (the header ends well before 0x200).
-    configure(R"([{"local": "zip"}])", R"(, "registers": [{"address": "0x400200", "size": 8, "value": "0xDEADBEEFDEADBEEF"}])");
+    configure(R"([{"local": "zip"}])",
+              R"(, "registers": [{"address": "0x400200", "size": 8, "value": "0xDEADBEEFDEADBEEF"}])");
     uint8_t bytes[8] = {};
     ASSERT_EQ(vnsim_cxp_read(0, 0x400200, bytes, sizeof bytes), 0);
     ASSERT_EQ(bytes[0], 0xDE) << "the archive was changed";
     std::chrono::milliseconds took{};
     ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
     EXPECT_TRUE(logged("VNCxpXmlCacheInterface::doUnzip: A problem occured unzipping an XML file: ")) << debug_output();
-    EXPECT_TRUE(logged("Unable to extract the XML file archive downloaded for the URL, \"local:///VantrelSimCamCXP.zip;"))
+    EXPECT_TRUE(
+        logged("Unable to extract the XML file archive downloaded for the URL, \"local:///VantrelSimCamCXP.zip;"))
         << debug_output();
     for (const std::string& name : cached_files()) {
         EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name << ": no partial description";
@@ -640,7 +645,8 @@ TEST_F(XmlCacheFaultTest, LocalEntryThatIsNoZipIsRefused)
     EXPECT_TRUE(logged("VNCxpXmlCacheInterface::doUnzip: Unable to open a file for unzipping: " +
                        (cache_ / "NotAZip.zip").string()))
         << debug_output();
-    EXPECT_TRUE(logged("Unable to extract the XML file archive downloaded for the URL, \"local:///NotAZip.zip;300000;400\"."))
+    EXPECT_TRUE(logged(
+        "Unable to extract the XML file archive downloaded for the URL, \"local:///NotAZip.zip;300000;400\"."))
         << debug_output();
     for (const std::string& name : cached_files()) {
         EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name;
