@@ -7,6 +7,7 @@
 
 #include "sim/ClCameraRegisters.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
