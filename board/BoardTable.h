@@ -28,7 +28,7 @@ public:
     size_t size() const noexcept { return boards_.size(); }
 
     // The board of slot `index` (below size()), created on first use; two threads asking for the same empty
-    // slot get one board.
+    // slot get one board. A board that has never opened is asked to open again on every later request.
     std::shared_ptr<Board> get_board(size_t index);
 
 private:

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -86,8 +87,31 @@ bool plainly_200(const std::string& response)
         !(response.starts_with("HTTP/1.0 200 ") || response.starts_with("HTTP/1.1 200 "))) {
         return false;
     }
-    return std::all_of(response.begin() + 13, response.begin() + static_cast<std::ptrdiff_t>(end),
-                       [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+    if (!std::all_of(response.begin() + 13, response.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](unsigned char c) { return c >= 0x20 && c < 0x7F; })) {
+        return false;
+    }
+    // A "Content-Length: <digits>" line must agree with the body: a shorter body is a cut connection.
+    const size_t header_end = response.find("\r\n\r\n");
+    const size_t body = response.size() - header_end - 4;
+    for (size_t line = end + 2; line < header_end + 2;) {
+        const size_t next = response.find("\r\n", line);
+        std::string text = response.substr(line, next - line);
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (text.starts_with("content-length:")) {
+            const size_t first = text.find_first_not_of(" \t", 15);
+            const size_t last = text.find_last_not_of(" \t");
+            if (first != std::string::npos && last - first < 19 &&
+                std::all_of(text.begin() + static_cast<std::ptrdiff_t>(first),
+                            text.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                            [](unsigned char c) { return std::isdigit(c) != 0; }) &&
+                std::stoull(text.substr(first, last - first + 1)) != body) {
+                return false;
+            }
+        }
+        line = next + 2;
+    }
+    return true;
 }
 
 }  // namespace

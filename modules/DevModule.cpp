@@ -188,7 +188,12 @@ GC_ERROR DevModule::open(int32_t flags)
         break;
     case DEVICE_ACCESS_EXCLUSIVE: {
         read_only_.store(false);
-        board_->check_init(VNBoards::OpenLevel::Acquire);
+        if (board_->check_init(VNBoards::OpenLevel::Acquire) < VNBoards::BoardState::OpenForAcquisition) {
+            close();
+            return report_error(function, GC_ERR_ACCESS_DENIED,
+                                "Board " + vfg() + " could not be opened for acquisition, so the \"" + id() +
+                                    "\" device cannot be opened with flag DEVICE_ACCESS_EXCLUSIVE.");
+        }
         break;
     }
     case DEVICE_ACCESS_UNKNOWN:
@@ -203,6 +208,14 @@ GC_ERROR DevModule::open(int32_t flags)
         close();
         return report_error(function, GC_ERR_NOT_IMPLEMENTED,
                             "Unsupported DEVICE_ACCESS_FLAG with ID " + std::to_string(flags) + ".");
+    }
+    // The other modes use the board as it is, opened for inspection at least; one that cannot open has no
+    // device to offer.
+    if (board_->check_init(VNBoards::OpenLevel::Inspect) == VNBoards::BoardState::Closed) {
+        close();
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "Board " + vfg() + " could not be opened, so the \"" + id() +
+                                "\" device cannot be opened.");
     }
     if (access_status_ != nullptr) {
         std::memcpy(access_status_->data(), &status, sizeof status);

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 namespace vngtl {
@@ -24,6 +25,33 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* cache_variable = "GENICAM_CACHE_V2_4";
+
+// The value of a "Content-Length: <digits>" header line (the name in any case); none for any other line.
+std::optional<uint64_t> content_length(const std::string& line)
+{
+    static constexpr std::string_view name = "content-length:";
+    if (line.size() <= name.size()) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) {
+            return std::nullopt;
+        }
+    }
+    size_t at = line.find_first_not_of(" \t", name.size());
+    const size_t end = line.find_last_not_of(" \t");
+    if (at == std::string::npos || end - at >= 19) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (; at <= end; ++at) {
+        if (!std::isdigit(static_cast<unsigned char>(line[at]))) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(line[at] - '0');
+    }
+    return value;
+}
 
 std::string lower(std::string text)
 {
@@ -589,7 +617,9 @@ bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord&
                                                         " downloading the URL \"" + url + "\".");
         return false;
     }
-    // The header lines, up to the empty one, go to standard output for whoever watches the download.
+    // The header lines, up to the empty one, go to standard output for whoever watches the download. A
+    // Content-Length the server declares is held against the body, so that a cut connection is no file.
+    std::optional<uint64_t> declared;
     for (;;) {
         std::string line;
         if (const auto error = client.read_until("\r\n", line)) {
@@ -598,7 +628,11 @@ bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord&
         if (line == "\r\n") {
             break;
         }
-        std::cout << line.substr(0, line.size() - 2) << '\n';
+        line.resize(line.size() - 2);
+        std::cout << line << '\n';
+        if (const auto length = content_length(line)) {
+            declared = length;
+        }
     }
     std::cout << '\n' << std::flush;
 
@@ -617,12 +651,14 @@ bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord&
     };
     const std::string pending = client.take_pending();
     out.write(pending.data(), static_cast<std::streamsize>(pending.size()));
+    uint64_t received = pending.size();
     for (bool finished = false; !finished;) {
         std::string chunk;
         if (const auto error = client.read_some(chunk, finished)) {
             return body_failed(error.message());
         }
         out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        received += chunk.size();
         if (!out) {
             return body_failed("writing " + target + " failed");
         }
@@ -630,6 +666,10 @@ bool VNCxpXmlCacheInterface::downloadHttpFile(const std::string& url, UrlRecord&
     out.close();
     if (!out) {
         return body_failed("writing " + target + " failed");
+    }
+    if (declared && received != *declared) {
+        return body_failed("the body has " + std::to_string(received) + " bytes, but the server announced " +
+                           std::to_string(*declared));
     }
     record_out = UrlRecord{target};
     return true;
