@@ -211,4 +211,10 @@ size_t HandleRegistry::live_count() const noexcept
     return live_;
 }
 
+size_t HandleRegistry::slot_count() const noexcept
+{
+    std::lock_guard guard(mutex_);
+    return used_;
+}
+
 }  // namespace vngtl

@@ -77,6 +77,8 @@ public:
 
     // Live tokens; for tests.
     size_t live_count() const noexcept;
+    // Slots handed out so far, live or free for reuse (the table never gives memory back); for tests.
+    size_t slot_count() const noexcept;
 
 private:
     static constexpr unsigned index_bits = 20;  // one slot more than a million live handles at once

@@ -69,9 +69,13 @@ GC_ERROR VNNewBufferEvent::register_event()
 
 GC_ERROR VNNewBufferEvent::unregister_event()
 {
-    if (is_registered()) {
-        kill(false);
+    if (!is_registered()) {
+        return BaseEvent::unregister_event();
     }
+    // The event is unregistered while the event mutex is still held: a data call that queued for the mutex
+    // behind the one ended here then finds the event unregistered, instead of starting a wait that no later
+    // kill would end.
+    const std::unique_lock event_guard = end_data_call();
     return BaseEvent::unregister_event();
 }
 
@@ -112,6 +116,10 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
         return report_error("VNNewBufferEvent::data", GC_ERR_INVALID_HANDLE, "Cannot get data from an unregistered event.");
     }
     std::lock_guard event_guard(event_mutex_);
+    if (!is_registered()) {
+        return report_error("VNNewBufferEvent::data", GC_ERR_ABORT,
+                            "The event was unregistered while EventGetData waited for its turn.");
+    }
     if (size_in_out == nullptr) {
         return report_error("VNNewBufferEvent::data", GC_ERR_INVALID_PARAMETER,
                             "Invalid read parameters for the event data.");
@@ -212,13 +220,20 @@ GC_ERROR VNNewBufferEvent::kill(bool immediate)
         pool.wake_output_waiters();
         return GC_ERR_SUCCESS;
     }
+    end_data_call();
+    return GC_ERR_SUCCESS;
+}
+
+std::unique_lock<std::timed_mutex> VNNewBufferEvent::end_data_call()
+{
+    BufferPool& pool = acquisition_.pool();
     // Only a data call in progress holds the event mutex: end it until the mutex comes free.
     std::unique_lock event_guard(event_mutex_, std::defer_lock);
     while (!try_lock_for(event_guard, unregister_kill_retry)) {
         kill_ = 1;
         pool.wake_output_waiters();
     }
-    return GC_ERR_SUCCESS;
+    return event_guard;
 }
 
 }  // namespace vngtl

@@ -30,7 +30,7 @@ public:
 
     // Registration restarts the fired count and clears a pending kill.
     GenTL::GC_ERROR register_event() override;
-    // Ends a waiting data call first.
+    // Ends a waiting data call first; data calls still waiting for their turn then answer GC_ERR_ABORT.
     GenTL::GC_ERROR unregister_event() override;
 
     GenTL::GC_ERROR queued_buffer_count(uint64_t& count) override;
@@ -47,6 +47,9 @@ public:
 private:
     // Buffers that have reached the output queue so far: waiting, discarded from it and delivered.
     uint64_t output_total() const;
+    // Ends the data call in progress (again each second, as the next one may start) until the event mutex
+    // is free; the mutex is then held by the lock returned.
+    std::unique_lock<std::timed_mutex> end_data_call();
 
     VNAcquisition& acquisition_;
     std::atomic<uint64_t> output_size_at_registration_{0};

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <exception>
 #include <future>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 using vngtl::HandleRegistry;
 
@@ -96,4 +100,63 @@ TEST(HandleRegistryTest, RevokeAllEndsEveryLiveToken)
     registry.revoke_all();
     EXPECT_FALSE(registry.is_live(a));
     EXPECT_FALSE(registry.is_live(b));
+}
+
+TEST(HandleRegistryTest, RevokedSlotsAreReusedOnceNoPinIsLeftSoTheTableStaysBounded)
+{
+    HandleRegistry& registry = HandleRegistry::instance();
+    // A slot whose revoked token another thread still has pinned is not given to a new token. The slots
+    // earlier tests freed are taken first, so that the pinned one is the only free slot.
+    std::vector<uintptr_t> taken;
+    for (const size_t before = registry.slot_count(); registry.slot_count() == before;) {
+        taken.push_back(registry.enter(&object_b, vngtl::kind_event));
+    }
+    const uintptr_t held = registry.enter(&object_a, vngtl::kind_buffer);
+    std::promise<uint32_t> pinned_elsewhere;
+    std::promise<void> release;
+    std::thread user([&] {
+        HandleRegistry::Pinned pinned;
+        if (registry.pin(held, vngtl::kind_buffer, pinned) != HandleRegistry::PinResult::pinned) {
+            pinned_elsewhere.set_exception(std::make_exception_ptr(std::runtime_error("pin failed")));
+            return;
+        }
+        pinned_elsewhere.set_value(pinned.slot);
+        release.get_future().wait();
+        registry.unpin(pinned.slot);
+    });
+    const uint32_t held_slot = pinned_elsewhere.get_future().get();
+    ASSERT_TRUE(registry.revoke(held));
+    const uintptr_t while_pinned = registry.enter(&object_b, vngtl::kind_buffer);
+    HandleRegistry::Pinned fresh;
+    ASSERT_EQ(registry.pin(while_pinned, vngtl::kind_buffer, fresh), HandleRegistry::PinResult::pinned);
+    registry.unpin(fresh.slot);
+    EXPECT_NE(fresh.slot, held_slot) << "the pinned slot was handed out again";
+    EXPECT_EQ(registry.object(held), nullptr);
+    release.set_value();
+    user.join();
+    ASSERT_TRUE(registry.revoke(while_pinned));
+    for (const uintptr_t token : taken) {
+        registry.revoke(token);
+    }
+
+    // Entering and revoking a few handles at a time, as every open and close does, uses the same slots
+    // over and over: ten thousand rounds leave the table as large as the first round made it.
+    const auto round = [&registry] {
+        std::array<uintptr_t, 3> tokens{};
+        for (uintptr_t& token : tokens) {
+            token = registry.enter(&object_a, vngtl::kind_stream);
+        }
+        for (const uintptr_t token : tokens) {
+            registry.revoke(token);
+            registry.drain(token);
+        }
+    };
+    round();
+    const size_t after_first = registry.slot_count();
+    const size_t live = registry.live_count();
+    for (int i = 0; i < 10000; ++i) {
+        round();
+    }
+    EXPECT_EQ(registry.slot_count(), after_first);
+    EXPECT_EQ(registry.live_count(), live);
 }

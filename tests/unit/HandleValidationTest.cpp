@@ -309,6 +309,27 @@ TEST_F(HandleValidationTest, AHandleOfAClosedModuleStaysLiveForItsNotOpenAnswers
     EXPECT_EQ(again, tree.stream);
 }
 
+TEST_F(HandleValidationTest, EveryLibraryCycleUsesTheSameHandleSlotsAgain)
+{
+    // Closing the library ends every handle; the next cycle's handles take the freed slots rather than new
+    // ones, so a consumer that initialises and closes the library for hours keeps the table at one size.
+    vngtl::HandleRegistry& registry = vngtl::HandleRegistry::instance();
+    const auto cycle = [this] {
+        ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+        tree = Tree{};
+        ASSERT_TRUE(tree.open());
+    };
+    cycle();
+    const size_t slots = registry.slot_count();
+    const size_t live = registry.live_count();
+    for (int i = 0; i < 200; ++i) {
+        cycle();
+    }
+    EXPECT_EQ(registry.slot_count(), slots);
+    EXPECT_EQ(registry.live_count(), live);
+}
+
 TEST_F(HandleValidationTest, ARevokedBufferIsStaleAndAnotherAnnouncementGetsANewHandle)
 {
     const std::vector<Export> rows = exports();

@@ -6,8 +6,10 @@
 #include "modules/HandleMapping.h"
 #include "modules/VNNewBufferEvent.h"
 
+#include <chrono>
 #include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using vngtl::BufferHandle;
@@ -296,6 +298,45 @@ TEST_F(NewBufferEventTest, UnregisteringEndsAnUnlimitedWait)
     EVENT_NEW_BUFFER_DATA record{};
     size_t size = sizeof record;
     EXPECT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
+}
+
+TEST_F(NewBufferEventTest, UnregisteringEndsEveryUnlimitedWaitAlsoThoseWaitingForTheirTurn)
+{
+    // Waits on one event are served one at a time: one waiter is in its wait, the others wait for the event
+    // mutex. Which of them, or the unregistration, gets the mutex next is the scheduler's choice, so a few
+    // rounds are run; in each, every waiter must answer GC_ERR_ABORT.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+        std::vector<std::future<GC_ERROR>> waiters;
+        for (int i = 0; i < 3; ++i) {
+            waiters.push_back(std::async(std::launch::async, [&] {
+                EVENT_NEW_BUFFER_DATA taken{};
+                size_t taken_size = sizeof taken;
+                return event().data(&taken, &taken_size, GENTL_INFINITE);
+            }));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        int hanging = 0;
+        for (auto& waiter : waiters) {
+            hanging += waiter.wait_until(deadline) == std::future_status::ready ? 0 : 1;
+        }
+        EXPECT_EQ(hanging, 0) << "round " << round;
+        if (hanging > 0) {
+            // A waiter left in its wait is ended through a new registration, so the test can finish.
+            ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+            for (auto& waiter : waiters) {
+                while (waiter.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+                    event().kill(true);
+                }
+            }
+            ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+        }
+        for (auto& waiter : waiters) {
+            EXPECT_EQ(waiter.get(), GC_ERR_ABORT) << "round " << round;
+        }
+    }
 }
 
 TEST_F(NewBufferEventTest, WithoutABoardTheEngineReportsNoBoard)
