@@ -307,18 +307,10 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
         if (result == 0) {
             board_->set_frame_available(record);
             // The frame counter says how many frames completed since the last one seen, lost ones included.
+            // The buffers of lost frames still hold records of an earlier lap; the ring numbers their
+            // positions with the lost frames' numbers, so the copy thread never hands those records out.
             const uint64_t written = ring_.total_written();
             const uint64_t counter = record.frame_counter;
-            // The buffers of the lost frames still hold records of the lap before (frames dropped from the
-            // ring unread); they must not be handed out as these frames. At most capacity - 1 of them, so the
-            // new frame's own buffer is never among them.
-            const uint64_t capacity = ring_.capacity();
-            if (capacity > 0 && counter > written + 1) {
-                const uint64_t first_lost = std::max(written + 1, counter - capacity + 1);
-                for (uint64_t lost = first_lost; lost < counter; ++lost) {
-                    board_->discard_frame(static_cast<size_t>((lost - 1) % capacity));
-                }
-            }
             ring_.advance(counter > written ? counter - written : 1, counter);
             wake_copy_thread();
             continue;

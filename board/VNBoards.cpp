@@ -479,14 +479,6 @@ std::optional<FrameView> Board::frame_view(size_t index, uint64_t frame_number)
     return view;
 }
 
-void Board::discard_frame(size_t index)
-{
-    std::lock_guard frame_guard(frame_lock_);
-    if (index < frames_.size()) {
-        frames_[index].data_address = 0;
-    }
-}
-
 std::string Board::camera_file()
 {
     Guard state_guard(state_lock_);

@@ -114,9 +114,6 @@ public:
     // frame (the board came round to it again since the position was taken, or it still holds a lap before)
     // answers none, unrecorded and unconsumed, as that other frame has its own turn or none.
     std::optional<FrameView> frame_view(size_t index, uint64_t frame = 0);
-    // Marks the frame kept for circular buffer `index` consumed without handing it out: its buffer's frame
-    // was lost on the board, so the record there is from an earlier lap. Nothing for an unknown index.
-    void discard_frame(size_t index);
 
     std::string camera_file();
     // Opens the board for inspection; whether it then has a camera file (and so a camera).
