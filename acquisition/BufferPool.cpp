@@ -358,8 +358,11 @@ bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
     return filled;
 }
 
-GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill)
+GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
+                                    const WaitEnded& ended)
 {
+    // Under the pool lock: a kill or an end set before wake_output_waiters took the lock is seen here.
+    const auto stopped = [&] { return (ended && ended()) || kill.exchange(0) != 0; };
     std::optional<Clock::time_point> deadline;
     if (timeout_ms != GENTL_INFINITE && timeout_ms <= longest_timeout_ms) {
         deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -373,7 +376,7 @@ GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms
     } else {
         pool_guard.lock();
     }
-    if (kill.exchange(0) != 0) {
+    if (stopped()) {
         return report_error("BufferPool::dequeue_latest", GC_ERR_ABORT, "Buffer dequeue was killed.");
     }
     while (output_.empty()) {
@@ -387,7 +390,7 @@ GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms
         } else {
             output_condition_.wait(pool_guard);
         }
-        if (kill.exchange(0) != 0) {
+        if (stopped()) {
             return report_error("BufferPool::dequeue_latest", GC_ERR_ABORT, "Buffer dequeue was killed.");
         }
     }

@@ -81,10 +81,17 @@ public:
     // not filled goes back to the end of the input queue. True when a buffer was filled.
     bool fill_next(const CopyFrame& copy_frame, std::stop_token stop = {});
 
+    // Whether the waiter's event has ended its waits (it was unregistered, its stream closed); asked under
+    // the pool lock.
+    using WaitEnded = std::function<bool()>;
+
     // Takes the oldest filled buffer, waiting up to `timeout_ms` (GENTL_INFINITE: no limit). A set `kill`
-    // flag ends the wait with GC_ERR_ABORT and is cleared.
-    GenTL::GC_ERROR dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill);
-    // Wakes every dequeue_latest waiting for the output queue (after its kill flag was set).
+    // flag ends the wait with GC_ERR_ABORT and is cleared; `ended` answering true ends it the same way and
+    // leaves the kill flag alone.
+    GenTL::GC_ERROR dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
+                                   const WaitEnded& ended = {});
+    // Wakes every dequeue_latest waiting for the output queue (after its kill flag was set or its event
+    // ended its waits).
     void wake_output_waiters();
 
     // Where every announced buffer is, taken with both locks held so that no buffer is in flight.
