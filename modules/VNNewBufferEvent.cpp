@@ -1,14 +1,15 @@
 #include "modules/VNNewBufferEvent.h"
 
 #include "acquisition/BufferPool.h"
-#include "acquisition/TimedLock.h"
 #include "acquisition/VNAcquisition.h"
 #include "core/ErrorReport.h"
 #include "modules/BufferHandle.h"
 #include "modules/HandleMapping.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace vngtl {
@@ -17,9 +18,12 @@ using namespace GenTL;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr size_t event_data_size = sizeof(EVENT_NEW_BUFFER_DATA);
 constexpr size_t event_info_size = 8;
-constexpr auto unregister_kill_retry = std::chrono::milliseconds(1000);
+// Time-outs beyond this (about 30 years) wait without a limit, as the pool's do.
+constexpr uint64_t longest_timeout_ms = uint64_t{1} << 40;
 
 const char* data_info_name(int32_t command)
 {
@@ -69,14 +73,13 @@ GC_ERROR VNNewBufferEvent::register_event()
 
 GC_ERROR VNNewBufferEvent::unregister_event()
 {
-    if (!is_registered()) {
-        return BaseEvent::unregister_event();
+    // The registered flag falls before the epoch rises: a data call that takes the turn lock after the rise
+    // finds the event unregistered, one that took it before is ended by the rise.
+    const GC_ERROR result = BaseEvent::unregister_event();
+    if (result == GC_ERR_SUCCESS) {
+        end_waits();
     }
-    // The event is unregistered while the event mutex is still held: a data call that queued for the mutex
-    // behind the one ended here then finds the event unregistered, instead of starting a wait that no later
-    // kill would end.
-    const std::unique_lock event_guard = end_data_call();
-    return BaseEvent::unregister_event();
+    return result;
 }
 
 GC_ERROR VNNewBufferEvent::queued_buffer_count(uint64_t& count)
@@ -115,10 +118,9 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
     if (!is_registered()) {
         return report_error("VNNewBufferEvent::data", GC_ERR_INVALID_HANDLE, "Cannot get data from an unregistered event.");
     }
-    std::lock_guard event_guard(event_mutex_);
-    if (!is_registered()) {
-        return report_error("VNNewBufferEvent::data", GC_ERR_ABORT,
-                            "The event was unregistered while EventGetData waited for its turn.");
+    std::optional<Clock::time_point> deadline;
+    if (timeout_ms != GENTL_INFINITE && timeout_ms <= longest_timeout_ms) {
+        deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     }
     if (size_in_out == nullptr) {
         return report_error("VNNewBufferEvent::data", GC_ERR_INVALID_PARAMETER,
@@ -130,15 +132,45 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
         return report_error("VNNewBufferEvent::data", GC_ERR_BUFFER_TOO_SMALL,
                             "Invalid read parameters for the event data.");
     }
-    // Without a buffer this is a size query: no buffer is taken off the output queue.
+    // Without a buffer this is a size query: no buffer is taken off the output queue, and no turn is needed.
     if (buffer == nullptr) {
         return GC_ERR_SUCCESS;
     }
+
+    std::unique_lock turn(turn_lock_);
+    const uint64_t epoch = wait_epoch_.load();
+    const auto ended = [this, epoch] { return wait_epoch_.load() != epoch; };
+    const auto may_go = [&] { return !turn_taken_ || ended(); };
+    if (deadline) {
+        if (!turn_free_.wait_until(turn, *deadline, may_go)) {
+            return report_error("VNNewBufferEvent::data", GC_ERR_TIMEOUT,
+                                "Timed out while another EventGetData call was waiting on this event.");
+        }
+    } else {
+        turn_free_.wait(turn, may_go);
+    }
+    if (ended() || !is_registered()) {
+        return report_error("VNNewBufferEvent::data", GC_ERR_ABORT,
+                            "The event was unregistered while EventGetData waited for its turn.");
+    }
+    turn_taken_ = true;
+    turn.unlock();
+    struct TurnGuard {
+        VNNewBufferEvent& event;
+        ~TurnGuard() { event.release_turn(); }
+    } const turn_guard{*this};
+
     if (kill_.exchange(0) != 0) {
         return report_error("VNNewBufferEvent::data", GC_ERR_ABORT, "EventGetData was preemptively killed.");
     }
+    // The pool waits for what is left of the time-out, rounded up so that the call never ends early.
+    uint64_t remaining_ms = timeout_ms;
+    if (deadline) {
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+        remaining_ms = static_cast<uint64_t>(std::max<std::chrono::milliseconds::rep>(remaining.count(), 0));
+    }
     PoolBuffer* taken = nullptr;
-    const GC_ERROR result = acquisition_.pool().dequeue_latest(&taken, timeout_ms, kill_);
+    const GC_ERROR result = acquisition_.pool().dequeue_latest(&taken, remaining_ms, kill_, ended);
     if (result != GC_ERR_SUCCESS) {
         return result;
     }
@@ -214,26 +246,35 @@ GC_ERROR VNNewBufferEvent::kill(bool immediate)
     if (!is_registered()) {
         return report_error("VNNewBufferEvent::kill", GC_ERR_INVALID_HANDLE, "Cannot kill an unregistered event.");
     }
-    BufferPool& pool = acquisition_.pool();
     if (immediate) {
         kill_ = 1;
-        pool.wake_output_waiters();
+        acquisition_.pool().wake_output_waiters();
         return GC_ERR_SUCCESS;
     }
-    end_data_call();
+    end_waits();
     return GC_ERR_SUCCESS;
 }
 
-std::unique_lock<std::timed_mutex> VNNewBufferEvent::end_data_call()
+void VNNewBufferEvent::end_waits()
 {
-    BufferPool& pool = acquisition_.pool();
-    // Only a data call in progress holds the event mutex: end it until the mutex comes free.
-    std::unique_lock event_guard(event_mutex_, std::defer_lock);
-    while (!try_lock_for(event_guard, unregister_kill_retry)) {
-        kill_ = 1;
-        pool.wake_output_waiters();
+    {
+        std::lock_guard turn(turn_lock_);
+        wait_epoch_ += 1;
     }
-    return event_guard;
+    // Calls waiting for their turn see the new epoch when woken; the one in the pool sees it under the pool
+    // lock, which wake_output_waiters takes before it notifies.
+    turn_free_.notify_all();
+    acquisition_.pool().wake_output_waiters();
+}
+
+void VNNewBufferEvent::release_turn()
+{
+    {
+        std::lock_guard turn(turn_lock_);
+        turn_taken_ = false;
+    }
+    // All are woken: one whose wait has just timed out must not swallow the only wake-up.
+    turn_free_.notify_all();
 }
 
 }  // namespace vngtl
