@@ -405,10 +405,11 @@ GC_ERROR DSModule::close()
     if (const GC_ERROR code = BaseModule::close()) {
         return code;
     }
-    make_clear_from_acq();
+    // The event goes first, so that the consumer's waits end at once rather than after the board's release.
     if (event().is_registered()) {
         event().unregister_event();
     }
+    make_clear_from_acq();
     return GC_ERR_SUCCESS;
 }
 
