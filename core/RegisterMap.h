@@ -112,6 +112,10 @@ public:
 
     size_t size() const noexcept { return entries_.size(); }
 
+    // The hook lock, for an owner that reads or writes entries with hooks outside a map access (so that it
+    // sees no access half done); taken, as always, before any lock a hook takes.
+    std::recursive_mutex& hook_lock() noexcept { return hook_lock_; }
+
 private:
     std::map<uint64_t, std::shared_ptr<Entry>> entries_;
     std::recursive_mutex hook_lock_;

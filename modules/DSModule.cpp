@@ -620,6 +620,10 @@ GC_ERROR DSModule::stop_acquisition(int32_t flags)
 GC_ERROR DSModule::make_ready_for_acq()
 {
     static constexpr const char* function = "DSModule::make_ready_for_acq";
+    // The count and region registers are read, and the board configured from them, as one step against the
+    // port's writes to them (which come here holding the same lock): an announcement sees a whole region and
+    // cannot apply one that a write has replaced since.
+    const std::lock_guard registers(info_map().hook_lock());
     const uint64_t desired = desired_count();
     const VNBoards::Roi roi = requested_roi();
     const AcquisitionState status = acquisition_->status();

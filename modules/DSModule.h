@@ -8,7 +8,9 @@
 //
 // Thread safety: operations run on the consumer's threads. Reconfiguration runs as one exclusive section of
 // the board (make_ready_for_acq, make_clear_from_acq); the pool and the engine guard their own state. The
-// saved board state is written and read only inside such a section.
+// saved board state is written and read only inside such a section. make_ready_for_acq reads the count and
+// region registers, and configures the board from them, under the port map's hook lock, which the port's
+// accesses to those registers hold too.
 #pragma once
 
 #include "acquisition/VNAcquisition.h"

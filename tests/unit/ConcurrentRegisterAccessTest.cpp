@@ -1,6 +1,7 @@
-// Races that the library closes: callers on several threads reading one computed register of a module, and
-// GCGetInfo running while the first TLOpen sets up the system module's port. Each case only shows a fault
-// under ThreadSanitizer (scripts/build.sh tsan): there the unsynchronised version is reported as a data race.
+// Races that the library closes: callers on several threads reading one computed register of a module,
+// writes of the stream's region of interest racing buffer announcements, and GCGetInfo running while the
+// first TLOpen sets up the system module's port. Each case shows its fault surely only under ThreadSanitizer
+// (scripts/build.sh tsan): there the unsynchronised version is reported as a data race.
 #include "StreamFixture.h"
 #include "modules/RegisterAddresses.h"
 
@@ -68,6 +69,37 @@ TEST_F(ConcurrentRegisterAccessTest, ReadersAndAWriterOfOneActingRegisterAgreeOn
         }
     });
     EXPECT_EQ(failed.load(), 0);
+}
+
+TEST_F(ConcurrentRegisterAccessTest, RegionWritesRacingAnnouncementsLeaveTheBoardAsLastWritten)
+{
+    // Each announcement configures the board with the region its registers hold, while another thread
+    // rewrites the region. An announcement that read a region the writer has since replaced, and applied
+    // it after the writer's own reconfiguration, leaves the board on a region no register asks for.
+    const uint32_t heights[2] = {200u, 400u};
+    const uint32_t widths[2] = {320u, 640u};
+    constexpr int rounds = 200;
+    BUFFER_HANDLE kept = nullptr;
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, size_t{width} * height, nullptr, &kept), GC_ERR_SUCCESS);
+    std::atomic<int> failed{0};
+    on_threads(2, [&](int t) {
+        for (int i = 0; i < rounds; ++i) {
+            if (t == 0) {
+                failed += write_u32(stream, ds::Reg_Width, widths[i % 2]) != GC_ERR_SUCCESS ? 1 : 0;
+                failed += write_u32(stream, ds::Reg_Height, heights[i % 2]) != GC_ERR_SUCCESS ? 1 : 0;
+            } else {
+                BUFFER_HANDLE buffer = nullptr;
+                failed += DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &buffer) != GC_ERR_SUCCESS ? 1 : 0;
+                failed += DSRevokeBuffer(stream, buffer, nullptr, nullptr) != GC_ERR_SUCCESS ? 1 : 0;
+            }
+        }
+    });
+    EXPECT_EQ(failed.load(), 0);
+    // The registers read back the board's region: the one written last.
+    EXPECT_EQ(u32(stream, ds::Reg_Width), widths[(rounds - 1) % 2]);
+    EXPECT_EQ(u32(stream, ds::Reg_Height), heights[(rounds - 1) % 2]);
+    EXPECT_EQ(stream_info<size_t>(STREAM_INFO_PAYLOAD_SIZE),
+              size_t{widths[(rounds - 1) % 2]} * heights[(rounds - 1) % 2]);
 }
 
 class SystemModuleSetUpRaceTest : public GenTLTest {};
