@@ -403,7 +403,25 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
     // taken: when the board has come round to the buffer since, that later frame waits for its own turn.
     const std::optional<VNBoards::FrameView> frame =
         board_->frame_view(static_cast<size_t>(slot->position), slot->frame);
-    return frame && buffer.fill(*frame, copier_);
+    if (!frame) {
+        return false;
+    }
+    // The board buffer was handed back when the frame arrived, so the board may be writing the next lap's
+    // frame into it before or while it is copied. Such a copy is never delivered: the frame is lost and
+    // the buffer waits in the input queue for the next one.
+    if (!board_->frame_intact(*frame)) {
+        overwritten_ += 1;
+        return false;
+    }
+    bool overwritten = false;
+    const bool filled = buffer.fill(*frame, copier_, [&] {
+        overwritten = !board_->frame_intact(*frame);
+        return !overwritten;
+    });
+    if (overwritten) {
+        overwritten_ += 1;
+    }
+    return filled;
 }
 
 void VNAcquisition::dump_vantrel_errors()

@@ -471,12 +471,28 @@ std::optional<FrameView> Board::frame_view(size_t index, uint64_t frame_number)
     view.size = geometry_.frame_size;
     view.bit_depth = geometry_.bit_depth;
     view.roi = geometry_.roi;
+    view.buffer_index = index;
     view.frame_id = frame.frame_counter;
     view.timestamp = frame.board_timestamp;
     view.timestamp_ns = uint64_t{frame.timestamp_us} * 1000u;
     view.hold = std::move(memory_guard);
     frame.data_address = 0;
     return view;
+}
+
+bool Board::frame_intact(const FrameView& view)
+{
+    if (!view.hold.owns_lock() || view.buffer_index > UINT32_MAX) {
+        return false;
+    }
+    // The reads of the copy come before the look at the board's number, never after it.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    uint64_t begun = 0;
+    if (VbCirFrameBegun(handle_, &descriptor_, static_cast<uint32_t>(view.buffer_index), &begun) != 0) {
+        return false;
+    }
+    // The view keeps the low 32 bits of the board's frame counter.
+    return static_cast<uint32_t>(begun) == static_cast<uint32_t>(view.frame_id);
 }
 
 std::string Board::camera_file()

@@ -114,6 +114,12 @@ public:
     // frame (the board came round to it again since the position was taken, or it still holds a lap before)
     // answers none, unrecorded and unconsumed, as that other frame has its own turn or none.
     std::optional<FrameView> frame_view(size_t index, uint64_t frame = 0);
+    // Whether the board has begun no other frame in the view's buffer since the view's frame: asked before
+    // a copy from the view (nothing to copy otherwise) and after it, as a sequence-lock reader does. The
+    // board announces a frame in a buffer before it writes any of its bytes, so a copy that read any byte
+    // of a later frame finds the number changed afterwards and must be dropped. Needs no lock: only the
+    // holder of the view asks, and the view keeps the circular buffers (and the handle) in place.
+    bool frame_intact(const FrameView& view);
 
     std::string camera_file();
     // Opens the board for inspection; whether it then has a camera file (and so a camera).
