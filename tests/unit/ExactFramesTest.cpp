@@ -181,3 +181,77 @@ TEST_F(ExactFramesTest, CameraLinkBoardDeliversEachFrameExactlyOrNotAtAll)
 {
     run(1, ExpectedFrames{641, 480, 8});
 }
+
+// Buffer info may be asked for at any time from any thread, also about a buffer that is queued or being
+// filled: another thread reads every announced buffer's values while the consumer takes and queues them.
+// A buffer's frame ID never goes back, and its size and transport type are those of no fill or of a whole one.
+TEST_F(ExactFramesTest, BufferInfoIsReadableFromAnyThreadWhileBuffersAreFilledAndQueued)
+{
+    const ExpectedFrames expected{640, 512, 8};
+    const TL_HANDLE system = open_system();
+    ASSERT_NE(system, nullptr);
+    const IF_HANDLE iface = open_interface(system, 0);
+    ASSERT_NE(iface, nullptr);
+    DEV_HANDLE device = nullptr;
+    ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
+    DS_HANDLE stream = nullptr;
+    ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_SUCCESS) << last_error();
+    std::vector<BUFFER_HANDLE> announced(buffers, nullptr);
+    for (BUFFER_HANDLE& buffer : announced) {
+        ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, expected.frame_bytes(), nullptr, &buffer), GC_ERR_SUCCESS);
+        ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+    }
+    EVENT_HANDLE event = nullptr;
+    ASSERT_EQ(GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event), GC_ERR_SUCCESS);
+    ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
+
+    std::atomic<bool> done{false};
+    std::atomic<uint64_t> taken{0};
+    std::atomic<bool> failed{false};
+    std::string wrong;  // written by the reader only, read after it has been joined
+    std::jthread reader([&](std::stop_token stop) {
+        std::vector<uint64_t> last_id(announced.size(), 0);
+        uint64_t reads = 0;
+        while (((!done.load() && !stop.stop_requested()) || reads == 0) && !failed.load()) {
+            for (size_t b = 0; b < announced.size() && !failed.load(); ++b, ++reads) {
+                uint64_t id = 0;
+                size_t filled = 0;
+                char tltype[64] = {};
+                INFO_DATATYPE type = 0;
+                size_t size = sizeof id;
+                const bool ok = DSGetBufferInfo(stream, announced[b], BUFFER_INFO_FRAMEID, &type, &id, &size) == GC_ERR_SUCCESS &&
+                                (size = sizeof filled,
+                                 DSGetBufferInfo(stream, announced[b], BUFFER_INFO_SIZE_FILLED, &type, &filled, &size) ==
+                                     GC_ERR_SUCCESS) &&
+                                (size = sizeof tltype,
+                                 DSGetBufferInfo(stream, announced[b], BUFFER_INFO_TLTYPE, &type, tltype, &size) ==
+                                     GC_ERR_SUCCESS);
+                const std::string kind(tltype);
+                if (!ok || id < last_id[b] || (filled != 0 && filled != expected.frame_bytes()) ||
+                    (kind != "Custom" && kind != "CXP")) {
+                    wrong = "buffer " + std::to_string(b) + ": frame " + std::to_string(id) + " after " +
+                            std::to_string(last_id[b]) + ", " + std::to_string(filled) + " bytes, \"" + kind + "\"";
+                    failed = true;
+                }
+                last_id[b] = id;
+            }
+        }
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < end && !failed.load()) {
+        EVENT_NEW_BUFFER_DATA data{};
+        size_t size = sizeof data;
+        ASSERT_EQ(EventGetData(event, &data, &size, 1000), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(DSQueueBuffer(stream, data.BufferHandle), GC_ERR_SUCCESS);
+        taken += 1;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(wrong, "");
+    EXPECT_GT(taken.load(), 0u);
+    EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
+    for (BUFFER_HANDLE buffer : announced) {
+        EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS) << last_error();
+    }
+}
