@@ -20,7 +20,7 @@ BufferRing::BufferRing(uint32_t count, const FrameGeometry& geometry, uint64_t i
       count_(count),
       geometry_(geometry),
       memory_(std::make_shared<std::byte[]>(size_t{count} * geometry.frame_bytes())),
-      begun_(std::make_unique<std::atomic<uint64_t>[]>(count)),
+      begun_(new std::atomic<uint64_t>[count]()),
       held_(count, 0)
 {
     clear_begun();

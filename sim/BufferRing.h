@@ -77,6 +77,8 @@ public:
     // The counter of the frame the board last began in buffer `index` (0: none since the start). Any
     // thread; read after a copy from the buffer, behind an acquire fence.
     uint64_t frame_begun(uint32_t index) const { return begun_[index].load(std::memory_order_seq_cst); }
+    // The begun numbers themselves, which a reader may keep and read without the owner's lock.
+    std::shared_ptr<const std::atomic<uint64_t>[]> begun_numbers() const { return begun_; }
 
     // The oldest completed frame's record, removed from the waiting list; none when nothing waits.
     std::optional<VB_FRAME_RECORD> take();
@@ -97,7 +99,7 @@ private:
     uint32_t count_;
     FrameGeometry geometry_;
     std::shared_ptr<std::byte[]> memory_;
-    std::unique_ptr<std::atomic<uint64_t>[]> begun_;  // per buffer
+    std::shared_ptr<std::atomic<uint64_t>[]> begun_;  // per buffer
     RingState state_ = RingState::Allocated;
     uint64_t next_counter_ = 1;
     uint64_t last_completed_ = 0;

@@ -98,6 +98,7 @@ void SimBoard::shutdown()
         std::lock_guard guard(lock_);
         retired_ = true;
         ring_.reset();
+        set_begun_numbers_locked();
         handles_ = 0;
         acquisition_open_ = false;
     }
@@ -183,6 +184,7 @@ void SimBoard::close(bool acquisition)
             // Closing the acquiring handle releases the circular buffers with it.
             acquisition_open_ = false;
             ring_.reset();
+            set_begun_numbers_locked();
         }
     }
     frame_done_.notify_all();
@@ -394,6 +396,7 @@ int32_t SimBoard::alloc_buffers(bool acquisition, VB_CIRC_DESC* desc, uint32_t c
     }
     try {
         ring_ = std::make_unique<BufferRing>(count, geometry, next_ring_id.fetch_add(1));
+        set_begun_numbers_locked();
     } catch (const std::bad_alloc&) {
         return code::vb_alloc_failed;
     }
@@ -541,20 +544,29 @@ int32_t SimBoard::give_back(VB_CIRC_DESC* desc, const VB_FRAME_RECORD* record)
     return result;
 }
 
+void SimBoard::set_begun_numbers_locked()
+{
+    std::lock_guard begun_guard(begun_lock_);
+    begun_ring_id_ = ring_ ? ring_->id() : 0;
+    begun_count_ = ring_ ? ring_->count() : 0;
+    begun_numbers_ = ring_ ? ring_->begun_numbers() : nullptr;
+}
+
 int32_t SimBoard::frame_begun(const VB_CIRC_DESC* desc, uint32_t index, uint64_t& counter) const
 {
-    std::lock_guard guard(lock_);
-    if (!usable_locked()) {
-        return code::vb_bad_handle;
+    std::shared_ptr<const std::atomic<uint64_t>[]> numbers;
+    {
+        std::lock_guard begun_guard(begun_lock_);
+        if (desc == nullptr || !begun_numbers_ || desc->sdk_private[0] != descriptor_magic ||
+            desc->sdk_private[1] != begun_ring_id_) {
+            return code::vb_not_configured;
+        }
+        if (index >= begun_count_) {
+            return code::vb_bad_argument;
+        }
+        numbers = begun_numbers_;
     }
-    const BufferRing* ring = ring_for_locked(desc);
-    if (ring == nullptr) {
-        return code::vb_not_configured;
-    }
-    if (index >= ring->count()) {
-        return code::vb_bad_argument;
-    }
-    counter = ring->frame_begun(index);
+    counter = numbers[index].load(std::memory_order_seq_cst);
     return 0;
 }
 
@@ -589,6 +601,7 @@ int32_t SimBoard::free_buffers(VB_CIRC_DESC* desc)
             return code::vb_not_allocated;
         }
         ring_.reset();
+        set_begun_numbers_locked();
         desc->sdk_private[0] = 0;
         desc->sdk_private[1] = 0;
     }

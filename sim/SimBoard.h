@@ -184,6 +184,13 @@ private:
     VnsimCxpStats cxp_stats_{};  // link traffic since the configuration (or the last clear)
 
     std::unique_ptr<BufferRing> ring_;
+    // The begun numbers of ring_'s buffers, for frame_begun, which the host asks twice a frame: behind a
+    // lock of their own (taken after lock_, or alone), so the question does not wait for the generator.
+    void set_begun_numbers_locked();
+    mutable std::mutex begun_lock_;
+    uint64_t begun_ring_id_ = 0;                                   // guarded by begun_lock_
+    uint32_t begun_count_ = 0;                                     // guarded by begun_lock_
+    std::shared_ptr<const std::atomic<uint64_t>[]> begun_numbers_;  // guarded by begun_lock_
     FrameSourceConfig source_;
     uint64_t pace_epoch_ = 0;
     uint64_t last_board_timestamp_ = 0;
