@@ -4,10 +4,13 @@
 //
 // Ownership: the pool owns every buffer (shared) from announcement to revocation; see BufferPool.
 //
-// Thread safety: the state is atomic. The data and the frame values are written by the copy thread while
-// the buffer is Filling, and by the pool (under its pool lock) on queueing.
+// Thread safety: the state is atomic. The data is written by the copy thread while the buffer is Filling.
+// What a fill found (the FillRecord) is written only under the buffer's own fill-record mutex, a leaf lock,
+// by the copy thread once its copy is known to be whole and by the pool on queueing; the buffer's info
+// values read it under the same mutex, so any thread may ask for them at any time.
 #pragma once
 
+#include "board/BoardTypes.h"
 #include "board/FrameView.h"
 
 #include <atomic>
@@ -15,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vngtl {
@@ -27,6 +31,23 @@ enum class BufferState : uint32_t {
     Queued = 2,     // in the input queue
     Filling = 3,    // being filled by the copy thread
     Filled = 4,     // in the output queue
+};
+
+// What the last fill of a buffer found out about its frame, as the buffer's info values report it.
+struct FillRecord {
+    VNBoards::BoardKind kind = VNBoards::BoardKind::Custom;
+    uint64_t size_filled = 0;  // also 0 again when the buffer is queued
+    uint64_t pixel_format = 0;
+    uint64_t width = 0;
+    uint64_t height = 1;
+    uint64_t x_offset = 0;
+    uint64_t y_offset = 0;
+    uint64_t frame_id = 0;
+    uint64_t timestamp = 0;
+    uint64_t timestamp_ns = 0;
+    uint64_t delivered_image_height = 0;
+    bool image_present = false;
+    bool data_larger_than_buffer = false;
 };
 
 class PoolBuffer {
@@ -46,13 +67,21 @@ public:
     // True when the data block belongs to the buffer rather than to the consumer.
     bool owns_data() const noexcept { return !external_; }
 
-    // Copies what fits of `frame` into the buffer with `copier` and describes the frame; only a Queued buffer
-    // is filled, going through Filling to Filled. False when the buffer refused the frame.
-    virtual bool fill(const VNBoards::FrameView& frame, FrameCopier& copier) = 0;
-    // What queueing resets (the sizes a fill set).
-    virtual void reset_fill_sizes() = 0;
+    // Copies what fits of `frame` into the buffer with `copier` and records what describes it; only a Queued
+    // buffer is filled, going through Filling to Filled. `intact`, when given, is asked after the copy
+    // whether the frame was still whole in the board's buffer when the copy ended: when it answers false
+    // the copy is dropped, nothing is recorded and the buffer is Queued again. False when the buffer
+    // refused the frame or the copy was dropped.
+    bool fill(const VNBoards::FrameView& frame, FrameCopier& copier, const std::function<bool()>& intact = {});
+    // What the last fill recorded; any thread.
+    FillRecord fill_record() const;
+    // What queueing resets (the size a fill set).
+    void reset_fill_sizes();
     // The handle the consumer knows the buffer by; compared, never followed.
     virtual const void* consumer_handle() const noexcept = 0;
+
+    // The pixel format (PFNC) the board's bits per pixel stand for; 0x80000000 for a depth without one.
+    static uint64_t pixel_format(uint32_t bit_depth) noexcept;
 
 protected:
     // A buffer on the consumer's memory.
@@ -62,11 +91,13 @@ protected:
     PoolBuffer(size_t size, void* user_pointer);
     const std::string& allocation_failure() const noexcept { return allocation_failure_; }
 
+private:
     // The fill's state change: only a Queued buffer is filled. False (nothing changed) otherwise.
     bool begin_fill() noexcept;
     void end_fill() noexcept;
+    // A dropped copy: Filling -> Queued.
+    void abandon_fill() noexcept;
 
-private:
     std::atomic<BufferState> state_{BufferState::Announced};
     std::unique_ptr<uint8_t[]> owned_;
     bool external_ = true;
@@ -74,6 +105,8 @@ private:
     size_t size_ = 0;
     void* user_pointer_ = nullptr;
     std::string allocation_failure_;
+    mutable std::mutex record_mutex_;
+    FillRecord record_;  // guarded by record_mutex_
 };
 
 // Makes the buffers of one stream: on the consumer's memory (`data` given) or allocated (`data` null).

@@ -1,7 +1,6 @@
 #include "acquisition/VNAcquisition.h"
 
 #include "board/VNBoards.h"
-#include "board/VantrelSdk.h"
 #include "core/ErrorReport.h"
 
 #include <pthread.h>
@@ -25,9 +24,6 @@ namespace {
 // the board for at most 100 ms at a time; the bound only matters when the caller holds the board's state
 // lock, which the loop then needs to finish its turn.
 constexpr auto frame_loop_exit_wait = std::chrono::milliseconds(500);
-
-// A board whose error stack never empties must not keep the thread here for ever.
-constexpr int max_stacked_errors = 1024;
 
 // The highest SCHED_FIFO priority the process may use; where it may use none the thread keeps its priority.
 void raise_priority(std::jthread& thread)
@@ -287,11 +283,11 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
     const std::string board_number = std::to_string(board_->board_number());
     VNBoards::FrameRecord record{};
     while (!stop.stop_requested() && session_ == session) {
-        const int32_t result = board_->frame_wait(record);
-        if (result == VB_WAIT_TIMEOUT) {
+        const VNBoards::FrameWait result = board_->frame_wait(record);
+        if (result == VNBoards::FrameWait::Timeout) {
             continue;
         }
-        if (result == VB_ACQ_STOPPED || result == VB_ACQ_ABORTED) {
+        if (result == VNBoards::FrameWait::Stopped) {
             if (running_ == 0 || session_ != session) {
                 break;  // the end of acquisition that stop, abort or completion asked for
             }
@@ -304,7 +300,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
             }
             continue;
         }
-        if (result == 0) {
+        if (result == VNBoards::FrameWait::Frame) {
             board_->set_frame_available(record);
             // The frame counter says how many frames completed since the last one seen, lost ones included.
             // The buffers of lost frames still hold records of an earlier lap; the ring numbers their
@@ -403,7 +399,25 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
     // taken: when the board has come round to the buffer since, that later frame waits for its own turn.
     const std::optional<VNBoards::FrameView> frame =
         board_->frame_view(static_cast<size_t>(slot->position), slot->frame);
-    return frame && buffer.fill(*frame, copier_);
+    if (!frame) {
+        return false;
+    }
+    // The board buffer was handed back when the frame arrived, so the board may be writing the next lap's
+    // frame into it before or while it is copied. Such a copy is never delivered: the frame is lost and
+    // the buffer waits in the input queue for the next one.
+    if (!board_->frame_intact(*frame)) {
+        overwritten_ += 1;
+        return false;
+    }
+    bool overwritten = false;
+    const bool filled = buffer.fill(*frame, copier_, [&] {
+        overwritten = !board_->frame_intact(*frame);
+        return !overwritten;
+    });
+    if (overwritten) {
+        overwritten_ += 1;
+    }
+    return filled;
 }
 
 void VNAcquisition::dump_vantrel_errors()
@@ -411,21 +425,8 @@ void VNAcquisition::dump_vantrel_errors()
     if (!board_) {
         return;
     }
-    for (int count = 0; count < max_stacked_errors; ++count) {
-        const int32_t code = board_->pop_vb_error();
-        if (code == 0) {
-            break;
-        }
-        report_error("VNAcquisition::dump_vantrel_errors", GC_ERR_ERROR,
-                     "Vb[" + std::to_string(code) + "] = " + board_->vb_error_text(code));
-    }
-    for (int count = 0; count < max_stacked_errors; ++count) {
-        const int32_t code = board_->pop_vn_error();
-        if (code == 0) {
-            break;
-        }
-        report_error("VNAcquisition::dump_vantrel_errors", GC_ERR_ERROR,
-                     "VN[" + std::to_string(code) + "] = " + board_->vn_error_text(code));
+    for (const std::string& text : board_->drain_errors()) {
+        report_error("VNAcquisition::dump_vantrel_errors", GC_ERR_ERROR, text);
     }
 }
 

@@ -89,6 +89,9 @@ public:
     uint64_t started_count() const noexcept { return started_.load(); }
     uint64_t delivered_since_start() const noexcept { return delivered_since_start_.load(); }
     uint64_t copy_offset() const noexcept { return copy_offset_.load(); }
+    // Frames whose copy was dropped because the board had begun writing another frame into their buffer
+    // before or during the copy.
+    uint64_t overwritten_count() const noexcept { return overwritten_.load(); }
     // The data-stream module keeps the offset below the board's buffer count.
     void set_copy_offset(uint64_t offset) noexcept { copy_offset_.store(offset); }
 
@@ -115,6 +118,7 @@ private:
     std::atomic<uint64_t> started_{0};
     std::atomic<uint64_t> copy_offset_{0};
     std::atomic<uint64_t> delivered_since_start_{0};
+    std::atomic<uint64_t> overwritten_{0};
 
     FrameRing ring_;
     // Before the engine's own threads, so that the copy thread finds it built.

@@ -2,8 +2,8 @@
 // the record of one completed frame.
 #pragma once
 
-#include "board/VantrelSdk.h"
-
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -62,8 +62,23 @@ struct Roi {
     friend bool operator==(const Roi&, const Roi&) = default;
 };
 
-// The SDK's 104-byte record of a completed frame. The producer reads the data address, frame counter, time
-// stamps and buffer index, and hands the whole record back to the board unchanged.
-using FrameRecord = VB_FRAME_RECORD;
+// The record of one completed frame, as the board hands it out: what the producer reads of it, and the
+// board's own bytes, which go back to the board unchanged when the buffer is handed back.
+struct FrameRecord {
+    uint64_t data_address = 0;     // where the frame is in the board's circular buffer
+    uint32_t frame_counter = 0;    // the board's running count of completed frames (its low 32 bits)
+    uint32_t timestamp_us = 0;     // time stamp in microseconds
+    uint64_t board_timestamp = 0;  // time stamp in the board's own units
+    uint32_t buffer_index = 0;     // the circular buffer that holds the frame
+    std::array<std::byte, 104> board_bytes{};  // the whole record as the board gave it
+};
+
+// What a wait for the next completed frame came to.
+enum class FrameWait {
+    Frame,    // a frame completed; its record was kept
+    Timeout,  // none within the wait's time-out
+    Stopped,  // the board's acquisition stopped or aborted
+    Failed,   // anything else (the board not configured, an unexpected answer)
+};
 
 }  // namespace VNBoards

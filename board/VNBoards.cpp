@@ -1,11 +1,14 @@
 #include "board/VNBoards.h"
 
+#include "board/VantrelSdk.h"
+
 #include "clserial/clserial.h"
 #include "core/ErrorReport.h"
 
 #include <gentl/GenTL.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace VNBoards {
 
@@ -77,7 +80,7 @@ uint32_t transport_type(BoardKind kind)
     }
 }
 
-Board::Board(uint32_t board_number) : board_number_(board_number)
+Board::Board(uint32_t board_number) : board_number_(board_number), descriptor_(std::make_unique<VbCircDesc>())
 {
     check_init(OpenLevel::Inspect);
 }
@@ -220,7 +223,7 @@ void Board::P_check_params()
 {
     if (camera_file_.empty()) {
         char text[261] = {};
-        if (VbCamGetFileName(handle_, &descriptor_, 0, text, sizeof text) != 0) {
+        if (VbCamGetFileName(handle_, descriptor_.get(), 0, text, sizeof text) != 0) {
             report_error("Board::P_check_params", GenTL::GC_ERR_ERROR,
                          "Unable to determine the default attached camera file, but board " +
                              std::to_string(board_number_) + " was opened successfully.");
@@ -302,19 +305,19 @@ BoardState Board::setup_acq(uint64_t count)
     }
 
     std::lock_guard sdk_guard(sdk_lock_);
-    if (VbBufferAllocCam(handle_, &descriptor_, static_cast<uint32_t>(count)) != 0) {
+    if (VbBufferAllocCam(handle_, descriptor_.get(), static_cast<uint32_t>(count)) != 0) {
         report_error("Board::setup_acq", BOARD_ERR_BUFFER_ALLOCATION, too_many);
         return state();
     }
-    if (VbCircAqSetup(handle_, &descriptor_, VB_CIRC_MODE, VB_CIRC_FLAGS) != 0) {
-        VbBufferFree(handle_, &descriptor_);
+    if (VbCircAqSetup(handle_, descriptor_.get(), VB_CIRC_MODE, VB_CIRC_FLAGS) != 0) {
+        VbBufferFree(handle_, descriptor_.get());
         report_error("Board::setup_acq", BOARD_ERR_CIRCULAR_SETUP, "Failed to setup the board for circular acquisition.");
         return state();
     }
     {
         std::lock_guard frame_guard(frame_lock_);
         frames_.assign(static_cast<size_t>(count), FrameRecord{});
-        geometry_ = FrameGeometry{kind_.load(), descriptor_.frame_size, bit_depth_, current_roi_};
+        geometry_ = FrameGeometry{kind_.load(), descriptor_->frame_size, bit_depth_, current_roi_};
     }
     state_.store(BoardState::Configured);
     return state();
@@ -326,7 +329,7 @@ BoardState Board::teardown_acq()
     if (state() != BoardState::Configured) {
         return state();
     }
-    VbCirControl(handle_, &descriptor_, VB_CIR_STOP, VB_CIR_NO_WAIT);
+    VbCirControl(handle_, descriptor_.get(), VB_CIR_STOP, VB_CIR_NO_WAIT);
     {
         std::lock_guard frame_guard(frame_lock_);
         frames_.clear();
@@ -336,8 +339,8 @@ BoardState Board::teardown_acq()
         std::lock_guard sdk_guard(sdk_lock_);
         // A frame still being copied keeps its buffer until the copy is done.
         std::unique_lock memory_guard(memory_lock_);
-        VbCircCleanUp(handle_, &descriptor_);
-        VbBufferFree(handle_, &descriptor_);
+        VbCircCleanUp(handle_, descriptor_.get());
+        VbBufferFree(handle_, descriptor_.get());
     }
     state_.store(BoardState::OpenForAcquisition);
     // The camera may have changed its format while the buffers held the old one.
@@ -365,7 +368,7 @@ void Board::P_refresh_geometry()
 uint32_t Board::buffer_count()
 {
     Guard state_guard(state_lock_);
-    return state() == BoardState::Configured ? descriptor_.buffer_count : 0;
+    return state() == BoardState::Configured ? descriptor_->buffer_count : 0;
 }
 
 bool Board::start_acq()
@@ -376,7 +379,7 @@ bool Board::start_acq()
                      "Cannot start acquisition because the board isn't configured.");
         return false;
     }
-    if (VbCirControl(handle_, &descriptor_, VB_CIR_START, VB_CIR_WAIT) != 0) {
+    if (VbCirControl(handle_, descriptor_.get(), VB_CIR_START, VB_CIR_WAIT) != 0) {
         report_error("Board::start_acq", BOARD_ERR_ACQUISITION_CONTROL, "Failed to start an acquisition.");
         return false;
     }
@@ -391,7 +394,7 @@ void Board::stop_acq(bool wait)
                      "Cannot stop acquisition because the board isn't configured.");
         return;
     }
-    if (VbCirControl(handle_, &descriptor_, VB_CIR_STOP, wait ? VB_CIR_WAIT : VB_CIR_NO_WAIT) != 0) {
+    if (VbCirControl(handle_, descriptor_.get(), VB_CIR_STOP, wait ? VB_CIR_WAIT : VB_CIR_NO_WAIT) != 0) {
         report_error("Board::stop_acq", BOARD_ERR_ACQUISITION_CONTROL,
                      "Failed to stop an acquisition. Was acquisition successfully started?");
     }
@@ -405,45 +408,63 @@ void Board::abort_acq()
                      "Cannot abort acquisition because the board isn't configured.");
         return;
     }
-    if (VbCirControl(handle_, &descriptor_, VB_CIR_ABORT, VB_CIR_NO_WAIT) != 0) {
+    if (VbCirControl(handle_, descriptor_.get(), VB_CIR_ABORT, VB_CIR_NO_WAIT) != 0) {
         report_error("Board::abort_acq", BOARD_ERR_ACQUISITION_CONTROL,
                      "Failed to abort an acquisition. Was acquisition successfully started?");
     }
 }
 
-int32_t Board::frame_wait(FrameRecord& record)
+FrameWait Board::frame_wait(FrameRecord& record)
 {
     std::unique_lock state_guard(state_lock_);
     std::unique_lock sdk_guard(sdk_lock_);
     if (state() != BoardState::Configured) {
         report_error("Board::frame_wait", BOARD_ERR_ACQUISITION_CONTROL,
                      "Cannot wait for a frame because the board isn't configured.");
-        return VB_NOT_CONFIGURED;
+        return FrameWait::Failed;
     }
     // The SDK lock alone keeps the handle and the buffers in place during the wait; with the state lock given
     // back, stop and abort can end the wait early.
     state_guard.unlock();
-    const int32_t result = VbCirWaitDoneFrame(handle_, &descriptor_, 100, &record);
-    if (result == 0) {
-        std::lock_guard frame_guard(frame_lock_);
-        // A record for a buffer outside the table (left over from before a tear-down) is not kept.
-        if (record.buffer_index < frames_.size()) {
-            frames_[record.buffer_index] = record;
-        }
+    VB_FRAME_RECORD done{};
+    const int32_t result = VbCirWaitDoneFrame(handle_, descriptor_.get(), 100, &done);
+    switch (result) {
+    case 0:
+        break;
+    case VB_WAIT_TIMEOUT:
+        return FrameWait::Timeout;
+    case VB_ACQ_STOPPED:
+    case VB_ACQ_ABORTED:
+        return FrameWait::Stopped;
+    default:
+        return FrameWait::Failed;
     }
-    return result;
+    static_assert(sizeof done == std::tuple_size_v<decltype(record.board_bytes)>);
+    record.data_address = done.data_address;
+    record.frame_counter = done.frame_counter;
+    record.timestamp_us = done.timestamp_us;
+    record.board_timestamp = done.board_timestamp;
+    record.buffer_index = done.buffer_index;
+    std::memcpy(record.board_bytes.data(), &done, sizeof done);
+    std::lock_guard frame_guard(frame_lock_);
+    // A record for a buffer outside the table (left over from before a tear-down) is not kept.
+    if (record.buffer_index < frames_.size()) {
+        frames_[record.buffer_index] = record;
+    }
+    return FrameWait::Frame;
 }
 
-int32_t Board::set_frame_available(const FrameRecord& record)
+bool Board::set_frame_available(const FrameRecord& record)
 {
     Guard state_guard(state_lock_);
     if (state() != BoardState::Configured) {
         report_error("Board::set_frame_available", BOARD_ERR_ACQUISITION_CONTROL,
                      "Cannot hand a frame back to the board because the board isn't configured.");
-        return VB_NOT_CONFIGURED;
+        return false;
     }
-    FrameRecord copy = record;
-    return VbCirStatusSet(handle_, &descriptor_, &copy, 0);
+    VB_FRAME_RECORD copy{};
+    std::memcpy(&copy, record.board_bytes.data(), sizeof copy);
+    return VbCirStatusSet(handle_, descriptor_.get(), &copy, 0) == 0;
 }
 
 std::optional<FrameView> Board::frame_view(size_t index, uint64_t frame_number)
@@ -471,12 +492,33 @@ std::optional<FrameView> Board::frame_view(size_t index, uint64_t frame_number)
     view.size = geometry_.frame_size;
     view.bit_depth = geometry_.bit_depth;
     view.roi = geometry_.roi;
+    view.buffer_index = index;
     view.frame_id = frame.frame_counter;
     view.timestamp = frame.board_timestamp;
     view.timestamp_ns = uint64_t{frame.timestamp_us} * 1000u;
     view.hold = std::move(memory_guard);
     frame.data_address = 0;
     return view;
+}
+
+bool Board::frame_intact(const FrameView& view)
+{
+    if (!view.hold.owns_lock() || view.buffer_index > UINT32_MAX) {
+        return false;
+    }
+    // The reads of the copy come before the look at the board's number, never after it.
+#if defined(__SANITIZE_THREAD__)
+    // The race detector has no fences; the SDK call below orders through the board's lock, which it sees.
+    std::atomic_signal_fence(std::memory_order_acquire);
+#else
+    std::atomic_thread_fence(std::memory_order_acquire);
+#endif
+    uint64_t begun = 0;
+    if (VbCirFrameBegun(handle_, descriptor_.get(), static_cast<uint32_t>(view.buffer_index), &begun) != 0) {
+        return false;
+    }
+    // The view keeps the low 32 bits of the board's frame counter.
+    return static_cast<uint32_t>(begun) == static_cast<uint32_t>(view.frame_id);
 }
 
 std::string Board::camera_file()
@@ -688,6 +730,28 @@ uint32_t Board::bit_depth()
     return bit_depth_;
 }
 
+std::vector<std::string> Board::drain_errors()
+{
+    // A board whose error stack never empties must not keep the caller here for ever.
+    constexpr int max_stacked_errors = 1024;
+    std::vector<std::string> texts;
+    for (int count = 0; count < max_stacked_errors; ++count) {
+        const int32_t code = pop_vb_error();
+        if (code == 0) {
+            break;
+        }
+        texts.push_back("Vb[" + std::to_string(code) + "] = " + vb_error_text(code));
+    }
+    for (int count = 0; count < max_stacked_errors; ++count) {
+        const int32_t code = pop_vn_error();
+        if (code == 0) {
+            break;
+        }
+        texts.push_back("VN[" + std::to_string(code) + "] = " + vn_error_text(code));
+    }
+    return texts;
+}
+
 int32_t Board::pop_vb_error()
 {
     Guard state_guard(state_lock_);
@@ -696,7 +760,7 @@ int32_t Board::pop_vb_error()
                      "Cannot retrieve errors for uninitialized board number " + std::to_string(board_number_) + ".");
         return 0;
     }
-    return VbCirErrorCheck(handle_, &descriptor_);
+    return VbCirErrorCheck(handle_, descriptor_.get());
 }
 
 std::string Board::vb_error_text(int32_t code)

@@ -24,7 +24,6 @@
 
 #include "board/BoardTypes.h"
 #include "board/FrameView.h"
-#include "board/VantrelSdk.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,6 +34,11 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// The SDK's board handle and circular-buffer descriptor, known here only by name: no file above the board
+// sees the SDK.
+struct VnBoard;
+struct VbCircDesc;
 
 namespace VNBoards {
 
@@ -102,11 +106,12 @@ public:
     void stop_acq(bool wait);
     void abort_acq();
 
-    // Waits up to 100 ms for the next completed frame and keeps its record in the frame table. Returns the
-    // SDK's result (0 frame, 221 time-out, 0x10004 stopped, 0x10005 aborted), or 218 when not Configured.
-    int32_t frame_wait(FrameRecord& record);
-    // Hands a completed frame's buffer back to the board. The SDK's result, or 218 when not Configured.
-    int32_t set_frame_available(const FrameRecord& record);
+    // Waits up to 100 ms for the next completed frame and keeps its record in the frame table. Failed (and
+    // a record) when not Configured.
+    FrameWait frame_wait(FrameRecord& record);
+    // Hands a completed frame's buffer back to the board. False when the board refused it or is not
+    // Configured (recorded).
+    bool set_frame_available(const FrameRecord& record);
     // The frame kept for circular buffer `index`, marked consumed: none (recorded) when there is no such
     // buffer or it holds no frame not handed out yet. The caller copies from the view and makes no other
     // call on this board until it has dropped it (a tear-down waits for the view under the state lock).
@@ -114,6 +119,12 @@ public:
     // frame (the board came round to it again since the position was taken, or it still holds a lap before)
     // answers none, unrecorded and unconsumed, as that other frame has its own turn or none.
     std::optional<FrameView> frame_view(size_t index, uint64_t frame = 0);
+    // Whether the board has begun no other frame in the view's buffer since the view's frame: asked before
+    // a copy from the view (nothing to copy otherwise) and after it, as a sequence-lock reader does. The
+    // board announces a frame in a buffer before it writes any of its bytes, so a copy that read any byte
+    // of a later frame finds the number changed afterwards and must be dropped. Needs no lock: only the
+    // holder of the view asks, and the view keeps the circular buffers (and the handle) in place.
+    bool frame_intact(const FrameView& view);
 
     std::string camera_file();
     // Opens the board for inspection; whether it then has a camera file (and so a camera).
@@ -150,6 +161,9 @@ public:
     // The driver's last error code, which is cleared (0 when there is none).
     int32_t pop_vn_error();
     std::string vn_error_text(int32_t code);
+    // Empties both error stacks into texts, the buffer library's first: "Vb[<code>] = <text>", then
+    // "VN[<code>] = <text>" (at most 1024 of each, so a stack that never empties cannot hold the caller).
+    std::vector<std::string> drain_errors();
 
     // Camera-side access for the remote-device ports. Each takes the state lock (never the SDK lock), opens
     // the board for inspection and makes one SDK call.
@@ -231,8 +245,8 @@ private:
     std::atomic<uint64_t> geometry_generation_{0};
     Roi default_roi_;
     Roi current_roi_;
-    VN_HANDLE handle_ = nullptr;
-    VB_CIRC_DESC descriptor_{};
+    VnBoard* handle_ = nullptr;
+    const std::unique_ptr<VbCircDesc> descriptor_;  // made with the board, never replaced
     std::vector<FrameRecord> frames_;  // guarded by frame_lock_
     FrameGeometry geometry_;           // guarded by frame_lock_
     void* serial_handle_ = nullptr;     // Camera Link boards, from clVNSerialInitFromBoardHandle; closed with the board

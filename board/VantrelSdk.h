@@ -97,6 +97,9 @@ VNSDK_API int32_t VbCirControl(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t co
 VNSDK_API int32_t VbCirWaitDoneFrame(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t timeout_ms,
                                      VB_FRAME_RECORD* record);
 VNSDK_API int32_t VbCirStatusSet(VN_HANDLE handle, VB_CIRC_DESC* desc, VB_FRAME_RECORD* record, uint32_t flags);
+/* The counter of the frame the board last began writing into circular buffer `index` (0: none since the
+ * start). The board announces a frame here before it writes the frame's first byte. */
+VNSDK_API int32_t VbCirFrameBegun(VN_HANDLE handle, const VB_CIRC_DESC* desc, uint32_t index, uint64_t* counter);
 VNSDK_API int32_t VbCircCleanUp(VN_HANDLE handle, VB_CIRC_DESC* desc);
 VNSDK_API int32_t VbBufferFree(VN_HANDLE handle, VB_CIRC_DESC* desc);
 

@@ -1,4 +1,6 @@
 # Refuses an #include of a higher layer: each layer may include only itself and the layers beneath it.
+# Also keeps the board SDK inside the board layer: no other layer includes board/VantrelSdk.h or names
+# anything it declares (a function, a type or a code); the board wrapper speaks its own types.
 # Run by the build (target vngtl_layer_check) before any layer is compiled; writes STAMP when all is well.
 #   core < board < acquisition < modules < cti; remote sits on board beside acquisition, and modules use it;
 #   resources (the embedded descriptions) is used by modules only.
@@ -11,10 +13,34 @@ set(allowed_cti core board acquisition remote modules cti resources)
 set(allowed_resources resources)
 set(layers core board acquisition remote modules cti resources)
 
+# Every name the SDK header declares: its functions, its types and its codes.
+file(READ ${SOURCE_DIR}/board/VantrelSdk.h sdk_header)
+string(REGEX MATCHALL "VNSDK_API[^(;]*[ *]([A-Za-z_][A-Za-z0-9_]*)[ \t]*[(]" sdk_functions "${sdk_header}")
+string(REGEX MATCHALL "\n[ \t]+([A-Z][A-Z0-9_]+)[ \t]*=" sdk_codes "${sdk_header}")
+string(REGEX MATCHALL "}[ \t]*([A-Z][A-Z0-9_]+)[ \t]*;" sdk_types "${sdk_header}")
+set(sdk_names VN_HANDLE)
+foreach(match ${sdk_functions} ${sdk_codes} ${sdk_types})
+  string(REGEX REPLACE "^.*[^A-Za-z0-9_]([A-Za-z_][A-Za-z0-9_]*)[ \t]*[(=;]$" "\\1" name "${match}")
+  list(APPEND sdk_names ${name})
+endforeach()
+list(FILTER sdk_names EXCLUDE REGEX "^__")
+list(REMOVE_DUPLICATES sdk_names)
+list(JOIN sdk_names "|" sdk_alternatives)
+set(sdk_pattern "(^|[^A-Za-z0-9_])(${sdk_alternatives})([^A-Za-z0-9_]|$)")
+
 set(violations "")
 foreach(layer ${layers})
   file(GLOB_RECURSE files ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp ${SOURCE_DIR}/${layer}/*.in)
   foreach(file ${files})
+    if(NOT layer STREQUAL "board")
+      file(STRINGS ${file} sdk_lines REGEX "${sdk_pattern}")
+      foreach(line ${sdk_lines})
+        string(REGEX MATCH "${sdk_pattern}" used "${line}")
+        string(REGEX REPLACE "${sdk_pattern}" "\\2" used "${used}")
+        file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
+        list(APPEND violations "${where}: uses ${used} of the board SDK (only board/ may)")
+      endforeach()
+    endif()
     file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
     foreach(line ${lines})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]*)/.*$" "\\1" target "${line}")
@@ -26,6 +52,9 @@ foreach(layer ${layers})
         continue()  # gentl/, the simulator, the platform stand-ins: below every layer
       endif()
       list(FIND allowed_${layer} ${target} allowed)
+      if(NOT layer STREQUAL "board" AND line MATCHES "board/VantrelSdk\\.h")
+        set(allowed -1)
+      endif()
       if(allowed EQUAL -1)
         file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
         string(STRIP "${line}" line)
@@ -37,6 +66,6 @@ endforeach()
 
 if(violations)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "An include reaches a layer above its own:\n  ${text}")
+  message(FATAL_ERROR "An include reaches a layer above its own, or the board SDK is used outside board/:\n  ${text}")
 endif()
 file(TOUCH ${STAMP})

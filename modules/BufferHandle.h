@@ -1,14 +1,15 @@
 // One buffer that the consumer announced to a data stream: the consumer's own memory, or a block this library
-// allocated for it. Its info values (BUFFER_INFO_*) live in its info map at fixed addresses; the copy thread
-// fills the data and the values describing the frame (fill), the pool moves it between its queues.
+// allocated for it. Its info values (BUFFER_INFO_*) live in its info map at fixed addresses; those that
+// describe the last frame are read, at each query, from the fill record that the engine keeps with the buffer
+// (PoolBuffer::fill_record). The pool moves the buffer between its queues.
 //
 // Ownership: the data-stream's BufferPool owns the handle (shared, as a PoolBuffer) from announcement to
 // revocation; an allocated data block is owned by the handle and freed with it. External memory stays the
 // consumer's.
 //
-// Thread safety: the state is atomic. The data and the frame values are written by the copy thread while
-// the buffer is Filling, and by the pool (under its pool lock) on queueing; the pool's queues hand the buffer
-// from one side to the other, so the consumer reads them only while it holds the buffer (Announced).
+// Thread safety: the state is atomic; the fill record is read under the buffer's own mutex, so the info
+// values can be asked for from any thread, also while the buffer is queued or being filled. The data is
+// written by the copy thread while the buffer is Filling.
 #pragma once
 
 #include "acquisition/PoolBuffer.h"
@@ -54,43 +55,13 @@ public:
     GenTL::GC_ERROR register_event(GenTL::EVENT_TYPE event_type, BaseEvent** event_out) override;
     GenTL::GC_ERROR unregister_event(GenTL::EVENT_TYPE event_type) override;
 
-    // Copies what fits of the frame into the buffer and sets the values describing it. Called by the copy
-    // thread with a view the board handed out.
-    bool fill(const VNBoards::FrameView& frame, FrameCopier& copier) override;
-
-    // What queueing resets: SIZE_FILLED and DATA_SIZE become 0.
-    void reset_fill_sizes() override;
     const void* consumer_handle() const noexcept override;
-
-    // The pixel format (PFNC) the board's bits per pixel stand for; 0x80000000 for a depth without one.
-    static uint64_t pixel_format(uint32_t bit_depth) noexcept;
 
 private:
     void setup_port_and_info(const SystemValues& system);
-    template <class T>
-    void store(RegisterMap::Entry* entry, T value);
-
     void setup_xml_file();
 
     RegisterMapPort port_;
-
-    // The values that fill and queueing change (entries of the info map).
-    RegisterMap::Entry* width_ = nullptr;
-    RegisterMap::Entry* height_ = nullptr;
-    RegisterMap::Entry* timestamp_ = nullptr;
-    RegisterMap::Entry* tltype_ = nullptr;
-    RegisterMap::Entry* size_filled_ = nullptr;
-    RegisterMap::Entry* x_offset_ = nullptr;
-    RegisterMap::Entry* y_offset_ = nullptr;
-    RegisterMap::Entry* x_padding_ = nullptr;
-    RegisterMap::Entry* y_padding_ = nullptr;
-    RegisterMap::Entry* frame_id_ = nullptr;
-    RegisterMap::Entry* image_present_ = nullptr;
-    RegisterMap::Entry* pixel_format_ = nullptr;
-    RegisterMap::Entry* delivered_image_height_ = nullptr;
-    RegisterMap::Entry* data_size_ = nullptr;
-    RegisterMap::Entry* timestamp_ns_ = nullptr;
-    RegisterMap::Entry* data_larger_than_buffer_ = nullptr;
 };
 
 }  // namespace vngtl

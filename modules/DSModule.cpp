@@ -203,6 +203,11 @@ void DSModule::setup_info()
              [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().output_count()); });
     computed(STREAM_INFO_NUM_STARTED, r::Reg_StreamStartedFrameCount, 8, INFO_DATATYPE_UINT64,
              [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->started_count()); });
+    // Frames the board overwrote before or during their copy; never delivered (a custom value).
+    computed(STREAM_INFO_CUSTOM_ID, r::Info_StreamOverwrittenFrameCount, 8, INFO_DATATYPE_UINT64,
+             [this](RegisterMap::Entry&, uint8_t* data) {
+                 return put<uint64_t>(data, acquisition_->overwritten_count());
+             });
     computed(STREAM_INFO_PAYLOAD_SIZE, r::Reg_PayloadSize, 8, INFO_DATATYPE_SIZET,
              [this](RegisterMap::Entry&, uint8_t* data) -> GC_ERROR {
                  const uint64_t size = acquisition_->payload_size();

@@ -99,6 +99,8 @@ inline constexpr uint64_t Info_StreamTLType = 0x0140;
 inline constexpr uint64_t Reg_StreamChunkCountMaximum = 0x0240;
 inline constexpr uint64_t Reg_StreamAnnounceBufferMinimum = 0x0248;
 inline constexpr uint64_t Reg_StreamBufferAlignment = 0x0250;
+// STREAM_INFO_CUSTOM_ID: frames lost because the board overwrote them before or during their copy.
+inline constexpr uint64_t Info_StreamOverwrittenFrameCount = 0x0258;
 inline constexpr uint64_t Reg_SizeofSizeT = 0x0500;
 inline constexpr uint64_t Reg_StreamType = 0x0504;
 inline constexpr uint64_t Reg_GrabberBufferCountDesired = 0x0508;

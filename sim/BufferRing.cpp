@@ -2,7 +2,9 @@
 
 #include "SdkCodes.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace vnsim {
 
@@ -17,17 +19,28 @@ BufferRing::BufferRing(uint32_t count, const FrameGeometry& geometry, uint64_t i
     : id_(id),
       count_(count),
       geometry_(geometry),
-      memory_(std::make_unique<std::byte[]>(size_t{count} * geometry.frame_bytes())),
+      memory_(std::make_shared<std::byte[]>(size_t{count} * geometry.frame_bytes())),
+      begun_(new std::atomic<uint64_t>[count]()),
       held_(count, 0)
 {
+    clear_begun();
+}
+
+void BufferRing::clear_begun()
+{
+    for (uint32_t i = 0; i < count_; ++i) {
+        begun_[i].store(0);
+    }
 }
 
 void BufferRing::set_up()
 {
     state_ = RingState::SetUp;
     next_counter_ = 1;
+    last_completed_ = 0;
     done_.clear();
     std::fill(held_.begin(), held_.end(), 0);
+    clear_begun();
 }
 
 int32_t BufferRing::start()
@@ -44,8 +57,10 @@ int32_t BufferRing::start()
     case RingState::HostStopped:
     case RingState::HostAborted:
         next_counter_ = 1;
+        last_completed_ = 0;
         done_.clear();
         std::fill(held_.begin(), held_.end(), 0);
+        clear_begun();
         break;
     }
     state_ = RingState::Running;
@@ -93,18 +108,34 @@ void BufferRing::tear_down()
     done_.clear();
 }
 
-BufferRing::Completion BufferRing::complete(PatternMode pattern, uint32_t timestamp_us, uint64_t board_timestamp)
+BufferRing::Begun BufferRing::begin()
 {
-    const uint64_t counter = next_counter_++;
-    bool overwrote = false;
-    if (done_.size() >= count_) {
-        // The buffer of this frame still holds the oldest undelivered frame.
+    Begun frame;
+    frame.counter = next_counter_++;
+    // Undelivered frames in this frame's buffer (a lap before) are lost to it.
+    while (!done_.empty() && done_.front().counter + count_ <= frame.counter) {
         done_.pop_front();
-        overwrote = true;
+        frame.overwrote = true;
     }
-    FramePattern::write(buffer(static_cast<uint32_t>((counter - 1) % count_)), geometry_, counter, pattern);
-    done_.push_back({counter, timestamp_us, board_timestamp});
-    return {counter, overwrote};
+    const auto index = static_cast<uint32_t>((frame.counter - 1) % count_);
+    // Announced before the first byte is written, so that a host that read any byte of this frame finds
+    // the number changed when it looks after its copy.
+    begun_[index].store(frame.counter, std::memory_order_seq_cst);
+    frame.memory = memory_;
+    frame.data = buffer(index);
+    return frame;
+}
+
+void BufferRing::finish(const Begun& frame, uint32_t timestamp_us, uint64_t board_timestamp)
+{
+    // A frame triggered while the free-running board wrote another completes first; the host still gets
+    // them in the order they were begun.
+    auto at = done_.end();
+    while (at != done_.begin() && std::prev(at)->counter > frame.counter) {
+        --at;
+    }
+    done_.insert(at, {frame.counter, timestamp_us, board_timestamp});
+    last_completed_ = std::max(last_completed_, frame.counter);
 }
 
 std::optional<VB_FRAME_RECORD> BufferRing::take()

@@ -39,23 +39,34 @@ uint8_t FramePattern::pixel_byte(uint32_t x, uint32_t y, uint32_t b, const Frame
 
 void FramePattern::write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, PatternMode pattern)
 {
+    write_rows(frame, geometry, counter, pattern, 0, geometry.height);
+}
+
+void FramePattern::write_rows(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, PatternMode pattern,
+                              uint32_t first_row, uint32_t rows)
+{
     const uint64_t size = geometry.frame_bytes();
-    if (frame == nullptr || size == 0) {
+    if (frame == nullptr || size == 0 || first_row >= geometry.height) {
         return;
     }
+    const uint32_t end_row = first_row + std::min(rows, geometry.height - first_row);
+    const size_t row_bytes = size_t{geometry.width} * geometry.bytes_per_pixel();
     switch (pattern) {
     case PatternMode::Benchmark:
         break;
     case PatternMode::Black:
-        std::memset(frame, 0, size);
+        std::memset(frame + size_t{first_row} * row_bytes, 0, size_t{end_row - first_row} * row_bytes);
         break;
     case PatternMode::HorizontalRamp:
         // The moving pattern's first row of frame 0, in every row of every frame.
-        write_ramp(frame, geometry, [](uint32_t) { return uint32_t{0}; }, 0);
+        write_ramp(frame, geometry, [](uint32_t) { return uint32_t{0}; }, 0, first_row, end_row);
         break;
     case PatternMode::Moving:
-        write_ramp(frame, geometry, [](uint32_t y) { return y; }, counter);
+        write_ramp(frame, geometry, [](uint32_t y) { return y; }, counter, first_row, end_row);
         break;
+    }
+    if (end_row != geometry.height) {
+        return;  // the stamp comes with the last rows, as it does after a whole frame
     }
     std::array<std::byte, stamp_bytes> stamp_data{};
     for (size_t i = 0; i < stamp_bytes; ++i) {
@@ -65,11 +76,12 @@ void FramePattern::write(std::byte* frame, const FrameGeometry& geometry, uint64
 }
 
 template <typename RowOf>
-void FramePattern::write_ramp(std::byte* frame, const FrameGeometry& geometry, RowOf row_of, uint64_t counter)
+void FramePattern::write_ramp(std::byte* frame, const FrameGeometry& geometry, RowOf row_of, uint64_t counter,
+                              uint32_t first_row, uint32_t end_row)
 {
     const uint32_t bpp = geometry.bytes_per_pixel();
     const size_t row_bytes = size_t{geometry.width} * bpp;
-    for (uint32_t y = 0; y < geometry.height; ++y) {
+    for (uint32_t y = first_row; y < end_row; ++y) {
         std::byte* row = frame + size_t{y} * row_bytes;
         const uint32_t ramp_y = row_of(y);
         if (bpp == 1) {

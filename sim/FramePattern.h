@@ -16,6 +16,10 @@ public:
     // the moving pattern's first row in frame 0 in every row, Black zeros, Benchmark nothing; then the
     // 8-byte stamp. frame must hold geometry.frame_bytes() bytes.
     static void write(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, PatternMode pattern);
+    // Writes rows first_row to first_row + rows - 1 of that frame as write does (the stamp with the last row), so
+    // that a frame can be written a part at a time.
+    static void write_rows(std::byte* frame, const FrameGeometry& geometry, uint64_t counter, PatternMode pattern,
+                           uint32_t first_row, uint32_t rows);
     // 0 when the frame matches exactly; the 1-based offset of the first wrong byte otherwise; -1 when the
     // arguments cannot describe a frame.
     static long long check(const std::byte* frame, size_t size, const FrameGeometry& geometry,
@@ -26,7 +30,8 @@ public:
 private:
     // The ramp with row y taken from row_of(y) of the moving pattern of frame counter.
     template <typename RowOf>
-    static void write_ramp(std::byte* frame, const FrameGeometry& geometry, RowOf row_of, uint64_t counter);
+    static void write_ramp(std::byte* frame, const FrameGeometry& geometry, RowOf row_of, uint64_t counter,
+                           uint32_t first_row, uint32_t end_row);
     // The value of byte b (0-based within the pixel) of the pixel at (x, y) without the stamp.
     static uint8_t pixel_byte(uint32_t x, uint32_t y, uint32_t b, const FrameGeometry& geometry, uint64_t counter);
 };

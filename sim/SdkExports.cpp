@@ -234,6 +234,18 @@ int32_t VbCirStatusSet(VN_HANDLE handle, VB_CIRC_DESC* desc, VB_FRAME_RECORD* re
     return entry->board->give_back(desc, record);
 }
 
+int32_t VbCirFrameBegun(VN_HANDLE handle, const VB_CIRC_DESC* desc, uint32_t index, uint64_t* counter)
+{
+    auto entry = lookup(handle);
+    if (!entry) {
+        return code::vb_bad_handle;
+    }
+    if (counter == nullptr) {
+        return code::vb_bad_argument;
+    }
+    return entry->board->frame_begun(desc, index, *counter);
+}
+
 int32_t VbCircCleanUp(VN_HANDLE handle, VB_CIRC_DESC* desc)
 {
     auto entry = lookup(handle);

@@ -71,6 +71,8 @@ public:
     int32_t control(VB_CIRC_DESC* desc, uint32_t command, uint32_t flags);
     int32_t wait_done(VB_CIRC_DESC* desc, uint32_t timeout_ms, VB_FRAME_RECORD* record);
     int32_t give_back(VB_CIRC_DESC* desc, const VB_FRAME_RECORD* record);
+    // The counter of the frame the board last began writing into buffer `index`.
+    int32_t frame_begun(const VB_CIRC_DESC* desc, uint32_t index, uint64_t& counter) const;
     int32_t cleanup(VB_CIRC_DESC* desc);
     int32_t free_buffers(VB_CIRC_DESC* desc);
 
@@ -131,7 +133,14 @@ private:
     FrameGeometry sensor_locked() const;
     bool camera_streaming_locked() const { return !attached_ || attached_->streaming(); }
     PatternMode pattern_locked() const;
+    // Makes the next frame at once (a trigger): begun, written and completed under lock_.
     bool complete_frame_locked();
+    // The generator's frame, made as a board's DMA makes it: begun under lock_, written with lock_ given up
+    // (so the host may read the buffer meanwhile), then completed under lock_ again, unless the acquisition
+    // stopped or the buffers went in between. False when there is no frame to make.
+    bool make_frame(std::unique_lock<std::mutex>& guard);
+    // Completion bookkeeping of a frame begun and written: time stamps, counters, a stop armed by a fault.
+    void finish_frame_locked(const BufferRing::Begun& frame);
     uint32_t live_value_locked(const RegisterConfig& reg) const;
     void push_vb_locked(int32_t code);
     void push_vn_locked(int32_t code);
@@ -175,6 +184,13 @@ private:
     VnsimCxpStats cxp_stats_{};  // link traffic since the configuration (or the last clear)
 
     std::unique_ptr<BufferRing> ring_;
+    // The begun numbers of ring_'s buffers, for frame_begun, which the host asks twice a frame: behind a
+    // lock of their own (taken after lock_, or alone), so the question does not wait for the generator.
+    void set_begun_numbers_locked();
+    mutable std::mutex begun_lock_;
+    uint64_t begun_ring_id_ = 0;                                   // guarded by begun_lock_
+    uint32_t begun_count_ = 0;                                     // guarded by begun_lock_
+    std::shared_ptr<const std::atomic<uint64_t>[]> begun_numbers_;  // guarded by begun_lock_
     FrameSourceConfig source_;
     uint64_t pace_epoch_ = 0;
     uint64_t last_board_timestamp_ = 0;

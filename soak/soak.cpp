@@ -1,13 +1,16 @@
 // Long-running checks of the producer through its exported functions on the simulated boards:
 //   frames  - board 0 runs free as fast as it can while three consumer threads take buffers with
 //             EventGetData and give them back with DSQueueBuffer, and a fault thread makes the board stop or
-//             abort by itself and pushes driver errors; no buffer may be lost or delivered twice, and frame
-//             IDs increase for each consumer.
+//             abort by itself and pushes driver errors; no buffer may be lost or delivered twice, frame
+//             IDs increase for each consumer, and every delivered buffer holds, pixel for pixel, the frame
+//             its FRAMEID names (with its size, width, height and time stamps).
 //   cycles  - the whole life of a consumer (init, open everything, acquire a few frames, stop, close) many
 //             times over, with the process's RSS, heap bytes in use, open descriptors and threads counted
 //             before and after.
 //   close   - GCCloseLib and DSClose while consumer threads wait in EventGetData: every call returns promptly.
 // Usage: soak [--frames N] [--cycles M] [--seed S]; exits non-zero on the first failed check.
+#include "FrameCheck.h"
+
 #include <gentl/GenTL.h>
 #include <vnsim.h>
 
@@ -193,7 +196,13 @@ bool run_frames(uint64_t frames, uint32_t seed, int fault_kinds)
     std::atomic<uint64_t> delivered{0};
     std::atomic<uint64_t> duplicates{0};
     std::atomic<uint64_t> out_of_order{0};
+    std::atomic<uint64_t> wrong{0};
     std::atomic<uint64_t> timeouts{0};
+    // Board 0's default camera file.
+    const ExpectedFrames expected{1024, 768, 8};
+    if (s.info(STREAM_INFO_PAYLOAD_SIZE) != expected.frame_bytes()) {
+        fail("board 0 does not make 1024x768 Mono8 frames");
+    }
     std::atomic<bool> done{false};
     std::mutex seen_lock;
     std::unordered_set<uint64_t> seen;
@@ -223,11 +232,12 @@ bool run_frames(uint64_t frames, uint32_t seed, int fault_kinds)
             if (held[found->second].exchange(true)) {
                 ++duplicates;
             }
-            uint64_t id = 0;
-            INFO_DATATYPE type = 0;
-            size = sizeof id;
-            check(DSGetBufferInfo(s.stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size),
-                  "DSGetBufferInfo(FRAMEID)");
+            DeliveredFrame frame;
+            const std::string why = check_delivered_frame(s.stream, data.BufferHandle, expected, frame);
+            if (!why.empty() && ++wrong <= 5) {
+                std::printf("  %s\n", why.c_str());
+            }
+            const uint64_t id = frame.id;
             if (!first && id <= last_id) {
                 if (++out_of_order <= 5) {
                     std::printf("  frame %llu after %llu in one consumer\n", static_cast<unsigned long long>(id),
@@ -311,13 +321,13 @@ bool run_frames(uint64_t frames, uint32_t seed, int fault_kinds)
     const double seconds = seconds_since(start);
     const size_t losses = s.stop_and_revoke(0);
     CHECK(GCCloseLib());
-    std::printf("  frames %llu, faults %llu, losses %zu, duplicates %llu, out of order %llu, time-outs %llu, "
-                "%.1f s (%.0f frames/s)\n",
+    std::printf("  frames %llu (pixels checked), faults %llu, losses %zu, duplicates %llu, out of order %llu, "
+                "wrong %llu, time-outs %llu, %.1f s (%.0f frames/s)\n",
                 static_cast<unsigned long long>(delivered.load()), static_cast<unsigned long long>(faults.load()),
                 losses, static_cast<unsigned long long>(duplicates.load()),
-                static_cast<unsigned long long>(out_of_order.load()), static_cast<unsigned long long>(timeouts.load()),
-                seconds, double(delivered.load()) / seconds);
-    return !stalled && losses == 0 && duplicates == 0 && out_of_order == 0;
+                static_cast<unsigned long long>(out_of_order.load()), static_cast<unsigned long long>(wrong.load()),
+                static_cast<unsigned long long>(timeouts.load()), seconds, double(delivered.load()) / seconds);
+    return !stalled && losses == 0 && duplicates == 0 && out_of_order == 0 && wrong == 0;
 }
 
 // ---- cycles ------------------------------------------------------------------------------------------

@@ -95,9 +95,9 @@ TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
     RecordingSink sink;
     for (int i = 0; i < 2; ++i) {
         VNBoards::FrameRecord record{};
-        ASSERT_EQ(board.frame_wait(record), 0);
+        ASSERT_EQ(board.frame_wait(record), VNBoards::FrameWait::Frame);
         ASSERT_TRUE(sink.take(board, record.buffer_index));
-        ASSERT_EQ(board.set_frame_available(record), 0);
+        ASSERT_TRUE(board.set_frame_available(record));
     }
     ASSERT_EQ(sink.frames.size(), 2u);
     for (uint64_t counter = 1; counter <= 2; ++counter) {

@@ -18,6 +18,7 @@ namespace {
 using VNBoards::Board;
 using VNBoards::BoardState;
 using VNBoards::FrameRecord;
+using VNBoards::FrameWait;
 using VNBoards::Roi;
 
 class BoardFrames : public BoardTest {
@@ -48,19 +49,19 @@ protected:
     FrameRecord next_frame()
     {
         FrameRecord record{};
-        EXPECT_EQ(board->frame_wait(record), 0);
+        EXPECT_EQ(board->frame_wait(record), FrameWait::Frame);
         return record;
     }
 
     // A thread that waits for frames until the wait answers something other than a time-out or a frame
     // (at most about ten seconds), and keeps that answer.
-    std::jthread wait_for_end(std::atomic<int32_t>& result)
+    std::jthread wait_for_end(std::atomic<FrameWait>& result)
     {
         return std::jthread([this, &result] {
             for (int attempt = 0; attempt < 100; ++attempt) {
                 FrameRecord record{};
-                const int32_t answer = board->frame_wait(record);
-                if (answer != VB_WAIT_TIMEOUT && answer != 0) {
+                const FrameWait answer = board->frame_wait(record);
+                if (answer != FrameWait::Timeout && answer != FrameWait::Frame) {
                     result = answer;
                     return;
                 }
@@ -87,10 +88,10 @@ TEST_F(BoardFrames, CountersAndBufferIndicesGoRoundTheRing)
         EXPECT_NE(frame.data_address, 0u);
         EXPECT_GT(frame.board_timestamp, last_board_time);
         last_board_time = frame.board_timestamp;
-        EXPECT_EQ(board->set_frame_available(frame), 0);
+        EXPECT_TRUE(board->set_frame_available(frame));
     }
     FrameRecord none{};
-    EXPECT_EQ(board->frame_wait(none), VB_WAIT_TIMEOUT);
+    EXPECT_EQ(board->frame_wait(none), FrameWait::Timeout);
     expect_no_record();
 }
 
@@ -113,7 +114,7 @@ TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
         for (uint32_t counter = 1; counter <= 3; ++counter) {
             const FrameRecord frame = next_frame();
             ASSERT_TRUE(sink.take(*board, frame.buffer_index));
-            ASSERT_EQ(board->set_frame_available(frame), 0);
+            ASSERT_TRUE(board->set_frame_available(frame));
         }
         ASSERT_EQ(sink.frames.size(), 3u);
         for (uint32_t counter = 1; counter <= 3; ++counter) {
@@ -147,7 +148,7 @@ TEST_F(BoardFrames, AViewIsOnlyOfTheFrameExpectedAtThePosition)
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     const FrameRecord first = next_frame();
     ASSERT_EQ(first.frame_counter, 1u);
-    ASSERT_EQ(board->set_frame_available(first), 0);
+    ASSERT_TRUE(board->set_frame_available(first));
     ASSERT_EQ(vnsim_trigger(0, 2), 2);
     const FrameRecord second = next_frame();
     const FrameRecord third = next_frame();  // buffer 0 again, over frame 1
@@ -207,7 +208,7 @@ TEST_F(BoardFrames, AViewKeepsItsFrameInPlaceUntilItIsDropped)
     // The view is made under the frame lock alone: the board goes on (on another thread, as the
     // acquisition thread does; the holder of a view makes no board call) while it is held...
     auto board_goes_on = std::async(std::launch::async, [&] {
-        const bool handed_back = board->set_frame_available(frame) == 0;
+        const bool handed_back = board->set_frame_available(frame);
         board->stop_acq(true);
         return handed_back && board->buffer_count() == 2u;
     });
@@ -227,12 +228,12 @@ TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
     configure(0, 2);
     ASSERT_TRUE(board->start_acq());
     {
-        std::atomic<int32_t> result{0};
+        std::atomic<FrameWait> result{FrameWait::Timeout};
         std::jthread waiter = wait_for_end(result);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         board->stop_acq(false);  // gets through while the waiter holds the board for its wait
         waiter.join();
-        EXPECT_EQ(result.load(), VB_ACQ_STOPPED);
+        EXPECT_EQ(result.load(), FrameWait::Stopped);
     }
 
     // Started again by the host, the board counts from 1.
@@ -240,12 +241,12 @@ TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     EXPECT_EQ(next_frame().frame_counter, 1u);
     {
-        std::atomic<int32_t> result{0};
+        std::atomic<FrameWait> result{FrameWait::Timeout};
         std::jthread waiter = wait_for_end(result);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         board->abort_acq();
         waiter.join();
-        EXPECT_EQ(result.load(), VB_ACQ_ABORTED);
+        EXPECT_EQ(result.load(), FrameWait::Stopped);
     }
     expect_no_record();
 }
@@ -254,13 +255,13 @@ TEST_F(BoardFrames, TeardownDuringAWaitEndsTheWaitBeforeTheBuffersGo)
 {
     configure(0, 2);
     ASSERT_TRUE(board->start_acq());
-    std::atomic<int32_t> result{0};
+    std::atomic<FrameWait> result{FrameWait::Timeout};
     std::jthread waiter([&] {
         // Waits until the acquisition ends; once the board is torn down the wait is refused.
         for (int attempt = 0; attempt < 100; ++attempt) {
             FrameRecord record{};
-            const int32_t answer = board->frame_wait(record);
-            if (answer == VB_ACQ_STOPPED || answer == VB_NOT_CONFIGURED) {
+            const FrameWait answer = board->frame_wait(record);
+            if (answer == FrameWait::Stopped || answer == FrameWait::Failed) {
                 result = answer;
                 return;
             }
@@ -269,7 +270,7 @@ TEST_F(BoardFrames, TeardownDuringAWaitEndsTheWaitBeforeTheBuffersGo)
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
     waiter.join();
-    EXPECT_TRUE(result == VB_ACQ_STOPPED || result == VB_NOT_CONFIGURED) << result;
+    EXPECT_TRUE(result == FrameWait::Stopped || result == FrameWait::Failed) << static_cast<int>(result.load());
     VnsimFrameStats stats{};
     ASSERT_EQ(vnsim_frame_stats(0, &stats), 0);
     EXPECT_EQ(stats.running, 0u);
@@ -293,24 +294,24 @@ TEST_F(BoardFrames, WaitingCopyingAndQueryingRunSideBySide)
     std::condition_variable ready;
     std::deque<FrameRecord> waiting;
     bool ended = false;
-    std::atomic<int32_t> end_code{0};
+    std::atomic<FrameWait> end_code{FrameWait::Timeout};
 
     std::jthread acquisition([&] {
         for (;;) {
             FrameRecord record{};
-            const int32_t result = board->frame_wait(record);
-            if (result == VB_WAIT_TIMEOUT) {
+            const FrameWait result = board->frame_wait(record);
+            if (result == FrameWait::Timeout) {
                 continue;
             }
             std::lock_guard guard(lock);
-            if (result == 0) {
+            if (result == FrameWait::Frame) {
                 waiting.push_back(record);
             } else {
                 end_code = result;
                 ended = true;
             }
             ready.notify_one();
-            if (result != 0) {
+            if (result != FrameWait::Frame) {
                 return;
             }
         }
@@ -372,7 +373,7 @@ TEST_F(BoardFrames, WaitingCopyingAndQueryingRunSideBySide)
     querying = false;
     observer.join();
 
-    EXPECT_EQ(end_code.load(), VB_ACQ_STOPPED);
+    EXPECT_EQ(end_code.load(), FrameWait::Stopped);
     EXPECT_EQ(bad_frames.load(), 0);
     ASSERT_EQ(copied.size(), 2 * rounds);
     for (size_t i = 0; i < copied.size(); ++i) {

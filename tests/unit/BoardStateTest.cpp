@@ -221,9 +221,9 @@ TEST_F(BoardStates, AcquisitionControlNeedsAConfiguredBoard)
     board.abort_acq();
     expect_record("GC_ERR_CUSTOM", "Board::abort_acq",
                   "Cannot abort acquisition because the board isn't configured.");
-    EXPECT_EQ(board.frame_wait(record), VB_NOT_CONFIGURED);
+    EXPECT_EQ(board.frame_wait(record), VNBoards::FrameWait::Failed);
     expect_record("GC_ERR_CUSTOM", "Board::frame_wait", "Cannot wait for a frame because the board isn't configured.");
-    EXPECT_EQ(board.set_frame_available(record), VB_NOT_CONFIGURED);
+    EXPECT_FALSE(board.set_frame_available(record));
     expect_record("GC_ERR_CUSTOM", "Board::set_frame_available",
                   "Cannot hand a frame back to the board because the board isn't configured.");
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "board/VNBoards.h"
+#include "board/VantrelSdk.h"
 
 namespace VNBoards {
 

@@ -335,7 +335,7 @@ TEST_F(BufferPoolTest, FillMapsTheBitDepthToAPixelFormatAndRefusesABufferNotQueu
     const std::vector<uint8_t> frame(16);
     vngtl::FrameCopier copier(1);
     EXPECT_FALSE(handle->fill(FakeFrames{}.view_of(frame, 1), copier));
-    expect_record("GC_ERR_ERROR", "BufferHandle.cpp", "BufferHandle::fill",
+    expect_record("GC_ERR_ERROR", "PoolBuffer.cpp", "PoolBuffer::fill",
                   "Cannot fill a buffer that isn't in the input queue.");
     for (const auto& [bits, format] : formats) {
         ASSERT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);
