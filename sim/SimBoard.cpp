@@ -17,6 +17,7 @@ constexpr uint64_t descriptor_magic = 0x56425249'4E473031;  // marks a descripto
 constexpr size_t vb_stack_depth = 64;
 constexpr size_t vn_stack_depth = 16;
 constexpr uint32_t register_count = 3634;
+constexpr uint32_t trigger_input_register = VNSIM_TRIGGER_INPUT_REGISTER;
 // CoaXPress bit-rate codes of the board's link-speed table rows 1 to 5 (row 0: the camera's default).
 constexpr std::array<uint32_t, 6> link_speed_codes{0, 0x28, 0x30, 0x38, 0x40, 0x48};
 
@@ -73,7 +74,7 @@ SimBoard::SimBoard(uint32_t index, BoardConfig config)
         camera_generation_ = attached_->generation();
         camera_format_ = attached_->format();
         camera_rate_ = attached_->frame_rate();
-        camera_streaming_ = attached_->streaming();
+        camera_ready_ = attached_->frame_ready();
         if (camera_rate_) {
             source_.rate = *camera_rate_;
         }
@@ -253,8 +254,8 @@ void SimBoard::camera_changed_locked()
             wake = true;
         }
     }
-    if (attached_->streaming() != camera_streaming_) {
-        camera_streaming_ = attached_->streaming();
+    if (attached_->frame_ready() != camera_ready_) {
+        camera_ready_ = attached_->frame_ready();
         wake = true;
     }
     if (wake) {
@@ -596,6 +597,10 @@ bool SimBoard::complete_frame_locked()
         ring_->stop_by_board(stop_is_abort_);
         push_vb_locked(stop_is_abort_ ? code::vb_dma_fault : code::vb_signal_lost);
     }
+    if (attached_) {
+        attached_->frame_sent();  // counts the camera's triggers and counted acquisition down
+        camera_changed_locked();
+    }
     frame_done_.notify_all();
     return true;
 }
@@ -613,6 +618,25 @@ int SimBoard::trigger(uint32_t n)
     return made;
 }
 
+void SimBoard::pulse_trigger_input(uint32_t n)
+{
+    std::lock_guard guard(lock_);
+    const bool level = register_values_[trigger_input_register] & 1;
+    for (uint32_t i = 0; i < n; ++i) {
+        set_trigger_input_locked(!level);
+        set_trigger_input_locked(level);
+    }
+}
+
+void SimBoard::set_trigger_input_locked(bool level)
+{
+    register_values_[trigger_input_register] = level ? 1 : 0;
+    if (attached_) {
+        attached_->trigger_input(level);
+        camera_changed_locked();
+    }
+}
+
 void SimBoard::generate(std::stop_token stop)
 {
     std::unique_lock guard(lock_);
@@ -622,8 +646,9 @@ void SimBoard::generate(std::stop_token stop)
         if (source_.trigger != TriggerMode::Free) {
             return;
         }
-        if (!camera_streaming_locked()) {
-            // The camera sends nothing: sleep until it is told to start (or the rate or mode changes).
+        if (!camera_ready_locked()) {
+            // The camera sends nothing: sleep until it is told to start or triggered (or the rate or mode
+            // changes).
             pace_.wait(guard, stop, [&] { return pace_epoch_ != seen_epoch; });
             seen_epoch = pace_epoch_;
             next = Clock::now();
@@ -912,6 +937,12 @@ int32_t SimBoard::poke(uint32_t number, uint32_t value)
     const RegisterConfig* reg = find_register(config_.registers, number);
     if (reg != nullptr && !reg->writable) {
         return vn_fail(code::vn_register_read_only);
+    }
+    if (number == trigger_input_register) {
+        if ((value & 1) != (register_values_[number] & 1)) {
+            set_trigger_input_locked(value & 1);
+        }
+        return 0;
     }
     register_values_[number] = value;
     return 0;

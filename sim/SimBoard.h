@@ -112,6 +112,8 @@ public:
 
     // Control interface.
     int trigger(uint32_t n);
+    // Pulses the board's trigger input n times (each a rising, then a falling edge).
+    void pulse_trigger_input(uint32_t n);
     void set_rate(double frames_per_second);
     void set_trigger_mode(TriggerMode mode);
     void set_pattern(PatternMode pattern);
@@ -130,10 +132,13 @@ private:
     // What the board receives: the attached camera's format, or the camera file's without a camera.
     FrameGeometry sensor_locked() const;
     bool camera_streaming_locked() const { return !attached_ || attached_->streaming(); }
+    bool camera_ready_locked() const { return !attached_ || attached_->frame_ready(); }
     PatternMode pattern_locked() const;
     bool complete_frame_locked();
     uint32_t live_value_locked(const RegisterConfig& reg) const;
     void push_vb_locked(int32_t code);
+    // The level of the board's trigger input (the TRIG_IN register) changes; the camera sees the edge.
+    void set_trigger_input_locked(bool level);
     void push_vn_locked(int32_t code);
     // Records a failed driver call as the board's last error and returns the code.
     int32_t vn_fail(int32_t code);
@@ -167,7 +172,7 @@ private:
     uint64_t camera_generation_ = 0;            // the camera's generation last brought to the frames
     FrameGeometry camera_format_;               // and its format, rate and streaming state then
     std::optional<double> camera_rate_;
-    bool camera_streaming_ = true;
+    bool camera_ready_ = true;
     // Camera Link boards: the line to attached_ (a ClCamera); declared after it, so it goes first.
     std::unique_ptr<SerialLine> serial_line_;
     uint32_t cxp_connections_ = 0;

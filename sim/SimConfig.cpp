@@ -610,6 +610,7 @@ std::vector<RegisterConfig> SimConfig::default_registers(BoardKind kind)
         {17, "TRIG_SOURCE", 0, true, ""},
         {18, "TRIG_DELAY", 0, true, ""},
         {19, "TRIG_COUNT", 0, false, "frames"},
+        {20, "TRIG_IN", 0, true, ""},  // the trigger input's level (bit 0)
         {32, "ACQ_CTRL", 0, true, ""},
         {33, "FRAME_COUNT", 0, false, "frames"},
         {34, "FIFO_LEVEL", 0, false, "pending"},
