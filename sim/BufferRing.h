@@ -60,6 +60,8 @@ public:
     // Completes the next frame into its buffer with that pattern; only while running.
     Completion complete(PatternMode pattern, uint32_t timestamp_us, uint64_t board_timestamp);
 
+    // The bytes of the frame with that counter (in its buffer, until the board comes round to it again).
+    std::byte* frame_data(uint64_t counter) const { return buffer(static_cast<uint32_t>((counter - 1) % count_)); }
     // The oldest completed frame's record, removed from the waiting list; none when nothing waits.
     std::optional<VB_FRAME_RECORD> take();
     // The host hands a buffer back; 0 or a Vb code (the record does not match a frame it holds).

@@ -55,6 +55,10 @@ public:
     // How many reads the faults made fail so far.
     uint64_t failed_reads() const { return failed_reads_; }
 
+    // Where the camera's Width x Height window lies on its sensor.
+    uint32_t offset_x() const { return offset_x_; }
+    uint32_t offset_y() const { return offset_y_; }
+
     // AttachedCamera.
     void load_camera_file(const CameraFileConfig& file) override;
     const CameraFileConfig* loaded_camera_file() const override { return loaded_file_; }

@@ -1,5 +1,6 @@
 #include "SimBoard.h"
 
+#include "ImageReplay.h"
 #include "SdkCodes.h"
 
 #include <algorithm>
@@ -587,7 +588,18 @@ bool SimBoard::complete_frame_locked()
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
     // The board's clock ticks at 125 MHz; its stamps strictly increase.
     last_board_timestamp_ = std::max(last_board_timestamp_ + 1, static_cast<uint64_t>(nanos / 8));
-    const auto done = ring_->complete(pattern_locked(), static_cast<uint32_t>(micros), last_board_timestamp_);
+    const ImageReplay* images = source_.images.get();
+    if (images != nullptr && !images->has_frame(ring_->last_counter() + 1)) {
+        return false;  // the last image was sent: the camera has no more
+    }
+    const auto done = ring_->complete(images != nullptr ? PatternMode::Benchmark : pattern_locked(),
+                                      static_cast<uint32_t>(micros), last_board_timestamp_);
+    if (images != nullptr) {
+        // The user's image under the region of interest (and the camera's own window on its sensor).
+        images->write(ring_->frame_data(done.counter), ring_->geometry(),
+                      roi_x_ + (cxp_camera_ ? cxp_camera_->offset_x() : 0),
+                      roi_y_ + (cxp_camera_ ? cxp_camera_->offset_y() : 0), done.counter);
+    }
     ++generated_;
     if (done.overwrote) {
         ++overwritten_;
