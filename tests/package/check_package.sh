@@ -39,7 +39,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 names=$(tr ',' '\n' <<<"$depends" | sed -E 's/^ *([^ (]+).*/\1/' | sort | tr '\n' ' ')
 check "the dependencies are the runtime libraries the binaries link" \
-    test "$names" = "libc6 libgcc-s1 libpng16-16 libstdc++6 zlib1g "
+    test "$names" = "libc6 libgcc-s1 libminizip1 libpng16-16 libstdc++6 zlib1g "
 
 # ---- Install on a machine without it, touching no other package's file ----
 if dpkg-query -W -f='${Status}' vngtl 2>/dev/null | grep -q installed; then
