@@ -37,8 +37,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "VNGTL.cti lets any GenICam GenTL consumer list the boards, read and write features, reach the cameras\n"
   "and acquire images. A simulated board SDK stands in for the board driver when no board is present.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${VNGTL_PACKAGE_PREFIX})
+# One package of the components named here (the tarball's headers component stays out of it).
 set(CPACK_COMPONENTS_ALL runtime doc package)
-set(CPACK_DEB_COMPONENT_INSTALL OFF)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
