@@ -2,14 +2,15 @@
 # Runs every test: the unit tests built three ways (normal, AddressSanitizer with UndefinedBehaviorSanitizer,
 # ThreadSanitizer), then the conformance tests, in which real GenTL consumers (the reference GenApi's GenTL
 # consumer and Harvesters) load the built VNGTL.cti, and last a short run of every fuzz target over its seed
-# corpus (VNGTL_FUZZ_SECONDS each, default 30).
-# Usage: scripts/test.sh [rel|asan|tsan|conformance|fuzz ...]   (default: all of them)
+# corpus (VNGTL_FUZZ_SECONDS each, default 30). The package step builds the Debian package, installs,
+# upgrades, uses and purges it (tests/package/check_package.sh; root only, as in CI; skipped otherwise).
+# Usage: scripts/test.sh [rel|asan|tsan|conformance|package|fuzz ...]   (default: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 steps=("$@")
-[ ${#steps[@]} -eq 0 ] && steps=(rel asan tsan conformance fuzz)
+[ ${#steps[@]} -eq 0 ] && steps=(rel asan tsan conformance package fuzz)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -63,6 +64,12 @@ for step in "${steps[@]}"; do
                 failed+=("conformance")
             fi
             count "$logs/conformance.log"
+            ;;
+        package)
+            if [ "$(id -u)" -ne 0 ]; then echo "package: skipped (installing the package needs root)"; continue; fi
+            if ! tests/package/check_package.sh 2>&1 | tee "$logs/package.log"; then failed+=("package"); fi
+            passed_tests=$((passed_tests + $(grep -c '^ok: ' "$logs/package.log" || true)))
+            failed_tests=$((failed_tests + $(grep -c '^FAILED: ' "$logs/package.log" || true)))
             ;;
         fuzz)
             if ! scripts/fuzz.sh --seconds "${VNGTL_FUZZ_SECONDS:-30}" 2>&1 | tee "$logs/fuzz.log"; then

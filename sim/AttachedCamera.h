@@ -16,6 +16,9 @@
 //   - Streaming: while streaming() is false the board completes no frame, neither on its own thread nor
 //     through vnsim_trigger. A camera starts streaming at power-up, so a host that never talks to the
 //     camera sees frames exactly as from a board without one.
+//   - Triggers: while frame_ready() is false the board's own thread completes no frame (the camera waits
+//     for AcquisitionStart or for a trigger); each frame the board completes is reported through
+//     frame_sent(). Level changes of the board's trigger input reach the camera through trigger_input().
 //   - Pattern: a pattern() other than nullopt replaces the board's moving pattern; the board's benchmark
 //     pattern (vnsim_set_pattern) still wins, since it exists to take the pattern's cost away.
 //
@@ -49,6 +52,12 @@ public:
     virtual std::optional<double> frame_rate() const = 0;
     // False after the camera was told to stop sending, until it is told to start again.
     virtual bool streaming() const = 0;
+    // Whether the camera sends a frame now: it streams and, triggered, owes a frame for a trigger.
+    virtual bool frame_ready() const = 0;
+    // The board completed one of the camera's frames.
+    virtual void frame_sent() = 0;
+    // The board's trigger input changed to level (true: high).
+    virtual void trigger_input(bool level) = 0;
     // The pattern the camera puts into its frames; nullopt = the board's.
     virtual std::optional<PatternMode> pattern() const = 0;
 

@@ -85,6 +85,9 @@ ClCamera::ClCamera(const ClCameraConfig& config, uint32_t power_up_baud)
       width_(config.width),
       height_(config.height),
       pixel_format_(pixel_format_for(config.bits_per_pixel)),
+      // At power-up the exposure fits into one frame period, so that it does not slow the configured rate.
+      exposure_us_(config.frame_rate > 0 ? static_cast<float>(std::min(10000.0, 1e6 / config.frame_rate))
+                                         : 10000.0f),
       frame_rate_(static_cast<float>(config.frame_rate)),
       silent_(config.silent),
       drop_answers_(config.drop_answers),
@@ -133,13 +136,36 @@ FrameGeometry ClCamera::format() const
 std::optional<double> ClCamera::frame_rate() const
 {
     std::lock_guard guard(lock_);
-    return static_cast<double>(frame_rate_);
+    // The exposure bounds the rate; 0 stays the simulator's "as fast as the machine allows".
+    return frame_rate_ > 0 ? std::min<double>(frame_rate_, 1e6 / static_cast<double>(exposure_us_)) : 0.0;
 }
 
 bool ClCamera::streaming() const
 {
     std::lock_guard guard(lock_);
-    return streaming_;
+    return acquisition_.streaming();
+}
+
+bool ClCamera::frame_ready() const
+{
+    std::lock_guard guard(lock_);
+    return acquisition_.frame_ready();
+}
+
+void ClCamera::frame_sent()
+{
+    std::lock_guard guard(lock_);
+    if (acquisition_.frame_sent()) {
+        ++generation_;
+    }
+}
+
+void ClCamera::trigger_input(bool level)
+{
+    std::lock_guard guard(lock_);
+    if (acquisition_.line_changed(level)) {
+        ++generation_;
+    }
 }
 
 std::optional<PatternMode> ClCamera::pattern() const
@@ -390,8 +416,14 @@ uint32_t ClCamera::feature_locked(uint32_t address) const
     case clcam::width_max: return config_.width_max;
     case clcam::height_max: return config_.height_max;
     case clcam::payload_size: return width_ * height_ * (bits_for(pixel_format_) > 8 ? 2 : 1);
-    case clcam::acquisition_status: return streaming_ ? 1 : 0;
-    default: return 0;  // commands and the acquisition mode read 0
+    case clcam::acquisition_status: return acquisition_.streaming() ? 1 : 0;
+    case clcam::acquisition_mode: return acquisition_.mode();
+    case clcam::acquisition_frame_count: return acquisition_.frame_count();
+    case clcam::trigger_selector: return acquisition_.trigger_selector();
+    case clcam::trigger_mode: return acquisition_.trigger_mode();
+    case clcam::trigger_source: return acquisition_.trigger_source();
+    case clcam::trigger_activation: return acquisition_.trigger_activation();
+    default: return 0;  // commands read 0
     }
 }
 
@@ -475,8 +507,7 @@ uint16_t ClCamera::write_locked(uint64_t address, const uint8_t* data, uint32_t 
 uint16_t ClCamera::write_feature_locked(uint32_t address, uint32_t value)
 {
     const uint16_t status = apply_feature_locked(address, value);
-    if (status == status_success && address != clcam::exposure_time && address != clcam::tl_params_locked &&
-        address != clcam::acquisition_mode) {
+    if (status == status_success && address != clcam::tl_params_locked) {
         ++generation_;
     }
     return status;
@@ -529,10 +560,17 @@ uint16_t ClCamera::apply_feature_locked(uint32_t address, uint32_t value)
         return status_success;
     case clcam::acquisition_start:
     case clcam::acquisition_stop:
+    case clcam::trigger_software:
         if (value != 1) {
             return status_invalid_parameter;
         }
-        streaming_ = address == clcam::acquisition_start;
+        if (address == clcam::acquisition_start) {
+            acquisition_.start();
+        } else if (address == clcam::acquisition_stop) {
+            acquisition_.stop();
+        } else {
+            acquisition_.software_trigger();
+        }
         return status_success;
     case clcam::tl_params_locked:
         if (value > 1) {
@@ -541,7 +579,19 @@ uint16_t ClCamera::apply_feature_locked(uint32_t address, uint32_t value)
         locked_ = value == 1;
         return status_success;
     case clcam::acquisition_mode:
-        return value == 0 ? status_success : status_invalid_parameter;
+    case clcam::acquisition_frame_count:
+    case clcam::trigger_selector:
+    case clcam::trigger_mode:
+    case clcam::trigger_source:
+    case clcam::trigger_activation: {
+        const bool valid = address == clcam::acquisition_mode         ? acquisition_.set_mode(value)
+                           : address == clcam::acquisition_frame_count ? acquisition_.set_frame_count(value)
+                           : address == clcam::trigger_selector        ? acquisition_.set_trigger_selector(value)
+                           : address == clcam::trigger_mode            ? acquisition_.set_trigger_mode(value)
+                           : address == clcam::trigger_source          ? acquisition_.set_trigger_source(value)
+                                                                       : acquisition_.set_trigger_activation(value);
+        return valid ? status_success : status_invalid_parameter;
+    }
     default:
         return status_write_protect;
     }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "AttachedCamera.h"
+#include "CameraAcquisition.h"
 #include "SimConfig.h"
 
 #include <chrono>
@@ -76,6 +77,9 @@ public:
     FrameGeometry format() const override;
     std::optional<double> frame_rate() const override;
     bool streaming() const override;
+    bool frame_ready() const override;
+    void frame_sent() override;
+    void trigger_input(bool level) override;
     std::optional<PatternMode> pattern() const override;
     uint64_t generation() const override;
     // The camera's memory as the host would read it (little-endian registers); false for a bad address.
@@ -112,7 +116,7 @@ private:
     float exposure_us_ = 10000.0f;
     float frame_rate_;
     uint32_t test_pattern_ = 0;
-    bool streaming_ = true;
+    CameraAcquisition acquisition_;
     bool locked_ = false;
     bool silent_;
     uint32_t drop_answers_, corrupt_answers_, pending_ms_;
@@ -120,7 +124,7 @@ private:
     uint16_t last_request_id_ = 0;
     std::vector<uint8_t> last_answer_;  // the uncorrupted answer to last_request_id_
     const CameraFileConfig* loaded_file_ = nullptr;
-    uint64_t generation_ = 0;  // moves with every change of format, rate, streaming or pattern
+    uint64_t generation_ = 0;  // moves with every change of format, rate, acquisition, trigger or pattern
     Stats stats_;
 };
 

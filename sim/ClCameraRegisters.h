@@ -54,8 +54,14 @@ inline constexpr uint32_t width_max = 0x10024;
 inline constexpr uint32_t height_max = 0x10028;
 inline constexpr uint32_t payload_size = 0x1002C;
 inline constexpr uint32_t acquisition_status = 0x10030;     // 1 while the camera sends frames
-inline constexpr uint32_t acquisition_mode = 0x10034;       // 0 continuous (the only mode)
-inline constexpr uint32_t features_end = 0x10038;
+inline constexpr uint32_t acquisition_mode = 0x10034;       // values of CameraAcquisition.h
+inline constexpr uint32_t acquisition_frame_count = 0x10038;
+inline constexpr uint32_t trigger_selector = 0x1003C;
+inline constexpr uint32_t trigger_mode = 0x10040;
+inline constexpr uint32_t trigger_source = 0x10044;
+inline constexpr uint32_t trigger_software = 0x10048;       // command: write 1
+inline constexpr uint32_t trigger_activation = 0x1004C;
+inline constexpr uint32_t features_end = 0x10050;
 
 // PixelFormat values (the standard pixel-format codes).
 inline constexpr uint32_t mono8 = 0x01080001;
@@ -79,7 +85,10 @@ inline constexpr Feature features[] = {
     {"AcquisitionStop", acquisition_stop},   {"TLParamsLocked", tl_params_locked},
     {"WidthMax", width_max},                 {"HeightMax", height_max},
     {"PayloadSize", payload_size},           {"AcquisitionStatus", acquisition_status},
-    {"AcquisitionMode", acquisition_mode},
+    {"AcquisitionMode", acquisition_mode},   {"AcquisitionFrameCount", acquisition_frame_count},
+    {"TriggerSelector", trigger_selector},   {"TriggerMode", trigger_mode},
+    {"TriggerSource", trigger_source},       {"TriggerSoftware", trigger_software},
+    {"TriggerActivation", trigger_activation},
 };
 
 }  // namespace vnsim::clcam

@@ -131,11 +131,19 @@ constexpr const char* xml_template = R"(<?xml version="1.0" encoding="utf-8"?>
     <pFeature>AcquisitionStart</pFeature>
     <pFeature>AcquisitionStop</pFeature>
     <pFeature>AcquisitionStatus</pFeature>
+    <pFeature>AcquisitionFrameCount</pFeature>
+    <pFeature>TriggerSelector</pFeature>
+    <pFeature>TriggerMode</pFeature>
+    <pFeature>TriggerSource</pFeature>
+    <pFeature>TriggerSoftware</pFeature>
+    <pFeature>TriggerActivation</pFeature>
     <pFeature>AcquisitionFrameRate</pFeature>
     <pFeature>ExposureTime</pFeature>
   </Category>
   <Enumeration Name="AcquisitionMode" NameSpace="Standard">
     <EnumEntry Name="Continuous" NameSpace="Standard"><Value>0</Value></EnumEntry>
+    <EnumEntry Name="SingleFrame" NameSpace="Standard"><Value>1</Value></EnumEntry>
+    <EnumEntry Name="MultiFrame" NameSpace="Standard"><Value>2</Value></EnumEntry>
     <pValue>AcquisitionModeReg</pValue>
   </Enumeration>
   <IntReg Name="AcquisitionModeReg">
@@ -172,6 +180,69 @@ constexpr const char* xml_template = R"(<?xml version="1.0" encoding="utf-8"?>
     <Address>{AcquisitionFrameRate}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
     <Cachable>NoCache</Cachable><Endianess>LittleEndian</Endianess>
   </FloatReg>
+  <Integer Name="AcquisitionFrameCount" NameSpace="Standard">
+    <pValue>AcquisitionFrameCountReg</pValue>
+    <Min>1</Min>
+    <Max>16777215</Max>
+  </Integer>
+  <IntReg Name="AcquisitionFrameCountReg">
+    <Address>{AcquisitionFrameCount}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+    <Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess>
+  </IntReg>
+  <Enumeration Name="TriggerSelector" NameSpace="Standard">
+    <EnumEntry Name="FrameStart" NameSpace="Standard"><Value>0</Value></EnumEntry>
+    <pValue>TriggerSelectorReg</pValue>
+    <pSelected>TriggerMode</pSelected>
+    <pSelected>TriggerSource</pSelected>
+    <pSelected>TriggerSoftware</pSelected>
+    <pSelected>TriggerActivation</pSelected>
+  </Enumeration>
+  <IntReg Name="TriggerSelectorReg">
+    <Address>{TriggerSelector}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+    <Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess>
+  </IntReg>
+  <Enumeration Name="TriggerMode" NameSpace="Standard">
+    <EnumEntry Name="Off" NameSpace="Standard"><Value>0</Value></EnumEntry>
+    <EnumEntry Name="On" NameSpace="Standard"><Value>1</Value></EnumEntry>
+    <pValue>TriggerModeReg</pValue>
+  </Enumeration>
+  <IntReg Name="TriggerModeReg">
+    <Address>{TriggerMode}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+    <Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess>
+  </IntReg>
+  <Enumeration Name="TriggerSource" NameSpace="Standard">
+    <EnumEntry Name="Software" NameSpace="Standard"><Value>0</Value></EnumEntry>
+    <EnumEntry Name="Line0" NameSpace="Standard"><Value>1</Value></EnumEntry>
+    <pValue>TriggerSourceReg</pValue>
+  </Enumeration>
+  <IntReg Name="TriggerSourceReg">
+    <Address>{TriggerSource}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+    <Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess>
+  </IntReg>
+  <Command Name="TriggerSoftware" NameSpace="Standard">
+    <pValue>TriggerSoftwareReg</pValue>
+    <CommandValue>1</CommandValue>
+  </Command>
+  <IntReg Name="TriggerSoftwareReg">
+    <Address>{TriggerSoftware}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+    <Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess>
+  </IntReg>
+  <Enumeration Name="TriggerActivation" NameSpace="Standard">
+    <pIsAvailable>TriggerFromLine</pIsAvailable>
+    <EnumEntry Name="RisingEdge" NameSpace="Standard"><Value>0</Value></EnumEntry>
+    <EnumEntry Name="FallingEdge" NameSpace="Standard"><Value>1</Value></EnumEntry>
+    <EnumEntry Name="AnyEdge" NameSpace="Standard"><Value>2</Value></EnumEntry>
+    <pValue>TriggerActivationReg</pValue>
+  </Enumeration>
+  <IntReg Name="TriggerActivationReg">
+    <Address>{TriggerActivation}</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+    <Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess>
+  </IntReg>
+  <IntSwissKnife Name="TriggerFromLine">
+    <Visibility>Invisible</Visibility>
+    <pVariable Name="SRC">TriggerSourceReg</pVariable>
+    <Formula>SRC = 1</Formula>
+  </IntSwissKnife>
   <Float Name="ExposureTime" NameSpace="Standard">
     <pValue>ExposureTimeReg</pValue>
     <Min>10</Min>

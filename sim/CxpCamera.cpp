@@ -49,7 +49,9 @@ CxpCamera::CxpCamera(const CxpCameraConfig& config, const std::vector<CameraFile
       manifest_(config.manifest),
       width_max_(config.width_max),
       height_max_(config.height_max),
-      exposure_time_(static_cast<float>(config.exposure_time)),
+      // At power-up the exposure fits into one frame period, so that it does not slow the configured rate.
+      exposure_time_(static_cast<float>(frame_rate > 0 ? std::min(config.exposure_time, 1e6 / frame_rate)
+                                                       : config.exposure_time)),
       frame_rate_(frame_rate),
       silent_(config.faults.silent),
       standard_unreadable_(config.faults.standard_unreadable),
@@ -180,7 +182,7 @@ void CxpCamera::show_features()
     put_u32(cxp::height_max, height_max_);
     put_u32(cxp::pixel_format, pixel_format_);
     put_u32(cxp::payload_size, static_cast<uint32_t>(std::min<uint64_t>(format().frame_bytes(), 0xFFFFFFFFu)));
-    put_u32(cxp::acquisition_mode, acquisition_mode_);
+    put_u32(cxp::acquisition_mode, acquisition_.mode());
     put_u32(cxp::acquisition_start, 0);
     put_u32(cxp::acquisition_stop, 0);
     put_u32(cxp::tl_params_locked, locked_ ? 1 : 0);
@@ -189,7 +191,13 @@ void CxpCamera::show_features()
     put_u32(cxp::test_pattern, test_pattern_);
     put_u32(cxp::device_tap_geometry, 0);
     put_u32(cxp::image1_stream_id, 0);
-    put_u32(cxp::acquisition_status, streaming_ ? 1 : 0);
+    put_u32(cxp::acquisition_status, acquisition_.streaming() ? 1 : 0);
+    put_u32(cxp::acquisition_frame_count, acquisition_.frame_count());
+    put_u32(cxp::trigger_selector, acquisition_.trigger_selector());
+    put_u32(cxp::trigger_mode, acquisition_.trigger_mode());
+    put_u32(cxp::trigger_source, acquisition_.trigger_source());
+    put_u32(cxp::trigger_software, 0);
+    put_u32(cxp::trigger_activation, acquisition_.trigger_activation());
 }
 
 CxpCamera::Region* CxpCamera::find(uint32_t address, uint32_t length)
@@ -362,18 +370,15 @@ int32_t CxpCamera::write_feature(uint32_t address, uint32_t value)
         return result;
     }
     case cxp::acquisition_mode:
-        if (value > cxp::acquisition_mode_multi_frame) {
-            return code::vn_cxp_value_refused;
-        }
-        acquisition_mode_ = value;
-        return 0;
     case cxp::acquisition_start:
     case cxp::acquisition_stop:
-        if (value != 0 && streaming_ != (address == cxp::acquisition_start)) {
-            streaming_ = address == cxp::acquisition_start;
-            ++generation_;
-        }
-        return 0;
+    case cxp::acquisition_frame_count:
+    case cxp::trigger_selector:
+    case cxp::trigger_mode:
+    case cxp::trigger_source:
+    case cxp::trigger_software:
+    case cxp::trigger_activation:
+        return write_acquisition(address, value);
     case cxp::tl_params_locked:
         if (value > 1) {
             return code::vn_cxp_value_refused;
@@ -385,7 +390,10 @@ int32_t CxpCamera::write_feature(uint32_t address, uint32_t value)
         if (!std::isfinite(exposure) || exposure < 1.0f || exposure > 1e6f) {
             return code::vn_cxp_value_refused;
         }
-        exposure_time_ = exposure;
+        if (exposure != exposure_time_) {
+            exposure_time_ = exposure;
+            ++generation_;  // it bounds the frame rate
+        }
         return 0;
     }
     case cxp::acquisition_frame_rate: {
@@ -461,6 +469,62 @@ void CxpCamera::load_camera_file(const CameraFileConfig& file)
     bits_ = file.bits_per_pixel;
     ++generation_;
     show_features();
+}
+
+int32_t CxpCamera::write_acquisition(uint32_t address, uint32_t value)
+{
+    bool valid = true;
+    switch (address) {
+    case cxp::acquisition_mode: valid = acquisition_.set_mode(value); break;
+    case cxp::acquisition_frame_count: valid = acquisition_.set_frame_count(value); break;
+    case cxp::trigger_selector: valid = acquisition_.set_trigger_selector(value); break;
+    case cxp::trigger_mode: valid = acquisition_.set_trigger_mode(value); break;
+    case cxp::trigger_source: valid = acquisition_.set_trigger_source(value); break;
+    case cxp::trigger_activation: valid = acquisition_.set_trigger_activation(value); break;
+    case cxp::acquisition_start:
+        if (value != 0) {
+            acquisition_.start();
+        }
+        break;
+    case cxp::acquisition_stop:
+        if (value != 0) {
+            acquisition_.stop();
+        }
+        break;
+    case cxp::trigger_software:
+        if (value != 0) {
+            acquisition_.software_trigger();
+        }
+        break;
+    default: return code::vn_cxp_read_only;
+    }
+    if (!valid) {
+        return code::vn_cxp_value_refused;
+    }
+    ++generation_;
+    return 0;
+}
+
+std::optional<double> CxpCamera::frame_rate() const
+{
+    // The exposure bounds the rate: a frame cannot come sooner than its exposure ends. 0 stays the
+    // simulator's "as fast as the machine allows".
+    return frame_rate_ > 0 ? std::min(frame_rate_, 1e6 / static_cast<double>(exposure_time_)) : frame_rate_;
+}
+
+void CxpCamera::frame_sent()
+{
+    if (acquisition_.frame_sent()) {
+        ++generation_;
+        show_features();
+    }
+}
+
+void CxpCamera::trigger_input(bool level)
+{
+    if (acquisition_.line_changed(level)) {
+        ++generation_;
+    }
 }
 
 std::optional<PatternMode> CxpCamera::pattern() const

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "AttachedCamera.h"
+#include "CameraAcquisition.h"
 #include "CxpCameraRegisters.h"
 #include "SimConfig.h"
 
@@ -54,12 +55,19 @@ public:
     // How many reads the faults made fail so far.
     uint64_t failed_reads() const { return failed_reads_; }
 
+    // Where the camera's Width x Height window lies on its sensor.
+    uint32_t offset_x() const { return offset_x_; }
+    uint32_t offset_y() const { return offset_y_; }
+
     // AttachedCamera.
     void load_camera_file(const CameraFileConfig& file) override;
     const CameraFileConfig* loaded_camera_file() const override { return loaded_file_; }
     FrameGeometry format() const override { return {width_, height_, bits_}; }
-    std::optional<double> frame_rate() const override { return frame_rate_; }
-    bool streaming() const override { return streaming_; }
+    std::optional<double> frame_rate() const override;
+    bool streaming() const override { return acquisition_.streaming(); }
+    bool frame_ready() const override { return acquisition_.frame_ready(); }
+    void frame_sent() override;
+    void trigger_input(bool level) override;
     std::optional<PatternMode> pattern() const override;
     uint64_t generation() const override { return generation_; }
 
@@ -82,6 +90,8 @@ private:
     void show_manifest_entry();
     // One write of a feature register (offset from cxp::feature_base); 0 or a VN code.
     int32_t write_feature(uint32_t address, uint32_t value);
+    // A write of an acquisition or trigger feature (CameraAcquisition); 0 or a VN code.
+    int32_t write_acquisition(uint32_t address, uint32_t value);
     // Writes the feature state into the feature registers' memory.
     void show_features();
     bool injected_read_failure(uint32_t address, uint32_t length);
@@ -97,8 +107,7 @@ private:
     uint32_t width_ = 0, height_ = 0, offset_x_ = 0, offset_y_ = 0;
     uint32_t pixel_format_ = cxp::pfnc_mono8;
     uint32_t bits_ = 8;  // as the pixel format has it, or as a camera file without a matching format says
-    uint32_t acquisition_mode_ = cxp::acquisition_mode_continuous;
-    bool streaming_ = true;
+    CameraAcquisition acquisition_;
     bool locked_ = false;
     float exposure_time_ = 10000.0f;
     double frame_rate_ = 30.0;

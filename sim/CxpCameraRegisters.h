@@ -97,7 +97,14 @@ inline constexpr uint32_t test_pattern = feature_base + 0x38;
 inline constexpr uint32_t device_tap_geometry = feature_base + 0x3C;  // read-only, 0 (1X-1Y)
 inline constexpr uint32_t image1_stream_id = feature_base + 0x40;     // read-only
 inline constexpr uint32_t acquisition_status = feature_base + 0x44;   // read-only: 1 while streaming
-inline constexpr uint32_t feature_size = 0x48;
+// Trigger and acquisition control; the values are those of CameraAcquisition.h.
+inline constexpr uint32_t acquisition_frame_count = feature_base + 0x48;
+inline constexpr uint32_t trigger_selector = feature_base + 0x4C;
+inline constexpr uint32_t trigger_mode = feature_base + 0x50;
+inline constexpr uint32_t trigger_source = feature_base + 0x54;
+inline constexpr uint32_t trigger_software = feature_base + 0x58;  // write 1; reads 0
+inline constexpr uint32_t trigger_activation = feature_base + 0x5C;
+inline constexpr uint32_t feature_size = 0x60;
 
 // The camera's own XML, plain and zipped (read-only, each padded with zeros to whole words).
 inline constexpr uint32_t xml_base = 0x00300000;
@@ -105,9 +112,7 @@ inline constexpr uint32_t zip_base = 0x00400000;
 inline constexpr uint32_t file_size_max = 0x00100000;
 
 // ---- Values ----------------------------------------------------------------------------------------
-inline constexpr uint32_t acquisition_mode_continuous = 0;
-inline constexpr uint32_t acquisition_mode_single_frame = 1;
-inline constexpr uint32_t acquisition_mode_multi_frame = 2;
+// AcquisitionMode and the trigger features: see CameraAcquisition.h.
 
 inline constexpr uint32_t test_pattern_off = 0;                       // black frames (the stamp only)
 inline constexpr uint32_t test_pattern_grey_horizontal_ramp = 1;      // x mod 2^bits, the same every frame
@@ -145,7 +150,7 @@ struct XmlRegister {
     uint32_t address;
     uint32_t length;
 };
-inline constexpr std::array<XmlRegister, 33> xml_registers{{
+inline constexpr std::array<XmlRegister, 39> xml_registers{{
     {"DeviceVendorNameReg", device_vendor_name, device_vendor_name_size},
     {"DeviceModelNameReg", device_model_name, device_model_name_size},
     {"DeviceManufacturerInfoReg", device_manufacturer_info, device_manufacturer_info_size},
@@ -174,6 +179,12 @@ inline constexpr std::array<XmlRegister, 33> xml_registers{{
     {"ExposureTimeReg", exposure_time, 4},
     {"AcquisitionFrameRateReg", acquisition_frame_rate, 4},
     {"TestPatternReg", test_pattern, 4},
+    {"AcquisitionFrameCountReg", acquisition_frame_count, 4},
+    {"TriggerSelectorReg", trigger_selector, 4},
+    {"TriggerModeReg", trigger_mode, 4},
+    {"TriggerSourceReg", trigger_source, 4},
+    {"TriggerSoftwareReg", trigger_software, 4},
+    {"TriggerActivationReg", trigger_activation, 4},
     {"CxpLinkConfigurationReg", connection_config, 4},
     {"CxpLinkConfigurationPreferredReg", connection_config_default, 4},
     {"CxpConnectionSelectorReg", test_error_count_selector, 4},

@@ -1,5 +1,6 @@
 #include "SimBoard.h"
 
+#include "ImageReplay.h"
 #include "SdkCodes.h"
 
 #include <algorithm>
@@ -23,6 +24,7 @@ constexpr uint64_t descriptor_magic = 0x56425249'4E473031;  // marks a descripto
 constexpr size_t vb_stack_depth = 64;
 constexpr size_t vn_stack_depth = 16;
 constexpr uint32_t register_count = 3634;
+constexpr uint32_t trigger_input_register = VNSIM_TRIGGER_INPUT_REGISTER;
 // CoaXPress bit-rate codes of the board's link-speed table rows 1 to 5 (row 0: the camera's default).
 constexpr std::array<uint32_t, 6> link_speed_codes{0, 0x28, 0x30, 0x38, 0x40, 0x48};
 
@@ -79,7 +81,7 @@ SimBoard::SimBoard(uint32_t index, BoardConfig config)
         camera_generation_ = attached_->generation();
         camera_format_ = attached_->format();
         camera_rate_ = attached_->frame_rate();
-        camera_streaming_ = attached_->streaming();
+        camera_ready_ = attached_->frame_ready();
         if (camera_rate_) {
             source_.rate = *camera_rate_;
         }
@@ -261,8 +263,8 @@ void SimBoard::camera_changed_locked()
             wake = true;
         }
     }
-    if (attached_->streaming() != camera_streaming_) {
-        camera_streaming_ = attached_->streaming();
+    if (attached_->frame_ready() != camera_ready_) {
+        camera_ready_ = attached_->frame_ready();
         wake = true;
     }
     if (wake) {
@@ -625,7 +627,22 @@ void SimBoard::finish_frame_locked(const BufferRing::Begun& frame)
         ring_->stop_by_board(stop_is_abort_);
         push_vb_locked(stop_is_abort_ ? code::vb_dma_fault : code::vb_signal_lost);
     }
+    if (attached_) {
+        attached_->frame_sent();  // counts the camera's triggers and counted acquisition down
+        camera_changed_locked();
+    }
     frame_done_.notify_all();
+}
+
+SimBoard::FrameSource SimBoard::frame_source_locked() const
+{
+    FrameSource source;
+    source.pattern = pattern_locked();
+    source.images = source_.images;
+    // The user's image is cut at the region of interest and the camera's own window on its sensor.
+    source.image_x = roi_x_ + (cxp_camera_ ? cxp_camera_->offset_x() : 0);
+    source.image_y = roi_y_ + (cxp_camera_ ? cxp_camera_->offset_y() : 0);
+    return source;
 }
 
 bool SimBoard::complete_frame_locked()
@@ -633,12 +650,20 @@ bool SimBoard::complete_frame_locked()
     if (!usable_locked() || !ring_ || !ring_->running()) {
         return false;
     }
+    const FrameSource source = frame_source_locked();
+    if (source.images && !source.images->has_frame(ring_->last_counter() + 1)) {
+        return false;  // the last image was sent: the camera has no more
+    }
     const BufferRing::Begun frame = ring_->begin();
     if (frame.overwrote) {
         ++overwritten_;
         push_vb_locked(code::vb_overflow);
     }
-    FramePattern::write(frame.data, ring_->geometry(), frame.counter, pattern_locked());
+    if (source.images) {
+        source.images->write(frame.data, ring_->geometry(), source.image_x, source.image_y, frame.counter);
+    } else {
+        FramePattern::write(frame.data, ring_->geometry(), frame.counter, source.pattern);
+    }
     finish_frame_locked(frame);
     return true;
 }
@@ -671,7 +696,10 @@ bool SimBoard::make_frame(std::unique_lock<std::mutex>& guard)
     }
     const uint64_t ring_id = ring_->id();
     const FrameGeometry geometry = ring_->geometry();
-    const PatternMode pattern = pattern_locked();
+    const FrameSource source = frame_source_locked();
+    if (source.images && !source.images->has_frame(ring_->last_counter() + 1)) {
+        return false;  // the last image was sent: the camera has no more
+    }
     const BufferRing::Begun frame = ring_->begin();
     if (frame.overwrote) {
         ++overwritten_;
@@ -680,8 +708,12 @@ bool SimBoard::make_frame(std::unique_lock<std::mutex>& guard)
     guard.unlock();
     {
         [[maybe_unused]] const DmaWrites hidden;
-        for (uint32_t row = 0; row < geometry.height; row += rows_per_part) {
-            FramePattern::write_rows(frame.data, geometry, frame.counter, pattern, row, rows_per_part);
+        if (source.images) {
+            source.images->write(frame.data, geometry, source.image_x, source.image_y, frame.counter);
+        } else {
+            for (uint32_t row = 0; row < geometry.height; row += rows_per_part) {
+                FramePattern::write_rows(frame.data, geometry, frame.counter, source.pattern, row, rows_per_part);
+            }
         }
     }
     guard.lock();
@@ -707,6 +739,25 @@ int SimBoard::trigger(uint32_t n)
     return made;
 }
 
+void SimBoard::pulse_trigger_input(uint32_t n)
+{
+    std::lock_guard guard(lock_);
+    const bool level = register_values_[trigger_input_register] & 1;
+    for (uint32_t i = 0; i < n; ++i) {
+        set_trigger_input_locked(!level);
+        set_trigger_input_locked(level);
+    }
+}
+
+void SimBoard::set_trigger_input_locked(bool level)
+{
+    register_values_[trigger_input_register] = level ? 1 : 0;
+    if (attached_) {
+        attached_->trigger_input(level);
+        camera_changed_locked();
+    }
+}
+
 void SimBoard::generate(std::stop_token stop)
 {
     std::unique_lock guard(lock_);
@@ -716,8 +767,9 @@ void SimBoard::generate(std::stop_token stop)
         if (source_.trigger != TriggerMode::Free) {
             return;
         }
-        if (!camera_streaming_locked()) {
-            // The camera sends nothing: sleep until it is told to start (or the rate or mode changes).
+        if (!camera_ready_locked()) {
+            // The camera sends nothing: sleep until it is told to start or triggered (or the rate or mode
+            // changes).
             pace_.wait(guard, stop, [&] { return pace_epoch_ != seen_epoch; });
             seen_epoch = pace_epoch_;
             next = Clock::now();
@@ -1006,6 +1058,12 @@ int32_t SimBoard::poke(uint32_t number, uint32_t value)
     const RegisterConfig* reg = find_register(config_.registers, number);
     if (reg != nullptr && !reg->writable) {
         return vn_fail(code::vn_register_read_only);
+    }
+    if (number == trigger_input_register) {
+        if ((value & 1) != (register_values_[number] & 1)) {
+            set_trigger_input_locked(value & 1);
+        }
+        return 0;
     }
     register_values_[number] = value;
     return 0;

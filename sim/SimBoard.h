@@ -114,6 +114,8 @@ public:
 
     // Control interface.
     int trigger(uint32_t n);
+    // Pulses the board's trigger input n times (each a rising, then a falling edge).
+    void pulse_trigger_input(uint32_t n);
     void set_rate(double frames_per_second);
     void set_trigger_mode(TriggerMode mode);
     void set_pattern(PatternMode pattern);
@@ -132,7 +134,17 @@ private:
     // What the board receives: the attached camera's format, or the camera file's without a camera.
     FrameGeometry sensor_locked() const;
     bool camera_streaming_locked() const { return !attached_ || attached_->streaming(); }
+    bool camera_ready_locked() const { return !attached_ || attached_->frame_ready(); }
     PatternMode pattern_locked() const;
+    // What a frame's bytes come from: the user's images (cut at the region of interest and the camera's
+    // window on its sensor) or else the test pattern. Taken under lock_, used while the frame is written.
+    struct FrameSource {
+        PatternMode pattern = PatternMode::Moving;
+        std::shared_ptr<const ImageReplay> images;
+        uint32_t image_x = 0;
+        uint32_t image_y = 0;
+    };
+    FrameSource frame_source_locked() const;
     // Makes the next frame at once (a trigger): begun, written and completed under lock_.
     bool complete_frame_locked();
     // The generator's frame, made as a board's DMA makes it: begun under lock_, written with lock_ given up
@@ -143,6 +155,8 @@ private:
     void finish_frame_locked(const BufferRing::Begun& frame);
     uint32_t live_value_locked(const RegisterConfig& reg) const;
     void push_vb_locked(int32_t code);
+    // The level of the board's trigger input (the TRIG_IN register) changes; the camera sees the edge.
+    void set_trigger_input_locked(bool level);
     void push_vn_locked(int32_t code);
     // Records a failed driver call as the board's last error and returns the code.
     int32_t vn_fail(int32_t code);
@@ -176,7 +190,7 @@ private:
     uint64_t camera_generation_ = 0;            // the camera's generation last brought to the frames
     FrameGeometry camera_format_;               // and its format, rate and streaming state then
     std::optional<double> camera_rate_;
-    bool camera_streaming_ = true;
+    bool camera_ready_ = true;
     // Camera Link boards: the line to attached_ (a ClCamera); declared after it, so it goes first.
     std::unique_ptr<SerialLine> serial_line_;
     uint32_t cxp_connections_ = 0;

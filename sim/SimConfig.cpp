@@ -1,6 +1,7 @@
 #include "SimConfig.h"
 
 #include "CxpCameraRegisters.h"
+#include "ImageReplay.h"
 
 #include <nlohmann/json.hpp>
 
@@ -187,6 +188,45 @@ void merge_registers(std::vector<RegisterConfig>& registers, RegisterConfig reg)
     }
 }
 
+// "images": a folder, or {"folder": ..., "loop": true, "raw": {"width", "height", "pixel_format"}}. The
+// images are read now, so that a file that cannot be used fails the configuration, named.
+std::shared_ptr<const ImageReplay> parse_images(const json& node, const std::string& path)
+{
+    if (!node.is_string() && !node.is_object()) {
+        fail(path, "must be a folder or an object with \"folder\"");
+    }
+    const std::string folder = node.is_string() ? node.get<std::string>() : get_string(node, "folder", path, "");
+    if (folder.empty()) {
+        fail(path + (node.is_string() ? "" : ".folder"), "must name the folder of the images");
+    }
+    const bool loop = node.is_object() ? get_bool(node, "loop", path, true) : true;
+    std::optional<ImageReplay::RawFormat> raw;
+    if (node.is_object() && node.contains("raw")) {
+        const auto& format = get_object(node, "raw", path);
+        const std::string raw_path = path + ".raw";
+        raw = ImageReplay::RawFormat{};
+        raw->width = get_u32(format, "width", raw_path, 0, 65535);
+        raw->height = get_u32(format, "height", raw_path, 0, 65535);
+        if (raw->width == 0 || raw->height == 0) {
+            fail(raw_path, "needs the width and height of the raw images");
+        }
+        const auto pixel_format = get_string(format, "pixel_format", raw_path, "Mono8");
+        static const std::pair<const char*, uint32_t> formats[] = {
+            {"Mono8", 8}, {"Mono10", 10}, {"Mono12", 12}, {"Mono14", 14}, {"Mono16", 16}};
+        const auto* known = std::find_if(std::begin(formats), std::end(formats),
+                                         [&](const auto& f) { return pixel_format == f.first; });
+        if (known == std::end(formats)) {
+            fail(raw_path + ".pixel_format", "must be Mono8, Mono10, Mono12, Mono14 or Mono16");
+        }
+        raw->bits_per_pixel = known->second;
+    }
+    try {
+        return std::make_shared<const ImageReplay>(folder, loop, raw);
+    } catch (const std::runtime_error& e) {
+        fail(path, e.what());
+    }
+}
+
 FrameSourceConfig parse_source(const json& node, const std::string& path)
 {
     FrameSourceConfig source;
@@ -212,6 +252,9 @@ FrameSourceConfig parse_source(const json& node, const std::string& path)
         source.pattern = PatternMode::Benchmark;
     } else {
         fail(path + ".pattern", "must be \"moving\" or \"benchmark\"");
+    }
+    if (node.contains("images")) {
+        source.images = parse_images(node.at("images"), path + ".images");
     }
     return source;
 }
@@ -529,6 +572,21 @@ BoardConfig parse_board(const json& node, size_t index)
     }
 
     board.source = parse_source(get_object(node, "frame_source", path), path + ".frame_source");
+    if (board.source.images) {
+        // The images are what the camera sees: every camera file takes their size and depth.
+        if (board.camera_files.empty()) {
+            board.camera_files.push_back(CameraFileConfig{});
+            board.camera_files.back().name = "Images.cam";
+            board.camera_files.back().make = "Vantrel";
+            board.camera_files.back().model = "Images";
+            board.default_camera_file = board.camera_files.back().name;
+        }
+        for (auto& file : board.camera_files) {
+            file.width = board.source.images->width();
+            file.height = board.source.images->height();
+            file.bits_per_pixel = board.source.images->bits_per_pixel();
+        }
+    }
 
     const auto& options = get_object(node, "options", path);
     for (const auto& [key, value] : options.items()) {
@@ -561,6 +619,15 @@ BoardConfig parse_board(const json& node, size_t index)
         if ((power_up & board.cl_camera.baud_rates) == 0 || (power_up & board.serial_line.board_rates) == 0) {
             fail(path + ".camera.baud_rate", "must be a rate both the camera and the board offer");
         }
+    }
+    if (board.source.images) {
+        // And so do the cameras' sensors.
+        const ImageReplay& images = *board.source.images;
+        board.cxp_camera.width_max = images.width();
+        board.cxp_camera.height_max = images.height();
+        board.cl_camera.width = board.cl_camera.width_max = images.width();
+        board.cl_camera.height = board.cl_camera.height_max = images.height();
+        board.cl_camera.bits_per_pixel = images.bits_per_pixel();
     }
     board.faults = parse_board_faults(get_object(node, "faults", path), path + ".faults");
     return board;
@@ -610,6 +677,7 @@ std::vector<RegisterConfig> SimConfig::default_registers(BoardKind kind)
         {17, "TRIG_SOURCE", 0, true, ""},
         {18, "TRIG_DELAY", 0, true, ""},
         {19, "TRIG_COUNT", 0, false, "frames"},
+        {20, "TRIG_IN", 0, true, ""},  // the trigger input's level (bit 0)
         {32, "ACQ_CTRL", 0, true, ""},
         {33, "FRAME_COUNT", 0, false, "frames"},
         {34, "FIFO_LEVEL", 0, false, "pending"},

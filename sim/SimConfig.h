@@ -8,11 +8,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vnsim {
+
+class ImageReplay;
 
 enum class BoardKind { CameraLink, CoaXPress, Other };
 enum class TriggerMode { Free, Manual };
@@ -42,6 +45,7 @@ struct FrameSourceConfig {
     double rate = 30.0;  // frames per second; 0 = as fast as possible
     TriggerMode trigger = TriggerMode::Free;
     PatternMode pattern = PatternMode::Moving;
+    std::shared_ptr<const ImageReplay> images;  // the user's images instead of the pattern; null for none
 };
 
 // Bytes placed in the CoaXPress camera's memory at configuration time.

@@ -106,6 +106,14 @@ int vnsim_trigger(int board, uint32_t n)
     return with_board(board, [n](vnsim::SimBoard& b) { return b.trigger(n); });
 }
 
+int vnsim_pulse_trigger_input(int board, uint32_t n)
+{
+    return with_board(board, [n](vnsim::SimBoard& b) {
+        b.pulse_trigger_input(n);
+        return 0;
+    });
+}
+
 int vnsim_set_rate(int board, double frames_per_second)
 {
     if (!(frames_per_second >= 0)) {

@@ -28,6 +28,7 @@ SimSystem& SimSystem::instance()
 
 SimSystem::SimSystem()
 {
+    nlohmann::json document = SimConfig::default_document();
     const char* path = std::getenv("VNSIM_CONFIG");
     if (path != nullptr && *path != '\0') {
         try {
@@ -35,13 +36,30 @@ SimSystem::SimSystem()
             if (!in) {
                 throw std::runtime_error(std::string("cannot read the configuration file \"") + path + "\"");
             }
-            configure(nlohmann::json::parse(in));
-            return;
+            document = nlohmann::json::parse(in);
+            SimConfig::parse(document);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "vnsim: %s; using the built-in default configuration\n", e.what());
+            document = SimConfig::default_document();
         }
     }
-    configure(SimConfig::default_document());
+    // VNSIM_IMAGES: a folder of images that every board's camera plays, unless its configuration names one.
+    const char* images = std::getenv("VNSIM_IMAGES");
+    if (images != nullptr && *images != '\0' && document.contains("boards") && document.at("boards").is_array()) {
+        nlohmann::json with_images = document;
+        for (auto& board : with_images.at("boards")) {
+            if (board.is_object() && !(board.contains("frame_source") && board.at("frame_source").contains("images"))) {
+                board["frame_source"]["images"] = images;
+            }
+        }
+        try {
+            configure(with_images);
+            return;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vnsim: VNSIM_IMAGES: %s; the cameras show their test pattern\n", e.what());
+        }
+    }
+    configure(document);
 }
 
 void SimSystem::configure(const nlohmann::json& document)

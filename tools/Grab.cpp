@@ -128,6 +128,8 @@ bool parse_grab_options(int argc, const std::string* args, GrabOptions& options)
             }
         } else if (arg == "--out") {
             options.out = value;
+        } else if (arg == "--images") {
+            options.images = value;
         } else if (arg == "--width" || arg == "--height") {
             const unsigned long number = std::strtoul(value.c_str(), &end, 10);
             if (*end != '\0' || number == 0 || number > 0xFFFFFFFFul) {

@@ -16,6 +16,7 @@ struct GrabOptions {
     std::string out = "vngtl-grab.png";
     std::optional<uint32_t> width;   // set on the camera before acquiring
     std::optional<uint32_t> height;
+    std::string images;  // a folder of images the simulated cameras play (VNSIM_IMAGES)
 };
 
 // Parses the grab arguments after "grab"; false (with a message) on a bad one.

@@ -88,7 +88,8 @@ int usage()
                "  grab          acquire frames and write the last one as a PNG file; options:\n"
                "                --device N|ID (interface index or ID, default 0), --count N (default 100),\n"
                "                --buffers N (default 8), --out FILE.png (default vngtl-grab.png),\n"
-               "                --width N, --height N (set on the camera first)\n"
+               "                --width N, --height N (set on the camera first), --images FOLDER (the\n"
+               "                simulated cameras play the folder's images; see docs/guide.md)\n"
                "The producer is VNGTL_CTI, else VNGTL.cti in ../lib/gentl or ../lib beside this program, else\n"
                "the first VNGTL.cti in a directory of GENICAM_GENTL64_PATH. The camera's XML files\n"
                "are cached in GENICAM_CACHE_V2_4, or in xml-cache beside the producer's lib directory.\n",
@@ -381,6 +382,10 @@ int main(int argc, char** argv)
     }
 
     use_default_xml_cache(cti);
+    if (!grab_options.images.empty()) {
+        // Read by the simulated board SDK when the producer loads it.
+        setenv("VNSIM_IMAGES", grab_options.images.c_str(), 1);
+    }
     if (command == "features") {
         if (args.size() < 2) {
             return usage();

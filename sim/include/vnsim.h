@@ -63,6 +63,13 @@ VNSIM_API int vnsim_trigger(int board, uint32_t n);
 /* Frames per second for free-running acquisition; 0 means as fast as the machine allows. Takes effect
  * at once, also during an acquisition. Returns 0, or -1 for an unknown board or a negative rate. */
 VNSIM_API int vnsim_set_rate(int board, double frames_per_second);
+/* The board's trigger input, a line that its camera can take as its trigger (TriggerSource Line0). Its
+ * level is bit 0 of the board register VNSIM_TRIGGER_INPUT_REGISTER ("TRIG_IN"): writing the register
+ * (VNRegPoke, or the producer's board-register features) changes the level, and the camera sees the edge.
+ * vnsim_pulse_trigger_input drives it n times away from its level and back (from low: a rising, then a
+ * falling edge). Returns 0, or -1 for an unknown board. */
+enum { VNSIM_TRIGGER_INPUT_REGISTER = 20 };
+VNSIM_API int vnsim_pulse_trigger_input(int board, uint32_t n);
 /* VNSIM_TRIGGER_FREE or VNSIM_TRIGGER_MANUAL; takes effect at once, also during an acquisition. */
 VNSIM_API int vnsim_set_trigger_mode(int board, int mode);
 /* VNSIM_PATTERN_MOVING or VNSIM_PATTERN_BENCHMARK, for the frames made from now on. */

@@ -42,6 +42,7 @@ def vnsim(cti):
     lib.vnsim_debug_output.restype = ctypes.c_size_t
     lib.vnsim_reset.restype = None
     lib.vnsim_set_rate.argtypes = [ctypes.c_int, ctypes.c_double]
+    lib.vnsim_pulse_trigger_input.argtypes = [ctypes.c_int, ctypes.c_uint32]
     lib.vnsim_check_frame.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32, ctypes.c_uint32,
                                       ctypes.c_uint32, ctypes.c_uint64]
     lib.vnsim_check_frame.restype = ctypes.c_longlong

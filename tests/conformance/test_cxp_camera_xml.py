@@ -136,7 +136,10 @@ def test_features_reach_the_simulated_cameras_registers(sim):
                           ("PixelFormat", "pixel_format"), ("AcquisitionMode", "acquisition_mode"),
                           ("TestPattern", "test_pattern"), ("TLParamsLocked", "tl_params_locked"),
                           ("PayloadSize", "payload_size"), ("ExposureTime", "exposure_time"),
-                          ("CxpLinkConfiguration", "connection_config")]:
+                          ("CxpLinkConfiguration", "connection_config"),
+                          ("AcquisitionFrameCount", "acquisition_frame_count"), ("TriggerSelector", "trigger_selector"),
+                          ("TriggerMode", "trigger_mode"), ("TriggerSource", "trigger_source"),
+                          ("TriggerSoftware", "trigger_software"), ("TriggerActivation", "trigger_activation")]:
         node = node_map.get_node(feature)
         value_node = node.node.get_property("pValue")[0] if feature != "PayloadSize" else "PayloadSizeReg"
         assert int(node_map.get_node(value_node).node.get_property("Address")[0]) == REG[name], feature

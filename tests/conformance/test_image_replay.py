@@ -1,0 +1,178 @@
+"""The user's own images as the simulated cameras' frames, through Harvesters: PNG files (8- and 16-bit
+grey) and raw files come out of EventGetData byte for byte, in name order, looping or ending after the
+last; a region of interest (the camera's own, or the stream's) delivers the matching crop; a folder with a
+file that cannot be used is refused at configuration time, naming the file."""
+import json
+import struct
+import zlib
+
+import numpy as np
+import pytest
+from harvesters.core import Harvester
+
+WIDTH, HEIGHT = 96, 64
+
+
+def write_png(path, pixels: np.ndarray) -> None:
+    """A grey PNG of the array's depth (uint8 or big-endian 16-bit as PNG stores it)."""
+    depth = 16 if pixels.dtype == np.uint16 else 8
+    rows = pixels.astype(">u2") if depth == 16 else pixels
+    raw = b"".join(b"\0" + row.tobytes() for row in rows)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", pixels.shape[1], pixels.shape[0], depth, 0, 0, 0, 0)
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw)) +
+                     chunk(b"IEND", b""))
+
+
+def images(count, dtype=np.uint8, seed=1):
+    generator = np.random.default_rng(seed)
+    top = 256 if dtype == np.uint8 else 65536
+    return [generator.integers(0, top, (HEIGHT, WIDTH), dtype=np.uint32).astype(dtype) for _ in range(count)]
+
+
+def configure(sim, cxp_images, cl_images):
+    document = {"boards": [{"kind": "CXP", "frame_source": {"rate": 30, "images": cxp_images}},
+                           {"kind": "CL", "frame_source": {"rate": 30, "images": cl_images}}]}
+    assert sim.vnsim_configure(json.dumps(document).encode()) == 0, sim.vnsim_last_error().decode()
+
+
+@pytest.fixture
+def harvester(cti, sim):
+    h = Harvester()
+    h.add_file(cti)
+    yield h
+    h.reset()
+
+
+def grab(harvester, kind, count, setup=lambda acquirer: None, watch_for_more=False):
+    """The bytes of count frames from the device of that kind, with setup applied before the start; with
+    watch_for_more, a None after them when another frame came."""
+    harvester.update()
+    index = next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == kind)
+    acquirer = harvester.create(index)
+    frames = []
+    try:
+        setup(acquirer)
+        acquirer.start()
+        for _ in range(count):
+            with acquirer.fetch(timeout=3) as fetched:
+                image = fetched.payload.components[0]
+                frames.append((image.width, image.height, bytes(image.data)))
+        extra = acquirer.try_fetch(timeout=0.4) if watch_for_more else None
+        if extra is not None:
+            frames.append(None)
+            extra.queue()
+        acquirer.stop()
+    finally:
+        acquirer.destroy()
+    return frames
+
+
+def assert_played_in_order(frames, expected, width, height):
+    """Each frame is one of the expected images byte for byte, and they follow each other in name order."""
+    order = []
+    for frame in frames:
+        assert frame[:2] == (width, height)
+        matches = [i for i, e in enumerate(expected) if e.tobytes() == frame[2]]
+        assert matches, "a frame is not one of the images, byte for byte"
+        order.append(matches[0])
+    assert all((b - a) % len(expected) == 1 for a, b in zip(order, order[1:])), order
+    return order
+
+
+def test_png_and_raw_images_come_out_byte_for_byte_in_name_order_and_loop(harvester, sim, tmp_path):
+    grey8 = images(3)
+    grey16 = images(2, np.uint16, seed=2)
+    (tmp_path / "png8").mkdir()
+    for i, pixels in enumerate(grey8):
+        write_png(tmp_path / "png8" / f"frame_{i:02}.png", pixels)
+    (tmp_path / "png16").mkdir()
+    for i, pixels in enumerate(grey16):
+        write_png(tmp_path / "png16" / f"{i}.png", pixels)
+    (tmp_path / "raw").mkdir()
+    raw = images(3, np.uint16, seed=3)
+    for i, pixels in enumerate(raw):
+        (pixels & 0x3FF).astype("<u2").tofile(tmp_path / "raw" / f"r{i}.raw")  # Mono10 in 16-bit words
+    raw = [(pixels & 0x3FF).astype("<u2") for pixels in raw]
+
+    configure(sim, str(tmp_path / "png8"), str(tmp_path / "png16"))
+    # Seven frames of three images: the folder loops.
+    assert_played_in_order(grab(harvester, "CXP", 7), grey8, WIDTH, HEIGHT)
+    frames = grab(harvester, "CL", 4)
+    assert_played_in_order(frames, [p.astype("<u2") for p in grey16], WIDTH, HEIGHT)
+
+    configure(sim, {"folder": str(tmp_path / "raw"),
+                    "raw": {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono10"}}, str(tmp_path / "png8"))
+    harvester.update()
+    index = next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == "CXP")
+    acquirer = harvester.create(index)
+    try:
+        features = acquirer.remote_device.node_map
+        assert (features.WidthMax.value, features.HeightMax.value) == (WIDTH, HEIGHT)
+        assert features.PixelFormat.value == "Mono10", "the camera's format follows the images"
+    finally:
+        acquirer.destroy()
+    assert_played_in_order(grab(harvester, "CXP", 4), raw, WIDTH, HEIGHT)
+
+
+def test_a_region_of_interest_delivers_the_matching_crop(harvester, sim, tmp_path):
+    grey8 = images(2, seed=4)
+    for i, pixels in enumerate(grey8):
+        write_png(tmp_path / f"{i}.png", pixels)
+    configure(sim, str(tmp_path), str(tmp_path))
+
+    def camera_window(acquirer):  # the CoaXPress camera's own OffsetX, OffsetY, Width, Height
+        features = acquirer.remote_device.node_map
+        features.Width.value = 40
+        features.Height.value = 24
+        features.OffsetX.value = 30
+        features.OffsetY.value = 17
+
+    frames = grab(harvester, "CXP", 3, camera_window)
+    assert_played_in_order(frames, [np.ascontiguousarray(p[17:41, 30:70]) for p in grey8], 40, 24)
+
+    def stream_window(acquirer):  # the board's region of interest, through the data stream's features
+        stream = acquirer.data_streams[0].node_map
+        stream.Width.value = 32
+        stream.Height.value = 20
+        stream.OffsetX.value = 8
+        stream.OffsetY.value = 40
+
+    frames = grab(harvester, "CL", 3, stream_window)
+    assert_played_in_order(frames, [np.ascontiguousarray(p[40:60, 8:40]) for p in grey8], 32, 20)
+
+
+def test_a_folder_that_does_not_loop_ends_after_its_last_image(harvester, sim, tmp_path):
+    grey8 = images(2, seed=5)
+    for i, pixels in enumerate(grey8):
+        write_png(tmp_path / f"{i}.png", pixels)
+    configure(sim, {"folder": str(tmp_path), "loop": False}, str(tmp_path))
+    frames = grab(harvester, "CXP", 2, watch_for_more=True)
+    assert frames[-1] is not None, "a frame came after the last image"
+    assert assert_played_in_order(frames, grey8, WIDTH, HEIGHT) == [0, 1]
+
+
+def test_a_file_that_cannot_be_used_is_refused_naming_it(sim, tmp_path):
+    write_png(tmp_path / "a.png", images(1)[0])
+    (tmp_path / "b_broken.png").write_bytes(b"\x89PNG\r\n\x1a\n truncated")
+    document = {"boards": [{"kind": "CXP", "frame_source": {"images": str(tmp_path)}}]}
+    assert sim.vnsim_configure(json.dumps(document).encode()) == -1
+    error = sim.vnsim_last_error().decode()
+    assert str(tmp_path / "b_broken.png") in error and "boards[0].frame_source.images" in error, error
+
+    (tmp_path / "b_broken.png").unlink()
+    (tmp_path / "c.raw").write_bytes(bytes(WIDTH * HEIGHT - 1))
+    document["boards"][0]["frame_source"]["images"] = {
+        "folder": str(tmp_path), "raw": {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono8"}}
+    assert sim.vnsim_configure(json.dumps(document).encode()) == -1
+    error = sim.vnsim_last_error().decode()
+    assert str(tmp_path / "c.raw") in error and f"not the {WIDTH * HEIGHT}" in error, error
+
+    # Images of different sizes cannot make one camera.
+    (tmp_path / "c.raw").unlink()
+    write_png(tmp_path / "d.png", np.zeros((HEIGHT, WIDTH + 1), np.uint8))
+    assert sim.vnsim_configure(json.dumps({"boards": [{"kind": "CL", "frame_source": {"images": str(tmp_path)}}]}).encode()) == -1
+    assert str(tmp_path / "d.png") in sim.vnsim_last_error().decode()
