@@ -7,6 +7,7 @@
 //   dlclose    main unloads the library under the waiting thread, checks that the wait ended, that no
 //              thread of the library is left and that the library is gone, then returns
 //   dlclose-exit   as dlclose, then exit() from another thread
+//   closed-device  no stream: opens the device and its remote port, closes the device, returns from main
 //
 // Usage: exit_child <path of VNGTL.cti> <mode>. Exit status 0 when the process ended as the mode says;
 // 2 for a usage or set-up failure, 3 for a check that failed (the reason on standard error).
@@ -131,10 +132,10 @@ void consume(EVENT_HANDLE event, int buffers)
 int main(int argc, char** argv)
 {
     if (argc != 3) {
-        fail(2, "usage: exit_child <VNGTL.cti> return|exit|dlclose|dlclose-exit");
+        fail(2, "usage: exit_child <VNGTL.cti> return|exit|dlclose|dlclose-exit|closed-device");
     }
     const std::string mode = argv[2];
-    if (mode != "return" && mode != "exit" && mode != "dlclose" && mode != "dlclose-exit") {
+    if (mode != "return" && mode != "exit" && mode != "dlclose" && mode != "dlclose-exit" && mode != "closed-device") {
         fail(2, "unknown mode " + mode);
     }
     if (!load(argv[1])) {
@@ -157,6 +158,10 @@ int main(int argc, char** argv)
     check(api.IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_EXCLUSIVE, &device), "IFOpenDevice");
     PORT_HANDLE remote = nullptr;
     check(api.DevGetPort(device, &remote), "DevGetPort");
+    if (mode == "closed-device") {
+        check(api.DevClose(device), "DevClose");
+        return 0;
+    }
     DS_HANDLE stream = nullptr;
     check(api.DevOpenDataStream(device, "TLDataStream", &stream), "DevOpenDataStream");
     constexpr int buffers = 4;
