@@ -34,6 +34,26 @@ bool BufferPool::is_announced(const PoolBuffer* handle) const
 
 GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, void* data, size_t size, void* user_pointer)
 {
+    BufferRef buffer;
+    const GC_ERROR code = announce_shared(handle_out != nullptr ? &buffer : nullptr, data, size, user_pointer);
+    if (code == GC_ERR_SUCCESS) {
+        *handle_out = buffer.get();
+    }
+    return code;
+}
+
+GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, size_t size, void* user_pointer)
+{
+    BufferRef buffer;
+    const GC_ERROR code = announce_shared(handle_out != nullptr ? &buffer : nullptr, size, user_pointer);
+    if (code == GC_ERR_SUCCESS) {
+        *handle_out = buffer.get();
+    }
+    return code;
+}
+
+GC_ERROR BufferPool::announce_shared(BufferRef* handle_out, void* data, size_t size, void* user_pointer)
+{
     std::lock_guard pool_guard(pool_lock_);
     if (handle_out == nullptr) {
         return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_HANDLE, "The return buffer handle is null.");
@@ -50,11 +70,11 @@ GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, void* data, size_t
     }
     auto buffer = factory_(data, size, user_pointer);
     announced_.emplace(buffer.get(), buffer);
-    *handle_out = buffer.get();
+    *handle_out = std::move(buffer);
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, size_t size, void* user_pointer)
+GC_ERROR BufferPool::announce_shared(BufferRef* handle_out, size_t size, void* user_pointer)
 {
     std::lock_guard pool_guard(pool_lock_);
     if (handle_out == nullptr) {
@@ -66,7 +86,7 @@ GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, size_t size, void*
         return GC_ERR_OUT_OF_MEMORY;
     }
     announced_.emplace(buffer.get(), buffer);
-    *handle_out = buffer.get();
+    *handle_out = std::move(buffer);
     return GC_ERR_SUCCESS;
 }
 
@@ -178,6 +198,16 @@ GC_ERROR BufferPool::buffer_id_of_handle(const void* handle, uint64_t* id_out)
 
 GC_ERROR BufferPool::buffer_from_id(uint64_t id, PoolBuffer** handle_out)
 {
+    BufferRef buffer;
+    const GC_ERROR code = shared_buffer_from_id(id, handle_out != nullptr ? &buffer : nullptr);
+    if (code == GC_ERR_SUCCESS) {
+        *handle_out = buffer.get();
+    }
+    return code;
+}
+
+GC_ERROR BufferPool::shared_buffer_from_id(uint64_t id, BufferRef* handle_out)
+{
     std::lock_guard pool_guard(pool_lock_);
     if (handle_out == nullptr) {
         return report_error("BufferPool::buffer_from_id", GC_ERR_INVALID_PARAMETER, "The buffer handle is null.");
@@ -187,7 +217,7 @@ GC_ERROR BufferPool::buffer_from_id(uint64_t id, PoolBuffer** handle_out)
                             "The buffer ID (" + std::to_string(id) + ") exceeds the announced buffer count (" +
                                 std::to_string(announced_.size()) + ").");
     }
-    *handle_out = std::next(announced_.begin(), static_cast<std::ptrdiff_t>(id))->second.get();
+    *handle_out = std::next(announced_.begin(), static_cast<std::ptrdiff_t>(id))->second;
     return GC_ERR_SUCCESS;
 }
 

@@ -57,6 +57,12 @@ public:
     // announced buffers' handles and never followed.
     GenTL::GC_ERROR buffer_id_of_handle(const void* handle, uint64_t* id_out);
     GenTL::GC_ERROR buffer_from_id(uint64_t id, PoolBuffer** handle_out);
+    // The three hand-outs above, counted: the buffer outlives a revoke on another thread for as long as the
+    // caller holds it (the module enters its handle meanwhile).
+    GenTL::GC_ERROR announce_shared(std::shared_ptr<PoolBuffer>* handle_out, void* data, size_t size,
+                                    void* user_pointer);
+    GenTL::GC_ERROR announce_shared(std::shared_ptr<PoolBuffer>* handle_out, size_t size, void* user_pointer);
+    GenTL::GC_ERROR shared_buffer_from_id(uint64_t id, std::shared_ptr<PoolBuffer>* handle_out);
 
     size_t announced_count();
     // The input queue, plus the buffer being filled.

@@ -10,14 +10,19 @@ namespace vngtl {
 namespace {
 
 // Read by every record, written at GCInitLib and GCCloseLib; the count held while a record is stored keeps
-// the store alive even if the library closes meanwhile.
-std::atomic<std::shared_ptr<ThreadErrorMap>> error_store;
+// the store alive even if the library closes meanwhile. Built on first use (the library's load, see
+// cti/LibraryLifetime.h), so that it outlives the end of the library.
+std::atomic<std::shared_ptr<ThreadErrorMap>>& error_store()
+{
+    static std::atomic<std::shared_ptr<ThreadErrorMap>> store;
+    return store;
+}
 
 }  // namespace
 
 void publish_error_store(std::shared_ptr<ThreadErrorMap> store) noexcept
 {
-    error_store.store(std::move(store));
+    error_store().store(std::move(store));
 }
 
 const char* gc_error_name(GC_ERROR code) noexcept
@@ -71,7 +76,7 @@ GC_ERROR report_error_at(std::string_view file_path, unsigned line, std::string_
                          std::string_view message)
 {
     const std::string text = compose_error_record(code, source_file_name(file_path), line, function, message);
-    if (const std::shared_ptr<ThreadErrorMap> store = error_store.load()) {
+    if (const std::shared_ptr<ThreadErrorMap> store = error_store().load()) {
         if (code != GenTL::GC_ERR_SUCCESS) {
             store->set_error(code, text);
         }

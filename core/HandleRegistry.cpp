@@ -32,8 +32,24 @@ thread_local ThreadPins thread_pins;
 
 HandleRegistry& HandleRegistry::instance()
 {
+    // Built at the library's load, before the object that ends the library, so destroyed after it.
     static HandleRegistry registry;
     return registry;
+}
+
+HandleRegistry::~HandleRegistry()
+{
+    if (live_ != 0) {
+        return;
+    }
+    for (uint32_t index = 0; index < used_; ++index) {
+        if (slot_at(index)->users.load(std::memory_order_seq_cst) != 0) {
+            return;
+        }
+    }
+    for (std::atomic<Slot*>& chunk : chunks_) {
+        delete[] chunk.exchange(nullptr, std::memory_order_acq_rel);
+    }
 }
 
 HandleRegistry::Slot* HandleRegistry::slot_at(uint32_t index) const noexcept
@@ -72,7 +88,7 @@ uintptr_t HandleRegistry::enter(void* object, uint32_t kind)
         index = used_;
         std::atomic<Slot*>& chunk = chunks_[index >> chunk_bits];
         if (chunk.load(std::memory_order_relaxed) == nullptr) {
-            chunk.store(new Slot[chunk_size], std::memory_order_release);  // kept for the process's life
+            chunk.store(new Slot[chunk_size], std::memory_order_release);  // kept until the table goes
         }
         ++used_;
     }

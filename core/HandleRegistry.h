@@ -5,8 +5,8 @@
 //
 // A token is odd (so it never equals the address of an object) and carries a slot index in its low bits
 // and a serial number, never reused while the process lives, in its high bits. The slots never move: they
-// live in chunks that are allocated once and kept until the process ends, so reading a slot of any index
-// below the table's size is always safe.
+// live in chunks that are allocated once and kept until the library is unloaded or the process ends, so
+// reading a slot of any index below the table's size is always safe while the library is in use.
 //
 // Keeping objects alive: `pin` counts the caller on the slot before it reads the slot's token, and `revoke`
 // clears the token before it reads that count (both sequentially consistent), so either the pin sees the
@@ -94,6 +94,9 @@ private:
     };
 
     HandleRegistry() = default;
+    // Gives the slots' memory back when no handle is live and none is pinned (the library ended cleanly,
+    // see cti/LibraryLifetime.h); otherwise keeps it, since a call may still read it.
+    ~HandleRegistry();
     Slot* slot_of(uintptr_t token) const noexcept;
     Slot* slot_at(uint32_t index) const noexcept;
     void release_slot(uint32_t index);

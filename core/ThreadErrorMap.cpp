@@ -48,16 +48,15 @@ GenTL::GC_ERROR ThreadErrorMap::get_last_error(GenTL::GC_ERROR* piErrorCode, cha
     if (piErrorCode == nullptr) {
         return GenTL::GC_ERR_INVALID_PARAMETER;
     }
-    static const std::string no_error = "No Error";
-    const std::string* text = &no_error;
+    std::string_view text = "No Error";
     if (const auto found = entries_.find(current_thread_id()); found != entries_.end()) {
         *piErrorCode = found->second.code;
-        text = &found->second.text;
+        text = found->second.text;
     } else {
         *piErrorCode = GenTL::GC_ERR_SUCCESS;
     }
     // A null piSize is refused by the size protocol; the code above stays written.
-    return deliver_string(*text, sErrText, piSize);
+    return deliver_string(text, sErrText, piSize);
 }
 
 }  // namespace vngtl

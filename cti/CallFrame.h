@@ -301,4 +301,24 @@ private:
     Object* object_ = nullptr;
 };
 
+// As HandleOut, for an operation that hands its object out counted (a module another thread may unlist):
+// the object stays alive until its handle has been entered and the frame is done with it.
+template <class Object>
+class SharedHandleOut {
+public:
+    explicit SharedHandleOut(void** out) noexcept : out_(out) {}
+    std::shared_ptr<Object>* slot() noexcept { return out_ != nullptr ? &object_ : nullptr; }
+    GenTL::GC_ERROR deliver(GenTL::GC_ERROR code)
+    {
+        if (code == GenTL::GC_ERR_SUCCESS && out_ != nullptr) {
+            *out_ = to_handle(object_.get());
+        }
+        return code;
+    }
+
+private:
+    void** out_;
+    std::shared_ptr<Object> object_;
+};
+
 }  // namespace vngtl

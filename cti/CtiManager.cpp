@@ -6,13 +6,27 @@
 #include "core/HandleRegistry.h"
 #include "modules/TLModule.h"
 
+#include <chrono>
+#include <thread>
+
 namespace vngtl {
 
 namespace {
 
-// The library mutex guards only the manager reference; it is never held while an operation runs.
-std::mutex library_mutex;
-ManagerRef manager_reference;
+// The manager reference and the library mutex guarding it (never held while an operation runs). Built on
+// first use, which LibraryLifetime's construction makes the library's load, so that it is destroyed only
+// after LibraryLifetime has ended the library.
+struct LibraryState {
+    std::mutex mutex;
+    ManagerRef reference;
+    bool ended = false;  // the library is being unloaded or the process is ending: no new manager
+};
+
+LibraryState& library()
+{
+    static LibraryState state;
+    return state;
+}
 
 }  // namespace
 
@@ -65,10 +79,11 @@ TLModule* CtiManager::tl_module_address()
 
 ManagerRef get_manager()
 {
+    LibraryState& state = library();
     ManagerRef copy;
     {
-        std::lock_guard guard(library_mutex);
-        copy = manager_reference;
+        std::lock_guard guard(state.mutex);
+        copy = state.reference;
     }
     // A wrapper still building its manager is not handed out: no call may see it without its manager.
     if (copy && !copy->ready()) {
@@ -79,39 +94,45 @@ ManagerRef get_manager()
 
 GenTL::GC_ERROR init_library()
 {
+    LibraryState& state = library();
     ManagerRef copy;
     {
-        std::lock_guard guard(library_mutex);
-        if (manager_reference) {
+        std::lock_guard guard(state.mutex);
+        if (state.ended) {
+            return GenTL::GC_ERR_NOT_AVAILABLE;
+        }
+        if (state.reference) {
             return GenTL::GC_ERR_RESOURCE_IN_USE;
         }
-        manager_reference = std::make_shared<CtiManager::Wrapper>();
-        copy = manager_reference;
+        state.reference = std::make_shared<CtiManager::Wrapper>();
+        copy = state.reference;
     }
     return copy->init();
 }
 
 void discard_uninitialised_wrapper()
 {
+    LibraryState& state = library();
     ManagerRef dropped;
-    std::lock_guard guard(library_mutex);
-    if (manager_reference && !manager_reference->ready()) {
-        dropped = std::move(manager_reference);
+    std::lock_guard guard(state.mutex);
+    if (state.reference && !state.reference->ready()) {
+        dropped = std::move(state.reference);
     }
 }
 
 GenTL::GC_ERROR close_library()
 {
+    LibraryState& state = library();
     ManagerRef last;
     {
-        std::lock_guard guard(library_mutex);
-        if (!manager_reference || !manager_reference->ready()) {
+        std::lock_guard guard(state.mutex);
+        if (!state.reference || !state.reference->ready()) {
             return GenTL::GC_ERR_NOT_INITIALIZED;
         }
-        if (manager_reference.use_count() > 1) {
+        if (state.reference.use_count() > 1) {
             return GenTL::GC_ERR_RESOURCE_IN_USE;
         }
-        last = std::move(manager_reference);
+        last = std::move(state.reference);
         // No call holds the manager and none can get it now, so no handle is pinned: every handle handed
         // out so far ends here, also those of objects that outlive the tree for a moment.
         HandleRegistry::instance().revoke_all();
@@ -121,6 +142,64 @@ GenTL::GC_ERROR close_library()
     // The last reference goes here, outside the library mutex: the manager and its tree are destroyed.
     last.reset();
     return GenTL::GC_ERR_SUCCESS;
+}
+
+bool end_library(std::chrono::milliseconds limit) noexcept
+{
+    LibraryState& state = library();
+    ManagerRef last;
+    {
+        std::lock_guard guard(state.mutex);
+        state.ended = true;
+        last = std::move(state.reference);
+    }
+    if (!last) {
+        return true;
+    }
+    const auto until = std::chrono::steady_clock::now() + limit;
+    const auto wait_until = [&](auto condition) {
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > until) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    };
+    // A GCInitLib still building the manager on another thread finishes first.
+    bool ended = wait_until([&] { return last->ready(); });
+    if (ended) {
+        try {
+            // Closing the tree stops every stream and ends every wait; calls still running on other threads
+            // then return, and no new call finds the manager.
+            last->get()->close_tree();
+        } catch (...) {
+            ended = false;
+        }
+    }
+    ended = ended && wait_until([&] { return last.use_count() == 1; });
+    if (!ended) {
+        // Another thread is still inside a call: the manager and its threads are left as they are rather
+        // than destroyed under it.
+        static_cast<void>(new ManagerRef(std::move(last)));
+        return false;
+    }
+    HandleRegistry::instance().revoke_all();
+    publish_error_store(nullptr);
+    last.reset();
+    return true;
+}
+
+void CtiManager::close_tree()
+{
+    std::shared_ptr<TLModule> system;
+    {
+        std::lock_guard guard(create_lock_);
+        system = tl_module_;
+    }
+    if (system) {
+        system->close();
+    }
 }
 
 }  // namespace vngtl

@@ -13,6 +13,7 @@
 #include <gentl/GenTL.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     // The one system module, created on first use.
     std::shared_ptr<TLModule> get_tl_module();
     TLModule* tl_module_address();
+    // Closes the system module and with it every open module below: streams stop, waits end.
+    void close_tree();
 
 private:
     // Members are destroyed in reverse order: the system module first, then the boards, then the store.
@@ -79,5 +82,11 @@ GenTL::GC_ERROR init_library();
 GenTL::GC_ERROR close_library();
 // Removes a wrapper that failed to build its manager, so that the library is not left half-initialised.
 void discard_uninitialised_wrapper();
+// Ends the library for good, whatever the consumer left open (the library is unloaded or the process is
+// ending): no new GCInitLib (GC_ERR_NOT_AVAILABLE) and no new call finds the manager; the module tree is
+// closed, which stops the streams and ends the waits; once the calls still running on other threads have
+// returned (within `limit`), the manager and its threads go. False when a call did not return in time: then
+// the manager is left alive, since destroying it would free what that call uses.
+bool end_library(std::chrono::milliseconds limit) noexcept;
 
 }  // namespace vngtl

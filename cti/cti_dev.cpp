@@ -5,7 +5,7 @@ using vngtl::BaseModule;
 using vngtl::BasePortMedium;
 using vngtl::DevModule;
 using vngtl::CallFrame;
-using vngtl::HandleOut;
+using vngtl::SharedHandleOut;
 using vngtl::holds;
 using vngtl::module_of;
 using vngtl::live;
@@ -66,7 +66,7 @@ GC_API DevOpenDataStream(DEV_HANDLE hDevice, const char* sDataStreamID, DS_HANDL
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
         .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) {
-            HandleOut<BaseModule> stream(phDataStream);
+            SharedHandleOut<BaseModule> stream(phDataStream);
             return stream.deliver(module_of(hDevice).open_child(sDataStreamID, stream.slot(), 0));
         });
 }
@@ -93,7 +93,7 @@ GC_API DevGetParentIF(DEV_HANDLE hDevice, IF_HANDLE* phIface)
         .check(not_null(hDevice, GC_ERR_INVALID_HANDLE, dev_null))
         .check(live(hDevice, vngtl::kind_device, message::dev_dead))
         .run([&](CallFrame&) {
-            HandleOut<BaseModule> iface(phIface);
+            SharedHandleOut<BaseModule> iface(phIface);
             return iface.deliver(module_of(hDevice).get_parent(iface.slot()));
         });
 }

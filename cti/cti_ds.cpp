@@ -7,7 +7,7 @@ using vngtl::BaseModule;
 using vngtl::BufferHandle;
 using vngtl::DSModule;
 using vngtl::CallFrame;
-using vngtl::HandleOut;
+using vngtl::SharedHandleOut;
 using vngtl::from_handle;
 using vngtl::holds;
 using vngtl::module_of;
@@ -45,7 +45,7 @@ GC_API DSAnnounceBuffer(DS_HANDLE hDataStream, void* pBuffer, size_t iSize, void
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
         .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
-            HandleOut<BufferHandle> buffer(phBuffer);
+            SharedHandleOut<BufferHandle> buffer(phBuffer);
             return buffer.deliver(stream_of(hDataStream).announce_buffer(pBuffer, iSize, pPrivate, buffer.slot()));
         });
 }
@@ -56,7 +56,7 @@ GC_API DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t iSize, void* pPriv
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
         .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
-            HandleOut<BufferHandle> buffer(phBuffer);
+            SharedHandleOut<BufferHandle> buffer(phBuffer);
             return buffer.deliver(stream_of(hDataStream).alloc_and_announce_buffer(iSize, pPrivate, buffer.slot()));
         });
 }
@@ -99,7 +99,7 @@ GC_API DSGetBufferID(DS_HANDLE hDataStream, uint32_t iIndex, BUFFER_HANDLE* phBu
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_input))
         .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
-            HandleOut<BufferHandle> buffer(phBuffer);
+            SharedHandleOut<BufferHandle> buffer(phBuffer);
             return buffer.deliver(stream_of(hDataStream).get_buffer_id(iIndex, buffer.slot()));
         });
 }
@@ -166,7 +166,7 @@ GC_API DSGetParentDev(DS_HANDLE hDataStream, DEV_HANDLE* phDevice)
         .check(not_null(hDataStream, GC_ERR_INVALID_HANDLE, ds_null))
         .check(live(hDataStream, vngtl::kind_stream, message::ds_dead))
         .run([&](CallFrame&) {
-            HandleOut<BaseModule> device(phDevice);
+            SharedHandleOut<BaseModule> device(phDevice);
             return device.deliver(module_of(hDataStream).get_parent(device.slot()));
         });
 }

@@ -2,7 +2,7 @@
 
 using vngtl::BaseModule;
 using vngtl::CallFrame;
-using vngtl::HandleOut;
+using vngtl::SharedHandleOut;
 using vngtl::module_of;
 using vngtl::live;
 using vngtl::not_null;
@@ -64,7 +64,7 @@ GC_API IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD 
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
         .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) {
-            BaseModule* device = nullptr;
+            std::shared_ptr<BaseModule> device;
             if (const GC_ERROR code = module_of(hIface).get_child(sDeviceID, &device)) {
                 return code;
             }
@@ -79,7 +79,7 @@ GC_API IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
         .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) {
-            HandleOut<BaseModule> device(phDevice);
+            SharedHandleOut<BaseModule> device(phDevice);
             return device.deliver(module_of(hIface).open_child(sDeviceID, device.slot(), iOpenFlag));
         });
 }
@@ -90,7 +90,7 @@ GC_API IFGetParentTL(IF_HANDLE hIface, TL_HANDLE* phSystem)
         .check(not_null(hIface, GC_ERR_INVALID_HANDLE, if_null))
         .check(live(hIface, vngtl::kind_interface, message::if_dead))
         .run([&](CallFrame&) {
-            HandleOut<BaseModule> system(phSystem);
+            SharedHandleOut<BaseModule> system(phSystem);
             return system.deliver(module_of(hIface).get_parent(system.slot()));
         });
 }

@@ -2,7 +2,7 @@
 
 using vngtl::BaseModule;
 using vngtl::CallFrame;
-using vngtl::HandleOut;
+using vngtl::SharedHandleOut;
 using vngtl::module_of;
 using vngtl::not_null;
 using vngtl::system_module;
@@ -67,7 +67,7 @@ GC_API TLGetInterfaceInfo(TL_HANDLE hSystem, const char* sIfaceID, INTERFACE_INF
         .check(not_null(hSystem, GC_ERR_INVALID_HANDLE, message::tl_null))
         .check(system_module(hSystem))
         .run([&](CallFrame&) {
-            BaseModule* iface = nullptr;
+            std::shared_ptr<BaseModule> iface;
             if (const GC_ERROR code = module_of(hSystem).get_child(sIfaceID, &iface)) {
                 return code;
             }
@@ -82,7 +82,7 @@ GC_API TLOpenInterface(TL_HANDLE hSystem, const char* sIfaceID, IF_HANDLE* phIfa
         .check(not_null(hSystem, GC_ERR_INVALID_HANDLE, message::tl_null))
         .check(system_module(hSystem))
         .run([&](CallFrame&) {
-            HandleOut<BaseModule> iface(phIface);
+            SharedHandleOut<BaseModule> iface(phIface);
             return iface.deliver(module_of(hSystem).open_child(sIfaceID, iface.slot(), 0));
         });
 }

@@ -93,7 +93,7 @@ GC_ERROR BaseModule::close()
 
 std::shared_ptr<BaseModule> BaseModule::shared_self()
 {
-    const std::shared_ptr<BaseModule> up = parent();
+    std::shared_ptr<BaseModule> up = parent();
     return up ? up->find_child(id_) : nullptr;
 }
 
@@ -241,8 +241,8 @@ GC_ERROR BaseModule::get_child_id(uint32_t index, char* buffer, size_t* size_in_
 namespace {
 
 // The checks shared by get_child and open_child; the child when they pass.
-GC_ERROR find_listed_child(const BaseModule& module, const char* function, const char* id, BaseModule** module_out,
-                           std::shared_ptr<BaseModule>& child)
+GC_ERROR find_listed_child(const BaseModule& module, const char* function, const char* id,
+                           const std::shared_ptr<BaseModule>* module_out, std::shared_ptr<BaseModule>& child)
 {
     if (!module.is_open()) {
         return report_error(function, GC_ERR_INVALID_HANDLE, "Module \"" + module.id() + "\" exists, but is not open.");
@@ -263,17 +263,17 @@ GC_ERROR find_listed_child(const BaseModule& module, const char* function, const
 
 }  // namespace
 
-GC_ERROR BaseModule::get_child(const char* id, BaseModule** module_out) const
+GC_ERROR BaseModule::get_child(const char* id, std::shared_ptr<BaseModule>* module_out) const
 {
     std::shared_ptr<BaseModule> child;
     if (const GC_ERROR code = find_listed_child(*this, "BaseModule::get_child", id, module_out, child)) {
         return code;
     }
-    *module_out = child.get();
+    *module_out = std::move(child);
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR BaseModule::open_child(const char* id, BaseModule** module_out, int32_t flags)
+GC_ERROR BaseModule::open_child(const char* id, std::shared_ptr<BaseModule>* module_out, int32_t flags)
 {
     std::shared_ptr<BaseModule> child;
     if (const GC_ERROR code = find_listed_child(*this, "BaseModule::open_child", id, module_out, child)) {
@@ -282,11 +282,11 @@ GC_ERROR BaseModule::open_child(const char* id, BaseModule** module_out, int32_t
     if (const GC_ERROR code = child->open(flags)) {
         return code;
     }
-    *module_out = child.get();
+    *module_out = std::move(child);
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR BaseModule::get_parent(BaseModule** module_out) const
+GC_ERROR BaseModule::get_parent(std::shared_ptr<BaseModule>* module_out) const
 {
     static constexpr const char* function = "BaseModule::get_parent";
     if (!is_open()) {
@@ -295,7 +295,7 @@ GC_ERROR BaseModule::get_parent(BaseModule** module_out) const
     if (module_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The parent module handle pointer is invalid (null).");
     }
-    const std::shared_ptr<BaseModule> up = parent();
+    std::shared_ptr<BaseModule> up = parent();
     if (!up) {
         return report_error(function, GC_ERR_INVALID_HANDLE,
                             "Unable to retrieve the parent of module \"" + id_ +
@@ -306,7 +306,7 @@ GC_ERROR BaseModule::get_parent(BaseModule** module_out) const
                             "Module \"" + up->id() + "\", parent of \"" + id_ +
                                 "\", exists, but is not open, so we cannot retrieve it. This is most likely a bug.");
     }
-    *module_out = up.get();
+    *module_out = std::move(up);
     return GC_ERR_SUCCESS;
 }
 

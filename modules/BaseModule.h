@@ -65,11 +65,13 @@ public:
     GenTL::GC_ERROR num_children(uint32_t* count_out) const;
     // The ID of child `index` in the order the children were added, by the string size protocol.
     GenTL::GC_ERROR get_child_id(uint32_t index, char* buffer, size_t* size_in_out) const;
-    // The child `id`, whether or not it is open.
-    GenTL::GC_ERROR get_child(const char* id, BaseModule** module_out) const;
+    // The child `id`, whether or not it is open. The module is handed out counted, as are the two below:
+    // an update on another thread may unlist it at any moment, and it must outlive the caller's use.
+    GenTL::GC_ERROR get_child(const char* id, std::shared_ptr<BaseModule>* module_out) const;
     // Opens the child `id`; `*module_out` is set only when it opened.
-    GenTL::GC_ERROR open_child(const char* id, BaseModule** module_out, int32_t flags);
-    GenTL::GC_ERROR get_parent(BaseModule** module_out) const;
+    GenTL::GC_ERROR open_child(const char* id, std::shared_ptr<BaseModule>* module_out, int32_t flags);
+    // The parent, while it is listed and open; empty once its own parent has let it go.
+    GenTL::GC_ERROR get_parent(std::shared_ptr<BaseModule>* module_out) const;
 
     // Lists `child` under its ID; false (and nothing changes) when the ID is listed already.
     bool add_child(std::shared_ptr<BaseModule> child);

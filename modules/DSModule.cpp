@@ -452,7 +452,8 @@ GC_ERROR DSModule::unregister_event(EVENT_TYPE event_type)
     return event().unregister_event();
 }
 
-GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, BufferHandle** handle_out)
+GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer,
+                                   std::shared_ptr<BufferHandle>* handle_out)
 {
     static constexpr const char* function = "DSModule::announce_buffer";
     if (const GC_ERROR code = check_open(function)) {
@@ -467,15 +468,16 @@ GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer, 
     if (handle_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle poiner is null.");
     }
-    PoolBuffer* buffer = nullptr;
-    if (const GC_ERROR code = acquisition_->pool().announce_buffer(&buffer, data, size, user_pointer)) {
+    std::shared_ptr<PoolBuffer> buffer;
+    if (const GC_ERROR code = acquisition_->pool().announce_shared(&buffer, data, size, user_pointer)) {
         return code;
     }
-    *handle_out = static_cast<BufferHandle*>(buffer);
+    *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
     return make_ready_for_acq();
 }
 
-GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer, BufferHandle** handle_out)
+GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer,
+                                             std::shared_ptr<BufferHandle>* handle_out)
 {
     static constexpr const char* function = "DSModule::alloc_and_announce_buffer";
     if (const GC_ERROR code = check_open(function)) {
@@ -487,11 +489,11 @@ GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer, Bu
     if (handle_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
     }
-    PoolBuffer* buffer = nullptr;
-    if (const GC_ERROR code = acquisition_->pool().announce_buffer(&buffer, size, user_pointer)) {
+    std::shared_ptr<PoolBuffer> buffer;
+    if (const GC_ERROR code = acquisition_->pool().announce_shared(&buffer, size, user_pointer)) {
         return code;
     }
-    *handle_out = static_cast<BufferHandle*>(buffer);
+    *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
     return make_ready_for_acq();
 }
 
@@ -552,7 +554,7 @@ GC_ERROR DSModule::flush_queue(int32_t operation)
     }
 }
 
-GC_ERROR DSModule::get_buffer_id(uint64_t index, BufferHandle** handle_out)
+GC_ERROR DSModule::get_buffer_id(uint64_t index, std::shared_ptr<BufferHandle>* handle_out)
 {
     if (const GC_ERROR code = check_open("DSModule::get_buffer_id")) {
         return code;
@@ -561,10 +563,10 @@ GC_ERROR DSModule::get_buffer_id(uint64_t index, BufferHandle** handle_out)
         return code;
     }
     // The pool checks the output pointer (and records a null one) itself.
-    PoolBuffer* buffer = nullptr;
-    const GC_ERROR code = acquisition_->pool().buffer_from_id(index, handle_out != nullptr ? &buffer : nullptr);
+    std::shared_ptr<PoolBuffer> buffer;
+    const GC_ERROR code = acquisition_->pool().shared_buffer_from_id(index, handle_out != nullptr ? &buffer : nullptr);
     if (code == GC_ERR_SUCCESS) {
-        *handle_out = static_cast<BufferHandle*>(buffer);
+        *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
     }
     return code;
 }

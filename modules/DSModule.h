@@ -66,13 +66,17 @@ public:
     GenTL::GC_ERROR register_event(GenTL::EVENT_TYPE event_type, BaseEvent** event_out) override;
     GenTL::GC_ERROR unregister_event(GenTL::EVENT_TYPE event_type) override;
 
-    GenTL::GC_ERROR announce_buffer(void* data, size_t size, void* user_pointer, BufferHandle** handle_out);
-    GenTL::GC_ERROR alloc_and_announce_buffer(size_t size, void* user_pointer, BufferHandle** handle_out);
+    // The buffers are handed out counted (here and by get_buffer_id): a revoke or close on another thread
+    // cannot free one before its handle is entered.
+    GenTL::GC_ERROR announce_buffer(void* data, size_t size, void* user_pointer,
+                                    std::shared_ptr<BufferHandle>* handle_out);
+    GenTL::GC_ERROR alloc_and_announce_buffer(size_t size, void* user_pointer,
+                                              std::shared_ptr<BufferHandle>* handle_out);
     GenTL::GC_ERROR revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out);
     GenTL::GC_ERROR queue_buffer(BufferHandle* handle);
     // By ACQ_QUEUE_TYPE; the two discarding flushes also drop the frames not copied yet.
     GenTL::GC_ERROR flush_queue(int32_t operation);
-    GenTL::GC_ERROR get_buffer_id(uint64_t index, BufferHandle** handle_out);
+    GenTL::GC_ERROR get_buffer_id(uint64_t index, std::shared_ptr<BufferHandle>* handle_out);
     // `count` buffers, GENTL_INFINITE for no limit.
     GenTL::GC_ERROR start_acquisition(int32_t flags, uint64_t count);
     // ACQ_STOP_FLAGS_DEFAULT stops the board, ACQ_STOP_FLAGS_KILL aborts it. Queues are left as they are.

@@ -264,16 +264,22 @@ std::shared_ptr<BasePortMedium> DevModule::remote_medium() const
     return remote_medium_;
 }
 
-BasePort* DevModule::remote_port() const
+std::shared_ptr<BasePort> DevModule::remote_port() const
 {
-    const std::shared_ptr<BasePortMedium> medium = remote_medium();
+    std::shared_ptr<BasePortMedium> medium = remote_medium();
     BasePort* const port = medium ? medium->get_port() : nullptr;
-    return port != nullptr && port->good() ? port : nullptr;
+    if (port == nullptr || !port->good()) {
+        return nullptr;
+    }
+    // The medium owns the port: sharing the medium's count keeps both.
+    return std::shared_ptr<BasePort>(std::move(medium), port);
 }
 
-VNPortCXP* DevModule::cxp_port() const
+std::shared_ptr<VNPortCXP> DevModule::cxp_port() const
 {
-    return dynamic_cast<VNPortCXP*>(remote_port());
+    std::shared_ptr<BasePort> port = remote_port();
+    auto* const cxp = dynamic_cast<VNPortCXP*>(port.get());
+    return cxp != nullptr ? std::shared_ptr<VNPortCXP>(std::move(port), cxp) : nullptr;
 }
 
 GC_ERROR DevModule::port_unavailable(const char* function) const
@@ -317,7 +323,7 @@ GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t
         return get_child_id(entry_uint32(info_entry(info_stream_selector)), reinterpret_cast<char*>(data), &size);
     }
     case info_xml_file_count: {
-        BasePort* const port = remote_port();
+        const std::shared_ptr<BasePort> port = remote_port();
         if (port == nullptr) {
             return port_unavailable(function);
         }
@@ -329,7 +335,7 @@ GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t
         return GC_ERR_SUCCESS;
     }
     case info_xml_url_path: {
-        BasePort* const port = remote_port();
+        const std::shared_ptr<BasePort> port = remote_port();
         if (port == nullptr) {
             return port_unavailable(function);
         }
@@ -363,7 +369,7 @@ GC_ERROR DevModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML caching is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    VNPortCXP* const port = cxp_port();
+    const std::shared_ptr<VNPortCXP> port = cxp_port();
     if (port == nullptr) {
         return port_unavailable(function);
     }
@@ -378,7 +384,7 @@ GC_ERROR DevModule::delete_xml_file()
         return report_error(function, GC_ERR_ERROR,
                             "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    VNPortCXP* const port = cxp_port();
+    const std::shared_ptr<VNPortCXP> port = cxp_port();
     if (port == nullptr) {
         return port_unavailable(function);
     }
@@ -402,7 +408,7 @@ GC_ERROR DevModule::sync_cache_with_camera()
         return report_error(function, GC_ERR_ERROR,
                             "Synchronising the XML cache with the camera is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
-    VNPortCXP* const port = cxp_port();
+    const std::shared_ptr<VNPortCXP> port = cxp_port();
     if (port == nullptr) {
         return port_unavailable(function);
     }

@@ -4,7 +4,9 @@
 // own registers) is held here while the device is open.
 //
 // Thread safety: the module takes no lock of its own; each board access is one board operation, which takes
-// the board's state lock. The remote medium is exchanged atomically by open and close.
+// the board's state lock. The remote medium is exchanged by open and close under a leaf lock; a register hook
+// that uses the camera's port holds a counted reference to the medium for the whole access, so a close on
+// another thread only drops the device's own reference and the medium goes when the last user lets go.
 #pragma once
 
 #include "modules/BaseModule.h"
@@ -46,8 +48,9 @@ public:
 
     // The object behind DevGetPort's handle, or null while the device has none.
     std::shared_ptr<BasePortMedium> remote_medium() const;
-    // The remote medium's port when it is usable, else null.
-    BasePort* remote_port() const;
+    // The remote medium's port when it is usable, else null. The pointer shares the medium's ownership,
+    // so the port lives as long as the caller holds it, also when the device is closed meanwhile.
+    std::shared_ptr<BasePort> remote_port() const;
     bool read_only() const noexcept { return read_only_.load(); }
 
     const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
@@ -58,8 +61,8 @@ private:
     void setup_xml_file();
     GenTL::GC_ERROR delete_xml_file();
     GenTL::GC_ERROR sync_cache_with_camera();
-    // The remote port when it is a usable CoaXPress port, else null.
-    VNPortCXP* cxp_port() const;
+    // The remote port when it is a usable CoaXPress port, else null; owned as remote_port's.
+    std::shared_ptr<VNPortCXP> cxp_port() const;
     GenTL::GC_ERROR port_unavailable(const char* function) const;
     std::string vfg() const;
 

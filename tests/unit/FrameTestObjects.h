@@ -121,6 +121,9 @@ public:
     {
     }
 
+    // As every module does: no call finds it through its handle once its destruction has begun.
+    ~TestModule() override { retire_handle(); }
+
     // A root module (no parent) that can still hand out shared pointers to itself.
     static std::shared_ptr<TestModule> make_root(std::string id, vngtl::BasePort* port = nullptr)
     {

@@ -94,7 +94,7 @@ TEST_F(ModuleTreeTest, AClosedModuleRefusesQueriesAndChildOperations)
     const std::string not_open = "Module \"root\" exists, but is not open.";
     uint32_t count = 0;
     size_t size = 0;
-    BaseModule* found = nullptr;
+    std::shared_ptr<BaseModule> found;
     INFO_DATATYPE type = 0;
     EXPECT_EQ(root->num_children(&count), GC_ERR_INVALID_HANDLE);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "BaseModule::num_children", not_open));
@@ -134,7 +134,7 @@ TEST_F(ModuleTreeTest, GetAndOpenChildren)
 {
     root->want({"a", "b"});
     ASSERT_EQ(root->open(0), GC_ERR_SUCCESS);
-    BaseModule* found = nullptr;
+    std::shared_ptr<BaseModule> found;
     EXPECT_EQ(root->get_child(nullptr, &found), GC_ERR_INVALID_ID);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ID", "BaseModule::get_child", "The child ID string is invalid (null)."));
     EXPECT_EQ(root->get_child("a", nullptr), GC_ERR_INVALID_PARAMETER);
@@ -142,15 +142,15 @@ TEST_F(ModuleTreeTest, GetAndOpenChildren)
     EXPECT_EQ(root->get_child("zz", &found), GC_ERR_INVALID_ID);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ID", "BaseModule::get_child", "No child exists with the given ID (zz)."));
     EXPECT_EQ(root->get_child("b", &found), GC_ERR_SUCCESS);
-    EXPECT_EQ(found, root->find_child("b").get());
+    EXPECT_EQ(found, root->find_child("b"));
     EXPECT_FALSE(found->is_open());
 
     found = nullptr;
     EXPECT_EQ(root->open_child("a", &found, 0), GC_ERR_SUCCESS);
-    EXPECT_EQ(found, root->find_child("a").get());
+    EXPECT_EQ(found, root->find_child("a"));
     EXPECT_TRUE(found->is_open());
     // A failing open is passed on and leaves the output alone.
-    BaseModule* again = nullptr;
+    std::shared_ptr<BaseModule> again;
     EXPECT_EQ(root->open_child("a", &again, 0), GC_ERR_RESOURCE_IN_USE);
     EXPECT_EQ(again, nullptr);
 
@@ -165,18 +165,18 @@ TEST_F(ModuleTreeTest, ParentsAreReturnedOnlyWhenOpen)
 {
     root->want({"a"});
     ASSERT_EQ(root->open(0), GC_ERR_SUCCESS);
-    BaseModule* parent = nullptr;
+    std::shared_ptr<BaseModule> parent;
     EXPECT_EQ(root->get_parent(&parent), GC_ERR_INVALID_HANDLE);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "BaseModule::get_parent",
                          "Unable to retrieve the parent of module \"root\". Are trying to retrieve the parent of a "
                          "top-level module?"));
-    BaseModule* a = nullptr;
+    std::shared_ptr<BaseModule> a;
     ASSERT_EQ(root->open_child("a", &a, 0), GC_ERR_SUCCESS);
     EXPECT_EQ(a->get_parent(nullptr), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "BaseModule::get_parent",
                          "The parent module handle pointer is invalid (null)."));
     EXPECT_EQ(a->get_parent(&parent), GC_ERR_SUCCESS);
-    EXPECT_EQ(parent, root.get());
+    EXPECT_EQ(parent.get(), root.get());
 
     // A child kept open while its parent is closed (the parent's close was bypassed).
     root->force_open_state(false);
@@ -192,7 +192,7 @@ TEST_F(ModuleTreeTest, UpdateRemovesVanishedChildrenAfterClosingThem)
 {
     root->want({"a", "b"});
     ASSERT_EQ(root->open(0), GC_ERR_SUCCESS);
-    BaseModule* opened = nullptr;
+    std::shared_ptr<BaseModule> opened;
     ASSERT_EQ(root->open_child("a", &opened, 0), GC_ERR_SUCCESS);
     const auto a = child("a");
 

@@ -1,0 +1,92 @@
+// A consumer process may end with the library initialised, a stream acquiring and threads waiting in
+// EventGetData: by returning from main, by exit() from another thread, or by unloading the library with
+// dlclose (then returning or exiting); or, with no stream, return from main after closing a device whose
+// remote port it had taken. Each case runs the small consumer `exit_child` (built beside the
+// tests) in a process of its own, against the built VNGTL.cti, and expects it to end by itself with status
+// 0: an invalid access, an abort (also a sanitizer's report, which aborts), a hang or a thread left in the
+// unloaded library all show as another status or as a time-out.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+struct Outcome {
+    bool ended = false;  // false: killed after the time limit
+    int status = 0;
+    std::string output;  // what the child wrote to standard error
+};
+
+Outcome run_child(const std::string& mode, std::chrono::seconds limit)
+{
+    const std::string log = testing::TempDir() + "vngtl-exit-child-" + std::to_string(getpid()) + "-" + mode;
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd >= 0) {
+            dup2(fd, STDERR_FILENO);
+            dup2(fd, STDOUT_FILENO);
+            close(fd);
+        }
+        execl(VNGTL_EXIT_CHILD_PATH, VNGTL_EXIT_CHILD_PATH, VNGTL_CTI_PATH, mode.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Outcome outcome;
+    if (child < 0) {
+        outcome.output = "fork failed";
+        return outcome;
+    }
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            outcome.ended = true;
+            outcome.status = status;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > until) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::stringstream text;
+    text << std::ifstream(log).rdbuf();
+    outcome.output = text.str();
+    std::remove(log.c_str());
+    return outcome;
+}
+
+class ProcessExitTest : public testing::TestWithParam<const char*> {};
+
+TEST_P(ProcessExitTest, EndsByItselfWithStatusZero)
+{
+    const Outcome outcome = run_child(GetParam(), std::chrono::seconds(120));
+    ASSERT_TRUE(outcome.ended) << "the process did not end within 120 s\n" << outcome.output;
+    EXPECT_TRUE(WIFEXITED(outcome.status)) << "ended by signal " << WTERMSIG(outcome.status) << "\n"
+                                           << outcome.output;
+    EXPECT_EQ(WEXITSTATUS(outcome.status), 0) << outcome.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ProcessExitTest, testing::Values("return", "exit", "dlclose", "dlclose-exit", "closed-device"),
+                         [](const testing::TestParamInfo<const char*>& param) {
+                             std::string name = param.param;
+                             for (char& c : name) {
+                                 c = c == '-' ? '_' : c;
+                             }
+                             return name;
+                         });
+
+}  // namespace
