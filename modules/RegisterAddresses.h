@@ -57,6 +57,7 @@ inline constexpr uint64_t Reg_BoardRegisterIndex_Cnt = 0x0A1C;
 inline constexpr uint64_t Reg_BoardRegisterName = 0x0A20;
 inline constexpr uint64_t Reg_BoardRegisterValue = 0x0B20;
 inline constexpr uint64_t Reg_BoardRegisterValid = 0x0B24;
+inline constexpr uint64_t Reg_DeviceOpen = 0x0B28;          // the selected device is open (1) or not (0)
 }  // namespace interface
 
 // Device module, port "DevicePort".
