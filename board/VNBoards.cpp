@@ -548,7 +548,7 @@ std::string Board::camera_identity()
     return text_of(make, sizeof make) + " " + text_of(model, sizeof model);
 }
 
-std::string Board::board_model()
+std::pair<std::string, std::string> Board::board_strings()
 {
     Guard state_guard(state_lock_);
     check_init(OpenLevel::Inspect);
@@ -559,7 +559,21 @@ std::string Board::board_model()
     if (VNGetBoardStrings(handle_, model, sizeof model, serial, sizeof serial, &bus, &slot) != 0) {
         return {};
     }
-    return text_of(model, sizeof model);
+    return {text_of(model, sizeof model), text_of(serial, sizeof serial)};
+}
+
+std::string Board::board_model()
+{
+    return board_strings().first;
+}
+
+std::string Board::board_serial()
+{
+    const std::string serial = board_strings().second;
+    if (serial.empty()) {
+        return "Vantrel board " + std::to_string(board_number_);
+    }
+    return serial + "-" + std::to_string(board_number_);
 }
 
 uint32_t Board::frame_bytes()

@@ -136,6 +136,9 @@ public:
     // The model text of the board's identity strings, after opening for inspection; empty when the SDK has
     // no answer.
     std::string board_model();
+    // The serial number of the board's identity strings followed by "-" and the board number, so that the
+    // channels of one board tell apart; "Vantrel board <n>" when the SDK has no answer. Opens for inspection.
+    std::string board_serial();
     // The size of one frame in bytes, opening the board for inspection first when it has no camera file; 0
     // when the board cannot tell.
     uint32_t frame_bytes();
@@ -210,6 +213,10 @@ public:
 private:
     // White-box tests compare the board's answers with the SDK's own on the same handle.
     friend struct BoardTestAccess;
+
+    // The model and serial texts of the board's identity strings, after opening for inspection; both empty
+    // when the SDK has no answer.
+    std::pair<std::string, std::string> board_strings();
 
     // What frame_view describes each frame with besides its record; fixed while Configured.
     struct FrameGeometry {

@@ -73,7 +73,9 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
     const std::string vendor = text_of(system_.vendor);
     const std::string model = board_->board_model();
 
-    add_info_string(DEVICE_INFO_ID, module_id);
+    // A 256-byte entry like the other strings of the description, so that its 256-byte read finds it whole;
+    // the info answer is the text alone.
+    add_info_string(DEVICE_INFO_ID, module_id, reg::device::Reg_DeviceID, reg::string_length);
     add_info_string(DEVICE_INFO_VENDOR, vendor, reg::device::Reg_DeviceVendorName, reg::string_length);
     add_info_string(DEVICE_INFO_MODEL, model, reg::device::Reg_DeviceModelName, reg::string_length);
     add_info_string(DEVICE_INFO_TLTYPE, board_->kind_name(), reg::device::Info_DeviceTLType, reg::string_length);
@@ -87,9 +89,10 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
     if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", reg::device::Info_DeviceUserDefinedName, reg::string_length)) {
         name->set_available(false);
     }
-    if (RegisterMap::Entry* serial = add_info_string(DEVICE_INFO_SERIAL_NUMBER, "", reg::device::Info_DeviceSerialNumber, reg::string_length)) {
-        serial->set_available(false);
-    }
+    // Every device has one: the board's serial number with its board number (the channels of one board
+    // share the serial number).
+    add_info_string(DEVICE_INFO_SERIAL_NUMBER, board_->board_serial(), reg::device::Info_DeviceSerialNumber,
+                    reg::string_length);
     add_info_string(DEVICE_INFO_VERSION, "6.0.0.1", reg::device::Info_DeviceVersion, reg::string_length);
     add_register(*this, DEVICE_INFO_TIMESTAMP_FREQUENCY, reg::device::Info_DeviceTimestampFrequency, sizeof(uint64_t), INFO_DATATYPE_UINT64, true, false,
                  RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
@@ -406,7 +409,7 @@ GC_ERROR DevModule::sync_cache_with_camera()
     static constexpr const char* function = "DevModule::sync_cache_with_camera";
     if (board_->kind() != BoardKind::CoaXPress) {
         return report_error(function, GC_ERR_ERROR,
-                            "Synchronising the XML cache with the camera is only supported for CXP devices. VFG " + vfg() + " is not.");
+                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
     }
     const std::shared_ptr<VNPortCXP> port = cxp_port();
     if (port == nullptr) {

@@ -40,6 +40,7 @@ enum : int32_t {
     info_register_name = 1012,
     info_register_value = 1013,
     info_register_valid = 1014,
+    info_device_open = 1015,
 };
 
 namespace r = reg::interface;
@@ -65,6 +66,7 @@ constexpr RegisterRow register_table[] = {
      RegisterRow::Both},
     {info_register_value, r::Reg_BoardRegisterValue, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Both},
     {info_register_valid, r::Reg_BoardRegisterValid, 4, INFO_DATATYPE_UINT32, true, true, RegisterRow::Computed},
+    {info_device_open, r::Reg_DeviceOpen, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
 };
 
 std::string lower_case(std::string text)
@@ -260,6 +262,13 @@ GC_ERROR IFModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t*
     case info_register_valid:
         set_entry_uint32(entry, selected() != register_names_.end() ? 1 : 0);
         return GC_ERR_SUCCESS;
+    case info_device_open: {
+        // The four device values come from the device's own info, which a closed device refuses; the
+        // description makes them available only while this reads 1.
+        const std::shared_ptr<BaseModule> child = child_at(entry_uint32(info_entry(info_device_selector)));
+        set_entry_uint32(entry, child && child->is_open() ? 1 : 0);
+        return GC_ERR_SUCCESS;
+    }
     default:
         return GC_ERR_SUCCESS;
     }

@@ -26,6 +26,8 @@ inline constexpr uint64_t Info_TLName = 0x0500;
 inline constexpr uint64_t Reg_TLPath = 0x0600;
 inline constexpr uint64_t Info_TLDisplayName = 0x0704;
 inline constexpr uint64_t Info_TLCharEncoding = 0x0804;
+inline constexpr uint64_t Info_GenTLVersionMajor = 0x0808;
+inline constexpr uint64_t Info_GenTLVersionMinor = 0x080C;
 inline constexpr uint64_t Reg_TLType = 0x5000;
 inline constexpr uint64_t Reg_GenTLVersionMajor = 0x5004;
 inline constexpr uint64_t Reg_GenTLVersionMinor = 0x5008;
@@ -55,6 +57,7 @@ inline constexpr uint64_t Reg_BoardRegisterIndex_Cnt = 0x0A1C;
 inline constexpr uint64_t Reg_BoardRegisterName = 0x0A20;
 inline constexpr uint64_t Reg_BoardRegisterValue = 0x0B20;
 inline constexpr uint64_t Reg_BoardRegisterValid = 0x0B24;
+inline constexpr uint64_t Reg_DeviceOpen = 0x0B28;          // the selected device is open (1) or not (0)
 }  // namespace interface
 
 // Device module, port "DevicePort".

@@ -33,6 +33,11 @@ enum : int32_t {
 
 namespace r = reg::system;
 
+// The GenTL version this library implements, answered both as TL_INFO_GENTL_VER_MAJOR/MINOR and as the
+// description's GenTLVersionMajor/GenTLVersionMinor features.
+constexpr uint32_t gentl_version_major = 1;
+constexpr uint32_t gentl_version_minor = 4;
+
 // The registers of the "TLSystem" description.
 constexpr RegisterRow register_table[] = {
     {info_tl_type, r::Reg_TLType, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Value},
@@ -83,6 +88,10 @@ TLModule::TLModule(std::shared_ptr<VNBoards::BoardTable> boards)
     add_info_string(TL_INFO_DISPLAYNAME, "VNGTL", reg::system::Info_TLDisplayName, reg::string_length);
     const int32_t encoding = 0;  // ASCII
     add_info(TL_INFO_CHAR_ENCODING, &encoding, reg::system::Info_TLCharEncoding, sizeof encoding, INFO_DATATYPE_INT32, true, false);
+    add_info(TL_INFO_GENTL_VER_MAJOR, &gentl_version_major, reg::system::Info_GenTLVersionMajor,
+             sizeof gentl_version_major, INFO_DATATYPE_UINT32, true, false);
+    add_info(TL_INFO_GENTL_VER_MINOR, &gentl_version_minor, reg::system::Info_GenTLVersionMinor,
+             sizeof gentl_version_minor, INFO_DATATYPE_UINT32, true, false);
 }
 
 TLModule::~TLModule()
@@ -130,8 +139,8 @@ void TLModule::setup_xml_file()
                         [](int32_t command) -> uint64_t {
                             switch (command) {
                             case info_tl_type: return 5;  // Mixed
-                            case info_gentl_major: return 1;
-                            case info_gentl_minor: return 4;
+                            case info_gentl_major: return gentl_version_major;
+                            case info_gentl_minor: return gentl_version_minor;
                             default: return 0;
                             }
                         }});

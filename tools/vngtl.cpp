@@ -158,6 +158,7 @@ const std::vector<InfoName> system_info = {
     {TL_INFO_ID, "ID"}, {TL_INFO_VENDOR, "vendor"}, {TL_INFO_MODEL, "model"}, {TL_INFO_VERSION, "version"},
     {TL_INFO_TLTYPE, "TL type"}, {TL_INFO_NAME, "name"}, {TL_INFO_PATHNAME, "path"},
     {TL_INFO_DISPLAYNAME, "display name"}, {TL_INFO_CHAR_ENCODING, "character encoding"},
+    {TL_INFO_GENTL_VER_MAJOR, "GenTL version major"}, {TL_INFO_GENTL_VER_MINOR, "GenTL version minor"},
 };
 const std::vector<InfoName> interface_info = {
     {INTERFACE_INFO_ID, "ID"}, {INTERFACE_INFO_DISPLAYNAME, "display name"}, {INTERFACE_INFO_TLTYPE, "TL type"},

@@ -45,6 +45,7 @@ INTERFACE = [
     ("Reg_BoardRegisterName", "BoardRegisterName", STRING, 0x0A20, 256, "RW"),
     ("Reg_BoardRegisterValue", "BoardRegisterValue", INTEGER, 0x0B20, 4, "RW"),
     ("Reg_BoardRegisterValid", NONE, NONE, 0x0B24, 4, "RW"),
+    ("Reg_DeviceOpen", NONE, NONE, 0x0B28, 4, "RO"),
 ]
 
 DEVICE = [
@@ -297,6 +298,11 @@ def test_interface_device_selection_camera_file_and_board_registers():
     port.put(0x0810, 2)
     assert node_map.DeviceCount.value == 1
     assert (node_map.DeviceSelector.min, node_map.DeviceSelector.max) == (0, 0)
+    # The selected device's own values are there while it is open (Reg_DeviceOpen), and not before.
+    device_values = ("DeviceID", "DeviceVendorName", "DeviceModelName", "DeviceAccessStatus")
+    assert [is_available(node_map.get_node(name)) for name in device_values] == [False] * 4
+    port.put(0x0B28, 1)
+    assert [is_available(node_map.get_node(name)) for name in device_values] == [True] * 4
     assert node_map.DeviceID.value == "TLDevice"
     assert node_map.DeviceAccessStatus.value == "ReadOnly"
 

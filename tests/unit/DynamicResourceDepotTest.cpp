@@ -192,6 +192,7 @@ TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
         {"Resources\\TLInterface.xml", "Reg_BoardRegisterName", reg::interface::Reg_BoardRegisterName},
         {"Resources\\TLInterface.xml", "Reg_BoardRegisterValue", reg::interface::Reg_BoardRegisterValue},
         {"Resources\\TLInterface.xml", "Reg_BoardRegisterValid", reg::interface::Reg_BoardRegisterValid},
+        {"Resources\\TLInterface.xml", "Reg_DeviceOpen", reg::interface::Reg_DeviceOpen},
         {"Resources\\TLDevice.xml", "Reg_DeviceID", reg::device::Reg_DeviceID},
         {"Resources\\TLDevice.xml", "Reg_DeviceVendorName", reg::device::Reg_DeviceVendorName},
         {"Resources\\TLDevice.xml", "Reg_DeviceModelName", reg::device::Reg_DeviceModelName},

@@ -1,0 +1,332 @@
+// What GenTL consumers do first, in their order, through the exported functions: enumerate, ask every
+// standard info command of each module before opening it, open, stream, and close the device without
+// closing its data stream first. Also the info answers consumers read while enumerating: the device's serial
+// number and the GenTL version the library implements.
+#include "ModuleFixture.h"
+
+#include "modules/RegisterAddresses.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace sys = vngtl::reg::system;
+namespace ifc = vngtl::reg::interface;
+namespace dev = vngtl::reg::device;
+
+constexpr uint64_t mono8 = 0x01080001;
+
+// One info query as a consumer makes it: a size query, then a read into a buffer of that size.
+struct Answer {
+    GC_ERROR code = GC_ERR_SUCCESS;
+    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+    std::vector<char> value;
+};
+
+template <class Query>
+Answer ask(Query&& query)
+{
+    Answer answer;
+    size_t size = 0;
+    answer.code = query(&answer.type, nullptr, &size);
+    if (answer.code != GC_ERR_SUCCESS) {
+        return answer;
+    }
+    answer.value.assign(size, '\x7f');
+    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+    answer.code = query(&type, answer.value.data(), &size);
+    EXPECT_EQ(type, answer.type) << "the size query and the read answer different types";
+    EXPECT_EQ(size, answer.value.size()) << "the read answers a size other than the size query's";
+    return answer;
+}
+
+std::string text_of(const Answer& answer)
+{
+    return answer.value.empty() ? std::string() : std::string(answer.value.data());
+}
+
+}  // namespace
+
+class ConsumerFirstStepsTest : public ModuleTest {
+protected:
+    // Every standard command from 0 to `last` answers a value of the standard's type (a string unless
+    // `types` says otherwise), except `unavailable`, which answers GC_ERR_NOT_AVAILABLE; a custom number that
+    // nothing binds answers GC_ERR_NOT_IMPLEMENTED. Each refusal comes with its record. Returns the answers
+    // by command.
+    template <class Query>
+    std::map<int32_t, Answer> ask_all(const std::string& what, int32_t last, const std::map<int32_t, INFO_DATATYPE>& types,
+                                      Query&& query, int32_t unavailable = -1)
+    {
+        std::map<int32_t, Answer> answers;
+        for (int32_t command = 0; command <= last + 1; ++command) {
+            const int32_t asked = command <= last ? command : 999;
+            SCOPED_TRACE(what + " info command " + std::to_string(asked));
+            const Answer answer = ask([&](INFO_DATATYPE* t, void* b, size_t* s) { return query(asked, t, b, s); });
+            const GC_ERROR refusal = asked == 999           ? GC_ERR_NOT_IMPLEMENTED
+                                     : asked == unavailable ? GC_ERR_NOT_AVAILABLE
+                                                            : GC_ERR_SUCCESS;
+            EXPECT_EQ(answer.code, refusal) << last_error();
+            if (answer.code == GC_ERR_SUCCESS) {
+                const auto expected = types.find(asked);
+                const INFO_DATATYPE type = expected == types.end() ? INFO_DATATYPE_STRING : expected->second;
+                EXPECT_EQ(answer.type, type);
+                if (answer.type == INFO_DATATYPE_STRING) {
+                    EXPECT_FALSE(answer.value.empty());
+                    EXPECT_TRUE(!answer.value.empty() && answer.value.back() == '\0');
+                    EXPECT_EQ(text_of(answer).size() + 1, answer.value.size());
+                } else {
+                    EXPECT_EQ(answer.value.size(), type == INFO_DATATYPE_UINT64 ? 8u : 4u);
+                }
+            } else {
+                GC_ERROR recorded_code = 0;
+                EXPECT_NE(last_error(&recorded_code), "");
+                EXPECT_EQ(recorded_code, answer.code);
+            }
+            answers.emplace(asked, answer);
+        }
+        return answers;
+    }
+
+    // Opens the data stream, streams `frames` frames into four library-allocated buffers and stops; every
+    // frame is the simulator's pattern for its frame ID. The stream stays open, its buffers announced and its
+    // event registered, as a consumer that closes only the device leaves them.
+    void stream(DEV_HANDLE device, uint64_t frames)
+    {
+        char id[64] = {};
+        size_t size = sizeof id;
+        ASSERT_EQ(DevGetDataStreamID(device, 0, id, &size), GC_ERR_SUCCESS) << last_error();
+        DS_HANDLE ds = nullptr;
+        ASSERT_EQ(DevOpenDataStream(device, id, &ds), GC_ERR_SUCCESS) << last_error();
+        INFO_DATATYPE type = 0;
+        size_t payload = 0;
+        size = sizeof payload;
+        ASSERT_EQ(DSGetInfo(ds, STREAM_INFO_PAYLOAD_SIZE, &type, &payload, &size), GC_ERR_SUCCESS) << last_error();
+        for (int i = 0; i < 4; ++i) {
+            BUFFER_HANDLE buffer = nullptr;
+            ASSERT_EQ(DSAllocAndAnnounceBuffer(ds, payload, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
+            ASSERT_EQ(DSQueueBuffer(ds, buffer), GC_ERR_SUCCESS) << last_error();
+        }
+        EVENT_HANDLE event = nullptr;
+        ASSERT_EQ(GCRegisterEvent(ds, EVENT_NEW_BUFFER, &event), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(DSStartAcquisition(ds, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
+        std::set<uint64_t> ids;
+        for (uint64_t received = 0; received < frames; ++received) {
+            EVENT_NEW_BUFFER_DATA data{};
+            size = sizeof data;
+            ASSERT_EQ(EventGetData(event, &data, &size, 10000), GC_ERR_SUCCESS) << last_error();
+            const auto info = [&](BUFFER_INFO_CMD command, auto& value) {
+                size_t length = sizeof value;
+                EXPECT_EQ(DSGetBufferInfo(ds, data.BufferHandle, command, &type, &value, &length), GC_ERR_SUCCESS)
+                    << command;
+            };
+            uint64_t frame = 0;
+            void* base = nullptr;
+            size_t filled = 0;
+            size_t width = 0;
+            size_t height = 0;
+            uint64_t format = 0;
+            info(BUFFER_INFO_FRAMEID, frame);
+            info(BUFFER_INFO_BASE, base);
+            info(BUFFER_INFO_SIZE_FILLED, filled);
+            info(BUFFER_INFO_WIDTH, width);
+            info(BUFFER_INFO_HEIGHT, height);
+            info(BUFFER_INFO_PIXELFORMAT, format);
+            EXPECT_EQ(format, mono8);
+            EXPECT_EQ(vnsim_check_frame(base, filled, static_cast<uint32_t>(width), static_cast<uint32_t>(height), 8,
+                                        frame),
+                      0)
+                << "frame " << frame;
+            EXPECT_TRUE(ids.insert(frame).second) << "frame " << frame << " delivered twice";
+            ASSERT_EQ(DSQueueBuffer(ds, data.BufferHandle), GC_ERR_SUCCESS) << last_error();
+        }
+        EXPECT_EQ(DSStopAcquisition(ds, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS) << last_error();
+        streams_.push_back(ds);
+    }
+
+    std::vector<DS_HANDLE> streams_;
+};
+
+TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedModules)
+{
+    // Two channels of one board share its serial number; their devices still tell apart.
+    ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+    ASSERT_EQ(vnsim_configure(R"({"boards": [
+        {"kind": "CXP", "model": "VN-CXP4 CoaXPress", "serial": "VC0000042",
+         "camera_files": [{"name": "A.cam", "width": 64, "height": 32}]},
+        {"kind": "CL", "model": "VN-CL2 Camera Link", "serial": "VC0000042",
+         "camera_files": [{"name": "B.cam", "width": 64, "height": 32}]}]})"),
+              0)
+        << vnsim_last_error();
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+
+    // The GenTL version, before the system is opened and after, as info and as the description's features.
+    const auto version = [](TL_HANDLE system, TL_INFO_CMD command) {
+        uint32_t value = 0xdeadbeef;
+        INFO_DATATYPE type = 0;
+        size_t size = 0;
+        const GC_ERROR sized = system == nullptr ? GCGetInfo(command, &type, nullptr, &size)
+                                                 : TLGetInfo(system, command, &type, nullptr, &size);
+        EXPECT_EQ(sized, GC_ERR_SUCCESS);
+        EXPECT_EQ(type, INFO_DATATYPE_UINT32);
+        EXPECT_EQ(size, sizeof value);
+        size = 3;
+        EXPECT_EQ(GCGetInfo(command, &type, &value, &size), GC_ERR_BUFFER_TOO_SMALL);
+        EXPECT_EQ(size, sizeof value);
+        const GC_ERROR read = system == nullptr ? GCGetInfo(command, &type, &value, &size)
+                                                : TLGetInfo(system, command, &type, &value, &size);
+        EXPECT_EQ(read, GC_ERR_SUCCESS);
+        return value;
+    };
+    EXPECT_EQ(version(nullptr, TL_INFO_GENTL_VER_MAJOR), 1u);
+    EXPECT_EQ(version(nullptr, TL_INFO_GENTL_VER_MINOR), 4u);
+    const TL_HANDLE system = open_system();
+    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MAJOR), u32(system, sys::Reg_GenTLVersionMajor));
+    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MINOR), u32(system, sys::Reg_GenTLVersionMinor));
+
+    const auto serial_of = [](auto&& query) {
+        const Answer answer = ask(query);
+        EXPECT_EQ(answer.code, GC_ERR_SUCCESS) << last_error();
+        EXPECT_EQ(answer.type, INFO_DATATYPE_STRING);
+        EXPECT_EQ(answer.value.size(), text_of(answer).size() + 1);
+        return text_of(answer);
+    };
+    const std::vector<std::string> expected{"VC0000042-0", "VC0000042-1"};
+    for (uint32_t index = 0; index < 2; ++index) {
+        SCOPED_TRACE("board " + std::to_string(index));
+        const IF_HANDLE iface = open_interface(system, index);
+        ASSERT_EQ(IFUpdateDeviceList(iface, nullptr, 1000), GC_ERR_SUCCESS);
+        const auto closed = [&] {
+            return serial_of([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                return IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_SERIAL_NUMBER, t, b, s);
+            });
+        };
+        EXPECT_EQ(closed(), expected[index]);
+        // The user-defined name stays unavailable.
+        INFO_DATATYPE type = 0;
+        size_t size = 0;
+        EXPECT_EQ(IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_USER_DEFINED_NAME, &type, nullptr, &size),
+                  GC_ERR_NOT_AVAILABLE);
+        // The interface tells whether its device's own values can be read.
+        EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 0u);
+        std::string value;
+        EXPECT_EQ(read_text(iface, ifc::Reg_DeviceID, 256, value), GC_ERR_INVALID_HANDLE);
+
+        DEV_HANDLE device = nullptr;
+        ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_READONLY, &device), GC_ERR_SUCCESS) << last_error();
+        EXPECT_EQ(serial_of([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                      return DevGetInfo(device, DEVICE_INFO_SERIAL_NUMBER, t, b, s);
+                  }),
+                  expected[index]);
+        EXPECT_EQ(closed(), expected[index]);
+        EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 1u);
+        EXPECT_EQ(text(iface, ifc::Reg_DeviceID), "TLDevice");
+        // The device's ID is a whole 256-byte register; its info answer is the text alone.
+        char id[256];
+        std::memset(id, 0x7f, sizeof id);
+        size = sizeof id;
+        ASSERT_EQ(GCReadPort(device, dev::Reg_DeviceID, id, &size), GC_ERR_SUCCESS) << last_error();
+        EXPECT_EQ(std::string(id, 9), std::string("TLDevice", 9));
+        EXPECT_EQ(std::string(id + 9, sizeof id - 9), std::string(sizeof id - 9, '\0'));
+        size = 0;
+        EXPECT_EQ(DevGetInfo(device, DEVICE_INFO_ID, &type, nullptr, &size), GC_ERR_SUCCESS);
+        EXPECT_EQ(size, 9u);
+
+        ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
+        EXPECT_EQ(closed(), expected[index]);
+        EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 0u);
+    }
+}
+
+TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDeviceFirst)
+{
+    const std::map<int32_t, INFO_DATATYPE> tl_types{{TL_INFO_CHAR_ENCODING, INFO_DATATYPE_INT32},
+                                                    {TL_INFO_GENTL_VER_MAJOR, INFO_DATATYPE_UINT32},
+                                                    {TL_INFO_GENTL_VER_MINOR, INFO_DATATYPE_UINT32}};
+    const std::map<int32_t, INFO_DATATYPE> device_types{{DEVICE_INFO_ACCESS_STATUS, INFO_DATATYPE_INT32},
+                                                        {DEVICE_INFO_TIMESTAMP_FREQUENCY, INFO_DATATYPE_UINT64}};
+
+    // The library is asked about itself before anything is opened.
+    ask_all("GCGetInfo", TL_INFO_GENTL_VER_MINOR, tl_types,
+            [](int32_t c, INFO_DATATYPE* t, void* b, size_t* s) { return GCGetInfo(c, t, b, s); });
+    const TL_HANDLE system = open_system();
+    ASSERT_NE(system, nullptr);
+    ask_all("TLGetInfo", TL_INFO_GENTL_VER_MINOR, tl_types,
+            [&](int32_t c, INFO_DATATYPE* t, void* b, size_t* s) { return TLGetInfo(system, c, t, b, s); });
+    bool changed = false;
+    ASSERT_EQ(TLUpdateInterfaceList(system, &changed, 1000), GC_ERR_SUCCESS);
+    uint32_t interfaces = 0;
+    ASSERT_EQ(TLGetNumInterfaces(system, &interfaces), GC_ERR_SUCCESS);
+    ASSERT_EQ(interfaces, 2u);
+
+    std::vector<IF_HANDLE> ifaces;
+    std::vector<DEV_HANDLE> devices;
+    std::set<std::string> serials;
+    for (uint32_t index = 0; index < interfaces; ++index) {
+        const std::string iface_id = interface_id(system, index);
+        SCOPED_TRACE(iface_id);
+        ask_all("TLGetInterfaceInfo", INTERFACE_INFO_TLTYPE, {},
+                [&](int32_t c, INFO_DATATYPE* t, void* b, size_t* s) {
+                    return TLGetInterfaceInfo(system, iface_id.c_str(), c, t, b, s);
+                });
+        IF_HANDLE iface = nullptr;
+        ASSERT_EQ(TLOpenInterface(system, iface_id.c_str(), &iface), GC_ERR_SUCCESS) << last_error();
+        ask_all("IFGetInfo", INTERFACE_INFO_TLTYPE, {},
+                [&](int32_t c, INFO_DATATYPE* t, void* b, size_t* s) { return IFGetInfo(iface, c, t, b, s); });
+        ASSERT_EQ(IFUpdateDeviceList(iface, &changed, 1000), GC_ERR_SUCCESS);
+        uint32_t count = 0;
+        ASSERT_EQ(IFGetNumDevices(iface, &count), GC_ERR_SUCCESS);
+        ASSERT_EQ(count, 1u);
+        char device_id[64] = {};
+        size_t size = sizeof device_id;
+        ASSERT_EQ(IFGetDeviceID(iface, 0, device_id, &size), GC_ERR_SUCCESS);
+        const auto closed = ask_all("IFGetDeviceInfo", DEVICE_INFO_TIMESTAMP_FREQUENCY, device_types,
+                                    [&](int32_t c, INFO_DATATYPE* t, void* b, size_t* s) {
+                                        return IFGetDeviceInfo(iface, device_id, c, t, b, s);
+                                    },
+                                    DEVICE_INFO_USER_DEFINED_NAME);
+        serials.insert(text_of(closed.at(DEVICE_INFO_SERIAL_NUMBER)));
+
+        DEV_HANDLE device = nullptr;
+        ASSERT_EQ(IFOpenDevice(iface, device_id, DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
+        const auto open = ask_all("DevGetInfo", DEVICE_INFO_TIMESTAMP_FREQUENCY, device_types,
+                                  [&](int32_t c, INFO_DATATYPE* t, void* b, size_t* s) {
+                                      return DevGetInfo(device, c, t, b, s);
+                                  },
+                                  DEVICE_INFO_USER_DEFINED_NAME);
+        // The values do not change with opening, except the access status.
+        for (const auto& [command, answer] : closed) {
+            if (command != DEVICE_INFO_ACCESS_STATUS) {
+                EXPECT_EQ(open.at(command).value, answer.value) << "info command " << command;
+            }
+        }
+        PORT_HANDLE remote = nullptr;
+        ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
+        stream(device, 10);
+        ifaces.push_back(iface);
+        devices.push_back(device);
+    }
+    EXPECT_EQ(serials.size(), 2u);
+
+    // The consumer closes each device with its stream still open (buffers announced, event registered), and
+    // only then the stream: the producer answers both, and the stream is refused as closed with its record.
+    for (size_t i = 0; i < devices.size(); ++i) {
+        EXPECT_EQ(DevClose(devices[i]), GC_ERR_SUCCESS) << last_error();
+        EXPECT_EQ(DSClose(streams_[i]), GC_ERR_INVALID_HANDLE);
+        GC_ERROR recorded_code = 0;
+        EXPECT_NE(last_error(&recorded_code), "");
+        EXPECT_EQ(recorded_code, GC_ERR_INVALID_HANDLE);
+    }
+    // The devices open and stream again afterwards, and the library closes with everything in place.
+    streams_.clear();
+    for (uint32_t index = 0; index < interfaces; ++index) {
+        SCOPED_TRACE("again, board " + std::to_string(index));
+        DEV_HANDLE device = nullptr;
+        ASSERT_EQ(IFOpenDevice(ifaces[index], "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
+        stream(device, 5);
+    }
+    EXPECT_EQ(TLClose(system), GC_ERR_SUCCESS) << last_error();
+    EXPECT_EQ(GCCloseLib(), GC_ERR_SUCCESS) << last_error();
+}
