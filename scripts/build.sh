@@ -12,4 +12,5 @@ case "$config" in
     *) echo "build: unknown configuration '$config' (rel, asan or tsan)" >&2; exit 2 ;;
 esac
 cmake -S . -B "build/$config" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVNGTL_SANITIZER=$sanitizer >/dev/null
-ninja -C "build/$config"
+# At most two jobs: the machines this is built on have two cores, shared with the tests.
+ninja -C "build/$config" -j "${VNGTL_JOBS:-2}"
