@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -38,6 +39,12 @@ Outcome run_child(const std::string& mode, std::chrono::seconds limit)
             dup2(fd, STDOUT_FILENO);
             close(fd);
         }
+        // What is looked for is an invalid access, an abort or a hang. The leak checker's own thread
+        // stopper, run at exit while other threads are still ending, crashed about once in twenty runs of
+        // the exit() case, which would read as the library's fault; the leak check is left to the other tests.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string options = std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
         execl(VNGTL_EXIT_CHILD_PATH, VNGTL_EXIT_CHILD_PATH, VNGTL_CTI_PATH, mode.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
