@@ -42,6 +42,9 @@ struct FrameSourceConfig {
     double rate = 30.0;  // frames per second; 0 = as fast as possible
     TriggerMode trigger = TriggerMode::Free;
     PatternMode pattern = PatternMode::Moving;
+    // Bytes per second the board's DMA moves into the host's memory while it writes a frame; 0 = no limit
+    // (the frame is written as fast as the simulator's thread writes it).
+    double bus_bandwidth = 0;
 };
 
 // Bytes placed in the CoaXPress camera's memory at configuration time.
