@@ -8,14 +8,14 @@ void FrameRing::resize(uint64_t capacity)
 {
     std::lock_guard guard(lock_);
     capacity_ = capacity;
-    head_ = tail_ = total_written_ = total_taken_ = 0;
+    head_ = tail_ = total_written_ = total_taken_ = total_skipped_ = 0;
     frames_.assign(capacity, 0);
 }
 
 void FrameRing::reset()
 {
     std::lock_guard guard(lock_);
-    head_ = tail_ = total_written_ = total_taken_ = 0;
+    head_ = tail_ = total_written_ = total_taken_ = total_skipped_ = 0;
     std::fill(frames_.begin(), frames_.end(), 0);
 }
 
@@ -29,6 +29,12 @@ uint64_t FrameRing::total_taken() const
 {
     std::lock_guard guard(lock_);
     return total_taken_;
+}
+
+uint64_t FrameRing::total_skipped() const
+{
+    std::lock_guard guard(lock_);
+    return total_skipped_;
 }
 
 uint64_t FrameRing::capacity() const
@@ -70,11 +76,22 @@ void FrameRing::advance(uint64_t count, uint64_t newest_frame)
     }
 }
 
-std::optional<FrameRing::Slot> FrameRing::take(uint64_t offset)
+std::optional<FrameRing::Slot> FrameRing::take(uint64_t offset, uint64_t margin)
 {
     std::lock_guard guard(lock_);
     if (head_ == tail_ || capacity_ == 0 || pending_locked() <= offset) {
         return std::nullopt;
+    }
+    // The board writes the tail's buffer, then the next ones in turn: with p frames pending, the frame
+    // `offset` places after the head is overwritten once the board has written capacity - p - 1 + offset
+    // whole frames after the current one. While that is under the margin, the oldest frame is given up.
+    const uint64_t pending = pending_locked();
+    const uint64_t needed = pending + 1 + margin;
+    if (needed > capacity_ + offset) {
+        const uint64_t skip = std::min(needed - capacity_ - offset, pending - offset - 1);
+        head_ = (head_ + skip) % capacity_;
+        total_taken_ += skip;
+        total_skipped_ += skip;
     }
     const uint64_t oldest = head_;
     total_taken_ += 1;

@@ -7,6 +7,11 @@
 // position just before the board came round to it again finds a later frame's record in the table: the
 // number tells the two apart, so a frame is never handed out in another frame's turn.
 //
+// Under overrun the oldest pending frame is the very one the board writes next, so a copy thread that always
+// takes it loses nearly every copy. take() may therefore be given a margin: the oldest frames that the board
+// would reach within that many frames after the one it is writing are given up (counted as skipped), and a
+// frame further from the board is copied instead. Frames still come out in increasing order.
+//
 // Thread safety: every operation takes the ring's own mutex. The acquisition thread advances it, the copy
 // thread takes from it, consumer threads skip and size it.
 #pragma once
@@ -42,8 +47,13 @@ public:
     // tail: the oldest frames are dropped. Only for a ring with a non-zero capacity.
     void advance(uint64_t count, uint64_t newest_frame = 0);
     // With more than `offset` frames pending: consumes the oldest position and answers the position
-    // `offset` places after it, with its frame number; otherwise none.
-    std::optional<Slot> take(uint64_t offset);
+    // `offset` places after it, with its frame number; otherwise none. Before that, while more than
+    // `offset` + 1 frames are pending and the answered frame would be one the board reaches within
+    // `margin` whole frames after the frame it is writing (the position at the tail), the oldest frame is
+    // given up. The newest pending frame is never given up this way.
+    std::optional<Slot> take(uint64_t offset, uint64_t margin = 0);
+    // Frames that take gave up to keep its margin, since the last resize or reset.
+    uint64_t total_skipped() const;
     // Drops every pending frame.
     void skip_all();
 
@@ -56,6 +66,7 @@ private:
     uint64_t tail_ = 0;
     uint64_t total_written_ = 0;
     uint64_t total_taken_ = 0;
+    uint64_t total_skipped_ = 0;
     std::vector<uint64_t> frames_;  // the frame number recorded at each position
 };
 

@@ -387,9 +387,32 @@ bool VNAcquisition::check_done()
     });
 }
 
+void VNAcquisition::adapt_margin(bool overwritten) noexcept
+{
+    // Under overrun the board comes round to the oldest pending frame first. How much of a lap a copy needs
+    // depends on the frame size, the consumers and the machine's load, so the margin is learnt: each copy the
+    // board overwrote widens it by a frame (up to all but the newest frame of the ring, which
+    // FrameRing::take bounds); 64 whole copies in a row narrow it by one, so that a margin left over from a
+    // burst stops costing frames. At a rate the consumers keep up with, few frames are pending, no copy is
+    // overwritten, the margin stays 0 and nothing is given up.
+    constexpr uint64_t narrow_after = 64;
+    if (overwritten) {
+        const uint64_t capacity = ring_.capacity();
+        copy_margin_ = std::min(copy_margin_ + 1, capacity > 2 ? capacity - 2 : 0);
+        whole_copies_ = 0;
+    } else if (++whole_copies_ >= narrow_after) {
+        copy_margin_ -= copy_margin_ > 0 ? 1 : 0;
+        whole_copies_ = 0;
+    }
+}
+
 bool VNAcquisition::copy_frame(PoolBuffer& buffer)
 {
-    const auto slot = ring_.take(copy_offset_);
+    // Frame numbers start again at 1 with every start, so after a stop and a start the board may have begun
+    // the new acquisition's frame of the same number in the buffer being copied. The session, changed by
+    // every start and end of an acquisition and read before the position is taken, tells the two apart.
+    const uint64_t session = session_.load();
+    const auto slot = ring_.take(copy_offset_, copy_margin_);
     if (!slot) {
         return false;
     }
@@ -407,16 +430,18 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
     // the buffer waits in the input queue for the next one.
     if (!board_->frame_intact(*frame)) {
         overwritten_ += 1;
+        adapt_margin(true);
         return false;
     }
     bool overwritten = false;
     const bool filled = buffer.fill(*frame, copier_, [&] {
-        overwritten = !board_->frame_intact(*frame);
+        overwritten = !board_->frame_intact(*frame) || session_.load() != session;
         return !overwritten;
     });
     if (overwritten) {
         overwritten_ += 1;
     }
+    adapt_margin(overwritten);
     return filled;
 }
 

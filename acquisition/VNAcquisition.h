@@ -110,6 +110,8 @@ private:
     // Ends the current session: the frame loop leaves at its next turn. Acquisition mutex held.
     void end_session_locked() noexcept;
     void wake_copy_thread();
+    // After each copy: a copy the board overwrote widens the copy margin, a run of whole copies narrows it.
+    void adapt_margin(bool overwritten) noexcept;
 
     std::shared_ptr<VNBoards::Board> board_;
     std::unique_ptr<BufferPool> pool_;
@@ -119,6 +121,10 @@ private:
     std::atomic<uint64_t> copy_offset_{0};
     std::atomic<uint64_t> delivered_since_start_{0};
     std::atomic<uint64_t> overwritten_{0};
+    // How many whole frames the board must still have to write before it reaches the frame the copy thread
+    // takes (FrameRing::take's margin), and the whole copies since the margin last changed. Copy thread only.
+    uint64_t copy_margin_ = 0;
+    uint64_t whole_copies_ = 0;
 
     FrameRing ring_;
     // Before the engine's own threads, so that the copy thread finds it built.

@@ -687,6 +687,12 @@ struct DmaWrites {
 struct DmaWrites {};
 #endif
 
+// With a bus bandwidth the DMA cannot move a frame faster than the bus carries it. Each part of the frame is
+// due a fixed time after the one before; the writer sleeps only once it is ahead by more than a timer's
+// usual slack, so small frames are not slowed by sleeps far longer than they are, and a late wake-up is
+// made up by the parts after it.
+constexpr auto dma_sleep_threshold = std::chrono::microseconds(200);
+
 }  // namespace
 
 bool SimBoard::make_frame(std::unique_lock<std::mutex>& guard)
@@ -705,14 +711,26 @@ bool SimBoard::make_frame(std::unique_lock<std::mutex>& guard)
         ++overwritten_;
         push_vb_locked(code::vb_overflow);
     }
+    const double bandwidth = source_.bus_bandwidth;
     guard.unlock();
     {
         [[maybe_unused]] const DmaWrites hidden;
+        // A board idle since its last frame starts this one now; back to back, it goes on from the last due.
+        dma_due_ = std::max(dma_due_, Clock::now());
+        const double row_bytes = static_cast<double>(geometry.frame_bytes()) / std::max(geometry.height, 1u);
         if (source.images) {
             source.images->write(frame.data, geometry, source.image_x, source.image_y, frame.counter);
-        } else {
-            for (uint32_t row = 0; row < geometry.height; row += rows_per_part) {
+        }
+        for (uint32_t row = 0; row < geometry.height; row += rows_per_part) {
+            if (!source.images) {
                 FramePattern::write_rows(frame.data, geometry, frame.counter, source.pattern, row, rows_per_part);
+            }
+            if (bandwidth > 0) {
+                const double part = row_bytes * std::min(rows_per_part, geometry.height - row);
+                dma_due_ += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(part / bandwidth));
+                if (dma_due_ - Clock::now() > dma_sleep_threshold) {
+                    std::this_thread::sleep_until(dma_due_);
+                }
             }
         }
     }

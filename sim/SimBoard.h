@@ -208,6 +208,8 @@ private:
     FrameSourceConfig source_;
     uint64_t pace_epoch_ = 0;
     uint64_t last_board_timestamp_ = 0;
+    // With a bus bandwidth: when the DMA's last byte so far is due. Generator thread only.
+    Clock::time_point dma_due_{};
 
     uint64_t generated_ = 0, overwritten_ = 0, delivered_ = 0, returned_ = 0;
 

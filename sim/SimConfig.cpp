@@ -237,6 +237,13 @@ FrameSourceConfig parse_source(const json& node, const std::string& path)
         }
         source.rate = rate.get<double>();
     }
+    if (node.contains("bus_bandwidth")) {
+        const auto& bandwidth = node.at("bus_bandwidth");
+        if (!bandwidth.is_number() || bandwidth.get<double>() < 0) {
+            fail(path + ".bus_bandwidth", "must be a number of bytes per second, 0 or more");
+        }
+        source.bus_bandwidth = bandwidth.get<double>();
+    }
     const auto trigger = lower(get_string(node, "trigger", path, "free"));
     if (trigger == "free") {
         source.trigger = TriggerMode::Free;

@@ -46,6 +46,9 @@ struct FrameSourceConfig {
     TriggerMode trigger = TriggerMode::Free;
     PatternMode pattern = PatternMode::Moving;
     std::shared_ptr<const ImageReplay> images;  // the user's images instead of the pattern; null for none
+    // Bytes per second the board's DMA moves into the host's memory while it writes a frame; 0 = no limit
+    // (the frame is written as fast as the simulator's thread writes it).
+    double bus_bandwidth = 0;
 };
 
 // Bytes placed in the CoaXPress camera's memory at configuration time.

@@ -122,3 +122,43 @@ TEST(AcquisitionFrameRingTest, PositionsKeepTheNumberOfTheirFrame)
     EXPECT_EQ(ring.take(0), (FrameRing::Slot{3, 4}));
     EXPECT_EQ(ring.take(0), (FrameRing::Slot{0, 5}));
 }
+
+TEST(AcquisitionFrameRingTest, AMarginGivesUpTheFramesTheBoardIsAboutToReach)
+{
+    FrameRing ring;
+    ring.resize(10);
+    // Few frames pending: a margin gives up nothing while the frame taken is far enough from the board.
+    ring.advance(4, 4);
+    EXPECT_EQ(ring.take(0, 5), (FrameRing::Slot{0, 1}));
+    EXPECT_EQ(ring.total_skipped(), 0u);
+    take_all(ring);
+
+    // A full ring (frames 6 to 14, the board writing frame 15 into the buffer of frame 5): without a margin
+    // the oldest is taken, although the board writes into it next.
+    ring.advance(10, 14);
+    ASSERT_EQ(ring.pending(), 9u);
+    EXPECT_EQ(ring.take(0, 0), (FrameRing::Slot{5, 6}));
+    EXPECT_EQ(ring.total_skipped(), 0u);
+    // With 8 pending and a margin of 3 the board has 1 whole frame to write before it reaches frame 7:
+    // frames 7 and 8 are given up, and frame 9 is taken with 3 frames to spare.
+    EXPECT_EQ(ring.take(0, 3), (FrameRing::Slot{8, 9}));
+    EXPECT_EQ(ring.total_skipped(), 2u);
+    EXPECT_EQ(ring.pending(), 5u);
+    // The rest come out in order, none twice.
+    std::vector<uint64_t> frames;
+    while (auto slot = ring.take(0, 3)) {
+        frames.push_back(slot->frame);
+    }
+    EXPECT_EQ(frames, (std::vector<uint64_t>{10, 11, 12, 13, 14}));
+
+    // A margin beyond the ring never gives up the newest frame; with an offset, the frame answered is the
+    // one that keeps the margin.
+    ring.advance(9, 23);
+    EXPECT_EQ(ring.take(0, 100), (FrameRing::Slot{2, 23}));
+    EXPECT_EQ(ring.total_skipped(), 10u);
+    EXPECT_FALSE(ring.take(0, 100));
+    ring.advance(9, 32);  // frames 24 to 32 pending
+    EXPECT_EQ(ring.take(2, 4), (FrameRing::Slot{7, 28}));  // 24 and 25 skipped, 26 consumed, 28 answered
+    EXPECT_EQ(ring.total_skipped(), 12u);
+    EXPECT_EQ(ring.pending(), 6u);  // 27 to 32
+}

@@ -359,6 +359,32 @@ TEST_F(SimAcquisitionTest, FreeRunningRateIsRoughlyKept)
     EXPECT_EQ(stats(1).generated, generated);
 }
 
+TEST_F(SimAcquisitionTest, ABusBandwidthPacesTheBoardAtItsHighestRate)
+{
+    // 1 MiB frames with only their stamp written: unpaced, the board completes thousands a second. At
+    // 100 MB/s the bus carries about 95 of them a second, whether or not the host takes them.
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [{"name": "mega.cam",
+        "width": 1024, "height": 1024}], "frame_source": {"rate": 0, "pattern": "benchmark",
+        "bus_bandwidth": 100000000}}]})"),
+              0)
+        << vnsim_last_error();
+    VB_CIRC_DESC desc{};
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 4), 0);
+    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
+    const uint64_t before = stats(0).generated;
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(start(handle, desc), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const uint64_t made = stats(0).generated - before;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    ASSERT_EQ(desc.frame_size, 1024u * 1024u);
+    EXPECT_LE(static_cast<double>(made), 100e6 / static_cast<double>(desc.frame_size) * seconds + 2)
+        << "faster than the bus";
+    EXPECT_GE(made, 5u) << "the board made hardly any frame";
+    ASSERT_EQ(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_WAIT), 0);
+}
+
 TEST_F(SimAcquisitionTest, RateAndTriggerModeChangeDuringAcquisition)
 {
     VB_CIRC_DESC desc{};
