@@ -4,6 +4,7 @@
 #include "SdkCodes.h"
 
 #include <algorithm>
+#include <optional>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -645,20 +646,31 @@ SimBoard::FrameSource SimBoard::frame_source_locked() const
     return source;
 }
 
-bool SimBoard::complete_frame_locked()
+std::optional<BufferRing::Begun> SimBoard::begin_frame_locked(FrameSource& source)
 {
     if (!usable_locked() || !ring_ || !ring_->running()) {
-        return false;
+        return std::nullopt;
     }
-    const FrameSource source = frame_source_locked();
+    source = frame_source_locked();
     if (source.images && !source.images->has_frame(ring_->last_counter() + 1)) {
-        return false;  // the last image was sent: the camera has no more
+        return std::nullopt;  // the last image was sent: the camera has no more
     }
     const BufferRing::Begun frame = ring_->begin();
     if (frame.overwrote) {
         ++overwritten_;
         push_vb_locked(code::vb_overflow);
     }
+    return frame;
+}
+
+bool SimBoard::complete_frame_locked()
+{
+    FrameSource source;
+    const std::optional<BufferRing::Begun> begun = begin_frame_locked(source);
+    if (!begun) {
+        return false;
+    }
+    const BufferRing::Begun& frame = *begun;
     if (source.images) {
         source.images->write(frame.data, ring_->geometry(), source.image_x, source.image_y, frame.counter);
     } else {
@@ -697,20 +709,14 @@ constexpr auto dma_sleep_threshold = std::chrono::microseconds(200);
 
 bool SimBoard::make_frame(std::unique_lock<std::mutex>& guard)
 {
-    if (!usable_locked() || !ring_ || !ring_->running()) {
+    FrameSource source;
+    const std::optional<BufferRing::Begun> begun = begin_frame_locked(source);
+    if (!begun) {
         return false;
     }
+    const BufferRing::Begun& frame = *begun;
     const uint64_t ring_id = ring_->id();
     const FrameGeometry geometry = ring_->geometry();
-    const FrameSource source = frame_source_locked();
-    if (source.images && !source.images->has_frame(ring_->last_counter() + 1)) {
-        return false;  // the last image was sent: the camera has no more
-    }
-    const BufferRing::Begun frame = ring_->begin();
-    if (frame.overwrote) {
-        ++overwritten_;
-        push_vb_locked(code::vb_overflow);
-    }
     const double bandwidth = source_.bus_bandwidth;
     guard.unlock();
     {

@@ -145,6 +145,9 @@ private:
         uint32_t image_y = 0;
     };
     FrameSource frame_source_locked() const;
+    // Begins the next frame in its buffer (counting an overwrite) and says what its bytes come from; none
+    // when the board is not acquiring or the user's images have run out.
+    std::optional<BufferRing::Begun> begin_frame_locked(FrameSource& source);
     // Makes the next frame at once (a trigger): begun, written and completed under lock_.
     bool complete_frame_locked();
     // The generator's frame, made as a board's DMA makes it: begun under lock_, written with lock_ given up
