@@ -2,27 +2,48 @@
 
 #include "core/ThreadErrorMap.h"
 
-#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <utility>
 
 namespace vngtl {
 
 namespace {
 
-// Read by every record, written at GCInitLib and GCCloseLib; the count held while a record is stored keeps
-// the store alive even if the library closes meanwhile. Built on first use (the library's load, see
-// cti/LibraryLifetime.h), so that it outlives the end of the library.
-std::atomic<std::shared_ptr<ThreadErrorMap>>& error_store()
+// Read by every record, written at GCInitLib and GCCloseLib (and at the end of the library); the count held
+// while a record is stored keeps the store alive even if the library closes meanwhile. Built on first use
+// (the library's load, see cti/LibraryLifetime.h), so that it outlives the end of the library. A plain
+// mutex rather than an atomic shared pointer: the standard library's atomic shared pointer guards itself
+// with a lock bit that the thread sanitizer cannot see, and records are not a hot path.
+struct ErrorStoreSlot {
+    std::mutex mutex;
+    std::shared_ptr<ThreadErrorMap> store;  // guarded by mutex
+};
+
+ErrorStoreSlot& error_store()
 {
-    static std::atomic<std::shared_ptr<ThreadErrorMap>> store;
-    return store;
+    static ErrorStoreSlot slot;
+    return slot;
+}
+
+std::shared_ptr<ThreadErrorMap> current_error_store()
+{
+    ErrorStoreSlot& slot = error_store();
+    std::lock_guard guard(slot.mutex);
+    return slot.store;
 }
 
 }  // namespace
 
 void publish_error_store(std::shared_ptr<ThreadErrorMap> store) noexcept
 {
-    error_store().store(std::move(store));
+    ErrorStoreSlot& slot = error_store();
+    std::shared_ptr<ThreadErrorMap> previous;
+    {
+        std::lock_guard guard(slot.mutex);
+        previous = std::exchange(slot.store, std::move(store));
+    }
+    // The previous store, if this was its last count, goes with no lock held.
 }
 
 const char* gc_error_name(GC_ERROR code) noexcept
@@ -76,7 +97,7 @@ GC_ERROR report_error_at(std::string_view file_path, unsigned line, std::string_
                          std::string_view message)
 {
     const std::string text = compose_error_record(code, source_file_name(file_path), line, function, message);
-    if (const std::shared_ptr<ThreadErrorMap> store = error_store().load()) {
+    if (const std::shared_ptr<ThreadErrorMap> store = current_error_store()) {
         if (code != GenTL::GC_ERR_SUCCESS) {
             store->set_error(code, text);
         }
