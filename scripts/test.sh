@@ -17,6 +17,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 failed=()
+failed_names=()
 passed_tests=0
 failed_tests=0
 logs=$(mktemp -d)
@@ -40,8 +41,17 @@ count() {
     fi
 }
 
+# Keeps the names of the failed tests of a ctest or pytest log, for the summary at the end.
+names() {
+    local line
+    while IFS= read -r line; do failed_names+=("$2: $line"); done < <(
+        sed -n '/The following tests FAILED:/,/^$/p' "$1" | grep -E '^\s+[0-9]+ - ' | sed -E 's/^\s+//'
+        grep -E '^(FAILED|ERROR) tests/' "$1" || true)
+}
+
+started=$SECONDS
 for step in "${steps[@]}"; do
-    echo "=== $step ==="
+    echo "=== $step === (at $((SECONDS - started)) s)"
     case "$step" in
         rel|asan|tsan)
             if ! scripts/build.sh "$step"; then failed+=("$step (build)"); continue; fi
@@ -54,6 +64,7 @@ for step in "${steps[@]}"; do
                 failed+=("$step")
             fi
             count "$logs/$step.log"
+            names "$logs/$step.log" "$step"
             ;;
         conformance)
             if ! scripts/build.sh rel; then failed+=("conformance (build)"); continue; fi
@@ -64,6 +75,7 @@ for step in "${steps[@]}"; do
                 failed+=("conformance")
             fi
             count "$logs/conformance.log"
+            names "$logs/conformance.log" conformance
             ;;
         package)
             if [ "$(id -u)" -ne 0 ]; then echo "package: skipped (installing the package needs root)"; continue; fi
@@ -82,6 +94,8 @@ for step in "${steps[@]}"; do
     esac
 done
 
+echo "test: all steps took $((SECONDS - started)) s"
+for name in "${failed_names[@]}"; do echo "failed: $name"; done
 [ ${#failed[@]} -gt 0 ] && echo "test: failing steps: ${failed[*]}"
 echo "tests: $passed_tests passed, $failed_tests failed"
 [ ${#failed[@]} -eq 0 ]
