@@ -40,6 +40,7 @@ SimSystem::SimSystem()
             SimConfig::parse(document);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "vnsim: %s; using the built-in default configuration\n", e.what());
+            last_error_ = std::string("VNSIM_CONFIG: ") + e.what();
             document = SimConfig::default_document();
         }
     }
@@ -57,6 +58,7 @@ SimSystem::SimSystem()
             return;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "vnsim: VNSIM_IMAGES: %s; the cameras show their test pattern\n", e.what());
+            last_error_ = std::string("VNSIM_IMAGES: ") + e.what();
         }
     }
     configure(document);

@@ -17,6 +17,7 @@
 #include <functional>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace GenTL;
@@ -353,6 +354,25 @@ int status(Producer& producer)
     return 0;
 }
 
+// Whether the simulated cameras play the folder that --images named: the simulated board SDK, loaded with the
+// producer, says why it could not (a missing folder, a file it cannot read). Asked once the system is open.
+bool images_in_use(const Producer& producer)
+{
+    using LastError = const char* (*)();
+    const auto last_error = reinterpret_cast<LastError>(dlsym(producer.library, "vnsim_last_error"));
+    if (last_error == nullptr) {
+        std::fprintf(stderr, "vngtl: --images needs the simulated boards, and this producer does not use them\n");
+        return false;
+    }
+    const std::string why = last_error();
+    static constexpr std::string_view prefix = "VNSIM_IMAGES: ";
+    if (why.starts_with(prefix)) {
+        std::fprintf(stderr, "vngtl: --images: %s\n", why.c_str() + prefix.size());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -414,7 +434,9 @@ int main(int argc, char** argv)
             std::printf("TLOpen failed: %s\n", producer.last_error().c_str());
             result = 1;
         } else {
-            if (command == "grab") {
+            if (command == "grab" && !grab_options.images.empty() && !images_in_use(producer)) {
+                result = 1;
+            } else if (command == "grab") {
                 result = grab(producer, system, grab_options);
             } else {
                 result = command == "list"     ? list(producer, system)

@@ -28,7 +28,9 @@ VNSIM_API int vnsim_configure(const char* json);
 VNSIM_API int vnsim_configure_file(const char* path);
 /* Back to the built-in default configuration (VNSIM_CONFIG is not read again). */
 VNSIM_API void vnsim_reset(void);
-/* Why the last vnsim_configure or vnsim_configure_file failed; "" when it did not. */
+/* Why the last vnsim_configure or vnsim_configure_file failed; "" when it did not. Before the first of them:
+ * why the configuration the environment names (VNSIM_CONFIG, VNSIM_IMAGES) is not the one in use, the text
+ * beginning with the variable's name. */
 VNSIM_API const char* vnsim_last_error(void);
 
 /* Every text passed to VNOutputDebugString since the last clear, concatenated; once that passes 1 MiB the

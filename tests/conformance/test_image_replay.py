@@ -3,6 +3,9 @@ grey) and raw files come out of EventGetData byte for byte, in name order, loopi
 last; a region of interest (the camera's own, or the stream's) delivers the matching crop; a folder with a
 file that cannot be used is refused at configuration time, naming the file."""
 import json
+import os
+import pathlib
+import subprocess
 import struct
 import zlib
 
@@ -176,3 +179,26 @@ def test_a_file_that_cannot_be_used_is_refused_naming_it(sim, tmp_path):
     write_png(tmp_path / "d.png", np.zeros((HEIGHT, WIDTH + 1), np.uint8))
     assert sim.vnsim_configure(json.dumps({"boards": [{"kind": "CL", "frame_source": {"images": str(tmp_path)}}]}).encode()) == -1
     assert str(tmp_path / "d.png") in sim.vnsim_last_error().decode()
+
+
+def test_the_tool_streams_the_folder_it_is_given_and_fails_on_one_it_cannot_play(cti, tmp_path):
+    """`vngtl grab --images` plays the folder, and refuses (status 1, naming the folder) instead of quietly
+    streaming the test pattern when the folder cannot be played."""
+    tool = pathlib.Path(cti).resolve().parent.parent / "bin" / "vngtl"
+    env = {"PATH": "/usr/bin:/bin", "VNGTL_CTI": cti, "GENICAM_CACHE_V2_4": os.environ["GENICAM_CACHE_V2_4"]}
+
+    def run(folder):
+        return subprocess.run([str(tool), "grab", "--count", "2", "--images", str(folder)], env=env,
+                              capture_output=True, text=True, timeout=120)
+
+    write_png(tmp_path / "0.png", images(1)[0])
+    played = run(tmp_path)
+    assert played.returncode == 0 and "summary: 2 frames" in played.stdout, played.stdout + played.stderr
+
+    for folder in (tmp_path / "missing", tmp_path / "empty"):
+        if folder.name == "empty":
+            folder.mkdir()
+        refused = run(folder)
+        assert refused.returncode == 1, refused.stdout + refused.stderr
+        assert "vngtl: --images: " in refused.stderr and str(folder) in refused.stderr, refused.stderr
+        assert "summary:" not in refused.stdout
