@@ -16,9 +16,9 @@
 //
 // Locks, in this order:
 //   0. the settings lock (the stream port's hook lock, given with the SettingsSource), then the gate lock
-//      (recursive) - held by transition, configure and release across the check of the state and the
-//      change, so that the consumer's calls change the state one at a time; the engine's threads never
-//      take them;
+//      (recursive) - held by transition (for start and stop), configure and release across the check of the
+//      state and the change, so that the consumer's calls change the state one at a time; the engine's
+//      threads never take them, and no buffer is dropped under them;
 //   1. the board's state lock (through Board::exclusively) - held around every change of the acquisition
 //      state (start, stop, abort, teardown, make_ready, the completion of a finite acquisition and the restart
 //      after an unexpected board stop), so that the gate may call these inside its own exclusive board
@@ -105,7 +105,9 @@ public:
     // state between the check and the change. A refusal's text names the stream as `stream`; the caller
     // records it against its own operation, and `change` does not run. The engine's own threads change the
     // state only from Running to Completed (a finite acquisition done), and every call that may run in
-    // Running may run in Completed too.
+    // Running may run in Completed too. A call that may run in every state has nothing to check: its work
+    // runs without the gate's locks (a revocation drops a buffer, whose handle waits for the calls that found
+    // it), and configure and release take them for the board's set-up.
     GateAnswer transition(StreamCall call, std::string_view stream, const Change& change = {});
 
     // The board's set-up for the stream: reads the settings and, unless the board is configured so already,
