@@ -8,9 +8,11 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace vngtl {
@@ -49,10 +51,93 @@ bool is_configured(const VNBoards::Board& board)
     return board.state() == BoardState::Configured;
 }
 
+// A set of acquisition states, one bit each.
+using StateSet = uint32_t;
+
+constexpr StateSet states_of(std::initializer_list<AcquisitionState> states) noexcept
+{
+    StateSet set = 0;
+    for (const AcquisitionState state : states) {
+        set |= StateSet{1} << static_cast<uint32_t>(state);
+    }
+    return set;
+}
+
+constexpr AcquisitionState all_states[] = {AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
+                                           AcquisitionState::Ready, AcquisitionState::Running,
+                                           AcquisitionState::Completed};
+constexpr StateSet every_state = states_of({AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
+                                            AcquisitionState::Ready, AcquisitionState::Running,
+                                            AcquisitionState::Completed});
+
+// What the gate knows of one call: its name and the states it may run in.
+struct CallRule {
+    const char* name;
+    StateSet states;
+};
+
+constexpr CallRule rule_of(StreamCall call) noexcept
+{
+    switch (call) {
+    case StreamCall::AnnounceBuffer: return {"Announcing a buffer", every_state};
+    case StreamCall::AllocAndAnnounceBuffer: return {"Allocating and announcing a buffer", every_state};
+    case StreamCall::RevokeBuffer: return {"Revoking a buffer", every_state};
+    case StreamCall::QueueBuffer: return {"Queueing a buffer", every_state};
+    case StreamCall::FlushQueue: return {"Flushing a queue", every_state};
+    case StreamCall::GetBufferId: return {"Getting a buffer by its ID", every_state};
+    case StreamCall::StartAcquisition:
+        return {"Starting acquisition", states_of({AcquisitionState::NotConfigured, AcquisitionState::Ready})};
+    case StreamCall::StopAcquisition:
+        return {"Stopping acquisition", states_of({AcquisitionState::Running, AcquisitionState::Completed})};
+    }
+    return {"An unknown call", 0};
+}
+
+constexpr bool contains(StateSet set, AcquisitionState state) noexcept
+{
+    return (set & (StateSet{1} << static_cast<uint32_t>(state))) != 0;
+}
+
+std::string state_list(StateSet set)
+{
+    std::string text;
+    for (const AcquisitionState state : all_states) {
+        if (contains(set, state)) {
+            text += text.empty() ? "" : " or ";
+            text += state_name(state);
+        }
+    }
+    return text.empty() ? std::string("no state") : text;
+}
+
+// The refusal of `call` in `state` (which its rule does not allow): its code and its text.
+std::pair<GC_ERROR, std::string> refusal_of(StreamCall call, AcquisitionState state, std::string_view name)
+{
+    const std::string stream(name);
+    switch (call) {
+    case StreamCall::StartAcquisition:
+        if (state == AcquisitionState::NoBoard) {
+            return {GC_ERR_ERROR, "Acquisition cannot be started because " + stream + " is in a bad state."};
+        }
+        if (state == AcquisitionState::Running) {
+            return {GC_ERR_RESOURCE_IN_USE, "Acquisition has already been started on " + stream + "."};
+        }
+        return {GC_ERR_RESOURCE_IN_USE,
+                "Acquisition has completed on " + stream + ", but it has not been formally stopped."};
+    case StreamCall::StopAcquisition:
+        return {GC_ERR_RESOURCE_IN_USE, "Acquisition on " + stream + " cannot be stopped because it is not running."};
+    default: {
+        const CallRule rule = rule_of(call);
+        return {GC_ERR_ERROR, std::string(rule.name) + " is not possible while " + stream + " is " +
+                                  std::string(state_name(state)) + "; it needs " + state_list(rule.states) + "."};
+    }
+    }
+}
+
 }  // namespace
 
-VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory)
-    : board_(std::move(board)), pool_(std::make_unique<BufferPool>(std::move(factory)))
+VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory, SettingsSource settings)
+    : board_(std::move(board)), pool_(std::make_unique<BufferPool>(std::move(factory))), settings_(std::move(settings))
 {
     {
         std::unique_lock guard(acquisition_mutex_);
@@ -66,6 +151,11 @@ VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFacto
     }
     raise_priority(acquisition_thread_);
     raise_priority(copy_thread_);
+}
+
+VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory)
+    : VNAcquisition(std::move(board), std::move(factory), SettingsSource{})
+{
 }
 
 VNAcquisition::~VNAcquisition()
@@ -453,6 +543,197 @@ void VNAcquisition::dump_vantrel_errors()
     for (const std::string& text : board_->drain_errors()) {
         report_error("VNAcquisition::dump_vantrel_errors", GC_ERR_ERROR, text);
     }
+}
+
+// The gate and the doors. The settings lock comes before the gate lock; a door that changes the board's
+// set-up takes both itself, so that it keeps that order when it is reached from a register write (which
+// holds the settings lock already) as well as from the gate.
+
+namespace {
+
+// The settings lock, when the engine was given one, then the gate lock.
+class GateLock {
+public:
+    GateLock(std::recursive_mutex* settings, std::recursive_mutex& gate)
+        : settings_(settings != nullptr ? std::unique_lock(*settings) : std::unique_lock<std::recursive_mutex>()),
+          gate_(gate)
+    {
+    }
+
+private:
+    std::unique_lock<std::recursive_mutex> settings_;
+    std::lock_guard<std::recursive_mutex> gate_;
+};
+
+}  // namespace
+
+VNAcquisition::GateAnswer VNAcquisition::transition(StreamCall call, std::string_view stream, const Change& change)
+{
+    GateAnswer answer;
+    if (rule_of(call).states == every_state) {
+        // Nothing to check, and the work runs without the gate lock: it may drop a buffer, whose handle then
+        // waits for the other calls that found it, and those must not be waiting for the gate meanwhile. The
+        // doors that change the board's set-up (configure, release) take the gate lock themselves.
+        answer.state = status();
+        answer.code = change ? change() : GC_ERR_SUCCESS;
+        return answer;
+    }
+    const GateLock gate(settings_.lock, gate_mutex_);
+    answer.state = status();
+    if (!contains(rule_of(call).states, answer.state)) {
+        std::tie(answer.code, answer.refusal) = refusal_of(call, answer.state, stream);
+        return answer;
+    }
+    answer.code = change ? change() : GC_ERR_SUCCESS;
+    return answer;
+}
+
+GC_ERROR VNAcquisition::configure()
+{
+    static constexpr const char* function = "VNAcquisition::configure";
+    const GateLock gate(settings_.lock, gate_mutex_);
+    if (!settings_.read) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "The data stream has no settings to configure the board for acquisition from.");
+    }
+    // The count and region are read, and the board configured from them, as one step against the writes to
+    // the registers they come from (which hold the settings lock): an announcement sees a whole region and
+    // cannot apply one that a write has replaced since.
+    const Settings settings = settings_.read();
+    const State now = status();
+    if (now == NoBoard) {
+        return report_error(function, GC_ERR_ACCESS_DENIED,
+                            "The board is in a bad state, and cannot be configured for acquisition.");
+    }
+    if (now != NotConfigured && board_->buffer_count() == settings.count && roi_matches(settings.roi)) {
+        return GC_ERR_SUCCESS;
+    }
+    const bool ready = board_->exclusively([&] {
+        board_->check_init(VNBoards::OpenLevel::Inspect);
+        // A reconfiguration keeps the level that the board had before the stream first configured it.
+        if (board_->state() != BoardState::Configured) {
+            saved_state_ = board_->state();
+        }
+        return make_ready(settings.count, settings.roi) == Ready;
+    });
+    // The board has recorded why it could not be configured.
+    return ready ? GC_ERR_SUCCESS : GC_ERR_ACCESS_DENIED;
+}
+
+GC_ERROR VNAcquisition::release()
+{
+    const GateLock gate(settings_.lock, gate_mutex_);
+    const State now = status();
+    if (now == NoBoard) {
+        return report_error("VNAcquisition::release", GC_ERR_ACCESS_DENIED,
+                            "The board is in a bad state, and cannot be deconfigured from acquisition.");
+    }
+    if (now == NotConfigured) {
+        return GC_ERR_SUCCESS;
+    }
+    board_->exclusively([&] {
+        board_->check_init(VNBoards::OpenLevel::Inspect);
+        teardown();
+        board_->reopen(saved_state_);
+    });
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR VNAcquisition::announce(void* data, size_t size, void* user_pointer, std::shared_ptr<PoolBuffer>* buffer_out)
+{
+    if (const GC_ERROR code = pool_->announce_shared(buffer_out, data, size, user_pointer)) {
+        return code;
+    }
+    return configure();
+}
+
+GC_ERROR VNAcquisition::announce(size_t size, void* user_pointer, std::shared_ptr<PoolBuffer>* buffer_out)
+{
+    if (const GC_ERROR code = pool_->announce_shared(buffer_out, size, user_pointer)) {
+        return code;
+    }
+    return configure();
+}
+
+GC_ERROR VNAcquisition::revoke(PoolBuffer* buffer, void** data_out, void** user_pointer_out)
+{
+    if (const GC_ERROR code = pool_->revoke_buffer(buffer, data_out, user_pointer_out)) {
+        return code;
+    }
+    if (pool_->announced_count() == 0) {
+        release();
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR VNAcquisition::queue(PoolBuffer* buffer)
+{
+    return pool_->queue_to_input(buffer);
+}
+
+GC_ERROR VNAcquisition::flush(int32_t operation)
+{
+    switch (operation) {
+    case ACQ_QUEUE_INPUT_TO_OUTPUT:
+        return pool_->flush_input_to_output();
+    case ACQ_QUEUE_OUTPUT_DISCARD:
+        // The frames not copied yet would otherwise fill the discarded buffers' successors.
+        ring_.skip_all();
+        return pool_->flush_output_discard();
+    case ACQ_QUEUE_ALL_TO_INPUT:
+        return pool_->flush_all_to_input();
+    case ACQ_QUEUE_UNQUEUED_TO_INPUT:
+        return pool_->flush_unqueued_to_input();
+    case ACQ_QUEUE_ALL_DISCARD:
+        ring_.skip_all();
+        return pool_->flush_all_discard();
+    default:
+        return GC_ERR_NOT_IMPLEMENTED;
+    }
+}
+
+GC_ERROR VNAcquisition::buffer_from_id(uint64_t id, std::shared_ptr<PoolBuffer>* buffer_out)
+{
+    return pool_->shared_buffer_from_id(id, buffer_out);
+}
+
+GC_ERROR VNAcquisition::buffer_id_of_handle(const void* handle, uint64_t* id_out)
+{
+    return pool_->buffer_id_of_handle(handle, id_out);
+}
+
+GC_ERROR VNAcquisition::wait_buffer(PoolBuffer** buffer_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
+                                    const BufferPool::WaitEnded& ended)
+{
+    return pool_->dequeue_latest(buffer_out, timeout_ms, kill, ended);
+}
+
+void VNAcquisition::wake_waiters()
+{
+    pool_->wake_output_waiters();
+}
+
+GC_ERROR VNAcquisition::start_acquisition(uint64_t count)
+{
+    const GateLock gate(settings_.lock, gate_mutex_);
+    if (status() == NotConfigured) {
+        if (const GC_ERROR code = configure()) {
+            return code;
+        }
+    }
+    // A board that refuses to start has recorded why.
+    return start(count) > Ready ? GC_ERR_SUCCESS : GC_ERR_ERROR;
+}
+
+GC_ERROR VNAcquisition::stop_acquisition(bool kill)
+{
+    const GateLock gate(settings_.lock, gate_mutex_);
+    if (kill) {
+        abort();
+    } else {
+        stop();
+    }
+    return GC_ERR_SUCCESS;
 }
 
 }  // namespace vngtl

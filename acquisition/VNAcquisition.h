@@ -1,18 +1,28 @@
-// The acquisition engine of one data stream. Two threads run for the stream's whole life: the acquisition
-// thread waits on the board for completed frames (at most 100 ms per wait), hands each board buffer straight
-// back and records the frame's position in the FrameRing; the copy thread copies pending frames into the
-// oldest queued consumer buffers (BufferPool::fill_next) and so moves them to the output queue, where the
-// stream's new-buffer event picks them up. The data-stream module drives it through status, make_ready, teardown,
-// start, stop and abort.
+// The acquisition engine of one data stream, and the one owner of the stream's life: its state gate
+// (transition, with the table of the states each DS call may run in), the board's set-up for acquisition and
+// its release (configure, release), the buffer pool and the frame ring, and two threads. The data-stream
+// module reaches the stream only through the engine's doors: the gate, announce, revoke, queue, flush, the
+// new-buffer event's wait, start and stop, and counts for its info values. The pool, the ring and the copier
+// are the engine's own.
+//
+// Two threads run for the stream's whole life: the acquisition thread waits on the board for completed frames
+// (at most 100 ms per wait), hands each board buffer straight back and records the frame's position in the
+// FrameRing; the copy thread copies pending frames into the oldest queued consumer buffers
+// (BufferPool::fill_next) and so moves them to the output queue, where the stream's new-buffer event picks
+// them up.
 //
 // Ownership: owns the stream's BufferPool; shares the Board. Both threads are joined by
 // the destructor, never detached.
 //
 // Locks, in this order:
+//   0. the settings lock (the stream port's hook lock, given with the SettingsSource), then the gate lock
+//      (recursive) - held by transition (for start and stop), configure and release across the check of the
+//      state and the change, so that the consumer's calls change the state one at a time; the engine's
+//      threads never take them, and no buffer is dropped under them;
 //   1. the board's state lock (through Board::exclusively) - held around every change of the acquisition
 //      state (start, stop, abort, teardown, make_ready, the completion of a finite acquisition and the restart
-//      after an unexpected board stop), so that the data-stream module may call these inside its own
-//      exclusive board section;
+//      after an unexpected board stop), so that the gate may call these inside its own exclusive board
+//      section;
 //   2. the acquisition mutex - the acquisition state, the running flag and the session number; never held
 //      while the board is waited on, so that a caller holding the state lock never waits for the frame loop;
 //   3. the copy mutex - the copy thread's wake-ups; the ring's own mutex and the pool's locks come after.
@@ -25,13 +35,19 @@
 #include "acquisition/FrameCopier.h"
 #include "acquisition/FrameRing.h"
 #include "acquisition/PoolBuffer.h"
+#include "acquisition/StreamCall.h"
+
+#include <gentl/GenTL.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace VNBoards {
@@ -46,9 +62,35 @@ public:
     using State = AcquisitionState;
     using enum AcquisitionState;
 
+    // What the stream asks of the board: the count of circular buffers and the region of interest (no size:
+    // the board's current region).
+    struct Settings {
+        uint64_t count = 0;
+        VNBoards::Roi roi{};
+    };
+    // Where configure finds the settings: `read` is called with `lock` held, and the board is configured from
+    // what it answers before `lock` is let go, so that a write to the registers the settings come from (which
+    // holds `lock` too) and a configuration are ordered and the board gets one whole region. An engine without
+    // `read` is configured through make_ready only.
+    struct SettingsSource {
+        std::recursive_mutex* lock = nullptr;
+        std::function<Settings()> read;
+    };
+
+    // What the state gate answered to one call.
+    struct GateAnswer {
+        GenTL::GC_ERROR code = GenTL::GC_ERR_SUCCESS;  // the refusal's code, or what the call's change answered
+        State state = NoBoard;                          // the state the gate found
+        std::string refusal;                            // why the call was refused; empty when it was let through
+    };
+    // A call's work, run by the gate when the call may run.
+    using Change = std::function<GenTL::GC_ERROR()>;
+
     // Starts both threads (each confirms it runs before the constructor goes on) and raises them to the
     // highest real-time priority the process may use.
-    // `factory` makes the stream's buffers for the pool.
+    // `factory` makes the stream's buffers for the pool; `settings` tells configure what to set the board to.
+    VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory, SettingsSource settings);
+    // An engine without settings, configured through make_ready only.
     VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFactory factory);
     // Stops and joins both threads.
     ~VNAcquisition();
@@ -56,11 +98,62 @@ public:
     VNAcquisition& operator=(const VNAcquisition&) = delete;
 
     State status() const;
+
+    // The stream's one state gate. With the settings lock and the gate lock held: reads the state, checks it
+    // against the rule of `call` (the states it may run in) and, when the call may run, runs `change` (the
+    // call's work, through the doors below) before the locks are let go, so that no other call changes the
+    // state between the check and the change. A refusal's text names the stream as `stream`; the caller
+    // records it against its own operation, and `change` does not run. The engine's own threads change the
+    // state only from Running to Completed (a finite acquisition done), and every call that may run in
+    // Running may run in Completed too. A call that may run in every state has nothing to check: its work
+    // runs without the gate's locks (a revocation drops a buffer, whose handle waits for the calls that found
+    // it), and configure and release take them for the board's set-up.
+    GateAnswer transition(StreamCall call, std::string_view stream, const Change& change = {});
+
+    // The board's set-up for the stream: reads the settings and, unless the board is configured so already,
+    // configures it from them (the board's level before the stream first configured it is kept for release),
+    // all under the settings lock. GC_ERR_ACCESS_DENIED when the board is in a bad state or refused (it has
+    // recorded why).
+    GenTL::GC_ERROR configure();
+    // Frees the board's circular buffers and brings the board back to the level it had before configure.
+    GenTL::GC_ERROR release();
+
+    // The buffers, as the DS functions reach them. An announcement configures the board (configure's answer
+    // is the call's; the buffer is handed out all the same); the revocation of the last buffer releases it.
+    GenTL::GC_ERROR announce(void* data, size_t size, void* user_pointer, std::shared_ptr<PoolBuffer>* buffer_out);
+    GenTL::GC_ERROR announce(size_t size, void* user_pointer, std::shared_ptr<PoolBuffer>* buffer_out);
+    GenTL::GC_ERROR revoke(PoolBuffer* buffer, void** data_out, void** user_pointer_out);
+    GenTL::GC_ERROR queue(PoolBuffer* buffer);
+    // By ACQ_QUEUE_TYPE; the two discarding flushes also drop the frames not copied yet. An unknown operation
+    // answers GC_ERR_NOT_IMPLEMENTED with no record (the caller records it).
+    GenTL::GC_ERROR flush(int32_t operation);
+    GenTL::GC_ERROR buffer_from_id(uint64_t id, std::shared_ptr<PoolBuffer>* buffer_out);
+    GenTL::GC_ERROR buffer_id_of_handle(const void* handle, uint64_t* id_out);
+    // EventGetData's wait for the oldest filled buffer (BufferPool::dequeue_latest), and the wake-up of such
+    // waits after a kill or the end of the event's waits.
+    GenTL::GC_ERROR wait_buffer(PoolBuffer** buffer_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
+                                const BufferPool::WaitEnded& ended = {});
+    void wake_waiters();
+    // DSStartAcquisition's work: configures the board first when it is not configured, then starts `count`
+    // buffers. GC_ERR_ERROR when the board would not start (it has recorded why).
+    GenTL::GC_ERROR start_acquisition(uint64_t count);
+    // DSStopAcquisition's work: stops the board, or aborts it when `kill`.
+    GenTL::GC_ERROR stop_acquisition(bool kill);
+
+    // The pool's counts, for the stream's and the event's info values.
+    size_t announced_count() { return pool_->announced_count(); }
+    size_t queued_count() { return pool_->queued_count(); }
+    size_t output_count() { return pool_->output_count(); }
+    uint64_t delivered_count() const noexcept { return pool_->delivered_count(); }
+    uint64_t output_discarded_count() const noexcept { return pool_->output_discarded_count(); }
+
     // Whether the board's region of interest is `roi`, or its default region when `roi` has no size.
     bool roi_matches(const VNBoards::Roi& roi);
     // The board's frame size in bytes; 0 when the board cannot tell.
     uint64_t payload_size();
 
+    // The state changes themselves, below the gate: its calls' changes (configure, release, start_acquisition,
+    // stop_acquisition) make them, each in its own exclusive board section.
     // Configures the board for circular acquisition with `count` buffers and `roi` (no size: the board's
     // current region). Answers Ready, or NotConfigured when the board refused.
     State make_ready(uint64_t count, const VNBoards::Roi& roi);
@@ -73,16 +166,9 @@ public:
     State stop();
     State abort();
 
-    // Copy thread, through the pool: fills `buffer` from a view of the frame `copy_offset` places after the
-    // oldest pending one, consuming the oldest.
-    bool copy_frame(PoolBuffer& buffer);
     // Records every code on the board's two error stacks with its text.
     void dump_vantrel_errors();
 
-    BufferPool& pool() noexcept { return *pool_; }
-    FrameRing& frame_ring() noexcept { return ring_; }
-    // Copies frames into the buffers; splits large frames across the stream's helper threads.
-    FrameCopier& copier() noexcept { return copier_; }
     const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
 
     uint64_t underrun_count() const noexcept { return underruns_.load(); }
@@ -96,6 +182,17 @@ public:
     void set_copy_offset(uint64_t offset) noexcept { copy_offset_.store(offset); }
 
 private:
+    // The tests' view of the pool, the ring and the copier.
+    friend struct VNAcquisitionTestAccess;
+
+    BufferPool& pool() noexcept { return *pool_; }
+    FrameRing& frame_ring() noexcept { return ring_; }
+    // Copies frames into the buffers; splits large frames across the stream's helper threads.
+    FrameCopier& copier() noexcept { return copier_; }
+
+    // Copy thread, through the pool: fills `buffer` from a view of the frame `copy_offset` places after the
+    // oldest pending one, consuming the oldest.
+    bool copy_frame(PoolBuffer& buffer);
     void acquisition_thread_func(std::stop_token stop);
     // One acquisition session, from a start until the board stops for good or the session ends.
     void frame_loop(std::stop_token stop, uint64_t session);
@@ -115,6 +212,12 @@ private:
 
     std::shared_ptr<VNBoards::Board> board_;
     std::unique_ptr<BufferPool> pool_;
+    const SettingsSource settings_;
+    // Held by the gate across the check and the change (see the top of this file); recursive, so that a
+    // change may configure or release through the doors that take it too.
+    std::recursive_mutex gate_mutex_;
+    // The board's open level just before the stream configured it; board state lock.
+    VNBoards::BoardState saved_state_ = VNBoards::BoardState::Closed;
 
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> started_{0};

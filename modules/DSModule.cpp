@@ -8,14 +8,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 
 namespace vngtl {
 
 using namespace GenTL;
 using VNBoards::BoardKind;
-using VNBoards::BoardState;
 
 namespace {
 
@@ -72,65 +70,6 @@ constexpr RegisterRow register_table[] = {
     {info_height_max, r::Reg_HeightMax, 4, INFO_DATATYPE_UINT32, true, false, RegisterRow::Computed},
 };
 
-// A set of acquisition states, one bit each.
-using StateSet = uint32_t;
-
-constexpr StateSet states_of(std::initializer_list<AcquisitionState> states) noexcept
-{
-    StateSet set = 0;
-    for (const AcquisitionState state : states) {
-        set |= StateSet{1} << static_cast<uint32_t>(state);
-    }
-    return set;
-}
-
-constexpr AcquisitionState all_states[] = {AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
-                                           AcquisitionState::Ready, AcquisitionState::Running,
-                                           AcquisitionState::Completed};
-constexpr StateSet every_state = states_of({AcquisitionState::NoBoard, AcquisitionState::NotConfigured,
-                                            AcquisitionState::Ready, AcquisitionState::Running,
-                                            AcquisitionState::Completed});
-
-// What the gate knows of one call: its name in records and the states it may run in.
-struct CallRule {
-    const char* function;
-    StateSet states;
-};
-
-constexpr CallRule rule_of(StreamCall call) noexcept
-{
-    switch (call) {
-    case StreamCall::AnnounceBuffer: return {"DSModule::announce_buffer", every_state};
-    case StreamCall::AllocAndAnnounceBuffer: return {"DSModule::alloc_and_announce_buffer", every_state};
-    case StreamCall::RevokeBuffer: return {"DSModule::revoke_buffer", every_state};
-    case StreamCall::QueueBuffer: return {"DSModule::queue_buffer", every_state};
-    case StreamCall::FlushQueue: return {"DSModule::flush_queue", every_state};
-    case StreamCall::GetBufferId: return {"DSModule::get_buffer_id", every_state};
-    case StreamCall::StartAcquisition:
-        return {"DSModule::start_acquisition", states_of({AcquisitionState::NotConfigured, AcquisitionState::Ready})};
-    case StreamCall::StopAcquisition:
-        return {"DSModule::stop_acquisition", states_of({AcquisitionState::Running, AcquisitionState::Completed})};
-    }
-    return {"DSModule::transition", 0};
-}
-
-constexpr bool contains(StateSet set, AcquisitionState state) noexcept
-{
-    return (set & (StateSet{1} << static_cast<uint32_t>(state))) != 0;
-}
-
-std::string state_list(StateSet set)
-{
-    std::string text;
-    for (const AcquisitionState state : all_states) {
-        if (contains(set, state)) {
-            text += text.empty() ? "" : " or ";
-            text += state_name(state);
-        }
-    }
-    return text;
-}
-
 template <class T>
 GC_ERROR put(uint8_t* data, T value)
 {
@@ -144,7 +83,12 @@ DSModule::DSModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseMod
                    const SystemValues& system)
     : BaseModule(module_name, std::move(parent), &port_), board_(std::move(board))
 {
-    acquisition_ = std::make_unique<VNAcquisition>(board_, BufferHandle::factory(system));
+    // The count and region registers are read, and the board configured from them, under the port map's hook
+    // lock, which the port's accesses to those registers hold too.
+    VNAcquisition::SettingsSource settings;
+    settings.lock = &info_map().hook_lock();
+    settings.read = [this] { return VNAcquisition::Settings{desired_count(), requested_roi()}; };
+    acquisition_ = std::make_unique<VNAcquisition>(board_, BufferHandle::factory(system), std::move(settings));
     event_ = std::make_unique<VNNewBufferEvent>(*acquisition_);
     setup_info();
     port_.setup_port_info(module_name, module_name, "StreamPort", system);
@@ -192,15 +136,15 @@ void DSModule::setup_info()
     namespace r = reg::datastream;
     add_info_string(STREAM_INFO_ID, module_name, r::Reg_StreamID, reg::string_length);
     computed(STREAM_INFO_NUM_DELIVERED, r::Reg_StreamDeliveredFrameCount, 8, INFO_DATATYPE_UINT64,
-             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().delivered_count()); });
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->delivered_count()); });
     computed(STREAM_INFO_NUM_UNDERRUN, r::Reg_StreamLostFrameCount, 8, INFO_DATATYPE_UINT64,
              [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->underrun_count()); });
     computed(STREAM_INFO_NUM_ANNOUNCED, r::Reg_StreamAnnouncedBufferCount, 8, INFO_DATATYPE_SIZET,
-             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().announced_count()); });
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->announced_count()); });
     computed(STREAM_INFO_NUM_QUEUED, r::Reg_StreamInputBufferCount, 8, INFO_DATATYPE_SIZET,
-             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().queued_count()); });
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->queued_count()); });
     computed(STREAM_INFO_NUM_AWAIT_DELIVERY, r::Reg_StreamOutputBufferCount, 8, INFO_DATATYPE_SIZET,
-             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->pool().output_count()); });
+             [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->output_count()); });
     computed(STREAM_INFO_NUM_STARTED, r::Reg_StreamStartedFrameCount, 8, INFO_DATATYPE_UINT64,
              [this](RegisterMap::Entry&, uint8_t* data) { return put<uint64_t>(data, acquisition_->started_count()); });
     // Frames the board overwrote before or during their copy; never delivered (a custom value).
@@ -289,7 +233,7 @@ GC_ERROR DSModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_
         return write_copy_offset(value);
     default:  // the region of interest, which refers to the camera's frame as it is now
         roi_generation_.store(board_->geometry_generation());
-        return make_ready_for_acq();
+        return acquisition_->configure();
     }
 }
 
@@ -325,7 +269,7 @@ GC_ERROR DSModule::write_desired_count(uint64_t desired)
     if (acquisition_->copy_offset() >= highest) {
         acquisition_->set_copy_offset(highest);
     }
-    return make_ready_for_acq();
+    return acquisition_->configure();
 }
 
 uint64_t DSModule::desired_count() const
@@ -347,37 +291,13 @@ VNBoards::Roi DSModule::requested_roi() const
     return {entry_uint32(offset_x_), entry_uint32(offset_y_), entry_uint32(width_), entry_uint32(height_)};
 }
 
-GC_ERROR DSModule::transition(StreamCall call, AcquisitionState* state_out) const
+GC_ERROR DSModule::gate(StreamCall call, const char* function, const VNAcquisition::Change& change)
 {
-    const AcquisitionState state = acquisition_->status();
-    if (state_out != nullptr) {
-        *state_out = state;
+    const VNAcquisition::GateAnswer answer = acquisition_->transition(call, "data-stream \"" + id() + "\"", change);
+    if (!answer.refusal.empty()) {
+        return report_error(function, answer.code, answer.refusal);
     }
-    const CallRule rule = rule_of(call);
-    if (contains(rule.states, state)) {
-        return GC_ERR_SUCCESS;
-    }
-    const std::string stream = "data-stream \"" + id() + "\"";
-    switch (call) {
-    case StreamCall::StartAcquisition:
-        if (state == AcquisitionState::NoBoard) {
-            return report_error(rule.function, GC_ERR_ERROR,
-                                "Acquisition cannot be started because " + stream + " is in a bad state.");
-        }
-        if (state == AcquisitionState::Running) {
-            return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
-                                "Acquisition has already been started on " + stream + ".");
-        }
-        return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition has completed on " + stream + ", but it has not been formally stopped.");
-    case StreamCall::StopAcquisition:
-        return report_error(rule.function, GC_ERR_RESOURCE_IN_USE,
-                            "Acquisition on " + stream + " cannot be stopped because it is not running.");
-    default:
-        return report_error(rule.function, GC_ERR_ERROR,
-                            std::string(rule.function) + " is not possible while " + stream + " is " +
-                                std::string(state_name(state)) + "; it needs " + state_list(rule.states) + ".");
-    }
+    return answer.code;
 }
 
 GC_ERROR DSModule::check_open(const char* function, bool as_module) const
@@ -414,7 +334,7 @@ GC_ERROR DSModule::close()
     if (event().is_registered()) {
         event().unregister_event();
     }
-    make_clear_from_acq();
+    acquisition_->release();
     return GC_ERR_SUCCESS;
 }
 
@@ -459,21 +379,21 @@ GC_ERROR DSModule::announce_buffer(void* data, size_t size, void* user_pointer,
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::AnnounceBuffer)) {
+    return gate(StreamCall::AnnounceBuffer, function, [&] {
+        if (data == nullptr) {
+            return report_error(function, GC_ERR_INVALID_PARAMETER, "The buffer data pointer is null.");
+        }
+        if (handle_out == nullptr) {
+            return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle poiner is null.");
+        }
+        // The engine configures the board for the new buffer; the buffer is handed out even when it cannot.
+        std::shared_ptr<PoolBuffer> buffer;
+        const GC_ERROR code = acquisition_->announce(data, size, user_pointer, &buffer);
+        if (buffer) {
+            *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
+        }
         return code;
-    }
-    if (data == nullptr) {
-        return report_error(function, GC_ERR_INVALID_PARAMETER, "The buffer data pointer is null.");
-    }
-    if (handle_out == nullptr) {
-        return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle poiner is null.");
-    }
-    std::shared_ptr<PoolBuffer> buffer;
-    if (const GC_ERROR code = acquisition_->pool().announce_shared(&buffer, data, size, user_pointer)) {
-        return code;
-    }
-    *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
-    return make_ready_for_acq();
+    });
 }
 
 GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer,
@@ -483,46 +403,37 @@ GC_ERROR DSModule::alloc_and_announce_buffer(size_t size, void* user_pointer,
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::AllocAndAnnounceBuffer)) {
+    return gate(StreamCall::AllocAndAnnounceBuffer, function, [&] {
+        if (handle_out == nullptr) {
+            return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
+        }
+        std::shared_ptr<PoolBuffer> buffer;
+        const GC_ERROR code = acquisition_->announce(size, user_pointer, &buffer);
+        if (buffer) {
+            *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
+        }
         return code;
-    }
-    if (handle_out == nullptr) {
-        return report_error(function, GC_ERR_INVALID_PARAMETER, "The return buffer handle pointer is null.");
-    }
-    std::shared_ptr<PoolBuffer> buffer;
-    if (const GC_ERROR code = acquisition_->pool().announce_shared(&buffer, size, user_pointer)) {
-        return code;
-    }
-    *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
-    return make_ready_for_acq();
+    });
 }
 
 GC_ERROR DSModule::revoke_buffer(BufferHandle* handle, void** data_out, void** user_pointer_out)
 {
-    if (const GC_ERROR code = check_open("DSModule::revoke_buffer")) {
+    static constexpr const char* function = "DSModule::revoke_buffer";
+    if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::RevokeBuffer)) {
-        return code;
-    }
-    if (const GC_ERROR code = acquisition_->pool().revoke_buffer(handle, data_out, user_pointer_out)) {
-        return code;
-    }
-    if (acquisition_->pool().announced_count() == 0) {
-        make_clear_from_acq();
-    }
-    return GC_ERR_SUCCESS;
+    // The engine releases the board when the last buffer goes.
+    return gate(StreamCall::RevokeBuffer, function,
+                [&] { return acquisition_->revoke(handle, data_out, user_pointer_out); });
 }
 
 GC_ERROR DSModule::queue_buffer(BufferHandle* handle)
 {
-    if (const GC_ERROR code = check_open("DSModule::queue_buffer")) {
+    static constexpr const char* function = "DSModule::queue_buffer";
+    if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::QueueBuffer)) {
-        return code;
-    }
-    return acquisition_->pool().queue_to_input(handle);
+    return gate(StreamCall::QueueBuffer, function, [&] { return acquisition_->queue(handle); });
 }
 
 GC_ERROR DSModule::flush_queue(int32_t operation)
@@ -531,44 +442,31 @@ GC_ERROR DSModule::flush_queue(int32_t operation)
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::FlushQueue)) {
+    return gate(StreamCall::FlushQueue, function, [&] {
+        const GC_ERROR code = acquisition_->flush(operation);
+        if (code == GC_ERR_NOT_IMPLEMENTED) {
+            return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                                "Unknown ACQ_QUEUE_TYPE operation code " + std::to_string(operation) + ".");
+        }
         return code;
-    }
-    BufferPool& pool = acquisition_->pool();
-    switch (operation) {
-    case ACQ_QUEUE_INPUT_TO_OUTPUT:
-        return pool.flush_input_to_output();
-    case ACQ_QUEUE_OUTPUT_DISCARD:
-        acquisition_->frame_ring().skip_all();
-        return pool.flush_output_discard();
-    case ACQ_QUEUE_ALL_TO_INPUT:
-        return pool.flush_all_to_input();
-    case ACQ_QUEUE_UNQUEUED_TO_INPUT:
-        return pool.flush_unqueued_to_input();
-    case ACQ_QUEUE_ALL_DISCARD:
-        acquisition_->frame_ring().skip_all();
-        return pool.flush_all_discard();
-    default:
-        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                            "Unknown ACQ_QUEUE_TYPE operation code " + std::to_string(operation) + ".");
-    }
+    });
 }
 
 GC_ERROR DSModule::get_buffer_id(uint64_t index, std::shared_ptr<BufferHandle>* handle_out)
 {
-    if (const GC_ERROR code = check_open("DSModule::get_buffer_id")) {
+    static constexpr const char* function = "DSModule::get_buffer_id";
+    if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::GetBufferId)) {
+    return gate(StreamCall::GetBufferId, function, [&] {
+        // The pool checks the output pointer (and records a null one) itself.
+        std::shared_ptr<PoolBuffer> buffer;
+        const GC_ERROR code = acquisition_->buffer_from_id(index, handle_out != nullptr ? &buffer : nullptr);
+        if (code == GC_ERR_SUCCESS) {
+            *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
+        }
         return code;
-    }
-    // The pool checks the output pointer (and records a null one) itself.
-    std::shared_ptr<PoolBuffer> buffer;
-    const GC_ERROR code = acquisition_->pool().shared_buffer_from_id(index, handle_out != nullptr ? &buffer : nullptr);
-    if (code == GC_ERR_SUCCESS) {
-        *handle_out = std::static_pointer_cast<BufferHandle>(std::move(buffer));
-    }
-    return code;
+    });
 }
 
 GC_ERROR DSModule::start_acquisition(int32_t flags, uint64_t count)
@@ -589,17 +487,7 @@ GC_ERROR DSModule::start_acquisition(int32_t flags, uint64_t count)
                             "No buffers have been announced for data-stream \"" + id() +
                                 "\", so acquisition cannot be started.");
     }
-    AcquisitionState state = AcquisitionState::NoBoard;
-    if (const GC_ERROR code = transition(StreamCall::StartAcquisition, &state)) {
-        return code;
-    }
-    if (state == AcquisitionState::NotConfigured) {
-        if (const GC_ERROR code = make_ready_for_acq()) {
-            return code;
-        }
-    }
-    // A board that refuses to start has recorded why.
-    return acquisition_->start(count) > AcquisitionState::Ready ? GC_ERR_SUCCESS : GC_ERR_ERROR;
+    return gate(StreamCall::StartAcquisition, function, [&] { return acquisition_->start_acquisition(count); });
 }
 
 GC_ERROR DSModule::stop_acquisition(int32_t flags)
@@ -608,68 +496,17 @@ GC_ERROR DSModule::stop_acquisition(int32_t flags)
     if (const GC_ERROR code = check_open(function)) {
         return code;
     }
-    if (const GC_ERROR code = transition(StreamCall::StopAcquisition)) {
-        return code;
-    }
-    switch (flags) {
-    case ACQ_STOP_FLAGS_DEFAULT:
-        acquisition_->stop();
-        return GC_ERR_SUCCESS;
-    case ACQ_STOP_FLAGS_KILL:
-        acquisition_->abort();
-        return GC_ERR_SUCCESS;
-    default:
-        return report_error(function, GC_ERR_NOT_IMPLEMENTED,
-                            "Unknown ACQ_STOP_FLAGS code " + std::to_string(flags) + ".");
-    }
-}
-
-GC_ERROR DSModule::make_ready_for_acq()
-{
-    static constexpr const char* function = "DSModule::make_ready_for_acq";
-    // The count and region registers are read, and the board configured from them, as one step against the
-    // port's writes to them (which come here holding the same lock): an announcement sees a whole region and
-    // cannot apply one that a write has replaced since.
-    const std::lock_guard registers(info_map().hook_lock());
-    const uint64_t desired = desired_count();
-    const VNBoards::Roi roi = requested_roi();
-    const AcquisitionState status = acquisition_->status();
-    if (status == VNAcquisition::NoBoard) {
-        return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "The board is in a bad state, and cannot be configured for acquisition.");
-    }
-    if (status != VNAcquisition::NotConfigured && board_->buffer_count() == desired &&
-        acquisition_->roi_matches(roi)) {
-        return GC_ERR_SUCCESS;
-    }
-    const bool ready = board_->exclusively([&] {
-        board_->check_init(VNBoards::OpenLevel::Inspect);
-        // A reconfiguration keeps the level that the board had before the stream first configured it.
-        if (board_->state() != BoardState::Configured) {
-            saved_state_ = board_->state();
+    return gate(StreamCall::StopAcquisition, function, [&] {
+        switch (flags) {
+        case ACQ_STOP_FLAGS_DEFAULT:
+            return acquisition_->stop_acquisition(false);
+        case ACQ_STOP_FLAGS_KILL:
+            return acquisition_->stop_acquisition(true);
+        default:
+            return report_error(function, GC_ERR_NOT_IMPLEMENTED,
+                                "Unknown ACQ_STOP_FLAGS code " + std::to_string(flags) + ".");
         }
-        return acquisition_->make_ready(desired, roi) == VNAcquisition::Ready;
     });
-    // The board has recorded why it could not be configured.
-    return ready ? GC_ERR_SUCCESS : GC_ERR_ACCESS_DENIED;
-}
-
-GC_ERROR DSModule::make_clear_from_acq()
-{
-    const AcquisitionState status = acquisition_->status();
-    if (status == VNAcquisition::NoBoard) {
-        return report_error("DSModule::make_clear_from_acq", GC_ERR_ACCESS_DENIED,
-                            "The board is in a bad state, and cannot be deconfigured from acquisition.");
-    }
-    if (status == VNAcquisition::NotConfigured) {
-        return GC_ERR_SUCCESS;
-    }
-    board_->exclusively([&] {
-        board_->check_init(VNBoards::OpenLevel::Inspect);
-        acquisition_->teardown();
-        board_->reopen(saved_state_);
-    });
-    return GC_ERR_SUCCESS;
 }
 
 }  // namespace vngtl

@@ -1,18 +1,18 @@
 // The data-stream module "TLDataStream" of one board: the object behind a data-stream handle. It owns the
-// stream's acquisition engine (and through it the buffer pool) and the new-buffer event, carries the
-// announce, revoke, queue, flush, start and stop operations of the DS functions, the stream's info values
-// and the custom registers through which the consumer chooses the board's own buffer count, the copy offset
-// and the region of interest. It configures the board for acquisition (buffers allocated, region set) when a
-// buffer is announced or one of those registers is written, and releases it when the last buffer is revoked
-// or the module is closed.
+// stream's acquisition engine (VNAcquisition, the one owner of the stream's life) and the new-buffer event,
+// and turns the DS functions into the engine's doors: each call passes the engine's state gate
+// (VNAcquisition::transition), which decides whether it may run and runs its work under the gate's lock, and
+// its refusals are recorded here against the call. The module carries the stream's info values and the custom
+// registers through which the consumer chooses the board's own buffer count, the copy offset and the region
+// of interest; the engine configures the board from them (when a buffer is announced or one of those
+// registers is written) and releases it when the last buffer is revoked or the module is closed.
 //
-// Thread safety: operations run on the consumer's threads. Reconfiguration runs as one exclusive section of
-// the board (make_ready_for_acq, make_clear_from_acq); the pool and the engine guard their own state. The
-// saved board state is written and read only inside such a section. make_ready_for_acq reads the count and
-// region registers, and configures the board from them, under the port map's hook lock, which the port's
-// accesses to those registers hold too.
+// Thread safety: operations run on the consumer's threads; the engine and its pool guard their own state. The
+// engine reads the count and region registers, and configures the board from them, under the port map's hook
+// lock, which the port's accesses to those registers hold too.
 #pragma once
 
+#include "acquisition/StreamCall.h"
 #include "acquisition/VNAcquisition.h"
 #include "board/BoardTypes.h"
 #include "modules/BaseModule.h"
@@ -34,18 +34,6 @@ class Board;
 namespace vngtl {
 
 class BufferHandle;
-
-// The calls of the DS functions on a stream, as the stream's state gate knows them.
-enum class StreamCall {
-    AnnounceBuffer,
-    AllocAndAnnounceBuffer,
-    RevokeBuffer,
-    QueueBuffer,
-    FlushQueue,
-    GetBufferId,
-    StartAcquisition,
-    StopAcquisition,
-};
 
 class DSModule : public BaseModule {
 public:
@@ -82,16 +70,6 @@ public:
     // ACQ_STOP_FLAGS_DEFAULT stops the board, ACQ_STOP_FLAGS_KILL aborts it. Queues are left as they are.
     GenTL::GC_ERROR stop_acquisition(int32_t flags);
 
-    // The stream's one state gate: whether `call` may run in the acquisition state now (stored in
-    // `state_out` when given). A refusal is recorded against the call, naming the state and the states the
-    // call needs.
-    GenTL::GC_ERROR transition(StreamCall call, AcquisitionState* state_out = nullptr) const;
-
-    // Configures the board with the desired buffer count and region of interest unless it is so already.
-    GenTL::GC_ERROR make_ready_for_acq();
-    // Frees the board's acquisition buffers and brings the board back to the level it had before.
-    GenTL::GC_ERROR make_clear_from_acq();
-
     VNAcquisition& acquisition() noexcept { return *acquisition_; }
     VNNewBufferEvent& event() noexcept { return *event_; }
     const std::shared_ptr<VNBoards::Board>& board() const noexcept { return board_; }
@@ -110,16 +88,17 @@ private:
     VNBoards::Roi requested_roi() const;
     uint64_t desired_count() const;
     std::string board_text() const;
+    // Passes `call` through the engine's state gate, which runs `change` when the call may run; a refusal is
+    // recorded against `function`.
+    GenTL::GC_ERROR gate(StreamCall call, const char* function, const VNAcquisition::Change& change = {});
 
     std::shared_ptr<VNBoards::Board> board_;
     RegisterMapPort port_;
     std::unique_ptr<VNAcquisition> acquisition_;
     // The board's geometry generation that the region registers refer to.
     mutable std::atomic<uint64_t> roi_generation_{0};
-    // Borrows the engine's pool and ring: destroyed before the engine.
+    // Borrows the engine: destroyed before it.
     std::unique_ptr<VNNewBufferEvent> event_;
-    // The board's open level just before the stream configured it; board state lock.
-    VNBoards::BoardState saved_state_ = VNBoards::BoardState::Closed;
 
     RegisterMap::Entry* desired_ = nullptr;
     RegisterMap::Entry* offset_x_ = nullptr;

@@ -53,8 +53,7 @@ VNNewBufferEvent::~VNNewBufferEvent()
 
 uint64_t VNNewBufferEvent::output_total() const
 {
-    BufferPool& pool = acquisition_.pool();
-    return pool.output_count() + pool.output_discarded_count() + pool.delivered_count();
+    return acquisition_.output_count() + acquisition_.output_discarded_count() + acquisition_.delivered_count();
 }
 
 GC_ERROR VNNewBufferEvent::register_event()
@@ -63,10 +62,9 @@ GC_ERROR VNNewBufferEvent::register_event()
     if (result != GC_ERR_SUCCESS) {
         return result;
     }
-    BufferPool& pool = acquisition_.pool();
-    output_size_at_registration_ = pool.output_count();
-    discarded_at_registration_ = pool.output_discarded_count();
-    delivered_at_registration_ = pool.delivered_count();
+    output_size_at_registration_ = acquisition_.output_count();
+    discarded_at_registration_ = acquisition_.output_discarded_count();
+    delivered_at_registration_ = acquisition_.delivered_count();
     kill_ = 0;
     return GC_ERR_SUCCESS;
 }
@@ -88,7 +86,7 @@ GC_ERROR VNNewBufferEvent::queued_buffer_count(uint64_t& count)
         return report_error("VNNewBufferEvent::queued_buffer_count", GC_ERR_INVALID_HANDLE,
                             "Cannot retrieve the queued buffer count for an unregistered event.");
     }
-    count = acquisition_.pool().output_count();
+    count = acquisition_.output_count();
     return GC_ERR_SUCCESS;
 }
 
@@ -109,8 +107,7 @@ GC_ERROR VNNewBufferEvent::flush()
     if (!is_registered()) {
         return report_error("VNNewBufferEvent::flush", GC_ERR_INVALID_HANDLE, "Cannot flush an unregistered event.");
     }
-    acquisition_.frame_ring().skip_all();
-    return acquisition_.pool().flush_output_discard();
+    return acquisition_.flush(ACQ_QUEUE_OUTPUT_DISCARD);
 }
 
 GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t timeout_ms)
@@ -170,7 +167,7 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
         remaining_ms = static_cast<uint64_t>(std::max<std::chrono::milliseconds::rep>(remaining.count(), 0));
     }
     PoolBuffer* taken = nullptr;
-    const GC_ERROR result = acquisition_.pool().dequeue_latest(&taken, remaining_ms, kill_, ended);
+    const GC_ERROR result = acquisition_.wait_buffer(&taken, remaining_ms, kill_, ended);
     if (result != GC_ERR_SUCCESS) {
         return result;
     }
@@ -212,7 +209,7 @@ GC_ERROR VNNewBufferEvent::data_info(const void* in_buffer, size_t in_size, int3
         break;
     case EVENT_DATA_NUMID: {
         // The record may name a buffer revoked since: its handle is looked up, not followed.
-        const GC_ERROR result = acquisition_.pool().buffer_id_of_handle(record.BufferHandle, &value);
+        const GC_ERROR result = acquisition_.buffer_id_of_handle(record.BufferHandle, &value);
         if (result != GC_ERR_SUCCESS) {
             return result;
         }
@@ -248,7 +245,7 @@ GC_ERROR VNNewBufferEvent::kill(bool immediate)
     }
     if (immediate) {
         kill_ = 1;
-        acquisition_.pool().wake_output_waiters();
+        acquisition_.wake_waiters();
         return GC_ERR_SUCCESS;
     }
     end_waits();
@@ -264,7 +261,7 @@ void VNNewBufferEvent::end_waits()
     // Calls waiting for their turn see the new epoch when woken; the one in the pool sees it under the pool
     // lock, which wake_output_waiters takes before it notifies.
     turn_free_.notify_all();
-    acquisition_.pool().wake_output_waiters();
+    acquisition_.wake_waiters();
 }
 
 void VNNewBufferEvent::release_turn()

@@ -2,7 +2,7 @@
 // filled buffer of the stream's pool as an EVENT_NEW_BUFFER_DATA record. The event handle is this object.
 //
 // Ownership: owned by the stream's DSModule beside the stream's VNAcquisition, which outlives it; the event
-// only borrows the acquisition's pool and frame ring.
+// only borrows the engine, through its wait, flush and count doors.
 //
 // Thread safety: a data call holds the event's turn for its whole run, so concurrent EventGetData calls on
 // one event are served one at a time; a call waits for its turn no longer than its own time-out. kill and

@@ -9,6 +9,7 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
+#include "VNAcquisitionTestAccess.h"
 #include "modules/VNNewBufferEvent.h"
 #include "board/VNBoards.h"
 
@@ -75,7 +76,7 @@ protected:
     // the output queue, exactly once and in the matching state; none is in flight; the output counters add up.
     void check_places(const std::set<BufferHandle*>& held)
     {
-        const auto inventory = acquisition->pool().inventory();
+        const auto inventory = pool_of(*acquisition).inventory();
         ++checks;
         // The states as they were when the queues were looked at; the copy thread goes on meanwhile.
         std::map<const vngtl::PoolBuffer*, BufferState> states;
@@ -135,7 +136,7 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
                                      ? static_cast<double>(env_number("VNGTL_STRESS_SECONDS", 0))
                                      : default_seconds;
 
-    auto& pool = acquisition->pool();
+    auto& pool = pool_of(*acquisition);
     auto& event = *new_buffer_event;
     ASSERT_EQ(acquisition->make_ready(board_buffers, {}), VNAcquisition::Ready);
     std::vector<BufferHandle*> buffers;
@@ -220,7 +221,7 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
     auto read_counters = [&] {
         while (!done) {
             uint64_t sum = pool.delivered_count() + pool.output_discarded_count() + pool.queued_count() +
-                           pool.output_count() + acquisition->started_count() + acquisition->frame_ring().pending() +
+                           pool.output_count() + acquisition->started_count() + ring_of(*acquisition).pending() +
                            static_cast<uint64_t>(acquisition->status());
             INFO_DATATYPE type = 0;
             uint64_t value = 0;

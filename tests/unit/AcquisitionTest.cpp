@@ -4,6 +4,7 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
+#include "VNAcquisitionTestAccess.h"
 #include "modules/VNNewBufferEvent.h"
 #include "board/VNBoards.h"
 
@@ -48,8 +49,8 @@ protected:
         std::vector<BufferHandle*> handles;
         for (size_t i = 0; i < count; ++i) {
             BufferHandle* handle = nullptr;
-            EXPECT_EQ(acquisition->pool().announce_buffer(AsHandle{&handle}, size, nullptr), GC_ERR_SUCCESS);
-            EXPECT_EQ(acquisition->pool().queue_to_input(handle), GC_ERR_SUCCESS);
+            EXPECT_EQ(pool_of(*acquisition).announce_buffer(AsHandle{&handle}, size, nullptr), GC_ERR_SUCCESS);
+            EXPECT_EQ(pool_of(*acquisition).queue_to_input(handle), GC_ERR_SUCCESS);
             handles.push_back(handle);
         }
         return handles;
@@ -87,7 +88,7 @@ protected:
 
     bool frames_seen(uint64_t count)
     {
-        return wait_until([&] { return acquisition->frame_ring().total_written() >= count; });
+        return wait_until([&] { return ring_of(*acquisition).total_written() >= count; });
     }
 
     static VnsimFrameStats stats()
@@ -163,14 +164,14 @@ TEST_F(AcquisitionTest, WithCopyOffsetTwoTheFirstBufferGetsTheThirdFrame)
     ASSERT_TRUE(frames_seen(1));
     trigger(1);
     ASSERT_TRUE(frames_seen(2));
-    EXPECT_EQ(acquisition->pool().output_count(), 0u);
-    EXPECT_EQ(acquisition->frame_ring().pending(), 2u);
+    EXPECT_EQ(pool_of(*acquisition).output_count(), 0u);
+    EXPECT_EQ(ring_of(*acquisition).pending(), 2u);
 
     trigger(1);
     expect_frame(next_buffer(), 3);
     trigger(1);
     expect_frame(next_buffer(), 4);
-    EXPECT_EQ(acquisition->frame_ring().pending(), 2u);
+    EXPECT_EQ(ring_of(*acquisition).pending(), 2u);
 }
 
 TEST_F(AcquisitionTest, AFiniteAcquisitionDeliversItsCountAndStopsTheBoardOnTheNextFrame)
@@ -188,8 +189,8 @@ TEST_F(AcquisitionTest, AFiniteAcquisitionDeliversItsCountAndStopsTheBoardOnTheN
     ASSERT_TRUE(wait_until([&] { return acquisition->status() == VNAcquisition::Completed; }));
     EXPECT_EQ(stats().running, 0u);
     EXPECT_EQ(vnsim_trigger(0, 1), -1);
-    EXPECT_EQ(acquisition->pool().output_count(), 0u);
-    EXPECT_EQ(acquisition->pool().queued_count(), 2u);
+    EXPECT_EQ(pool_of(*acquisition).output_count(), 0u);
+    EXPECT_EQ(pool_of(*acquisition).queued_count(), 2u);
     EXPECT_EQ(acquisition->delivered_since_start(), 3u);
     // A completed acquisition is not started again until it is stopped.
     EXPECT_EQ(acquisition->start(3), VNAcquisition::Completed);
@@ -210,12 +211,12 @@ TEST_F(AcquisitionTest, FramesPendingWithoutQueuedBuffersOverwriteTheOldest)
     trigger(6);
     ASSERT_TRUE(frames_seen(6));
     // Four board buffers hold at most three pending frames: 4, 5 and 6.
-    EXPECT_EQ(acquisition->frame_ring().pending(), 3u);
+    EXPECT_EQ(ring_of(*acquisition).pending(), 3u);
     queue_buffers(3);
     expect_frame(next_buffer(), 4);
     expect_frame(next_buffer(), 5);
     expect_frame(next_buffer(), 6);
-    EXPECT_EQ(acquisition->frame_ring().pending(), 0u);
+    EXPECT_EQ(ring_of(*acquisition).pending(), 0u);
 }
 
 TEST_F(AcquisitionTest, AnUnexpectedBoardStopIsLoggedAndAcquisitionRestarts)

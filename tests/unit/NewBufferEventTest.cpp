@@ -3,6 +3,7 @@
 #include "AcquisitionFixture.h"
 
 #include "acquisition/VNAcquisition.h"
+#include "VNAcquisitionTestAccess.h"
 #include "modules/HandleMapping.h"
 #include "modules/VNNewBufferEvent.h"
 
@@ -39,9 +40,9 @@ protected:
         std::vector<BufferHandle*> handles;
         for (size_t i = 0; i < count; ++i) {
             BufferHandle* handle = nullptr;
-            EXPECT_EQ(acquisition->pool().announce_buffer(AsHandle{&handle}, 16, reinterpret_cast<void*>(1000 + i)),
+            EXPECT_EQ(pool_of(*acquisition).announce_buffer(AsHandle{&handle}, 16, reinterpret_cast<void*>(1000 + i)),
                       GC_ERR_SUCCESS);
-            EXPECT_EQ(acquisition->pool().queue_to_input(handle), GC_ERR_SUCCESS);
+            EXPECT_EQ(pool_of(*acquisition).queue_to_input(handle), GC_ERR_SUCCESS);
             handles.push_back(handle);
         }
         return handles;
@@ -51,7 +52,7 @@ protected:
     {
         static const uint8_t frame[16] = {};
         for (size_t i = 0; i < count; ++i) {
-            ASSERT_TRUE(acquisition->pool().fill_next([this](vngtl::PoolBuffer& buffer) {
+            ASSERT_TRUE(pool_of(*acquisition).fill_next([this](vngtl::PoolBuffer& buffer) {
                 VNBoards::FrameView view;
                 view.kind = VNBoards::BoardKind::CoaXPress;
                 view.data = frame;
@@ -59,7 +60,7 @@ protected:
                 view.bit_depth = 8;
                 view.roi = {0, 0, 4, 4};
                 view.frame_id = 1;
-                return buffer.fill(view, acquisition->copier());
+                return buffer.fill(view, copier_of(*acquisition));
             }));
         }
     }
@@ -138,7 +139,7 @@ TEST_F(NewBufferEventTest, InfoAnswersTheTypeSizesAndCountsSinceRegistration)
     EXPECT_EQ(event().flush(), GC_ERR_SUCCESS);
     EXPECT_EQ(in_queue(), 0u);
     EXPECT_EQ(fired(), 2u);  // nor does discarding
-    EXPECT_EQ(acquisition->pool().output_discarded_count(), 3u);
+    EXPECT_EQ(pool_of(*acquisition).output_discarded_count(), 3u);
     fill(1);
     EXPECT_EQ(fired(), 3u);
 
@@ -179,7 +180,7 @@ TEST_F(NewBufferEventTest, DataHandsOutTheOldestFilledBuffer)
     EXPECT_EQ(event().data(&record, &size, 0), GC_ERR_TIMEOUT);
     expect_record("GC_ERR_TIMEOUT", "BufferPool.cpp", "BufferPool::dequeue_latest",
                   "Timed out waiting for a buffer to become available on the output queue.");
-    EXPECT_EQ(acquisition->pool().delivered_count(), 2u);
+    EXPECT_EQ(pool_of(*acquisition).delivered_count(), 2u);
 }
 
 TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
@@ -231,7 +232,7 @@ TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
                   "Error setting the EVENT_NEW_BUFFER_DATA::EVENT_DATA_NUMID info command return buffer data.");
 
     // After the buffer is revoked its ID cannot be found.
-    ASSERT_EQ(acquisition->pool().revoke_buffer(last, nullptr, nullptr), GC_ERR_SUCCESS);
+    ASSERT_EQ(pool_of(*acquisition).revoke_buffer(last, nullptr, nullptr), GC_ERR_SUCCESS);
     value_size = sizeof value;
     EXPECT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_NUMID, &type, &value, &value_size),
               GC_ERR_INVALID_HANDLE);
