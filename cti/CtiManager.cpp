@@ -15,9 +15,9 @@ namespace {
 
 using WrapperOwner = std::shared_ptr<CtiManager::Wrapper>;
 
-// While GCCloseLib decides whether it may close, in LibraryState::calls.
+// While GCCloseLib decides whether it may close, in `calls`.
 constexpr uint64_t closing = 1;
-// One call inside, in LibraryState::calls.
+// One call inside, in `calls`.
 constexpr uint64_t one_call = 2;
 
 // The manager reference and the library mutex guarding it (held by GCInitLib, GCCloseLib and the end of
@@ -28,13 +28,16 @@ constexpr uint64_t one_call = 2;
 // GCCloseLib sets the closing bit first, then reads the count (both sequentially consistent). So either the
 // call is counted before GCCloseLib looks, and GCCloseLib refuses, or the call sees the closing bit and waits
 // for GCCloseLib's answer: then it finds the manager again (refused) or finds none (closed).
+// The two atomics are constant-initialised and trivially destroyed, so that a call reaches them without
+// the guard of a function's static.
 struct LibraryState {
     std::mutex mutex;
     WrapperOwner reference;
     bool ended = false;  // the library is being unloaded or the process is ending: no new manager
-    std::atomic<CtiManager::Wrapper*> published{nullptr};  // the ready manager, as calls find it
-    std::atomic<uint64_t> calls{0};                         // one_call per call inside, plus closing
 };
+
+constinit std::atomic<CtiManager::Wrapper*> published{nullptr};  // the ready manager, as calls find it
+constinit std::atomic<uint64_t> calls{0};                         // one_call per call inside, plus closing
 
 LibraryState& library()
 {
@@ -93,19 +96,18 @@ TLModule* CtiManager::tl_module_address()
 
 ManagerRef get_manager() noexcept
 {
-    LibraryState& state = library();
     for (;;) {
-        if ((state.calls.fetch_add(one_call, std::memory_order_seq_cst) & closing) == 0) {
-            CtiManager::Wrapper* const wrapper = state.published.load(std::memory_order_seq_cst);
+        if ((calls.fetch_add(one_call, std::memory_order_seq_cst) & closing) == 0) {
+            CtiManager::Wrapper* const wrapper = published.load(std::memory_order_seq_cst);
             if (wrapper != nullptr) {
                 return ManagerRef(wrapper);
             }
-            state.calls.fetch_sub(one_call, std::memory_order_release);
+            calls.fetch_sub(one_call, std::memory_order_release);
             return {};
         }
         // A GCCloseLib is looking at the count: its answer takes no longer than that.
-        state.calls.fetch_sub(one_call, std::memory_order_seq_cst);
-        while ((state.calls.load(std::memory_order_acquire) & closing) != 0) {
+        calls.fetch_sub(one_call, std::memory_order_seq_cst);
+        while ((calls.load(std::memory_order_acquire) & closing) != 0) {
             std::this_thread::yield();
         }
     }
@@ -114,7 +116,7 @@ ManagerRef get_manager() noexcept
 void ManagerRef::release() noexcept
 {
     if (wrapper_ != nullptr) {
-        library().calls.fetch_sub(one_call, std::memory_order_release);
+        calls.fetch_sub(one_call, std::memory_order_release);
         wrapper_ = nullptr;
     }
 }
@@ -139,7 +141,7 @@ GenTL::GC_ERROR init_library()
         // Calls find the manager only once it is whole, and only while it is still the library's.
         std::lock_guard guard(state.mutex);
         if (state.reference == copy) {
-            state.published.store(copy.get(), std::memory_order_seq_cst);
+            published.store(copy.get(), std::memory_order_seq_cst);
         }
     }
     return code;
@@ -164,12 +166,12 @@ GenTL::GC_ERROR close_library()
         if (!state.reference || !state.reference->ready()) {
             return GenTL::GC_ERR_NOT_INITIALIZED;
         }
-        if (state.calls.fetch_or(closing, std::memory_order_seq_cst) >= one_call) {
-            state.calls.fetch_and(~closing, std::memory_order_seq_cst);
+        if (calls.fetch_or(closing, std::memory_order_seq_cst) >= one_call) {
+            calls.fetch_and(~closing, std::memory_order_seq_cst);
             return GenTL::GC_ERR_RESOURCE_IN_USE;
         }
-        state.published.store(nullptr, std::memory_order_seq_cst);
-        state.calls.fetch_and(~closing, std::memory_order_seq_cst);
+        published.store(nullptr, std::memory_order_seq_cst);
+        calls.fetch_and(~closing, std::memory_order_seq_cst);
         last = std::move(state.reference);
         // No call holds the manager and none can get it now, so no handle is pinned: every handle handed
         // out so far ends here, also those of objects that outlive the tree for a moment.
@@ -189,7 +191,7 @@ bool end_library(std::chrono::milliseconds limit) noexcept
     {
         std::lock_guard guard(state.mutex);
         state.ended = true;
-        state.published.store(nullptr, std::memory_order_seq_cst);
+        published.store(nullptr, std::memory_order_seq_cst);
         last = std::move(state.reference);
     }
     if (!last) {
@@ -216,7 +218,7 @@ bool end_library(std::chrono::milliseconds limit) noexcept
             ended = false;
         }
     }
-    ended = ended && wait_until([&] { return state.calls.load(std::memory_order_seq_cst) < one_call; });
+    ended = ended && wait_until([&] { return calls.load(std::memory_order_seq_cst) < one_call; });
     if (!ended) {
         // Another thread is still inside a call: the manager and its threads are left as they are rather
         // than destroyed under it.
