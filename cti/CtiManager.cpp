@@ -94,6 +94,11 @@ TLModule* CtiManager::tl_module_address()
     return get_tl_module().get();
 }
 
+void prepare_library()
+{
+    static_cast<void>(library());
+}
+
 ManagerRef get_manager() noexcept
 {
     for (;;) {

@@ -106,6 +106,9 @@ private:
 
 // The manager, counted, or empty when the library is not initialised (or a GCCloseLib has just ended it).
 ManagerRef get_manager() noexcept;
+// Builds the manager reference and the library mutex; called at the library's load (LibraryLifetime), so
+// that they are destroyed only after the library has been ended.
+void prepare_library();
 
 // GCInitLib and GCCloseLib without the exception frame (the exports add it).
 GenTL::GC_ERROR init_library();
