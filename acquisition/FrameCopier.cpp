@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pthread.h>
+
 #if defined(__SANITIZE_THREAD__)
 extern "C" void __tsan_ignore_thread_begin();
 extern "C" void __tsan_ignore_thread_end();
@@ -59,6 +61,7 @@ FrameCopier::FrameCopier(unsigned threads, size_t split_threshold)
     helpers_.reserve(total - 1);
     for (unsigned index = 1; index < total; ++index) {
         helpers_.emplace_back([this, index](std::stop_token stop) { helper_func(std::move(stop), index); });
+        pthread_setname_np(helpers_.back().native_handle(), "vngtl-split");
     }
 }
 

@@ -10,6 +10,7 @@ void FrameRing::resize(uint64_t capacity)
     capacity_ = capacity;
     head_ = tail_ = total_written_ = total_taken_ = total_skipped_ = 0;
     frames_.assign(capacity, 0);
+    received_.assign(capacity, 0);
 }
 
 void FrameRing::reset()
@@ -17,6 +18,7 @@ void FrameRing::reset()
     std::lock_guard guard(lock_);
     head_ = tail_ = total_written_ = total_taken_ = total_skipped_ = 0;
     std::fill(frames_.begin(), frames_.end(), 0);
+    std::fill(received_.begin(), received_.end(), 0);
 }
 
 uint64_t FrameRing::total_written() const
@@ -54,7 +56,7 @@ uint64_t FrameRing::pending_locked() const noexcept
     return capacity_ == 0 ? 0 : (tail_ + capacity_ - head_) % capacity_;
 }
 
-void FrameRing::advance(uint64_t count, uint64_t newest_frame)
+void FrameRing::advance(uint64_t count, uint64_t newest_frame, uint64_t received_ns)
 {
     std::lock_guard guard(lock_);
     if (capacity_ == 0) {
@@ -68,7 +70,9 @@ void FrameRing::advance(uint64_t count, uint64_t newest_frame)
     // Only the last capacity positions written can still be pending; each is numbered back from the newest.
     const uint64_t numbered = std::min(count, capacity_);
     for (uint64_t back = numbered; back > 0; --back) {
-        frames_[(tail_ + count - back) % capacity_] = newest - (back - 1);
+        const uint64_t position = (tail_ + count - back) % capacity_;
+        frames_[position] = newest - (back - 1);
+        received_[position] = received_ns;
     }
     tail_ = (tail_ + count % capacity_) % capacity_;
     if (pending_with_new >= capacity_) {
@@ -97,7 +101,7 @@ std::optional<FrameRing::Slot> FrameRing::take(uint64_t offset, uint64_t margin)
     total_taken_ += 1;
     head_ = (head_ + 1) % capacity_;
     const uint64_t position = (oldest + offset) % capacity_;
-    return Slot{position, frames_[position]};
+    return Slot{position, frames_[position], received_[position]};
 }
 
 void FrameRing::skip_all()

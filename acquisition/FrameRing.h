@@ -25,10 +25,12 @@ namespace vngtl {
 
 class FrameRing {
 public:
-    // A position taken, with the number of the frame recorded there.
+    // A position taken, with the number of the frame recorded there and when the acquisition thread recorded
+    // it (steady clock, nanoseconds; 0 when not given), which the frame's fill record keeps.
     struct Slot {
         uint64_t position = 0;
         uint64_t frame = 0;
+        uint64_t received_ns = 0;
         bool operator==(const Slot&) const = default;
     };
 
@@ -43,9 +45,10 @@ public:
     uint64_t pending() const;
     // Records `count` more completed frames (more than one when frames were lost on the way), the newest
     // numbered `newest_frame` and the others counting back from it; 0 numbers them by the ring's own count
-    // (total written). When the pending frames and the new ones no longer fit, the head moves just past the
-    // tail: the oldest frames are dropped. Only for a ring with a non-zero capacity.
-    void advance(uint64_t count, uint64_t newest_frame = 0);
+    // (total written). `received_ns` is kept with each. When the pending frames and the new ones no
+    // longer fit, the head moves just past the tail: the oldest frames are dropped. Only for a ring with a
+    // non-zero capacity.
+    void advance(uint64_t count, uint64_t newest_frame = 0, uint64_t received_ns = 0);
     // With more than `offset` frames pending: consumes the oldest position and answers the position
     // `offset` places after it, with its frame number; otherwise none. Before that, while more than
     // `offset` + 1 frames are pending and the answered frame would be one the board reaches within
@@ -67,7 +70,8 @@ private:
     uint64_t total_written_ = 0;
     uint64_t total_taken_ = 0;
     uint64_t total_skipped_ = 0;
-    std::vector<uint64_t> frames_;  // the frame number recorded at each position
+    std::vector<uint64_t> frames_;    // the frame number recorded at each position
+    std::vector<uint64_t> received_;  // when it was recorded
 };
 
 }  // namespace vngtl

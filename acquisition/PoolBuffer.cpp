@@ -6,6 +6,7 @@
 #include <gentl/GenTL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 
 namespace vngtl {
@@ -89,6 +90,10 @@ bool PoolBuffer::fill(const VNBoards::FrameView& frame, FrameCopier& copier, con
         return false;
     }
     FillRecord record;
+    record.copied_ns = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+    record.received_ns = frame.received_ns;
     record.kind = frame.kind;
     record.size_filled = count;
     record.pixel_format = pixel_format(frame.bit_depth);

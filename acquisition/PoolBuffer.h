@@ -45,6 +45,10 @@ struct FillRecord {
     uint64_t frame_id = 0;
     uint64_t timestamp = 0;
     uint64_t timestamp_ns = 0;
+    // The host's steady clock (ns) when the acquisition thread took the frame from the board and when its
+    // copy into this buffer was whole; the benchmark times each hop of a frame with them.
+    uint64_t received_ns = 0;
+    uint64_t copied_ns = 0;
     uint64_t delivered_image_height = 0;
     bool image_present = false;
     bool data_larger_than_buffer = false;

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <optional>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -30,6 +31,11 @@ constexpr auto frame_loop_exit_wait = std::chrono::milliseconds(500);
 // The highest SCHED_FIFO priority the process may use; where it may use none the thread keeps its priority.
 void raise_priority(std::jthread& thread)
 {
+    // VNGTL_STREAM_SCHED=other leaves the threads at the system's default policy, to measure one against
+    // the other.
+    if (const char* chosen = std::getenv("VNGTL_STREAM_SCHED"); chosen != nullptr && std::string(chosen) == "other") {
+        return;
+    }
     const int highest = sched_get_priority_max(SCHED_FIFO);
     if (highest < 0) {
         return;
@@ -44,6 +50,14 @@ void raise_priority(std::jthread& thread)
         parameters.sched_priority = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(highest)));
         pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &parameters);
     }
+}
+
+// The steady clock in nanoseconds, as the fill record keeps its host times.
+uint64_t steady_ns() noexcept
+{
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 bool is_configured(const VNBoards::Board& board)
@@ -144,11 +158,11 @@ VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFacto
         acquisition_thread_ = std::jthread([this](std::stop_token stop) { acquisition_thread_func(std::move(stop)); });
         acquisition_condition_.wait(guard, [this] { return acquisition_thread_running_.load(); });
     }
-    {
-        std::unique_lock guard(copy_mutex_);
-        copy_thread_ = std::jthread([this](std::stop_token stop) { copy_thread_func(std::move(stop)); });
-        copy_condition_.wait(guard, [this] { return copy_thread_running_.load(); });
-    }
+    copy_thread_ = std::jthread([this](std::stop_token stop) { copy_thread_func(std::move(stop)); });
+    copy_thread_running_.wait(false);
+    // Named, so that tools (top -H, the benchmark) tell them apart.
+    pthread_setname_np(acquisition_thread_.native_handle(), "vngtl-acq");
+    pthread_setname_np(copy_thread_.native_handle(), "vngtl-copy");
     raise_priority(acquisition_thread_);
     raise_priority(copy_thread_);
 }
@@ -162,6 +176,9 @@ VNAcquisition::~VNAcquisition()
 {
     acquisition_thread_.request_stop();
     copy_thread_.request_stop();
+    // After the stop request: a copy thread that reads the word from here on also sees the request.
+    copy_signal_.fetch_add(1);
+    copy_signal_.notify_all();
     if (acquisition_thread_.joinable()) {
         acquisition_thread_.join();
     }
@@ -397,7 +414,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
             // positions with the lost frames' numbers, so the copy thread never hands those records out.
             const uint64_t written = ring_.total_written();
             const uint64_t counter = record.frame_counter;
-            ring_.advance(counter > written ? counter - written : 1, counter);
+            ring_.advance(counter > written ? counter - written : 1, counter, steady_ns());
             wake_copy_thread();
             continue;
         }
@@ -424,35 +441,35 @@ bool VNAcquisition::restart(uint64_t session)
 
 void VNAcquisition::wake_copy_thread()
 {
-    // Taking the copy mutex means the copy thread has either seen the new frame or is waiting for it.
-    {
-        std::lock_guard guard(copy_mutex_);
-    }
-    copy_condition_.notify_all();
+    // Wakes the copy thread only when it waits (no system call otherwise).
+    copy_signal_.fetch_add(1, std::memory_order_release);
+    copy_signal_.notify_one();
 }
 
 void VNAcquisition::copy_thread_func(std::stop_token stop)
 {
-    std::unique_lock guard(copy_mutex_);
     copy_thread_running_ = true;
-    copy_condition_.notify_all();
+    copy_thread_running_.notify_all();
 
     const BufferPool::CopyFrame copy = [this](PoolBuffer& buffer) { return copy_frame(buffer); };
-    while (!stop.stop_requested()) {
+    for (;;) {
+        // Read before the stop request and the ring are looked at: a frame recorded (or a stop asked for)
+        // after this changes the word, and the wait below returns at once.
+        const uint32_t seen = copy_signal_.load(std::memory_order_acquire);
+        if (stop.stop_requested()) {
+            break;
+        }
         if (ring_.pending() > copy_offset_) {
-            guard.unlock();
             const bool done = check_done();
             if (!done && pool_->fill_next(copy, stop)) {
                 delivered_since_start_ += 1;
             }
-            guard.lock();
             if (!done) {
                 continue;
             }
             // A completed acquisition copies nothing more: wait for the next start rather than spin.
         }
-        bool waited = false;
-        copy_condition_.wait(guard, stop, [&waited] { return std::exchange(waited, true); });
+        copy_signal_.wait(seen, std::memory_order_acquire);
     }
     copy_thread_running_ = false;
 }
@@ -510,11 +527,11 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
     // The view is taken under the board's frame lock; the copy is made from it with none of the board's
     // locks held, so the acquisition thread never waits for it. Only the frame recorded for the position is
     // taken: when the board has come round to the buffer since, that later frame waits for its own turn.
-    const std::optional<VNBoards::FrameView> frame =
-        board_->frame_view(static_cast<size_t>(slot->position), slot->frame);
+    std::optional<VNBoards::FrameView> frame = board_->frame_view(static_cast<size_t>(slot->position), slot->frame);
     if (!frame) {
         return false;
     }
+    frame->received_ns = slot->received_ns;
     // The board buffer was handed back when the frame arrived, so the board may be writing the next lap's
     // frame into it before or while it is copied. Such a copy is never delivered: the frame is lost and
     // the buffer waits in the input queue for the next one.

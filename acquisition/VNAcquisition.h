@@ -25,7 +25,10 @@
 //      section;
 //   2. the acquisition mutex - the acquisition state, the running flag and the session number; never held
 //      while the board is waited on, so that a caller holding the state lock never waits for the frame loop;
-//   3. the copy mutex - the copy thread's wake-ups; the ring's own mutex and the pool's locks come after.
+//   then the ring's own mutex and the pool's locks.
+// The copy thread is woken without a lock: the acquisition thread counts each recorded frame in an atomic
+// word the copy thread waits on (a futex wait), and the copy thread reads the word before it looks at the
+// ring, so a frame recorded after it looked changes the word and its wait returns at once.
 // Counters and the two state words are atomics, read without locks by info queries.
 #pragma once
 
@@ -245,8 +248,9 @@ private:
     std::mutex acquisition_mutex_;
     std::condition_variable_any acquisition_condition_;
     std::atomic<bool> acquisition_thread_running_{false};
-    std::mutex copy_mutex_;
-    std::condition_variable_any copy_condition_;
+    // Counts the frames the acquisition thread recorded (and the destructor's stop): what the copy thread
+    // waits on when it finds nothing to copy.
+    std::atomic<uint32_t> copy_signal_{0};
     std::atomic<bool> copy_thread_running_{false};
 
     // Last, so that everything the threads use is built before them.

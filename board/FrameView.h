@@ -24,6 +24,7 @@ struct FrameView {
     uint64_t frame_id = 0;      // the board's running frame counter
     uint64_t timestamp = 0;     // in the board's own units
     uint64_t timestamp_ns = 0;  // the microsecond time stamp scaled to nanoseconds
+    uint64_t received_ns = 0;   // when the host learnt of the frame (steady clock, ns); 0 when not known
     // Keeps the board's circular buffers allocated while the view lives (empty for a frame that does not
     // come from a board). Tearing the acquisition down waits for it.
     std::shared_lock<std::shared_mutex> hold;

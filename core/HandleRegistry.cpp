@@ -30,13 +30,6 @@ thread_local ThreadPins thread_pins;
 
 }  // namespace
 
-HandleRegistry& HandleRegistry::instance()
-{
-    // Built at the library's load, before the object that ends the library, so destroyed after it.
-    static HandleRegistry registry;
-    return registry;
-}
-
 HandleRegistry::~HandleRegistry()
 {
     if (live_ != 0) {

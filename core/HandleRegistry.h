@@ -56,7 +56,13 @@ public:
 
     enum class PinResult { pinned, not_live, wrong_kind };
 
-    static HandleRegistry& instance();
+    // Inline, so that each call's pin pays only the guard's check.
+    static HandleRegistry& instance()
+    {
+        // Built at the library's load, before the object that ends the library, so destroyed after it.
+        static HandleRegistry registry;
+        return registry;
+    }
 
     // A new live token for `object` of `kind` (one bit). Throws std::bad_alloc when the table is full.
     uintptr_t enter(void* object, uint32_t kind);

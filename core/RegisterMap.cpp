@@ -229,17 +229,23 @@ RegisterMap::Entry* RegisterMap::insert(uint64_t address, void* external_data, u
     }
     Entry* const added = entry.get();
     entry->hook_lock_ = &hook_lock_;
+    // Room first, so that nothing below throws once the entry is in the map.
+    starts_.reserve(starts_.size() + 1);
+    ordered_.reserve(ordered_.size() + 1);
     entries_.emplace_hint(successor, address, std::move(entry));
+    const auto position = std::upper_bound(starts_.begin(), starts_.end(), address) - starts_.begin();
+    starts_.insert(starts_.begin() + position, address);
+    ordered_.insert(ordered_.begin() + position, added);
     return added;
 }
 
 GC_ERROR RegisterMap::containing_entry(uint64_t address, Entry** out) const
 {
-    const auto after = entries_.upper_bound(address);
-    if (after != entries_.begin()) {
-        const Entry& candidate = *std::prev(after)->second;
-        if (candidate.end() > address) {
-            *out = std::prev(after)->second.get();
+    const auto after = std::upper_bound(starts_.begin(), starts_.end(), address);
+    if (after != starts_.begin()) {
+        Entry* const candidate = ordered_[static_cast<size_t>(after - starts_.begin() - 1)];
+        if (candidate->end() > address) {
+            *out = candidate;
             return GC_ERR_SUCCESS;
         }
     }
@@ -249,7 +255,7 @@ GC_ERROR RegisterMap::containing_entry(uint64_t address, Entry** out) const
 
 uint64_t RegisterMap::end_address() const noexcept
 {
-    return entries_.empty() ? 0 : entries_.rbegin()->second->end();
+    return ordered_.empty() ? 0 : ordered_.back()->end();
 }
 
 uint64_t RegisterMap::next_free_address() const noexcept

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <atomic>
 #include <map>
+#include <vector>
 #include <memory>
 #include <mutex>
 
@@ -118,6 +119,10 @@ public:
 
 private:
     std::map<uint64_t, std::shared_ptr<Entry>> entries_;
+    // The same entries as two arrays in address order, for the lookup of every access: a binary search over
+    // contiguous start addresses rather than a walk down the tree. Changed only with entries_.
+    std::vector<uint64_t> starts_;
+    std::vector<Entry*> ordered_;
     std::recursive_mutex hook_lock_;
 };
 

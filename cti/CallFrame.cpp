@@ -63,7 +63,10 @@ bool CallFrame::pin(const void* handle, uint32_t kinds) noexcept
         HandleRegistry::PinResult::pinned) {
         return false;
     }
-    pins_[static_cast<size_t>(pin_count_++)] = pinned.slot;
+    const auto index = static_cast<size_t>(pin_count_++);
+    pins_[index] = pinned.slot;
+    pinned_handles_[index] = handle;
+    pinned_objects_[index] = pinned.object;
     return true;
 }
 

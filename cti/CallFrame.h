@@ -109,6 +109,18 @@ public:
 
     // Pins `handle` for the rest of the call when it is live and of one of `kinds`.
     bool pin(const void* handle, uint32_t kinds) noexcept;
+    // The object of a handle this frame pinned, as the kind `Object`, without looking the handle up again;
+    // null for a handle it did not pin.
+    template <class Object>
+    Object* pinned(const void* handle) const noexcept
+    {
+        for (int i = 0; i < pin_count_; ++i) {
+            if (pinned_handles_[static_cast<size_t>(i)] == handle) {
+                return object_as<Object>(pinned_objects_[static_cast<size_t>(i)]);
+            }
+        }
+        return nullptr;
+    }
 
 private:
     void answer(GenTL::GC_ERROR code) noexcept
@@ -123,6 +135,8 @@ private:
     bool answered_ = false;
     GenTL::GC_ERROR answer_ = GenTL::GC_ERR_SUCCESS;
     std::array<uint32_t, 2> pins_{};  // the table slots pinned, given back in reverse order
+    std::array<const void*, 2> pinned_handles_{};
+    std::array<void*, 2> pinned_objects_{};
     int pin_count_ = 0;
 };
 
@@ -223,7 +237,11 @@ struct PortCheck {
     std::source_location where;
     GenTL::GC_ERROR operator()(const CallFrame& frame) const
     {
-        *port = from_handle<BasePortMedium>(handle)->get_port();
+        BasePortMedium* medium = frame.pinned<BasePortMedium>(handle);
+        if (medium == nullptr) {
+            medium = from_handle<BasePortMedium>(handle);
+        }
+        *port = medium != nullptr ? medium->get_port() : nullptr;
         return *port != nullptr ? GenTL::GC_ERR_SUCCESS
                                 : frame.fail(GenTL::GC_ERR_NOT_IMPLEMENTED, message::no_port, where);
     }

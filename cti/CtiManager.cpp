@@ -13,14 +13,31 @@ namespace vngtl {
 
 namespace {
 
-// The manager reference and the library mutex guarding it (never held while an operation runs). Built on
-// first use, which LibraryLifetime's construction makes the library's load, so that it is destroyed only
-// after LibraryLifetime has ended the library.
+using WrapperOwner = std::shared_ptr<CtiManager::Wrapper>;
+
+// While GCCloseLib decides whether it may close, in `calls`.
+constexpr uint64_t closing = 1;
+// One call inside, in `calls`.
+constexpr uint64_t one_call = 2;
+
+// The manager reference and the library mutex guarding it (held by GCInitLib, GCCloseLib and the end of
+// the library, never by a call). Built on first use, which LibraryLifetime's construction makes the
+// library's load, so that it is destroyed only after LibraryLifetime has ended the library.
+//
+// Calls find the manager without the mutex: a call adds itself to `calls` first, then reads `published`;
+// GCCloseLib sets the closing bit first, then reads the count (both sequentially consistent). So either the
+// call is counted before GCCloseLib looks, and GCCloseLib refuses, or the call sees the closing bit and waits
+// for GCCloseLib's answer: then it finds the manager again (refused) or finds none (closed).
+// The two atomics are constant-initialised and trivially destroyed, so that a call reaches them without
+// the guard of a function's static.
 struct LibraryState {
     std::mutex mutex;
-    ManagerRef reference;
+    WrapperOwner reference;
     bool ended = false;  // the library is being unloaded or the process is ending: no new manager
 };
+
+constinit std::atomic<CtiManager::Wrapper*> published{nullptr};  // the ready manager, as calls find it
+constinit std::atomic<uint64_t> calls{0};                         // one_call per call inside, plus closing
 
 LibraryState& library()
 {
@@ -77,25 +94,42 @@ TLModule* CtiManager::tl_module_address()
     return get_tl_module().get();
 }
 
-ManagerRef get_manager()
+void prepare_library()
 {
-    LibraryState& state = library();
-    ManagerRef copy;
-    {
-        std::lock_guard guard(state.mutex);
-        copy = state.reference;
+    static_cast<void>(library());
+}
+
+ManagerRef get_manager() noexcept
+{
+    for (;;) {
+        if ((calls.fetch_add(one_call, std::memory_order_seq_cst) & closing) == 0) {
+            CtiManager::Wrapper* const wrapper = published.load(std::memory_order_seq_cst);
+            if (wrapper != nullptr) {
+                return ManagerRef(wrapper);
+            }
+            calls.fetch_sub(one_call, std::memory_order_release);
+            return {};
+        }
+        // A GCCloseLib is looking at the count: its answer takes no longer than that.
+        calls.fetch_sub(one_call, std::memory_order_seq_cst);
+        while ((calls.load(std::memory_order_acquire) & closing) != 0) {
+            std::this_thread::yield();
+        }
     }
-    // A wrapper still building its manager is not handed out: no call may see it without its manager.
-    if (copy && !copy->ready()) {
-        copy.reset();
+}
+
+void ManagerRef::release() noexcept
+{
+    if (wrapper_ != nullptr) {
+        calls.fetch_sub(one_call, std::memory_order_release);
+        wrapper_ = nullptr;
     }
-    return copy;
 }
 
 GenTL::GC_ERROR init_library()
 {
     LibraryState& state = library();
-    ManagerRef copy;
+    WrapperOwner copy;
     {
         std::lock_guard guard(state.mutex);
         if (state.ended) {
@@ -107,13 +141,21 @@ GenTL::GC_ERROR init_library()
         state.reference = std::make_shared<CtiManager::Wrapper>();
         copy = state.reference;
     }
-    return copy->init();
+    const GenTL::GC_ERROR code = copy->init();
+    if (code == GenTL::GC_ERR_SUCCESS) {
+        // Calls find the manager only once it is whole, and only while it is still the library's.
+        std::lock_guard guard(state.mutex);
+        if (state.reference == copy) {
+            published.store(copy.get(), std::memory_order_seq_cst);
+        }
+    }
+    return code;
 }
 
 void discard_uninitialised_wrapper()
 {
     LibraryState& state = library();
-    ManagerRef dropped;
+    WrapperOwner dropped;
     std::lock_guard guard(state.mutex);
     if (state.reference && !state.reference->ready()) {
         dropped = std::move(state.reference);
@@ -123,15 +165,18 @@ void discard_uninitialised_wrapper()
 GenTL::GC_ERROR close_library()
 {
     LibraryState& state = library();
-    ManagerRef last;
+    WrapperOwner last;
     {
         std::lock_guard guard(state.mutex);
         if (!state.reference || !state.reference->ready()) {
             return GenTL::GC_ERR_NOT_INITIALIZED;
         }
-        if (state.reference.use_count() > 1) {
+        if (calls.fetch_or(closing, std::memory_order_seq_cst) >= one_call) {
+            calls.fetch_and(~closing, std::memory_order_seq_cst);
             return GenTL::GC_ERR_RESOURCE_IN_USE;
         }
+        published.store(nullptr, std::memory_order_seq_cst);
+        calls.fetch_and(~closing, std::memory_order_seq_cst);
         last = std::move(state.reference);
         // No call holds the manager and none can get it now, so no handle is pinned: every handle handed
         // out so far ends here, also those of objects that outlive the tree for a moment.
@@ -147,10 +192,11 @@ GenTL::GC_ERROR close_library()
 bool end_library(std::chrono::milliseconds limit) noexcept
 {
     LibraryState& state = library();
-    ManagerRef last;
+    WrapperOwner last;
     {
         std::lock_guard guard(state.mutex);
         state.ended = true;
+        published.store(nullptr, std::memory_order_seq_cst);
         last = std::move(state.reference);
     }
     if (!last) {
@@ -177,11 +223,11 @@ bool end_library(std::chrono::milliseconds limit) noexcept
             ended = false;
         }
     }
-    ended = ended && wait_until([&] { return last.use_count() == 1; });
+    ended = ended && wait_until([&] { return calls.load(std::memory_order_seq_cst) < one_call; });
     if (!ended) {
         // Another thread is still inside a call: the manager and its threads are left as they are rather
         // than destroyed under it.
-        static_cast<void>(new ManagerRef(std::move(last)));
+        static_cast<void>(new WrapperOwner(std::move(last)));
         return false;
     }
     HandleRegistry::instance().revoke_all();

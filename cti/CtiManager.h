@@ -1,7 +1,8 @@
 // The library-wide manager: everything that lives between GCInitLib and GCCloseLib hangs off it.
 //
-// Ownership: the library-wide manager reference (see get_manager) holds one count of the Wrapper, every
-// exported call in progress holds one more; the Wrapper owns the CtiManager exclusively. The manager owns
+// Ownership: the library-wide manager reference owns the Wrapper; every exported call in progress is
+// counted as inside it (see ManagerRef), and the Wrapper is not destroyed while a call is inside. The
+// Wrapper owns the CtiManager exclusively. The manager owns
 // the last-error store (published to the error records while the library is initialised), the board table
 // and the system module; the table, its boards and the system module are shared so that a module or thread
 // can finish with them after the manager has let go. Only the call frame (cti/) asks for the manager: the
@@ -71,11 +72,43 @@ private:
     std::mutex create_lock_;  // guards lazy creation of tl_module_
 };
 
-using ManagerRef = std::shared_ptr<CtiManager::Wrapper>;
+// A call counted inside the library-wide manager, or empty when the library is not initialised. Callers
+// hold it for the whole of their call: while any is held, GCCloseLib refuses and the end of the library
+// waits, so the manager cannot be destroyed under them. Taking and giving one back is an atomic count on
+// the library, without a lock.
+class ManagerRef {
+public:
+    ManagerRef() noexcept = default;
+    ~ManagerRef() { release(); }
+    ManagerRef(ManagerRef&& other) noexcept : wrapper_(other.wrapper_) { other.wrapper_ = nullptr; }
+    ManagerRef& operator=(ManagerRef&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            wrapper_ = other.wrapper_;
+            other.wrapper_ = nullptr;
+        }
+        return *this;
+    }
+    ManagerRef(const ManagerRef&) = delete;
+    ManagerRef& operator=(const ManagerRef&) = delete;
 
-// A counted reference to the manager, or empty when the library is not initialised. Callers hold it for the
-// whole of their call so that the manager cannot be destroyed under them.
-ManagerRef get_manager();
+    explicit operator bool() const noexcept { return wrapper_ != nullptr; }
+    CtiManager::Wrapper* operator->() const noexcept { return wrapper_; }
+
+private:
+    friend ManagerRef get_manager() noexcept;
+    explicit ManagerRef(CtiManager::Wrapper* wrapper) noexcept : wrapper_(wrapper) {}
+    void release() noexcept;
+
+    CtiManager::Wrapper* wrapper_ = nullptr;
+};
+
+// The manager, counted, or empty when the library is not initialised (or a GCCloseLib has just ended it).
+ManagerRef get_manager() noexcept;
+// Builds the manager reference and the library mutex; called at the library's load (LibraryLifetime), so
+// that they are destroyed only after the library has been ended.
+void prepare_library();
 
 // GCInitLib and GCCloseLib without the exception frame (the exports add it).
 GenTL::GC_ERROR init_library();

@@ -22,7 +22,7 @@ LibraryLifetime::LibraryLifetime() noexcept
     // Built here, in this order, so that they are destroyed after this object.
     static_cast<void>(HandleRegistry::instance());
     publish_error_store(nullptr);
-    static_cast<void>(get_manager());
+    prepare_library();
     static_cast<void>(DynamicResourceDepot::resources());
 }
 

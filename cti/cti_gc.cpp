@@ -16,20 +16,31 @@ namespace {
 
 constexpr const char* event_source_null = "The event source handle is invalid (null).";
 
-// The stacked port access: one access per entry in array order, stopping at the first failure, with
-// *piNumEntries counting the entries that succeeded.
+// GCReadPortStacked and GCWritePortStacked: the checks of the handle and the arrays, then one `access` of the
+// port per entry in array order, stopping at the first failure, with *piNumEntries counting the entries that
+// succeeded.
 template <class Access>
-GenTL::GC_ERROR access_stacked(GenTL::PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries, Access&& access)
+GenTL::GC_ERROR port_stacked(const char* function, GenTL::PORT_HANDLE hPort, GenTL::PORT_REGISTER_STACK_ENTRY* pEntries,
+                             size_t* piNumEntries, Access access)
 {
-    const size_t count = *piNumEntries;
-    *piNumEntries = 0;
-    for (size_t index = 0; index < count; ++index) {
-        if (const GenTL::GC_ERROR code = access(pEntries[index])) {
-            return code;
-        }
-        ++*piNumEntries;
-    }
-    return GenTL::GC_ERR_SUCCESS;
+    BasePort* port = nullptr;
+    return CallFrame(function)
+        .check(not_null(pEntries, GenTL::GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
+        .check(not_null(piNumEntries, GenTL::GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
+        .check(not_null(hPort, GenTL::GC_ERR_INVALID_HANDLE, message::input_null))
+        .check(live(hPort, vngtl::kind_ports, message::port_dead))
+        .check(port_of(hPort, &port))
+        .run([&](CallFrame&) -> GenTL::GC_ERROR {
+            const size_t count = *piNumEntries;
+            *piNumEntries = 0;
+            for (size_t index = 0; index < count; ++index) {
+                if (const GenTL::GC_ERROR code = access(*port, pEntries[index])) {
+                    return code;
+                }
+                ++*piNumEntries;
+            }
+            return GenTL::GC_ERR_SUCCESS;
+        });
 }
 
 }  // namespace
@@ -157,34 +168,18 @@ GC_API GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInf
 
 GC_API GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries)
 {
-    BasePort* port = nullptr;
-    return CallFrame("GCReadPortStacked")
-        .check(not_null(pEntries, GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
-        .check(not_null(piNumEntries, GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
-        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
-        .check(live(hPort, vngtl::kind_ports, message::port_dead))
-        .check(port_of(hPort, &port))
-        .run([&](CallFrame&) {
-            return access_stacked(pEntries, piNumEntries, [port](PORT_REGISTER_STACK_ENTRY& entry) {
-                return port->read(entry.Address, entry.pBuffer, &entry.Size);
-            });
-        });
+    return port_stacked("GCReadPortStacked", hPort, pEntries, piNumEntries,
+                        [](BasePort& port, PORT_REGISTER_STACK_ENTRY& entry) {
+                            return port.read(entry.Address, entry.pBuffer, &entry.Size);
+                        });
 }
 
 GC_API GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries)
 {
-    BasePort* port = nullptr;
-    return CallFrame("GCWritePortStacked")
-        .check(not_null(pEntries, GC_ERR_INVALID_PARAMETER, "The entries parameter is invalid (null)."))
-        .check(not_null(piNumEntries, GC_ERR_INVALID_PARAMETER, "The entries count parameter is invalid (null)."))
-        .check(not_null(hPort, GC_ERR_INVALID_HANDLE, message::input_null))
-        .check(live(hPort, vngtl::kind_ports, message::port_dead))
-        .check(port_of(hPort, &port))
-        .run([&](CallFrame&) {
-            return access_stacked(pEntries, piNumEntries, [port](PORT_REGISTER_STACK_ENTRY& entry) {
-                return port->write(entry.Address, entry.pBuffer, &entry.Size);
-            });
-        });
+    return port_stacked("GCWritePortStacked", hPort, pEntries, piNumEntries,
+                        [](BasePort& port, PORT_REGISTER_STACK_ENTRY& entry) {
+                            return port.write(entry.Address, entry.pBuffer, &entry.Size);
+                        });
 }
 
 }  // namespace GenTL

@@ -179,6 +179,12 @@ void BufferHandle::setup_port_and_info(const SystemValues& system)
     // The size of a size value, the description's Reg_SizeofSizeT.
     const uint32_t sizeof_size_t = vngtl::reg::size_length;
     add(BUFFER_INFO_CUSTOM_ID, &sizeof_size_t, reg::Reg_SizeofSizeT, sizeof sizeof_size_t, INFO_DATATYPE_UINT32);
+    // Where the time between the board and the consumer went: the host's monotonic clock (ns) when the
+    // acquisition thread took the frame from the board, and when its copy into this buffer was whole.
+    from_fill(BUFFER_INFO_CUSTOM_ID + 1, reg::Info_BufferReceivedNs, 8, INFO_DATATYPE_UINT64,
+              [](const FillRecord& r) { return r.received_ns; });
+    from_fill(BUFFER_INFO_CUSTOM_ID + 2, reg::Info_BufferCopiedNs, 8, INFO_DATATYPE_UINT64,
+              [](const FillRecord& r) { return r.copied_ns; });
 
     // The data itself, readable as one register over the consumer's (or our) memory.
     if (data() != nullptr && size() > 0) {

@@ -33,12 +33,11 @@ void* to_handle(Object* object)
     }
 }
 
-// The object behind a live handle of the kind `Object`, or null for any other value. The table's kind is
-// not compared here: callers have pinned the handle for its kind first (the call frame's live checks).
+// What the table keeps for a handle of the kind `Object` (HandleRegistry::object, or a pin's object), as
+// that kind; null for null.
 template <class Object>
-Object* from_handle(void* handle) noexcept
+Object* object_as(void* object) noexcept
 {
-    void* const object = HandleRegistry::instance().object(reinterpret_cast<uintptr_t>(handle));
     if (object == nullptr) {
         return nullptr;
     }
@@ -48,6 +47,14 @@ Object* from_handle(void* handle) noexcept
         static_assert(std::is_base_of_v<BaseEvent, Object>, "handles are port media or events");
         return static_cast<Object*>(static_cast<BaseEvent*>(object));
     }
+}
+
+// The object behind a live handle of the kind `Object`, or null for any other value. The table's kind is
+// not compared here: callers have pinned the handle for its kind first (the call frame's live checks).
+template <class Object>
+Object* from_handle(void* handle) noexcept
+{
+    return object_as<Object>(HandleRegistry::instance().object(reinterpret_cast<uintptr_t>(handle)));
 }
 
 }  // namespace vngtl

@@ -151,6 +151,10 @@ inline constexpr uint64_t Info_BufferTimestampNs = 0x00E8;
 inline constexpr uint64_t Info_BufferDataLargerThanBuffer = 0x00F0;  // 1 byte
 inline constexpr uint64_t Info_BufferContainsChunkData = 0x00F4;     // 1 byte
 inline constexpr uint64_t Reg_SizeofSizeT = 0x0500;
+// BUFFER_INFO_CUSTOM_ID + 1 and + 2: when the acquisition thread took the frame from the board and when its
+// copy into the buffer was whole (the host's monotonic clock, ns).
+inline constexpr uint64_t Info_BufferReceivedNs = 0x0508;
+inline constexpr uint64_t Info_BufferCopiedNs = 0x0510;
 inline constexpr uint64_t BufferData = 0x20000000;
 }  // namespace buffer
 
