@@ -1,10 +1,9 @@
 #include "board/VNBoards.h"
 
-#include "board/VantrelSdk.h"
-
 #include "clserial/clserial.h"
 #include "core/ErrorReport.h"
 
+#include <VantrelSdk.h>
 #include <gentl/GenTL.h>
 
 #include <cstring>

@@ -19,7 +19,7 @@
 #include "SerialLine.h"
 #include "SimConfig.h"
 
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <vnsim.h>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "board/VNBoards.h"
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 namespace VNBoards {
 
