@@ -133,17 +133,18 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
         return GC_ERR_SUCCESS;
     }
 
-    std::unique_lock turn(turn_lock_);
+    MutexLock turn(turn_lock_);
     const uint64_t epoch = wait_epoch_.load();
     const auto ended = [this, epoch] { return wait_epoch_.load() != epoch; };
-    const auto may_go = [&] { return !turn_taken_ || ended(); };
+    // Run by the waits with the turn lock held.
+    const auto may_go = [&]() REQUIRES(turn_lock_) { return !turn_taken_ || ended(); };
     if (deadline) {
-        if (!turn_free_.wait_until(turn, *deadline, may_go)) {
+        if (!turn_free_.wait_until(turn.native(), *deadline, may_go)) {
             return report_error("VNNewBufferEvent::data", GC_ERR_TIMEOUT,
                                 "Timed out while another EventGetData call was waiting on this event.");
         }
     } else {
-        turn_free_.wait(turn, may_go);
+        turn_free_.wait(turn.native(), may_go);
     }
     if (ended() || !is_registered()) {
         return report_error("VNNewBufferEvent::data", GC_ERR_ABORT,
@@ -250,7 +251,7 @@ GC_ERROR VNNewBufferEvent::kill(bool immediate)
 void VNNewBufferEvent::end_waits()
 {
     {
-        std::lock_guard turn(turn_lock_);
+        MutexLock turn(turn_lock_);
         wait_epoch_ += 1;
     }
     // Calls waiting for their turn see the new epoch when woken; the one in the pool sees it under the pool
@@ -262,7 +263,7 @@ void VNNewBufferEvent::end_waits()
 void VNNewBufferEvent::release_turn()
 {
     {
-        std::lock_guard turn(turn_lock_);
+        MutexLock turn(turn_lock_);
         turn_taken_ = false;
     }
     // All are woken: one whose wait has just timed out must not swallow the only wake-up.
