@@ -1,6 +1,5 @@
 #include "acquisition/BufferPool.h"
 
-#include "acquisition/TimedLock.h"
 #include "core/ErrorReport.h"
 
 #include <chrono>
@@ -54,7 +53,7 @@ GC_ERROR BufferPool::announce_buffer(PoolBuffer** handle_out, size_t size, void*
 
 GC_ERROR BufferPool::announce_shared(BufferRef* handle_out, void* data, size_t size, void* user_pointer)
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle_out == nullptr) {
         return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_HANDLE, "The return buffer handle is null.");
     }
@@ -76,7 +75,7 @@ GC_ERROR BufferPool::announce_shared(BufferRef* handle_out, void* data, size_t s
 
 GC_ERROR BufferPool::announce_shared(BufferRef* handle_out, size_t size, void* user_pointer)
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle_out == nullptr) {
         return report_error("BufferPool::announce_buffer", GC_ERR_INVALID_HANDLE, "The return buffer handle is null.");
     }
@@ -92,7 +91,7 @@ GC_ERROR BufferPool::announce_shared(BufferRef* handle_out, size_t size, void* u
 
 GC_ERROR BufferPool::revoke_buffer(PoolBuffer* handle, void** data_out, void** user_pointer_out)
 {
-    std::unique_lock pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle == nullptr) {
         return report_error("BufferPool::revoke_buffer", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
     }
@@ -133,7 +132,7 @@ void BufferPool::requeue_locked(PoolBuffer& buffer)
 
 GC_ERROR BufferPool::queue_to_input(PoolBuffer* handle)
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle == nullptr) {
         return report_error("BufferPool::queue_to_input", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
     }
@@ -159,7 +158,7 @@ GC_ERROR BufferPool::queue_to_input(PoolBuffer* handle)
 
 GC_ERROR BufferPool::buffer_id(PoolBuffer* handle, uint64_t* id_out)
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle == nullptr) {
         return report_error("BufferPool::buffer_id", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
     }
@@ -177,7 +176,7 @@ GC_ERROR BufferPool::buffer_id(PoolBuffer* handle, uint64_t* id_out)
 
 GC_ERROR BufferPool::buffer_id_of_handle(const void* handle, uint64_t* id_out)
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle == nullptr) {
         return report_error("BufferPool::buffer_id", GC_ERR_INVALID_HANDLE, "The buffer handle is null.");
     }
@@ -208,7 +207,7 @@ GC_ERROR BufferPool::buffer_from_id(uint64_t id, PoolBuffer** handle_out)
 
 GC_ERROR BufferPool::shared_buffer_from_id(uint64_t id, BufferRef* handle_out)
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (handle_out == nullptr) {
         return report_error("BufferPool::buffer_from_id", GC_ERR_INVALID_PARAMETER, "The buffer handle is null.");
     }
@@ -223,25 +222,25 @@ GC_ERROR BufferPool::shared_buffer_from_id(uint64_t id, BufferRef* handle_out)
 
 size_t BufferPool::announced_count()
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     return announced_.size();
 }
 
 size_t BufferPool::queued_count()
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     return input_.size() + (filling_.load() ? 1 : 0);
 }
 
 size_t BufferPool::output_count()
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     return output_.size();
 }
 
 GC_ERROR BufferPool::flush_input_to_output()
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     input_flushed_total_ += input_.size();
     filled_total_ += input_.size();
     for (auto& buffer : input_) {
@@ -256,7 +255,7 @@ GC_ERROR BufferPool::flush_input_to_output()
 
 GC_ERROR BufferPool::flush_output_discard()
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     output_discarded_ += output_.size();
     for (const auto& buffer : output_) {
         buffer->set_state(BufferState::Announced);
@@ -266,23 +265,21 @@ GC_ERROR BufferPool::flush_output_discard()
     return GC_ERR_SUCCESS;
 }
 
-std::unique_lock<std::timed_mutex> BufferPool::take_fill_lock()
+void BufferPool::wake_copy_thread()
 {
-    std::unique_lock fill_guard(fill_lock_, std::defer_lock);
-    while (!try_lock_for(fill_guard, fill_lock_retry)) {
-        // The copy thread may be waiting for a queued buffer with the fill lock; wake it so that it lets go.
-        {
-            std::lock_guard pool_guard(pool_lock_);
-        }
-        input_condition_.notify_all();
+    {
+        TimedMutexLock pool_guard(pool_lock_);
     }
-    return fill_guard;
+    input_condition_.notify_all();
 }
 
 GC_ERROR BufferPool::flush_all_to_input()
 {
-    const auto fill_guard = take_fill_lock();
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock fill_guard(fill_lock_, std::defer_lock);
+    while (!fill_guard.try_lock_for(fill_lock_retry)) {
+        wake_copy_thread();
+    }
+    TimedMutexLock pool_guard(pool_lock_);
     output_discarded_ += output_.size();
     queued_total_ += announced_.size();
     if (!output_.empty()) {
@@ -300,7 +297,7 @@ GC_ERROR BufferPool::flush_all_to_input()
 
 GC_ERROR BufferPool::flush_unqueued_to_input()
 {
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     uint64_t moved = 0;
     for (const auto& [key, buffer] : announced_) {
         if (buffer->state() == BufferState::Announced) {
@@ -318,8 +315,11 @@ GC_ERROR BufferPool::flush_unqueued_to_input()
 
 GC_ERROR BufferPool::flush_all_discard()
 {
-    const auto fill_guard = take_fill_lock();
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock fill_guard(fill_lock_, std::defer_lock);
+    while (!fill_guard.try_lock_for(fill_lock_retry)) {
+        wake_copy_thread();
+    }
+    TimedMutexLock pool_guard(pool_lock_);
     output_discarded_ += output_.size();
     input_flushed_total_ += input_.size();
     for (const auto& buffer : output_) {
@@ -337,16 +337,22 @@ GC_ERROR BufferPool::flush_all_discard()
 
 bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
 {
-    std::unique_lock fill_guard(fill_lock_);
-    std::unique_lock pool_guard(pool_lock_);
+    TimedMutexLock fill_guard(fill_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     if (input_.empty()) {
         // Waits with the fill lock (so that flushes can take it meanwhile); the pool lock is given up only once
         // the wait has begun, so a buffer queued under it cannot slip by unnoticed.
+        // Both locks are held again, in their order, when the wait returns (or were never given up, when a stop
+        // came first). A lock adaptor, which the analysis does not follow.
         struct WaitLock {
-            std::unique_lock<std::timed_mutex>& fill;
-            std::unique_lock<std::timed_mutex>& pool;
-            void lock() { fill.lock(); }
-            void unlock()
+            TimedMutexLock& fill;
+            TimedMutexLock& pool;
+            void lock() NO_THREAD_SAFETY_ANALYSIS
+            {
+                fill.lock();
+                pool.lock();
+            }
+            void unlock() NO_THREAD_SAFETY_ANALYSIS
             {
                 pool.unlock();
                 fill.unlock();
@@ -355,9 +361,6 @@ bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
         // One wait: the queue is looked at again below whatever woke it.
         bool waited = false;
         input_condition_.wait(wait_lock, stop, [&waited] { return std::exchange(waited, true); });
-        if (!pool_guard.owns_lock()) {
-            pool_guard.lock();
-        }
         if (input_.empty()) {
             return false;
         }
@@ -397,9 +400,9 @@ GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms
     if (timeout_ms != GENTL_INFINITE && timeout_ms <= longest_timeout_ms) {
         deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     }
-    std::unique_lock pool_guard(pool_lock_, std::defer_lock);
+    TimedMutexLock pool_guard(pool_lock_, std::defer_lock);
     if (deadline) {
-        if (!try_lock_until(pool_guard, *deadline)) {
+        if (!pool_guard.try_lock_until(*deadline)) {
             return report_error("BufferPool::dequeue_latest", GC_ERR_TIMEOUT,
                                 "Timed out while attempting to lock the buffer pool.");
         }
@@ -447,15 +450,15 @@ void BufferPool::wake_output_waiters()
     // Taking the pool lock first means a waiter is either inside its wait (and is woken) or has not yet
     // looked at its kill flag.
     {
-        std::lock_guard pool_guard(pool_lock_);
+        TimedMutexLock pool_guard(pool_lock_);
     }
     output_condition_.notify_all();
 }
 
 BufferPool::Inventory BufferPool::inventory()
 {
-    std::lock_guard fill_guard(fill_lock_);
-    std::lock_guard pool_guard(pool_lock_);
+    TimedMutexLock fill_guard(fill_lock_);
+    TimedMutexLock pool_guard(pool_lock_);
     Inventory result;
     for (const auto& [key, buffer] : announced_) {
         result.announced.push_back(buffer.get());

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "acquisition/PoolBuffer.h"
+#include "core/ThreadSafety.h"
 
 #include <gentl/GenTL.h>
 
@@ -26,7 +27,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <stop_token>
 #include <vector>
 
@@ -116,17 +116,17 @@ public:
 private:
     using BufferRef = std::shared_ptr<PoolBuffer>;
 
-    // The fill lock for the flushes that take it: waits in steps of 1000 ms, waking the copy thread after
-    // each, until it is held.
-    std::unique_lock<std::timed_mutex> take_fill_lock();
-    // Whether `handle` is announced here; pool lock held.
-    bool is_announced(const PoolBuffer* handle) const;
-    void requeue_locked(PoolBuffer& buffer);
+    // The flushes that take the fill lock wait for it in steps of 1000 ms and call this after each: the copy
+    // thread may be waiting for a queued buffer with the fill lock, and lets go of it when woken.
+    void wake_copy_thread() EXCLUDES(pool_lock_);
+    // Whether `handle` is announced here.
+    bool is_announced(const PoolBuffer* handle) const REQUIRES(pool_lock_);
+    void requeue_locked(PoolBuffer& buffer) REQUIRES(pool_lock_);
 
     const BufferFactory factory_;
-    std::map<const PoolBuffer*, BufferRef> announced_;
-    std::deque<BufferRef> input_;
-    std::deque<BufferRef> output_;
+    std::map<const PoolBuffer*, BufferRef> announced_ GUARDED_BY(pool_lock_);
+    std::deque<BufferRef> input_ GUARDED_BY(pool_lock_);
+    std::deque<BufferRef> output_ GUARDED_BY(pool_lock_);
     std::atomic<bool> filling_{false};
 
     std::atomic<uint64_t> delivered_{0};
@@ -135,9 +135,10 @@ private:
     std::atomic<uint64_t> filled_total_{0};
     std::atomic<uint64_t> input_flushed_total_{0};
 
-    // Lock order: fill_lock_, then pool_lock_ (see the top of this file).
-    std::timed_mutex fill_lock_;
-    std::timed_mutex pool_lock_;
+    // Lock order: fill_lock_, then pool_lock_ (see the top of this file). The fill lock guards no member: it
+    // keeps a buffer from being in flight while a flush holds it.
+    TimedMutex fill_lock_;
+    TimedMutex pool_lock_ ACQUIRED_AFTER(fill_lock_);
     // Notified under the pool lock when buffers enter the input queue; the copy thread waits on it.
     std::condition_variable_any input_condition_;
     // Notified under the pool lock when buffers enter or leave the output queue, and on a kill.

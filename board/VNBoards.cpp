@@ -1,10 +1,8 @@
 #include "board/VNBoards.h"
 
-#include "board/VantrelSdk.h"
-
-#include "clserial/clserial.h"
 #include "core/ErrorReport.h"
 
+#include <VantrelSdk.h>
 #include <gentl/GenTL.h>
 
 #include <cstring>
@@ -16,7 +14,7 @@ using vngtl::report_error;
 
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = vngtl::RecursiveTimedMutexLock;
 
 constexpr uint32_t level_of(BoardState state) noexcept
 {
@@ -27,9 +25,6 @@ constexpr uint32_t level_of(OpenLevel level) noexcept
 {
     return static_cast<uint32_t>(level);
 }
-
-// The board's own CoaXPress link, the one every camera-side call goes to.
-constexpr uint32_t own_link = 0xFF;
 
 // The text in a fixed-size buffer the SDK filled, up to its NUL or the end of the buffer.
 std::string text_of(const char* text, size_t size)
@@ -87,9 +82,11 @@ Board::Board(uint32_t board_number) : board_number_(board_number), descriptor_(s
 
 Board::~Board()
 {
-    std::lock_guard sdk_guard(sdk_lock_);
+    vngtl::MutexLock sdk_guard(sdk_lock_);
     P_close_board();
 }
+
+// ---- Open levels ------------------------------------------------------------------------------------------
 
 BoardState Board::check_init(OpenLevel open_level, const std::string& camera_file)
 {
@@ -108,7 +105,7 @@ BoardState Board::check_init(OpenLevel open_level, const std::string& camera_fil
         return state();
     }
 
-    std::lock_guard sdk_guard(sdk_lock_);
+    vngtl::MutexLock sdk_guard(sdk_lock_);
     // The board reopens with the camera file asked for, or else with the one it has now.
     const std::string file = camera_file.empty() ? camera_file_ : camera_file;
     if (!P_close_board()) {
@@ -138,16 +135,8 @@ BoardState Board::check_init(OpenLevel open_level, const std::string& camera_fil
     handle_ = opened;
     camera_file_ = file;
     state_.store(static_cast<BoardState>(level));
-    if (VNIsCL(handle_) != 0) {
-        void* serial = nullptr;
-        if (clVNSerialInitFromBoardHandle(handle_, &serial) == 0) {
-            serial_handle_ = serial;
-        }
-        void* reference = nullptr;
-        if (clVNGetSerialRefFromBoardHandle(handle_, &reference) == 0) {
-            serial_reference_ = reference;
-        }
-    }
+    cxp_.attach(handle_);
+    serial_.open(handle_);
     P_check_params();
     return state();
 }
@@ -157,7 +146,7 @@ BoardState Board::reopen(BoardState level, const std::string& camera_file)
     Guard state_guard(state_lock_);
     std::string file = camera_file;
     if (level_of(state()) > level_of(level)) {
-        std::lock_guard sdk_guard(sdk_lock_);
+        vngtl::MutexLock sdk_guard(sdk_lock_);
         if (file.empty()) {
             file = camera_file_;  // closing forgets the camera file; the board comes back with it
         }
@@ -193,7 +182,7 @@ bool Board::has_camera_file()
 bool Board::close_board()
 {
     Guard state_guard(state_lock_);
-    std::lock_guard sdk_guard(sdk_lock_);
+    vngtl::MutexLock sdk_guard(sdk_lock_);
     return P_close_board();
 }
 
@@ -207,11 +196,8 @@ bool Board::P_close_board()
     default:
         break;
     }
-    if (serial_handle_ != nullptr) {
-        clSerialClose(serial_handle_);
-    }
-    serial_handle_ = nullptr;
-    serial_reference_ = nullptr;
+    serial_.close();
+    cxp_.detach();
     VbBrdClose(handle_);
     handle_ = nullptr;
     camera_file_.clear();
@@ -276,6 +262,8 @@ Roi Board::inquire_roi()
     return Roi{inquire(VB_INQ_X_OFFSET), inquire(VB_INQ_Y_OFFSET), inquire(VB_INQ_WIDTH), inquire(VB_INQ_HEIGHT)};
 }
 
+// ---- Configuration ----------------------------------------------------------------------------------------
+
 bool Board::set_roi(const Roi& roi)
 {
     Guard state_guard(state_lock_);
@@ -304,7 +292,7 @@ BoardState Board::setup_acq(uint64_t count)
         return state();
     }
 
-    std::lock_guard sdk_guard(sdk_lock_);
+    vngtl::MutexLock sdk_guard(sdk_lock_);
     if (VbBufferAllocCam(handle_, descriptor_.get(), static_cast<uint32_t>(count)) != 0) {
         report_error("Board::setup_acq", BOARD_ERR_BUFFER_ALLOCATION, too_many);
         return state();
@@ -315,7 +303,7 @@ BoardState Board::setup_acq(uint64_t count)
         return state();
     }
     {
-        std::lock_guard frame_guard(frame_lock_);
+        vngtl::MutexLock frame_guard(frame_lock_);
         frames_.assign(static_cast<size_t>(count), FrameRecord{});
         geometry_ = FrameGeometry{kind_.load(), descriptor_->frame_size, bit_depth_, current_roi_};
     }
@@ -331,12 +319,12 @@ BoardState Board::teardown_acq()
     }
     VbCirControl(handle_, descriptor_.get(), VB_CIR_STOP, VB_CIR_NO_WAIT);
     {
-        std::lock_guard frame_guard(frame_lock_);
+        vngtl::MutexLock frame_guard(frame_lock_);
         frames_.clear();
         geometry_ = FrameGeometry{};
     }
     {
-        std::lock_guard sdk_guard(sdk_lock_);
+        vngtl::MutexLock sdk_guard(sdk_lock_);
         // A frame still being copied keeps its buffer until the copy is done.
         std::unique_lock memory_guard(memory_lock_);
         VbCircCleanUp(handle_, descriptor_.get());
@@ -414,10 +402,35 @@ void Board::abort_acq()
     }
 }
 
+Roi Board::default_roi()
+{
+    Guard state_guard(state_lock_);
+    return default_roi_;
+}
+
+Roi Board::current_roi()
+{
+    Guard state_guard(state_lock_);
+    return current_roi_;
+}
+
+uint32_t Board::bit_depth()
+{
+    Guard state_guard(state_lock_);
+    return bit_depth_;
+}
+
+std::string Board::kind_name() const
+{
+    return VNBoards::kind_name(kind_.load());
+}
+
+// ---- Frames -----------------------------------------------------------------------------------------------
+
 FrameWait Board::frame_wait(FrameRecord& record)
 {
-    std::unique_lock state_guard(state_lock_);
-    std::unique_lock sdk_guard(sdk_lock_);
+    Guard state_guard(state_lock_);
+    vngtl::MutexLock sdk_guard(sdk_lock_);
     if (state() != BoardState::Configured) {
         report_error("Board::frame_wait", BOARD_ERR_ACQUISITION_CONTROL,
                      "Cannot wait for a frame because the board isn't configured.");
@@ -446,7 +459,7 @@ FrameWait Board::frame_wait(FrameRecord& record)
     record.board_timestamp = done.board_timestamp;
     record.buffer_index = done.buffer_index;
     std::memcpy(record.board_bytes.data(), &done, sizeof done);
-    std::lock_guard frame_guard(frame_lock_);
+    vngtl::MutexLock frame_guard(frame_lock_);
     // A record for a buffer outside the table (left over from before a tear-down) is not kept.
     if (record.buffer_index < frames_.size()) {
         frames_[record.buffer_index] = record;
@@ -470,7 +483,7 @@ bool Board::set_frame_available(const FrameRecord& record)
 std::optional<FrameView> Board::frame_view(size_t index, uint64_t frame_number)
 {
     std::shared_lock memory_guard(memory_lock_);
-    std::lock_guard frame_guard(frame_lock_);
+    vngtl::MutexLock frame_guard(frame_lock_);
     if (index >= frames_.size()) {
         report_error("Board::frame_view", GenTL::GC_ERR_INVALID_INDEX,
                      "There is no internal buffer with index " + std::to_string(index) + ".");
@@ -520,6 +533,8 @@ bool Board::frame_intact(const FrameView& view)
     // The view keeps the low 32 bits of the board's frame counter.
     return static_cast<uint32_t>(begun) == static_cast<uint32_t>(view.frame_id);
 }
+
+// ---- Identity and the board's registers -------------------------------------------------------------------
 
 std::string Board::camera_file()
 {
@@ -620,129 +635,7 @@ int32_t Board::reg_poke(uint32_t number, uint32_t value)
     return VNRegPoke(handle_, number, value);
 }
 
-bool Board::open_for_camera()
-{
-    check_init(OpenLevel::Inspect);
-    return state() != BoardState::Closed && has_handle();
-}
-
-bool Board::is_cl()
-{
-    Guard state_guard(state_lock_);
-    return open_for_camera() && VNIsCL(handle_) != 0;
-}
-
-bool Board::is_cxp()
-{
-    Guard state_guard(state_lock_);
-    return open_for_camera() && VNIsCXP(handle_) != 0;
-}
-
-bool Board::registry_flag(const std::string& key)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return false;
-    }
-    uint32_t value = 0;
-    return VNRegistryBoardGetStringHex(handle_, key.c_str(), &value) == 0 && value != 0;
-}
-
-bool Board::camera_mmm(std::string& make, std::string& model, std::string& mode)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return false;
-    }
-    char make_text[256] = {};
-    char model_text[256] = {};
-    char mode_text[256] = {};
-    if (VcBrdCamGetMMM(handle_, make_text, sizeof make_text, model_text, sizeof model_text, mode_text,
-                       sizeof mode_text) != 0) {
-        return false;
-    }
-    make = text_of(make_text, sizeof make_text);
-    model = text_of(model_text, sizeof model_text);
-    mode = text_of(mode_text, sizeof mode_text);
-    return true;
-}
-
-BoardCall Board::cxp_read_data(uint32_t address, void* buffer, uint32_t length, uint32_t& bytes_read)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return {};
-    }
-    return {true, VNCXPReadData(handle_, own_link, address, length, &bytes_read, buffer, length)};
-}
-
-BoardCall Board::cxp_write_data(uint32_t address, const void* buffer, uint32_t length)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return {};
-    }
-    const int32_t result = VNCXPWriteData(handle_, own_link, address, buffer, length);
-    if (result == 0) {
-        P_refresh_geometry();
-    }
-    return {true, result};
-}
-
-BoardCall Board::cxp_read_reg(uint32_t address, uint32_t& value)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return {};
-    }
-    return {true, VNCXPReadReg(handle_, own_link, address, &value)};
-}
-
-BoardCall Board::cxp_write_reg(uint32_t address, uint32_t value)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return {};
-    }
-    const int32_t result = VNCXPWriteReg(handle_, own_link, address, value);
-    if (result == 0) {
-        P_refresh_geometry();
-    }
-    return {true, result};
-}
-
-BoardCall Board::cxp_configure_link_speed(uint32_t connections, uint32_t row)
-{
-    Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return {};
-    }
-    constexpr uint32_t apply_now = 1;
-    return {true, VNCXPConfigureLinkSpeed(handle_, own_link, connections, row, apply_now)};
-}
-
-Roi Board::default_roi()
-{
-    Guard state_guard(state_lock_);
-    return default_roi_;
-}
-
-Roi Board::current_roi()
-{
-    Guard state_guard(state_lock_);
-    return current_roi_;
-}
-
-std::string Board::kind_name() const
-{
-    return VNBoards::kind_name(kind_.load());
-}
-
-uint32_t Board::bit_depth()
-{
-    Guard state_guard(state_lock_);
-    return bit_depth_;
-}
+// ---- Error stacks -----------------------------------------------------------------------------------------
 
 std::vector<std::string> Board::drain_errors()
 {
@@ -850,126 +743,140 @@ std::string Board::vn_error_text(int32_t code)
     return text_of(text, sizeof text);
 }
 
-// ---- Camera Link serial ------------------------------------------------------------------------------
+// ---- Camera side (CoaXPress through the board's BoardCxpLink, Camera Link serial through its BoardSerialLine) ---
 
-namespace {
-
-constexpr int32_t cl_timeout = -10004;
-constexpr int32_t cl_port_in_use = -10003;
-constexpr int32_t cl_invalid_reference = -10006;
-
-}  // namespace
-
-void Board::P_after_serial_transfer(int32_t result)
+bool Board::open_for_camera()
 {
-    if (result == cl_timeout) {
-        // A time-out may leave half an answer in the line; the next command must not read it.
-        clFlushPort(serial_handle_);
-    } else if (result == 0) {
-        // A command that changed the camera's frame has taken effect once its transfer is done.
+    check_init(OpenLevel::Inspect);
+    return state() != BoardState::Closed && has_handle();
+}
+
+bool Board::is_cl()
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() && VNIsCL(handle_) != 0;
+}
+
+bool Board::is_cxp()
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() && VNIsCXP(handle_) != 0;
+}
+
+bool Board::registry_flag(const std::string& key)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return false;
+    }
+    uint32_t value = 0;
+    return VNRegistryBoardGetStringHex(handle_, key.c_str(), &value) == 0 && value != 0;
+}
+
+bool Board::camera_mmm(std::string& make, std::string& model, std::string& mode)
+{
+    Guard state_guard(state_lock_);
+    if (!open_for_camera()) {
+        return false;
+    }
+    char make_text[256] = {};
+    char model_text[256] = {};
+    char mode_text[256] = {};
+    if (VcBrdCamGetMMM(handle_, make_text, sizeof make_text, model_text, sizeof model_text, mode_text,
+                       sizeof mode_text) != 0) {
+        return false;
+    }
+    make = text_of(make_text, sizeof make_text);
+    model = text_of(model_text, sizeof model_text);
+    mode = text_of(mode_text, sizeof mode_text);
+    return true;
+}
+
+BoardCall Board::P_after_camera_write(BoardCall call)
+{
+    if (call.opened && call.result == 0) {
+        // A write that changed the camera's frame has taken effect once it is done.
         P_refresh_geometry();
     }
+    return call;
+}
+
+BoardCall Board::cxp_read_data(uint32_t address, void* buffer, uint32_t length, uint32_t& bytes_read)
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() ? cxp_.read_data(address, buffer, length, bytes_read) : BoardCall{};
+}
+
+BoardCall Board::cxp_write_data(uint32_t address, const void* buffer, uint32_t length)
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() ? P_after_camera_write(cxp_.write_data(address, buffer, length)) : BoardCall{};
+}
+
+BoardCall Board::cxp_read_reg(uint32_t address, uint32_t& value)
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() ? cxp_.read_reg(address, value) : BoardCall{};
+}
+
+BoardCall Board::cxp_write_reg(uint32_t address, uint32_t value)
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() ? P_after_camera_write(cxp_.write_reg(address, value)) : BoardCall{};
+}
+
+BoardCall Board::cxp_configure_link_speed(uint32_t connections, uint32_t row)
+{
+    Guard state_guard(state_lock_);
+    return open_for_camera() ? cxp_.configure_link_speed(connections, row) : BoardCall{};
 }
 
 BoardCall Board::serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms)
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera() || serial_handle_ == nullptr) {
-        return {};
-    }
-    CLUINT32 bytes = size;
-    const int32_t result = clSerialRead(serial_handle_, static_cast<CLINT8*>(buffer), &bytes, timeout_ms);
-    size = bytes;
-    P_after_serial_transfer(result);
-    return {true, result};
+    return open_for_camera() ? P_after_camera_write(serial_.read(buffer, size, timeout_ms)) : BoardCall{};
 }
 
 BoardCall Board::serial_write(const void* buffer, uint32_t& size, uint32_t timeout_ms)
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera() || serial_handle_ == nullptr) {
-        return {};
-    }
-    CLUINT32 bytes = size;
-    // The serial library takes a non-constant buffer but does not change what it sends.
-    const int32_t result =
-        clSerialWrite(serial_handle_, const_cast<CLINT8*>(static_cast<const CLINT8*>(buffer)), &bytes, timeout_ms);
-    size = bytes;
-    P_after_serial_transfer(result);
-    return {true, result};
+    return open_for_camera() ? P_after_camera_write(serial_.write(buffer, size, timeout_ms)) : BoardCall{};
 }
 
 BoardCall Board::serial_supported_baud_rates(uint32_t& rates)
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera() || serial_handle_ == nullptr) {
-        return {};
-    }
-    CLUINT32 bits = 0;
-    const int32_t result = clGetSupportedBaudRates(serial_handle_, &bits);
-    rates = bits;
-    return {true, result};
+    return open_for_camera() ? serial_.supported_baud_rates(rates) : BoardCall{};
 }
 
 BoardCall Board::serial_set_baud_rate(uint32_t rate)
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera() || serial_handle_ == nullptr) {
-        return {};
-    }
-    return {true, clSetBaudRate(serial_handle_, rate)};
+    return open_for_camera() ? serial_.set_baud_rate(rate) : BoardCall{};
 }
 
 BoardCall Board::serial_baud_rate(uint32_t& rate)
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera() || serial_reference_ == nullptr) {
-        return {};
-    }
-    return {true, clVNGetBaudRate(serial_reference_, &rate)};
+    return open_for_camera() ? serial_.baud_rate(rate) : BoardCall{};
 }
 
 int32_t Board::serial_check()
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return cl_invalid_reference;
-    }
-    return serial_handle_ != nullptr && serial_reference_ != nullptr ? 0 : cl_port_in_use;
+    return open_for_camera() ? serial_.check() : BoardSerialLine::invalid_reference;
 }
 
 bool Board::serial_ready()
 {
     Guard state_guard(state_lock_);
-    return open_for_camera() && serial_handle_ != nullptr && serial_reference_ != nullptr;
+    return open_for_camera() && serial_.ready();
 }
 
 int32_t Board::serial_port_index()
 {
     Guard state_guard(state_lock_);
-    if (!open_for_camera()) {
-        return cl_invalid_reference;
-    }
-    char name[64] = {};
-    VN_CFG_DEVICE* devices = nullptr;
-    uint32_t count = 0;
-    if (VNGetDeviceName(handle_, name, sizeof name) != 0 || VNGetCfgDevicesSorted(&devices, &count) != 0) {
-        return cl_invalid_reference;
-    }
-    int32_t index = -1;
-    int32_t ports = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (devices[i].has_serial_port == 0) {
-            continue;
-        }
-        if (VNstrcmp(devices[i].name, name) == 0) {
-            index = ports;
-            break;
-        }
-        ++ports;
-    }
-    VNFreeCfgDevices(devices);
-    return index;
+    return open_for_camera() ? serial_.port_index() : BoardSerialLine::invalid_reference;
 }
 
 }  // namespace VNBoards

@@ -20,15 +20,28 @@
 // Beside them, the memory lock (shared) is held by every FrameView for as long as its frame is copied, and
 // taken exclusively (after the SDK lock) by teardown_acq before it frees the circular buffers.
 // The state itself is atomic; status queries read it without a lock.
+//
+// The board's parts: the CoaXPress link (BoardCxpLink) and the Camera Link serial line (BoardSerialLine),
+// each with a leaf lock of its own, taken last. The board attaches them to its handle when it opens and
+// detaches them before it closes; its camera-side operations reach them with the state lock held.
+//
+// The compiler checks these rules under clang (core/ThreadSafety.h): what each lock guards, the functions that
+// need a lock held, and the order state -> SDK -> frame. Not checked, and why: the state lock is recursive
+// (operations call each other, and run inside exclusively(), with it held), which the analysis knows only as
+// a plain lock; the memory lock is carried by a FrameView beyond the call that took it; and the SDK handle is
+// written under the state and SDK locks together but read under either, or under a FrameView's hold, which
+// no one lock guards.
 #pragma once
 
+#include "board/BoardCxpLink.h"
+#include "board/BoardSerialLine.h"
 #include "board/BoardTypes.h"
 #include "board/FrameView.h"
+#include "core/ThreadSafety.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -79,7 +92,7 @@ public:
     template <class Step>
     decltype(auto) exclusively(Step&& step)
     {
-        std::lock_guard state_guard(state_lock_);
+        vngtl::RecursiveTimedMutexLock state_guard(state_lock_);
         return std::forward<Step>(step)();
     }
 
@@ -169,7 +182,7 @@ public:
     std::vector<std::string> drain_errors();
 
     // Camera-side access for the remote-device ports. Each takes the state lock (never the SDK lock), opens
-    // the board for inspection and makes one SDK call.
+    // the board for inspection and makes one SDK call (the CoaXPress ones through the board's BoardCxpLink).
     // Family of the opened board, asked of the SDK now; false when the board cannot be opened.
     bool is_cl();
     bool is_cxp();
@@ -185,10 +198,10 @@ public:
     // Sets the link's connection count and speed-table row and applies the change at once.
     BoardCall cxp_configure_link_speed(uint32_t connections, uint32_t row);
 
-    // Camera Link serial access on the board's serial handle, through the Camera Link serial library. Each
-    // takes the state lock, opens the board for inspection and makes its calls; `opened` is false (and
-    // nothing called) when the board stays closed or lacks the serial handle. A read or write that times
-    // out (-10004) flushes the port, so that the next request starts clean.
+    // Camera Link serial access on the board's serial handle, through the Camera Link serial library and the
+    // board's BoardSerialLine. Each takes the state lock, opens the board for inspection and makes its calls;
+    // `opened` is false (and nothing called) when the board stays closed or lacks the serial handle. A read or
+    // write that times out (-10004) flushes the port, so that the next request starts clean.
     BoardCall serial_read(void* buffer, uint32_t& size, uint32_t timeout_ms);
     BoardCall serial_write(const void* buffer, uint32_t& size, uint32_t timeout_ms);
     BoardCall serial_supported_baud_rates(uint32_t& rates);
@@ -227,42 +240,44 @@ private:
     };
 
     // close_board with the state and SDK locks already held.
-    bool P_close_board();
+    bool P_close_board() REQUIRES(state_lock_, sdk_lock_);
     // Reads the camera file, board ID, family, bit depth and region of interest after an open.
-    void P_check_params();
+    void P_check_params() REQUIRES(state_lock_);
     // Re-reads the frame geometry after the camera may have changed it (not while Configured: the buffers
-    // keep the format they were set up with). State lock held.
-    void P_refresh_geometry();
-    // After a serial read or write (state lock held): flushes the line on a time-out, or takes up the
-    // camera's new geometry after a completed transfer.
-    void P_after_serial_transfer(int32_t result);
+    // keep the format they were set up with).
+    void P_refresh_geometry() REQUIRES(state_lock_);
+    // After a write to the camera (a CoaXPress write, a serial transfer): a completed one may have changed
+    // the camera's frame, which the board then takes up. Answers `call`.
+    BoardCall P_after_camera_write(BoardCall call) REQUIRES(state_lock_);
     // One inquiry key of the open board; 0 when the board has no answer.
     uint32_t inquire(uint32_t key);
     Roi inquire_roi();
     bool has_handle() const noexcept { return handle_ != nullptr; }
-    // Opens the board for inspection for a camera-side call; false when it stays closed. State lock held.
-    bool open_for_camera();
+    // Opens the board for inspection for a camera-side call; false when it stays closed.
+    bool open_for_camera() REQUIRES(state_lock_);
 
     std::atomic<BoardState> state_{BoardState::Closed};
     const uint32_t board_number_;
-    std::string camera_file_;
+    std::string camera_file_ GUARDED_BY(state_lock_);
     std::atomic<std::shared_ptr<const std::string>> board_id_;
     std::atomic<BoardKind> kind_{BoardKind::Custom};
-    uint32_t bit_depth_ = 0;
+    uint32_t bit_depth_ GUARDED_BY(state_lock_) = 0;
     std::atomic<uint64_t> geometry_generation_{0};
-    Roi default_roi_;
-    Roi current_roi_;
+    Roi default_roi_ GUARDED_BY(state_lock_);
+    Roi current_roi_ GUARDED_BY(state_lock_);
+    // Written under the state and SDK locks together; read under either, or while a FrameView holds the
+    // memory lock (see the top of this file).
     VnBoard* handle_ = nullptr;
     const std::unique_ptr<VbCircDesc> descriptor_;  // made with the board, never replaced
-    std::vector<FrameRecord> frames_;  // guarded by frame_lock_
-    FrameGeometry geometry_;           // guarded by frame_lock_
-    void* serial_handle_ = nullptr;     // Camera Link boards, from clVNSerialInitFromBoardHandle; closed with the board
-    void* serial_reference_ = nullptr;  // Camera Link boards, from clVNGetSerialRefFromBoardHandle
+    std::vector<FrameRecord> frames_ GUARDED_BY(frame_lock_);
+    FrameGeometry geometry_ GUARDED_BY(frame_lock_);
+    BoardCxpLink cxp_;        // attached to the handle while the board is open
+    BoardSerialLine serial_;  // opened with the board, closed before it
 
     // Lock order: state_lock_, then sdk_lock_, then frame_lock_ (see the top of this file).
-    std::recursive_timed_mutex state_lock_;
-    std::mutex sdk_lock_;
-    std::mutex frame_lock_;
+    vngtl::RecursiveTimedMutex state_lock_;
+    vngtl::Mutex sdk_lock_ ACQUIRED_AFTER(state_lock_);
+    vngtl::Mutex frame_lock_ ACQUIRED_AFTER(sdk_lock_);
     // The circular buffers' memory: shared by each FrameView, exclusive while teardown_acq frees it.
     std::shared_mutex memory_lock_;
 };

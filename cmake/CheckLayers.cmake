@@ -1,6 +1,9 @@
 # Refuses an #include of a higher layer: each layer may include only itself and the layers beneath it.
-# Also keeps the board SDK inside the board layer: no other layer includes board/VantrelSdk.h or names
-# anything it declares (a function, a type or a code); the board wrapper speaks its own types.
+# Also keeps the board SDK inside the board layer: no other layer includes the SDK's headers
+# (sdk/include/VantrelSdk.h, vnser.h) or names anything VantrelSdk.h declares (a function, a type or a code);
+# the board wrapper speaks its own types. And it keeps each component in its own folder: the simulated SDK
+# (sim/) and the platform stand-ins (platform/) lie beneath every layer and include none of them; the SDK's
+# headers are reached only as <VantrelSdk.h> / <vnser.h> from sdk/include, never through another user's folder.
 # Run by the build (target vngtl_layer_check) before any layer is compiled; writes STAMP when all is well.
 #   core < board < acquisition < modules < cti; remote sits on board beside acquisition, and modules use it;
 #   resources (the embedded descriptions) is used by modules only.
@@ -14,7 +17,7 @@ set(allowed_resources resources)
 set(layers core board acquisition remote modules cti resources)
 
 # Every name the SDK header declares: its functions, its types and its codes.
-file(READ ${SOURCE_DIR}/board/VantrelSdk.h sdk_header)
+file(READ ${SOURCE_DIR}/sdk/include/VantrelSdk.h sdk_header)
 string(REGEX MATCHALL "VNSDK_API[^(;]*[ *]([A-Za-z_][A-Za-z0-9_]*)[ \t]*[(]" sdk_functions "${sdk_header}")
 string(REGEX MATCHALL "\n[ \t]+([A-Z][A-Z0-9_]+)[ \t]*=" sdk_codes "${sdk_header}")
 string(REGEX MATCHALL "}[ \t]*([A-Z][A-Z0-9_]+)[ \t]*;" sdk_types "${sdk_header}")
@@ -41,20 +44,31 @@ foreach(layer ${layers})
         list(APPEND violations "${where}: uses ${used} of the board SDK (only board/ may)")
       endforeach()
     endif()
+    if(NOT layer STREQUAL "board")
+      file(STRINGS ${file} sdk_includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*/)?(VantrelSdk|vnser)\\.h[>\"]")
+      foreach(line ${sdk_includes})
+        file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
+        string(STRIP "${line}" line)
+        list(APPEND violations "${where}: ${line} (only board/ includes the board SDK's headers)")
+      endforeach()
+    endif()
     file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
     foreach(line ${lines})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]*)/.*$" "\\1" target "${line}")
       if(target STREQUAL line)
         continue()  # an include without a folder (a header beside the file, or a platform header)
       endif()
+      if(target STREQUAL "sim" OR target STREQUAL "sdk")
+        file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
+        string(STRIP "${line}" line)
+        list(APPEND violations "${where}: ${line} (a layer reaches the simulator only through the SDK's calls)")
+        continue()
+      endif()
       list(FIND layers ${target} is_layer)
       if(is_layer EQUAL -1)
-        continue()  # gentl/, the simulator, the platform stand-ins: below every layer
+        continue()  # gentl/, the platform stand-ins' own headers: below every layer
       endif()
       list(FIND allowed_${layer} ${target} allowed)
-      if(NOT layer STREQUAL "board" AND line MATCHES "board/VantrelSdk\\.h")
-        set(allowed -1)
-      endif()
       if(allowed EQUAL -1)
         file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
         string(STRIP "${line}" line)
@@ -64,8 +78,29 @@ foreach(layer ${layers})
   endforeach()
 endforeach()
 
+# The simulated SDK, the platform stand-ins and the SDK's own headers lie beneath every layer: they include no
+# layer's folder, and the SDK's headers only as <VantrelSdk.h> / <vnser.h> (from sdk/include), not by a path
+# into the folder of one of their users.
+set(components sim platform sdk)
+foreach(component ${components})
+  file(GLOB_RECURSE files ${SOURCE_DIR}/${component}/*.h ${SOURCE_DIR}/${component}/*.cpp)
+  foreach(file ${files})
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"][^>\"]*/")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"/]*)/.*$" "\\1" target "${line}")
+      list(FIND layers ${target} is_layer)
+      list(FIND components ${target} is_component)
+      if(NOT is_layer EQUAL -1 OR NOT is_component EQUAL -1 OR line MATCHES "(VantrelSdk|vnser)\\.h")
+        file(RELATIVE_PATH where ${SOURCE_DIR} ${file})
+        string(STRIP "${line}" line)
+        list(APPEND violations "${where}: ${line} (${component}/ lies beneath the layers and reaches the SDK's headers as <VantrelSdk.h> / <vnser.h>)")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
 if(violations)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "An include reaches a layer above its own, or the board SDK is used outside board/:\n  ${text}")
+  message(FATAL_ERROR "An include reaches a layer above its own or another component's folder, or the board SDK is used outside board/:\n  ${text}")
 endif()
 file(TOUCH ${STAMP})

@@ -5,18 +5,24 @@
 
 namespace vngtl {
 
-GenTL::GC_ERROR deliver_bytes(const void* bytes, size_t count, size_t needed, void* buffer, size_t* size_in_out)
+GenTL::GC_ERROR check_capacity(size_t needed, const void* buffer, size_t* size_in_out)
 {
     if (size_in_out == nullptr) {
         return GenTL::GC_ERR_INVALID_PARAMETER;
     }
     const size_t capacity = *size_in_out;
     *size_in_out = needed;
-    if (buffer == nullptr) {
-        return GenTL::GC_ERR_SUCCESS;
-    }
-    if (needed > capacity) {
+    if (buffer != nullptr && needed > capacity) {
         return GenTL::GC_ERR_BUFFER_TOO_SMALL;
+    }
+    return GenTL::GC_ERR_SUCCESS;
+}
+
+GenTL::GC_ERROR deliver_bytes(const void* bytes, size_t count, size_t needed, void* buffer, size_t* size_in_out)
+{
+    const GenTL::GC_ERROR fits = check_capacity(needed, buffer, size_in_out);
+    if (fits != GenTL::GC_ERR_SUCCESS || buffer == nullptr) {
+        return fits;
     }
     count = std::min(count, needed);
     auto* out = static_cast<char*>(buffer);

@@ -20,6 +20,11 @@ namespace vngtl {
 //   otherwise                 -> the bytes are copied, GC_ERR_SUCCESS
 GenTL::GC_ERROR deliver_bytes(const void* bytes, size_t count, size_t needed, void* buffer, size_t* size_in_out);
 
+// The size protocol without the copy, for an answer made only once it is known to fit (the answer of a wait):
+// writes `needed` to *size_in_out and answers as deliver_bytes would, copying nothing. GC_ERR_SUCCESS with a
+// buffer means the caller may write `needed` bytes to it; with none, the call was a size query.
+GenTL::GC_ERROR check_capacity(size_t needed, const void* buffer, size_t* size_in_out);
+
 // A string: `text` (cut at its first zero byte) followed by one zero byte; needed = its length + 1.
 GenTL::GC_ERROR deliver_string(std::string_view text, void* buffer, size_t* size_in_out);
 

@@ -1,7 +1,7 @@
 // The simulator's JSON configuration: arbitrary text either configures the simulated system or is refused
 // with a reason, never half of it; a refused text leaves the previous configuration in force. Every board of
 // an accepted configuration opens, answers its frame size and closes.
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <vnsim.h>
 

@@ -177,27 +177,18 @@ void DSModule::setup_info()
 
 void DSModule::setup_xml_file()
 {
-    static constexpr const char* function = "DSModule::setup_xml_file";
-    if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::datastream::xml_file)) {
-        return;
-    }
-    add_register_table(*this, register_table,
-                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
-                            return pre_read(command, entry, data);
-                        },
-                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
-                            return post_write(command, entry, data);
-                        },
-                        {},
-                        [this](int32_t command) -> uint64_t {
-                            switch (command) {
-                            case info_sizeof_size_t: return reg::size_length;
-                            case info_stream_type: return transport_type(board_->kind());
-                            case info_count_desired: return default_desired_count;
-                            case info_count_minimum: return minimum_board_buffers;
-                            default: return 0;
-                            }
-                        }});
+    setup_module_xml(*this, port_, "DSModule::setup_xml_file", {resource_name, xml_file_name, reg::datastream::xml_file},
+                     register_table, &DSModule::pre_read, &DSModule::post_write,
+                     {},
+                     [this](int32_t command) -> uint64_t {
+                         switch (command) {
+                         case info_sizeof_size_t: return reg::size_length;
+                         case info_stream_type: return transport_type(board_->kind());
+                         case info_count_desired: return default_desired_count;
+                         case info_count_minimum: return minimum_board_buffers;
+                         default: return 0;
+                         }
+                     });
     desired_ = info_entry(info_count_desired);
     offset_x_ = info_entry(info_offset_x);
     offset_y_ = info_entry(info_offset_y);

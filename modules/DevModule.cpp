@@ -126,23 +126,14 @@ std::string DevModule::vfg() const
 
 void DevModule::setup_xml_file()
 {
-    static constexpr const char* function = "DevModule::setup_xml_file";
-    if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::device::xml_file)) {
-        return;
-    }
-    add_register_table(*this, register_table,
-                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
-                            return pre_read(command, entry, data);
-                        },
-                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
-                            return post_write(command, entry, data);
-                        },
-                        [this](int32_t command) {
-                            return command == info_delete_cache_entry ? delete_xml_file() : sync_cache_with_camera();
-                        },
-                        [this](int32_t command) -> uint64_t {
-                            return command == info_device_type ? transport_type(board_->kind()) : 0;
-                        }});
+    setup_module_xml(*this, port_, "DevModule::setup_xml_file", {resource_name, xml_file_name, reg::device::xml_file},
+                     register_table, &DevModule::pre_read, &DevModule::post_write,
+                     [this](int32_t command) {
+                         return command == info_delete_cache_entry ? delete_xml_file() : sync_cache_with_camera();
+                     },
+                     [this](int32_t command) -> uint64_t {
+                         return command == info_device_type ? transport_type(board_->kind()) : 0;
+                     });
     xml_selector_ = info_entry(info_xml_selector);
 }
 

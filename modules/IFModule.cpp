@@ -114,25 +114,16 @@ void IFModule::read_register_names()
 
 void IFModule::setup_xml_file()
 {
-    static constexpr const char* function = "IFModule::setup_xml_file";
-    if (!port_.add_module_xml(function, resource_name, xml_file_name, reg::interface::xml_file)) {
-        return;
-    }
-    add_register_table(*this, register_table,
-                       {[this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
-                            return pre_read(command, entry, data);
-                        },
-                        [this](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
-                            return post_write(command, entry, data);
-                        },
-                        [this](int32_t) { return update_children(nullptr, infinite); },
-                        [this](int32_t command) -> uint64_t {
-                            switch (command) {
-                            case info_interface_type: return transport_type(board_->kind());
-                            case info_register_count: return register_names_.size();
-                            default: return 0;
-                            }
-                        }});
+    setup_module_xml(*this, port_, "IFModule::setup_xml_file", {resource_name, xml_file_name, reg::interface::xml_file},
+                     register_table, &IFModule::pre_read, &IFModule::post_write,
+                     [this](int32_t) { return update_children(nullptr, infinite); },
+                     [this](int32_t command) -> uint64_t {
+                         switch (command) {
+                         case info_interface_type: return transport_type(board_->kind());
+                         case info_register_count: return register_names_.size();
+                         default: return 0;
+                         }
+                     });
 }
 
 GC_ERROR IFModule::valid_child_ids(std::vector<std::string>& list_out)

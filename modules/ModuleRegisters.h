@@ -4,11 +4,13 @@
 
 #include "core/BaseInfo.h"
 #include "core/RegisterMapHelpers.h"
+#include "modules/RegisterMapPort.h"
 
 #include <gentl/GenTL.h>
 
 #include <cstring>
 #include <functional>
+#include <source_location>
 #include <span>
 #include <string_view>
 
@@ -145,6 +147,40 @@ inline void add_register_table(BaseInfo& module, std::span<const RegisterRow> ta
         add_register(module, command, row.address, row.length, row.type, row.readable, row.writable,
                      std::move(row_hooks), row.length <= sizeof initial ? &initial : nullptr);
     }
+}
+
+// A module's embedded XML description: the depot's resource, the file name it is announced under, and the
+// address of the port's map it is placed at.
+struct ModuleXml {
+    const char* resource_name;
+    const char* xml_file_name;
+    uint64_t address;
+};
+
+// Sets up a module's description: places its XML file on the module's port and, when that succeeded, inserts
+// the rows of its register table, their read and write hooks dispatched to the module's `read` and `written`
+// members, `run` serving its commands and `initial` its values. A failure is recorded against `function` at
+// the caller's location, and the module is left without description and registers.
+template <typename Module>
+void setup_module_xml(Module& module, RegisterMapPort& port, const char* function, const ModuleXml& xml,
+                      std::span<const RegisterRow> table,
+                      GenTL::GC_ERROR (Module::*read)(int32_t, RegisterMap::Entry&, uint8_t*),
+                      GenTL::GC_ERROR (Module::*written)(int32_t, RegisterMap::Entry&, uint8_t*),
+                      std::function<GenTL::GC_ERROR(int32_t command)> run,
+                      std::function<uint64_t(int32_t command)> initial,
+                      std::source_location where = std::source_location::current())
+{
+    if (!port.add_module_xml(function, xml.resource_name, xml.xml_file_name, xml.address, where)) {
+        return;
+    }
+    add_register_table(module, table,
+                       {[&module, read](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return (module.*read)(command, entry, data);
+                        },
+                        [&module, written](int32_t command, RegisterMap::Entry& entry, uint8_t* data) {
+                            return (module.*written)(command, entry, data);
+                        },
+                        std::move(run), std::move(initial)});
 }
 
 }  // namespace vngtl

@@ -3,6 +3,7 @@
 #include "acquisition/BufferPool.h"
 #include "acquisition/VNAcquisition.h"
 #include "core/ErrorReport.h"
+#include "core/SizeProtocol.h"
 #include "modules/BufferHandle.h"
 #include "modules/HandleMapping.h"
 
@@ -119,32 +120,28 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
     if (timeout_ms != GENTL_INFINITE && timeout_ms <= longest_timeout_ms) {
         deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     }
-    if (size_in_out == nullptr) {
-        return report_error("VNNewBufferEvent::data", GC_ERR_INVALID_PARAMETER,
-                            "Invalid read parameters for the event data.");
-    }
-    const size_t given = *size_in_out;
-    *size_in_out = event_data_size;
-    if (buffer != nullptr && given < event_data_size) {
-        return report_error("VNNewBufferEvent::data", GC_ERR_BUFFER_TOO_SMALL,
-                            "Invalid read parameters for the event data.");
+    // The size is settled before a buffer is taken off the output queue, so a short buffer loses no frame.
+    const GC_ERROR fits = check_capacity(event_data_size, buffer, size_in_out);
+    if (fits != GC_ERR_SUCCESS) {
+        return report_error("VNNewBufferEvent::data", fits, "Invalid read parameters for the event data.");
     }
     // Without a buffer this is a size query: no buffer is taken off the output queue, and no turn is needed.
     if (buffer == nullptr) {
         return GC_ERR_SUCCESS;
     }
 
-    std::unique_lock turn(turn_lock_);
+    MutexLock turn(turn_lock_);
     const uint64_t epoch = wait_epoch_.load();
     const auto ended = [this, epoch] { return wait_epoch_.load() != epoch; };
-    const auto may_go = [&] { return !turn_taken_ || ended(); };
+    // Run by the waits with the turn lock held.
+    const auto may_go = [&]() REQUIRES(turn_lock_) { return !turn_taken_ || ended(); };
     if (deadline) {
-        if (!turn_free_.wait_until(turn, *deadline, may_go)) {
+        if (!turn_free_.wait_until(turn.native(), *deadline, may_go)) {
             return report_error("VNNewBufferEvent::data", GC_ERR_TIMEOUT,
                                 "Timed out while another EventGetData call was waiting on this event.");
         }
     } else {
-        turn_free_.wait(turn, may_go);
+        turn_free_.wait(turn.native(), may_go);
     }
     if (ended() || !is_registered()) {
         return report_error("VNNewBufferEvent::data", GC_ERR_ABORT,
@@ -227,13 +224,9 @@ GC_ERROR VNNewBufferEvent::data_info(const void* in_buffer, size_t in_size, int3
         return report_error("VNNewBufferEvent::data_info", GC_ERR_INVALID_PARAMETER, failure);
     }
     *type_out = type;
-    const size_t given = *size_in_out;
-    *size_in_out = event_info_size;
-    if (buffer != nullptr) {
-        if (given < event_info_size) {
-            return report_error("VNNewBufferEvent::data_info", GC_ERR_BUFFER_TOO_SMALL, failure);
-        }
-        std::memcpy(buffer, &value, event_info_size);
+    const GC_ERROR delivered = deliver_bytes(&value, sizeof value, event_info_size, buffer, size_in_out);
+    if (delivered != GC_ERR_SUCCESS) {
+        return report_error("VNNewBufferEvent::data_info", delivered, failure);
     }
     return GC_ERR_SUCCESS;
 }
@@ -255,7 +248,7 @@ GC_ERROR VNNewBufferEvent::kill(bool immediate)
 void VNNewBufferEvent::end_waits()
 {
     {
-        std::lock_guard turn(turn_lock_);
+        MutexLock turn(turn_lock_);
         wait_epoch_ += 1;
     }
     // Calls waiting for their turn see the new epoch when woken; the one in the pool sees it under the pool
@@ -267,7 +260,7 @@ void VNNewBufferEvent::end_waits()
 void VNNewBufferEvent::release_turn()
 {
     {
-        std::lock_guard turn(turn_lock_);
+        MutexLock turn(turn_lock_);
         turn_taken_ = false;
     }
     // All are woken: one whose wait has just timed out must not swallow the only wake-up.

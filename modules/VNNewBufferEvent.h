@@ -11,6 +11,7 @@
 // raising the wait epoch, which those calls compare with the one they began in.
 #pragma once
 
+#include "core/ThreadSafety.h"
 #include "modules/BaseEvent.h"
 
 #include <gentl/GenTL.h>
@@ -18,7 +19,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 namespace vngtl {
 
@@ -64,9 +64,9 @@ private:
 
     // The turn: held by one data call at a time, for its whole run. A leaf lock guards the taken flag; the
     // epoch is raised under it and read without it.
-    std::mutex turn_lock_;
+    Mutex turn_lock_;
     std::condition_variable turn_free_;
-    bool turn_taken_ = false;
+    bool turn_taken_ GUARDED_BY(turn_lock_) = false;
     std::atomic<uint64_t> wait_epoch_{0};
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (fuzz/) with clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer into
-# build/fuzz, then runs each for S seconds, two at a time, starting from its checked-in seed corpus
+# build/fuzz (every layer compiled with clang's thread-safety analysis as errors, so a broken lock rule fails
+# here), then runs each for S seconds, two at a time, starting from its checked-in seed corpus
 # (fuzz/corpus/<target>, copied: the checked-in seeds are not changed). A finding is kept in
 # build/fuzz/findings/<target>/ and fails the run. Prints the executions and corpus size of each target.
 # Usage: scripts/fuzz.sh [--seconds S] [target ...]   (default: 30 s each, every target)

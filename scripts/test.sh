@@ -2,7 +2,8 @@
 # Runs every test: the unit tests built three ways (normal, AddressSanitizer with UndefinedBehaviorSanitizer,
 # ThreadSanitizer), then the conformance tests, in which real GenTL consumers (the reference GenApi's GenTL
 # consumer and Harvesters) load the built VNGTL.cti, and last a short run of every fuzz target over its seed
-# corpus (VNGTL_FUZZ_SECONDS each, default 30). The package step builds the Debian package, installs,
+# corpus (VNGTL_FUZZ_SECONDS each, default 30); the fuzz targets' clang build compiles every layer with the
+# compiler's thread-safety analysis as errors (core/ThreadSafety.h). The package step builds the Debian package, installs,
 # upgrades, uses and purges it (tests/package/check_package.sh; root only, as in CI; skipped otherwise).
 # Usage: scripts/test.sh [rel|asan|tsan|conformance|package|fuzz ...]   (default: all of them)
 set -euo pipefail

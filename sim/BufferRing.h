@@ -14,7 +14,7 @@
 #include "FramePattern.h"
 #include "SimConfig.h"
 
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <atomic>
 #include <cstddef>

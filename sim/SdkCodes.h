@@ -1,4 +1,4 @@
-// Result codes of the simulated board SDK beyond those the producer names in board/VantrelSdk.h.
+// Result codes of the simulated board SDK beyond those the producer names in VantrelSdk.h.
 // Buffer-library (Vb) codes live in the 200s and 0x10000s, driver (VN) codes in the 3000s; the texts are
 // in ErrorCatalog.
 #pragma once

@@ -4,7 +4,7 @@
 #include "SdkCodes.h"
 #include "SimSystem.h"
 
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <algorithm>
 #include <chrono>

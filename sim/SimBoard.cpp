@@ -1095,7 +1095,8 @@ int32_t SimBoard::poke(uint32_t number, uint32_t value)
 
 // ---- CoaXPress -----------------------------------------------------------------------------------------
 
-int32_t SimBoard::cxp_read(uint32_t address, uint8_t* data, uint32_t length)
+int32_t SimBoard::cxp_access(CxpAccess kind, uint32_t address, uint32_t length,
+                             const std::function<int32_t(CxpCamera&)>& access)
 {
     std::lock_guard guard(lock_);
     if (!usable_locked()) {
@@ -1104,87 +1105,53 @@ int32_t SimBoard::cxp_read(uint32_t address, uint8_t* data, uint32_t length)
     if (!cxp_camera_) {
         return vn_fail(code::vn_wrong_family);
     }
-    ++cxp_stats_.reads;
-    cxp_stats_.last_read_address = address;
-    cxp_stats_.last_read_length = length;
-    if (config_.cxp_whole_words && length % 4 != 0) {
-        ++cxp_stats_.failed_reads;
+    const bool write = kind == CxpAccess::Write || kind == CxpAccess::RegisterWrite;
+    const bool block = kind == CxpAccess::Read || kind == CxpAccess::Write;
+    ++(block ? (write ? cxp_stats_.writes : cxp_stats_.reads)
+             : (write ? cxp_stats_.register_writes : cxp_stats_.register_reads));
+    (write ? cxp_stats_.last_write_address : cxp_stats_.last_read_address) = address;
+    (write ? cxp_stats_.last_write_length : cxp_stats_.last_read_length) = length;
+    uint64_t& failed = write ? cxp_stats_.failed_writes : cxp_stats_.failed_reads;
+    if (block && config_.cxp_whole_words && length % 4 != 0) {
+        ++failed;
         return vn_fail(code::vn_cxp_whole_words);
     }
-    const int32_t result = cxp_camera_->read(address, data, length);
+    const int32_t result = access(*cxp_camera_);
+    if (write) {
+        camera_changed_locked();
+    }
     if (result != 0) {
-        ++cxp_stats_.failed_reads;
+        ++failed;
         return vn_fail(result);
     }
-    cxp_stats_.bytes_read += length;
+    if (block) {
+        (write ? cxp_stats_.bytes_written : cxp_stats_.bytes_read) += length;
+    }
     return 0;
+}
+
+int32_t SimBoard::cxp_read(uint32_t address, uint8_t* data, uint32_t length)
+{
+    return cxp_access(CxpAccess::Read, address, length,
+                      [&](CxpCamera& camera) { return camera.read(address, data, length); });
 }
 
 int32_t SimBoard::cxp_write(uint32_t address, const uint8_t* data, uint32_t length)
 {
-    std::lock_guard guard(lock_);
-    if (!usable_locked()) {
-        return code::vn_bad_handle;
-    }
-    if (!cxp_camera_) {
-        return vn_fail(code::vn_wrong_family);
-    }
-    ++cxp_stats_.writes;
-    cxp_stats_.last_write_address = address;
-    cxp_stats_.last_write_length = length;
-    if (config_.cxp_whole_words && length % 4 != 0) {
-        ++cxp_stats_.failed_writes;
-        return vn_fail(code::vn_cxp_whole_words);
-    }
-    const int32_t result = cxp_camera_->write(address, data, length);
-    camera_changed_locked();
-    if (result != 0) {
-        ++cxp_stats_.failed_writes;
-        return vn_fail(result);
-    }
-    cxp_stats_.bytes_written += length;
-    return 0;
+    return cxp_access(CxpAccess::Write, address, length,
+                      [&](CxpCamera& camera) { return camera.write(address, data, length); });
 }
 
 int32_t SimBoard::cxp_read_register(uint32_t address, uint32_t& value)
 {
-    std::lock_guard guard(lock_);
-    if (!usable_locked()) {
-        return code::vn_bad_handle;
-    }
-    if (!cxp_camera_) {
-        return vn_fail(code::vn_wrong_family);
-    }
-    ++cxp_stats_.register_reads;
-    cxp_stats_.last_read_address = address;
-    cxp_stats_.last_read_length = 4;
-    const int32_t result = cxp_camera_->read_register(address, value);
-    if (result != 0) {
-        ++cxp_stats_.failed_reads;
-        return vn_fail(result);
-    }
-    return 0;
+    return cxp_access(CxpAccess::RegisterRead, address, sizeof value,
+                      [&](CxpCamera& camera) { return camera.read_register(address, value); });
 }
 
 int32_t SimBoard::cxp_write_register(uint32_t address, uint32_t value)
 {
-    std::lock_guard guard(lock_);
-    if (!usable_locked()) {
-        return code::vn_bad_handle;
-    }
-    if (!cxp_camera_) {
-        return vn_fail(code::vn_wrong_family);
-    }
-    ++cxp_stats_.register_writes;
-    cxp_stats_.last_write_address = address;
-    cxp_stats_.last_write_length = 4;
-    const int32_t result = cxp_camera_->write_register(address, value);
-    camera_changed_locked();
-    if (result != 0) {
-        ++cxp_stats_.failed_writes;
-        return vn_fail(result);
-    }
-    return 0;
+    return cxp_access(CxpAccess::RegisterWrite, address, sizeof value,
+                      [&](CxpCamera& camera) { return camera.write_register(address, value); });
 }
 
 int32_t SimBoard::cxp_configure_link(uint32_t connections, uint32_t speed_row, uint32_t apply)

@@ -19,7 +19,7 @@
 #include "SerialLine.h"
 #include "SimConfig.h"
 
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <vnsim.h>
 
@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -163,6 +164,13 @@ private:
     void push_vn_locked(int32_t code);
     // Records a failed driver call as the board's last error and returns the code.
     int32_t vn_fail(int32_t code);
+    // One access to the attached CoaXPress camera, the one path of cxp_read, cxp_write and the register
+    // accesses: checks the board and its family, counts the access in the link statistics, holds a block
+    // access to whole words where the board asks for them, runs `access` on the camera under lock_ and brings a
+    // write's change to the frames.
+    enum class CxpAccess { Read, Write, RegisterRead, RegisterWrite };
+    int32_t cxp_access(CxpAccess kind, uint32_t address, uint32_t length,
+                       const std::function<int32_t(CxpCamera&)>& access);
 
     // Both require control_ and not lock_.
     void start_generator();

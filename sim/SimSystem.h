@@ -9,7 +9,7 @@
 #include "DebugCapture.h"
 #include "SimBoard.h"
 
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -3,14 +3,21 @@
 #pragma once
 
 #include "board/VNBoards.h"
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 namespace VNBoards {
 
+// Peeks without the board's locks, on a board no other thread uses.
 struct BoardTestAccess {
     static VN_HANDLE handle(const Board& board) noexcept { return board.handle_; }
-    static void* serial_handle(const Board& board) noexcept { return board.serial_handle_; }
-    static void* serial_reference(const Board& board) noexcept { return board.serial_reference_; }
+    static void* serial_handle(const Board& board) noexcept NO_THREAD_SAFETY_ANALYSIS
+    {
+        return board.serial_.handle_;
+    }
+    static void* serial_reference(const Board& board) noexcept NO_THREAD_SAFETY_ANALYSIS
+    {
+        return board.serial_.reference_;
+    }
 };
 
 }  // namespace VNBoards

@@ -2,7 +2,7 @@
 // and leaves it that way; helpers open a board and take it through circular acquisition.
 #pragma once
 
-#include "board/VantrelSdk.h"
+#include <VantrelSdk.h>
 
 #include <vnsim.h>
 
