@@ -94,17 +94,25 @@ protected:
         EXPECT_EQ(stats.running, 0u);
     }
 
-    bool wait_until_running()
+    bool wait_until_running() const
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        return vntest::wait_until([] { return board_stats().running == 1; });
+    }
+
+    // Waits until the engine has taken every frame the board completed from the board.
+    static bool wait_until_all_taken()
+    {
+        return vntest::wait_until([] {
+            const VnsimFrameStats stats = board_stats();
+            return stats.delivered == stats.generated;
+        });
+    }
+
+    static VnsimFrameStats board_stats()
+    {
         VnsimFrameStats stats{};
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (vnsim_frame_stats(board, &stats) == 0 && stats.running == 1) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return false;
+        EXPECT_EQ(vnsim_frame_stats(board, &stats), 0);
+        return stats;
     }
 
     std::vector<BUFFER_HANDLE> buffers;
@@ -137,16 +145,9 @@ TEST_P(AcquisitionFaultTest, StreamRecoversAndEveryBufferIsAccountedFor)
         const size_t during = drain(size_t(made) - fault.lost_in_flight);
         EXPECT_GE(during + fault.lost_in_flight, size_t(made));
         EXPECT_LE(during, size_t(made));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        VnsimFrameStats stats{};
-        while (std::chrono::steady_clock::now() < deadline) {
-            ASSERT_EQ(vnsim_frame_stats(board, &stats), 0);
-            if (stats.running == 1 && debug_output().find("restarting") != std::string::npos) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        ASSERT_EQ(stats.running, 1u) << "the engine did not restart the board";
+        ASSERT_TRUE(vntest::wait_until(
+            [] { return board_stats().running == 1 && debug_output().find("restarting") != std::string::npos; }))
+            << "the engine did not restart the board";
     }
     for (const std::string& text : fault.log) {
         EXPECT_NE(debug_output().find(text), std::string::npos) << text << "\nin\n" << debug_output();
@@ -261,7 +262,7 @@ TEST_F(FaultCampaignTest, SelfStopWithEveryBufferHeldLosesNoneWhenTheyComeBack)
     ASSERT_EQ(taken.size(), buffers.size());
     ASSERT_EQ(vnsim_fault_stop_after(board, 1, 0), 0);
     ASSERT_EQ(vnsim_trigger(board, 2), 1) << "the board stops after one more frame";
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(wait_until_all_taken());
     for (const BUFFER_HANDLE buffer : taken) {
         ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
     }
@@ -285,8 +286,8 @@ TEST_F(FaultCampaignTest, FramesAnAbortDiscardedAreNeverDeliveredFromAnEarlierLa
     ASSERT_EQ(taken.size(), buffers.size());
     ASSERT_EQ(vnsim_trigger(board, 40), 40);
     // The acquisition thread must have seen all forty (none can be copied: no buffer is queued) before the
-    // buffers come back, or the last of them are rightly delivered; a slowed host (ThreadSanitizer) lags.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // buffers come back, or the last of them are rightly delivered.
+    ASSERT_TRUE(wait_until_all_taken());
     ASSERT_EQ(EventFlush(event), GC_ERR_SUCCESS);
     last_id = 46;
     for (const BUFFER_HANDLE buffer : taken) {

@@ -1,4 +1,5 @@
 #include "GenTLFixture.h"
+#include "Wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -136,9 +137,7 @@ TEST_F(LibraryLifecycle, CloseIsRefusedWhileAnotherThreadIsInsideACall)
         inside = true;
         DSGetNumFlows(nullptr, nullptr);  // reports NOT_IMPLEMENTED: stalls in the debug echo
     });
-    while (vnsim_debug_stalled() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(vntest::wait_until([] { return vnsim_debug_stalled() != 0; }));
     EXPECT_EQ(GCCloseLib(), GC_ERR_RESOURCE_IN_USE);
     EXPECT_EQ(GCInitLib(), GC_ERR_RESOURCE_IN_USE);  // still initialised
     vnsim_debug_stall(0);

@@ -6,6 +6,8 @@
 #include "modules/HandleMapping.h"
 #include "modules/VNNewBufferEvent.h"
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -314,14 +316,18 @@ TEST_F(NewBufferEventTest, UnregisteringEndsEveryUnlimitedWaitAlsoThoseWaitingFo
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
         std::vector<std::future<GC_ERROR>> waiters;
-        for (int i = 0; i < 3; ++i) {
+        std::array<std::atomic<pid_t>, 3> tids{};
+        for (std::atomic<pid_t>& tid : tids) {
             waiters.push_back(std::async(std::launch::async, [&] {
                 EVENT_NEW_BUFFER_DATA taken{};
                 size_t taken_size = sizeof taken;
+                tid = vntest::thread_id();
                 return event().data(&taken, &taken_size, GENTL_INFINITE);
             }));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (const std::atomic<pid_t>& tid : tids) {
+            ASSERT_TRUE(vntest::wait_blocked(tid));
+        }
         ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         int hanging = 0;
