@@ -5,31 +5,51 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace vntest {
 
-// One board with one camera file; the frame source runs `trigger` ("free" or "manual") at `rate` frames a
-// second (0: as fast as it can) with `pattern` ("moving" or "benchmark"). `extra` is added to the board's
-// object as it is (", \"key\": value" pairs).
-struct SimBoard {
-    std::string kind = "CXP";
-    std::string camera_file = "Test.cam";
-    uint32_t width = 64;
-    uint32_t height = 48;
-    uint32_t bits_per_pixel = 8;
-    double rate = 0;
-    std::string trigger = "free";
-    std::string pattern = "moving";
-    std::string extra;
+// One board with one camera file of `width` x `height` pixels; its frame source runs `trigger` ("free" or
+// "manual") at `rate` frames a second (0: as fast as it can) with `pattern` ("moving" or "benchmark").
+// `extra` is added to the board's object as it is (", \"key\": value" pairs).
+class SimBoard {
+public:
+    SimBoard(uint32_t width, uint32_t height, std::string camera_file = "Test.cam")
+        : width_(width), height_(height), camera_file_(std::move(camera_file))
+    {
+    }
+    SimBoard& kind(std::string value) { return set(kind_, std::move(value)); }
+    SimBoard& bits_per_pixel(uint32_t value) { return set(bits_, value); }
+    SimBoard& rate(double value) { return set(rate_, value); }
+    SimBoard& trigger(std::string value) { return set(trigger_, std::move(value)); }
+    SimBoard& pattern(std::string value) { return set(pattern_, std::move(value)); }
+    SimBoard& extra(std::string value) { return set(extra_, std::move(value)); }
 
     std::string json() const
     {
-        return R"({"kind": ")" + kind + R"(", "camera_files": [{"name": ")" + camera_file +
-               R"(", "width": )" + std::to_string(width) + R"(, "height": )" + std::to_string(height) +
-               R"(, "bits_per_pixel": )" + std::to_string(bits_per_pixel) + R"(}], "frame_source": {"rate": )" +
-               std::to_string(rate) + R"(, "trigger": ")" + trigger + R"(", "pattern": ")" + pattern + R"("})" +
-               extra + "}";
+        return R"({"kind": ")" + kind_ + R"(", "camera_files": [{"name": ")" + camera_file_ + R"(", "width": )" +
+               std::to_string(width_) + R"(, "height": )" + std::to_string(height_) + R"(, "bits_per_pixel": )" +
+               std::to_string(bits_) + R"(}], "frame_source": {"rate": )" + std::to_string(rate_) +
+               R"(, "trigger": ")" + trigger_ + R"(", "pattern": ")" + pattern_ + R"("})" + extra_ + "}";
     }
+
+private:
+    template <class T, class V>
+    SimBoard& set(T& field, V&& value)
+    {
+        field = std::forward<V>(value);
+        return *this;
+    }
+
+    uint32_t width_;
+    uint32_t height_;
+    std::string camera_file_;
+    std::string kind_ = "CXP";
+    uint32_t bits_ = 8;
+    double rate_ = 0;
+    std::string trigger_ = "free";
+    std::string pattern_ = "moving";
+    std::string extra_;
 };
 
 // The configuration of `boards`, numbered in the order given.

@@ -38,7 +38,6 @@ private:
 
 class EngineTest : public GenTLTest {
 protected:
-    using SimBoard = vntest::SimBoard;
     void SetUp() override
     {
         GenTLTest::SetUp();

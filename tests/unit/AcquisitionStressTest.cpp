@@ -57,7 +57,7 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        ASSERT_EQ(vnsim_configure(vntest::sim_config({{.width = side, .height = side, .pattern = "benchmark"}}).c_str()), 0)
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(side, side).pattern("benchmark")}).c_str()), 0)
             << vnsim_last_error();
         board = std::make_shared<VNBoards::Board>(0);
         acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());

@@ -138,19 +138,6 @@ TEST_F(BoardCameraAccess, CoaXPressBlocksAreReadAndWritten)
     EXPECT_EQ(std::string(back.data()), "bench-left");
 }
 
-TEST_F(BoardCameraAccess, TheLinkSpeedIsAppliedAtOnce)
-{
-    Board board(0);
-    const BoardCall configured = board.cxp_configure_link_speed(2, 3);
-    EXPECT_TRUE(configured.opened);
-    EXPECT_EQ(configured.result, 0);
-    uint32_t connections = 0;
-    uint32_t row = 0;
-    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
-    EXPECT_EQ(connections, 2u);
-    EXPECT_EQ(row, 3u);
-}
-
 TEST_F(BoardCameraAccess, ACameraLinkBoardRefusesCoaXPressAccessThroughTheSdk)
 {
     Board board(1);

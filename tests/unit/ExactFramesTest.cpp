@@ -63,8 +63,8 @@ protected:
     {
         ModuleTest::SetUp();
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_configure(vntest::sim_config({{.camera_file = "Exact.cam", .width = 640, .height = 512},
-                                                      {.kind = "CL", .camera_file = "ExactCL.cam", .width = 641, .height = 480}})
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(640, 512, "Exact.cam"),
+                                                      vntest::SimBoard(641, 480, "ExactCL.cam").kind("CL")})
                                       .c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }

@@ -39,7 +39,7 @@ protected:
         // Each stream's copier splits its frames across two threads, whatever the machine's default.
         setenv("VNGTL_COPY_THREADS", "2", 1);
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_configure(vntest::sim_config({.camera_file = "Four.cam", .width = width, .height = height, .rate = frame_rate}, boards).c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(vnsim_configure(vntest::sim_config(vntest::SimBoard(width, height, "Four.cam").rate(frame_rate), boards).c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
     void TearDown() override

@@ -279,33 +279,7 @@ TEST_F(SimAcquisitionTest, HostStartRestartsTheCounterAndABoardStopContinuesIt)
     EXPECT_EQ(record.frame_counter, 1u);
 }
 
-class SimWakeTest : public SimTest, public ::testing::WithParamInterface<uint32_t> {};
 
-TEST_P(SimWakeTest, StopOrAbortWakesABlockedWaiter)
-{
-    const uint32_t command = GetParam();
-    VB_CIRC_DESC desc{};
-    VN_HANDLE handle = prepare(0, desc, 4);
-    ASSERT_EQ(start(handle, desc), 0);
-    int32_t result = -1;
-    std::chrono::steady_clock::duration waited{};
-    std::atomic<pid_t> tid{0};
-    std::thread waiter([&] {
-        VB_FRAME_RECORD record{};
-        const auto begin = std::chrono::steady_clock::now();
-        tid = vntest::thread_id();
-        result = VbCirWaitDoneFrame(handle, &desc, 10000, &record);
-        waited = std::chrono::steady_clock::now() - begin;
-    });
-    EXPECT_TRUE(vntest::wait_blocked(tid));
-    ASSERT_EQ(VbCirControl(handle, &desc, command, VB_CIR_NO_WAIT), 0);
-    waiter.join();
-    EXPECT_EQ(result, command == VB_CIR_STOP ? VB_ACQ_STOPPED : VB_ACQ_ABORTED);
-    EXPECT_LT(waited, std::chrono::seconds(5)) << "woken by the command, not by the 10 s time-out";
-}
-
-INSTANTIATE_TEST_SUITE_P(Commands, SimWakeTest, ::testing::Values(uint32_t{VB_CIR_STOP}, uint32_t{VB_CIR_ABORT}),
-                         [](const auto& param_info) { return param_info.param == VB_CIR_STOP ? "Stop" : "Abort"; });
 
 TEST_F(SimAcquisitionTest, ClosingReleasesTheRingAndWakesTheWaiter)
 {
