@@ -77,29 +77,6 @@ protected:
     std::unique_ptr<Board> board;
 };
 
-TEST_F(BoardFrames, CountersAndBufferIndicesGoRoundTheRing)
-{
-    configure(0, 3);
-    ASSERT_TRUE(board->start_acq());
-    ASSERT_EQ(vnsim_trigger(0, 2), 2);
-    uint64_t last_board_time = 0;
-    for (uint32_t counter = 1; counter <= 8; ++counter) {
-        if (counter == 3 || counter == 6) {
-            ASSERT_EQ(vnsim_trigger(0, 3), 3);
-        }
-        const FrameRecord frame = next_frame();
-        EXPECT_EQ(frame.frame_counter, counter);
-        EXPECT_EQ(frame.buffer_index, (counter - 1) % 3);
-        EXPECT_NE(frame.data_address, 0u);
-        EXPECT_GT(frame.board_timestamp, last_board_time);
-        last_board_time = frame.board_timestamp;
-        EXPECT_TRUE(board->set_frame_available(frame));
-    }
-    FrameRecord none{};
-    EXPECT_EQ(board->frame_wait(none), FrameWait::Timeout);
-    expect_no_record();
-}
-
 TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
 {
     for (int number : {0, 1}) {

@@ -92,8 +92,7 @@ protected:
     // Opens the data stream, streams `frames` frames of the default camera of board `index` into four
     // library-allocated buffers, each checked, and stops. The stream stays open, its buffers announced and its
     // event registered, as a consumer that closes only the device leaves them.
-    // A stream closed with its device keeps its buffers announced and queued, so that after a reopen frames
-    // may come in those too (`reopened`).
+    // A stream closed with its device keeps its buffers announced (`reopened`: see StreamSession).
     void stream(DEV_HANDLE device, uint32_t index, int frames, bool reopened = false)
     {
         StreamSession session(device, 4, index == 0 ? ExpectedFrames{1024, 768} : ExpectedFrames{640, 480}, !reopened);

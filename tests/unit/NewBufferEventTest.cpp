@@ -256,25 +256,21 @@ TEST_F(NewBufferEventTest, KillEndsAWaitOrTheNextCall)
                   "EventGetData was preemptively killed.");
     EXPECT_EQ(event().data(&record, &size, 30), GC_ERR_TIMEOUT);
 
-    // A waiter is woken. On a loaded machine the waiter may not have begun its wait when the kill comes
-    // (it then fails at once, as above); it is tried again until a kill has ended a wait in progress.
-    std::string record_text;
-    for (int attempt = 0; attempt < 5 && record_text.find("Buffer dequeue was killed.") == std::string::npos;
-         ++attempt) {
-        auto waiter = std::async(std::launch::async, [&] {
-            EVENT_NEW_BUFFER_DATA taken{};
-            size_t taken_size = sizeof taken;
-            const GC_ERROR result = event().data(&taken, &taken_size, GENTL_INFINITE);
-            return std::make_pair(result, last_error());
-        });
-        EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-        EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
-        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-        const auto [result, text] = waiter.get();
-        EXPECT_EQ(result, GC_ERR_ABORT);
-        record_text = text;
-    }
-    EXPECT_NE(record_text.find("Buffer dequeue was killed."), std::string::npos) << record_text;
+    // A waiter in its wait is woken.
+    std::atomic<pid_t> tid{0};
+    auto waiter = std::async(std::launch::async, [&] {
+        EVENT_NEW_BUFFER_DATA taken{};
+        size_t taken_size = sizeof taken;
+        tid = vntest::thread_id();
+        const GC_ERROR result = event().data(&taken, &taken_size, GENTL_INFINITE);
+        return std::make_pair(result, last_error());
+    });
+    ASSERT_TRUE(vntest::wait_blocked(tid));
+    EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto [result, text] = waiter.get();
+    EXPECT_EQ(result, GC_ERR_ABORT);
+    EXPECT_NE(text.find("Buffer dequeue was killed."), std::string::npos) << text;
 
     // A kill left pending is cleared by registering again.
     EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
@@ -286,12 +282,14 @@ TEST_F(NewBufferEventTest, KillEndsAWaitOrTheNextCall)
 TEST_F(NewBufferEventTest, UnregisteringEndsAnUnlimitedWait)
 {
     ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    std::atomic<pid_t> tid{0};
     auto waiter = std::async(std::launch::async, [&] {
         EVENT_NEW_BUFFER_DATA taken{};
         size_t taken_size = sizeof taken;
+        tid = vntest::thread_id();
         return event().data(&taken, &taken_size, GENTL_INFINITE);
     });
-    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    ASSERT_TRUE(vntest::wait_blocked(tid));
     // Unregistration ends the wait at once.
     EXPECT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(1)), std::future_status::ready);
