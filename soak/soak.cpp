@@ -10,10 +10,14 @@
 //   close   - GCCloseLib and DSClose while consumer threads wait in EventGetData: every call returns promptly.
 // Usage: soak [--frames N] [--cycles M] [--seed S]; exits non-zero on the first failed check.
 #include "FrameCheck.h"
+#include "SimBoards.h"
+#include "Wait.h"
 
 #include <gentl/GenTL.h>
 #include <vnsim.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -176,16 +180,23 @@ struct Stream {
 
 constexpr double frame_rate = 20000;
 
+// One CoaXPress board, 1024 x 768 Mono8, whose frames come at frame_rate or from vnsim_trigger.
+void configure_board(const char* trigger)
+{
+    const std::string config = vntest::sim_config({vntest::SimBoard(1024, 768, "Soak.cam").rate(frame_rate).trigger(trigger)});
+    if (vnsim_configure(config.c_str()) != 0) {
+        fail(std::string("cannot configure the board: ") + vnsim_last_error());
+    }
+}
+
 bool run_frames(uint64_t frames, uint32_t seed, int fault_kinds)
 {
     std::printf("frames: %llu frames, 3 consumers, random faults (seed %u)\n",
                 static_cast<unsigned long long>(frames), seed);
-    CHECK(GCInitLib());
     // A fixed high rate rather than "as fast as possible": the unpaced generator takes the board's lock back
     // at once after each frame, and on a loaded machine the host's calls would starve behind it.
-    if (vnsim_set_trigger_mode(0, VNSIM_TRIGGER_FREE) != 0 || vnsim_set_rate(0, frame_rate) != 0) {
-        fail("cannot set board 0 running free");
-    }
+    configure_board("free");
+    CHECK(GCInitLib());
     Stream s;
     s.open(16);
     std::map<BUFFER_HANDLE, size_t> index;
@@ -263,6 +274,7 @@ bool run_frames(uint64_t frames, uint32_t seed, int fault_kinds)
     std::thread faulter([&] {
         std::mt19937 random(seed);
         while (!done.load()) {
+            // The pause is the point: faults come at random moments of the run.
             std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 20));
             if (fault_kinds == 0) {
                 continue;
@@ -294,6 +306,7 @@ bool run_frames(uint64_t frames, uint32_t seed, int fault_kinds)
     uint64_t progress = 0;
     auto last_progress = Clock::now();
     while (!done.load()) {
+        // The progress watch's interval.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (delivered.load() != progress) {
             progress = delivered.load();
@@ -420,28 +433,26 @@ bool run_cycles(uint64_t cycles)
 bool close_while_waiting(const char* what, const std::function<GC_ERROR(Stream&, std::vector<std::future<GC_ERROR>>&)>& close,
                          GC_ERROR expected)
 {
-    vnsim_reset();
+    configure_board("manual");
     CHECK(GCInitLib());
-    if (vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL) != 0) {
-        fail("cannot set board 0 to manual frames");
-    }
     Stream s;
     s.open(2);
     CHECK(DSStartAcquisition(s.stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE));
-    std::atomic<int> waiting{0};
+    std::array<std::atomic<pid_t>, 3> tids{};
     std::vector<std::future<GC_ERROR>> waiters;
-    for (int i = 0; i < 3; ++i) {
-        waiters.push_back(std::async(std::launch::async, [&] {
+    for (size_t i = 0; i < tids.size(); ++i) {
+        waiters.push_back(std::async(std::launch::async, [&, i] {
             EVENT_NEW_BUFFER_DATA data{};
             size_t size = sizeof data;
-            ++waiting;
+            tids[i] = vntest::thread_id();
             return EventGetData(s.event, &data, &size, GENTL_INFINITE);
         }));
     }
-    while (waiting.load() < 3) {
-        std::this_thread::yield();
+    for (const std::atomic<pid_t>& tid : tids) {
+        if (!vntest::wait_blocked(tid)) {
+            fail(std::string(what) + ": a consumer never waited");
+        }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto start = Clock::now();
     const GC_ERROR code = close(s, waiters);
     const double took = seconds_since(start);
@@ -469,18 +480,13 @@ bool close_while_waiting(const char* what, const std::function<GC_ERROR(Stream&,
 // Waits until `count` of the waiters have returned, at most `seconds`; false when they did not.
 bool returned(std::vector<std::future<GC_ERROR>>& waiters, size_t count, double seconds)
 {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < deadline) {
-        size_t ready = 0;
-        for (auto& waiter : waiters) {
-            ready += waiter.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        }
-        if (ready >= count) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return vntest::wait_until(
+        [&] {
+            return static_cast<size_t>(std::count_if(waiters.begin(), waiters.end(), [](auto& waiter) {
+                       return waiter.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                   })) >= count;
+        },
+        std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000)));
 }
 
 bool run_close()

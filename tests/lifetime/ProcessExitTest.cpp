@@ -5,6 +5,8 @@
 // tests) in a process of its own, against the built VNGTL.cti, and expects it to end by itself with status
 // 0: an invalid access, an abort (also a sanitizer's report, which aborts), a hang or a thread left in the
 // unloaded library all show as another status or as a time-out.
+#include "Wait.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -53,21 +55,10 @@ Outcome run_child(const std::string& mode, std::chrono::seconds limit)
         outcome.output = "fork failed";
         return outcome;
     }
-    const auto until = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            outcome.ended = true;
-            outcome.status = status;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > until) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    outcome.ended = vntest::wait_until([&] { return waitpid(child, &outcome.status, WNOHANG) == child; }, limit);
+    if (!outcome.ended) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
     }
     std::stringstream text;
     text << std::ifstream(log).rdbuf();

@@ -18,7 +18,9 @@
 // frame ID), so that a buffer revoked or closed meanwhile (its memory announced anew) is not blamed on the
 // copy.
 #include "GenTLFixture.h"
+#include "Wait.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -301,6 +303,7 @@ protected:
                 break;
             }
             default:
+                // An idle turn: the consumer pauses, as consumers do.
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 break;
             }
@@ -347,6 +350,7 @@ protected:
     void closer(CallSlot& slot, std::mt19937& random)
     {
         while (!stop_.load()) {
+            // The pause is the point: closes come now and then, between the other threads' calls.
             std::this_thread::sleep_for(std::chrono::milliseconds(10 + random() % 30));
             switch (random() % 6) {
             case 0:
@@ -435,6 +439,7 @@ TEST_F(RacingConsumersTest, RacyCallsOnSharedHandlesAnswerCodesInTimeAndDeliverI
     std::string overrun;
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end && overrun.empty()) {
+        // The watchdog's scan interval, far below any margin it checks.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const int64_t now = Clock::now().time_since_epoch().count();
         for (CallSlot& slot : slots) {
@@ -447,15 +452,9 @@ TEST_F(RacingConsumersTest, RacyCallsOnSharedHandlesAnswerCodesInTimeAndDeliverI
     }
     stop_ = true;
     // The threads end within one call each; a call that hangs for good is reported and left behind.
-    const auto joined_by = Clock::now() + std::chrono::seconds(30);
-    bool all_idle = false;
-    while (!all_idle && Clock::now() < joined_by) {
-        all_idle = true;
-        for (CallSlot& slot : slots) {
-            all_idle = all_idle && slot.started_ns.load() == 0;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const bool all_idle = vntest::wait_until(
+        [&] { return std::all_of(std::begin(slots), std::end(slots), [](const CallSlot& slot) { return slot.started_ns.load() == 0; }); },
+        std::chrono::seconds(30));
     for (std::thread& thread : threads) {
         if (all_idle) {
             thread.join();

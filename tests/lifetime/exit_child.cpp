@@ -11,6 +11,8 @@
 //
 // Usage: exit_child <path of VNGTL.cti> <mode>. Exit status 0 when the process ended as the mode says;
 // 2 for a usage or set-up failure, 3 for a check that failed (the reason on standard error).
+#include "Wait.h"
+
 #include <gentl/GenTL.h>
 
 #include <dirent.h>
@@ -43,6 +45,7 @@ std::atomic<int> taken{0};           // buffers the consumer thread received
 std::atomic<bool> waiting{false};    // the consumer thread is about to wait with every buffer taken
 std::atomic<bool> unloading{false};  // no call into the library after this is set
 std::atomic<bool> consumer_done{false};
+std::atomic<pid_t> consumer_tid{0};      // the consumer thread, to see it in its wait
 std::atomic<GC_ERROR> consumer_last{GC_ERR_SUCCESS};
 
 [[noreturn]] void fail(int status, const std::string& why)
@@ -87,22 +90,10 @@ int thread_count()
     return count;
 }
 
-template <class Condition>
-bool wait_for(Condition condition, std::chrono::milliseconds limit)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // Takes buffers until none is left, then waits for one more with no time-out; ends when a wait fails.
 void consume(EVENT_HANDLE event, int buffers)
 {
+    consumer_tid = vntest::thread_id();
     for (;;) {
         if (taken.load() == buffers) {
             waiting = true;
@@ -182,19 +173,21 @@ int main(int argc, char** argv)
 
     std::thread consumer(consume, event, buffers);
     consumer.detach();
-    if (!wait_for([] { return waiting.load(); }, std::chrono::seconds(20))) {
+    if (!vntest::wait_until([] { return waiting.load(); }, std::chrono::seconds(20))) {
         fail(2, "the stream delivered " + std::to_string(taken.load()) + " buffers, not all");
     }
-    // Give the consumer a moment to be inside its wait.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!vntest::wait_blocked(consumer_tid)) {
+        fail(2, "the consumer never waited");
+    }
 
     if (mode == "return") {
         return 0;
     }
     if (mode == "exit") {
         // main waits too: a second wait on the same event.
-        std::thread([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::thread([main_tid = vntest::thread_id()] {
+            std::atomic<pid_t> tid{main_tid};
+            vntest::wait_blocked(tid);
             std::exit(0);
         }).detach();
         EVENT_NEW_BUFFER_DATA data{};
@@ -209,10 +202,10 @@ int main(int argc, char** argv)
     if (dlclose(library) != 0) {
         fail(3, std::string("dlclose failed: ") + dlerror());
     }
-    if (!wait_for([] { return consumer_done.load(); }, std::chrono::seconds(20))) {
+    if (!vntest::wait_until([] { return consumer_done.load(); }, std::chrono::seconds(20))) {
         fail(3, "the consumer's wait did not end when the library was unloaded");
     }
-    if (!wait_for([&] { return thread_count() <= threads_before; }, std::chrono::seconds(20))) {
+    if (!vntest::wait_until([&] { return thread_count() <= threads_before; }, std::chrono::seconds(20))) {
         fail(3, std::to_string(thread_count()) + " threads left after unloading, " + std::to_string(threads_before) +
                     " before loading");
     }

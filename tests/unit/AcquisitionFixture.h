@@ -4,15 +4,17 @@
 #pragma once
 
 #include "GenTLFixture.h"
+#include "SimBoards.h"
+#include "Wait.h"
 
 #include "modules/BufferHandle.h"
 #include "acquisition/BufferPool.h"
 #include "core/BaseInfo.h"
 
-#include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
+
+using vntest::wait_until;
 
 // Hands a pool's PoolBuffer output to a BufferHandle pointer: the pools of these tests are made with the
 // buffer handles' factory. The pointer is written when the call's full expression ends.
@@ -83,29 +85,5 @@ protected:
         std::string text;
         EXPECT_EQ(object.info_string(command, text), GC_ERR_SUCCESS) << "info command " << command;
         return text;
-    }
-
-    // Polls `condition` until it holds or `timeout` has passed; answers the last result.
-    template <class Condition>
-    static bool wait_until(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return condition();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
-
-    // One CoaXPress board with one camera file of the given geometry.
-    static std::string board_config(uint32_t width, uint32_t height, uint32_t bits, const char* trigger,
-                                    const char* pattern, double rate = 0)
-    {
-        return R"({"boards": [{"kind": "CXP", "camera_files": [{"name": "Engine.cam", "width": )" +
-               std::to_string(width) + R"(, "height": )" + std::to_string(height) + R"(, "bits_per_pixel": )" +
-               std::to_string(bits) + R"(}], "frame_source": {"rate": )" + std::to_string(rate) +
-               R"(, "trigger": ")" + trigger + R"(", "pattern": ")" + pattern + R"("}}]})";
     }
 };

@@ -58,7 +58,7 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        ASSERT_EQ(vnsim_configure(board_config(side, side, 8, "free", "benchmark", 0).c_str()), 0)
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(side, side).pattern("benchmark")}).c_str()), 0)
             << vnsim_last_error();
         board = std::make_shared<VNBoards::Board>(0);
         acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());
@@ -207,7 +207,8 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
                 ++empty_deliveries;  // moved to the output queue by a flush, never filled
             }
             if (random() % 8 == 0) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));  // hold on to it for a while
+                // Deliberately slow now and then: a consumer holds on to its buffer for a while.
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
             {
                 std::lock_guard guard(ledger_lock);
@@ -235,6 +236,7 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
             }
             counter_sum.store(sum, std::memory_order_relaxed);
             ++counter_reads;
+            // The reader's pace: counters are read between the other threads' steps, not instead of them.
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     };
@@ -258,6 +260,7 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
         if ((stats.generated >= target_frames && elapsed >= minimum_seconds) || elapsed >= limit_seconds) {
             break;
         }
+        // The checker's pace: the board and the consumers run on between two checks.
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
 
         checker_waiting = true;

@@ -28,7 +28,7 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        ASSERT_EQ(vnsim_configure(board_config(width, height, 8, "manual", "moving").c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(width, height).trigger("manual")}).c_str()), 0) << vnsim_last_error();
         board = std::make_shared<Board>(0);
         acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());
         new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);

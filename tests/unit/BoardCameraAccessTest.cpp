@@ -93,64 +93,6 @@ TEST_F(BoardCameraAccess, TheCameraTextsAreThoseOfTheCameraFile)
     EXPECT_EQ(untouched, "kept");
 }
 
-TEST_F(BoardCameraAccess, CoaXPressRegistersAreReadAndWrittenOnTheBoardsOwnLink)
-{
-    Board board(0);
-    uint32_t value = 0;
-    const BoardCall standard = board.cxp_read_reg(cxp_standard_address, value);
-    EXPECT_TRUE(standard.opened);
-    EXPECT_EQ(standard.result, 0);
-    EXPECT_EQ(value, cxp_standard_value);
-
-    // The first word of DeviceUserID, which the camera lets a host write.
-    const BoardCall written = board.cxp_write_reg(cxp_user_id_address, 0x41424344);
-    EXPECT_TRUE(written.opened);
-    EXPECT_EQ(written.result, 0);
-    ASSERT_EQ(board.cxp_read_reg(cxp_user_id_address, value).result, 0);
-    EXPECT_EQ(value, 0x41424344u);
-
-    // The SDK's refusal comes back unchanged: the Standard register is read-only.
-    const BoardCall refused = board.cxp_write_reg(cxp_standard_address, 0);
-    EXPECT_TRUE(refused.opened);
-    EXPECT_NE(refused.result, 0);
-    ASSERT_EQ(board.cxp_read_reg(cxp_standard_address, value).result, 0);
-    EXPECT_EQ(value, cxp_standard_value);
-    expect_no_record();
-}
-
-TEST_F(BoardCameraAccess, CoaXPressBlocksAreReadAndWritten)
-{
-    Board board(0);
-    std::array<char, 32> vendor{};
-    uint32_t bytes_read = 0;
-    const BoardCall read = board.cxp_read_data(cxp_vendor_name_address, vendor.data(), vendor.size(), bytes_read);
-    EXPECT_TRUE(read.opened);
-    EXPECT_EQ(read.result, 0);
-    EXPECT_EQ(bytes_read, vendor.size());
-    EXPECT_EQ(std::string(vendor.data()), "Vantrel");
-
-    const char user_id[16] = "bench-left";
-    const BoardCall written = board.cxp_write_data(cxp_user_id_address, user_id, sizeof user_id);
-    EXPECT_TRUE(written.opened);
-    EXPECT_EQ(written.result, 0);
-    std::array<char, 16> back{};
-    ASSERT_EQ(board.cxp_read_data(cxp_user_id_address, back.data(), back.size(), bytes_read).result, 0);
-    EXPECT_EQ(std::string(back.data()), "bench-left");
-}
-
-TEST_F(BoardCameraAccess, TheLinkSpeedIsAppliedAtOnce)
-{
-    Board board(0);
-    const BoardCall configured = board.cxp_configure_link_speed(2, 3);
-    EXPECT_TRUE(configured.opened);
-    EXPECT_EQ(configured.result, 0);
-    uint32_t connections = 0;
-    uint32_t row = 0;
-    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
-    EXPECT_EQ(connections, 2u);
-    EXPECT_EQ(row, 3u);
-}
-
 TEST_F(BoardCameraAccess, ACameraLinkBoardRefusesCoaXPressAccessThroughTheSdk)
 {
     Board board(1);

@@ -1,6 +1,7 @@
 // Frames through the board wrapper: counters and buffer indices, the way a frame reaches a destination, and
 // what a thread waiting for a frame sees when acquisition ends. The simulator is triggered by hand.
 #include "BoardFixture.h"
+#include "Wait.h"
 
 #include <vnsim.h>
 
@@ -54,10 +55,12 @@ protected:
     }
 
     // A thread that waits for frames until the wait answers something other than a time-out or a frame
-    // (at most about ten seconds), and keeps that answer.
+    // (at most about ten seconds), and keeps that answer; returns once the thread is in its wait.
     std::jthread wait_for_end(std::atomic<FrameWait>& result)
     {
-        return std::jthread([this, &result] {
+        std::atomic<pid_t> tid{0};
+        std::jthread waiter([this, &result, &tid] {
+            tid = vntest::thread_id();
             for (int attempt = 0; attempt < 100; ++attempt) {
                 FrameRecord record{};
                 const FrameWait answer = board->frame_wait(record);
@@ -67,33 +70,12 @@ protected:
                 }
             }
         });
+        EXPECT_TRUE(vntest::wait_blocked(tid));
+        return waiter;
     }
 
     std::unique_ptr<Board> board;
 };
-
-TEST_F(BoardFrames, CountersAndBufferIndicesGoRoundTheRing)
-{
-    configure(0, 3);
-    ASSERT_TRUE(board->start_acq());
-    ASSERT_EQ(vnsim_trigger(0, 2), 2);
-    uint64_t last_board_time = 0;
-    for (uint32_t counter = 1; counter <= 8; ++counter) {
-        if (counter == 3 || counter == 6) {
-            ASSERT_EQ(vnsim_trigger(0, 3), 3);
-        }
-        const FrameRecord frame = next_frame();
-        EXPECT_EQ(frame.frame_counter, counter);
-        EXPECT_EQ(frame.buffer_index, (counter - 1) % 3);
-        EXPECT_NE(frame.data_address, 0u);
-        EXPECT_GT(frame.board_timestamp, last_board_time);
-        last_board_time = frame.board_timestamp;
-        EXPECT_TRUE(board->set_frame_available(frame));
-    }
-    FrameRecord none{};
-    EXPECT_EQ(board->frame_wait(none), FrameWait::Timeout);
-    expect_no_record();
-}
 
 TEST_F(BoardFrames, FramePatternArrivesIntactInTheDestination)
 {
@@ -230,7 +212,6 @@ TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
     {
         std::atomic<FrameWait> result{FrameWait::Timeout};
         std::jthread waiter = wait_for_end(result);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         board->stop_acq(false);  // gets through while the waiter holds the board for its wait
         waiter.join();
         EXPECT_EQ(result.load(), FrameWait::Stopped);
@@ -243,7 +224,6 @@ TEST_F(BoardFrames, StopAndAbortEndAWaitInProgress)
     {
         std::atomic<FrameWait> result{FrameWait::Timeout};
         std::jthread waiter = wait_for_end(result);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         board->abort_acq();
         waiter.join();
         EXPECT_EQ(result.load(), FrameWait::Stopped);
@@ -255,19 +235,9 @@ TEST_F(BoardFrames, TeardownDuringAWaitEndsTheWaitBeforeTheBuffersGo)
 {
     configure(0, 2);
     ASSERT_TRUE(board->start_acq());
+    // The wait ends when the acquisition does; once the board is torn down the wait is refused.
     std::atomic<FrameWait> result{FrameWait::Timeout};
-    std::jthread waiter([&] {
-        // Waits until the acquisition ends; once the board is torn down the wait is refused.
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            FrameRecord record{};
-            const FrameWait answer = board->frame_wait(record);
-            if (answer == FrameWait::Stopped || answer == FrameWait::Failed) {
-                result = answer;
-                return;
-            }
-        }
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::jthread waiter = wait_for_end(result);
     EXPECT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
     waiter.join();
     EXPECT_TRUE(result == FrameWait::Stopped || result == FrameWait::Failed) << static_cast<int>(result.load());
@@ -353,14 +323,10 @@ TEST_F(BoardFrames, WaitingCopyingAndQueryingRunSideBySide)
 
     // The ring never overflows: the next frames are made only once every frame so far has been handed back.
     auto all_returned = [] {
-        VnsimFrameStats stats{};
-        for (int spin = 0; spin < 5000; ++spin) {
-            if (vnsim_frame_stats(0, &stats) == 0 && stats.returned == stats.generated) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
+        return vntest::wait_until([] {
+            VnsimFrameStats stats{};
+            return vnsim_frame_stats(0, &stats) == 0 && stats.returned == stats.generated;
+        });
     };
     for (uint32_t round = 0; round < rounds; ++round) {
         ASSERT_TRUE(all_returned());

@@ -3,6 +3,7 @@
 // event ends every wait at once and refuses the calls that follow. The board's frames come only from
 // vnsim_trigger, which these tests never call, so every wait here waits for nothing.
 #include "StreamFixture.h"
+#include "Wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,20 +35,6 @@ milliseconds since(Clock::time_point start)
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
 }
 
-// Waits (up to `limit`) until `condition` holds.
-template <class Condition>
-bool eventually(Condition condition, milliseconds limit = milliseconds(10000))
-{
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
-
 }  // namespace
 
 class BoundedWaitTest : public StreamTest {
@@ -65,14 +52,13 @@ protected:
 TEST_F(BoundedWaitTest, AWaitBehindAnUnlimitedOneEndsAtItsOwnTimeOut)
 {
     const EVENT_HANDLE event = start_waiting_stream();
-    std::atomic<bool> calling{false};
+    std::atomic<pid_t> tid{0};
     auto unlimited = std::async(std::launch::async, [&] {
-        calling = true;
+        tid = vntest::thread_id();
         return get_data(event, GENTL_INFINITE);
     });
-    ASSERT_TRUE(eventually([&] { return calling.load(); }));
-    // Time for the unlimited wait to take the event's turn, so that the waits below queue behind it.
-    std::this_thread::sleep_for(milliseconds(100));
+    // The unlimited wait has the event's turn, so that the waits below queue behind it.
+    ASSERT_TRUE(vntest::wait_blocked(tid));
 
     for (int round = 0; round < 3; ++round) {
         auto limited = std::async(std::launch::async, [&] {
@@ -156,7 +142,7 @@ TEST_P(CloseEndsWaitsTest, EveryWaitEndsAtOnceAndLaterCallsAreRefused)
         }));
     }
     // Every waiter is in its loop, re-entering EventGetData.
-    ASSERT_TRUE(eventually([&] { return calls_ended.load() >= waiter_count; }, milliseconds(20000)));
+    ASSERT_TRUE(vntest::wait_until([&] { return calls_ended.load() >= waiter_count; }, milliseconds(20000)));
 
     const auto close_start = Clock::now();
     auto closing = std::async(std::launch::async, [&] { return GetParam().close(stream, device); });

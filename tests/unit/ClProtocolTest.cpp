@@ -276,15 +276,6 @@ TEST_F(ClProtocolTest, RegistersAreReadAndWrittenInPackets)
     EXPECT_THROW(read_u32(clcam::width), CLProtocol::CLErrException) << "the line is gone";
 }
 
-TEST_F(ClProtocolTest, ACorruptedAnswerIsResentAndRecovered)
-{
-    port_.Connect(port_id_, device_id);
-    ASSERT_EQ(vnsim_cl_fault(1, "corrupt_answers", 2), 0);
-    EXPECT_EQ(read_u32(clcam::width), 640u);
-    EXPECT_EQ(port_.GetStats().resends, 2u);
-    EXPECT_EQ(stats().resends, 2u) << "the camera answered again from its last answer";
-}
-
 TEST_F(ClProtocolTest, ACameraThatNeverAnswersFailsInTimeAndLeavesThePortUsable)
 {
     port_.Connect(port_id_, device_id);

@@ -3,6 +3,7 @@
 // closing its data stream first. Also the info answers consumers read while enumerating: the device's serial
 // number and the GenTL version the library implements.
 #include "ModuleFixture.h"
+#include "StreamSession.h"
 
 #include "modules/RegisterAddresses.h"
 
@@ -16,8 +17,6 @@ namespace {
 namespace sys = vngtl::reg::system;
 namespace ifc = vngtl::reg::interface;
 namespace dev = vngtl::reg::device;
-
-constexpr uint64_t mono8 = 0x01080001;
 
 // One info query as a consumer makes it: a size query, then a read into a buffer of that size.
 struct Answer {
@@ -90,60 +89,17 @@ protected:
         return answers;
     }
 
-    // Opens the data stream, streams `frames` frames into four library-allocated buffers and stops; every
-    // frame is the simulator's pattern for its frame ID. The stream stays open, its buffers announced and its
+    // Opens the data stream, streams `frames` frames of the default camera of board `index` into four
+    // library-allocated buffers, each checked, and stops. The stream stays open, its buffers announced and its
     // event registered, as a consumer that closes only the device leaves them.
-    void stream(DEV_HANDLE device, uint64_t frames)
+    // A stream closed with its device keeps its buffers announced (`reopened`: see StreamSession).
+    void stream(DEV_HANDLE device, uint32_t index, int frames, bool reopened = false)
     {
-        char id[64] = {};
-        size_t size = sizeof id;
-        ASSERT_EQ(DevGetDataStreamID(device, 0, id, &size), GC_ERR_SUCCESS) << last_error();
-        DS_HANDLE ds = nullptr;
-        ASSERT_EQ(DevOpenDataStream(device, id, &ds), GC_ERR_SUCCESS) << last_error();
-        INFO_DATATYPE type = 0;
-        size_t payload = 0;
-        size = sizeof payload;
-        ASSERT_EQ(DSGetInfo(ds, STREAM_INFO_PAYLOAD_SIZE, &type, &payload, &size), GC_ERR_SUCCESS) << last_error();
-        for (int i = 0; i < 4; ++i) {
-            BUFFER_HANDLE buffer = nullptr;
-            ASSERT_EQ(DSAllocAndAnnounceBuffer(ds, payload, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
-            ASSERT_EQ(DSQueueBuffer(ds, buffer), GC_ERR_SUCCESS) << last_error();
-        }
-        EVENT_HANDLE event = nullptr;
-        ASSERT_EQ(GCRegisterEvent(ds, EVENT_NEW_BUFFER, &event), GC_ERR_SUCCESS) << last_error();
-        ASSERT_EQ(DSStartAcquisition(ds, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
-        std::set<uint64_t> ids;
-        for (uint64_t received = 0; received < frames; ++received) {
-            EVENT_NEW_BUFFER_DATA data{};
-            size = sizeof data;
-            ASSERT_EQ(EventGetData(event, &data, &size, 10000), GC_ERR_SUCCESS) << last_error();
-            const auto info = [&](BUFFER_INFO_CMD command, auto& value) {
-                size_t length = sizeof value;
-                EXPECT_EQ(DSGetBufferInfo(ds, data.BufferHandle, command, &type, &value, &length), GC_ERR_SUCCESS)
-                    << command;
-            };
-            uint64_t frame = 0;
-            void* base = nullptr;
-            size_t filled = 0;
-            size_t width = 0;
-            size_t height = 0;
-            uint64_t format = 0;
-            info(BUFFER_INFO_FRAMEID, frame);
-            info(BUFFER_INFO_BASE, base);
-            info(BUFFER_INFO_SIZE_FILLED, filled);
-            info(BUFFER_INFO_WIDTH, width);
-            info(BUFFER_INFO_HEIGHT, height);
-            info(BUFFER_INFO_PIXELFORMAT, format);
-            EXPECT_EQ(format, mono8);
-            EXPECT_EQ(vnsim_check_frame(base, filled, static_cast<uint32_t>(width), static_cast<uint32_t>(height), 8,
-                                        frame),
-                      0)
-                << "frame " << frame;
-            EXPECT_TRUE(ids.insert(frame).second) << "frame " << frame << " delivered twice";
-            ASSERT_EQ(DSQueueBuffer(ds, data.BufferHandle), GC_ERR_SUCCESS) << last_error();
-        }
-        EXPECT_EQ(DSStopAcquisition(ds, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS) << last_error();
-        streams_.push_back(ds);
+        StreamSession session(device, 4, index == 0 ? ExpectedFrames{1024, 768} : ExpectedFrames{640, 480}, !reopened);
+        EXPECT_EQ(session.stream_info(STREAM_INFO_NUM_ANNOUNCED), reopened ? 8u : 4u);
+        EXPECT_EQ(session.take(frames, -1, 10000), frames);
+        EXPECT_EQ(DSStopAcquisition(session.stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS) << last_error();
+        streams_.push_back(session.stream);
     }
 
     std::vector<DS_HANDLE> streams_;
@@ -304,7 +260,7 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
         }
         PORT_HANDLE remote = nullptr;
         ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
-        stream(device, 10);
+        stream(device, index, 10);
         ifaces.push_back(iface);
         devices.push_back(device);
     }
@@ -325,7 +281,7 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
         SCOPED_TRACE("again, board " + std::to_string(index));
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(IFOpenDevice(ifaces[index], "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
-        stream(device, 5);
+        stream(device, index, 5, true);
     }
     EXPECT_EQ(TLClose(system), GC_ERR_SUCCESS) << last_error();
     EXPECT_EQ(GCCloseLib(), GC_ERR_SUCCESS) << last_error();

@@ -137,6 +137,7 @@ TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeed)
     EXPECT_EQ(row, 5u);
     EXPECT_EQ(stats().writes, 0u);  // nothing went to the camera
     EXPECT_EQ(stats().link_speed_calls, 1u);
+    EXPECT_EQ(stats().last_link_apply, 1u);
 
     const uint8_t two_at_cxp3[4] = {0x00, 0x02, 0x00, 0x38};
     ASSERT_EQ(port_->write(link_config, two_at_cxp3, &size), GC_ERR_SUCCESS);

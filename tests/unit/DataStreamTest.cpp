@@ -60,12 +60,10 @@ TEST_F(DataStreamTest, FramesArriveInOrderWithTheirPatternAndInfoValues)
     EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_ANNOUNCED), 0u);
 }
 
+// The refusals' records are those of the state gate (StreamGateTest); here the flags, time-outs and restarts.
 TEST_F(DataStreamTest, StartRefusedWithoutBuffersAndAfterACompletedSequence)
 {
     EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_INVALID_BUFFER);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_BUFFER", "DSModule.cpp", "DSModule::start_acquisition",
-                         "No buffers have been announced for data-stream \"TLDataStream\", so acquisition cannot "
-                         "be started."));
 
     announce_and_queue(3);
     const EVENT_HANDLE event = register_new_buffer();
@@ -76,8 +74,6 @@ TEST_F(DataStreamTest, StartRefusedWithoutBuffersAndAfterACompletedSequence)
 
     ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_SUCCESS);
     EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_RESOURCE_IN_USE);
-    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "DSModule.cpp", "DSModule::start_acquisition",
-                         "Acquisition has already been started on data-stream \"TLDataStream\"."));
     // The sequence completes when a frame shows up after the second.
     ASSERT_EQ(vnsim_trigger(board, 3), 3);
     EXPECT_NE(next_buffer(event), nullptr);
@@ -85,9 +81,6 @@ TEST_F(DataStreamTest, StartRefusedWithoutBuffersAndAfterACompletedSequence)
     ASSERT_TRUE(wait_not_grabbing());
 
     EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_RESOURCE_IN_USE);
-    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "DSModule.cpp", "DSModule::start_acquisition",
-                         "Acquisition has completed on data-stream \"TLDataStream\", but it has not been formally "
-                         "stopped."));
     EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
     EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, 2), GC_ERR_SUCCESS) << last_error();
     EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
@@ -96,8 +89,6 @@ TEST_F(DataStreamTest, StartRefusedWithoutBuffersAndAfterACompletedSequence)
 TEST_F(DataStreamTest, StopOnlyWhileRunningAndKillAbortsTheBoard)
 {
     EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_RESOURCE_IN_USE);
-    EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "DSModule.cpp", "DSModule::stop_acquisition",
-                         "Acquisition on data-stream \"TLDataStream\" cannot be stopped because it is not running."));
     announce_and_queue(2);
     const EVENT_HANDLE event = register_new_buffer();
     ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);

@@ -4,6 +4,7 @@
 // is told (codes and records), that a retry after the fault works and streams, and that nothing is left open.
 #include "LoopbackHttpServer.h"
 #include "ModuleFixture.h"
+#include "StreamSession.h"
 
 #include "sim/ClCameraRegisters.h"
 
@@ -61,53 +62,22 @@ protected:
         return nullptr;
     }
 
-    template <class T>
-    static T stream_value(DS_HANDLE stream, STREAM_INFO_CMD command)
+    static size_t announced(DS_HANDLE stream)
     {
-        T value{};
+        size_t value = 0;
         INFO_DATATYPE type = 0;
         size_t size = sizeof value;
-        EXPECT_EQ(DSGetInfo(stream, command, &type, &value, &size), GC_ERR_SUCCESS) << command;
+        EXPECT_EQ(DSGetInfo(stream, STREAM_INFO_NUM_ANNOUNCED, &type, &value, &size), GC_ERR_SUCCESS);
         return value;
     }
 
-    // Opens the device's stream, takes `frames` frames of board `number` with three buffers, then stops,
-    // flushes, revokes every buffer once and closes the stream.
-    static void stream_frames(DEV_HANDLE device, int number, int frames, size_t frame_bytes)
+    // Streams `frames` frames of board `number` (the default CoaXPress camera's) into three buffers, each
+    // checked, and closes the stream with every buffer accounted for.
+    static void stream_frames(DEV_HANDLE device, int number, int frames)
     {
-        DS_HANDLE stream = nullptr;
-        ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_SUCCESS) << last_error();
-        std::vector<BUFFER_HANDLE> buffers(3, nullptr);
-        for (BUFFER_HANDLE& buffer : buffers) {
-            ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, frame_bytes, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
-            ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
-        }
-        EVENT_HANDLE event = nullptr;
-        ASSERT_EQ(GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event), GC_ERR_SUCCESS);
-        ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
-        std::optional<uint64_t> last_id;
-        for (int taken = 0; taken < frames; ++taken) {
-            ASSERT_EQ(vnsim_trigger(number, 1), 1);
-            EVENT_NEW_BUFFER_DATA data{};
-            size_t size = sizeof data;
-            ASSERT_EQ(EventGetData(event, &data, &size, 2000), GC_ERR_SUCCESS) << "frame " << taken;
-            uint64_t id = 0;
-            INFO_DATATYPE type = 0;
-            size = sizeof id;
-            ASSERT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size),
-                      GC_ERR_SUCCESS);
-            EXPECT_TRUE(!last_id || id > *last_id) << "frame " << id << " after " << last_id.value_or(0);
-            last_id = id;
-            ASSERT_EQ(DSQueueBuffer(stream, data.BufferHandle), GC_ERR_SUCCESS);
-        }
-        EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS) << last_error();
-        EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
-        for (const BUFFER_HANDLE buffer : buffers) {
-            EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS) << last_error();
-        }
-        EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_ANNOUNCED), 0u);
-        EXPECT_EQ(GCUnregisterEvent(stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
-        EXPECT_EQ(DSClose(stream), GC_ERR_SUCCESS);
+        StreamSession session(device, 3, cxp_frames);
+        EXPECT_EQ(session.take(frames, number), frames);
+        session.finish();
     }
 
     // Closes the tree from the device up and the library; no board handle is left open.
@@ -125,7 +95,7 @@ protected:
         }
     }
 
-    static constexpr size_t cxp_frame = size_t{1024} * 768;
+    static constexpr ExpectedFrames cxp_frames{1024, 768};
 };
 
 // ---- A board that will not open ------------------------------------------------------------------------
@@ -143,7 +113,7 @@ TEST_F(DeviceFaultCampaignTest, OneFailedOpenIsAbsorbedByTheSharedRetry)
     ASSERT_NE(iface, nullptr);
     DEV_HANDLE device = nullptr;
     ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
-    stream_frames(device, 0, 2, cxp_frame);
+    stream_frames(device, 0, 2);
     close_all(device, iface, system);
 }
 
@@ -175,7 +145,7 @@ TEST_F(DeviceFaultCampaignTest, BoardThatFailsToOpenComesBackWithTheUpdateAfterT
     ASSERT_NE(iface, nullptr);
     DEV_HANDLE device = nullptr;
     ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
-    stream_frames(device, 0, 3, cxp_frame);
+    stream_frames(device, 0, 3);
     close_all(device, iface, system);
 }
 
@@ -202,7 +172,7 @@ TEST_F(DeviceFaultCampaignTest, ExclusiveOpenFailsWhileTheBoardCannotOpenForAcqu
     std::string vendor;
     EXPECT_EQ(read_text(remote, 0x2000, 32, vendor), GC_ERR_SUCCESS) << last_error();
     EXPECT_EQ(vendor, "Vantrel");
-    stream_frames(device, 0, 2, cxp_frame);
+    stream_frames(device, 0, 2);
     close_all(device, iface, system);
 }
 
@@ -225,7 +195,7 @@ TEST_F(DeviceFaultCampaignTest, DeviceOfABoardLeftClosedByAFailedOpenDoesNotOpen
     ASSERT_EQ(vnsim_fault_open_fails(0, 0), 0);
     ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
     EXPECT_EQ(vnsim_open_handles(0), 1);
-    stream_frames(device, 0, 2, cxp_frame);
+    stream_frames(device, 0, 2);
     close_all(device, iface, system);
 }
 
@@ -242,19 +212,19 @@ TEST_F(DeviceFaultCampaignTest, AnnounceFailsWhileTheBoardCannotOpenForAcquisiti
     // The first announce sets the board up for acquisition, which reopens it: that open fails.
     ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
     BUFFER_HANDLE buffer = nullptr;
-    EXPECT_EQ(DSAllocAndAnnounceBuffer(stream, cxp_frame, nullptr, &buffer), GC_ERR_ACCESS_DENIED);
+    EXPECT_EQ(DSAllocAndAnnounceBuffer(stream, cxp_frames.frame_bytes(), nullptr, &buffer), GC_ERR_ACCESS_DENIED);
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "VNBoards.cpp", "Board::check_init", no_open));
     EXPECT_EQ(buffer, nullptr) << "no handle is given for a failed announce";
     // The buffer itself stays announced with the stream left unconfigured; it is reached by its index.
-    EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_ANNOUNCED), 1u);
+    EXPECT_EQ(announced(stream), 1u);
     ASSERT_EQ(DSGetBufferID(stream, 0, &buffer), GC_ERR_SUCCESS);
     EXPECT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_INVALID_BUFFER)
         << "the board has no buffers";
     EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS) << last_error();
-    EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_ANNOUNCED), 0u);
+    EXPECT_EQ(announced(stream), 0u);
     ASSERT_EQ(DSClose(stream), GC_ERR_SUCCESS);
 
-    stream_frames(device, 0, 3, cxp_frame);
+    stream_frames(device, 0, 3);
     close_all(device, iface, system);
 }
 
@@ -265,7 +235,6 @@ TEST_F(DeviceFaultCampaignTest, AnnounceFailsWhileTheBoardCannotOpenForAcquisiti
 class ClSerialFaultTest : public DeviceFaultCampaignTest {
 protected:
     static constexpr int cl_board = 1;
-    static constexpr size_t cl_frame = size_t{640} * 480;
 
     void SetUp() override
     {
@@ -287,14 +256,7 @@ protected:
         ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS) << last_error();
         ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
         ASSERT_EQ(width(), 640u) << "the camera answers before any fault";
-        ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_SUCCESS) << last_error();
-        buffers.assign(4, nullptr);
-        for (BUFFER_HANDLE& buffer : buffers) {
-            ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, cl_frame, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
-            ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
-        }
-        ASSERT_EQ(GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event), GC_ERR_SUCCESS);
-        ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
+        session.emplace(device, 4, ExpectedFrames{640, 480});
         ASSERT_EQ(vnsim_cl_stats(cl_board, &before), 0);
     }
 
@@ -310,35 +272,7 @@ protected:
         return result == GC_ERR_SUCCESS ? value : 0;
     }
 
-    // Triggers `count` frames one at a time and takes each (within `timeout_ms`), requeueing it: a buffer is
-    // never handed out twice while held and frame IDs only increase. Returns the frames taken.
-    int take_frames(int count, uint64_t timeout_ms = 2000)
-    {
-        int taken = 0;
-        for (int i = 0; i < count; ++i) {
-            if (vnsim_trigger(cl_board, 1) != 1) {
-                ADD_FAILURE() << "the board made no frame";
-                return taken;
-            }
-            EVENT_NEW_BUFFER_DATA data{};
-            size_t size = sizeof data;
-            if (EventGetData(event, &data, &size, timeout_ms) != GC_ERR_SUCCESS) {
-                ADD_FAILURE() << "no frame within " << timeout_ms << " ms";
-                return taken;
-            }
-            uint64_t id = 0;
-            INFO_DATATYPE type = 0;
-            size = sizeof id;
-            EXPECT_EQ(DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_FRAMEID, &type, &id, &size),
-                      GC_ERR_SUCCESS);
-            EXPECT_TRUE(!last_id || id > *last_id) << "frame " << id << " after " << last_id.value_or(0);
-            last_id = id;
-            EXPECT_TRUE(std::find(buffers.begin(), buffers.end(), data.BufferHandle) != buffers.end());
-            EXPECT_EQ(DSQueueBuffer(stream, data.BufferHandle), GC_ERR_SUCCESS) << last_error();
-            ++taken;
-        }
-        return taken;
-    }
+    int take_frames(int count, uint64_t timeout_ms = 2000) { return session->take(count, cl_board, timeout_ms); }
 
     // The read's record names the port and quotes the protocol's reason.
     void expect_read_record(const std::string& reason)
@@ -352,20 +286,8 @@ protected:
 
     void TearDown() override
     {
-        if (stream != nullptr) {
-            EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS) << last_error();
-            EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_QUEUED) +
-                          stream_value<size_t>(stream, STREAM_INFO_NUM_AWAIT_DELIVERY),
-                      buffers.size())
-                << "a buffer went missing while the consumer held none";
-            EXPECT_EQ(DSFlushQueue(stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
-            for (const BUFFER_HANDLE buffer : buffers) {
-                EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS) << last_error();
-                EXPECT_EQ(DSRevokeBuffer(stream, buffer, nullptr, nullptr), GC_ERR_INVALID_HANDLE)
-                    << "revoked once only";
-            }
-            EXPECT_EQ(stream_value<size_t>(stream, STREAM_INFO_NUM_ANNOUNCED), 0u);
-            EXPECT_EQ(DSClose(stream), GC_ERR_SUCCESS);
+        if (session) {
+            session->finish();
             close_all(device, iface, system);
         }
         DeviceFaultCampaignTest::TearDown();
@@ -375,10 +297,7 @@ protected:
     IF_HANDLE iface = nullptr;
     DEV_HANDLE device = nullptr;
     PORT_HANDLE remote = nullptr;
-    DS_HANDLE stream = nullptr;
-    EVENT_HANDLE event = nullptr;
-    std::vector<BUFFER_HANDLE> buffers;
-    std::optional<uint64_t> last_id;
+    std::optional<StreamSession> session;
     VnsimClStats before{};
 };
 
@@ -511,11 +430,11 @@ protected:
     }
 
     // Opens the device (bounded: the download's own time limits apply) and its remote port.
-    GC_ERROR open_device_timed(std::chrono::milliseconds& took)
+    GC_ERROR open_device_timed()
     {
         const auto start = std::chrono::steady_clock::now();
         const GC_ERROR code = IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device);
-        took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        took = std::chrono::steady_clock::now() - start;
         return code;
     }
 
@@ -540,12 +459,29 @@ protected:
         return names;
     }
 
+    // The device opened, offers `urls` descriptions, streams and closes with nothing left open.
+    void expect_urls_and_streaming(uint32_t urls)
+    {
+        EXPECT_EQ(url_count(), urls);
+        stream_frames(device, 0, 2);
+        close_all(device, iface, system);
+        device = nullptr;
+    }
+
+    void expect_no_xml_cached() const
+    {
+        for (const std::string& name : cached_files()) {
+            EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name << ": no partial description";
+        }
+    }
+
     static std::string http_manifest(const LoopbackHttpServer& server, const std::string& path)
     {
         return R"([{"url": "http://)" + server.host() + path + R"("}])";
     }
 
     std::filesystem::path cache_;
+    std::chrono::steady_clock::duration took{};
     TL_HANDLE system = nullptr;
     IF_HANDLE iface = nullptr;
     DEV_HANDLE device = nullptr;
@@ -558,8 +494,7 @@ TEST_F(XmlCacheFaultTest, HttpErrorStatusLeavesTheDeviceWithoutAnXmlButItStreams
         LoopbackHttpServer server({{"/SimCamCXP.zip", Route{"HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n\r\n"}}});
         const std::string url = "http://" + server.host() + "/SimCamCXP.zip";
         configure(http_manifest(server, "/SimCamCXP.zip"));
-        std::chrono::milliseconds took{};
-        ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(open_device_timed(), GC_ERR_SUCCESS) << last_error();
         EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Response returned with status code " +
                            status.substr(0, 3) + " downloading the URL \"" + url + "\"."))
             << debug_output();
@@ -567,11 +502,8 @@ TEST_F(XmlCacheFaultTest, HttpErrorStatusLeavesTheDeviceWithoutAnXmlButItStreams
             logged("VNCxpXmlCacheInterface::downloadFiles: Download failed for the XML at URL \"" + url + "\"."))
             << debug_output();
         EXPECT_EQ(server.requests(), 1);
-        EXPECT_EQ(url_count(), 0u);
         EXPECT_TRUE(cached_files().empty());
-        stream_frames(device, 0, 2, cxp_frame);
-        close_all(device, iface, system);
-        device = nullptr;
+        expect_urls_and_streaming(0);
     }
 }
 
@@ -583,18 +515,14 @@ TEST_F(XmlCacheFaultTest, TruncatedBodyIsNoFileAndTheNextEntryIsUsed)
           Route{"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' ')}}});
     const std::string url = "http://" + server.host() + "/SimCamCXP.xml";
     configure(R"([{"url": ")" + url + R"("}, {"local": "zip"}])");
-    std::chrono::milliseconds took{};
-    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    ASSERT_EQ(open_device_timed(), GC_ERR_SUCCESS) << last_error();
     EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Error downloading the URL \"" + url +
                        "\"; Message was \"the body has 100 bytes, but the server announced 5000\"."))
         << debug_output();
     EXPECT_TRUE(logged("Download failed for the XML at URL \"" + url + "\".")) << debug_output();
     // Before the body was held against its length the cut file was cached and offered as the description.
     EXPECT_EQ(cached_files(), (std::vector<std::string>{"VantrelSimCamCXP.xml", "VantrelSimCamCXP.zip"}));
-    EXPECT_EQ(url_count(), 1u) << "the camera's own file only";
-    stream_frames(device, 0, 2, cxp_frame);
-    close_all(device, iface, system);
-    device = nullptr;
+    expect_urls_and_streaming(1);  // the camera's own file only
 }
 
 // The one case bounded by the download's time limits rather than by the server.
@@ -603,17 +531,13 @@ TEST_F(XmlCacheFaultTest, ServerThatNeverAnswersDelaysTheOpenWithinItsBound)
     LoopbackHttpServer server({{"/SimCamCXP.zip", Route{"", Mode::silent}}});
     const std::string url = "http://" + server.host() + "/SimCamCXP.zip";
     configure(http_manifest(server, "/SimCamCXP.zip"));
-    std::chrono::milliseconds took{};
-    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    ASSERT_EQ(open_device_timed(), GC_ERR_SUCCESS) << last_error();
     EXPECT_LT(took, std::chrono::seconds(6)) << "the open is bounded";
     EXPECT_TRUE(logged("VNCxpXmlCacheInterface::downloadHttpFile: Error downloading the URL \"" + url +
                        "\". Client message was \"" + std::make_error_code(std::errc::timed_out).message() + "\"."))
         << debug_output();
-    EXPECT_EQ(url_count(), 0u);
     EXPECT_TRUE(cached_files().empty());
-    stream_frames(device, 0, 2, cxp_frame);
-    close_all(device, iface, system);
-    device = nullptr;
+    expect_urls_and_streaming(0);
 }
 
 TEST_F(XmlCacheFaultTest, CorruptLocalZipIsRefusedAndLeavesNoXml)
@@ -624,38 +548,26 @@ TEST_F(XmlCacheFaultTest, CorruptLocalZipIsRefusedAndLeavesNoXml)
     uint8_t bytes[8] = {};
     ASSERT_EQ(vnsim_cxp_read(0, 0x400200, bytes, sizeof bytes), 0);
     ASSERT_EQ(bytes[0], 0xDE) << "the archive was changed";
-    std::chrono::milliseconds took{};
-    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    ASSERT_EQ(open_device_timed(), GC_ERR_SUCCESS) << last_error();
     EXPECT_TRUE(logged("VNCxpXmlCacheInterface::doUnzip: A problem occured unzipping an XML file: ")) << debug_output();
     EXPECT_TRUE(
         logged("Unable to extract the XML file archive downloaded for the URL, \"local:///VantrelSimCamCXP.zip;"))
         << debug_output();
-    for (const std::string& name : cached_files()) {
-        EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name << ": no partial description";
-    }
-    EXPECT_EQ(url_count(), 0u);
-    stream_frames(device, 0, 2, cxp_frame);
-    close_all(device, iface, system);
-    device = nullptr;
+    expect_no_xml_cached();
+    expect_urls_and_streaming(0);
 }
 
 TEST_F(XmlCacheFaultTest, LocalEntryThatIsNoZipIsRefused)
 {
     // A ".zip" entry whose bytes are the camera's plain description.
     configure(R"([{"url": "local:///NotAZip.zip;300000;400"}])");
-    std::chrono::milliseconds took{};
-    ASSERT_EQ(open_device_timed(took), GC_ERR_SUCCESS) << last_error();
+    ASSERT_EQ(open_device_timed(), GC_ERR_SUCCESS) << last_error();
     EXPECT_TRUE(logged("VNCxpXmlCacheInterface::doUnzip: Unable to open a file for unzipping: " +
                        (cache_ / "NotAZip.zip").string()))
         << debug_output();
     EXPECT_TRUE(logged(
         "Unable to extract the XML file archive downloaded for the URL, \"local:///NotAZip.zip;300000;400\"."))
         << debug_output();
-    for (const std::string& name : cached_files()) {
-        EXPECT_NE(std::filesystem::path(name).extension(), ".xml") << name;
-    }
-    EXPECT_EQ(url_count(), 0u);
-    stream_frames(device, 0, 2, cxp_frame);
-    close_all(device, iface, system);
-    device = nullptr;
+    expect_no_xml_cached();
+    expect_urls_and_streaming(0);
 }

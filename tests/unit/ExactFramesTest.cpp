@@ -7,6 +7,7 @@
 // VNGTL_EXACT_FRAMES sets the frames to verify per board, VNGTL_EXACT_SECONDS the time limit per board.
 #include "FrameCheck.h"
 #include "ModuleFixture.h"
+#include "SimBoards.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,17 +47,6 @@ double env_seconds(const char* name, double fallback)
     return text != nullptr && *text != '\0' ? std::strtod(text, nullptr) : fallback;
 }
 
-// Board 0 CoaXPress, board 1 Camera Link with rows of an odd length; both free-running as fast as they can.
-std::string two_boards()
-{
-    const auto board = [](const char* kind, const char* file, uint32_t width, uint32_t height) {
-        return std::string(R"({"kind": ")") + kind + R"(", "camera_files": [{"name": ")" + file +
-               R"(", "width": )" + std::to_string(width) + R"(, "height": )" + std::to_string(height) +
-               R"(, "bits_per_pixel": 8}], "frame_source": {"rate": 0, "trigger": "free", "pattern": "moving"}})";
-    };
-    return R"({"boards": [)" + board("CXP", "Exact.cam", 640, 512) + ", " + board("CL", "ExactCL.cam", 641, 480) + "]}";
-}
-
 struct Tally {
     std::mutex mutex;
     std::vector<DeliveredFrame> frames;
@@ -73,7 +63,9 @@ protected:
     {
         ModuleTest::SetUp();
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_configure(two_boards().c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(640, 512, "Exact.cam"),
+                                                      vntest::SimBoard(641, 480, "ExactCL.cam").kind("CL")})
+                                      .c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
 
@@ -122,6 +114,7 @@ protected:
                         }
                         DeliveredFrame frame;
                         const std::string wrong = check_delivered_frame(stream, data.BufferHandle, expected, frame);
+                        // Deliberately slow: the consumers must fall behind the board.
                         std::this_thread::sleep_for(hold);
                         if (DSQueueBuffer(stream, data.BufferHandle) != GC_ERR_SUCCESS) {
                             std::lock_guard guard(tally.mutex);

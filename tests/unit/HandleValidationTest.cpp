@@ -89,6 +89,9 @@ constexpr std::array all_kinds = {Kind::system, Kind::iface, Kind::device, Kind:
 const std::set<Kind> port_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream, Kind::buffer, Kind::remote};
 const std::set<Kind> source_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream, Kind::buffer};
 
+// Where the rows' calls write a handle they hand out; a refused call must leave it null.
+void* out = nullptr;
+
 // An exported function with the handle under test in one argument; the other arguments are valid, so that
 // only the handle can make the call fail.
 struct Export {
@@ -105,7 +108,6 @@ std::vector<Export> exports()
     static INFO_DATATYPE type = 0;
     static char text[512];
     static bool8_t changed = 0;
-    static void* out = nullptr;
     static PORT_REGISTER_STACK_ENTRY entry{0, &u32, 4};
     static uint8_t bytes[4096];
     const auto sz = []() -> size_t* { size = sizeof text; return &size; };
@@ -231,6 +233,56 @@ protected:
 };
 
 class EveryExportTest : public HandleValidationTest, public ::testing::WithParamInterface<Export> {};
+
+// What a row's export answers for a null handle: the code, and the message its record gives.
+std::string null_handle_message(const std::string& function)
+{
+    using namespace vngtl::message;
+    if (function == "GCRegisterEvent" || function == "GCUnregisterEvent") {
+        return "The event source handle is invalid (null).";
+    }
+    if (function == "DSGetBufferInfo" || function == "DSGetBufferChunkData" || function == "DSGetParentDev") {
+        return "The data-stream handle is invalid (null).";
+    }
+    const std::map<std::string, std::string> by_prefix = {
+        {"GC", input_null}, {"Ev", input_null}, {"TL", tl_null}, {"IF", "The interface module handle is invalid (null)."},
+        {"De", "The device module handle is invalid (null)."}, {"DS", "The input handle is invalid."}};
+    return by_prefix.at(function.substr(0, 2));
+}
+
+std::string file_of(const std::string& function)
+{
+    const std::map<std::string, std::string> by_prefix = {{"GC", "gc"}, {"Ev", "event"}, {"TL", "tl"},
+                                                          {"IF", "if"}, {"De", "dev"},  {"DS", "ds"}};
+    return "cti_" + by_prefix.at(function.substr(0, 2)) + ".cpp";
+}
+
+TEST_P(EveryExportTest, AnswersNotInitializedBeforeLookingAtAnyArgument)
+{
+    const Export& row = GetParam();
+    out = nullptr;
+    ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+    vnsim_debug_clear();
+    EXPECT_EQ(row.call(tree, nullptr), GC_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(row.call(tree, tree.of(*row.takes.begin())), GC_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(debug_output(), "") << "nothing recorded";
+    EXPECT_EQ(out, nullptr);
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+}
+
+TEST_P(EveryExportTest, RefusesANullHandleWithItsMessage)
+{
+    const Export& row = GetParam();
+    if (row.takes == std::set<Kind>{Kind::buffer}) {
+        GTEST_SKIP() << "the stream's own null check comes first";
+    }
+    const std::string function = function_of(row.name);
+    out = nullptr;
+    EXPECT_EQ(row.call(tree, nullptr), GC_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(is_record(last_error(), "GC_ERR_INVALID_HANDLE", file_of(function), function,
+                          null_handle_message(function)));
+    EXPECT_EQ(out, nullptr);
+}
 
 TEST_P(EveryExportTest, RefusesHandlesOfEveryOtherKind)
 {

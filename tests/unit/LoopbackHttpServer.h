@@ -116,6 +116,7 @@ private:
         } else {
             send_all(client, route->second.bytes);
             if (route->second.mode == Mode::reset) {
+                // The pause is the point: the client reads the part sent before the connection breaks.
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 linger abort{1, 0};
                 ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);

@@ -2,6 +2,7 @@
 // its own: at a modest rate no stream loses a frame, and every frame (large enough to be copied in parts)
 // arrives intact and in order.
 #include "ModuleFixture.h"
+#include "SimBoards.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -21,19 +22,6 @@ constexpr double frame_rate = 10;
 constexpr uint64_t board_buffers = 32;
 constexpr uint64_t grabber_buffer_count_desired = 0x0508;
 
-std::string four_boards(double rate)
-{
-    std::string board = R"({"kind": "CXP", "camera_files": [{"name": "Four.cam", "width": )" + std::to_string(width) +
-                        R"(, "height": )" + std::to_string(height) +
-                        R"(, "bits_per_pixel": 8}], "frame_source": {"rate": )" + std::to_string(rate) +
-                        R"(, "trigger": "free", "pattern": "moving"}})";
-    std::string text = R"({"boards": [)";
-    for (uint32_t i = 0; i < boards; ++i) {
-        text += (i == 0 ? "" : ", ") + board;
-    }
-    return text + "]}";
-}
-
 struct Received {
     std::vector<uint64_t> ids;
     uint64_t damaged = 0;
@@ -51,7 +39,7 @@ protected:
         // Each stream's copier splits its frames across two threads, whatever the machine's default.
         setenv("VNGTL_COPY_THREADS", "2", 1);
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_configure(four_boards(frame_rate).c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(vnsim_configure(vntest::sim_config(vntest::SimBoard(width, height, "Four.cam").rate(frame_rate), boards).c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
     void TearDown() override

@@ -7,6 +7,8 @@
 #include "modules/HandleMapping.h"
 #include "modules/VNNewBufferEvent.h"
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -255,25 +257,21 @@ TEST_F(NewBufferEventTest, KillEndsAWaitOrTheNextCall)
                   "EventGetData was preemptively killed.");
     EXPECT_EQ(event().data(&record, &size, 30), GC_ERR_TIMEOUT);
 
-    // A waiter is woken. On a loaded machine the waiter may not have begun its wait when the kill comes
-    // (it then fails at once, as above); it is tried again until a kill has ended a wait in progress.
-    std::string record_text;
-    for (int attempt = 0; attempt < 5 && record_text.find("Buffer dequeue was killed.") == std::string::npos;
-         ++attempt) {
-        auto waiter = std::async(std::launch::async, [&] {
-            EVENT_NEW_BUFFER_DATA taken{};
-            size_t taken_size = sizeof taken;
-            const GC_ERROR result = event().data(&taken, &taken_size, GENTL_INFINITE);
-            return std::make_pair(result, last_error());
-        });
-        EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-        EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
-        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-        const auto [result, text] = waiter.get();
-        EXPECT_EQ(result, GC_ERR_ABORT);
-        record_text = text;
-    }
-    EXPECT_NE(record_text.find("Buffer dequeue was killed."), std::string::npos) << record_text;
+    // A waiter in its wait is woken.
+    std::atomic<pid_t> tid{0};
+    auto waiter = std::async(std::launch::async, [&] {
+        EVENT_NEW_BUFFER_DATA taken{};
+        size_t taken_size = sizeof taken;
+        tid = vntest::thread_id();
+        const GC_ERROR result = event().data(&taken, &taken_size, GENTL_INFINITE);
+        return std::make_pair(result, last_error());
+    });
+    ASSERT_TRUE(vntest::wait_blocked(tid));
+    EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto [result, text] = waiter.get();
+    EXPECT_EQ(result, GC_ERR_ABORT);
+    EXPECT_NE(text.find("Buffer dequeue was killed."), std::string::npos) << text;
 
     // A kill left pending is cleared by registering again.
     EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
@@ -285,12 +283,14 @@ TEST_F(NewBufferEventTest, KillEndsAWaitOrTheNextCall)
 TEST_F(NewBufferEventTest, UnregisteringEndsAnUnlimitedWait)
 {
     ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    std::atomic<pid_t> tid{0};
     auto waiter = std::async(std::launch::async, [&] {
         EVENT_NEW_BUFFER_DATA taken{};
         size_t taken_size = sizeof taken;
+        tid = vntest::thread_id();
         return event().data(&taken, &taken_size, GENTL_INFINITE);
     });
-    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    ASSERT_TRUE(vntest::wait_blocked(tid));
     // Unregistration ends the wait at once.
     EXPECT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(1)), std::future_status::ready);
@@ -315,14 +315,18 @@ TEST_F(NewBufferEventTest, UnregisteringEndsEveryUnlimitedWaitAlsoThoseWaitingFo
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
         std::vector<std::future<GC_ERROR>> waiters;
-        for (int i = 0; i < 3; ++i) {
+        std::array<std::atomic<pid_t>, 3> tids{};
+        for (std::atomic<pid_t>& tid : tids) {
             waiters.push_back(std::async(std::launch::async, [&] {
                 EVENT_NEW_BUFFER_DATA taken{};
                 size_t taken_size = sizeof taken;
+                tid = vntest::thread_id();
                 return event().data(&taken, &taken_size, GENTL_INFINITE);
             }));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (const std::atomic<pid_t>& tid : tids) {
+            ASSERT_TRUE(vntest::wait_blocked(tid));
+        }
         ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         int hanging = 0;

@@ -60,23 +60,6 @@ protected:
     int map_reads = 0;
 };
 
-TEST_F(PortTest, CommandRegistersRunOnOneRefuseOtherValuesAndReadZeroAfterwards)
-{
-    bind();
-    uint32_t value = 1;
-    size_t size = sizeof value;
-    ASSERT_EQ(port.write(0x4, &value, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(commands_run, 1);
-    EXPECT_EQ(raw_at(0x4), 0u);
-
-    value = 2;
-    EXPECT_EQ(port.write(0x4, &value, &size), GC_ERR_IO);
-    EXPECT_TRUE(recorded("GC_ERR_IO", "RegisterMapHelpers.cpp", "CommandEntry::post_write",
-                         "Command node can only be written with the command value, 1, but received value 2."));
-    EXPECT_EQ(commands_run, 1);
-    EXPECT_EQ(raw_at(0x4), 0u);
-}
-
 TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
 {
     bind();

@@ -218,34 +218,6 @@ TEST_F(SimBoardTest, RegionOfInterestNeedsAnAcquisitionOpenWithoutBuffers)
     EXPECT_EQ(VcAqROISet(handle, 0, 0, 32, 32, 0), 0);
 }
 
-TEST_F(SimBoardTest, IdentityAndFamily)
-{
-    VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
-    VN_HANDLE cl = open(1, VB_OPEN_INSPECT);
-    EXPECT_NE(VNIsCXP(cxp), 0);
-    EXPECT_EQ(VNIsCL(cxp), 0);
-    EXPECT_EQ(VNIsOrla(cxp), 0);
-    EXPECT_NE(VNIsCL(cl), 0);
-    EXPECT_EQ(VNIsCXP(cl), 0);
-
-    char a[256] = {};
-    char b[256] = {};
-    uint32_t bus = 0;
-    uint32_t slot = 99;
-    ASSERT_EQ(VNGetBoardStrings(cxp, a, sizeof a, b, sizeof b, &bus, &slot), 0);
-    EXPECT_STREQ(a, "VN-CXP4 CoaXPress");
-    EXPECT_STREQ(b, "VC4210417");
-    EXPECT_EQ(bus, 3u);
-    EXPECT_EQ(slot, 0u);
-    EXPECT_NE(VNGetBoardStrings(cxp, a, 4, b, sizeof b, nullptr, nullptr), 0);
-
-    char make[256], model[256], mode[256];
-    ASSERT_EQ(VcBrdCamGetMMM(cl, make, sizeof make, model, sizeof model, mode, sizeof mode), 0);
-    EXPECT_STREQ(make, "Vantrel");
-    EXPECT_STREQ(model, "SimCam CL-1");
-    EXPECT_STREQ(mode, "Base Mono8 free run");
-}
-
 TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
 {
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);

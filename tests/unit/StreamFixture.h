@@ -4,9 +4,8 @@
 #pragma once
 
 #include "ModuleFixture.h"
+#include "Wait.h"
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 class StreamTest : public ModuleTest {
@@ -86,17 +85,10 @@ protected:
         return data.BufferHandle;
     }
 
-    // Waits (up to five seconds) until the stream no longer reports that it is grabbing.
+    // Waits until the stream no longer reports that it is grabbing.
     bool wait_not_grabbing()
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (stream_info<uint8_t>(STREAM_INFO_IS_GRABBING) == 0) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return false;
+        return vntest::wait_until([&] { return stream_info<uint8_t>(STREAM_INFO_IS_GRABBING) == 0; });
     }
 
     DEV_HANDLE device = nullptr;

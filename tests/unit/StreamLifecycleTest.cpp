@@ -78,20 +78,16 @@ TEST_F(StreamLifecycleTest, LibraryStaysOpenWhileAThreadWaitsForABuffer)
     announce_and_queue(2);
     const EVENT_HANDLE event = register_new_buffer();
     std::atomic<GC_ERROR> waited{GC_ERR_SUCCESS};
-    std::atomic<bool> calling{false};
+    std::atomic<pid_t> tid{0};
     std::atomic<bool> returned{false};
     std::thread waiter([&] {
         EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
-        calling = true;
+        tid = vntest::thread_id();
         waited = EventGetData(event, &data, &size, GENTL_INFINITE);
         returned = true;
     });
-    while (!calling.load()) {
-        std::this_thread::yield();
-    }
-    // Time for the waiter to get from the flag into the wait.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(vntest::wait_blocked(tid));
     const GC_ERROR refused = GCCloseLib();
     EXPECT_EQ(refused, GC_ERR_RESOURCE_IN_USE);
     EXPECT_FALSE(returned.load());
