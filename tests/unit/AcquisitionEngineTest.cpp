@@ -92,7 +92,8 @@ protected:
 
     void make_engine(bool with_board)
     {
-        ASSERT_EQ(vnsim_configure(board_config(width, height, 8, "manual", "moving").c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(width, height).trigger("manual")}).c_str()), 0)
+            << vnsim_last_error();
         VNAcquisition::SettingsSource settings;
         settings.lock = &settings_lock;
         settings.read = [] { return VNAcquisition::Settings{board_buffers, {}}; };
