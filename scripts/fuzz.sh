@@ -23,7 +23,7 @@ done
 build=build/fuzz
 CC=clang-16 CXX=clang++-16 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVNGTL_SANITIZER=fuzzer \
     >/dev/null
-ninja -C "$build" "${targets[@]}"
+ninja -C "$build" -j "${VNGTL_JOBS:-2}" "${targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -50,8 +50,9 @@ struct PngImage {
 };
 
 // The part of reading that libpng may leave by a long jump: it holds no object of its own that would need
-// destroying, everything lives in image.
-void read_png_body(png_structp png, png_infop info, std::FILE* file, PngImage& image)
+// destroying, everything lives in image. Kept out of line, so that its strings stay out of the frame that
+// the jump returns to.
+[[gnu::noinline]] void read_png_body(png_structp png, png_infop info, std::FILE* file, PngImage& image)
 {
     png_init_io(png, file);
     png_read_info(png, info);
@@ -79,6 +80,17 @@ void read_png_body(png_structp png, png_infop info, std::FILE* file, PngImage& i
     png_read_end(png, nullptr);
 }
 
+// Runs read_png_body where libpng's long jump lands; false when libpng gave up (its message is in the error
+// text that the read struct carries). Nothing here lives across the jump but the arguments.
+bool read_png_guarded(png_structp png, png_infop info, std::FILE* file, PngImage& image)
+{
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return false;
+    }
+    read_png_body(png, info, file, image);
+    return true;
+}
+
 // Reads a grey PNG of 8 or 16 bits; image.refusal tells why it cannot be used.
 void read_png(std::FILE* file, PngImage& image)
 {
@@ -90,9 +102,7 @@ void read_png(std::FILE* file, PngImage& image)
         image.refusal = "out of memory";
         return;
     }
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        read_png_body(png, info, file, image);
-    } else {
+    if (!read_png_guarded(png, info, file, image)) {
         image.refusal = "not a readable PNG file (" + error + ")";
     }
     png_destroy_read_struct(&png, &info, nullptr);
