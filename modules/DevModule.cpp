@@ -83,9 +83,12 @@ DevModule::DevModule(std::shared_ptr<VNBoards::Board> board, std::weak_ptr<BaseM
                  RegisterHooks::on_read([this](RegisterMap::Entry& entry, uint8_t* data) {
                      return pre_read(DEVICE_INFO_DISPLAYNAME, entry, data);
                  }));
-    const int32_t unknown = DEVICE_ACCESS_STATUS_UNKNOWN;
-    access_status_ = add_info(DEVICE_INFO_ACCESS_STATUS, &unknown, reg::device::Info_DeviceAccessStatus, sizeof unknown, INFO_DATATYPE_INT32, true,
-                              false);
+    add_register(*this, DEVICE_INFO_ACCESS_STATUS, reg::device::Info_DeviceAccessStatus, sizeof(int32_t), INFO_DATATYPE_INT32, true, false,
+                 RegisterHooks::on_read([this](RegisterMap::Entry&, uint8_t* data) {
+                     const int32_t status = access_status_.load();
+                     std::memcpy(data, &status, sizeof status);
+                     return GC_ERR_SUCCESS;
+                 }));
     if (RegisterMap::Entry* name = add_info_string(DEVICE_INFO_USER_DEFINED_NAME, "", reg::device::Info_DeviceUserDefinedName, reg::string_length)) {
         name->set_available(false);
     }
@@ -211,9 +214,7 @@ GC_ERROR DevModule::open(int32_t flags)
                             "Board " + vfg() + " could not be opened, so the \"" + id() +
                                 "\" device cannot be opened.");
     }
-    if (access_status_ != nullptr) {
-        std::memcpy(access_status_->data(), &status, sizeof status);
-    }
+    access_status_.store(status);
     // The remote-device port medium chooses the camera's port from the board's family; the port follows the
     // access mode (not writable when read-only).
     try {
@@ -245,10 +246,7 @@ GC_ERROR DevModule::close()
         dropped = std::move(remote_medium_);
     }
     dropped.reset();  // outside the lock: the medium waits for calls still using its handle
-    const int32_t status = DEVICE_ACCESS_STATUS_READWRITE;
-    if (access_status_ != nullptr) {
-        std::memcpy(access_status_->data(), &status, sizeof status);
-    }
+    access_status_.store(DEVICE_ACCESS_STATUS_READWRITE);
     return GC_ERR_SUCCESS;
 }
 

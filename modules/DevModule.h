@@ -72,7 +72,9 @@ private:
     // A leaf lock: only copying the pointer in or out runs under it (the medium is destroyed outside it).
     mutable std::mutex remote_lock_;
     std::shared_ptr<BasePortMedium> remote_medium_;
-    RegisterMap::Entry* access_status_ = nullptr;
+    // The device's access status; its info entry reads it on every access, so that a close or an open on
+    // one thread and a port read of the entry on another need no common lock.
+    std::atomic<int32_t> access_status_{GenTL::DEVICE_ACCESS_STATUS_UNKNOWN};
     RegisterMap::Entry* xml_selector_ = nullptr;
     std::atomic<bool> read_only_{false};
 };

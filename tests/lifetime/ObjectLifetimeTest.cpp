@@ -1,5 +1,6 @@
 // Objects that one thread's call uses while another thread's call destroys them: the device's camera port
-// behind its XML-cache registers while the device closes and reopens, and modules that an update of the
+// behind its XML-cache registers (and the access status that every open and close sets) while the device
+// closes and reopens, and modules that an update of the
 // interface list drops while other threads open them or ask for their parents. Each answer must be a
 // value or a GenTL code; a freed object shows as a crash here and as a report under the sanitizers.
 #include "ModuleFixture.h"
@@ -87,6 +88,15 @@ TEST_F(ObjectLifetimeTest, CacheRegistersReadWhileTheDeviceClosesAndReopensAnswe
                 if (pathed == GC_ERR_SUCCESS) {
                     ++paths_read;
                     wrong_values += path == url ? 0 : 1;
+                }
+                if (t == 1) {
+                    // The access status, which the device's open and close set meanwhile.
+                    uint32_t status = 0;
+                    const GC_ERROR statused = read_u32(device, dev::Info_DeviceAccessStatus, status);
+                    expect_one_of(statused, closed);
+                    if (statused == GC_ERR_SUCCESS) {
+                        wrong_values += status == DEVICE_ACCESS_STATUS_READWRITE ? 0 : 1;
+                    }
                 }
                 if (t == 0) {
                     // The remote port's own registers alongside.

@@ -13,10 +13,12 @@
 // A watchdog fails the test when any call runs longer than its own time-out plus a margin; every answer
 // must be a GenTL code. The run lasts VNGTL_STRESS_SECONDS seconds (default 3); scripts/soak.sh runs it
 // longer. A buffer delivered unfilled (moved to the output by a flush) has no frame to check. While a
-// consumer checks a buffer, the controller neither queues it nor flushes it to the input; a pixel mismatch
-// counts only when the buffer is still the consumer's afterwards (its handle live, not queued, the same
-// frame ID), so that a buffer revoked or closed meanwhile (its memory announced anew) is not blamed on the
-// copy.
+// consumer checks a buffer, the controller neither queues it nor flushes it to the input; but it may have
+// done so between EventGetData and the consumer's claim, and then the copy thread fills the buffer while it
+// is checked (it is then being acquired, which is not queued). So a pixel mismatch counts only when the
+// buffer is still the consumer's afterwards: its handle live, neither queued nor being acquired, the same
+// frame ID and time stamp (a refill after a restart can carry the same frame ID, never the same time
+// stamp). A buffer revoked or closed meanwhile (its memory announced anew) is not blamed on the copy either.
 #include "GenTLFixture.h"
 #include "Wait.h"
 
@@ -170,6 +172,21 @@ protected:
         return DSGetBufferInfo(stream, buffer, command, &type, &value, &size);
     }
 
+    // Whether `buffer` is still delivered to its consumer with the fill that recorded `frame` at `timestamp`:
+    // neither queued nor being acquired, and not filled since.
+    static bool still_held(DS_HANDLE stream, BUFFER_HANDLE buffer, uint64_t frame, uint64_t timestamp)
+    {
+        bool8_t queued = 1;
+        bool8_t acquiring = 1;
+        uint64_t frame_now = 0;
+        uint64_t timestamp_now = 0;
+        return buffer_info(stream, buffer, BUFFER_INFO_IS_QUEUED, queued) == GC_ERR_SUCCESS && queued == 0 &&
+               buffer_info(stream, buffer, BUFFER_INFO_IS_ACQUIRING, acquiring) == GC_ERR_SUCCESS && acquiring == 0 &&
+               buffer_info(stream, buffer, BUFFER_INFO_FRAMEID, frame_now) == GC_ERR_SUCCESS && frame_now == frame &&
+               buffer_info(stream, buffer, BUFFER_INFO_TIMESTAMP, timestamp_now) == GC_ERR_SUCCESS &&
+               timestamp_now == timestamp;
+    }
+
     // Checks a delivered buffer's pixels; counts a mismatch only when the buffer is still the consumer's.
     void check_pixels(DS_HANDLE stream, BUFFER_HANDLE buffer)
     {
@@ -190,6 +207,10 @@ protected:
         if (filled == 0) {
             return;  // delivered unfilled by a flush of the input queue
         }
+        uint64_t timestamp = 0;
+        if (buffer_info(stream, buffer, BUFFER_INFO_TIMESTAMP, timestamp) != GC_ERR_SUCCESS) {
+            return;
+        }
         const auto bits = static_cast<uint32_t>((pixel_format >> 16) & 0xff);
         const long long wrong = vnsim_check_frame(base, filled, static_cast<uint32_t>(width),
                                                   static_cast<uint32_t>(height), bits, frame);
@@ -197,10 +218,7 @@ protected:
             ++frames_checked_;
             return;
         }
-        bool8_t queued = 0;
-        uint64_t frame_after = 0;
-        if (buffer_info(stream, buffer, BUFFER_INFO_IS_QUEUED, queued) != GC_ERR_SUCCESS || queued != 0 ||
-            buffer_info(stream, buffer, BUFFER_INFO_FRAMEID, frame_after) != GC_ERR_SUCCESS || frame_after != frame) {
+        if (!still_held(stream, buffer, frame, timestamp)) {
             return;
         }
         ++wrong_frames_;
@@ -232,9 +250,16 @@ protected:
                 // From here on the controller leaves the buffer alone; it may have queued it just before.
                 std::lock_guard guard(hold_lock_);
                 bool8_t queued = 1;
-                mine = held_.insert(data.BufferHandle).second &&
+                bool8_t acquiring = 1;
+                const bool claimed = held_.insert(data.BufferHandle).second;
+                mine = claimed &&
                        buffer_info(stream, data.BufferHandle, BUFFER_INFO_IS_QUEUED, queued) == GC_ERR_SUCCESS &&
-                       queued == 0;
+                       queued == 0 &&
+                       buffer_info(stream, data.BufferHandle, BUFFER_INFO_IS_ACQUIRING, acquiring) == GC_ERR_SUCCESS &&
+                       acquiring == 0;
+                if (claimed && !mine) {
+                    held_.erase(data.BufferHandle);  // queued again before it was claimed: not this consumer's
+                }
             }
             if (mine) {
                 check_pixels(stream, data.BufferHandle);
