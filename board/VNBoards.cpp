@@ -341,9 +341,12 @@ void Board::P_refresh_geometry()
     if (!has_handle() || state() == BoardState::Configured) {
         return;
     }
+    // The board reports the region it acquires, which it resets to the camera's whole frame when that frame
+    // changes; so the camera has a new frame when the region is no longer the one last set (a region the
+    // stream set is not the camera's frame, and must not become the maximum).
     const Roi frame = inquire_roi();
     const uint32_t bits = inquire(VB_INQ_BITS_PER_PIXEL);
-    if (frame == default_roi_ && bits == bit_depth_) {
+    if (frame == current_roi_ && bits == bit_depth_) {
         return;
     }
     // A new frame from the camera: the board's region of interest is the whole of it again.

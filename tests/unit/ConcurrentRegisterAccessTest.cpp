@@ -6,6 +6,7 @@
 #include "modules/RegisterAddresses.h"
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -86,20 +87,28 @@ TEST_F(ConcurrentRegisterAccessTest, RegionWritesRacingAnnouncementsLeaveTheBoar
 #endif
     BUFFER_HANDLE kept = nullptr;
     ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, size_t{width} * height, nullptr, &kept), GC_ERR_SUCCESS);
-    std::atomic<int> failed{0};
+    // Each thread keeps its first failure: the call, its code and the record it left.
+    std::string failures[2];
+    const auto check = [&](int t, int round, const char* call, GC_ERROR code) {
+        if (code != GC_ERR_SUCCESS && failures[t].empty()) {
+            failures[t] = std::string(call) + " in round " + std::to_string(round) + ": " + std::to_string(code) +
+                          " " + last_error();
+        }
+    };
     on_threads(2, [&](int t) {
         for (int i = 0; i < rounds; ++i) {
             if (t == 0) {
-                failed += write_u32(stream, ds::Reg_Width, widths[i % 2]) != GC_ERR_SUCCESS ? 1 : 0;
-                failed += write_u32(stream, ds::Reg_Height, heights[i % 2]) != GC_ERR_SUCCESS ? 1 : 0;
+                check(t, i, "width write", write_u32(stream, ds::Reg_Width, widths[i % 2]));
+                check(t, i, "height write", write_u32(stream, ds::Reg_Height, heights[i % 2]));
             } else {
                 BUFFER_HANDLE buffer = nullptr;
-                failed += DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &buffer) != GC_ERR_SUCCESS ? 1 : 0;
-                failed += DSRevokeBuffer(stream, buffer, nullptr, nullptr) != GC_ERR_SUCCESS ? 1 : 0;
+                check(t, i, "announcement", DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &buffer));
+                check(t, i, "revocation", DSRevokeBuffer(stream, buffer, nullptr, nullptr));
             }
         }
     });
-    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(failures[0], "");
+    EXPECT_EQ(failures[1], "");
     // The registers read back the board's region: the one written last.
     EXPECT_EQ(u32(stream, ds::Reg_Width), widths[(rounds - 1) % 2]);
     EXPECT_EQ(u32(stream, ds::Reg_Height), heights[(rounds - 1) % 2]);

@@ -159,6 +159,9 @@ TEST_F(DataStreamTest, RegionOfInterestShapesTheNextFrames)
     ASSERT_EQ(write_u32(stream, ds::Reg_OffsetX, 16), GC_ERR_SUCCESS) << last_error();
     EXPECT_EQ(u32(stream, ds::Reg_Width), 320u);
     EXPECT_EQ(stream_info<size_t>(STREAM_INFO_PAYLOAD_SIZE), 320u * 200u);
+    // Each write reconfigured the board; the region is not the camera's frame, whose size stays the maximum.
+    EXPECT_EQ(u32(stream, ds::Reg_WidthMax), width);
+    EXPECT_EQ(u32(stream, ds::Reg_HeightMax), height);
 
     announce_and_queue(2);
     const EVENT_HANDLE event = register_new_buffer();
@@ -173,6 +176,24 @@ TEST_F(DataStreamTest, RegionOfInterestShapesTheNextFrames)
     const auto* data = static_cast<const uint8_t*>(buffer_info<void*>(stream, buffer, BUFFER_INFO_BASE));
     EXPECT_EQ(vnsim_check_frame(data, 320u * 200u, 320, 200, 8, 1), 0);
     EXPECT_EQ(DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+}
+
+TEST_F(DataStreamTest, AnnouncementsBetweenRegionWritesKeepWhatWasWritten)
+{
+    // A consumer changes the width and the height one at a time, announcing a buffer (which configures the
+    // board) after each write: the board always ends on the region written.
+    const uint32_t widths[2] = {320u, 640u};
+    const uint32_t heights[2] = {200u, 400u};
+    BUFFER_HANDLE buffer = nullptr;
+    ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(write_u32(stream, ds::Reg_Width, widths[i % 2]), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(write_u32(stream, ds::Reg_Height, heights[i % 2]), GC_ERR_SUCCESS) << last_error();
+        ASSERT_EQ(DSAllocAndAnnounceBuffer(stream, 4096, nullptr, &buffer), GC_ERR_SUCCESS) << last_error();
+        EXPECT_EQ(stream_info<size_t>(STREAM_INFO_PAYLOAD_SIZE), size_t{widths[i % 2]} * heights[i % 2])
+            << "round " << i;
+    }
 }
 
 TEST_F(DataStreamTest, RevokingTheLastBufferReturnsTheBoardToItsEarlierLevel)
