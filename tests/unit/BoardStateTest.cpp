@@ -39,43 +39,6 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
     expect_no_record();
 }
 
-TEST_F(BoardStates, FailedDefaultOpenStaysClosedUntilARetrySucceeds)
-{
-    // Both the inspection open and its retry with the shared flags fail.
-    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
-    Board board(0);
-    EXPECT_EQ(board.state(), BoardState::Closed);
-    EXPECT_EQ(sdk_handle(board), nullptr);
-    EXPECT_EQ(vnsim_open_handles(0), 0);
-    EXPECT_TRUE(board.board_id().empty());
-    expect_record("GC_ERR_ERROR", "Board::check_init",
-                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
-                  "be possible.");
-
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
-    EXPECT_EQ(vnsim_open_handles(0), 1);
-    EXPECT_FALSE(board.board_id().empty());
-    EXPECT_FALSE(board.camera_file().empty());
-}
-
-TEST_F(BoardStates, InspectionOpenIsRetriedOnceButAcquisitionOpenIsNot)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
-    Board board(0);
-    EXPECT_EQ(board.state(), BoardState::Open);
-    expect_no_record();
-
-    // Reopening for acquisition after a close goes straight to the SDK once.
-    ASSERT_TRUE(board.close_board());
-    EXPECT_TRUE(board.camera_file().empty());
-    ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::Closed);
-    expect_record("GC_ERR_ERROR", "Board::check_init",
-                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
-                  "be possible.");
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
-}
-
 TEST_F(BoardStates, LevelsGoUpByReopeningAndDownOnlyThroughReopen)
 {
     Board board(0);

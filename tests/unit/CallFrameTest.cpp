@@ -284,41 +284,6 @@ TEST_F(ModuleFrameTest, ChildrenAreListedOpenedAndClimbedThroughTheExports)
     EXPECT_EQ(IFGetInfo(h_if, 0, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
 }
 
-TEST_F(ModuleFrameTest, DeviceAndStreamChecksThatReadTheOpenState)
-{
-    void* h_dev = to_handle(device.get());
-    PORT_HANDLE remote = nullptr;
-    EXPECT_EQ(DevGetPort(h_dev, &remote), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_dev.cpp", "DevGetPort",
-                         "Device module \"dev\" exists, but is not currently open."));
-    ASSERT_EQ(device->open(0), GC_ERR_SUCCESS);
-    // Past the open check; a test module has no remote-device port to hand out.
-    EXPECT_NE(DevGetPort(h_dev, &remote), GC_ERR_INVALID_HANDLE);
-    EXPECT_EQ(remote, nullptr);
-
-    auto stream = std::static_pointer_cast<TestModule>(device->find_child("stream"));
-    void* h_ds = to_handle(stream.get());
-    // A buffer stand-in: any handle object; its info is answered whatever its own state.
-    auto buffer = TestModule::make_root("buffer");
-    buffer->kind = vngtl::kind_buffer;
-    buffer->add_info_string(BUFFER_INFO_BASE, "bytes");
-    void* h_buffer = to_handle(buffer.get());
-    INFO_DATATYPE type = 0;
-    size_t size = 0;
-    EXPECT_EQ(DSGetBufferInfo(h_ds, h_buffer, BUFFER_INFO_BASE, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "cti_ds.cpp", "DSGetBufferInfo", "The data-stream exists, but isn't open."));
-    ASSERT_EQ(stream->open(0), GC_ERR_SUCCESS);
-    EXPECT_EQ(DSGetBufferInfo(h_ds, h_buffer, BUFFER_INFO_BASE, &type, nullptr, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(size, 6u);
-
-    size_t chunks = 5;
-    SINGLE_CHUNK_DATA chunk{};
-    EXPECT_EQ(DSGetBufferChunkData(h_ds, h_buffer, &chunk, &chunks), GC_ERR_NO_DATA);
-    EXPECT_TRUE(recorded("GC_ERR_NO_DATA", "cti_ds.cpp", "DSGetBufferChunkData",
-                         "The producer does not currently support chunk-data under any circumstance."));
-    EXPECT_EQ(chunks, 5u);
-}
-
 class PortFrameTest : public InitialisedFrameTest {
 protected:
     void SetUp() override

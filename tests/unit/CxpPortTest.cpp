@@ -91,16 +91,20 @@ TEST_F(CxpPortTest, RoundedReadMovesWholeWordsAndNeverOverrunsTheCallersBuffer)
     EXPECT_EQ(stats().last_read_length, 8u);
 }
 
-TEST_F(CxpPortTest, WithoutRoundingAWholeWordLinkRefusesAShortRead)
+TEST_F(CxpPortTest, WithoutRoundingAWholeWordLinkRefusesAShortReadOrWrite)
 {
     configure(whole_word_board("0", "0"));
     make_port();
-    char text[6];
+    const VnsimCxpStats before = stats();
+    char text[6] = {};
     size_t size = sizeof text;
     EXPECT_EQ(port_->read(vendor_name, text, &size), GC_ERR_IO);
     expect_last("GC_ERR_IO", "VNPortCXP::read",
                 "Received VN error code 3024 reading the data range [0x2000, 0x2006) from board 0.");
     EXPECT_EQ(size, 6u);
+    EXPECT_EQ(port_->write(user_id, text, &size), GC_ERR_IO) << "nor a short write";
+    EXPECT_EQ(stats().failed_reads - before.failed_reads, 1u);
+    EXPECT_EQ(stats().failed_writes - before.failed_writes, 1u);
 }
 
 TEST_F(CxpPortTest, RoundedWriteIsPaddedWithZeros)

@@ -238,6 +238,8 @@ TEST_F(DataStreamTest, BufferInfoNeedsAnOpenStreamAndChunksAreNeverAvailable)
     size_t chunks = 3;
     SINGLE_CHUNK_DATA chunk{};
     EXPECT_EQ(DSGetBufferChunkData(stream, buffer, &chunk, &chunks), GC_ERR_NO_DATA);
+    EXPECT_TRUE(recorded("GC_ERR_NO_DATA", "cti_ds.cpp", "DSGetBufferChunkData",
+                         "The producer does not currently support chunk-data under any circumstance."));
     EXPECT_EQ(chunks, 3u);
     EXPECT_EQ(DSGetBufferChunkData(stream, buffer, &chunk, nullptr), GC_ERR_INVALID_PARAMETER);
 
@@ -255,8 +257,10 @@ TEST_F(DataStreamTest, BufferInfoNeedsAnOpenStreamAndChunksAreNeverAvailable)
     EXPECT_TRUE(recorded("GC_ERR_INVALID_HANDLE", "DSModule.cpp", "DSModule::register_event",
                          "Module \"TLDataStream\" exists, but is not open."));
 
-    // Reopened, the stream still holds the buffer.
-    ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_SUCCESS);
+    // Reopened, the stream keeps its handle and still holds the buffer.
+    DS_HANDLE again = nullptr;
+    ASSERT_EQ(DevOpenDataStream(device, "TLDataStream", &again), GC_ERR_SUCCESS);
+    EXPECT_EQ(again, stream);
     EXPECT_EQ(buffer_info<size_t>(stream, buffer, BUFFER_INFO_SIZE), 64u);
     EXPECT_EQ(DevOpenDataStream(device, "TLDataStream", &stream), GC_ERR_RESOURCE_IN_USE);
 }

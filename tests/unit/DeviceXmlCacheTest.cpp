@@ -86,10 +86,3 @@ TEST_F(DeviceXmlCacheTest, ReadOnlyDeviceHasAReadOnlyCameraPort)
     EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "VNPortCXP.cpp", "VNPortCXP::write", "The port is not writable."));
 }
 
-TEST_F(DeviceXmlCacheTest, ClosedDeviceHasNoCameraPort)
-{
-    const DEV_HANDLE device = open_device(0);
-    ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
-    PORT_HANDLE remote = nullptr;
-    EXPECT_EQ(DevGetPort(device, &remote), GC_ERR_INVALID_HANDLE);
-}

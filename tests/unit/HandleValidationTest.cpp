@@ -346,21 +346,6 @@ std::string export_name(const ::testing::TestParamInfo<Export>& info)
 
 INSTANTIATE_TEST_SUITE_P(Exports, EveryExportTest, ::testing::ValuesIn(exports()), export_name);
 
-TEST_F(HandleValidationTest, AHandleOfAClosedModuleStaysLiveForItsNotOpenAnswers)
-{
-    ASSERT_EQ(DSClose(tree.stream), GC_ERR_SUCCESS);
-    INFO_DATATYPE type = 0;
-    char text[64] = {};
-    size_t size = sizeof text;
-    EXPECT_EQ(DSGetInfo(tree.stream, STREAM_INFO_ID, &type, text, &size), GC_ERR_INVALID_HANDLE);
-    // The module's own answer, not the frame's.
-    EXPECT_EQ(last_error().find("not a live"), std::string::npos) << last_error();
-    EXPECT_EQ(last_error().find("@ cti_"), std::string::npos) << last_error();
-    DS_HANDLE again = nullptr;
-    ASSERT_EQ(DevOpenDataStream(tree.device, "TLDataStream", &again), GC_ERR_SUCCESS);
-    EXPECT_EQ(again, tree.stream);
-}
-
 TEST_F(HandleValidationTest, EveryLibraryCycleUsesTheSameHandleSlotsAgain)
 {
     // Closing the library ends every handle; the next cycle's handles take the freed slots rather than new

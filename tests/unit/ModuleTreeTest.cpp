@@ -260,8 +260,9 @@ TEST_F(ModuleTreeTest, ModulesWithoutAGeneratorCannotMakeChildren)
     EXPECT_EQ(plain->child_at(0), nullptr);
 }
 
-TEST_F(ModuleTreeTest, ATimeOutOfZeroFailsAtTheFirstCheck)
+TEST_F(ModuleTreeTest, EachTimeOutCheckStopsTheUpdateWithItsMessage)
 {
+    // A time-out of zero fails at the first check, on the real clock.
     root->want({"a"});
     ASSERT_EQ(root->open(0), GC_ERR_SUCCESS);
     root->want({"b"});
@@ -270,10 +271,7 @@ TEST_F(ModuleTreeTest, ATimeOutOfZeroFailsAtTheFirstCheck)
     EXPECT_TRUE(recorded("GC_ERR_TIMEOUT", "BaseModule::update_children", "Timed out waiting for access to the CTI manager."));
     EXPECT_FALSE(changed);
     EXPECT_EQ(listed_ids(), (std::vector<std::string>{"a"}));
-}
 
-TEST_F(ModuleTreeTest, EachTimeOutCheckStopsTheUpdateWithItsMessage)
-{
     // The clock is read once for the deadline, then once per check; it runs out after `reads` reads.
     struct Case {
         int reads;

@@ -45,13 +45,17 @@ protected:
     }
 };
 
-TEST_F(RegisterMapTest, TouchingEntriesAreAcceptedAndEndTheSpace)
+TEST_F(RegisterMapTest, TouchingEntriesEndTheSpaceAndAppendingRoundsUpToAWord)
 {
     EXPECT_EQ(map.end_address(), 0u);
     ASSERT_NE(add(0x0, 4), nullptr);
-    ASSERT_NE(add(0x4, 4), nullptr);
-    EXPECT_EQ(map.end_address(), 8u);
+    ASSERT_NE(add(0x4, 6), nullptr);
+    EXPECT_EQ(map.end_address(), 10u);
     EXPECT_EQ(map.size(), 2u);
+    EXPECT_EQ(map.next_free_address(), 12u);
+    const Entry* appended = add(map.next_free_address(), 4);
+    ASSERT_NE(appended, nullptr);
+    EXPECT_EQ(appended->address(), 12u);
 }
 
 TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
@@ -84,20 +88,10 @@ TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
     EXPECT_EQ(map.size(), 2u);
 }
 
-TEST_F(RegisterMapTest, AppendingRoundsUpAfterAnEntryOfLengthSix)
+TEST_F(RegisterMapTest, AccessesAcrossEntriesSkipThePadding)
 {
-    ASSERT_NE(add(0x0, 6), nullptr);
-    EXPECT_EQ(map.end_address(), 6u);
-    EXPECT_EQ(map.next_free_address(), 8u);
-    const Entry* appended = add(map.next_free_address(), 4);
-    ASSERT_NE(appended, nullptr);
-    EXPECT_EQ(appended->address(), 8u);
-}
-
-TEST_F(RegisterMapTest, ReadsAcrossEntriesSkipThePadding)
-{
-    add(0x0, 6, 0x11);
-    add(0x8, 4, 0x22);
+    Entry* first = add(0x0, 6, 0x11);
+    Entry* second = add(0x8, 4, 0x22);
     std::array<uint8_t, 12> buffer;
     buffer.fill(0xEE);
     EXPECT_EQ(map.read(0x0, buffer.data(), 8), GC_ERR_SUCCESS);
@@ -114,12 +108,8 @@ TEST_F(RegisterMapTest, ReadsAcrossEntriesSkipThePadding)
     EXPECT_EQ(buffer[4], 0x22);
     EXPECT_EQ(buffer[5], 0x22);
     EXPECT_EQ(buffer[6], 0xEE);
-}
 
-TEST_F(RegisterMapTest, WritesAcrossEntriesLandAtTheMatchingOffsets)
-{
-    Entry* first = add(0x0, 6, 0);
-    Entry* second = add(0x8, 4, 0);
+    // Writes across the entries land at the matching offsets.
     const std::array<uint8_t, 12> bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     EXPECT_EQ(map.write(0x0, bytes.data(), bytes.size()), GC_ERR_SUCCESS);
     EXPECT_EQ(std::memcmp(first->data(), bytes.data(), 6), 0);
@@ -146,8 +136,11 @@ TEST_F(RegisterMapTest, AnAccessThatTouchesAGapFailsThereKeepingWhatCameBefore)
 
 TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
 {
-    add(0x0, 8);
     std::array<uint8_t, 16> buffer{};
+    EXPECT_EQ(map.read(0x0, buffer.data(), 4), GC_ERR_INVALID_ADDRESS) << "every read of an empty map";
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::read",
+                         "The address-plus-length is outside the readable register space."));
+    add(0x0, 8);
     struct Case {
         bool write;
         uint64_t address;
@@ -176,14 +169,6 @@ TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
     }
     // Ending exactly at the end of the space is fine.
     EXPECT_EQ(map.read(0x4, buffer.data(), 4), GC_ERR_SUCCESS);
-}
-
-TEST_F(RegisterMapTest, EveryReadOfAnEmptyMapIsOutsideTheSpace)
-{
-    std::array<uint8_t, 4> buffer{};
-    EXPECT_EQ(map.read(0x0, buffer.data(), 4), GC_ERR_INVALID_ADDRESS);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::read",
-                         "The address-plus-length is outside the readable register space."));
 }
 
 TEST_F(RegisterMapTest, EntryAccessChecksInTheirOrder)
@@ -215,7 +200,7 @@ TEST_F(RegisterMapTest, EntryAccessChecksInTheirOrder)
     EXPECT_EQ(length, 4u);
 }
 
-TEST_F(RegisterMapTest, TypedReadOfAStringAnswersTextAndOneZeroByte)
+TEST_F(RegisterMapTest, TypedReadsAnswerAStringsTextAndOneZeroByteOrTheWholeEntry)
 {
     Entry* entry = map.insert(0x0, nullptr, 256, INFO_DATATYPE_STRING, true, false, vngtl::make_plain_entry);
     ASSERT_NE(entry, nullptr);
@@ -244,17 +229,15 @@ TEST_F(RegisterMapTest, TypedReadOfAStringAnswersTextAndOneZeroByte)
 
     EXPECT_EQ(entry->read(nullptr, text.data(), &size), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMap::Entry::read", "Error verifying the read parameters."));
-}
 
-TEST_F(RegisterMapTest, TypedReadOfOtherTypesAnswersTheWholeEntry)
-{
-    Entry* entry = map.insert(0x0, nullptr, 8, INFO_DATATYPE_UINT64, true, false, vngtl::make_plain_entry);
+    // Other types answer the whole entry.
+    Entry* number = map.insert(0x100, nullptr, 8, INFO_DATATYPE_UINT64, true, false, vngtl::make_plain_entry);
+    ASSERT_NE(number, nullptr);
     const uint64_t value = 0x0123456789abcdef;
-    std::memcpy(entry->data(), &value, 8);
-    INFO_DATATYPE type = 0;
+    std::memcpy(number->data(), &value, 8);
     uint64_t answer = 0;
-    size_t size = sizeof answer;
-    EXPECT_EQ(entry->read(&type, &answer, &size), GC_ERR_SUCCESS);
+    size = sizeof answer;
+    EXPECT_EQ(number->read(&type, &answer, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(type, INFO_DATATYPE_UINT64);
     EXPECT_EQ(size, 8u);
     EXPECT_EQ(answer, value);

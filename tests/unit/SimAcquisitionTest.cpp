@@ -63,18 +63,6 @@ TEST_F(SimAcquisitionTest, AllocationRespectsTheBoardsMemoryLimit)
     EXPECT_EQ(desc.frame_size, 2048u);
 }
 
-TEST_F(SimAcquisitionTest, InjectedAllocationAndSetUpFailuresFireOnce)
-{
-    VN_HANDLE handle = open(0);
-    VB_CIRC_DESC desc{};
-    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_BUFFER_ALLOC), 0);
-    EXPECT_NE(VbBufferAllocCam(handle, &desc, 4), 0);
-    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 4), 0);
-    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_CIRC_SETUP), 0);
-    EXPECT_NE(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
-    EXPECT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
-}
-
 TEST_F(SimAcquisitionTest, ManualFramesComeInOrderRoundRobinWithTheirPattern)
 {
     VB_CIRC_DESC desc{};
@@ -279,8 +267,6 @@ TEST_F(SimAcquisitionTest, HostStartRestartsTheCounterAndABoardStopContinuesIt)
     EXPECT_EQ(record.frame_counter, 1u);
 }
 
-
-
 TEST_F(SimAcquisitionTest, ClosingReleasesTheRingAndWakesTheWaiter)
 {
     VB_CIRC_DESC desc{};
@@ -403,18 +389,3 @@ TEST_F(SimAcquisitionTest, BenchmarkPatternStampsOnlyTheCounter)
     EXPECT_NE(vnsim_check_frame(frame_data(record), desc.frame_size, 1024, 768, 8, 1), 0);
 }
 
-TEST_F(SimAcquisitionTest, RoiShapesTheFrames)
-{
-    ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
-    VN_HANDLE handle = open(0);
-    ASSERT_EQ(VcAqROISet(handle, 8, 4, 100, 30, 0), 0);
-    VB_CIRC_DESC desc{};
-    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
-    EXPECT_EQ(desc.frame_size, 3000u);
-    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
-    ASSERT_EQ(start(handle, desc), 0);
-    ASSERT_EQ(vnsim_trigger(0, 1), 1);
-    VB_FRAME_RECORD record{};
-    ASSERT_EQ(take(handle, desc, record), 0);
-    EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 100, 30, 8, 1), 0);
-}

@@ -105,16 +105,6 @@ TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoards)
     EXPECT_EQ(vnsim_open_handles(0), 0);
 }
 
-TEST_F(SimBoardTest, InjectedOpenFailuresCountDown)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
-    VN_HANDLE handle = nullptr;
-    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT), 0);
-    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT_SHARED), 0);
-    EXPECT_EQ(handle, nullptr);
-    open(0, VB_OPEN_INSPECT);
-}
-
 TEST_F(SimBoardTest, OneAcquiringHandlePerBoard)
 {
     VN_HANDLE acquiring = open(0, VB_OPEN_ACQUIRE);
@@ -197,25 +187,6 @@ TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
     handle = open(0);
     EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 1024u);
     EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 0u);
-}
-
-TEST_F(SimBoardTest, RegionOfInterestNeedsAnAcquisitionOpenWithoutBuffers)
-{
-    VN_HANDLE inspect = open(0, VB_OPEN_INSPECT);
-    EXPECT_NE(VcAqROISet(inspect, 0, 0, 64, 64, 0), 0);
-    close(inspect);
-
-    VN_HANDLE handle = open(0);
-    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
-    EXPECT_NE(VcAqROISet(handle, 0, 0, 64, 64, 0), 0);
-    EXPECT_EQ(VcAqROISet(handle, 0, 0, 64, 64, 0), 0) << "the injected failure fires once";
-
-    VB_CIRC_DESC desc{};
-    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
-    EXPECT_EQ(desc.frame_size, 64u * 64u);
-    EXPECT_NE(VcAqROISet(handle, 0, 0, 32, 32, 0), 0);
-    ASSERT_EQ(VbBufferFree(handle, &desc), 0);
-    EXPECT_EQ(VcAqROISet(handle, 0, 0, 32, 32, 0), 0);
 }
 
 TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)

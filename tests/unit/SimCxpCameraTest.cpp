@@ -417,37 +417,6 @@ TEST_F(SimCxpCameraTest, UnterminatedUrlFillsItsSlot)
     EXPECT_EQ(std::find(slot.begin(), slot.end(), 0), slot.end()) << "no terminator anywhere in the slot";
 }
 
-TEST_F(SimCxpCameraTest, WholeWordLinkRefusesPartialWords)
-{
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "cxp_whole_words": true,
-        "options": {"VNGTLCxpReadForceWordRounding": "1", "VNGTLCxpWriteForceWordRounding": "1"}}, {"kind": "CXP"}]})"),
-              0)
-        << vnsim_last_error();
-    VN_HANDLE strict = open(0, VB_OPEN_INSPECT);
-    uint32_t on = 0;
-    ASSERT_EQ(VNRegistryBoardGetStringHex(strict, "VNGTLCxpReadForceWordRounding", &on), 0);
-    EXPECT_EQ(on, 1u);
-    char text[8] = {};
-    uint32_t read = 0;
-    const int32_t refused = VNCXPReadData(strict, own_link, cxp::device_vendor_name, 6, &read, text, 8);
-    EXPECT_NE(refused, 0);
-    EXPECT_EQ(read, 0u);
-    EXPECT_NE(vn_text(strict, refused).find("whole 4-byte words"), std::string::npos);
-    EXPECT_EQ(VNCXPReadData(strict, own_link, cxp::device_vendor_name, 8, &read, text, 8), 0);
-    EXPECT_EQ(read, 8u);
-    EXPECT_NE(VNCXPWriteData(strict, own_link, cxp::device_user_id, "abcdef", 6), 0);
-    EXPECT_EQ(VNCXPWriteData(strict, own_link, cxp::device_user_id, "abcdefg", 8), 0);
-    const VnsimCxpStats stats = cxp_stats(0);
-    EXPECT_EQ(stats.last_read_length, 8u);
-    EXPECT_EQ(stats.failed_reads, 1u);
-    EXPECT_EQ(stats.failed_writes, 1u);
-    EXPECT_EQ(stats.bytes_written, 8u);
-
-    VN_HANDLE lenient = open(1, VB_OPEN_INSPECT);
-    EXPECT_EQ(VNCXPReadData(lenient, own_link, cxp::device_vendor_name, 6, &read, text, 8), 0);
-    EXPECT_EQ(read, 6u);
-}
-
 TEST_F(SimCxpCameraTest, ControlInterfaceWritesObeyTheCamera)
 {
     EXPECT_EQ(vnsim_cxp_write_register(0, cxp::width, 512), 0);
@@ -461,25 +430,3 @@ TEST_F(SimCxpCameraTest, ControlInterfaceWritesObeyTheCamera)
     EXPECT_EQ(cxp_stats(0).writes + cxp_stats(0).register_writes, 0u) << "not counted as link traffic";
 }
 
-TEST_F(SimCxpCameraTest, ManifestConfigurationErrors)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": []}}]})", "manifest needs at least one entry"},
-        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"local": "tar"}]}}]})", "manifest[0].local"},
-        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"local": "xml", "name": "a;b.xml"}]}}]})",
-         "manifest[0].name"},
-        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"url": "x", "xml_version": "1.2"}]}}]})",
-         "manifest[0].xml_version"},
-        {R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [{"count": 2}]}}}]})",
-         "read_failures[0]"},
-    };
-    for (const auto& [json, key] : cases) {
-        EXPECT_EQ(vnsim_configure(json), -1) << json;
-        EXPECT_NE(std::string(vnsim_last_error()).find(key), std::string::npos) << vnsim_last_error();
-    }
-    std::string nine = R"({"boards": [{"kind": "CXP", "camera": {"manifest": [)";
-    for (int i = 0; i < 9; ++i) {
-        nine += std::string(i ? "," : "") + R"({"local": "xml"})";
-    }
-    EXPECT_EQ(vnsim_configure((nine + "]}}]}").c_str()), -1);
-}
