@@ -23,6 +23,7 @@
 //                  the camera's description into the cache (at the fastest common rate and at 9600 baud),
 //                  and GCReadPort of one camera register over the serial line, reads per second
 #include "Producer.h"
+#include "SimBoards.h"
 
 #include <vnsim.h>
 
@@ -85,15 +86,19 @@ bool load_sim(const std::string& cti, Sim& sim)
 constexpr double bus_bandwidth = 16e9;
 
 // One CoaXPress board with one camera file of the given size, free running at `rate` in benchmark mode.
+vntest::SimBoard bench_board(uint32_t width, uint32_t height, double rate, const char* trigger = "free")
+{
+    return vntest::SimBoard(width, height, "Bench_" + std::to_string(width) + "x" + std::to_string(height) + "_Mono8.cam")
+        .rate(rate)
+        .trigger(trigger)
+        .pattern("benchmark")
+        .bus_bandwidth(bus_bandwidth)
+        .extra(R"(, "max_buffer_bytes": 4294967296)");
+}
+
 std::string board_config(uint32_t width, uint32_t height, double rate, const char* trigger = "free")
 {
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  R"({"boards": [{"kind": "CXP", "camera_files": [{"name": "Bench_%ux%u_Mono8.cam", "width": %u,)"
-                  R"( "height": %u, "bits_per_pixel": 8}], "max_buffer_bytes": 4294967296,)"
-                  R"( "frame_source": {"rate": %g, "trigger": "%s", "pattern": "benchmark", "bus_bandwidth": %g}}]})",
-                  width, height, width, height, rate, trigger, bus_bandwidth);
-    return text;
+    return vntest::sim_config({bench_board(width, height, rate, trigger)});
 }
 
 [[noreturn]] void die(const char* what, const std::string& why)
@@ -287,16 +292,7 @@ double memcpy_bandwidth(size_t size, size_t sources, size_t destinations, uint64
 // `boards` CoaXPress boards alike, each with one camera file of the given size, free running at `rate`.
 std::string boards_config(unsigned boards, uint32_t width, uint32_t height, double rate)
 {
-    const std::string one = board_config(width, height, rate);
-    // board_config answers {"boards": [BOARD]}: repeat BOARD.
-    const size_t begin = one.find('[') + 1;
-    const size_t end = one.rfind(']');
-    const std::string board = one.substr(begin, end - begin);
-    std::string text = R"({"boards": [)";
-    for (unsigned i = 0; i < boards; ++i) {
-        text += (i == 0 ? "" : ", ") + board;
-    }
-    return text + "]}";
+    return vntest::sim_config(bench_board(width, height, rate), boards);
 }
 
 struct ScaleRun {

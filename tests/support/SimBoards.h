@@ -10,8 +10,9 @@
 namespace vntest {
 
 // One board with one camera file of `width` x `height` pixels; its frame source runs `trigger` ("free" or
-// "manual") at `rate` frames a second (0: as fast as it can) with `pattern` ("moving" or "benchmark").
-// `extra` is added to the board's object as it is (", \"key\": value" pairs).
+// "manual") at `rate` frames a second (0: as fast as it can) with `pattern` ("moving" or "benchmark"), its
+// DMA paced at `bus_bandwidth` bytes a second when that is set. `extra` is added to the board's object as it
+// is (", \"key\": value" pairs).
 class SimBoard {
 public:
     SimBoard(uint32_t width, uint32_t height, std::string camera_file = "Test.cam")
@@ -23,6 +24,7 @@ public:
     SimBoard& rate(double value) { return set(rate_, value); }
     SimBoard& trigger(std::string value) { return set(trigger_, std::move(value)); }
     SimBoard& pattern(std::string value) { return set(pattern_, std::move(value)); }
+    SimBoard& bus_bandwidth(double value) { return set(bus_bandwidth_, value); }
     SimBoard& extra(std::string value) { return set(extra_, std::move(value)); }
 
     std::string json() const
@@ -30,7 +32,9 @@ public:
         return R"({"kind": ")" + kind_ + R"(", "camera_files": [{"name": ")" + camera_file_ + R"(", "width": )" +
                std::to_string(width_) + R"(, "height": )" + std::to_string(height_) + R"(, "bits_per_pixel": )" +
                std::to_string(bits_) + R"(}], "frame_source": {"rate": )" + std::to_string(rate_) +
-               R"(, "trigger": ")" + trigger_ + R"(", "pattern": ")" + pattern_ + R"("})" + extra_ + "}";
+               R"(, "trigger": ")" + trigger_ + R"(", "pattern": ")" + pattern_ + R"(")" +
+               (bus_bandwidth_ > 0 ? R"(, "bus_bandwidth": )" + std::to_string(bus_bandwidth_) : std::string()) + "}" +
+               extra_ + "}";
     }
 
 private:
@@ -49,6 +53,7 @@ private:
     double rate_ = 0;
     std::string trigger_ = "free";
     std::string pattern_ = "moving";
+    double bus_bandwidth_ = 0;
     std::string extra_;
 };
 
