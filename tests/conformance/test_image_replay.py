@@ -188,8 +188,8 @@ def test_the_tool_streams_the_folder_it_is_given_and_fails_on_one_it_cannot_play
     env = {"PATH": "/usr/bin:/bin", "VNGTL_CTI": cti, "GENICAM_CACHE_V2_4": os.environ["GENICAM_CACHE_V2_4"]}
 
     def run(folder):
-        return subprocess.run([str(tool), "grab", "--count", "2", "--images", str(folder)], env=env,
-                              capture_output=True, text=True, timeout=120)
+        return subprocess.run([str(tool), "grab", "--count", "2", "--images", str(folder), "--out",
+                               str(tmp_path / "last.png")], env=env, capture_output=True, text=True, timeout=120)
 
     write_png(tmp_path / "0.png", images(1)[0])
     played = run(tmp_path)
