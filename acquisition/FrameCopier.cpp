@@ -75,7 +75,7 @@ FrameCopier::~FrameCopier()
 
 uint64_t FrameCopier::split_count() const
 {
-    std::lock_guard guard(const_cast<std::mutex&>(mutex_));
+    MutexLock guard(mutex_);
     return splits_;
 }
 
@@ -89,7 +89,7 @@ void FrameCopier::copy(void* destination, const void* source, size_t count)
     size_t part = (count + parts - 1) / parts;
     part = (part + part_alignment - 1) / part_alignment * part_alignment;
     {
-        std::lock_guard guard(mutex_);
+        MutexLock guard(mutex_);
         destination_ = static_cast<uint8_t*>(destination);
         source_ = static_cast<const uint8_t*>(source);
         part_ = part;
@@ -100,16 +100,16 @@ void FrameCopier::copy(void* destination, const void* source, size_t count)
     }
     work_condition_.notify_all();
     copy_from_board(destination, source, std::min(part, count));
-    std::unique_lock guard(mutex_);
-    done_condition_.wait(guard, [this] { return outstanding_ == 0; });
+    MutexLock guard(mutex_);
+    done_condition_.wait(guard, [this]() REQUIRES(mutex_) { return outstanding_ == 0; });
 }
 
 void FrameCopier::helper_func(std::stop_token stop, unsigned index)
 {
     uint64_t seen = 0;
-    std::unique_lock guard(mutex_);
+    MutexLock guard(mutex_);
     while (true) {
-        if (!work_condition_.wait(guard, stop, [&] { return generation_ != seen; })) {
+        if (!work_condition_.wait(guard, stop, [&]() REQUIRES(mutex_) { return generation_ != seen; })) {
             return;  // stop requested
         }
         seen = generation_;

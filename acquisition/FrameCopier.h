@@ -7,13 +7,14 @@
 // Ownership: owns its helper threads and joins them in the destructor.
 //
 // Thread safety: copy() is called by one thread at a time (the stream's copy thread); the copier's mutex is
-// a leaf lock, taken with no other lock of the copier's held inside it.
+// a leaf lock, taken with no other lock of the copier's held inside it, and annotated for the compiler's check.
 #pragma once
+
+#include "core/ThreadSafety.h"
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -49,17 +50,17 @@ private:
 
     const size_t split_threshold_;
 
-    std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable_any work_condition_;
-    std::condition_variable done_condition_;
-    // The frame being copied; guarded by mutex_.
-    uint8_t* destination_ = nullptr;
-    const uint8_t* source_ = nullptr;
-    size_t part_ = 0;
-    size_t count_ = 0;
-    uint64_t generation_ = 0;
-    unsigned outstanding_ = 0;
-    uint64_t splits_ = 0;
+    std::condition_variable_any done_condition_;
+    // The frame being copied.
+    uint8_t* destination_ GUARDED_BY(mutex_) = nullptr;
+    const uint8_t* source_ GUARDED_BY(mutex_) = nullptr;
+    size_t part_ GUARDED_BY(mutex_) = 0;
+    size_t count_ GUARDED_BY(mutex_) = 0;
+    uint64_t generation_ GUARDED_BY(mutex_) = 0;
+    unsigned outstanding_ GUARDED_BY(mutex_) = 0;
+    uint64_t splits_ GUARDED_BY(mutex_) = 0;
 
     // Last, so that everything the helpers use is built before them.
     std::vector<std::jthread> helpers_;

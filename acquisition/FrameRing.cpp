@@ -6,7 +6,7 @@ namespace vngtl {
 
 void FrameRing::resize(uint64_t capacity)
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     capacity_ = capacity;
     head_ = tail_ = total_written_ = total_taken_ = total_skipped_ = 0;
     frames_.assign(capacity, 0);
@@ -15,7 +15,7 @@ void FrameRing::resize(uint64_t capacity)
 
 void FrameRing::reset()
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     head_ = tail_ = total_written_ = total_taken_ = total_skipped_ = 0;
     std::fill(frames_.begin(), frames_.end(), 0);
     std::fill(received_.begin(), received_.end(), 0);
@@ -23,31 +23,31 @@ void FrameRing::reset()
 
 uint64_t FrameRing::total_written() const
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return total_written_;
 }
 
 uint64_t FrameRing::total_taken() const
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return total_taken_;
 }
 
 uint64_t FrameRing::total_skipped() const
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return total_skipped_;
 }
 
 uint64_t FrameRing::capacity() const
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return capacity_;
 }
 
 uint64_t FrameRing::pending() const
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return pending_locked();
 }
 
@@ -58,7 +58,7 @@ uint64_t FrameRing::pending_locked() const noexcept
 
 void FrameRing::advance(uint64_t count, uint64_t newest_frame, uint64_t received_ns)
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (capacity_ == 0) {
         return;
     }
@@ -82,7 +82,7 @@ void FrameRing::advance(uint64_t count, uint64_t newest_frame, uint64_t received
 
 std::optional<FrameRing::Slot> FrameRing::take(uint64_t offset, uint64_t margin)
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (head_ == tail_ || capacity_ == 0 || pending_locked() <= offset) {
         return std::nullopt;
     }
@@ -106,7 +106,7 @@ std::optional<FrameRing::Slot> FrameRing::take(uint64_t offset, uint64_t margin)
 
 void FrameRing::skip_all()
 {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (head_ != tail_) {
         total_taken_ += pending_locked();
         head_ = tail_;

@@ -154,7 +154,7 @@ VNAcquisition::VNAcquisition(std::shared_ptr<VNBoards::Board> board, BufferFacto
     : board_(std::move(board)), pool_(std::make_unique<BufferPool>(std::move(factory))), settings_(std::move(settings))
 {
     {
-        std::unique_lock guard(acquisition_mutex_);
+        MutexLock guard(acquisition_mutex_);
         acquisition_thread_ = std::jthread([this](std::stop_token stop) { acquisition_thread_func(std::move(stop)); });
         acquisition_condition_.wait(guard, [this] { return acquisition_thread_running_.load(); });
     }
@@ -242,7 +242,7 @@ VNAcquisition::State VNAcquisition::make_ready(uint64_t count, const VNBoards::R
         if (board_->setup_acq(count) != BoardState::Configured) {
             return NotConfigured;
         }
-        std::lock_guard guard(acquisition_mutex_);
+        MutexLock guard(acquisition_mutex_);
         state_ = Ready;
         return Ready;
     });
@@ -256,7 +256,7 @@ VNAcquisition::State VNAcquisition::teardown()
     return board_->exclusively([&] {
         {
             // The frame loop must not take the board's stop for an accident to recover from.
-            std::lock_guard guard(acquisition_mutex_);
+            MutexLock guard(acquisition_mutex_);
             running_ = 0;
             end_session_locked();
         }
@@ -266,7 +266,7 @@ VNAcquisition::State VNAcquisition::teardown()
             board_->teardown_acq();
         }
         {
-            std::lock_guard guard(acquisition_mutex_);
+            MutexLock guard(acquisition_mutex_);
             const State now = state_;
             if (now == Ready || now == Running || now == Completed) {
                 state_ = NotConfigured;
@@ -286,7 +286,7 @@ VNAcquisition::State VNAcquisition::start(uint64_t count)
     }
     return board_->exclusively([&] {
         {
-            std::lock_guard guard(acquisition_mutex_);
+            MutexLock guard(acquisition_mutex_);
             requested_ = count;
             delivered_since_start_ = 0;
             running_ = 1;
@@ -328,9 +328,10 @@ VNAcquisition::State VNAcquisition::end_acquisition(bool abort)
             }
         });
     }
-    std::unique_lock guard(acquisition_mutex_);
+    MutexLock guard(acquisition_mutex_);
     end_session_locked();
-    acquisition_condition_.wait_for(guard, frame_loop_exit_wait, [this] { return !in_frame_loop_; });
+    acquisition_condition_.wait_for(guard, frame_loop_exit_wait,
+                                  [this]() REQUIRES(acquisition_mutex_) { return !in_frame_loop_; });
     const State now = state_;
     if (now == Ready || now == Running || now == Completed) {
         state_ = Ready;
@@ -341,7 +342,7 @@ VNAcquisition::State VNAcquisition::end_acquisition(bool abort)
 
 void VNAcquisition::acquisition_thread_func(std::stop_token stop)
 {
-    std::unique_lock guard(acquisition_mutex_);
+    MutexLock guard(acquisition_mutex_);
     acquisition_thread_running_ = true;
     acquisition_condition_.notify_all();
 
@@ -431,7 +432,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
 bool VNAcquisition::restart(uint64_t session)
 {
     return board_->exclusively([&] {
-        std::lock_guard guard(acquisition_mutex_);
+        MutexLock guard(acquisition_mutex_);
         if (running_ == 0 || session_ != session) {
             return false;
         }
@@ -483,7 +484,7 @@ bool VNAcquisition::check_done()
         return false;
     }
     return board_->exclusively([&] {
-        std::lock_guard guard(acquisition_mutex_);
+        MutexLock guard(acquisition_mutex_);
         if (state_ != Running) {
             return true;  // stopped meanwhile; the pending frames are stale
         }

@@ -26,6 +26,10 @@
 //   2. the acquisition mutex - the acquisition state, the running flag and the session number; never held
 //      while the board is waited on, so that a caller holding the state lock never waits for the frame loop;
 //   then the ring's own mutex and the pool's locks.
+// The compiler checks the acquisition mutex, the ring's and the copier's under clang (core/ThreadSafety.h):
+// what they guard and the functions that need them held. The settings and gate locks are recursive (the
+// gate's change may configure through a door that takes them again), which the analysis cannot follow, so
+// their order is the documented one above.
 // The copy thread is woken without a lock: the acquisition thread counts each recorded frame in an atomic
 // word the copy thread waits on (a futex wait), and the copy thread reads the word before it looks at the
 // ring, so a frame recorded after it looked changes the word and its wait returns at once.
@@ -39,6 +43,7 @@
 #include "acquisition/FrameRing.h"
 #include "acquisition/PoolBuffer.h"
 #include "acquisition/StreamCall.h"
+#include "core/ThreadSafety.h"
 
 #include <gentl/GenTL.h>
 
@@ -207,8 +212,8 @@ private:
     bool check_done();
     // Stop or abort: the common part.
     State end_acquisition(bool abort);
-    // Ends the current session: the frame loop leaves at its next turn. Acquisition mutex held.
-    void end_session_locked() noexcept;
+    // Ends the current session: the frame loop leaves at its next turn.
+    void end_session_locked() noexcept REQUIRES(acquisition_mutex_);
     void wake_copy_thread();
     // After each copy: a copy the board overwrote widens the copy margin, a run of whole copies narrows it.
     void adapt_margin(bool overwritten) noexcept;
@@ -242,10 +247,10 @@ private:
     // Changed by every start and every end of an acquisition; the frame loop runs for one session.
     std::atomic<uint64_t> session_{0};
     // The ring's capacity for the session that start began (the board's buffer count then).
-    uint64_t session_capacity_ = 0;  // guarded by acquisition_mutex_
-    bool in_frame_loop_ = false;     // guarded by acquisition_mutex_
+    uint64_t session_capacity_ GUARDED_BY(acquisition_mutex_) = 0;
+    bool in_frame_loop_ GUARDED_BY(acquisition_mutex_) = false;
 
-    std::mutex acquisition_mutex_;
+    Mutex acquisition_mutex_;
     std::condition_variable_any acquisition_condition_;
     std::atomic<bool> acquisition_thread_running_{false};
     // Counts the frames the acquisition thread recorded (and the destructor's stop): what the copy thread
