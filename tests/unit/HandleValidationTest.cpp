@@ -367,13 +367,13 @@ TEST_F(HandleValidationTest, EveryLibraryCycleUsesTheSameHandleSlotsAgain)
     EXPECT_EQ(registry.live_count(), live);
 }
 
-// A handle whose object goes while the library stays open: how the object is ended (answering its old
-// handle), and how a new object of the kind is made (answering its handle, checked live).
+// A handle whose object goes while the library stays open: the call that ends the object (its handle stays
+// in the tree), and the one that makes a new object of the kind, answering the new handle.
 struct Ending {
     const char* name;
     Kind kind;
-    std::function<void*(Tree& tree)> end;
-    std::function<void*(Tree& tree)> renew;
+    std::function<GC_ERROR(Tree& tree)> end;
+    std::function<GC_ERROR(Tree& tree, void** fresh)> renew;
 };
 
 TEST_F(HandleValidationTest, AHandleWhoseObjectWentIsStaleForEveryExportAndANewObjectGetsANewHandle)
@@ -381,81 +381,65 @@ TEST_F(HandleValidationTest, AHandleWhoseObjectWentIsStaleForEveryExportAndANewO
     // A stand-in interface whose device list the test decides; the device an update drops is destroyed.
     auto iface = TestModule::make_root("iface");
     const IF_HANDLE h_if = vngtl::to_handle(iface.get());
+    std::weak_ptr<vngtl::BaseModule> dropped;
     bool8_t changed = false;
     const Ending endings[] = {
-        {"revoked buffer", Kind::buffer,
-         [](Tree& t) -> void* {
-             EXPECT_EQ(DSRevokeBuffer(t.stream, t.buffer, nullptr, nullptr), GC_ERR_SUCCESS);
-             return t.buffer;
-         },
-         [](Tree& t) -> void* {
-             BUFFER_HANDLE fresh = nullptr;
-             BUFFER_HANDLE first = nullptr;
-             EXPECT_EQ(DSAllocAndAnnounceBuffer(t.stream, 4096, nullptr, &fresh), GC_ERR_SUCCESS);
+        {"revoked buffer", Kind::buffer, [](Tree& t) { return DSRevokeBuffer(t.stream, t.buffer, nullptr, nullptr); },
+         [](Tree& t, void** fresh) {
+             const GC_ERROR code = DSAllocAndAnnounceBuffer(t.stream, 4096, nullptr, fresh);
+             void* first = nullptr;
              EXPECT_EQ(DSGetBufferID(t.stream, 0, &first), GC_ERR_SUCCESS);
-             EXPECT_EQ(first, fresh);
-             return fresh;
+             EXPECT_EQ(first, *fresh);
+             return code;
          }},
-        {"unregistered event", Kind::event,
-         [](Tree& t) -> void* {
-             EXPECT_EQ(GCUnregisterEvent(t.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
-             return t.event;
-         },
-         [](Tree& t) -> void* {
-             EVENT_HANDLE fresh = nullptr;
-             EXPECT_EQ(GCRegisterEvent(t.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
-             EXPECT_EQ(EventFlush(fresh), GC_ERR_SUCCESS);
-             return fresh;
+        {"unregistered event", Kind::event, [](Tree& t) { return GCUnregisterEvent(t.stream, EVENT_NEW_BUFFER); },
+         [](Tree& t, void** fresh) {
+             const GC_ERROR code = GCRegisterEvent(t.stream, EVENT_NEW_BUFFER, fresh);
+             EXPECT_EQ(EventFlush(*fresh), GC_ERR_SUCCESS);
+             return code;
          }},
-        {"remote port of a closed device", Kind::remote,
-         [](Tree& t) -> void* {
-             EXPECT_EQ(DevClose(t.device), GC_ERR_SUCCESS);
-             return t.remote;
-         },
-         [](Tree& t) -> void* {
-             PORT_HANDLE fresh = nullptr;
+        {"remote port of a closed device", Kind::remote, [](Tree& t) { return DevClose(t.device); },
+         [](Tree& t, void** fresh) {
              EXPECT_EQ(IFOpenDevice(t.iface, "TLDevice", DEVICE_ACCESS_CONTROL, &t.device), GC_ERR_SUCCESS);
-             EXPECT_EQ(DevGetPort(t.device, &fresh), GC_ERR_SUCCESS);
-             return fresh;
+             return DevGetPort(t.device, fresh);
          }},
+        // The stand-in's device takes the tree's place.
         {"device an update dropped", Kind::device,
-         [&](Tree&) -> void* {
+         [&](Tree& t) {
              iface->want({"dev"});
              EXPECT_EQ(iface->open(0), GC_ERR_SUCCESS);
-             DEV_HANDLE old = nullptr;
-             EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &old), GC_ERR_SUCCESS);
-             const std::weak_ptr<vngtl::BaseModule> device = iface->find_child("dev");
+             EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &t.device), GC_ERR_SUCCESS);
+             dropped = iface->find_child("dev");
              iface->want({});
-             EXPECT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
+             const GC_ERROR code = IFUpdateDeviceList(h_if, &changed, 1000);
              EXPECT_TRUE(changed);
-             EXPECT_TRUE(device.expired());
-             return old;
+             EXPECT_TRUE(dropped.expired());
+             return code;
          },
-         [&](Tree&) -> void* {
-             // A device of the same ID made by the next update.
+         [&](Tree&, void** fresh) {
              iface->want({"dev"});
-             DEV_HANDLE again = nullptr;
              EXPECT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
-             EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &again), GC_ERR_SUCCESS);
-             EXPECT_EQ(DevClose(again), GC_ERR_SUCCESS);
-             return again;
+             EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, fresh), GC_ERR_SUCCESS);
+             return DevClose(*fresh);
          }},
     };
     const std::vector<Export> rows = exports();
-    const auto every_export_refuses = [&](const Ending& ending, void* old) {
+    const auto every_export_refuses = [&](const Ending& ending, void* old, const char* when) {
         for (const Export& row : rows) {
             if (row.takes.count(ending.kind) != 0) {
-                EXPECT_TRUE(refused(row, tree, old)) << "the " << ending.name;
+                EXPECT_TRUE(refused(row, tree, old)) << "the " << ending.name << when;
             }
         }
     };
     for (const Ending& ending : endings) {
-        void* const old = ending.end(tree);
-        every_export_refuses(ending, old);
-        void* const fresh = ending.renew(tree);
+        ASSERT_EQ(ending.end(tree), GC_ERR_SUCCESS) << ending.name;
+        void* const old = tree.of(ending.kind);
+        every_export_refuses(ending, old, "");
+        void* fresh = nullptr;
+        EXPECT_EQ(ending.renew(tree, &fresh), GC_ERR_SUCCESS) << ending.name;
         EXPECT_NE(fresh, nullptr) << ending.name;
         EXPECT_NE(fresh, old) << ending.name;
-        every_export_refuses(ending, old);
+        every_export_refuses(ending, old, ", with a new one made");
     }
 }
 
