@@ -1,4 +1,5 @@
-// The board's two error stacks and their texts, with and without an open board.
+// The board's two error stacks and their texts, with and without an open board, and the simulated SDK's
+// answers the board relies on.
 #include "BoardFixture.h"
 
 #include <vnsim.h>
@@ -9,15 +10,6 @@ using VNBoards::Board;
 using VNBoards::BoardState;
 
 using BoardErrors = BoardTest;
-
-// The text the buffer library has for `code`, asked for with ample room.
-std::string vb_text(VN_HANDLE handle, int32_t code)
-{
-    std::string text(8192, '\0');
-    uint32_t size = static_cast<uint32_t>(text.size());
-    EXPECT_EQ(VbErrorTextGet(handle, code, text.data(), &size), 0);
-    return text.c_str();
-}
 
 TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
 {
@@ -52,16 +44,30 @@ TEST_F(BoardErrors, StacksArePoppedInTurnUntilEmpty)
     EXPECT_EQ(board.pop_vb_error(), 0);
     EXPECT_EQ(board.pop_vn_error(), 0);
 
+    // The buffer library's codes come out oldest first.
     ASSERT_EQ(vnsim_push_vb_error(1, 220), 0);
     ASSERT_EQ(vnsim_push_vb_error(1, 222), 0);
-    const int32_t first = board.pop_vb_error();
-    const int32_t second = board.pop_vb_error();
-    EXPECT_TRUE((first == 220 && second == 222) || (first == 222 && second == 220)) << first << " " << second;
+    EXPECT_EQ(vnsim_push_vb_error(7, 220), -1) << "no such board";
+    EXPECT_EQ(board.pop_vb_error(), 220);
+    EXPECT_EQ(VbCirErrorCheck(sdk_handle(board), nullptr), 222) << "without a descriptor";
     EXPECT_EQ(board.pop_vb_error(), 0);
 
-    // The driver keeps one last error, which popping clears.
-    ASSERT_EQ(vnsim_push_vn_error(1, 3019), 0);
-    EXPECT_EQ(board.pop_vn_error(), 3019);
+    // The driver's newest code is its last error; reading it does not clear it, popping does.
+    ASSERT_EQ(vnsim_push_vn_error(1, 3009), 0);
+    ASSERT_EQ(vnsim_push_vn_error(1, 3010), 0);
+    int32_t code = 0;
+    ASSERT_EQ(VNErrorGetLast(sdk_handle(board), &code), 0);
+    EXPECT_EQ(code, 3010);
+    EXPECT_NE(VNErrorGetLast(sdk_handle(board), nullptr), 0);
+    EXPECT_EQ(board.pop_vn_error(), 3010);
+    EXPECT_EQ(board.pop_vn_error(), 3009);
+    EXPECT_EQ(board.pop_vn_error(), 0);
+
+    // A failing driver call leaves its code as the last error.
+    const int32_t refused = VNRegPoke(sdk_handle(board), 9999, 0);
+    ASSERT_NE(refused, 0);
+    EXPECT_EQ(board.pop_vn_error(), refused);
+    EXPECT_EQ(board.vn_error_text(refused), "Board register number out of range (0 to 3633).");
     EXPECT_EQ(board.pop_vn_error(), 0);
     expect_no_record();
 }
@@ -70,16 +76,25 @@ TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
 {
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Open);
+    const VN_HANDLE handle = sdk_handle(board);
+    EXPECT_EQ(board.vb_error_text(220), "Frame buffer overflow: the host did not release buffers in time.");
 
-    const std::string short_text = vb_text(sdk_handle(board), 221);
-    ASSERT_FALSE(short_text.empty());
-    EXPECT_EQ(board.vb_error_text(221), short_text);
-
-    // A text longer than the first 256-byte attempt is fetched again with the size the library asks for.
-    const std::string long_text = vb_text(sdk_handle(board), 222);
-    ASSERT_GT(long_text.size(), 256u);
-    EXPECT_EQ(board.vb_error_text(222), long_text);
+    // A text longer than the first 256-byte attempt: the library fills the attempt and answers the size it
+    // needs, without the terminating NUL; the board asks again with that size.
+    char text[256];
+    uint32_t size = sizeof text;
+    ASSERT_EQ(VbErrorTextGet(handle, 222, text, &size), VB_TEXT_TRUNCATED);
+    ASSERT_GT(size, 256u);
+    const std::string long_text = board.vb_error_text(222);
+    EXPECT_EQ(long_text.size(), size);
+    EXPECT_EQ(long_text.substr(0, 256), std::string(text, sizeof text));
+    EXPECT_EQ(long_text.rfind("Acquisition stopped: the camera signal was lost.", 0), 0u);
+    EXPECT_EQ(long_text.find('\0'), std::string::npos);
     expect_no_record();
+    uint32_t needed = 0;
+    EXPECT_EQ(VbErrorTextGet(handle, 222, nullptr, &needed), VB_TEXT_TRUNCATED) << "a size query";
+    EXPECT_EQ(needed, size);
+    EXPECT_NE(VbErrorTextGet(handle, 220, text, nullptr), 0);
 
     EXPECT_EQ(board.vb_error_text(123456), "Could not retrieve error text. The error code is unknown!");
     expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code 123456.");
@@ -92,11 +107,11 @@ TEST_F(BoardErrors, DriverTexts)
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Open);
 
-    char text[256] = {};
-    ASSERT_EQ(VNErrorGetMes(sdk_handle(board), 3006, text, sizeof text), 0);
-    ASSERT_NE(text[0], '\0');
-    EXPECT_EQ(board.vn_error_text(3006), text);
+    EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
     expect_no_record();
+    char text[256] = {};
+    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, text, 10), 0) << "a buffer the text does not fit";
+    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, nullptr, 0), 0);
 
     const int32_t unknown_result = VNErrorGetMes(sdk_handle(board), 77, text, sizeof text);
     ASSERT_NE(unknown_result, 0);

@@ -8,8 +8,11 @@
 #include <array>
 #include <atomic>
 #include <future>
+#include <map>
 #include <memory>
 #include <numeric>
+#include <ostream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -371,26 +374,39 @@ TEST_F(BufferPoolTest, AFailedCopyPutsTheBufferBackAtTheEndOfTheInputQueue)
     EXPECT_EQ(pool.filled_total(), 0u);
 }
 
-// Every flush by its effect on where the buffers are and on the counters. Start: A held by the consumer,
-// B and C queued, D and E filled (D first).
-class BufferPoolFlushTest : public BufferPoolTest {
+// A flush (or two in turn) and where it leaves the buffers A to E: the input queue in queue order, then
+// (after '/') the buffers it takes in the pool's order, which is their PoolBuffer address; the output
+// queue; each buffer's state (Announced, Queued or Filled); the buffers whose filled size is 0; the counters.
+struct FlushRow {
+    const char* name;
+    std::vector<GC_ERROR (BufferPool::*)()> flushes;
+    std::string input;
+    std::string output;
+    std::string states;
+    std::string emptied;
+    uint64_t input_flushed, filled, discarded, queued_total;
+    size_t queued, in_output;
+};
+
+// A row is shown by its name.
+static void PrintTo(const FlushRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+// Every flush from one start: A held by the consumer, B and C queued, D and E filled (D first).
+class BufferPoolFlushTest : public BufferPoolTest, public ::testing::WithParamInterface<FlushRow> {
 protected:
-    BufferHandle *a = nullptr, *b = nullptr, *c = nullptr, *d = nullptr, *e = nullptr;
+    std::map<char, BufferHandle*> buffers;
 
     void SetUp() override
     {
         BufferPoolTest::SetUp();
-        std::vector<BufferHandle*> handles;
-        for (int i = 0; i < 5; ++i) {
-            handles.push_back(announce_allocated(64));
+        for (const char name : std::string("adebc")) {
+            buffers[name] = announce_allocated(64);
         }
-        a = handles[0];
-        d = handles[1];
-        e = handles[2];
-        b = handles[3];
-        c = handles[4];
-        for (auto* handle : {d, e, b, c}) {
-            ASSERT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);
+        for (const char name : std::string("debc")) {
+            ASSERT_EQ(pool.queue_to_input(buffers[name]), GC_ERR_SUCCESS);
         }
         FakeFrames frames;
         ASSERT_TRUE(pool.fill_next(frames.copy()));
@@ -399,87 +415,69 @@ protected:
         ASSERT_EQ(pool.filled_total(), 2u);
     }
 
-    // The pool keeps its buffers by their PoolBuffer address.
-    static std::vector<vngtl::PoolBuffer*> in_map_order(const std::vector<BufferHandle*>& handles)
+    std::vector<vngtl::PoolBuffer*> queue_of(const std::string& letters)
     {
-        std::vector<vngtl::PoolBuffer*> buffers = pool_buffers(handles);
-        std::sort(buffers.begin(), buffers.end(), std::less<vngtl::PoolBuffer*>());
-        return buffers;
+        const size_t split = std::min(letters.find('/'), letters.size());
+        std::vector<vngtl::PoolBuffer*> queue;
+        for (const char name : letters.substr(0, split)) {
+            queue.push_back(buffers.at(name));
+        }
+        std::vector<vngtl::PoolBuffer*> by_address;
+        for (const char name : letters.substr(std::min(split + 1, letters.size()))) {
+            by_address.push_back(buffers.at(name));
+        }
+        std::sort(by_address.begin(), by_address.end(), std::less<vngtl::PoolBuffer*>());
+        queue.insert(queue.end(), by_address.begin(), by_address.end());
+        return queue;
     }
 };
 
-TEST_F(BufferPoolFlushTest, InputToOutputMovesTheQueuedBuffersBehindTheFilledOnes)
+TEST_P(BufferPoolFlushTest, LeavesEveryBufferWhereTheFlushPutsIt)
 {
-    EXPECT_EQ(pool.flush_input_to_output(), GC_ERR_SUCCESS);
-    const auto inventory = pool.inventory();
-    EXPECT_TRUE(inventory.input.empty());
-    EXPECT_EQ(inventory.output, pool_buffers({d, e, b, c}));
-    for (auto* handle : {b, c}) {
-        EXPECT_EQ(handle->state(), BufferState::Filled);
-        EXPECT_EQ(size_info(*handle, BUFFER_INFO_SIZE_FILLED), 0u);
+    const FlushRow& row = GetParam();
+    for (const auto flush : row.flushes) {
+        EXPECT_EQ((pool.*flush)(), GC_ERR_SUCCESS) << row.name;
     }
-    EXPECT_EQ(a->state(), BufferState::Announced);
-    EXPECT_EQ(pool.input_flushed_total(), 2u);
-    EXPECT_EQ(pool.filled_total(), 4u);
-    EXPECT_EQ(pool.output_discarded_count(), 0u);
+    const auto inventory = pool.inventory();
+    EXPECT_EQ(inventory.input, queue_of(row.input)) << row.name;
+    EXPECT_EQ(inventory.output, queue_of(row.output)) << row.name;
+    const std::map<char, BufferState> states = {
+        {'A', BufferState::Announced}, {'Q', BufferState::Queued}, {'F', BufferState::Filled}};
+    for (size_t i = 0; i < row.states.size(); ++i) {
+        EXPECT_EQ(buffers.at(static_cast<char>('a' + i))->state(), states.at(row.states[i]))
+            << row.name << ": buffer " << static_cast<char>('A' + i);
+    }
+    for (const char name : row.emptied) {
+        EXPECT_EQ(size_info(*buffers.at(name), BUFFER_INFO_SIZE_FILLED), 0u) << row.name << ": buffer " << name;
+    }
+    EXPECT_EQ(pool.input_flushed_total(), row.input_flushed) << row.name;
+    EXPECT_EQ(pool.filled_total(), row.filled) << row.name;
+    EXPECT_EQ(pool.output_discarded_count(), row.discarded) << row.name;
+    EXPECT_EQ(pool.queued_total(), row.queued_total) << row.name;
+    EXPECT_EQ(pool.queued_count(), row.queued) << row.name;
+    EXPECT_EQ(pool.output_count(), row.in_output) << row.name;
+    EXPECT_EQ(pool.delivered_count(), 0u) << row.name;
+    // A buffer handed back to the consumer can be revoked.
+    for (size_t i = 0; i < row.states.size(); ++i) {
+        if (row.states[i] == 'A') {
+            EXPECT_EQ(pool.revoke_buffer(buffers.at(static_cast<char>('a' + i)), nullptr, nullptr), GC_ERR_SUCCESS)
+                << row.name << ": buffer " << static_cast<char>('A' + i);
+        }
+    }
 }
 
-TEST_F(BufferPoolFlushTest, OutputDiscardHandsTheFilledBuffersBack)
-{
-    EXPECT_EQ(pool.flush_output_discard(), GC_ERR_SUCCESS);
-    const auto inventory = pool.inventory();
-    EXPECT_EQ(inventory.input, pool_buffers({b, c}));
-    EXPECT_TRUE(inventory.output.empty());
-    EXPECT_EQ(d->state(), BufferState::Announced);
-    EXPECT_EQ(e->state(), BufferState::Announced);
-    EXPECT_EQ(pool.output_discarded_count(), 2u);
-    EXPECT_EQ(pool.delivered_count(), 0u);
-    EXPECT_EQ(pool.revoke_buffer(d, nullptr, nullptr), GC_ERR_SUCCESS);
-}
-
-TEST_F(BufferPoolFlushTest, AllToInputQueuesEveryBufferInIdOrder)
-{
-    EXPECT_EQ(pool.flush_all_to_input(), GC_ERR_SUCCESS);
-    const auto inventory = pool.inventory();
-    EXPECT_EQ(inventory.input, in_map_order({a, b, c, d, e}));
-    EXPECT_TRUE(inventory.output.empty());
-    for (auto* handle : {a, b, c, d, e}) {
-        EXPECT_EQ(handle->state(), BufferState::Queued);
-        EXPECT_EQ(size_info(*handle, BUFFER_INFO_SIZE_FILLED), 0u);
-    }
-    EXPECT_EQ(pool.output_discarded_count(), 2u);
-    EXPECT_EQ(pool.queued_total(), 4u + 5u);
-    EXPECT_EQ(pool.queued_count(), 5u);
-}
-
-TEST_F(BufferPoolFlushTest, UnqueuedToInputQueuesOnlyTheHeldBuffers)
-{
-    EXPECT_EQ(pool.flush_output_discard(), GC_ERR_SUCCESS);  // D and E back with the consumer too
-    EXPECT_EQ(pool.flush_unqueued_to_input(), GC_ERR_SUCCESS);
-    const auto inventory = pool.inventory();
-    std::vector<vngtl::PoolBuffer*> expected = pool_buffers({b, c});
-    for (auto* handle : in_map_order({a, d, e})) {
-        expected.push_back(handle);
-    }
-    EXPECT_EQ(inventory.input, expected);
-    EXPECT_EQ(pool.queued_total(), 4u + 3u);
-    EXPECT_EQ(a->state(), BufferState::Queued);
-}
-
-TEST_F(BufferPoolFlushTest, AllDiscardEmptiesBothQueues)
-{
-    EXPECT_EQ(pool.flush_all_discard(), GC_ERR_SUCCESS);
-    const auto inventory = pool.inventory();
-    EXPECT_TRUE(inventory.input.empty());
-    EXPECT_TRUE(inventory.output.empty());
-    for (auto* handle : {a, b, c, d, e}) {
-        EXPECT_EQ(handle->state(), BufferState::Announced);
-    }
-    EXPECT_EQ(pool.output_discarded_count(), 2u);
-    EXPECT_EQ(pool.input_flushed_total(), 2u);
-    EXPECT_EQ(pool.queued_count(), 0u);
-    EXPECT_EQ(pool.output_count(), 0u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Flushes, BufferPoolFlushTest,
+    ::testing::Values(
+        // The queued buffers go behind the filled ones, filled with nothing.
+        FlushRow{"InputToOutput", {&BufferPool::flush_input_to_output}, "", "debc", "AFFFF", "bc", 2, 4, 0, 4, 0, 4},
+        FlushRow{"OutputDiscard", {&BufferPool::flush_output_discard}, "bc", "", "AQQAA", "", 0, 2, 2, 4, 2, 0},
+        FlushRow{"AllToInput", {&BufferPool::flush_all_to_input}, "/abcde", "", "QQQQQ", "abcde", 0, 2, 2, 9, 5, 0},
+        // With D and E back with the consumer too, only the held buffers join the queue.
+        FlushRow{"UnqueuedToInput", {&BufferPool::flush_output_discard, &BufferPool::flush_unqueued_to_input},
+                 "bc/ade", "", "QQQQQ", "ade", 0, 2, 2, 7, 5, 0},
+        FlushRow{"AllDiscard", {&BufferPool::flush_all_discard}, "", "", "AAAAA", "abc", 2, 2, 2, 4, 0, 0}),
+    [](const ::testing::TestParamInfo<FlushRow>& row) { return std::string(row.param.name); });
 
 TEST_F(BufferPoolTest, DequeueTimesOutOrIsKilled)
 {

@@ -367,81 +367,80 @@ TEST_F(HandleValidationTest, EveryLibraryCycleUsesTheSameHandleSlotsAgain)
     EXPECT_EQ(registry.live_count(), live);
 }
 
-TEST_F(HandleValidationTest, ARevokedBufferIsStaleAndAnotherAnnouncementGetsANewHandle)
-{
-    const std::vector<Export> rows = exports();
-    const Export get_info = *std::find_if(rows.begin(), rows.end(), [](const Export& e) {
-        return std::string(e.name) == "DSGetBufferInfo(buffer)";
-    });
-    const BUFFER_HANDLE old = tree.buffer;
-    ASSERT_EQ(DSRevokeBuffer(tree.stream, old, nullptr, nullptr), GC_ERR_SUCCESS);
-    EXPECT_TRUE(refused(get_info, tree, old));
-    uint32_t value = 0;
-    size_t size = sizeof value;
-    EXPECT_EQ(GCReadPort(old, 0, &value, &size), GC_ERR_INVALID_HANDLE);
-    EXPECT_EQ(DSRevokeBuffer(tree.stream, old, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(refused_by_the_frame(last_error(), "DSRevokeBuffer"));
+// A handle whose object goes while the library stays open: the call that ends the object (its handle stays
+// in the tree), and the one that makes a new object of the kind, answering the new handle.
+struct Ending {
+    const char* name;
+    Kind kind;
+    std::function<GC_ERROR(Tree& tree)> end;
+    std::function<GC_ERROR(Tree& tree, void** fresh)> renew;
+};
 
-    BUFFER_HANDLE fresh = nullptr;
-    ASSERT_EQ(DSAllocAndAnnounceBuffer(tree.stream, 4096, nullptr, &fresh), GC_ERR_SUCCESS);
-    EXPECT_NE(fresh, old);
-    EXPECT_TRUE(refused(get_info, tree, old));
-    BUFFER_HANDLE first = nullptr;
-    ASSERT_EQ(DSGetBufferID(tree.stream, 0, &first), GC_ERR_SUCCESS);
-    EXPECT_EQ(first, fresh);
-}
-
-TEST_F(HandleValidationTest, AnUnregisteredEventIsStaleAndARegistrationGetsANewHandle)
+TEST_F(HandleValidationTest, AHandleWhoseObjectWentIsStaleForEveryExportAndANewObjectGetsANewHandle)
 {
-    const EVENT_HANDLE old = tree.event;
-    ASSERT_EQ(GCUnregisterEvent(tree.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
-    EXPECT_EQ(EventFlush(old), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(refused_by_the_frame(last_error(), "EventFlush"));
-    EVENT_HANDLE fresh = nullptr;
-    ASSERT_EQ(GCRegisterEvent(tree.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
-    EXPECT_NE(fresh, old);
-    EXPECT_EQ(EventFlush(fresh), GC_ERR_SUCCESS);
-    EXPECT_EQ(EventKill(old), GC_ERR_INVALID_HANDLE);
-}
-
-TEST_F(HandleValidationTest, TheRemotePortOfAClosedDeviceIsStale)
-{
-    const PORT_HANDLE old = tree.remote;
-    ASSERT_EQ(DevClose(tree.device), GC_ERR_SUCCESS);
-    char text[64] = {};
-    size_t size = sizeof text;
-    INFO_DATATYPE type = 0;
-    EXPECT_EQ(GCGetPortInfo(old, PORT_INFO_ID, &type, text, &size), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(refused_by_the_frame(last_error(), "GCGetPortInfo"));
-}
-
-TEST_F(HandleValidationTest, TheHandleOfAModuleThatAnUpdateDroppedIsStale)
-{
-    // A stand-in interface whose device list the test decides; the dropped device is destroyed.
+    // A stand-in interface whose device list the test decides; the device an update drops is destroyed.
     auto iface = TestModule::make_root("iface");
-    iface->want({"dev"});
-    ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
     const IF_HANDLE h_if = vngtl::to_handle(iface.get());
-    DEV_HANDLE h_dev = nullptr;
-    ASSERT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &h_dev), GC_ERR_SUCCESS);
-    std::weak_ptr<vngtl::BaseModule> device = iface->find_child("dev");
-    iface->want({});
+    std::weak_ptr<vngtl::BaseModule> dropped;
     bool8_t changed = false;
-    ASSERT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
-    EXPECT_TRUE(changed);
-    EXPECT_TRUE(device.expired());
-    EXPECT_EQ(DevClose(h_dev), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(refused_by_the_frame(last_error(), "DevClose"));
-    uint32_t count = 0;
-    EXPECT_EQ(DevGetNumDataStreams(h_dev, &count), GC_ERR_INVALID_HANDLE);
-    // A device of the same ID made by the next update has a handle of its own.
-    iface->want({"dev"});
-    ASSERT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
-    DEV_HANDLE again = nullptr;
-    ASSERT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &again), GC_ERR_SUCCESS);
-    EXPECT_NE(again, h_dev);
-    EXPECT_EQ(DevClose(h_dev), GC_ERR_INVALID_HANDLE);
-    EXPECT_EQ(DevClose(again), GC_ERR_SUCCESS);
+    const Ending endings[] = {
+        {"revoked buffer", Kind::buffer, [](Tree& t) { return DSRevokeBuffer(t.stream, t.buffer, nullptr, nullptr); },
+         [](Tree& t, void** fresh) {
+             const GC_ERROR code = DSAllocAndAnnounceBuffer(t.stream, 4096, nullptr, fresh);
+             void* first = nullptr;
+             EXPECT_EQ(DSGetBufferID(t.stream, 0, &first), GC_ERR_SUCCESS);
+             EXPECT_EQ(first, *fresh);
+             return code;
+         }},
+        {"unregistered event", Kind::event, [](Tree& t) { return GCUnregisterEvent(t.stream, EVENT_NEW_BUFFER); },
+         [](Tree& t, void** fresh) {
+             const GC_ERROR code = GCRegisterEvent(t.stream, EVENT_NEW_BUFFER, fresh);
+             EXPECT_EQ(EventFlush(*fresh), GC_ERR_SUCCESS);
+             return code;
+         }},
+        {"remote port of a closed device", Kind::remote, [](Tree& t) { return DevClose(t.device); },
+         [](Tree& t, void** fresh) {
+             EXPECT_EQ(IFOpenDevice(t.iface, "TLDevice", DEVICE_ACCESS_CONTROL, &t.device), GC_ERR_SUCCESS);
+             return DevGetPort(t.device, fresh);
+         }},
+        // The stand-in's device takes the tree's place.
+        {"device an update dropped", Kind::device,
+         [&](Tree& t) {
+             iface->want({"dev"});
+             EXPECT_EQ(iface->open(0), GC_ERR_SUCCESS);
+             EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &t.device), GC_ERR_SUCCESS);
+             dropped = iface->find_child("dev");
+             iface->want({});
+             const GC_ERROR code = IFUpdateDeviceList(h_if, &changed, 1000);
+             EXPECT_TRUE(changed);
+             EXPECT_TRUE(dropped.expired());
+             return code;
+         },
+         [&](Tree&, void** fresh) {
+             iface->want({"dev"});
+             EXPECT_EQ(IFUpdateDeviceList(h_if, &changed, 1000), GC_ERR_SUCCESS);
+             EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, fresh), GC_ERR_SUCCESS);
+             return DevClose(*fresh);
+         }},
+    };
+    const std::vector<Export> rows = exports();
+    const auto every_export_refuses = [&](const Ending& ending, void* old, const char* when) {
+        for (const Export& row : rows) {
+            if (row.takes.count(ending.kind) != 0) {
+                EXPECT_TRUE(refused(row, tree, old)) << "the " << ending.name << when;
+            }
+        }
+    };
+    for (const Ending& ending : endings) {
+        ASSERT_EQ(ending.end(tree), GC_ERR_SUCCESS) << ending.name;
+        void* const old = tree.of(ending.kind);
+        every_export_refuses(ending, old, "");
+        void* fresh = nullptr;
+        EXPECT_EQ(ending.renew(tree, &fresh), GC_ERR_SUCCESS) << ending.name;
+        EXPECT_NE(fresh, nullptr) << ending.name;
+        EXPECT_NE(fresh, old) << ending.name;
+        every_export_refuses(ending, old, ", with a new one made");
+    }
 }
 
 // ---- Many threads using and ending handles at once (run under ASan and TSan).

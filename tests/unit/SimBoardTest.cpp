@@ -135,6 +135,9 @@ TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
         EXPECT_EQ(VNRegPeek(bad, 0), 0xFFFFFFFFu);
         EXPECT_EQ(VNIsCXP(bad), 0);
         EXPECT_EQ(VbCirErrorCheck(bad, &desc), 0) << "a stale handle must not keep a draining loop going";
+        char text[256];
+        uint32_t size = sizeof text;
+        EXPECT_NE(VbErrorTextGet(bad, 220, text, &size), 0);
     }
 }
 

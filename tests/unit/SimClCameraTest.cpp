@@ -1,5 +1,6 @@
 // The simulated Camera Link camera: its GenCP answers and their error statuses, the resend of a lost
-// answer, the faults of its configuration, its description, and its geometry driving the board's frames.
+// answer, the faults it can be given, its description, its geometry driving the board's frames, and the
+// serial handles the board SDK hands out for it.
 #include "GenCpTestSupport.h"
 #include "SimTestSupport.h"
 
@@ -189,38 +190,35 @@ TEST_F(SimClCameraTest, TheDescriptionNamesEveryRegisterByItsConstant)
     }
 }
 
-TEST_F(SimClCameraTest, ConfigurationFaultsAndLimits)
-{
-    EXPECT_NE(vnsim_configure(R"({"boards": [{"kind": "CL", "camera": {"baud_rates": [9600, 12345]}}]})"), 0);
-    EXPECT_NE(vnsim_configure(R"({"boards": [{"kind": "CL", "camera": {"baud_rate": 115200,
-        "baud_rates": [9600]}}]})"), 0) << "the power-up rate must be one the camera offers";
-    EXPECT_NE(vnsim_configure(R"({"boards": [{"kind": "CL", "camera": {"xml": "gz"}}]})"), 0);
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [{"name": "n.cam", "width": 8,
-        "height": 8, "make": "", "model": ""}]}]})"), 0) << vnsim_last_error();
-    VN_HANDLE board = open(0, VB_OPEN_INSPECT);
-    char make[256], model[256], mode[256];
-    EXPECT_NE(VcBrdCamGetMMM(board, make, 256, model, 256, mode, 256), 0)
-        << "a camera file without make and model has no camera identity";
-}
-
 TEST_F(SimClCameraTest, TheBoardsOwnSerialHandleReachesTheCameraUntilItIsClosed)
 {
     VN_HANDLE board = open(1, VB_OPEN_INSPECT);
+    VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
     void* serial = nullptr;
     void* reference = nullptr;
+    EXPECT_NE(clVNSerialInitFromBoardHandle(cxp, &serial), 0) << "the CoaXPress board has no serial port";
+    EXPECT_NE(clVNGetSerialRefFromBoardHandle(cxp, &reference), 0);
     ASSERT_EQ(clVNSerialInitFromBoardHandle(board, &serial), 0);
     ASSERT_EQ(clVNGetSerialRefFromBoardHandle(board, &reference), 0);
+    EXPECT_NE(serial, nullptr);
+    EXPECT_NE(reference, nullptr);
+    uint32_t rate = 0;
+    ASSERT_EQ(clVNGetBaudRate(reference, &rate), 0);
+    EXPECT_EQ(rate, 9600u);
+    EXPECT_NE(clVNGetBaudRate(serial, &rate), 0) << "a serial handle is not a reference";
     ASSERT_EQ(send(serial, read_mem(7, clcam::width_max, 4)), 0);
     const Answer answer = receive(serial);
     ASSERT_EQ(answer.result, 0);
     EXPECT_EQ(le32(answer.payload), 2048u);
     EXPECT_EQ(clVNSetBaudRate(serial, 0x02), 0);
-    uint32_t rate = 0;
     ASSERT_EQ(clVNGetBaudRate(reference, &rate), 0);
     EXPECT_EQ(rate, 19200u) << "the board SDK reports the port's rate now";
     EXPECT_EQ(clVNSerialClose(serial), 0);
+    EXPECT_NE(clVNSerialClose(serial), 0);
     uint32_t size = 1;
     char byte = 0;
     EXPECT_EQ(clVNSerialRead(serial, &byte, &size, 10), -10006);
     EXPECT_EQ(clVNFlushPort(serial), -10006);
+    close(board);
+    EXPECT_NE(clVNGetBaudRate(reference, &rate), 0) << "the reference ends with its board handle";
 }

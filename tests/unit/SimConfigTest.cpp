@@ -1,8 +1,6 @@
 // The simulator's configuration (JSON) and the parts of the SDK that only reflect it: CoaXPress camera
-// memory and link speed, per-board options, Camera Link serial handles and the configured-device list.
+// memory and link speed, per-board options and the configured-device list.
 #include "SimTestSupport.h"
-
-#include <vnser.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +40,11 @@ TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReason)
          "manifest[0].xml_version"},
         {R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [{"count": 2}]}}}]})",
          "read_failures[0]"},
+        // The Camera Link camera's rates and description.
+        {R"({"boards": [{"kind": "CL", "camera": {"baud_rates": [9600, 12345]}}]})", "holds 12345"},
+        {R"({"boards": [{"kind": "CL", "camera": {"baud_rate": 115200, "baud_rates": [9600]}}]})",
+         "must be a rate both the camera and the board offer"},
+        {R"({"boards": [{"kind": "CL", "camera": {"xml": "gz"}}]})", "camera.xml"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(vnsim_configure(c.json), -1) << c.json;
@@ -218,27 +221,9 @@ TEST_F(SimConfigTest, PerBoardOptionsAreHexTexts)
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
 }
 
-TEST_F(SimConfigTest, CameraLinkSerialHandlesAndTheDeviceList)
+TEST_F(SimConfigTest, ConfiguredDevicesAreListedSortedByName)
 {
-    VN_HANDLE cl = open(1, VB_OPEN_INSPECT);
     VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
-    void* serial = nullptr;
-    void* reference = nullptr;
-    EXPECT_NE(clVNSerialInitFromBoardHandle(cxp, &serial), 0);
-    EXPECT_NE(clVNGetSerialRefFromBoardHandle(cxp, &reference), 0);
-    ASSERT_EQ(clVNSerialInitFromBoardHandle(cl, &serial), 0);
-    ASSERT_EQ(clVNGetSerialRefFromBoardHandle(cl, &reference), 0);
-    EXPECT_NE(serial, nullptr);
-    EXPECT_NE(reference, nullptr);
-    uint32_t rate = 0;
-    ASSERT_EQ(clVNGetBaudRate(reference, &rate), 0);
-    EXPECT_EQ(rate, 9600u);
-    EXPECT_NE(clVNGetBaudRate(serial, &rate), 0) << "a serial handle is not a reference";
-    EXPECT_EQ(clVNSerialClose(serial), 0);
-    EXPECT_NE(clVNSerialClose(serial), 0);
-    close(cl);
-    EXPECT_NE(clVNGetBaudRate(reference, &rate), 0) << "the reference ends with its board handle";
-
     VN_CFG_DEVICE* devices = nullptr;
     uint32_t count = 0;
     ASSERT_EQ(VNGetCfgDevicesSorted(&devices, &count), 0);
