@@ -391,7 +391,7 @@ bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
     return filled;
 }
 
-GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
+GC_ERROR BufferPool::dequeue_latest(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
                                     const WaitEnded& ended)
 {
     // Under the pool lock: a kill or an end set before wake_output_waiters took the lock is seen here.
@@ -437,8 +437,8 @@ GC_ERROR BufferPool::dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms
     if (front->state() != BufferState::Revoked) {
         front->set_state(BufferState::Announced);
     }
-    if (handle_out != nullptr) {
-        *handle_out = front.get();
+    if (buffer_out != nullptr) {
+        *buffer_out = front;
     }
     output_.pop_front();
     delivered_ += 1;

@@ -93,9 +93,10 @@ public:
 
     // Takes the oldest filled buffer, waiting up to `timeout_ms` (GENTL_INFINITE: no limit). A set `kill`
     // flag ends the wait with GC_ERR_ABORT and is cleared; `ended` answering true ends it the same way and
-    // leaves the kill flag alone.
-    GenTL::GC_ERROR dequeue_latest(PoolBuffer** handle_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
-                                   const WaitEnded& ended = {});
+    // leaves the kill flag alone. The buffer is handed out counted: once off the output queue it is the
+    // consumer's, and another thread may revoke it while the caller still reads it.
+    GenTL::GC_ERROR dequeue_latest(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms,
+                                   std::atomic<uint32_t>& kill, const WaitEnded& ended = {});
     // Wakes every dequeue_latest waiting for the output queue (after its kill flag was set or its event
     // ended its waits).
     void wake_output_waiters();

@@ -139,8 +139,8 @@ public:
     GenTL::GC_ERROR buffer_id_of_handle(const void* handle, uint64_t* id_out);
     // EventGetData's wait for the oldest filled buffer (BufferPool::dequeue_latest), and the wake-up of such
     // waits after a kill or the end of the event's waits.
-    GenTL::GC_ERROR wait_buffer(PoolBuffer** buffer_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
-                                const BufferPool::WaitEnded& ended = {});
+    GenTL::GC_ERROR wait_buffer(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms,
+                                std::atomic<uint32_t>& kill, const BufferPool::WaitEnded& ended = {});
     void wake_waiters();
     // DSStartAcquisition's work: configures the board first when it is not configured, then starts `count`
     // buffers. GC_ERR_ERROR when the board would not start (it has recorded why).

@@ -163,13 +163,15 @@ GC_ERROR VNNewBufferEvent::data(void* buffer, size_t* size_in_out, uint64_t time
         const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
         remaining_ms = static_cast<uint64_t>(std::max<std::chrono::milliseconds::rep>(remaining.count(), 0));
     }
-    PoolBuffer* taken = nullptr;
+    // Held counted while its handle and user pointer are read: a DSRevokeBuffer on another thread may take
+    // the buffer back as soon as it is off the output queue.
+    std::shared_ptr<PoolBuffer> taken;
     const GC_ERROR result = acquisition_.wait_buffer(&taken, remaining_ms, kill_, ended);
     if (result != GC_ERR_SUCCESS) {
         return result;
     }
     // The stream's pool holds only the buffer handles its factory made.
-    auto* handle = static_cast<BufferHandle*>(taken);
+    auto* handle = static_cast<BufferHandle*>(taken.get());
     EVENT_NEW_BUFFER_DATA record{};
     record.BufferHandle = to_handle(handle);
     record.pUserPointer = handle->user_pointer();

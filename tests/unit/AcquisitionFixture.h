@@ -12,6 +12,7 @@
 #include "core/BaseInfo.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 using vntest::wait_until;
@@ -23,17 +24,20 @@ public:
     explicit AsHandle(vngtl::BufferHandle** out) noexcept : out_(out) {}
     ~AsHandle()
     {
-        if (out_ != nullptr && buffer_ != nullptr) {
-            *out_ = static_cast<vngtl::BufferHandle*>(buffer_);
+        vngtl::PoolBuffer* const buffer = buffer_ != nullptr ? buffer_ : counted_.get();
+        if (out_ != nullptr && buffer != nullptr) {
+            *out_ = static_cast<vngtl::BufferHandle*>(buffer);
         }
     }
     AsHandle(const AsHandle&) = delete;
     AsHandle& operator=(const AsHandle&) = delete;
     operator vngtl::PoolBuffer**() noexcept { return out_ != nullptr ? &buffer_ : nullptr; }
+    operator std::shared_ptr<vngtl::PoolBuffer>*() noexcept { return out_ != nullptr ? &counted_ : nullptr; }
 
 private:
     vngtl::BufferHandle** out_;
     vngtl::PoolBuffer* buffer_ = nullptr;
+    std::shared_ptr<vngtl::PoolBuffer> counted_;
 };
 
 class EngineTest : public GenTLTest {
