@@ -391,8 +391,8 @@ bool BufferPool::fill_next(const CopyFrame& copy_frame, std::stop_token stop)
     return filled;
 }
 
-GC_ERROR BufferPool::dequeue_latest(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms, std::atomic<uint32_t>& kill,
-                                    const WaitEnded& ended)
+GC_ERROR BufferPool::dequeue_latest(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms,
+                                    std::atomic<uint32_t>& kill, const WaitEnded& ended)
 {
     // Under the pool lock: a kill or an end set before wake_output_waiters took the lock is seen here.
     const auto stopped = [&] { return (ended && ended()) || kill.exchange(0) != 0; };
@@ -427,7 +427,7 @@ GC_ERROR BufferPool::dequeue_latest(std::shared_ptr<PoolBuffer>* buffer_out, uin
             return report_error("BufferPool::dequeue_latest", GC_ERR_ABORT, "Buffer dequeue was killed.");
         }
     }
-    const BufferRef& front = output_.front();
+    BufferRef& front = output_.front();
     if (!front) {
         output_.pop_front();
         return report_error("BufferPool::dequeue_latest", GC_ERR_RESOURCE_EXHAUSTED,
@@ -438,7 +438,7 @@ GC_ERROR BufferPool::dequeue_latest(std::shared_ptr<PoolBuffer>* buffer_out, uin
         front->set_state(BufferState::Announced);
     }
     if (buffer_out != nullptr) {
-        *buffer_out = front;
+        *buffer_out = std::move(front);  // the queue's count goes to the caller
     }
     output_.pop_front();
     delivered_ += 1;

@@ -721,8 +721,7 @@ GC_ERROR VNAcquisition::buffer_id_of_handle(const void* handle, uint64_t* id_out
 }
 
 GC_ERROR VNAcquisition::wait_buffer(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms,
-                                    std::atomic<uint32_t>& kill,
-                                    const BufferPool::WaitEnded& ended)
+                                    std::atomic<uint32_t>& kill, const BufferPool::WaitEnded& ended)
 {
     return pool_->dequeue_latest(buffer_out, timeout_ms, kill, ended);
 }

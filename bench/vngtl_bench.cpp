@@ -88,7 +88,8 @@ constexpr double bus_bandwidth = 16e9;
 // One CoaXPress board with one camera file of the given size, free running at `rate` in benchmark mode.
 vntest::SimBoard bench_board(uint32_t width, uint32_t height, double rate, const char* trigger = "free")
 {
-    return vntest::SimBoard(width, height, "Bench_" + std::to_string(width) + "x" + std::to_string(height) + "_Mono8.cam")
+    const std::string camera_file = "Bench_" + std::to_string(width) + "x" + std::to_string(height) + "_Mono8.cam";
+    return vntest::SimBoard(width, height, camera_file)
         .rate(rate)
         .trigger(trigger)
         .pattern("benchmark")
@@ -890,9 +891,9 @@ int main(int argc, char** argv)
         row("small offered 40,000 frames/s, 64 board buffers: delivered", number(fast_fps, 0));
         row("small offered 40,000 frames/s: frames lost", std::to_string(fast_run.lost));
         json += "  \"small\": {\"frames_per_second\": " + number(small_fps, 0) + ", \"lost\": " +
-                std::to_string(small_run.lost) + ", \"copies_dropped\": " + std::to_string(small_run.dropped) + "},\n" +
-                "  \"small_10000\": {\"frames_per_second\": " +
-                number(paced_fps, 0) + ", \"lost\": " + std::to_string(paced_run.lost) + ", \"board_overwritten\": " +
+                std::to_string(small_run.lost) + ", \"copies_dropped\": " + std::to_string(small_run.dropped) +
+                "},\n" + "  \"small_10000\": {\"frames_per_second\": " + number(paced_fps, 0) + ", \"lost\": " +
+                std::to_string(paced_run.lost) + ", \"board_overwritten\": " +
                 std::to_string(paced_stats.overwritten) + "},\n" + "  \"small_10000_repeated_lost\": [" +
                 join(repeats, ", ") + "],\n" + "  \"small_10000_repeated_lost_one_cpu\": [" +
                 join(one_cpu_repeats, ", ") + "],\n" + "  \"small_10000_64_board_buffers\": {\"lost\": " +
