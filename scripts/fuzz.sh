@@ -4,16 +4,19 @@
 # here), then runs each for S seconds, two at a time, starting from its checked-in seed corpus
 # (fuzz/corpus/<target>, copied: the checked-in seeds are not changed). A finding is kept in
 # build/fuzz/findings/<target>/ and fails the run. Prints the executions and corpus size of each target.
-# Usage: scripts/fuzz.sh [--seconds S] [target ...]   (default: 30 s each, every target)
+# With --build-only it builds everything the clang build has (every layer, under the analysis) and runs nothing.
+# Usage: scripts/fuzz.sh [--seconds S] [--build-only] [target ...]   (default: 30 s each, every target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --no-python --fuzz
 
 seconds=30
+build_only=0
 targets=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds=$2; shift 2 ;;
+        --build-only) build_only=1; shift ;;
         *) targets+=("$1"); shift ;;
     esac
 done
@@ -21,8 +24,12 @@ done
                                      fuzz_sim_config fuzz_exported_calls)
 
 build=build/fuzz
-CC=clang-16 CXX=clang++-16 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVNGTL_SANITIZER=fuzzer \
-    >/dev/null
+configured=$(CC=clang-16 CXX=clang++-16 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVNGTL_SANITIZER=fuzzer 2>&1) || { echo "$configured"; exit 1; }
+grep -E '^-- Lock rules' <<<"$configured" || true
+if [ "$build_only" -eq 1 ]; then
+    exec ninja -C "$build" -j "${VNGTL_JOBS:-2}"
+fi
 ninja -C "$build" -j "${VNGTL_JOBS:-2}" "${targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Runs every test: the unit tests built three ways (normal, AddressSanitizer with UndefinedBehaviorSanitizer,
 # ThreadSanitizer), then the conformance tests, in which real GenTL consumers (the reference GenApi's GenTL
-# consumer and Harvesters) load the built VNGTL.cti, and last a short run of every fuzz target over its seed
-# corpus (VNGTL_FUZZ_SECONDS each, default 30); the fuzz targets' clang build compiles every layer with the
-# compiler's thread-safety analysis as errors (core/ThreadSafety.h). The package step builds the Debian package, installs,
-# upgrades, uses and purges it (tests/package/check_package.sh; root only, as in CI; skipped otherwise).
-# Usage: scripts/test.sh [rel|asan|tsan|conformance|package|fuzz ...]   (default: all of them)
+# consumer and Harvesters) load the built VNGTL.cti. The package step builds the Debian package, installs,
+# upgrades, uses and purges it (tests/package/check_package.sh; root only, as in CI; skipped otherwise). The
+# locks step builds every layer with clang and its thread-safety analysis as errors (core/ThreadSafety.h),
+# after showing that the analysis refuses a broken lock rule. Last, a short run of every fuzz target over its
+# seed corpus (VNGTL_FUZZ_SECONDS each, default 30), from the same clang build.
+# Usage: scripts/test.sh [rel|asan|tsan|conformance|package|locks|fuzz ...]   (default: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 steps=("$@")
-[ ${#steps[@]} -eq 0 ] && steps=(rel asan tsan conformance package fuzz)
+[ ${#steps[@]} -eq 0 ] && steps=(rel asan tsan conformance package locks fuzz)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -83,6 +84,15 @@ for step in "${steps[@]}"; do
             if ! tests/package/check_package.sh 2>&1 | tee "$logs/package.log"; then failed+=("package"); fi
             passed_tests=$((passed_tests + $(grep -c '^ok: ' "$logs/package.log" || true)))
             failed_tests=$((failed_tests + $(grep -c '^FAILED: ' "$logs/package.log" || true)))
+            ;;
+        locks)
+            # Every layer built by clang with its thread-safety analysis as errors; configuring that build
+            # first shows that the analysis refuses a broken lock rule (cmake/CheckLockRules.cmake).
+            if scripts/fuzz.sh --build-only 2>&1 | tee "$logs/locks.log"; then
+                passed_tests=$((passed_tests + 1))
+            else
+                failed+=("locks"); failed_tests=$((failed_tests + 1)); failed_names+=("locks: clang thread-safety build")
+            fi
             ;;
         fuzz)
             if ! scripts/fuzz.sh --seconds "${VNGTL_FUZZ_SECONDS:-30}" 2>&1 | tee "$logs/fuzz.log"; then
