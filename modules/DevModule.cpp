@@ -280,6 +280,17 @@ GC_ERROR DevModule::port_unavailable(const char* function) const
                         "The remote-device port handle on VFG " + vfg() + " isn't available.");
 }
 
+GC_ERROR DevModule::xml_cache_port(const char* function, const char* action, std::shared_ptr<VNPortCXP>& port) const
+{
+    if (board_->kind() != BoardKind::CoaXPress) {
+        return report_error(function, GC_ERR_ERROR,
+                            std::string("Manual XML ") + action + " is only supported for CXP devices. VFG " + vfg() +
+                                " is not.");
+    }
+    port = cxp_port();
+    return port != nullptr ? GC_ERR_SUCCESS : port_unavailable(function);
+}
+
 GC_ERROR DevModule::pre_read(int32_t command, RegisterMap::Entry& entry, uint8_t* data)
 {
     static constexpr const char* function = "DevModule::pre_read";
@@ -357,13 +368,9 @@ GC_ERROR DevModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8
     if (command != info_cache_external_file) {
         return GC_ERR_SUCCESS;
     }
-    if (board_->kind() != BoardKind::CoaXPress) {
-        return report_error(function, GC_ERR_ERROR,
-                            "Manual XML caching is only supported for CXP devices. VFG " + vfg() + " is not.");
-    }
-    const std::shared_ptr<VNPortCXP> port = cxp_port();
-    if (port == nullptr) {
-        return port_unavailable(function);
+    std::shared_ptr<VNPortCXP> port;
+    if (const GC_ERROR refused = xml_cache_port(function, "caching", port)) {
+        return refused;
     }
     const std::string_view text = entry_text(entry);
     return port->cache_external_file(std::string(text.substr(0, std::min<size_t>(text.size(), reg::path_length))));
@@ -371,14 +378,9 @@ GC_ERROR DevModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8
 
 GC_ERROR DevModule::delete_xml_file()
 {
-    static constexpr const char* function = "DevModule::delete_xml_file";
-    if (board_->kind() != BoardKind::CoaXPress) {
-        return report_error(function, GC_ERR_ERROR,
-                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
-    }
-    const std::shared_ptr<VNPortCXP> port = cxp_port();
-    if (port == nullptr) {
-        return port_unavailable(function);
+    std::shared_ptr<VNPortCXP> port;
+    if (const GC_ERROR refused = xml_cache_port("DevModule::delete_xml_file", "cache deletion", port)) {
+        return refused;
     }
     const GC_ERROR code = port->delete_cache_entry(entry_uint32(xml_selector_));
     // The selector keeps pointing at a cache entry that still exists.
@@ -395,14 +397,10 @@ GC_ERROR DevModule::delete_xml_file()
 
 GC_ERROR DevModule::sync_cache_with_camera()
 {
-    static constexpr const char* function = "DevModule::sync_cache_with_camera";
-    if (board_->kind() != BoardKind::CoaXPress) {
-        return report_error(function, GC_ERR_ERROR,
-                            "Manual XML cache deletion is only supported for CXP devices. VFG " + vfg() + " is not.");
-    }
-    const std::shared_ptr<VNPortCXP> port = cxp_port();
-    if (port == nullptr) {
-        return port_unavailable(function);
+    // A Camera Link board refuses a synchronisation with the deletion's words.
+    std::shared_ptr<VNPortCXP> port;
+    if (const GC_ERROR refused = xml_cache_port("DevModule::sync_cache_with_camera", "cache deletion", port)) {
+        return refused;
     }
     return port->sync_cache_with_camera();
 }

@@ -64,6 +64,9 @@ private:
     // The remote port when it is a usable CoaXPress port, else null; owned as remote_port's.
     std::shared_ptr<VNPortCXP> cxp_port() const;
     GenTL::GC_ERROR port_unavailable(const char* function) const;
+    // The usable CoaXPress port the XML cache's commands act on, in `port`; else the error they answer: a board
+    // of another kind refuses the manual XML `action`, a CoaXPress board without a usable port says so.
+    GenTL::GC_ERROR xml_cache_port(const char* function, const char* action, std::shared_ptr<VNPortCXP>& port) const;
     std::string vfg() const;
 
     std::shared_ptr<VNBoards::Board> board_;

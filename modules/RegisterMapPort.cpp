@@ -36,36 +36,39 @@ void RegisterMapPort::bind(RegisterMap* map, BasePortMedium* medium) noexcept
     set_medium(medium);
 }
 
-GC_ERROR RegisterMapPort::read(uint64_t address, void* buffer, size_t* size_in_out)
+GC_ERROR RegisterMapPort::checked_map(const char* function, bool allowed, const char* refusal,
+                                      const size_t* size_in_out, const RegisterMap*& space) const
 {
-    static constexpr const char* function = "RegisterMapPort::read";
-    if (!readable()) {
-        return report_error(function, GC_ERR_ACCESS_DENIED, "The port is not readable.");
+    if (!allowed) {
+        return report_error(function, GC_ERR_ACCESS_DENIED, refusal);
     }
-    const RegisterMap* const space = map();
+    space = map();
     if (space == nullptr) {
         return report_error(function, GC_ERR_ACCESS_DENIED,
                             "The port was not properly initialized, and cannot be accessed.");
     }
     if (size_in_out == nullptr) {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The size pointer is invalid (null).");
+    }
+    return GC_ERR_SUCCESS;
+}
+
+GC_ERROR RegisterMapPort::read(uint64_t address, void* buffer, size_t* size_in_out)
+{
+    const RegisterMap* space = nullptr;
+    if (const GC_ERROR refused = checked_map("RegisterMapPort::read", readable(), "The port is not readable.",
+                                             size_in_out, space)) {
+        return refused;
     }
     return space->read(address, buffer, *size_in_out);
 }
 
 GC_ERROR RegisterMapPort::write(uint64_t address, const void* buffer, size_t* size_in_out)
 {
-    static constexpr const char* function = "RegisterMapPort::write";
-    if (!writable()) {
-        return report_error(function, GC_ERR_ACCESS_DENIED, "The port is not writable.");
-    }
-    const RegisterMap* const space = map();
-    if (space == nullptr) {
-        return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "The port was not properly initialized, and cannot be accessed.");
-    }
-    if (size_in_out == nullptr) {
-        return report_error(function, GC_ERR_INVALID_PARAMETER, "The size pointer is invalid (null).");
+    const RegisterMap* space = nullptr;
+    if (const GC_ERROR refused = checked_map("RegisterMapPort::write", writable(), "The port is not writable.",
+                                             size_in_out, space)) {
+        return refused;
     }
     return space->write(address, buffer, *size_in_out);
 }

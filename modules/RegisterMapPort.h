@@ -78,6 +78,11 @@ public:
     static std::string local_url(const std::string& file_name, uint64_t address, uint64_t length);
 
 private:
+    // What a read and a write check first: the access is `allowed` (else `refusal`), the port is bound (its
+    // map, in `space`) and the size pointer is there. Any failure is recorded against `function`.
+    GenTL::GC_ERROR checked_map(const char* function, bool allowed, const char* refusal, const size_t* size_in_out,
+                                const RegisterMap*& space) const;
+
     std::atomic<RegisterMap*> map_{nullptr};
     std::vector<UrlRecord> urls_;
 };

@@ -62,6 +62,16 @@ std::string library_version()
     return TLModule::version_text(major, minor, subminor, build);
 }
 
+// The board at `index` of the table, or null when the table cannot give it.
+std::shared_ptr<VNBoards::Board> board_at(VNBoards::BoardTable& boards, size_t index)
+{
+    try {
+        return boards.get_board(index);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 std::string TLModule::version_text(uint32_t major, uint32_t minor, uint32_t subminor, uint32_t build)
@@ -171,12 +181,7 @@ GC_ERROR TLModule::valid_child_ids(std::vector<std::string>& list_out)
     }
     VNBoards::BoardTable& boards = *boards_;
     for (size_t index = 0; index < boards.size(); ++index) {
-        std::shared_ptr<VNBoards::Board> board;
-        try {
-            board = boards.get_board(index);
-        } catch (const std::exception&) {
-            board.reset();
-        }
+        const std::shared_ptr<VNBoards::Board> board = board_at(boards, index);
         if (!board) {
             report_error("TLModule::valid_child_ids", GC_ERR_ERROR,
                          "Unable to retrieve the Vantrel board at index " + std::to_string(index) +
@@ -202,12 +207,7 @@ GC_ERROR TLModule::make_new_child(std::shared_ptr<BaseModule>& child_out, size_t
                             "There are only " + std::to_string(boards.size()) + " boards installed. " +
                                 std::to_string(index) + " is an invalid index.");
     }
-    std::shared_ptr<VNBoards::Board> board;
-    try {
-        board = boards.get_board(index);
-    } catch (const std::exception&) {
-        board.reset();
-    }
+    const std::shared_ptr<VNBoards::Board> board = board_at(boards, index);
     if (!board) {
         return report_error(function, GC_ERR_ERROR,
                             "Unable to retrieve the board at index " + std::to_string(index) +
