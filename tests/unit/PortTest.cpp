@@ -1,4 +1,4 @@
-#include "FrameTestObjects.h"
+#include "ModuleFixture.h"
 
 #include "cti/CtiManager.h"
 #include "modules/RegisterMapPort.h"
@@ -15,11 +15,11 @@ using vngtl::RegisterMapPort;
 
 // A module port over a small space: a word at 0x0 holding the bytes 01 02 03 04, a readable command at 0x4
 // and a word at 0x8 whose reads are counted, so that a test can tell whether the map was touched.
-class PortTest : public InitialisedTest {
+class PortTest : public ModuleTest {
 protected:
     void SetUp() override
     {
-        InitialisedTest::SetUp();
+        ModuleTest::SetUp();
         const std::array<uint8_t, 4> word{0x01, 0x02, 0x03, 0x04};
         space.add_info(1000, word.data(), 0x0, 4, INFO_DATATYPE_UINT32, true, true);
         auto* command = static_cast<vngtl::CommandEntry*>(
@@ -39,12 +39,6 @@ protected:
     }
 
     void bind() { port.bind(&space.info_map(), &space); }
-
-    static ::testing::AssertionResult recorded(const std::string& code, const std::string& file,
-                                               const std::string& function, const std::string& message)
-    {
-        return is_record(last_error(), code, file, function, message);
-    }
 
     uint32_t raw_at(uint64_t address)
     {
