@@ -40,14 +40,6 @@ protected:
 
     void bind() { port.bind(&space.info_map(), &space); }
 
-    uint32_t raw_at(uint64_t address)
-    {
-        uint32_t value = 0xdeadbeef;
-        size_t size = sizeof value;
-        EXPECT_EQ(port.read(address, &value, &size), GC_ERR_SUCCESS);
-        return value;
-    }
-
     TestModule space{"space", {}};
     RegisterMapPort port;
     int commands_run = 0;
@@ -70,14 +62,15 @@ TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
     EXPECT_EQ(map_reads, 1);
 
     ASSERT_EQ(port.write(0x0, 0xA1B2C3D4u), GC_ERR_SUCCESS);
-    EXPECT_EQ(raw_at(0x0), 0xD4C3B2A1u);  // stored most significant byte first
+    size_t size = 4;
+    EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_SUCCESS);  // the raw bytes
+    EXPECT_EQ(value, 0xD4C3B2A1u);  // stored most significant byte first
     EXPECT_EQ(port.write(0x2, 1u), GC_ERR_INVALID_ADDRESS);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "BasePort.cpp", "BasePort::write", "Address 0x2 is not word-aligned."));
 
     port.set_readable(false);
     EXPECT_EQ(port.read(0x0, &value), GC_ERR_ACCESS_DENIED);
     EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "BasePort.cpp", "BasePort::read", "The port is not readable."));
-    size_t size = 4;
     EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
     EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "RegisterMapPort.cpp", "RegisterMapPort::read",
                          "The port is not readable."));
