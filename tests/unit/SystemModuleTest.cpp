@@ -61,7 +61,7 @@ TEST_F(SystemModuleTest, InfoValuesAndTheirRegisters)
     EXPECT_EQ(u32(system, sys::Reg_TLType), 5u);
 }
 
-TEST_F(SystemModuleTest, ItsDescriptionIsReadThroughItsPortFromTheAnnouncedUrl)
+TEST_F(SystemModuleTest, ItsDescriptionIsReadThroughItsPortFromTheAnnouncedUrlAndThePortHasItsOwnInfo)
 {
     const TL_HANDLE system = open_system();
     size_t xml_size = 0;
@@ -87,21 +87,14 @@ TEST_F(SystemModuleTest, ItsDescriptionIsReadThroughItsPortFromTheAnnouncedUrl)
     ASSERT_EQ(GCReadPort(system, sys::xml_file, file.data(), &size), GC_ERR_SUCCESS);
     EXPECT_EQ(file, std::vector<uint8_t>(xml, xml + xml_size));
     EXPECT_EQ(GCWritePort(system, sys::xml_file, file.data(), &size), GC_ERR_ACCESS_DENIED);
-}
 
-TEST_F(SystemModuleTest, PortInfoOfTheSystemPortLeavesTheSharedValuesUnbound)
-{
-    const TL_HANDLE system = open_system();
+    // The port's info leaves the values shared from the system module unbound.
     const auto port_info = [&](PORT_INFO_CMD command) {
-        return info_text([&](INFO_DATATYPE* type, void* buffer, size_t* size) {
-            return GCGetPortInfo(system, command, type, buffer, size);
-        });
+        return info_text([&](INFO_DATATYPE* t, void* b, size_t* s) { return GCGetPortInfo(system, command, t, b, s); });
     };
     EXPECT_EQ(port_info(PORT_INFO_ID), "VNGTL");
     EXPECT_EQ(port_info(PORT_INFO_MODULE), "TLSystem");
     EXPECT_EQ(port_info(PORT_INFO_PORTNAME), "TLPort");
-    INFO_DATATYPE type = 0;
-    size_t size = 0;
     for (const PORT_INFO_CMD command : {PORT_INFO_VENDOR, PORT_INFO_MODEL, PORT_INFO_VERSION, PORT_INFO_TLTYPE}) {
         EXPECT_EQ(GCGetPortInfo(system, command, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED) << command;
     }
