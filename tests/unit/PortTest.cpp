@@ -13,8 +13,8 @@ namespace {
 using vngtl::RegisterMap;
 using vngtl::RegisterMapPort;
 
-// A module port over a small space: a word at 0x0 holding the bytes 01 02 03 04, a readable command at 0x4
-// and a word at 0x8 whose reads are counted, so that a test can tell whether the map was touched.
+// A module port over a small space: a word at 0x0 holding the bytes 01 02 03 04 and a word at 0x8 whose
+// reads are counted, so that a test can tell whether the map was touched.
 class PortTest : public ModuleTest {
 protected:
     void SetUp() override
@@ -22,13 +22,6 @@ protected:
         ModuleTest::SetUp();
         const std::array<uint8_t, 4> word{0x01, 0x02, 0x03, 0x04};
         space.add_info(1000, word.data(), 0x0, 4, INFO_DATATYPE_UINT32, true, true);
-        auto* command = static_cast<vngtl::CommandEntry*>(
-            space.add_info(1001, nullptr, 0x4, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
-        ASSERT_NE(command, nullptr);
-        command->command = [this] {
-            ++commands_run;
-            return GC_ERR_SUCCESS;
-        };
         auto* watched = static_cast<vngtl::InfoFuncEntry<1002>*>(space.add_info(
             1002, nullptr, 0x8, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_info_func_entry<1002>));
         ASSERT_NE(watched, nullptr);
@@ -42,7 +35,6 @@ protected:
 
     TestModule space{"space", {}};
     RegisterMapPort port;
-    int commands_run = 0;
     int map_reads = 0;
 };
 
