@@ -57,7 +57,8 @@ std::vector<Row> rows_without_a_handle_check()
         {"DSGetBufferSegmentInfo", [s] { return DSGetBufferSegmentInfo(nullptr, some, 0, 0, &type, s, &size); }},
     };
     for (const auto& [name, call] : never) {
-        rows.push_back({name, call, GC_ERR_NOT_IMPLEMENTED, name + std::string(" is not implemented by this producer.")});
+        const std::string message = name + std::string(" is not implemented by this producer.");
+        rows.push_back({name, call, GC_ERR_NOT_IMPLEMENTED, message});
     }
     return rows;
 }
