@@ -122,13 +122,7 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
     const auto version = [](TL_HANDLE system, TL_INFO_CMD command) {
         uint32_t value = 0xdeadbeef;
         INFO_DATATYPE type = 0;
-        size_t size = 0;
-        const GC_ERROR sized = system == nullptr ? GCGetInfo(command, &type, nullptr, &size)
-                                                 : TLGetInfo(system, command, &type, nullptr, &size);
-        EXPECT_EQ(sized, GC_ERR_SUCCESS);
-        EXPECT_EQ(type, INFO_DATATYPE_UINT32);
-        EXPECT_EQ(size, sizeof value);
-        size = 3;
+        size_t size = 3;
         EXPECT_EQ(GCGetInfo(command, &type, &value, &size), GC_ERR_BUFFER_TOO_SMALL);
         EXPECT_EQ(size, sizeof value);
         const GC_ERROR read = system == nullptr ? GCGetInfo(command, &type, &value, &size)
@@ -145,8 +139,6 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
     const auto serial_of = [](auto&& query) {
         const Answer answer = ask(query);
         EXPECT_EQ(answer.code, GC_ERR_SUCCESS) << last_error();
-        EXPECT_EQ(answer.type, INFO_DATATYPE_STRING);
-        EXPECT_EQ(answer.value.size(), text_of(answer).size() + 1);
         return text_of(answer);
     };
     const std::vector<std::string> expected{"VC0000042-0", "VC0000042-1"};
@@ -160,15 +152,8 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
             });
         };
         EXPECT_EQ(closed(), expected[index]);
-        // The user-defined name stays unavailable.
-        INFO_DATATYPE type = 0;
-        size_t size = 0;
-        EXPECT_EQ(IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_USER_DEFINED_NAME, &type, nullptr, &size),
-                  GC_ERR_NOT_AVAILABLE);
         // The interface tells whether its device's own values can be read.
         EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 0u);
-        std::string value;
-        EXPECT_EQ(read_text(iface, ifc::Reg_DeviceID, 256, value), GC_ERR_INVALID_HANDLE);
 
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_READONLY, &device), GC_ERR_SUCCESS) << last_error();
@@ -178,17 +163,13 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
                   expected[index]);
         EXPECT_EQ(closed(), expected[index]);
         EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 1u);
-        EXPECT_EQ(text(iface, ifc::Reg_DeviceID), "TLDevice");
-        // The device's ID is a whole 256-byte register; its info answer is the text alone.
+        // The device's ID is a whole 256-byte register (its info answer is the text alone: see ask_all).
         char id[256];
         std::memset(id, 0x7f, sizeof id);
-        size = sizeof id;
+        size_t size = sizeof id;
         ASSERT_EQ(GCReadPort(device, dev::Reg_DeviceID, id, &size), GC_ERR_SUCCESS) << last_error();
         EXPECT_EQ(std::string(id, 9), std::string("TLDevice", 9));
         EXPECT_EQ(std::string(id + 9, sizeof id - 9), std::string(sizeof id - 9, '\0'));
-        size = 0;
-        EXPECT_EQ(DevGetInfo(device, DEVICE_INFO_ID, &type, nullptr, &size), GC_ERR_SUCCESS);
-        EXPECT_EQ(size, 9u);
 
         ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
         EXPECT_EQ(closed(), expected[index]);

@@ -6,7 +6,6 @@
 #include <elf.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -122,7 +121,7 @@ Note version(const std::string& text)
     return {"VNGTL", 1, text + '\0', static_cast<uint32_t>(text.size() + 1)};
 }
 
-TEST_F(FileVersion, TheBuiltLibraryCarriesTheProjectVersion)
+TEST_F(FileVersion, TheBuiltLibraryAndTheFileHoldingTheCodeCarryTheProjectVersion)
 {
     uint32_t major = 0, minor = 0, subminor = 0, build = 0;
     ASSERT_TRUE(DynamicResourceDepot::FileVersion(VNGTL_CTI_PATH, &major, &minor, &subminor, &build)) << last_error();
@@ -130,32 +129,20 @@ TEST_F(FileVersion, TheBuiltLibraryCarriesTheProjectVersion)
     EXPECT_EQ(minor, 0u);
     EXPECT_EQ(subminor, 750u);
     EXPECT_EQ(build, 13366u);
-    EXPECT_STREQ(vngtl::file_version_text, "2, 0, 750, 13366");
     EXPECT_EQ(major, vngtl::file_version[0]);
     EXPECT_EQ(build, vngtl::file_version[3]);
 
-    // The system module's version text is the four numbers in hexadecimal.
-    char text[64];
-    std::snprintf(text, sizeof text, "%x.%x.%x.%x", major, minor, subminor, build);
-    EXPECT_STREQ(text, "2.0.2ee.3436");
-
     // Every output may be left out.
     EXPECT_TRUE(DynamicResourceDepot::FileVersion(VNGTL_CTI_PATH, nullptr, nullptr, nullptr, nullptr));
-    build = 0;
-    EXPECT_TRUE(DynamicResourceDepot::FileVersion(VNGTL_CTI_PATH, nullptr, nullptr, nullptr, &build));
-    EXPECT_EQ(build, 13366u);
-}
 
-TEST_F(FileVersion, LibraryPathNamesTheFileHoldingTheCodeAndItCarriesTheVersion)
-{
-    // Here the producer's code is linked into the test program, so that is the file.
+    // Here the producer's code is linked into the test program, so that is the file LibraryPath names.
     const std::string path = DynamicResourceDepot::LibraryPath();
     ASSERT_FALSE(path.empty());
     EXPECT_TRUE(std::filesystem::path(path).is_absolute()) << path;
     EXPECT_TRUE(std::filesystem::equivalent(path, std::filesystem::read_symlink("/proc/self/exe"))) << path;
-    uint32_t subminor = 0;
-    EXPECT_TRUE(DynamicResourceDepot::FileVersion(path, nullptr, nullptr, &subminor, nullptr));
-    EXPECT_EQ(subminor, 750u);
+    build = 0;
+    EXPECT_TRUE(DynamicResourceDepot::FileVersion(path, nullptr, nullptr, nullptr, &build));
+    EXPECT_EQ(build, 13366u);
 }
 
 TEST_F(FileVersion, FilesWithoutTheNoteHaveNoVersion)

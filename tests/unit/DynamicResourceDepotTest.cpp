@@ -157,123 +157,77 @@ std::optional<uint64_t> xml_address(const std::string& xml, const std::string& n
 
 TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
 {
-    namespace reg = vngtl::reg;
-    struct Expect {
-        const char* resource;
-        const char* node;
+    struct Node {
+        const char* name;
         uint64_t address;
     };
-    const Expect expected[] = {
-        {"Resources\\TLSystem.xml", "Reg_TLID", reg::system::Reg_TLID},
-        {"Resources\\TLSystem.xml", "Reg_TLVendorName", reg::system::Reg_TLVendorName},
-        {"Resources\\TLSystem.xml", "Reg_TLModelName", reg::system::Reg_TLModelName},
-        {"Resources\\TLSystem.xml", "Reg_TLVersion", reg::system::Reg_TLVersion},
-        {"Resources\\TLSystem.xml", "Reg_TLPath", reg::system::Reg_TLPath},
-        {"Resources\\TLSystem.xml", "Reg_TLType", reg::system::Reg_TLType},
-        {"Resources\\TLSystem.xml", "Reg_GenTLVersionMajor", reg::system::Reg_GenTLVersionMajor},
-        {"Resources\\TLSystem.xml", "Reg_GenTLVersionMinor", reg::system::Reg_GenTLVersionMinor},
-        {"Resources\\TLSystem.xml", "Reg_InterfaceUpdateList", reg::system::Reg_InterfaceUpdateList},
-        {"Resources\\TLSystem.xml", "Reg_InterfaceSelector", reg::system::Reg_InterfaceSelector},
-        {"Resources\\TLSystem.xml", "Reg_InterfaceCount", reg::system::Reg_InterfaceCount},
-        {"Resources\\TLSystem.xml", "Reg_InterfaceID", reg::system::Reg_InterfaceID},
-        {"Resources\\TLInterface.xml", "Reg_InterfaceID", reg::interface::Reg_InterfaceID},
-        {"Resources\\TLInterface.xml", "Reg_InterfaceType", reg::interface::Reg_InterfaceType},
-        {"Resources\\TLInterface.xml", "Reg_DeviceUpdateList", reg::interface::Reg_DeviceUpdateList},
-        {"Resources\\TLInterface.xml", "Reg_DeviceSelector", reg::interface::Reg_DeviceSelector},
-        {"Resources\\TLInterface.xml", "Reg_DeviceCount", reg::interface::Reg_DeviceCount},
-        {"Resources\\TLInterface.xml", "Reg_DeviceID", reg::interface::Reg_DeviceID},
-        {"Resources\\TLInterface.xml", "Reg_DeviceVendorName", reg::interface::Reg_DeviceVendorName},
-        {"Resources\\TLInterface.xml", "Reg_DeviceModelName", reg::interface::Reg_DeviceModelName},
-        {"Resources\\TLInterface.xml", "Reg_DeviceAccessStatus", reg::interface::Reg_DeviceAccessStatus},
-        {"Resources\\TLInterface.xml", "Reg_CurrentCameraFile", reg::interface::Reg_CurrentCameraFile},
-        {"Resources\\TLInterface.xml", "Reg_CameraFileSettable", reg::interface::Reg_CameraFileSettable},
-        {"Resources\\TLInterface.xml", "Reg_BoardRegisterIndex", reg::interface::Reg_BoardRegisterIndex},
-        {"Resources\\TLInterface.xml", "Reg_BoardRegisterIndex_Cnt", reg::interface::Reg_BoardRegisterIndex_Cnt},
-        {"Resources\\TLInterface.xml", "Reg_BoardRegisterName", reg::interface::Reg_BoardRegisterName},
-        {"Resources\\TLInterface.xml", "Reg_BoardRegisterValue", reg::interface::Reg_BoardRegisterValue},
-        {"Resources\\TLInterface.xml", "Reg_BoardRegisterValid", reg::interface::Reg_BoardRegisterValid},
-        {"Resources\\TLInterface.xml", "Reg_DeviceOpen", reg::interface::Reg_DeviceOpen},
-        {"Resources\\TLDevice.xml", "Reg_DeviceID", reg::device::Reg_DeviceID},
-        {"Resources\\TLDevice.xml", "Reg_DeviceVendorName", reg::device::Reg_DeviceVendorName},
-        {"Resources\\TLDevice.xml", "Reg_DeviceModelName", reg::device::Reg_DeviceModelName},
-        {"Resources\\TLDevice.xml", "Reg_DeviceType", reg::device::Reg_DeviceType},
-        {"Resources\\TLDevice.xml", "Reg_StreamSelector", reg::device::Reg_StreamSelector},
-        {"Resources\\TLDevice.xml", "Reg_StreamCount", reg::device::Reg_StreamCount},
-        {"Resources\\TLDevice.xml", "Reg_StreamID", reg::device::Reg_StreamID},
-        {"Resources\\TLDevice.xml", "Reg_CacheExternalXmlFile", reg::device::Reg_CacheExternalXmlFile},
-        {"Resources\\TLDevice.xml", "Reg_DeleteSelectedXmlCacheEntry", reg::device::Reg_DeleteSelectedXmlCacheEntry},
-        {"Resources\\TLDevice.xml", "Reg_XmlUrlSelector", reg::device::Reg_XmlUrlSelector},
-        {"Resources\\TLDevice.xml", "Reg_XmlUrlPath", reg::device::Reg_XmlUrlPath},
-        {"Resources\\TLDevice.xml", "Reg_XmlFileCount", reg::device::Reg_XmlFileCount},
-        {"Resources\\TLDevice.xml", "Reg_SyncCacheWithCamera", reg::device::Reg_SyncCacheWithCamera},
-        {"Resources\\TLDatastream.xml", "Reg_StreamID", reg::datastream::Reg_StreamID},
-        {"Resources\\TLDatastream.xml", "Reg_StreamDeliveredFrameCount", reg::datastream::Reg_StreamDeliveredFrameCount},
-        {"Resources\\TLDatastream.xml", "Reg_StreamLostFrameCount", reg::datastream::Reg_StreamLostFrameCount},
-        {"Resources\\TLDatastream.xml", "Reg_StreamAnnouncedBufferCount", reg::datastream::Reg_StreamAnnouncedBufferCount},
-        {"Resources\\TLDatastream.xml", "Reg_StreamInputBufferCount", reg::datastream::Reg_StreamInputBufferCount},
-        {"Resources\\TLDatastream.xml", "Reg_StreamOutputBufferCount", reg::datastream::Reg_StreamOutputBufferCount},
-        {"Resources\\TLDatastream.xml", "Reg_StreamStartedFrameCount", reg::datastream::Reg_StreamStartedFrameCount},
-        {"Resources\\TLDatastream.xml", "Reg_PayloadSize", reg::datastream::Reg_PayloadSize},
-        {"Resources\\TLDatastream.xml", "Reg_StreamIsGrabbing", reg::datastream::Reg_StreamIsGrabbing},
-        {"Resources\\TLDatastream.xml", "Reg_StreamChunkCountMaximum", reg::datastream::Reg_StreamChunkCountMaximum},
-        {"Resources\\TLDatastream.xml", "Reg_StreamAnnounceBufferMinimum", reg::datastream::Reg_StreamAnnounceBufferMinimum},
-        {"Resources\\TLDatastream.xml", "Reg_StreamBufferAlignment", reg::datastream::Reg_StreamBufferAlignment},
-        {"Resources\\TLDatastream.xml", "Reg_SizeofSizeT", reg::datastream::Reg_SizeofSizeT},
-        {"Resources\\TLDatastream.xml", "Reg_StreamType", reg::datastream::Reg_StreamType},
-        {"Resources\\TLDatastream.xml", "Reg_GrabberBufferCountDesired", reg::datastream::Reg_GrabberBufferCountDesired},
-        {"Resources\\TLDatastream.xml", "Reg_GrabberBufferCountAllocated", reg::datastream::Reg_GrabberBufferCountAllocated},
-        {"Resources\\TLDatastream.xml", "Reg_GrabberBufferCountMinimum", reg::datastream::Reg_GrabberBufferCountMinimum},
-        {"Resources\\TLDatastream.xml", "Reg_GrabberBufferCopyOffset", reg::datastream::Reg_GrabberBufferCopyOffset},
-        {"Resources\\TLDatastream.xml", "Reg_OffsetX", reg::datastream::Reg_OffsetX},
-        {"Resources\\TLDatastream.xml", "Reg_OffsetY", reg::datastream::Reg_OffsetY},
-        {"Resources\\TLDatastream.xml", "Reg_Width", reg::datastream::Reg_Width},
-        {"Resources\\TLDatastream.xml", "Reg_Height", reg::datastream::Reg_Height},
-        {"Resources\\TLDatastream.xml", "Reg_WidthMax", reg::datastream::Reg_WidthMax},
-        {"Resources\\TLDatastream.xml", "Reg_HeightMax", reg::datastream::Reg_HeightMax},
-        {"Resources\\TLBuffer.xml", "Reg_BufferSize", reg::buffer::Reg_BufferSize},
-        {"Resources\\TLBuffer.xml", "Reg_BufferDataSize", reg::buffer::Reg_BufferDataSize},
-        {"Resources\\TLBuffer.xml", "Reg_BufferUserData", reg::buffer::Reg_BufferUserData},
-        {"Resources\\TLBuffer.xml", "Reg_BufferTimeStamp", reg::buffer::Reg_BufferTimeStamp},
-        {"Resources\\TLBuffer.xml", "Reg_BufferNewData", reg::buffer::Reg_BufferNewData},
-        {"Resources\\TLBuffer.xml", "Reg_BufferIsQueued", reg::buffer::Reg_BufferIsQueued},
-        {"Resources\\TLBuffer.xml", "Reg_BufferIsAcquiring", reg::buffer::Reg_BufferIsAcquiring},
-        {"Resources\\TLBuffer.xml", "Reg_BufferIsIncomplete", reg::buffer::Reg_BufferIsIncomplete},
-        {"Resources\\TLBuffer.xml", "Reg_BufferSizeFilled", reg::buffer::Reg_BufferSizeFilled},
-        {"Resources\\TLBuffer.xml", "Reg_BufferWidth", reg::buffer::Reg_BufferWidth},
-        {"Resources\\TLBuffer.xml", "Reg_BufferHeight", reg::buffer::Reg_BufferHeight},
-        {"Resources\\TLBuffer.xml", "Reg_BufferXOffset", reg::buffer::Reg_BufferXOffset},
-        {"Resources\\TLBuffer.xml", "Reg_BufferYOffset", reg::buffer::Reg_BufferYOffset},
-        {"Resources\\TLBuffer.xml", "Reg_BufferXPadding", reg::buffer::Reg_BufferXPadding},
-        {"Resources\\TLBuffer.xml", "Reg_BufferYPadding", reg::buffer::Reg_BufferYPadding},
-        {"Resources\\TLBuffer.xml", "Reg_BufferFrameID", reg::buffer::Reg_BufferFrameID},
-        {"Resources\\TLBuffer.xml", "Reg_BufferImagePresent", reg::buffer::Reg_BufferImagePresent},
-        {"Resources\\TLBuffer.xml", "Reg_BufferImageOffset", reg::buffer::Reg_BufferImageOffset},
-        {"Resources\\TLBuffer.xml", "Reg_BufferPayloadType", reg::buffer::Reg_BufferPayloadType},
-        {"Resources\\TLBuffer.xml", "Reg_BufferPixelFormat", reg::buffer::Reg_BufferPixelFormat},
-        {"Resources\\TLBuffer.xml", "Reg_BufferDeliveredImageHeight", reg::buffer::Reg_BufferDeliveredImageHeight},
-        {"Resources\\TLBuffer.xml", "Reg_SizeofSizeT", reg::buffer::Reg_SizeofSizeT},
-        {"Resources\\TLBuffer.xml", "BufferData", reg::buffer::BufferData},
+    struct File {
+        const char* resource;
+        std::vector<Node> nodes;  // every register node of the description
     };
-    std::map<std::string, size_t> registers_per_file;
-    for (const auto& e : expected) {
-        SCOPED_TRACE(std::string(e.resource) + " " + e.node);
-        const auto xml = get_text(e.resource);
-        ASSERT_FALSE(xml.empty());
-        const auto address = xml_address(xml, e.node);
-        ASSERT_TRUE(address.has_value());
-        EXPECT_EQ(*address, e.address);
-        ++registers_per_file[e.resource];
-    }
-    // Every register node of each description is in the list above.
-    for (const auto& [resource, count] : registers_per_file) {
-        const auto xml = get_text(resource.c_str());
+#define NODE(module, name) Node{#name, vngtl::reg::module::name}
+    const File files[] = {
+        {"Resources\\TLSystem.xml",
+         {NODE(system, Reg_TLID), NODE(system, Reg_TLVendorName), NODE(system, Reg_TLModelName),
+          NODE(system, Reg_TLVersion), NODE(system, Reg_TLPath), NODE(system, Reg_TLType),
+          NODE(system, Reg_GenTLVersionMajor), NODE(system, Reg_GenTLVersionMinor),
+          NODE(system, Reg_InterfaceUpdateList), NODE(system, Reg_InterfaceSelector),
+          NODE(system, Reg_InterfaceCount), NODE(system, Reg_InterfaceID)}},
+        {"Resources\\TLInterface.xml",
+         {NODE(interface, Reg_InterfaceID), NODE(interface, Reg_InterfaceType), NODE(interface, Reg_DeviceUpdateList),
+          NODE(interface, Reg_DeviceSelector), NODE(interface, Reg_DeviceCount), NODE(interface, Reg_DeviceID),
+          NODE(interface, Reg_DeviceVendorName), NODE(interface, Reg_DeviceModelName),
+          NODE(interface, Reg_DeviceAccessStatus), NODE(interface, Reg_CurrentCameraFile),
+          NODE(interface, Reg_CameraFileSettable), NODE(interface, Reg_BoardRegisterIndex),
+          NODE(interface, Reg_BoardRegisterIndex_Cnt), NODE(interface, Reg_BoardRegisterName),
+          NODE(interface, Reg_BoardRegisterValue), NODE(interface, Reg_BoardRegisterValid),
+          NODE(interface, Reg_DeviceOpen)}},
+        {"Resources\\TLDevice.xml",
+         {NODE(device, Reg_DeviceID), NODE(device, Reg_DeviceVendorName), NODE(device, Reg_DeviceModelName),
+          NODE(device, Reg_DeviceType), NODE(device, Reg_StreamSelector), NODE(device, Reg_StreamCount),
+          NODE(device, Reg_StreamID), NODE(device, Reg_CacheExternalXmlFile),
+          NODE(device, Reg_DeleteSelectedXmlCacheEntry), NODE(device, Reg_XmlUrlSelector),
+          NODE(device, Reg_XmlUrlPath), NODE(device, Reg_XmlFileCount), NODE(device, Reg_SyncCacheWithCamera)}},
+        {"Resources\\TLDatastream.xml",
+         {NODE(datastream, Reg_StreamID), NODE(datastream, Reg_StreamDeliveredFrameCount),
+          NODE(datastream, Reg_StreamLostFrameCount), NODE(datastream, Reg_StreamAnnouncedBufferCount),
+          NODE(datastream, Reg_StreamInputBufferCount), NODE(datastream, Reg_StreamOutputBufferCount),
+          NODE(datastream, Reg_StreamStartedFrameCount), NODE(datastream, Reg_PayloadSize),
+          NODE(datastream, Reg_StreamIsGrabbing), NODE(datastream, Reg_StreamChunkCountMaximum),
+          NODE(datastream, Reg_StreamAnnounceBufferMinimum), NODE(datastream, Reg_StreamBufferAlignment),
+          NODE(datastream, Reg_SizeofSizeT), NODE(datastream, Reg_StreamType),
+          NODE(datastream, Reg_GrabberBufferCountDesired), NODE(datastream, Reg_GrabberBufferCountAllocated),
+          NODE(datastream, Reg_GrabberBufferCountMinimum), NODE(datastream, Reg_GrabberBufferCopyOffset),
+          NODE(datastream, Reg_OffsetX), NODE(datastream, Reg_OffsetY), NODE(datastream, Reg_Width),
+          NODE(datastream, Reg_Height), NODE(datastream, Reg_WidthMax), NODE(datastream, Reg_HeightMax)}},
+        {"Resources\\TLBuffer.xml",
+         {NODE(buffer, Reg_BufferSize), NODE(buffer, Reg_BufferDataSize), NODE(buffer, Reg_BufferUserData),
+          NODE(buffer, Reg_BufferTimeStamp), NODE(buffer, Reg_BufferNewData), NODE(buffer, Reg_BufferIsQueued),
+          NODE(buffer, Reg_BufferIsAcquiring), NODE(buffer, Reg_BufferIsIncomplete),
+          NODE(buffer, Reg_BufferSizeFilled), NODE(buffer, Reg_BufferWidth), NODE(buffer, Reg_BufferHeight),
+          NODE(buffer, Reg_BufferXOffset), NODE(buffer, Reg_BufferYOffset), NODE(buffer, Reg_BufferXPadding),
+          NODE(buffer, Reg_BufferYPadding), NODE(buffer, Reg_BufferFrameID), NODE(buffer, Reg_BufferImagePresent),
+          NODE(buffer, Reg_BufferImageOffset), NODE(buffer, Reg_BufferPayloadType),
+          NODE(buffer, Reg_BufferPixelFormat), NODE(buffer, Reg_BufferDeliveredImageHeight),
+          NODE(buffer, Reg_SizeofSizeT), NODE(buffer, BufferData)}},
+    };
+#undef NODE
+    for (const File& file : files) {
+        const auto xml = get_text(file.resource);
+        ASSERT_FALSE(xml.empty()) << file.resource;
+        for (const Node& node : file.nodes) {
+            SCOPED_TRACE(std::string(file.resource) + " " + node.name);
+            const auto address = xml_address(xml, node.name);
+            ASSERT_TRUE(address.has_value());
+            EXPECT_EQ(*address, node.address);
+        }
         size_t nodes = 0;
         for (const char* kind : {"<IntReg Name=", "<StringReg Name=", "<Register Name="}) {
             for (auto at = xml.find(kind); at != std::string::npos; at = xml.find(kind, at + 1)) {
                 ++nodes;
             }
         }
-        EXPECT_EQ(nodes, count) << resource;
+        EXPECT_EQ(nodes, file.nodes.size()) << file.resource;
     }
 }
 

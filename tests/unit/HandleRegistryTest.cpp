@@ -57,8 +57,10 @@ TEST(HandleRegistryTest, OnlyTheTokensEnteredAreLiveAndOnlyForTheirKind)
     EXPECT_NE(c, a);
     EXPECT_FALSE(registry.is_live(a));
     EXPECT_TRUE(registry.is_live(c));
-    registry.revoke(b);
-    registry.revoke(c);
+    // Revoking all ends every live token.
+    registry.revoke_all();
+    EXPECT_FALSE(registry.is_live(b));
+    EXPECT_FALSE(registry.is_live(c));
 }
 
 TEST(HandleRegistryTest, DrainWaitsForAnotherThreadsPinButNotForTheCallersOwn)
@@ -90,16 +92,6 @@ TEST(HandleRegistryTest, DrainWaitsForAnotherThreadsPinButNotForTheCallersOwn)
     release.set_value();
     drained.get();
     user.join();
-}
-
-TEST(HandleRegistryTest, RevokeAllEndsEveryLiveToken)
-{
-    HandleRegistry& registry = HandleRegistry::instance();
-    const uintptr_t a = registry.enter(&object_a, vngtl::kind_device);
-    const uintptr_t b = registry.enter(&object_b, vngtl::kind_event);
-    registry.revoke_all();
-    EXPECT_FALSE(registry.is_live(a));
-    EXPECT_FALSE(registry.is_live(b));
 }
 
 TEST(HandleRegistryTest, RevokedSlotsAreReusedOnceNoPinIsLeftSoTheTableStaysBounded)

@@ -12,9 +12,7 @@
 #include <array>
 #include <cctype>
 #include <atomic>
-#include <cstring>
 #include <functional>
-#include <future>
 #include <map>
 #include <set>
 #include <string>
@@ -28,16 +26,8 @@ enum class Kind { system, iface, device, stream, buffer, event, remote };
 
 const char* kind_name(Kind kind)
 {
-    switch (kind) {
-    case Kind::system: return "system";
-    case Kind::iface: return "interface";
-    case Kind::device: return "device";
-    case Kind::stream: return "stream";
-    case Kind::buffer: return "buffer";
-    case Kind::event: return "event";
-    case Kind::remote: return "remote port";
-    }
-    return "?";
+    constexpr const char* names[] = {"system", "interface", "device", "stream", "buffer", "event", "remote port"};
+    return names[static_cast<size_t>(kind)];
 }
 
 // One of each handle kind, opened through the exports on board 0 (CoaXPress).
@@ -71,16 +61,8 @@ struct Tree {
 
     void* of(Kind kind) const
     {
-        switch (kind) {
-        case Kind::system: return system;
-        case Kind::iface: return iface;
-        case Kind::device: return device;
-        case Kind::stream: return stream;
-        case Kind::buffer: return buffer;
-        case Kind::event: return event;
-        case Kind::remote: return remote;
-        }
-        return nullptr;
+        const std::array<void*, 7> handles{system, iface, device, stream, buffer, event, remote};
+        return handles[static_cast<size_t>(kind)];
     }
 };
 
@@ -257,46 +239,23 @@ std::string file_of(const std::string& function)
     return "cti_" + by_prefix.at(function.substr(0, 2)) + ".cpp";
 }
 
-TEST_P(EveryExportTest, AnswersNotInitializedBeforeLookingAtAnyArgument)
+TEST_P(EveryExportTest, RefusesNullForeignAndOtherKindHandlesWithoutFollowingThem)
 {
     const Export& row = GetParam();
-    out = nullptr;
-    ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
-    vnsim_debug_clear();
-    EXPECT_EQ(row.call(tree, nullptr), GC_ERR_NOT_INITIALIZED);
-    EXPECT_EQ(row.call(tree, tree.of(*row.takes.begin())), GC_ERR_NOT_INITIALIZED);
-    EXPECT_EQ(debug_output(), "") << "nothing recorded";
-    EXPECT_EQ(out, nullptr);
-    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-}
-
-TEST_P(EveryExportTest, RefusesANullHandleWithItsMessage)
-{
-    const Export& row = GetParam();
-    if (row.takes == std::set<Kind>{Kind::buffer}) {
-        GTEST_SKIP() << "the stream's own null check comes first";
+    // A null handle, with the export's own message; for a buffer the stream's null check comes first.
+    if (row.takes != std::set<Kind>{Kind::buffer}) {
+        const std::string function = function_of(row.name);
+        out = nullptr;
+        EXPECT_EQ(row.call(tree, nullptr), GC_ERR_INVALID_HANDLE);
+        EXPECT_TRUE(is_record(last_error(), "GC_ERR_INVALID_HANDLE", file_of(function), function,
+                              null_handle_message(function)));
+        EXPECT_EQ(out, nullptr);
     }
-    const std::string function = function_of(row.name);
-    out = nullptr;
-    EXPECT_EQ(row.call(tree, nullptr), GC_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(is_record(last_error(), "GC_ERR_INVALID_HANDLE", file_of(function), function,
-                          null_handle_message(function)));
-    EXPECT_EQ(out, nullptr);
-}
-
-TEST_P(EveryExportTest, RefusesHandlesOfEveryOtherKind)
-{
-    const Export& row = GetParam();
     for (const Kind kind : all_kinds) {
         if (row.takes.count(kind) == 0) {
             EXPECT_TRUE(refused(row, tree, tree.of(kind))) << "a " << kind_name(kind) << " handle";
         }
     }
-}
-
-TEST_P(EveryExportTest, RefusesForeignValuesWithoutFollowingThem)
-{
-    const Export& row = GetParam();
     // A block of the caller's own stack that looks like an object with a garbage table pointer.
     std::array<uint64_t, 16> on_stack{};
     on_stack.fill(0xfefefefefefefefe);
@@ -317,11 +276,19 @@ TEST_P(EveryExportTest, RefusesForeignValuesWithoutFollowingThem)
     EXPECT_EQ(on_stack[0], 0xfefefefefefefefeu);
 }
 
-TEST_P(EveryExportTest, RefusesEveryHandleFromBeforeTheLibraryWasClosed)
+TEST_P(EveryExportTest, AnswersNotInitializedWhileClosedAndRefusesEveryHandleFromBeforeTheLibraryWasClosed)
 {
     const Export& row = GetParam();
     const Tree old = tree;
+    out = nullptr;
     ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+    // While closed, the answer comes before any argument is looked at, and nothing is recorded.
+    vnsim_debug_clear();
+    EXPECT_EQ(row.call(old, nullptr), GC_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(row.call(old, old.of(*row.takes.begin())), GC_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(debug_output(), "") << "nothing recorded";
+    EXPECT_EQ(out, nullptr);
+
     ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     Tree fresh;
     ASSERT_TRUE(fresh.open());
@@ -451,7 +418,6 @@ TEST_F(HandleValidationTest, BuffersRevokedWhileOtherThreadsUseThemAnswerOnlyLiv
     std::atomic<void*> current{tree.buffer};
     std::atomic<bool> stop{false};
     std::atomic<int> unexpected{0};
-    std::atomic<int> refused_count{0};
     std::vector<std::thread> readers;
     for (int t = 0; t < 3; ++t) {
         readers.emplace_back([&] {
@@ -465,9 +431,7 @@ TEST_F(HandleValidationTest, BuffersRevokedWhileOtherThreadsUseThemAnswerOnlyLiv
                 size_t word_size = sizeof word;
                 const GC_ERROR port = GCGetPortInfo(buffer, PORT_INFO_ID, &type, nullptr, &word_size);
                 for (const GC_ERROR code : {info, port}) {
-                    if (code == GC_ERR_INVALID_HANDLE) {
-                        ++refused_count;
-                    } else if (code != GC_ERR_SUCCESS) {
+                    if (code != GC_ERR_SUCCESS && code != GC_ERR_INVALID_HANDLE) {
                         ++unexpected;
                     }
                 }

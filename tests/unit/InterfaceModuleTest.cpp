@@ -24,7 +24,7 @@ protected:
     TL_HANDLE system = nullptr;
 };
 
-TEST_F(InterfaceModuleTest, IdentityFamilyAndTheDeviceSeenThroughTheSelector)
+TEST_F(InterfaceModuleTest, IdentityFamilyTheDeviceSeenThroughTheSelectorAndTheClosedInterface)
 {
     const IF_HANDLE cxp = open_board(0);
     const IF_HANDLE cl = open_interface(system, 1);
@@ -62,6 +62,14 @@ TEST_F(InterfaceModuleTest, IdentityFamilyAndTheDeviceSeenThroughTheSelector)
 
     ASSERT_EQ(write_u32(cxp, itf::Reg_DeviceUpdateList, 1), GC_ERR_SUCCESS);
     EXPECT_EQ(write_u32(cxp, itf::Reg_DeviceUpdateList, 2), GC_ERR_IO);
+
+    // A closed interface is answered through its parent only.
+    ASSERT_EQ(IFClose(cl), GC_ERR_SUCCESS);
+    EXPECT_EQ(IFGetInfo(cl, INTERFACE_INFO_ID, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
+    EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                  return TLGetInterfaceInfo(system, interface_id(system, 1).c_str(), INTERFACE_INFO_TLTYPE, t, b, s);
+              }),
+              "CL");
 }
 
 TEST_F(InterfaceModuleTest, ABoardWithoutACameraFileHasNoDevice)
@@ -165,19 +173,6 @@ TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
     EXPECT_EQ(write_u32(iface, itf::Reg_BoardRegisterIndex, count), GC_ERR_INVALID_INDEX);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_INDEX", "IFModule.cpp", "IFModule::post_write",
                          "There is no board register with index " + std::to_string(count) + " (board 0)."));
-}
-
-TEST_F(InterfaceModuleTest, InfoOfAClosedInterfaceIsAnsweredThroughItsParentOnly)
-{
-    const IF_HANDLE iface = open_board(1);
-    ASSERT_EQ(IFClose(iface), GC_ERR_SUCCESS);
-    INFO_DATATYPE type = 0;
-    size_t size = 0;
-    EXPECT_EQ(IFGetInfo(iface, INTERFACE_INFO_ID, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
-    EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) {
-                  return TLGetInterfaceInfo(system, interface_id(system, 1).c_str(), INTERFACE_INFO_TLTYPE, t, b, s);
-              }),
-              "CL");
 }
 
 }  // namespace

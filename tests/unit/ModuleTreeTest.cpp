@@ -35,12 +35,25 @@ protected:
     }
 };
 
-TEST_F(ModuleTreeTest, OpenAndCloseAreRefusedTwice)
+TEST_F(ModuleTreeTest, OpenAndCloseAreRefusedTwiceAndAnOpenModuleAnswersInfoButNotUnknownEvents)
 {
+    root->add_info_string(0, "root info");
     EXPECT_EQ(root->open(0), GC_ERR_SUCCESS);
     EXPECT_TRUE(root->is_open());
     EXPECT_EQ(root->open(0), GC_ERR_RESOURCE_IN_USE);
     EXPECT_TRUE(recorded("GC_ERR_RESOURCE_IN_USE", "BaseModule::open", "The \"root\" module has already been opened."));
+
+    INFO_DATATYPE type = 0;
+    size_t size = 0;
+    EXPECT_EQ(root->info(0, &type, nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(root->register_event(EVENT_NEW_BUFFER, nullptr), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "BaseModule::register_event",
+                         "This module does not implement the given event type (ID 1)."));
+    EXPECT_EQ(root->unregister_event(1000), GC_ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "BaseModule::unregister_event",
+                         "This module does not implement the given event type (ID 1000)."));
+
     EXPECT_EQ(root->close(), GC_ERR_SUCCESS);
     EXPECT_FALSE(root->is_open());
     EXPECT_EQ(root->close(), GC_ERR_INVALID_HANDLE);
@@ -112,22 +125,6 @@ TEST_F(ModuleTreeTest, AClosedModuleRefusesQueriesAndChildOperations)
     EXPECT_EQ(found, nullptr);
     // The children stay listed, closed.
     EXPECT_NE(root->find_child("a"), nullptr);
-}
-
-TEST_F(ModuleTreeTest, OpenModulesAnswerInfoAndRefuseUnknownEvents)
-{
-    root->add_info_string(0, "root info");
-    ASSERT_EQ(root->open(0), GC_ERR_SUCCESS);
-    INFO_DATATYPE type = 0;
-    size_t size = 0;
-    EXPECT_EQ(root->info(0, &type, nullptr, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(size, 10u);
-    EXPECT_EQ(root->register_event(EVENT_NEW_BUFFER, nullptr), GC_ERR_NOT_IMPLEMENTED);
-    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "BaseModule::register_event",
-                         "This module does not implement the given event type (ID 1)."));
-    EXPECT_EQ(root->unregister_event(1000), GC_ERR_NOT_IMPLEMENTED);
-    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "BaseModule::unregister_event",
-                         "This module does not implement the given event type (ID 1000)."));
 }
 
 TEST_F(ModuleTreeTest, GetAndOpenChildren)

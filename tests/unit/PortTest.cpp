@@ -1,4 +1,4 @@
-#include "FrameTestObjects.h"
+#include "ModuleFixture.h"
 
 #include "cti/CtiManager.h"
 #include "modules/RegisterMapPort.h"
@@ -13,22 +13,15 @@ namespace {
 using vngtl::RegisterMap;
 using vngtl::RegisterMapPort;
 
-// A module port over a small space: a word at 0x0 holding the bytes 01 02 03 04, a readable command at 0x4
-// and a word at 0x8 whose reads are counted, so that a test can tell whether the map was touched.
-class PortTest : public InitialisedTest {
+// A module port over a small space: a word at 0x0 holding the bytes 01 02 03 04 and a word at 0x8 whose
+// reads are counted, so that a test can tell whether the map was touched.
+class PortTest : public ModuleTest {
 protected:
     void SetUp() override
     {
-        InitialisedTest::SetUp();
+        ModuleTest::SetUp();
         const std::array<uint8_t, 4> word{0x01, 0x02, 0x03, 0x04};
         space.add_info(1000, word.data(), 0x0, 4, INFO_DATATYPE_UINT32, true, true);
-        auto* command = static_cast<vngtl::CommandEntry*>(
-            space.add_info(1001, nullptr, 0x4, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
-        ASSERT_NE(command, nullptr);
-        command->command = [this] {
-            ++commands_run;
-            return GC_ERR_SUCCESS;
-        };
         auto* watched = static_cast<vngtl::InfoFuncEntry<1002>*>(space.add_info(
             1002, nullptr, 0x8, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_info_func_entry<1002>));
         ASSERT_NE(watched, nullptr);
@@ -40,23 +33,8 @@ protected:
 
     void bind() { port.bind(&space.info_map(), &space); }
 
-    static ::testing::AssertionResult recorded(const std::string& code, const std::string& file,
-                                               const std::string& function, const std::string& message)
-    {
-        return is_record(last_error(), code, file, function, message);
-    }
-
-    uint32_t raw_at(uint64_t address)
-    {
-        uint32_t value = 0xdeadbeef;
-        size_t size = sizeof value;
-        EXPECT_EQ(port.read(address, &value, &size), GC_ERR_SUCCESS);
-        return value;
-    }
-
     TestModule space{"space", {}};
     RegisterMapPort port;
-    int commands_run = 0;
     int map_reads = 0;
 };
 
@@ -76,14 +54,15 @@ TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
     EXPECT_EQ(map_reads, 1);
 
     ASSERT_EQ(port.write(0x0, 0xA1B2C3D4u), GC_ERR_SUCCESS);
-    EXPECT_EQ(raw_at(0x0), 0xD4C3B2A1u);  // stored most significant byte first
+    size_t size = 4;
+    EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_SUCCESS);  // the raw bytes
+    EXPECT_EQ(value, 0xD4C3B2A1u);  // stored most significant byte first
     EXPECT_EQ(port.write(0x2, 1u), GC_ERR_INVALID_ADDRESS);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "BasePort.cpp", "BasePort::write", "Address 0x2 is not word-aligned."));
 
     port.set_readable(false);
     EXPECT_EQ(port.read(0x0, &value), GC_ERR_ACCESS_DENIED);
     EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "BasePort.cpp", "BasePort::read", "The port is not readable."));
-    size_t size = 4;
     EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
     EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "RegisterMapPort.cpp", "RegisterMapPort::read",
                          "The port is not readable."));
