@@ -235,8 +235,9 @@ protected:
                 bool8_t queued = 1;
                 bool8_t acquiring = 1;
                 const bool claimed = held_.insert(data.BufferHandle).second;
-                mine = claimed && buffer_info(stream, data.BufferHandle, BUFFER_INFO_IS_QUEUED, queued) && queued == 0 &&
-                       buffer_info(stream, data.BufferHandle, BUFFER_INFO_IS_ACQUIRING, acquiring) && acquiring == 0;
+                const BUFFER_HANDLE buffer = data.BufferHandle;
+                mine = claimed && buffer_info(stream, buffer, BUFFER_INFO_IS_QUEUED, queued) && queued == 0 &&
+                       buffer_info(stream, buffer, BUFFER_INFO_IS_ACQUIRING, acquiring) && acquiring == 0;
                 if (claimed && !mine) {
                     held_.erase(data.BufferHandle);  // queued again before it was claimed: not this consumer's
                 }
