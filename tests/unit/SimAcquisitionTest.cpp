@@ -172,15 +172,10 @@ TEST_P(SimPatternDepthTest, FramesOfEveryDepthPassTheCheck)
         ASSERT_EQ(take(handle, desc, record), 0);
         EXPECT_EQ(record.frame_counter, k);
         EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 300, 7, bits, k), 0);
-    }
-    if (bits > 8 && bits <= 16) {
         // Pixel values stay within the depth: 16-bit little-endian words below 2^bits.
-        VB_FRAME_RECORD record{};
-        ASSERT_EQ(vnsim_trigger(0, 1), 1);
-        ASSERT_EQ(take(handle, desc, record), 0);
         const auto* words = reinterpret_cast<const uint16_t*>(frame_data(record));
-        for (size_t i = 4; i < 300 * 7; ++i) {
-            ASSERT_LT(words[i], 1u << bits) << "pixel " << i;
+        for (size_t i = 4; bits > 8 && bits <= 16 && i < 300 * 7; ++i) {
+            ASSERT_LT(words[i], 1u << bits) << "frame " << k << ", pixel " << i;
         }
     }
 }
