@@ -64,68 +64,66 @@ TEST_F(ObjectLifetimeTest, CacheRegistersReadWhileTheDeviceClosesAndReopensAnswe
     const std::string url = text(device, dev::Reg_XmlUrlPath, 260);
     ASSERT_EQ(url, "file://" + (cache_ / "VantrelSimCamCXP.xml").string());
 
-    std::atomic<bool> stop{false};
     std::atomic<int> counts_read{0};
     std::atomic<int> paths_read{0};
     std::atomic<int> wrong_values{0};
     // The answers of a read that meets a closed device or a device without its camera port yet.
     const std::initializer_list<GC_ERROR> closed = {GC_ERR_SUCCESS, GC_ERR_ERROR, GC_ERR_INVALID_HANDLE,
                                                     GC_ERR_ACCESS_DENIED, GC_ERR_NOT_AVAILABLE};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 3; ++t) {
-        readers.emplace_back([&, t] {
-            while (!stop.load()) {
-                uint32_t count = 0;
-                const GC_ERROR counted = read_u32(device, dev::Reg_XmlFileCount, count);
-                expect_one_of(counted, closed);
-                if (counted == GC_ERR_SUCCESS) {
-                    ++counts_read;
-                    wrong_values += count == 1 ? 0 : 1;
-                }
-                std::string path;
-                const GC_ERROR pathed = read_text(device, dev::Reg_XmlUrlPath, 260, path);
-                expect_one_of(pathed, closed);
-                if (pathed == GC_ERR_SUCCESS) {
-                    ++paths_read;
-                    wrong_values += path == url ? 0 : 1;
-                }
-                if (t == 1) {
-                    // The access status, which the device's open and close set meanwhile.
-                    uint32_t status = 0;
-                    const GC_ERROR statused = read_u32(device, dev::Info_DeviceAccessStatus, status);
-                    expect_one_of(statused, closed);
-                    if (statused == GC_ERR_SUCCESS) {
-                        wrong_values += status == DEVICE_ACCESS_STATUS_READWRITE ? 0 : 1;
+    // The readers stop and are joined when they go out of scope.
+    {
+        std::vector<std::jthread> readers;
+        for (int t = 0; t < 3; ++t) {
+            readers.emplace_back([&, t](const std::stop_token& stop) {
+                while (!stop.stop_requested()) {
+                    uint32_t count = 0;
+                    const GC_ERROR counted = read_u32(device, dev::Reg_XmlFileCount, count);
+                    expect_one_of(counted, closed);
+                    if (counted == GC_ERR_SUCCESS) {
+                        ++counts_read;
+                        wrong_values += count == 1 ? 0 : 1;
+                    }
+                    std::string path;
+                    const GC_ERROR pathed = read_text(device, dev::Reg_XmlUrlPath, 260, path);
+                    expect_one_of(pathed, closed);
+                    if (pathed == GC_ERR_SUCCESS) {
+                        ++paths_read;
+                        wrong_values += path == url ? 0 : 1;
+                    }
+                    if (t == 1) {
+                        // The access status, which the device's open and close set meanwhile.
+                        uint32_t status = 0;
+                        const GC_ERROR statused = read_u32(device, dev::Info_DeviceAccessStatus, status);
+                        expect_one_of(statused, closed);
+                        if (statused == GC_ERR_SUCCESS) {
+                            wrong_values += status == DEVICE_ACCESS_STATUS_READWRITE ? 0 : 1;
+                        }
+                    }
+                    if (t == 0) {
+                        // The remote port's own registers alongside.
+                        PORT_HANDLE remote = nullptr;
+                        if (DevGetPort(device, &remote) == GC_ERR_SUCCESS) {
+                            char vendor[32] = {};
+                            size_t size = sizeof vendor;
+                            expect_one_of(GCReadPort(remote, 0x2000, vendor, &size),
+                                          {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE, GC_ERR_ERROR, GC_ERR_IO});
+                        }
                     }
                 }
-                if (t == 0) {
-                    // The remote port's own registers alongside.
-                    PORT_HANDLE remote = nullptr;
-                    if (DevGetPort(device, &remote) == GC_ERR_SUCCESS) {
-                        char vendor[32] = {};
-                        size_t size = sizeof vendor;
-                        expect_one_of(GCReadPort(remote, 0x2000, vendor, &size),
-                                      {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE, GC_ERR_ERROR, GC_ERR_IO});
-                    }
-                }
-            }
-        });
-    }
-    // This thread closes and reopens the device; each round waits until a reader saw the open device.
-    for (int round = 0; round < 200; ++round) {
-        const int seen = counts_read.load() + paths_read.load();
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (counts_read.load() + paths_read.load() == seen && std::chrono::steady_clock::now() < until) {
-            std::this_thread::yield();
+            });
         }
-        ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
-        DEV_HANDLE again = nullptr;
-        ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &again), GC_ERR_SUCCESS);
-        ASSERT_EQ(again, device);
-    }
-    stop = true;
-    for (std::thread& reader : readers) {
-        reader.join();
+        // This thread closes and reopens the device; each round waits until a reader saw the open device.
+        for (int round = 0; round < 200; ++round) {
+            const int seen = counts_read.load() + paths_read.load();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (counts_read.load() + paths_read.load() == seen && std::chrono::steady_clock::now() < until) {
+                std::this_thread::yield();
+            }
+            ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
+            DEV_HANDLE again = nullptr;
+            ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &again), GC_ERR_SUCCESS);
+            ASSERT_EQ(again, device);
+        }
     }
     EXPECT_EQ(unexpected_.load(), 0) << "first unexpected code " << first_unexpected_.load();
     EXPECT_EQ(wrong_values.load(), 0);
@@ -141,47 +139,44 @@ TEST_F(ObjectLifetimeTest, DevicesDroppedByAnUpdateWhileOtherThreadsOpenThemAnsw
     iface->want({"dev"});
     ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
     const IF_HANDLE h_if = vngtl::to_handle(iface.get());
-    std::atomic<bool> stop{false};
     std::atomic<int> opened{0};
-    std::vector<std::thread> users;
-    for (int t = 0; t < 2; ++t) {
-        users.emplace_back([&] {
-            while (!stop.load()) {
-                DEV_HANDLE device = nullptr;
-                const GC_ERROR code = IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &device);
-                expect_one_of(code, {GC_ERR_SUCCESS, GC_ERR_INVALID_ID, GC_ERR_RESOURCE_IN_USE});
-                if (code != GC_ERR_SUCCESS) {
-                    continue;
+    {
+        std::vector<std::jthread> users;
+        for (int t = 0; t < 2; ++t) {
+            users.emplace_back([&](const std::stop_token& stop) {
+                while (!stop.stop_requested()) {
+                    DEV_HANDLE device = nullptr;
+                    const GC_ERROR code = IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &device);
+                    expect_one_of(code, {GC_ERR_SUCCESS, GC_ERR_INVALID_ID, GC_ERR_RESOURCE_IN_USE});
+                    if (code != GC_ERR_SUCCESS) {
+                        continue;
+                    }
+                    ++opened;
+                    // The handle is the device's while it lives, and stale (never followed) once it is gone.
+                    IF_HANDLE parent = nullptr;
+                    const GC_ERROR parent_code = DevGetParentIF(device, &parent);
+                    expect_one_of(parent_code, {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+                    if (parent_code == GC_ERR_SUCCESS && parent != h_if) {
+                        ++unexpected_;
+                    }
+                    uint32_t streams = 0;
+                    expect_one_of(DevGetNumDataStreams(device, &streams), {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+                    expect_one_of(DevClose(device), {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
                 }
-                ++opened;
-                // The handle is the device's while it lives, and stale (never followed) once it is gone.
-                IF_HANDLE parent = nullptr;
-                const GC_ERROR parent_code = DevGetParentIF(device, &parent);
-                expect_one_of(parent_code, {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
-                if (parent_code == GC_ERR_SUCCESS && parent != h_if) {
-                    ++unexpected_;
-                }
-                uint32_t streams = 0;
-                expect_one_of(DevGetNumDataStreams(device, &streams), {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
-                expect_one_of(DevClose(device), {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
-            }
-        });
-    }
-    for (int round = 0; round < 300; ++round) {
-        const int seen = opened.load();
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (opened.load() == seen && std::chrono::steady_clock::now() < until) {
-            std::this_thread::yield();
+            });
         }
-        bool8_t changed = 0;
-        iface->want({});
-        expect_one_of(IFUpdateDeviceList(h_if, &changed, 1000), {GC_ERR_SUCCESS});
-        iface->want({"dev"});
-        expect_one_of(IFUpdateDeviceList(h_if, &changed, 1000), {GC_ERR_SUCCESS});
-    }
-    stop = true;
-    for (std::thread& user : users) {
-        user.join();
+        for (int round = 0; round < 300; ++round) {
+            const int seen = opened.load();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (opened.load() == seen && std::chrono::steady_clock::now() < until) {
+                std::this_thread::yield();
+            }
+            bool8_t changed = 0;
+            iface->want({});
+            expect_one_of(IFUpdateDeviceList(h_if, &changed, 1000), {GC_ERR_SUCCESS});
+            iface->want({"dev"});
+            expect_one_of(IFUpdateDeviceList(h_if, &changed, 1000), {GC_ERR_SUCCESS});
+        }
     }
     EXPECT_EQ(unexpected_.load(), 0) << "first unexpected code " << first_unexpected_.load();
     EXPECT_GT(opened.load(), 0);

@@ -19,6 +19,7 @@
 // buffer is still the consumer's afterwards: its handle live, neither queued nor being acquired, the same
 // frame ID and time stamp (a refill after a restart can carry the same frame ID, never the same time
 // stamp). A buffer revoked or closed meanwhile (its memory announced anew) is not blamed on the copy either.
+#include "FrameCheck.h"
 #include "GenTLFixture.h"
 #include "Wait.h"
 
@@ -39,6 +40,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using frame_check::buffer_info;
 
 int env_int(const char* name, int fallback)
 {
@@ -164,14 +166,6 @@ protected:
         }
     }
 
-    template <class Value>
-    static GC_ERROR buffer_info(DS_HANDLE stream, BUFFER_HANDLE buffer, BUFFER_INFO_CMD command, Value& value)
-    {
-        INFO_DATATYPE type = 0;
-        size_t size = sizeof value;
-        return DSGetBufferInfo(stream, buffer, command, &type, &value, &size);
-    }
-
     // Whether `buffer` is still delivered to its consumer with the fill that recorded `frame` at `timestamp`:
     // neither queued nor being acquired, and not filled since.
     static bool still_held(DS_HANDLE stream, BUFFER_HANDLE buffer, uint64_t frame, uint64_t timestamp)
@@ -180,52 +174,41 @@ protected:
         bool8_t acquiring = 1;
         uint64_t frame_now = 0;
         uint64_t timestamp_now = 0;
-        return buffer_info(stream, buffer, BUFFER_INFO_IS_QUEUED, queued) == GC_ERR_SUCCESS && queued == 0 &&
-               buffer_info(stream, buffer, BUFFER_INFO_IS_ACQUIRING, acquiring) == GC_ERR_SUCCESS && acquiring == 0 &&
-               buffer_info(stream, buffer, BUFFER_INFO_FRAMEID, frame_now) == GC_ERR_SUCCESS && frame_now == frame &&
-               buffer_info(stream, buffer, BUFFER_INFO_TIMESTAMP, timestamp_now) == GC_ERR_SUCCESS &&
-               timestamp_now == timestamp;
+        return buffer_info(stream, buffer, BUFFER_INFO_IS_QUEUED, queued) && queued == 0 &&
+               buffer_info(stream, buffer, BUFFER_INFO_IS_ACQUIRING, acquiring) && acquiring == 0 &&
+               buffer_info(stream, buffer, BUFFER_INFO_FRAMEID, frame_now) && frame_now == frame &&
+               buffer_info(stream, buffer, BUFFER_INFO_TIMESTAMP, timestamp_now) && timestamp_now == timestamp;
     }
 
-    // Checks a delivered buffer's pixels; counts a mismatch only when the buffer is still the consumer's.
+    // Checks a delivered buffer's pixels (and its size and time stamps) against the pattern of its frame ID, in
+    // the size and depth the buffer gives; counts a mismatch only when the buffer is still the consumer's.
     void check_pixels(DS_HANDLE stream, BUFFER_HANDLE buffer)
     {
-        void* base = nullptr;
         size_t filled = 0;
         size_t width = 0;
         size_t height = 0;
         uint64_t pixel_format = 0;
-        uint64_t frame = 0;
-        if (buffer_info(stream, buffer, BUFFER_INFO_BASE, base) != GC_ERR_SUCCESS ||
-            buffer_info(stream, buffer, BUFFER_INFO_SIZE_FILLED, filled) != GC_ERR_SUCCESS ||
-            buffer_info(stream, buffer, BUFFER_INFO_WIDTH, width) != GC_ERR_SUCCESS ||
-            buffer_info(stream, buffer, BUFFER_INFO_HEIGHT, height) != GC_ERR_SUCCESS ||
-            buffer_info(stream, buffer, BUFFER_INFO_PIXELFORMAT, pixel_format) != GC_ERR_SUCCESS ||
-            buffer_info(stream, buffer, BUFFER_INFO_FRAMEID, frame) != GC_ERR_SUCCESS) {
-            return;  // taken back meanwhile
+        if (!buffer_info(stream, buffer, BUFFER_INFO_SIZE_FILLED, filled) || filled == 0 ||
+            !buffer_info(stream, buffer, BUFFER_INFO_WIDTH, width) ||
+            !buffer_info(stream, buffer, BUFFER_INFO_HEIGHT, height) ||
+            !buffer_info(stream, buffer, BUFFER_INFO_PIXELFORMAT, pixel_format)) {
+            return;  // taken back meanwhile, or delivered unfilled by a flush of the input queue
         }
-        if (filled == 0) {
-            return;  // delivered unfilled by a flush of the input queue
-        }
-        uint64_t timestamp = 0;
-        if (buffer_info(stream, buffer, BUFFER_INFO_TIMESTAMP, timestamp) != GC_ERR_SUCCESS) {
-            return;
-        }
-        const auto bits = static_cast<uint32_t>((pixel_format >> 16) & 0xff);
-        const long long wrong = vnsim_check_frame(base, filled, static_cast<uint32_t>(width),
-                                                  static_cast<uint32_t>(height), bits, frame);
-        if (wrong == 0) {
+        const ExpectedFrames expected{static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                      static_cast<uint32_t>((pixel_format >> 16) & 0xff)};
+        DeliveredFrame frame;
+        const std::string wrong = check_delivered_frame(stream, buffer, expected, frame);
+        if (wrong.empty()) {
             ++frames_checked_;
             return;
         }
-        if (!still_held(stream, buffer, frame, timestamp)) {
+        if (!still_held(stream, buffer, frame.id, frame.timestamp)) {
             return;
         }
         ++wrong_frames_;
         std::lock_guard guard(report_lock_);
         if (first_wrong_frame_.empty()) {
-            first_wrong_frame_ = "frame " + std::to_string(frame) + ": byte " + std::to_string(wrong) + " of " +
-                                 std::to_string(filled) + " differs from the pattern";
+            first_wrong_frame_ = wrong + " (" + std::to_string(filled) + " bytes)";
         }
     }
 
@@ -252,11 +235,9 @@ protected:
                 bool8_t queued = 1;
                 bool8_t acquiring = 1;
                 const bool claimed = held_.insert(data.BufferHandle).second;
-                mine = claimed &&
-                       buffer_info(stream, data.BufferHandle, BUFFER_INFO_IS_QUEUED, queued) == GC_ERR_SUCCESS &&
-                       queued == 0 &&
-                       buffer_info(stream, data.BufferHandle, BUFFER_INFO_IS_ACQUIRING, acquiring) == GC_ERR_SUCCESS &&
-                       acquiring == 0;
+                const BUFFER_HANDLE buffer = data.BufferHandle;
+                mine = claimed && buffer_info(stream, buffer, BUFFER_INFO_IS_QUEUED, queued) && queued == 0 &&
+                       buffer_info(stream, buffer, BUFFER_INFO_IS_ACQUIRING, acquiring) && acquiring == 0;
                 if (claimed && !mine) {
                     held_.erase(data.BufferHandle);  // queued again before it was claimed: not this consumer's
                 }
@@ -445,20 +426,21 @@ TEST_F(RacingConsumersTest, RacyCallsOnSharedHandlesAnswerCodesInTimeAndDeliverI
     constexpr int thread_count = 5;
     CallSlot slots[thread_count];
     std::vector<std::thread> threads;
-    threads.emplace_back([&] { consumer(slots[0]); });
-    threads.emplace_back([&] { consumer(slots[1]); });
-    threads.emplace_back([&] {
-        std::mt19937 random(1);
-        controller(slots[2], random);
-    });
-    threads.emplace_back([&] {
-        std::mt19937 random(2);
-        ports(slots[3], random);
-    });
-    threads.emplace_back([&] {
-        std::mt19937 random(3);
-        closer(slots[4], random);
-    });
+    for (int t = 0; t < thread_count; ++t) {
+        // Two consumers, then the controller, the ports and the closer with seeds 1 to 3.
+        threads.emplace_back([&, t] {
+            std::mt19937 random(static_cast<uint32_t>(t - 1));
+            if (t < 2) {
+                consumer(slots[t]);
+            } else if (t == 2) {
+                controller(slots[t], random);
+            } else if (t == 3) {
+                ports(slots[t], random);
+            } else {
+                closer(slots[t], random);
+            }
+        });
+    }
 
     // The watchdog: any call past its own time-out plus the margin fails the test.
     std::string overrun;

@@ -12,7 +12,7 @@ using VNBoards::Roi;
 
 using BoardStates = BoardTest;
 
-TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
+TEST_F(BoardStates, ConstructionOpensForInspectionAndLevelsGoUpByReopeningAndDownOnlyThroughReopen)
 {
     Board cxp(0);
     EXPECT_EQ(cxp.state(), BoardState::Open);
@@ -37,32 +37,29 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndReadsTheBoard)
     EXPECT_NE(VNBoards::BoardTestAccess::serial_reference(cl), nullptr);
     EXPECT_NE(cl.board_id(), cxp.board_id());
     expect_no_record();
-}
 
-TEST_F(BoardStates, LevelsGoUpByReopeningAndDownOnlyThroughReopen)
-{
-    Board board(0);
-    const std::string camera_file = board.camera_file();
-    const std::string id = board.board_id();
+    // Levels go up by reopening, and down only through reopen.
+    const std::string camera_file = cxp.camera_file();
+    const std::string id = cxp.board_id();
 
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
+    EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     EXPECT_EQ(vnsim_open_handles(0), 1);  // the inspection handle was closed first
-    EXPECT_EQ(board.camera_file(), camera_file);
-    EXPECT_EQ(board.board_id(), id);
+    EXPECT_EQ(cxp.camera_file(), camera_file);
+    EXPECT_EQ(cxp.board_id(), id);
 
-    const VN_HANDLE acquisition_handle = sdk_handle(board);
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
-    EXPECT_EQ(sdk_handle(board), acquisition_handle);
+    const VN_HANDLE acquisition_handle = sdk_handle(cxp);
+    EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect), BoardState::OpenForAcquisition);
+    EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
+    EXPECT_EQ(sdk_handle(cxp), acquisition_handle);
     // Levels other than 1 and 2 change nothing.
-    EXPECT_EQ(board.check_init(static_cast<VNBoards::OpenLevel>(0)), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.check_init(static_cast<VNBoards::OpenLevel>(3)), BoardState::OpenForAcquisition);
+    EXPECT_EQ(cxp.check_init(static_cast<VNBoards::OpenLevel>(0)), BoardState::OpenForAcquisition);
+    EXPECT_EQ(cxp.check_init(static_cast<VNBoards::OpenLevel>(3)), BoardState::OpenForAcquisition);
 
-    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open), BoardState::Open);
+    EXPECT_EQ(cxp.reopen(VNBoards::BoardState::Open), BoardState::Open);
     EXPECT_EQ(vnsim_open_handles(0), 1);
-    EXPECT_EQ(board.camera_file(), camera_file);
-    EXPECT_EQ(board.reopen(VNBoards::BoardState::OpenForAcquisition), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board.reopen(VNBoards::BoardState::Closed), BoardState::Closed);
+    EXPECT_EQ(cxp.camera_file(), camera_file);
+    EXPECT_EQ(cxp.reopen(VNBoards::BoardState::OpenForAcquisition), BoardState::OpenForAcquisition);
+    EXPECT_EQ(cxp.reopen(VNBoards::BoardState::Closed), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
     expect_no_record();
 }
@@ -81,7 +78,9 @@ TEST_F(BoardStates, UnknownCameraFileLeavesTheBoardClosed)
     EXPECT_FALSE(board.camera_file().empty());
 }
 
-TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisition)
+// The region of interest is set only while the board is open for acquisition and not configured; one the board
+// refuses is recorded with the driver's text, and the board keeps its region.
+TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisitionAndRefusalsCarryTheDriverText)
 {
     Board board(0);
     const Roi full = board.default_roi();
@@ -104,13 +103,6 @@ TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisition)
     EXPECT_EQ(board.current_roi(), smaller);
     expect_no_record();
     EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
-}
-
-TEST_F(BoardStates, RefusedRegionOfInterestIsRecordedWithTheDriverText)
-{
-    Board board(0);
-    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
-    const Roi full = board.default_roi();
 
     EXPECT_FALSE(board.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
     const std::string record = last_error();
@@ -119,8 +111,7 @@ TEST_F(BoardStates, RefusedRegionOfInterestIsRecordedWithTheDriverText)
     ASSERT_NE(at, std::string::npos) << record;
     EXPECT_EQ(record.substr(0, 16), "GC_ERR_CUSTOM @ ");
     EXPECT_GT(record.size(), at + prefix.size() + 1) << "the driver's text is missing: " << record;
-    EXPECT_EQ(board.current_roi(), full);  // read back from the board, which kept its region
-
+    EXPECT_EQ(board.current_roi(), smaller);  // read back from the board, which kept its region
     ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
     EXPECT_FALSE(board.set_roi(Roi{0, 0, 16, 16}));
     EXPECT_NE(last_error().find(prefix), std::string::npos);

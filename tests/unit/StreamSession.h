@@ -5,6 +5,7 @@
 #pragma once
 
 #include "FrameCheck.h"
+#include "modules/RegisterAddresses.h"
 
 #include <gentl/GenTL.h>
 #include <vnsim.h>
@@ -20,8 +21,10 @@ class StreamSession {
 public:
     // `fresh`: the stream starts empty, so every frame comes in one of the buffers announced here and frame
     // IDs only increase. A stream reopened after its device was closed under it is not fresh: its earlier
-    // buffers stay announced, and one filled before the close may come first.
-    StreamSession(GenTL::DEV_HANDLE device, size_t buffer_count, const ExpectedFrames& expected, bool fresh = true)
+    // buffers stay announced, and one filled before the close may come first. `board_buffers`, when not 0, is
+    // the board's ring size asked for before the buffers are announced.
+    StreamSession(GenTL::DEV_HANDLE device, size_t buffer_count, const ExpectedFrames& expected, bool fresh = true,
+                  uint64_t board_buffers = 0)
         : expected_(expected), fresh_(fresh)
     {
         using namespace GenTL;
@@ -29,6 +32,12 @@ public:
         size_t size = sizeof id;
         EXPECT_EQ(DevGetDataStreamID(device, 0, id, &size), GC_ERR_SUCCESS) << record();
         EXPECT_EQ(DevOpenDataStream(device, id, &stream), GC_ERR_SUCCESS) << record();
+        size = sizeof board_buffers;
+        if (board_buffers != 0) {
+            EXPECT_EQ(GCWritePort(stream, vngtl::reg::datastream::Reg_GrabberBufferCountDesired, &board_buffers, &size),
+                      GC_ERR_SUCCESS)
+                << record();
+        }
         buffers.assign(buffer_count, nullptr);
         for (BUFFER_HANDLE& buffer : buffers) {
             EXPECT_EQ(DSAllocAndAnnounceBuffer(stream, expected.frame_bytes(), nullptr, &buffer), GC_ERR_SUCCESS)
