@@ -265,6 +265,7 @@ TEST_F(BufferPoolTest, BuffersAreDeliveredInTheOrderTheyWereFilledWithTheirFrame
     EXPECT_EQ(pool.filled_total(), 3u);
 
     for (uint64_t id = 1; id <= 3; ++id) {
+        SCOPED_TRACE("frame " + std::to_string(id));
         BufferHandle* handle = dequeue();
         ASSERT_EQ(handle, handles[id - 1]);
         const size_t filled = id == 1 ? small.size() : 64;

@@ -37,16 +37,11 @@ constexpr auto hold = std::chrono::microseconds(300);
 constexpr int consumers = 3;
 constexpr size_t buffers = 6;
 
-uint64_t env_number(const char* name, uint64_t fallback)
+template <class T>
+T env_value(const char* name, T fallback)
 {
     const char* text = std::getenv(name);
-    return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
-}
-
-double env_seconds(const char* name, double fallback)
-{
-    const char* text = std::getenv(name);
-    return text != nullptr && *text != '\0' ? std::strtod(text, nullptr) : fallback;
+    return text != nullptr && *text != '\0' ? static_cast<T>(std::strtod(text, nullptr)) : fallback;
 }
 
 struct Tally {
@@ -104,8 +99,8 @@ protected:
 
     void run(uint32_t board, const ExpectedFrames& expected, const std::string& kind)
     {
-        const uint64_t target = env_number("VNGTL_EXACT_FRAMES", default_frames);
-        const auto limit = std::chrono::duration<double>(env_seconds("VNGTL_EXACT_SECONDS", default_seconds));
+        const uint64_t target = env_value("VNGTL_EXACT_FRAMES", default_frames);
+        const auto limit = std::chrono::duration<double>(env_value("VNGTL_EXACT_SECONDS", default_seconds));
 
         const DEV_HANDLE device = open_device(board);
         ASSERT_NE(device, nullptr) << last_error();
