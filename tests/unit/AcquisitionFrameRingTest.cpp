@@ -1,5 +1,5 @@
-// The frame ring on its own: positions follow the board's frame counter, and at most capacity - 1 frames
-// are pending.
+// The frame ring on its own: positions follow the board's frame counter, each carries the number of the frame
+// recorded there, and at most capacity - 1 frames are pending.
 #include "acquisition/FrameRing.h"
 
 #include <gtest/gtest.h>
@@ -7,21 +7,25 @@
 #include <vector>
 
 using vngtl::FrameRing;
+using Slots = std::vector<FrameRing::Slot>;
 
 namespace {
 
-std::vector<uint64_t> take_all(FrameRing& ring, uint64_t offset = 0)
+Slots take_all(FrameRing& ring, uint64_t margin = 0)
 {
-    std::vector<uint64_t> positions;
-    while (auto slot = ring.take(offset)) {
-        positions.push_back(slot->position);
+    Slots slots;
+    while (auto slot = ring.take(0, margin)) {
+        slots.push_back(*slot);
     }
-    return positions;
+    return slots;
 }
 
 }  // namespace
 
-TEST(AcquisitionFrameRingTest, FramesAreTakenOldestFirstAtTheirBoardPositions)
+// Frames are taken oldest first, at their board positions, each with its number: the board's counter when it
+// is given (it need not start where the ring's count does), counted back from the newest over frames lost on
+// the way.
+TEST(AcquisitionFrameRingTest, FramesAreTakenOldestFirstWithTheirPositionAndNumber)
 {
     FrameRing ring;
     EXPECT_EQ(ring.pending(), 0u);
@@ -32,12 +36,21 @@ TEST(AcquisitionFrameRingTest, FramesAreTakenOldestFirstAtTheirBoardPositions)
     ring.advance(1);
     EXPECT_EQ(ring.pending(), 2u);
     EXPECT_EQ(ring.total_written(), 2u);
-    EXPECT_EQ(take_all(ring), (std::vector<uint64_t>{0, 1}));
+    EXPECT_EQ(take_all(ring), (Slots{{0, 1}, {1, 2}}));
     EXPECT_EQ(ring.total_taken(), 2u);
 
-    // Across the end of the ring.
-    ring.advance(3);  // frames 3 to 5 at positions 2, 3, 0
-    EXPECT_EQ(take_all(ring), (std::vector<uint64_t>{2, 3, 0}));
+    ring.advance(2, 104);  // frames 103 and 104, at positions 2 and 3
+    EXPECT_EQ(take_all(ring), (Slots{{2, 103}, {3, 104}}));
+    // A jump past the whole ring: the newest three frames stay, each with its own number, across the ring's end.
+    ring.advance(9, 113);
+    EXPECT_EQ(take_all(ring), (Slots{{2, 111}, {3, 112}, {0, 113}}));
+
+    // A lap later the same position has the later frame's number.
+    ring.reset();
+    for (uint64_t frame = 1; frame <= 5; ++frame) {
+        ring.advance(1, frame);
+    }
+    EXPECT_EQ(take_all(ring), (Slots{{2, 3}, {3, 4}, {0, 5}}));
 }
 
 TEST(AcquisitionFrameRingTest, AnOffsetWaitsForMoreFramesAndConsumesTheOldest)
@@ -61,14 +74,14 @@ TEST(AcquisitionFrameRingTest, WhenTheBoardComesRoundTheOldestFramesAreDropped)
         ring.advance(1);
     }
     EXPECT_EQ(ring.pending(), 3u);
-    EXPECT_EQ(take_all(ring), (std::vector<uint64_t>{3, 0, 1}));  // frames 4, 5 and 6
+    EXPECT_EQ(take_all(ring), (Slots{{3, 4}, {0, 5}, {1, 6}}));
 
     // Frames lost on the way count as written, and a jump past the whole ring keeps the newest three.
     ring.reset();
     ring.advance(2);
     ring.advance(9);  // frames 3 to 11, the last at position 2
     EXPECT_EQ(ring.total_written(), 11u);
-    EXPECT_EQ(take_all(ring), (std::vector<uint64_t>{0, 1, 2}));  // frames 9, 10 and 11
+    EXPECT_EQ(take_all(ring), (Slots{{0, 9}, {1, 10}, {2, 11}}));
 }
 
 TEST(AcquisitionFrameRingTest, SkipAllAndResizeDropThePendingFrames)
@@ -88,39 +101,6 @@ TEST(AcquisitionFrameRingTest, SkipAllAndResizeDropThePendingFrames)
     EXPECT_EQ(ring.pending(), 0u);
     EXPECT_FALSE(ring.take(0));
     EXPECT_EQ(ring.capacity(), 1u);
-}
-
-// Each position carries the number of the frame recorded there: the board's counter when it is given (it
-// need not start where the ring's count does), counted back from the newest over frames lost on the way.
-TEST(AcquisitionFrameRingTest, PositionsKeepTheNumberOfTheirFrame)
-{
-    FrameRing ring;
-    ring.resize(4);
-    ring.advance(1);
-    ring.advance(1);
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{0, 1}));
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{1, 2}));
-
-    ring.advance(2, 104);  // frames 103 and 104, at positions 2 and 3
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{2, 103}));
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{3, 104}));
-
-    // A jump past the whole ring: the newest three frames stay, each with its own number.
-    ring.advance(9, 113);
-    std::vector<FrameRing::Slot> slots;
-    while (auto slot = ring.take(0)) {
-        slots.push_back(*slot);
-    }
-    EXPECT_EQ(slots, (std::vector<FrameRing::Slot>{{2, 111}, {3, 112}, {0, 113}}));  // 113 at position 0
-
-    // A lap later the same position has the later frame's number.
-    ring.reset();
-    for (int frame = 1; frame <= 5; ++frame) {
-        ring.advance(1, static_cast<uint64_t>(frame));
-    }
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{2, 3}));
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{3, 4}));
-    EXPECT_EQ(ring.take(0), (FrameRing::Slot{0, 5}));
 }
 
 TEST(AcquisitionFrameRingTest, AMarginGivesUpTheFramesTheBoardIsAboutToReach)
@@ -145,11 +125,7 @@ TEST(AcquisitionFrameRingTest, AMarginGivesUpTheFramesTheBoardIsAboutToReach)
     EXPECT_EQ(ring.total_skipped(), 2u);
     EXPECT_EQ(ring.pending(), 5u);
     // The rest come out in order, none twice.
-    std::vector<uint64_t> frames;
-    while (auto slot = ring.take(0, 3)) {
-        frames.push_back(slot->frame);
-    }
-    EXPECT_EQ(frames, (std::vector<uint64_t>{10, 11, 12, 13, 14}));
+    EXPECT_EQ(take_all(ring, 3), (Slots{{9, 10}, {0, 11}, {1, 12}, {2, 13}, {3, 14}}));
 
     // A margin beyond the ring never gives up the newest frame; with an offset, the frame answered is the
     // one that keeps the margin.

@@ -1,25 +1,39 @@
-// Buffers and the buffer pool without a board: frames are handed to fill_next by a stand-in for the
-// acquisition's copy_frame.
+// Buffers, the buffer pool and the new-buffer event over it, without a board: frames are handed to fill_next by
+// a stand-in for the acquisition's copy_frame.
 #include "AcquisitionFixture.h"
+#include "VNAcquisitionTestAccess.h"
 
 #include "acquisition/FrameCopier.h"
+#include "acquisition/VNAcquisition.h"
+#include "modules/HandleMapping.h"
+#include "modules/VNNewBufferEvent.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <map>
 #include <memory>
-#include <numeric>
-#include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using vngtl::BufferHandle;
 using vngtl::BufferPool;
 using vngtl::BufferState;
+using vngtl::VNAcquisition;
+using vngtl::VNNewBufferEvent;
 using VNBoards::BoardKind;
+
+// `call` must answer `code`, recorded by `function` (in the file named after its class) with exactly `message`.
+#define EXPECT_ERROR(call, code, function, message)                                                           \
+    do {                                                                                                      \
+        EXPECT_EQ(call, code);                                                                                \
+        const std::string name(function);                                                                     \
+        expect_record(#code, name.substr(0, name.find(':')) + ".cpp", name, message);                         \
+    } while (false)
 
 namespace {
 
@@ -29,7 +43,6 @@ struct FakeFrames {
     uint32_t bits = 8;
     BoardKind kind = BoardKind::CoaXPress;
     uint64_t next_id = 1;
-    std::vector<uint64_t> copied;
     std::shared_ptr<vngtl::FrameCopier> copier = std::make_shared<vngtl::FrameCopier>(1);
 
     std::vector<uint8_t> frame(uint64_t id) const
@@ -46,7 +59,6 @@ struct FakeFrames {
         return [this](vngtl::PoolBuffer& buffer) {
             const uint64_t id = next_id++;
             const auto bytes = frame(id);
-            copied.push_back(id);
             return buffer.fill(view_of(bytes, id), *copier);
         };
     }
@@ -54,24 +66,11 @@ struct FakeFrames {
     // A view of `bytes` as frame `id`, 8 pixels wide at offset (3, 4).
     VNBoards::FrameView view_of(const std::vector<uint8_t>& bytes, uint64_t id) const
     {
-        VNBoards::FrameView view;
-        view.kind = kind;
-        view.data = bytes.data();
-        view.size = bytes.size();
-        view.bit_depth = bits;
-        view.roi = {3, 4, 8, static_cast<uint32_t>(size / 8)};
-        view.frame_id = id;
-        view.timestamp = id * 10;
-        view.timestamp_ns = id * 1000;
-        return view;
+        return {.kind = kind, .data = bytes.data(), .size = bytes.size(), .bit_depth = bits,
+                .roi = {3, 4, 8, static_cast<uint32_t>(size / 8)}, .frame_id = id, .timestamp = id * 10,
+                .timestamp_ns = id * 1000, .hold = {}};
     }
 };
-
-// The buffers as the pool's inventory lists them.
-std::vector<vngtl::PoolBuffer*> pool_buffers(const std::vector<BufferHandle*>& handles)
-{
-    return std::vector<vngtl::PoolBuffer*>(handles.begin(), handles.end());
-}
 
 }  // namespace
 
@@ -80,18 +79,15 @@ protected:
     BufferPool pool{BufferHandle::factory()};
     std::atomic<uint32_t> kill{0};
 
-    BufferHandle* announce_external(void* data, size_t size, void* user = nullptr)
+    // The consumer's memory (data, size, user pointer) or, from a size and a user pointer, the library's.
+    template <class... Args>
+    BufferHandle* announce(Args... args)
     {
         BufferHandle* handle = nullptr;
-        EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, data, size, user), GC_ERR_SUCCESS);
+        EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, args...), GC_ERR_SUCCESS);
         return handle;
     }
-    BufferHandle* announce_allocated(size_t size, void* user = nullptr)
-    {
-        BufferHandle* handle = nullptr;
-        EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, size, user), GC_ERR_SUCCESS);
-        return handle;
-    }
+    BufferHandle* announce_allocated(size_t size) { return announce(size, nullptr); }
     BufferHandle* dequeue(uint64_t timeout_ms = 0)
     {
         BufferHandle* handle = nullptr;
@@ -104,27 +100,25 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRefusesAnAddressTwice)
 {
     std::array<uint8_t, 32> memory{};
     BufferHandle* handle = nullptr;
-    EXPECT_EQ(pool.announce_buffer(nullptr, memory.data(), memory.size(), nullptr), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::announce_buffer",
-                  "The return buffer handle is null.");
-    EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, nullptr, 32, nullptr), GC_ERR_INVALID_PARAMETER);
-    expect_record("GC_ERR_INVALID_PARAMETER", "BufferPool.cpp", "BufferPool::announce_buffer",
-                  "The external buffer data pointer is null.");
+    EXPECT_ERROR(pool.announce_buffer(nullptr, memory.data(), memory.size(), nullptr), GC_ERR_INVALID_HANDLE,
+                 "BufferPool::announce_buffer", "The return buffer handle is null.");
+    EXPECT_ERROR(pool.announce_buffer(AsHandle{&handle}, nullptr, 32, nullptr), GC_ERR_INVALID_PARAMETER,
+                 "BufferPool::announce_buffer", "The external buffer data pointer is null.");
     EXPECT_EQ(pool.announce_buffer(nullptr, 16, nullptr), GC_ERR_INVALID_HANDLE);
 
     int user = 7;
-    BufferHandle* first = announce_external(memory.data(), memory.size(), &user);
+    BufferHandle* first = announce(memory.data(), memory.size(), &user);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, memory.data(), 8, nullptr), GC_ERR_RESOURCE_IN_USE);
-    expect_record("GC_ERR_RESOURCE_IN_USE", "BufferPool.cpp", "BufferPool::announce_buffer",
-                  "The data pointer was already announced with an extant buffer.");
+    EXPECT_ERROR(pool.announce_buffer(AsHandle{&handle}, memory.data(), 8, nullptr), GC_ERR_RESOURCE_IN_USE,
+                 "BufferPool::announce_buffer", "The data pointer was already announced with an extant buffer.");
     EXPECT_EQ(pool.announced_count(), 1u);
 
     EXPECT_EQ(first->state(), BufferState::Announced);
     EXPECT_EQ(info_value<uint64_t>(*first, BUFFER_INFO_BASE, INFO_DATATYPE_PTR),
               reinterpret_cast<uintptr_t>(memory.data()));
     EXPECT_EQ(size_info(*first, BUFFER_INFO_SIZE), memory.size());
-    EXPECT_EQ(info_value<uint64_t>(*first, BUFFER_INFO_USER_PTR, INFO_DATATYPE_PTR), reinterpret_cast<uintptr_t>(&user));
+    EXPECT_EQ(info_value<uint64_t>(*first, BUFFER_INFO_USER_PTR, INFO_DATATYPE_PTR),
+              reinterpret_cast<uintptr_t>(&user));
     EXPECT_EQ(string_info(*first, BUFFER_INFO_TLTYPE), "Custom");
     EXPECT_EQ(size_info(*first, BUFFER_INFO_PAYLOADTYPE), uint64_t{PAYLOAD_TYPE_IMAGE});
     EXPECT_EQ(u64_info(*first, BUFFER_INFO_PIXELFORMAT_NAMESPACE), uint64_t{PIXELFORMAT_NAMESPACE_PFNC_32BIT});
@@ -136,7 +130,8 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRefusesAnAddressTwice)
     // The data can be read as one register over the buffer's memory.
     memory[5] = 0xA5;
     std::array<uint8_t, 4> word{};
-    EXPECT_EQ(first->info_map().read(BufferHandle::data_register_address + 4, word.data(), word.size()), GC_ERR_SUCCESS);
+    EXPECT_EQ(first->info_map().read(BufferHandle::data_register_address + 4, word.data(), word.size()),
+              GC_ERR_SUCCESS);
     EXPECT_EQ(word[1], 0xA5);
 
     BufferHandle* allocated = announce_allocated(100);
@@ -165,27 +160,24 @@ TEST_F(BufferPoolTest, QueueingAndRevokingFollowTheBufferState)
 {
     std::array<uint8_t, 64> memory{};
     int user = 0;
-    BufferHandle* handle = announce_external(memory.data(), memory.size(), &user);
+    BufferHandle* handle = announce(memory.data(), memory.size(), &user);
 
-    EXPECT_EQ(pool.queue_to_input(nullptr), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::queue_to_input", "The buffer handle is null.");
+    EXPECT_ERROR(pool.queue_to_input(nullptr), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
+                 "The buffer handle is null.");
     BufferPool other{BufferHandle::factory()};
-    EXPECT_EQ(other.queue_to_input(handle), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::queue_to_input",
-                  "The buffer handle was not announced in this buffer pool.");
+    EXPECT_ERROR(other.queue_to_input(handle), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
+                 "The buffer handle was not announced in this buffer pool.");
 
     EXPECT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);
     EXPECT_TRUE(bool_info(*handle, BUFFER_INFO_IS_QUEUED));
     EXPECT_FALSE(bool_info(*handle, BUFFER_INFO_IS_ACQUIRING));
-    EXPECT_EQ(pool.queue_to_input(handle), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::queue_to_input",
-                  "The specified buffer is in a queue, and must be removed from the queue before requeue.");
+    EXPECT_ERROR(pool.queue_to_input(handle), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
+                 "The specified buffer is in a queue, and must be removed from the queue before requeue.");
     EXPECT_EQ(pool.queued_count(), 1u);
 
     // Queued: cannot be revoked.
-    EXPECT_EQ(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::revoke_buffer",
-                  "The specified buffer is in a queue, and so cannot be revoked.");
+    EXPECT_ERROR(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE, "BufferPool::revoke_buffer",
+                 "The specified buffer is in a queue, and so cannot be revoked.");
 
     // Filled: cannot be revoked either, until the output queue is discarded.
     FakeFrames frames;
@@ -199,19 +191,18 @@ TEST_F(BufferPoolTest, QueueingAndRevokingFollowTheBufferState)
 
     void* data = nullptr;
     void* user_out = nullptr;
-    EXPECT_EQ(pool.revoke_buffer(nullptr, &data, &user_out), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::revoke_buffer", "The buffer handle is null.");
+    EXPECT_ERROR(pool.revoke_buffer(nullptr, &data, &user_out), GC_ERR_INVALID_HANDLE, "BufferPool::revoke_buffer",
+                 "The buffer handle is null.");
     EXPECT_EQ(pool.revoke_buffer(handle, &data, &user_out), GC_ERR_SUCCESS);
     EXPECT_EQ(data, memory.data());
     EXPECT_EQ(user_out, &user);
     EXPECT_EQ(pool.announced_count(), 0u);
     // Revoked (and gone): a second revoke finds no such buffer.
-    EXPECT_EQ(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::revoke_buffer",
-                  "The buffer handle was not announced in this buffer pool.");
+    EXPECT_ERROR(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE, "BufferPool::revoke_buffer",
+                 "The buffer handle was not announced in this buffer pool.");
 
     // Memory the library allocated is not handed back as the consumer's.
-    BufferHandle* allocated = announce_allocated(16, &user);
+    BufferHandle* allocated = announce(size_t{16}, &user);
     data = &user;
     EXPECT_EQ(pool.revoke_buffer(allocated, &data, nullptr), GC_ERR_SUCCESS);
     EXPECT_EQ(data, nullptr);
@@ -242,27 +233,26 @@ TEST_F(BufferPoolTest, IdsFollowTheAddressOrderAndShiftAfterRevocations)
     EXPECT_EQ(id, 2u);
 
     BufferHandle* handle = nullptr;
-    EXPECT_EQ(pool.buffer_from_id(3, AsHandle{&handle}), GC_ERR_INVALID_INDEX);
-    expect_record("GC_ERR_INVALID_INDEX", "BufferPool.cpp", "BufferPool::buffer_from_id",
-                  "The buffer ID (3) exceeds the announced buffer count (3).");
-    EXPECT_EQ(pool.buffer_from_id(0, nullptr), GC_ERR_INVALID_PARAMETER);
-    expect_record("GC_ERR_INVALID_PARAMETER", "BufferPool.cpp", "BufferPool::buffer_from_id",
-                  "The buffer handle is null.");
-    EXPECT_EQ(pool.buffer_id(by_address[0], nullptr), GC_ERR_INVALID_PARAMETER);
-    expect_record("GC_ERR_INVALID_PARAMETER", "BufferPool.cpp", "BufferPool::buffer_id", "The ID pointer is null.");
-    EXPECT_EQ(pool.buffer_id(nullptr, &id), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::buffer_id", "The buffer handle is null.");
-    EXPECT_EQ(pool.buffer_id(by_address[1], &id), GC_ERR_INVALID_HANDLE);
-    expect_record("GC_ERR_INVALID_HANDLE", "BufferPool.cpp", "BufferPool::buffer_id",
-                  "The buffer handle was not announced to this buffer pool.");
+    EXPECT_ERROR(pool.buffer_from_id(3, AsHandle{&handle}), GC_ERR_INVALID_INDEX, "BufferPool::buffer_from_id",
+                 "The buffer ID (3) exceeds the announced buffer count (3).");
+    EXPECT_ERROR(pool.buffer_from_id(0, nullptr), GC_ERR_INVALID_PARAMETER, "BufferPool::buffer_from_id",
+                 "The buffer handle is null.");
+    EXPECT_ERROR(pool.buffer_id(by_address[0], nullptr), GC_ERR_INVALID_PARAMETER, "BufferPool::buffer_id",
+                 "The ID pointer is null.");
+    EXPECT_ERROR(pool.buffer_id(nullptr, &id), GC_ERR_INVALID_HANDLE, "BufferPool::buffer_id",
+                 "The buffer handle is null.");
+    EXPECT_ERROR(pool.buffer_id(by_address[1], &id), GC_ERR_INVALID_HANDLE, "BufferPool::buffer_id",
+                 "The buffer handle was not announced to this buffer pool.");
 }
 
+// Three buffers for frames of 64 bytes: one smaller, which gets the first part, one larger, beyond whose frame
+// nothing is written, and one the library allocated.
 TEST_F(BufferPoolTest, BuffersAreDeliveredInTheOrderTheyWereFilledWithTheirFrame)
 {
-    std::vector<BufferHandle*> handles;
-    for (int i = 0; i < 3; ++i) {
-        handles.push_back(announce_allocated(64));
-    }
+    std::array<uint8_t, 48> small{};
+    std::array<uint8_t, 100> large{};
+    const std::vector<BufferHandle*> handles = {announce(small.data(), small.size(), nullptr),
+                                                announce(large.data(), large.size(), nullptr), announce_allocated(64)};
     for (auto* handle : handles) {
         ASSERT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);
     }
@@ -275,15 +265,17 @@ TEST_F(BufferPoolTest, BuffersAreDeliveredInTheOrderTheyWereFilledWithTheirFrame
     EXPECT_EQ(pool.filled_total(), 3u);
 
     for (uint64_t id = 1; id <= 3; ++id) {
+        SCOPED_TRACE("frame " + std::to_string(id));
         BufferHandle* handle = dequeue();
         ASSERT_EQ(handle, handles[id - 1]);
+        const size_t filled = id == 1 ? small.size() : 64;
         EXPECT_EQ(handle->state(), BufferState::Announced);
         EXPECT_EQ(u64_info(*handle, BUFFER_INFO_FRAMEID), id);
         EXPECT_EQ(u64_info(*handle, BUFFER_INFO_TIMESTAMP), id * 10);
         EXPECT_EQ(u64_info(*handle, BUFFER_INFO_TIMESTAMP_NS), id * 1000);
-        const auto expected = frames.frame(id);
-        EXPECT_EQ(std::memcmp(handle->data(), expected.data(), expected.size()), 0);
-        EXPECT_EQ(size_info(*handle, BUFFER_INFO_SIZE_FILLED), 64u);
+        EXPECT_EQ(std::memcmp(handle->data(), frames.frame(id).data(), filled), 0);
+        EXPECT_EQ(size_info(*handle, BUFFER_INFO_SIZE_FILLED), filled);
+        EXPECT_EQ(bool_info(*handle, BUFFER_INFO_DATA_LARGER_THAN_BUFFER), id == 1);
         EXPECT_EQ(size_info(*handle, BUFFER_INFO_WIDTH), 8u);
         EXPECT_EQ(size_info(*handle, BUFFER_INFO_HEIGHT), 8u);
         EXPECT_EQ(size_info(*handle, BUFFER_INFO_DELIVERED_IMAGEHEIGHT), 8u);
@@ -292,39 +284,14 @@ TEST_F(BufferPoolTest, BuffersAreDeliveredInTheOrderTheyWereFilledWithTheirFrame
         EXPECT_EQ(u64_info(*handle, BUFFER_INFO_PIXELFORMAT), 0x01080001u);
         EXPECT_EQ(string_info(*handle, BUFFER_INFO_TLTYPE), "CXP");
         EXPECT_TRUE(bool_info(*handle, BUFFER_INFO_IMAGEPRESENT));
-        EXPECT_FALSE(bool_info(*handle, BUFFER_INFO_DATA_LARGER_THAN_BUFFER));
     }
+    EXPECT_EQ(large[64], 0);  // nothing beyond the frame is written
     EXPECT_EQ(pool.delivered_count(), 3u);
 
     // Queueing again resets the filled size.
-    ASSERT_EQ(pool.queue_to_input(handles[0]), GC_ERR_SUCCESS);
-    EXPECT_EQ(size_info(*handles[0], BUFFER_INFO_SIZE_FILLED), 0u);
-    EXPECT_EQ(size_info(*handles[0], BUFFER_INFO_DATA_SIZE), 0u);
-}
-
-TEST_F(BufferPoolTest, ABufferSmallerThanTheFrameGetsTheFirstPart)
-{
-    std::array<uint8_t, 48> small{};
-    std::array<uint8_t, 100> large{};
-    BufferHandle* little = announce_external(small.data(), small.size());
-    BufferHandle* big = announce_external(large.data(), large.size());
-    ASSERT_EQ(pool.queue_to_input(little), GC_ERR_SUCCESS);
-    ASSERT_EQ(pool.queue_to_input(big), GC_ERR_SUCCESS);
-    FakeFrames frames;
-    frames.size = 80;
-    ASSERT_TRUE(pool.fill_next(frames.copy()));
-    ASSERT_TRUE(pool.fill_next(frames.copy()));
-
-    ASSERT_EQ(dequeue(), little);
-    EXPECT_EQ(size_info(*little, BUFFER_INFO_SIZE_FILLED), small.size());
-    EXPECT_TRUE(bool_info(*little, BUFFER_INFO_DATA_LARGER_THAN_BUFFER));
-    EXPECT_EQ(std::memcmp(small.data(), frames.frame(1).data(), small.size()), 0);
-
-    ASSERT_EQ(dequeue(), big);
-    EXPECT_EQ(size_info(*big, BUFFER_INFO_SIZE_FILLED), 80u);
-    EXPECT_FALSE(bool_info(*big, BUFFER_INFO_DATA_LARGER_THAN_BUFFER));
-    EXPECT_EQ(std::memcmp(large.data(), frames.frame(2).data(), 80), 0);
-    EXPECT_EQ(large[80], 0);  // nothing beyond the frame is written
+    ASSERT_EQ(pool.queue_to_input(handles[2]), GC_ERR_SUCCESS);
+    EXPECT_EQ(size_info(*handles[2], BUFFER_INFO_SIZE_FILLED), 0u);
+    EXPECT_EQ(size_info(*handles[2], BUFFER_INFO_DATA_SIZE), 0u);
 }
 
 TEST_F(BufferPoolTest, FillMapsTheBitDepthToAPixelFormatAndRefusesABufferNotQueued)
@@ -351,9 +318,8 @@ TEST_F(BufferPoolTest, FillMapsTheBitDepthToAPixelFormatAndRefusesABufferNotQueu
         EXPECT_EQ(BufferHandle::pixel_format(bits), format);
         EXPECT_EQ(string_info(*handle, BUFFER_INFO_TLTYPE), "CL");
     }
-    EXPECT_EQ(handle->register_event(EVENT_NEW_BUFFER, nullptr), GC_ERR_NOT_IMPLEMENTED);
-    expect_record("GC_ERR_NOT_IMPLEMENTED", "BufferHandle.cpp", "BufferHandle::register_event",
-                  "No buffer events are currently implemented.");
+    EXPECT_ERROR(handle->register_event(EVENT_NEW_BUFFER, nullptr), GC_ERR_NOT_IMPLEMENTED,
+                 "BufferHandle::register_event", "No buffer events are currently implemented.");
 }
 
 TEST_F(BufferPoolTest, AFailedCopyPutsTheBufferBackAtTheEndOfTheInputQueue)
@@ -369,7 +335,7 @@ TEST_F(BufferPoolTest, AFailedCopyPutsTheBufferBackAtTheEndOfTheInputQueue)
     }));
     EXPECT_EQ(seen, first);
     const auto inventory = pool.inventory();
-    EXPECT_EQ(inventory.input, pool_buffers({second, first}));
+    EXPECT_EQ(inventory.input, (std::vector<vngtl::PoolBuffer*>{second, first}));
     EXPECT_EQ(first->state(), BufferState::Queued);
     EXPECT_EQ(pool.filled_total(), 0u);
 }
@@ -387,12 +353,6 @@ struct FlushRow {
     uint64_t input_flushed, filled, discarded, queued_total;
     size_t queued, in_output;
 };
-
-// A row is shown by its name.
-static void PrintTo(const FlushRow& row, std::ostream* os)
-{
-    *os << row.name;
-}
 
 // Every flush from one start: A held by the consumer, B and C queued, D and E filled (D first).
 class BufferPoolFlushTest : public BufferPoolTest, public ::testing::WithParamInterface<FlushRow> {
@@ -479,7 +439,7 @@ INSTANTIATE_TEST_SUITE_P(
         FlushRow{"AllDiscard", {&BufferPool::flush_all_discard}, "", "", "AAAAA", "abc", 2, 2, 2, 4, 0, 0}),
     [](const ::testing::TestParamInfo<FlushRow>& row) { return std::string(row.param.name); });
 
-TEST_F(BufferPoolTest, DequeueTimesOutOrIsKilled)
+TEST_F(BufferPoolTest, DequeueTimesOutIsKilledOrGetsTheBufferFilledMeanwhile)
 {
     BufferHandle* handle = nullptr;
     const auto before = std::chrono::steady_clock::now();
@@ -490,39 +450,36 @@ TEST_F(BufferPoolTest, DequeueTimesOutOrIsKilled)
 
     // A kill set before the call ends it at once, and is used up.
     kill = 1;
-    EXPECT_EQ(pool.dequeue_latest(AsHandle{&handle}, GENTL_INFINITE, kill), GC_ERR_ABORT);
-    expect_record("GC_ERR_ABORT", "BufferPool.cpp", "BufferPool::dequeue_latest", "Buffer dequeue was killed.");
+    EXPECT_ERROR(pool.dequeue_latest(AsHandle{&handle}, GENTL_INFINITE, kill), GC_ERR_ABORT,
+                 "BufferPool::dequeue_latest", "Buffer dequeue was killed.");
     EXPECT_EQ(kill.load(), 0u);
     EXPECT_EQ(pool.dequeue_latest(AsHandle{&handle}, 20, kill), GC_ERR_TIMEOUT);
 
-    // A kill during an unlimited wait wakes it.
-    auto waiter = std::async(std::launch::async, [this] {
-        BufferHandle* taken = nullptr;
-        const GC_ERROR result = pool.dequeue_latest(AsHandle{&taken}, GENTL_INFINITE, kill);
-        return std::make_pair(result, last_error());
-    });
+    // A kill during an unlimited wait wakes it; a buffer filled during a wait ends it.
+    const auto wait = [this](uint64_t timeout_ms) {
+        return std::async(std::launch::async, [this, timeout_ms] {
+            BufferHandle* taken = nullptr;
+            const GC_ERROR result = pool.dequeue_latest(AsHandle{&taken}, timeout_ms, kill);
+            return std::make_tuple(result, last_error(), taken);
+        });
+    };
+    auto waiter = wait(GENTL_INFINITE);
     EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
     kill = 1;
     pool.wake_output_waiters();
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    const auto [result, record] = waiter.get();
+    const auto [result, record, none] = waiter.get();
     EXPECT_EQ(result, GC_ERR_ABORT);
     EXPECT_NE(record.find("BufferPool::dequeue_latest: Buffer dequeue was killed."), std::string::npos) << record;
-}
 
-TEST_F(BufferPoolTest, AWaitingDequeueReturnsTheBufferFilledMeanwhile)
-{
-    BufferHandle* handle = announce_allocated(64);
-    auto waiter = std::async(std::launch::async, [this] {
-        BufferHandle* taken = nullptr;
-        EXPECT_EQ(pool.dequeue_latest(AsHandle{&taken}, 5000, kill), GC_ERR_SUCCESS);
-        return taken;
-    });
-    ASSERT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);
-    FakeFrames frames;
-    ASSERT_TRUE(pool.fill_next(frames.copy()));
-    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(waiter.get(), handle);
+    auto filled = wait(5000);
+    BufferHandle* const queued = announce_allocated(64);
+    ASSERT_EQ(pool.queue_to_input(queued), GC_ERR_SUCCESS);
+    ASSERT_TRUE(pool.fill_next(FakeFrames{}.copy()));
+    ASSERT_EQ(filled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto [code, text, taken] = filled.get();
+    EXPECT_EQ(code, GC_ERR_SUCCESS) << text;
+    EXPECT_EQ(taken, queued);
 }
 
 TEST_F(BufferPoolTest, FillNextWaitsForAQueuedBufferWithoutBlockingTheFlushes)
@@ -561,4 +518,278 @@ TEST_F(BufferPoolTest, FillNextWaitsForAQueuedBufferWithoutBlockingTheFlushes)
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_FALSE(stopped.get());
     EXPECT_EQ(second->state(), BufferState::Announced);
+}
+
+// The new-buffer event over a stream's pool. The engine runs without a board here; buffers are filled
+// through the pool directly.
+class NewBufferEventTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        acquisition = std::make_unique<VNAcquisition>(nullptr, vngtl::BufferHandle::factory());
+        new_buffer_event = std::make_unique<VNNewBufferEvent>(*acquisition);
+    }
+    void TearDown() override
+    {
+        new_buffer_event.reset();
+        acquisition.reset();
+        EngineTest::TearDown();
+    }
+
+    VNNewBufferEvent& event() { return *new_buffer_event; }
+
+    // Announces `count` buffers with user pointers 1000, 1001, ... and queues them.
+    std::vector<BufferHandle*> queue_buffers(size_t count)
+    {
+        std::vector<BufferHandle*> handles;
+        for (size_t i = 0; i < count; ++i) {
+            BufferHandle* handle = nullptr;
+            EXPECT_EQ(pool_of(*acquisition).announce_buffer(AsHandle{&handle}, 64, reinterpret_cast<void*>(1000 + i)),
+                      GC_ERR_SUCCESS);
+            EXPECT_EQ(pool_of(*acquisition).queue_to_input(handle), GC_ERR_SUCCESS);
+            handles.push_back(handle);
+        }
+        return handles;
+    }
+    // Fills the next `count` queued buffers.
+    void fill(size_t count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            ASSERT_TRUE(pool_of(*acquisition).fill_next(frames.copy()));
+        }
+    }
+    uint64_t fired() { return u64_info(event(), EVENT_NUM_FIRED); }
+    uint64_t in_queue() { return size_info(event(), EVENT_NUM_IN_QUEUE); }
+
+    FakeFrames frames;
+    std::unique_ptr<VNAcquisition> acquisition;
+    // Owned beside the engine, as the data-stream module owns it; destroyed first.
+    std::unique_ptr<VNNewBufferEvent> new_buffer_event;
+};
+
+TEST_F(NewBufferEventTest, EveryOperationButRegistrationNeedsARegisteredEvent)
+{
+    EVENT_NEW_BUFFER_DATA record{};
+    size_t size = sizeof record;
+    INFO_DATATYPE type = 0;
+    uint64_t value = 0;
+    size_t value_size = sizeof value;
+    uint64_t count = 0;
+
+    EXPECT_ERROR(event().info(EVENT_EVENT_TYPE, &type, &value, &value_size), GC_ERR_INVALID_HANDLE, "BaseEvent::info",
+                 "The input event is not currently registered.");
+    EXPECT_ERROR(event().queued_buffer_count(count), GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::queued_buffer_count",
+                 "Cannot retrieve the queued buffer count for an unregistered event.");
+    EXPECT_ERROR(event().firing_count(count), GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::firing_count",
+                 "Cannot retrieve the number fo event fired count for an unregistered event.");
+    EXPECT_ERROR(event().flush(), GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::flush",
+                 "Cannot flush an unregistered event.");
+    EXPECT_ERROR(event().data(&record, &size, 0), GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::data",
+                 "Cannot get data from an unregistered event.");
+    EXPECT_ERROR(event().data_info(&record, sizeof record, EVENT_DATA_ID, &type, &value, &value_size),
+                 GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::data_info",
+                 "Cannot get data info from an unregistered event.");
+    EXPECT_ERROR(event().kill(true), GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::kill",
+                 "Cannot kill an unregistered event.");
+
+    EXPECT_ERROR(event().unregister_event(), GC_ERR_NOT_INITIALIZED, "BaseEvent::unregister_event",
+                 "This event has not been registered.");
+    EXPECT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    EXPECT_ERROR(event().register_event(), GC_ERR_RESOURCE_IN_USE, "BaseEvent::register_event",
+                 "This event has already been registered.");
+    EXPECT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+    EXPECT_FALSE(event().is_registered());
+}
+
+TEST_F(NewBufferEventTest, DataHandsOutTheOldestFilledBufferAndInfoCountsSinceRegistration)
+{
+    const auto handles = queue_buffers(5);
+    fill(2);
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    EXPECT_EQ(info_value<int32_t>(event(), EVENT_EVENT_TYPE, INFO_DATATYPE_INT32), EVENT_NEW_BUFFER);
+    EXPECT_EQ(size_info(event(), EVENT_SIZE_MAX), 16u);
+    EXPECT_EQ(size_info(event(), EVENT_INFO_DATA_SIZE_MAX), 8u);
+    EXPECT_EQ(in_queue(), 2u);
+    EXPECT_EQ(fired(), 0u);  // buffers filled before registration are not counted
+    fill(2);
+    EXPECT_EQ(in_queue(), 4u);
+    EXPECT_EQ(fired(), 2u);
+
+    EVENT_NEW_BUFFER_DATA record{};
+    size_t size = 15;
+    EXPECT_EQ(event().data(&record, &size, 0), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 16u);
+    expect_record("GC_ERR_BUFFER_TOO_SMALL", "VNNewBufferEvent.cpp", "VNNewBufferEvent::data",
+                  "Invalid read parameters for the event data.");
+    EXPECT_ERROR(event().data(&record, nullptr, 0), GC_ERR_INVALID_PARAMETER, "VNNewBufferEvent::data",
+                 "Invalid read parameters for the event data.");
+    size = 0;
+    EXPECT_EQ(event().data(nullptr, &size, 0), GC_ERR_SUCCESS);  // a size query takes no buffer
+    EXPECT_EQ(size, 16u);
+    EXPECT_EQ(in_queue(), 4u);
+
+    for (size_t i = 0; i < 2; ++i) {
+        size = sizeof record;
+        ASSERT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
+        EXPECT_EQ(record.BufferHandle, vngtl::to_handle(handles[i]));
+        EXPECT_EQ(record.pUserPointer, reinterpret_cast<void*>(1000 + i));
+        EXPECT_EQ(handles[i]->state(), vngtl::BufferState::Announced);
+    }
+    EXPECT_EQ(in_queue(), 2u);
+    EXPECT_EQ(fired(), 2u);  // delivering changes nothing
+    EXPECT_EQ(pool_of(*acquisition).delivered_count(), 2u);
+    EXPECT_EQ(event().flush(), GC_ERR_SUCCESS);
+    EXPECT_EQ(in_queue(), 0u);
+    EXPECT_EQ(fired(), 2u);  // nor does discarding
+    EXPECT_EQ(pool_of(*acquisition).output_discarded_count(), 2u);
+    EXPECT_ERROR(event().data(&record, &size, 0), GC_ERR_TIMEOUT, "BufferPool::dequeue_latest",
+                 "Timed out waiting for a buffer to become available on the output queue.");
+    fill(1);
+    EXPECT_EQ(fired(), 3u);
+
+    // Registering again restarts the count.
+    ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    EXPECT_EQ(fired(), 0u);
+    EXPECT_EQ(in_queue(), 1u);
+}
+
+TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
+{
+    const auto handles = queue_buffers(3);
+    fill(3);
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    EVENT_NEW_BUFFER_DATA record{};
+    size_t size = sizeof record;
+    // Take the buffer that is last in address order, so that its ID is 2.
+    BufferHandle* last = *std::max_element(handles.begin(), handles.end(), std::less<BufferHandle*>());
+    do {
+        size = sizeof record;
+        ASSERT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
+    } while (record.BufferHandle != vngtl::to_handle(last));
+
+    INFO_DATATYPE type = 0;
+    uint64_t value = 0;
+    size_t value_size = sizeof value;
+    ASSERT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_ID, &type, &value, &value_size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_PTR);
+    EXPECT_EQ(value, reinterpret_cast<uintptr_t>(vngtl::to_handle(last)));
+    EXPECT_EQ(value_size, 8u);
+    ASSERT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_VALUE, &type, &value, &value_size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_PTR);
+    EXPECT_EQ(value, reinterpret_cast<uintptr_t>(last->user_pointer()));
+    ASSERT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_NUMID, &type, &value, &value_size), GC_ERR_SUCCESS);
+    EXPECT_EQ(type, INFO_DATATYPE_UINT64);
+    EXPECT_EQ(value, 2u);
+
+    EXPECT_ERROR(event().data_info(nullptr, sizeof record, EVENT_DATA_ID, &type, &value, &value_size),
+                 GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::data_info",
+                 "Null input buffer.");
+    EXPECT_ERROR(event().data_info(&record, 15, EVENT_DATA_ID, &type, &value, &value_size), GC_ERR_INVALID_HANDLE,
+                 "VNNewBufferEvent::data_info",
+                 "The input buffer size is incorrect; sizeof(EVENT_NEW_BUFFER_DATA) == 16.");
+    EXPECT_ERROR(event().data_info(&record, sizeof record, 7, &type, &value, &value_size), GC_ERR_NOT_IMPLEMENTED,
+                 "VNNewBufferEvent::data_info", "Unknown EVENT_DATA_INFO_CMD with ID = 7.");
+    value_size = 7;
+    EXPECT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_VALUE, &type, &value, &value_size),
+              GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(value_size, 8u);
+    expect_record("GC_ERR_BUFFER_TOO_SMALL", "VNNewBufferEvent.cpp", "VNNewBufferEvent::data_info",
+                  "Error setting the EVENT_NEW_BUFFER_DATA::EVENT_DATA_VALUE info command return buffer data.");
+    EXPECT_ERROR(event().data_info(&record, sizeof record, EVENT_DATA_NUMID, nullptr, &value, &value_size),
+                 GC_ERR_INVALID_PARAMETER, "VNNewBufferEvent::data_info",
+                 "Error setting the EVENT_NEW_BUFFER_DATA::EVENT_DATA_NUMID info command return buffer data.");
+
+    // After the buffer is revoked its ID cannot be found.
+    ASSERT_EQ(pool_of(*acquisition).revoke_buffer(last, nullptr, nullptr), GC_ERR_SUCCESS);
+    value_size = sizeof value;
+    EXPECT_ERROR(event().data_info(&record, sizeof record, EVENT_DATA_NUMID, &type, &value, &value_size),
+                 GC_ERR_INVALID_HANDLE, "BufferPool::buffer_id",
+                 "The buffer handle was not announced to this buffer pool.");
+}
+
+// A kill during a wait ends it as BoundedWaitTest.AWaitBehindAnUnlimitedOneEndsAtItsOwnTimeOut shows.
+TEST_F(NewBufferEventTest, KillEndsTheNextCallUntilRegisteredAgain)
+{
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    EVENT_NEW_BUFFER_DATA record{};
+    size_t size = sizeof record;
+
+    // No waiter: the next call fails at once, the one after waits normally.
+    EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(event().data(&record, &size, GENTL_INFINITE), GC_ERR_ABORT);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+    expect_record("GC_ERR_ABORT", "VNNewBufferEvent.cpp", "VNNewBufferEvent::data",
+                  "EventGetData was preemptively killed.");
+    EXPECT_EQ(event().data(&record, &size, 30), GC_ERR_TIMEOUT);
+
+    // A kill left pending is cleared by registering again.
+    EXPECT_EQ(event().kill(true), GC_ERR_SUCCESS);
+    ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    EXPECT_EQ(event().data(&record, &size, 0), GC_ERR_TIMEOUT);
+}
+
+TEST_F(NewBufferEventTest, UnregisteringEndsEveryUnlimitedWaitAlsoThoseWaitingForTheirTurn)
+{
+    // Waits on one event are served one at a time: one waiter is in its wait, the others wait for their
+    // turn. Which of them is where when the unregistration comes is the scheduler's choice, so a few rounds
+    // are run; in each, every waiter must answer GC_ERR_ABORT.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+        std::vector<std::future<GC_ERROR>> waiters;
+        std::array<std::atomic<pid_t>, 3> tids{};
+        for (std::atomic<pid_t>& tid : tids) {
+            waiters.push_back(std::async(std::launch::async, [&] {
+                EVENT_NEW_BUFFER_DATA taken{};
+                size_t taken_size = sizeof taken;
+                tid = vntest::thread_id();
+                return event().data(&taken, &taken_size, GENTL_INFINITE);
+            }));
+        }
+        for (const std::atomic<pid_t>& tid : tids) {
+            ASSERT_TRUE(vntest::wait_blocked(tid));
+        }
+        ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        int hanging = 0;
+        for (auto& waiter : waiters) {
+            hanging += waiter.wait_until(deadline) == std::future_status::ready ? 0 : 1;
+        }
+        EXPECT_EQ(hanging, 0) << "round " << round;
+        if (hanging > 0) {
+            // A waiter left in its wait is ended through a new registration, so the test can finish.
+            ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+            for (auto& waiter : waiters) {
+                while (waiter.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+                    event().kill(true);
+                }
+            }
+            ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+        }
+        for (auto& waiter : waiters) {
+            EXPECT_EQ(waiter.get(), GC_ERR_ABORT) << "round " << round;
+        }
+    }
+
+    // Without a waiter, unregistration leaves no kill behind.
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    ASSERT_EQ(event().unregister_event(), GC_ERR_SUCCESS);
+    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
+    queue_buffers(1);
+    fill(1);
+    EVENT_NEW_BUFFER_DATA record{};
+    size_t size = sizeof record;
+    EXPECT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
+}
+
+TEST_F(NewBufferEventTest, WithoutABoardTheEngineReportsNoBoard)
+{
+    EXPECT_EQ(acquisition->status(), VNAcquisition::NoBoard);
+    EXPECT_EQ(acquisition->start(GENTL_INFINITE), VNAcquisition::NoBoard);
+    EXPECT_EQ(acquisition->make_ready(4, {}), VNAcquisition::NotConfigured);
+    EXPECT_EQ(acquisition->payload_size(), 0u);
+    EXPECT_FALSE(acquisition->roi_matches({}));
 }

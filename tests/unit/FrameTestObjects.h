@@ -80,7 +80,6 @@ class TestEvent : public vngtl::BaseEvent {
 public:
     uint64_t last_timeout = 0;
     int flushes = 0;
-    int kills = 0;
     bool last_kill_immediate = false;
 
     GC_ERROR data(void* buffer, size_t* size, uint64_t timeout_ms) override
@@ -100,7 +99,6 @@ public:
     }
     GC_ERROR kill(bool immediate) override
     {
-        ++kills;
         last_kill_immediate = immediate;
         return GC_ERR_ABORT;
     }
@@ -164,7 +162,6 @@ public:
     uint32_t handle_kind() const noexcept override { return kind; }
 
     std::atomic<int> closes{0};
-    mutable std::atomic<int> clock_reads{0};
 
     GC_ERROR valid_child_ids(std::vector<std::string>& list) override
     {
@@ -218,7 +215,6 @@ public:
 protected:
     uint64_t monotonic_ns() const override
     {
-        ++clock_reads;
         const int left = clock_reads_left_.load();
         if (left < 0) {
             return BaseModule::monotonic_ns();
