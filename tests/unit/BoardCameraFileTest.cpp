@@ -11,21 +11,11 @@ using VNBoards::Board;
 using VNBoards::BoardState;
 using VNBoards::Roi;
 
-constexpr const char* configuration = R"({
-  "boards": [
-    {
-      "kind": "other",
-      "model": "VN-AN1 Analog",
-      "serial": "VA0042",
-      "camera_files": [
-        {"name": "Wide.cam", "width": 320, "height": 240, "bits_per_pixel": 8, "make": "Acme", "model": "W-1"},
-        {"name": "Deep.cam", "width": 160, "height": 120, "bits_per_pixel": 16, "make": "Acme", "model": "D-2"}
-      ],
-      "default_camera_file": null,
-      "frame_source": {"trigger": "manual"}
-    }
-  ]
-})";
+constexpr const char* configuration = R"({"boards": [{"kind": "other", "model": "VN-AN1 Analog", "serial": "VA0042",
+  "camera_files": [
+    {"name": "Wide.cam", "width": 320, "height": 240, "bits_per_pixel": 8, "make": "Acme", "model": "W-1"},
+    {"name": "Deep.cam", "width": 160, "height": 120, "bits_per_pixel": 16, "make": "Acme", "model": "D-2"}],
+  "default_camera_file": null, "frame_source": {"trigger": "manual"}}]})";
 
 class BoardCameraFiles : public BoardTest {
 protected:

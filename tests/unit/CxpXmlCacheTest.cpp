@@ -159,12 +159,20 @@ TEST_F(CxpXmlCacheTest, SelectorThatCannotBeWrittenEndsTheWalk)
     EXPECT_TRUE(fs::exists(cache("cam.xml")));  // the first entry was fetched before
 }
 
+// Each bad entry is recorded (a camera read that fails, and an archive that does not open, leave no file)
+// and the others still download.
 TEST_F(CxpXmlCacheTest, BadEntriesAreRecordedAndTheOthersStillDownload)
 {
+    camera.fail_reads_at(FakeCxpCamera::file_area + 0x2008, 1);
+    const std::string unread = local_file("unread.xml", FakeCxpCamera::file_area + 0x2000, camera_xml("C"));
+    const std::string bad_zip =
+        local_file("bad.zip", FakeCxpCamera::file_area + 0x6000, "PK\x03\x04 this is not an archive at all");
     camera.set_urls({"local:cam.zip;8000;1F0", "ftp://host/cam.xml", "local:///big.xml;5000;10",
                      "local:///wrap.xml;FFFFFFF0;20", "local:///cam.txt;8000;10", "file:///nowhere/cam.xml",
-                     local_file("good.xml", FakeCxpCamera::file_area + 0x1000, "<x/>")});
+                     local_file("good.xml", FakeCxpCamera::file_area + 0x1000, "<x/>"), unread, bad_zip});
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFiles",
+                "Unable to extract the XML file archive downloaded for the URL, \"" + bad_zip + "\".");
     const std::string log = records();
     EXPECT_NE(log.find("Unable to determine the filename of URL \"local:cam.zip;8000;1F0\"."), std::string::npos);
     EXPECT_NE(log.find("Download failed for the XML at URL \"local:cam.zip;8000;1F0\"."), std::string::npos);
@@ -175,32 +183,14 @@ TEST_F(CxpXmlCacheTest, BadEntriesAreRecordedAndTheOthersStillDownload)
     EXPECT_NE(log.find("specified in the URL \"local:///wrap.xml;FFFFFFF0;20\" are incoherent."), std::string::npos);
     EXPECT_NE(log.find("Unable to determine the filename of URL \"local:///cam.txt;8000;10\"."), std::string::npos);
     EXPECT_NE(log.find("No such file in the local filesystem, \"/nowhere/cam.xml\"."), std::string::npos);
-    EXPECT_EQ(read_file(cache("good.xml")), "<x/>");
-    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 5u) << log;
-}
-
-TEST_F(CxpXmlCacheTest, CameraReadFailureLeavesNoFile)
-{
-    camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, camera_xml("C"))});
-    camera.fail_reads_at(FakeCxpCamera::file_area + 8, 1);
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    EXPECT_NE(records().find("Register read failure downloading an XML/ZIP file for the URL \"local:///cam.xml;8000;"),
+    EXPECT_NE(log.find("Register read failure downloading an XML/ZIP file for the URL \"" + unread + "\"."),
               std::string::npos);
-    EXPECT_FALSE(fs::exists(cache("cam.xml")));
-}
-
-TEST_F(CxpXmlCacheTest, CorruptZipIsRemovedWithARecord)
-{
-    const std::string url = local_file("bad.zip", FakeCxpCamera::file_area, "PK\x03\x04 this is not an archive at all");
-    camera.set_urls({url});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    const std::string log = records();
     EXPECT_NE(log.find("Unable to open a file for unzipping: " + cache("bad.zip")), std::string::npos) << log;
-    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFiles",
-                "Unable to extract the XML file archive downloaded for the URL, \"" +
-                    url + "\".");
-    EXPECT_FALSE(fs::exists(cache("bad.zip")));
-    EXPECT_FALSE(fs::exists(cache("bad.xml")));
+    EXPECT_EQ(read_file(cache("good.xml")), "<x/>");
+    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 6u) << log;
+    for (const char* name : {"unread.xml", "bad.zip", "bad.xml"}) {
+        EXPECT_FALSE(fs::exists(cache(name))) << name;
+    }
 }
 
 TEST_F(CxpXmlCacheTest, UnzipChecksItsInputAndNeverLeavesAPartialFile)
