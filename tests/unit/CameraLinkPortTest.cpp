@@ -51,20 +51,6 @@ protected:
         std::ofstream(cache("templates/acme.txt")) << lines;
         setenv("GENICAM_CLPROTOCOL", cache("templates").c_str(), 1);
     }
-    static std::string info_string(vngtl::BasePort& port, int32_t command)
-    {
-        std::string text;
-        EXPECT_EQ(port.info_string(command, text), GenTL::GC_ERR_SUCCESS) << command;
-        return text;
-    }
-    static bool info_bool(vngtl::BasePort& port, int32_t command)
-    {
-        GenTL::INFO_DATATYPE type = GenTL::INFO_DATATYPE_UNKNOWN;
-        uint8_t value = 0xFF;
-        size_t size = 1;
-        EXPECT_EQ(port.info(command, &type, &value, &size), GenTL::GC_ERR_SUCCESS) << command;
-        return value != 0;
-    }
 
     TestMedium medium_;
 };
@@ -157,14 +143,14 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
     port.set_medium(&medium_);
     EXPECT_TRUE(port.good());
 
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_ID), "Device");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_VENDOR), "Vantrel");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_MODEL), "SimCam CL-1");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_TLTYPE), "CL");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_MODULE), "Device");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_VERSION), "GENICAM_CLPROTOCOL");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_PORTNAME), "Device");
-    EXPECT_EQ(info_string(port, VNPortCL::device_id_info), port.cl_port().GetDeviceID());
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_ID), "Device");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_VENDOR), "Vantrel");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_MODEL), "SimCam CL-1");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_TLTYPE), "CL");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_MODULE), "Device");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_VERSION), "GENICAM_CLPROTOCOL");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_PORTNAME), "Device");
+    EXPECT_EQ(info_text(port, VNPortCL::device_id_info), port.cl_port().GetDeviceID());
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_LITTLE_ENDIAN));
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_ACCESS_READ));
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_ACCESS_WRITE));

@@ -3,6 +3,7 @@
 // and the cached description, register access, and GenCP's recovery from damaged, missing and late
 // answers.
 #include "GenCpTestSupport.h"
+#include "RemoteTestSupport.h"
 
 #include "clprotocol/CCLPort.h"
 #include "clprotocol/CLErrException.h"
@@ -10,7 +11,6 @@
 #include "sim/ClCameraRegisters.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -69,16 +69,11 @@ private:
 
 constexpr const char* device_id = "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL_1#_1_0_0#CL0000001";
 
-class ClProtocolTest : public ::testing::Test {
+class ClProtocolTest : public RemoteTest {
 protected:
     void SetUp() override
     {
-        vnsim_reset();
-        cache_ = std::filesystem::temp_directory_path() /
-                 ("vngtl-clprotocol-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(cache_);
-        setenv("GENICAM_CACHE_V2_4", cache_.c_str(), 1);
+        RemoteTest::SetUp();
         adapter_ = std::make_unique<LineAdapter>();
         port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
     }
@@ -87,10 +82,8 @@ protected:
         port_.Disconnect();
         CCLPort::UnRegisterSerial(port_id_);
         adapter_.reset();
-        unsetenv("GENICAM_CACHE_V2_4");
         unsetenv("GENICAM_CLPROTOCOL");
-        std::filesystem::remove_all(cache_);
-        vnsim_reset();
+        RemoteTest::TearDown();
     }
     // A new configuration ends the serial references of the old one: the adapter is made again.
     void configure(const std::string& camera)
@@ -110,7 +103,6 @@ protected:
         return static_cast<uint32_t>(b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24);
     }
 
-    std::filesystem::path cache_;
     std::unique_ptr<LineAdapter> adapter_;
     std::string port_id_;
     CCLPort port_;

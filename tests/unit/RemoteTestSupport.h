@@ -46,6 +46,27 @@ protected:
         EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
     }
 
+    // A port's boolean info value (of type BOOL8) and text info value.
+    template <class Port>
+    static bool info_bool(Port& port, int32_t command)
+    {
+        GenTL::INFO_DATATYPE type = GenTL::INFO_DATATYPE_UNKNOWN;
+        uint8_t value = 0xEE;
+        size_t size = sizeof value;
+        EXPECT_EQ(port.info(command, &type, &value, &size), GenTL::GC_ERR_SUCCESS) << command;
+        EXPECT_EQ(type, GenTL::INFO_DATATYPE_BOOL8) << command;
+        return value != 0;
+    }
+    template <class Port>
+    static std::string info_text(Port& port, int32_t command)
+    {
+        GenTL::INFO_DATATYPE type = GenTL::INFO_DATATYPE_UNKNOWN;
+        char text[256] = {};
+        size_t size = sizeof text;
+        EXPECT_EQ(port.info(command, &type, text, &size), GenTL::GC_ERR_SUCCESS) << command << ": " << last_error();
+        return text;
+    }
+
     // Every record written since the test began (each is echoed to the board driver's debug output).
     static std::string records() { return debug_output(); }
     static size_t count_of(const std::string& text, const std::string& part)
