@@ -34,6 +34,11 @@ std::string camera_file(VN_HANDLE handle)
     return VbCamGetFileName(handle, nullptr, 0, text, sizeof text) == 0 ? std::string(text) : std::string("<failed>");
 }
 
+void configure(const char* json)
+{
+    ASSERT_EQ(vnsim_configure(json), 0) << vnsim_last_error();
+}
+
 uint32_t cxp_reg(VN_HANDLE handle, uint32_t address)
 {
     uint32_t value = 0;
@@ -157,10 +162,8 @@ TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
 
 TEST_F(SimBoardTest, BoardWithoutDefaultCameraFile)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [
-        {"name": "a.cam", "width": 32, "height": 16}], "default_camera_file": null}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CL", "camera_files": [
+        {"name": "a.cam", "width": 32, "height": 16}], "default_camera_file": null}]})");
     VN_HANDLE handle = open(0);
     char text[64];
     EXPECT_NE(VbCamGetFileName(handle, nullptr, 0, text, sizeof text), 0);
@@ -236,11 +239,9 @@ TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
 
 TEST_F(SimBoardTest, ConfiguredRegistersMergeWithTheDefaults)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "other", "registers": [
+    configure(R"({"boards": [{"kind": "other", "registers": [
         {"number": 0, "name": "MY_CTRL", "value": 7, "access": "ro"},
-        {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})"),
-              0)
-        << vnsim_last_error();
+        {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     EXPECT_NE(VNIsOrla(handle), 0);
     char text[64];
@@ -315,10 +316,8 @@ TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReason)
 
 TEST_F(SimConfigTest, UnknownKeysAreIgnoredAndMissingKeysTakeDefaults)
 {
-    ASSERT_EQ(vnsim_configure(R"({"future": 1, "boards": [{"kind": "CXP", "colour": "blue",
-        "camera_files": [{"name": "m.cam", "width": 8, "height": 2, "lens": "50mm"}]}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"future": 1, "boards": [{"kind": "CXP", "colour": "blue",
+        "camera_files": [{"name": "m.cam", "width": 8, "height": 2, "lens": "50mm"}]}]})");
     VN_HANDLE handle = open(0);
     EXPECT_EQ(camera_file(handle), "m.cam") << "the first camera file is the default";
     EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 8u);
@@ -367,11 +366,9 @@ TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
 
 TEST_F(SimConfigTest, ConfiguredCameraRegistersAndLinkSpeed)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
         "link_config_default": "0x00020038", "registers": [{"address": "0x6010", "value": "0xDEADBEEF"},
-        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})"),
-              0)
-        << vnsim_last_error();
+        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     uint32_t value = 0;
     EXPECT_EQ(cxp_reg(handle, 0x0004), 0x00020000u);
@@ -404,15 +401,16 @@ TEST_F(SimConfigTest, ConfiguredCameraRegistersAndLinkSpeed)
 
 TEST_F(SimConfigTest, PerBoardOptionsAreHexTexts)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "options": {"VNGTLCxpReadForceWordRounding": "1",
-        "Mask": "0xff", "Number": 26, "Broken": "zz"}}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CXP", "options": {"VNGTLCxpReadForceWordRounding": "1",
+        "Mask": "0xff", "Number": 26, "Broken": "zz"}}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     uint32_t value = 0;
-    EXPECT_TRUE(VNRegistryBoardGetStringHex(handle, "VNGTLCxpReadForceWordRounding", &value) == 0 && value == 1u) << "VNGTLCxpReadForceWordRounding";
-    EXPECT_TRUE(VNRegistryBoardGetStringHex(handle, "Mask", &value) == 0 && value == 255u) << "Mask";
-    EXPECT_TRUE(VNRegistryBoardGetStringHex(handle, "Number", &value) == 0 && value == 26u) << "Number";
+    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "VNGTLCxpReadForceWordRounding", &value), 0);
+    EXPECT_EQ(value, 1u);
+    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "Mask", &value), 0);
+    EXPECT_EQ(value, 255u);
+    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "Number", &value), 0);
+    EXPECT_EQ(value, 26u);
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, "Broken", &value), 0);
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, "VNGTLCxpWriteForceWordRounding", &value), 0);
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
