@@ -1,7 +1,6 @@
 // The simulated boards seen through the SDK's C functions: enumeration, open and close, camera files,
 // inquiries, the region of interest, identity and board registers; and the simulator's configuration (JSON)
-// with the parts of the SDK that only reflect it: configured CoaXPress camera registers and link speed,
-// per-board options and the configured-device list.
+// with the parts of the SDK that only reflect it: per-board options and the configured-device list.
 #include "SimTestSupport.h"
 
 #include <chrono>
@@ -37,13 +36,6 @@ std::string camera_file(VN_HANDLE handle)
 void configure(const char* json)
 {
     ASSERT_EQ(vnsim_configure(json), 0) << vnsim_last_error();
-}
-
-uint32_t cxp_reg(VN_HANDLE handle, uint32_t address)
-{
-    uint32_t value = 0;
-    EXPECT_EQ(VNCXPReadReg(handle, 0xFF, address, &value), 0) << std::hex << address;
-    return value;
 }
 
 }  // namespace
@@ -362,41 +354,6 @@ TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
     ASSERT_EQ(vnsim_configure(R"({"boards": [{}], "faults": {"enumeration_fails": true}})"), 0);
     uint32_t count = 0;
     EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
-}
-
-TEST_F(SimConfigTest, ConfiguredCameraRegistersAndLinkSpeed)
-{
-    configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
-        "link_config_default": "0x00020038", "registers": [{"address": "0x6010", "value": "0xDEADBEEF"},
-        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})");
-    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
-    uint32_t value = 0;
-    EXPECT_EQ(cxp_reg(handle, 0x0004), 0x00020000u);
-    EXPECT_EQ(cxp_reg(handle, 0x6010), 0xDEADBEEFu);
-    ASSERT_EQ(VNCXPReadReg(handle, 0xFF, 0x6034, &value), 0);
-    EXPECT_EQ(value, 1u) << "8-byte values put the low word at the higher address";
-    char text[8] = {};
-    uint32_t read = 0;
-    ASSERT_EQ(VNCXPReadData(handle, 0xFF, 0x6020, 6, &read, text, sizeof text), 0);
-    EXPECT_STREQ(text, "hello");
-
-    uint32_t connections = 0;
-    uint32_t row = 0;
-    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
-    EXPECT_EQ(connections, 2u);
-    EXPECT_EQ(row, 3u) << "0x38 is row 3";
-    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, 0xFF, 4, 5, 1), 0);
-    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
-    EXPECT_EQ(connections, 4u);
-    EXPECT_EQ(row, 5u);
-    ASSERT_EQ(VNCXPReadReg(handle, 0xFF, 0x4014, &value), 0);
-    EXPECT_EQ(value, 0x00040048u) << "the camera's ConnectionConfig follows";
-    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, 0xFF, 4, 6, 1), 0);
-    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, 0xFF, 5, 1, 1), 0) << "the board has 4 connections";
-    // ConnectionReset returns the camera to its default link.
-    ASSERT_EQ(VNCXPWriteReg(handle, 0xFF, 0x4000, 1), 0);
-    EXPECT_EQ(cxp_reg(handle, 0x4014), 0x00020038u);
-    EXPECT_EQ(cxp_reg(handle, 0x4000), 0u);
 }
 
 TEST_F(SimConfigTest, PerBoardOptionsAreHexTexts)

@@ -282,6 +282,35 @@ TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
               0);
 }
 
+TEST_F(SimCxpCameraTest, ConfiguredRegistersAndLinkSpeed)
+{
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
+        "link_config_default": "0x00020038", "registers": [{"address": "0x6010", "value": "0xDEADBEEF"},
+        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})");
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    EXPECT_EQ(reg(handle, cxp::revision), 0x00020000u);
+    EXPECT_EQ(reg(handle, 0x6010), 0xDEADBEEFu);
+    EXPECT_EQ(reg(handle, 0x6034), 1u) << "8-byte values put the low word at the higher address";
+    EXPECT_EQ(read_text(handle, 0x6020, 6), "hello");
+
+    uint32_t connections = 0;
+    uint32_t row = 0;
+    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
+    EXPECT_EQ(connections, 2u);
+    EXPECT_EQ(row, 3u) << "0x38 is row 3";
+    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 4, 5, 1), 0);
+    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
+    EXPECT_EQ(connections, 4u);
+    EXPECT_EQ(row, 5u);
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00040048u) << "the camera's ConnectionConfig follows";
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 4, 6, 1), 0);
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 5, 1, 1), 0) << "the board has 4 connections";
+    // ConnectionReset returns the camera to its default link.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::connection_reset, 1), 0);
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00020038u);
+    EXPECT_EQ(reg(handle, cxp::connection_reset), 0u);
+}
+
 TEST_F(SimCxpCameraTest, CameraKeepsItsSettingsUntilAnotherCameraFileIsLoaded)
 {
     VN_HANDLE handle = open(0);
