@@ -1,6 +1,9 @@
 // The board's camera-side operations, through which the remote-device ports reach the camera: the family
-// queries, the per-board options, the camera's texts and the CoaXPress register and block access.
+// queries, the per-board options, the camera's texts and the CoaXPress register and block access; the
+// board's two error stacks and their texts; and camera files (a board without a default one, switching
+// between them, and the geometry that follows the camera file into the frames).
 #include "BoardFixture.h"
+#include "BoardTestAccess.h"
 
 #include <vnsim.h>
 
@@ -13,6 +16,7 @@ namespace {
 using VNBoards::Board;
 using VNBoards::BoardCall;
 using VNBoards::BoardState;
+using VNBoards::Roi;
 
 using BoardCameraAccess = BoardTest;
 
@@ -133,6 +137,215 @@ TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
     // Once the board opens again the same call reaches the camera.
     EXPECT_TRUE(board.cxp_read_reg(cxp_standard_address, value).opened);
     EXPECT_EQ(value, cxp_standard_value);
+}
+
+// ---- The error stacks and their texts, with and without an open board ---------------------------------
+
+using BoardErrors = BoardTest;
+
+TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
+{
+    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
+    Board board(0);
+    ASSERT_EQ(board.state(), BoardState::Closed);
+    ASSERT_EQ(vnsim_push_vb_error(0, 223), 0);
+    ASSERT_EQ(vnsim_push_vn_error(0, 3006), 0);
+
+    EXPECT_EQ(board.pop_vb_error(), 0);
+    expect_record("GC_ERR_ERROR", "Board::pop_vb_error", "Cannot retrieve errors for uninitialized board number 0.");
+    EXPECT_EQ(board.pop_vn_error(), 0);
+    expect_record("GC_ERR_ERROR", "Board::pop_vn_error", "Cannot retrieve errors for uninitialized board number 0.");
+    EXPECT_EQ(board.vb_error_text(223), "Cannot retrieve error text for an uninitialized board!");
+    expect_record("GC_ERR_ERROR", "Board::vb_error_text",
+                  "Cannot retrieve error text for uninitialized board number 0.");
+    EXPECT_EQ(board.vn_error_text(3006), "");
+    expect_record("GC_ERR_ERROR", "Board::vn_error_text",
+                  "Cannot retrieve error text for uninitialized board number 0.");
+    EXPECT_EQ(board.camera_identity(), "");
+
+    // The stacks kept their codes for when the board is open.
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
+    EXPECT_EQ(board.pop_vb_error(), 223);
+    EXPECT_EQ(board.pop_vn_error(), 3006);
+}
+
+TEST_F(BoardErrors, StacksArePoppedInTurnUntilEmpty)
+{
+    Board board(1);
+    ASSERT_EQ(board.state(), BoardState::Open);
+    EXPECT_EQ(board.pop_vb_error(), 0);
+    EXPECT_EQ(board.pop_vn_error(), 0);
+
+    // The buffer library's codes come out oldest first.
+    ASSERT_EQ(vnsim_push_vb_error(1, 220), 0);
+    ASSERT_EQ(vnsim_push_vb_error(1, 222), 0);
+    EXPECT_EQ(vnsim_push_vb_error(7, 220), -1) << "no such board";
+    EXPECT_EQ(board.pop_vb_error(), 220);
+    EXPECT_EQ(VbCirErrorCheck(sdk_handle(board), nullptr), 222) << "without a descriptor";
+    EXPECT_EQ(board.pop_vb_error(), 0);
+
+    // The driver's newest code is its last error; reading it does not clear it, popping does.
+    ASSERT_EQ(vnsim_push_vn_error(1, 3009), 0);
+    ASSERT_EQ(vnsim_push_vn_error(1, 3010), 0);
+    int32_t code = 0;
+    ASSERT_EQ(VNErrorGetLast(sdk_handle(board), &code), 0);
+    EXPECT_EQ(code, 3010);
+    EXPECT_NE(VNErrorGetLast(sdk_handle(board), nullptr), 0);
+    EXPECT_EQ(board.pop_vn_error(), 3010);
+    EXPECT_EQ(board.pop_vn_error(), 3009);
+    EXPECT_EQ(board.pop_vn_error(), 0);
+
+    // A failing driver call leaves its code as the last error.
+    const int32_t refused = VNRegPoke(sdk_handle(board), 9999, 0);
+    ASSERT_NE(refused, 0);
+    EXPECT_EQ(board.pop_vn_error(), refused);
+    EXPECT_EQ(board.vn_error_text(refused), "Board register number out of range (0 to 3633).");
+    EXPECT_EQ(board.pop_vn_error(), 0);
+    expect_no_record();
+}
+
+TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
+{
+    Board board(0);
+    ASSERT_EQ(board.state(), BoardState::Open);
+    const VN_HANDLE handle = sdk_handle(board);
+    EXPECT_EQ(board.vb_error_text(220), "Frame buffer overflow: the host did not release buffers in time.");
+
+    // A text longer than the first 256-byte attempt: the library fills the attempt and answers the size it
+    // needs, without the terminating NUL; the board asks again with that size.
+    char text[256];
+    uint32_t size = sizeof text;
+    ASSERT_EQ(VbErrorTextGet(handle, 222, text, &size), VB_TEXT_TRUNCATED);
+    ASSERT_GT(size, 256u);
+    const std::string long_text = board.vb_error_text(222);
+    EXPECT_EQ(long_text.size(), size);
+    EXPECT_EQ(long_text.substr(0, 256), std::string(text, sizeof text));
+    EXPECT_EQ(long_text.rfind("Acquisition stopped: the camera signal was lost.", 0), 0u);
+    EXPECT_EQ(long_text.find('\0'), std::string::npos);
+    expect_no_record();
+    uint32_t needed = 0;
+    EXPECT_EQ(VbErrorTextGet(handle, 222, nullptr, &needed), VB_TEXT_TRUNCATED) << "a size query";
+    EXPECT_EQ(needed, size);
+    EXPECT_NE(VbErrorTextGet(handle, 220, text, nullptr), 0);
+
+    EXPECT_EQ(board.vb_error_text(123456), "Could not retrieve error text. The error code is unknown!");
+    expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code 123456.");
+    EXPECT_EQ(board.vb_error_text(-5), "Could not retrieve error text. The error code is unknown!");
+    expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code -5.");
+}
+
+TEST_F(BoardErrors, DriverTexts)
+{
+    Board board(0);
+    ASSERT_EQ(board.state(), BoardState::Open);
+
+    EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
+    expect_no_record();
+    char text[256] = {};
+    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, text, 10), 0) << "a buffer the text does not fit";
+    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, nullptr, 0), 0);
+
+    const int32_t unknown_result = VNErrorGetMes(sdk_handle(board), 77, text, sizeof text);
+    ASSERT_NE(unknown_result, 0);
+    EXPECT_EQ(board.vn_error_text(77), "Encountered an unexpected error retrieving text for a VN error code.");
+    expect_record("GC_ERR_ERROR", "Board::vn_error_text",
+                  "Encountered an unexpected error (code " + std::to_string(unknown_result) +
+                      " retrieving VN error code text for board number 0.");
+}
+
+// ---- Camera files on one board of no particular family -------------------------------------------------
+
+constexpr const char* configuration = R"({"boards": [{"kind": "other", "model": "VN-AN1 Analog", "serial": "VA0042",
+  "camera_files": [
+    {"name": "Wide.cam", "width": 320, "height": 240, "bits_per_pixel": 8, "make": "Acme", "model": "W-1"},
+    {"name": "Deep.cam", "width": 160, "height": 120, "bits_per_pixel": 16, "make": "Acme", "model": "D-2"}],
+  "default_camera_file": null, "frame_source": {"trigger": "manual"}}]})";
+
+class BoardCameraFiles : public BoardTest {
+protected:
+    void SetUp() override
+    {
+        BoardTest::SetUp();
+        ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
+    }
+};
+
+TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
+{
+    Board board(0);
+    EXPECT_EQ(board.state(), BoardState::Open);
+    EXPECT_EQ(board.camera_file(), "");
+    expect_record("GC_ERR_ERROR", "Board::P_check_params",
+                  "Unable to determine the default attached camera file, but board 0 was opened successfully.");
+    EXPECT_EQ(board.board_id(), "VA0042 (0) VN-AN1 Analog");
+    EXPECT_EQ(board.kind_name(), "Custom");
+    EXPECT_EQ(VNBoards::BoardTestAccess::serial_handle(board), nullptr);
+}
+
+TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensUnlessConfigured)
+{
+    Board board(0);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "Deep.cam"), BoardState::Open);
+    EXPECT_EQ(board.camera_file(), "Deep.cam");
+    EXPECT_EQ(board.default_roi(), (Roi{0, 0, 160, 120}));
+    EXPECT_EQ(board.bit_depth(), 16u);
+    EXPECT_EQ(board.camera_identity(), "Acme D-2");
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+
+    // Raising the level keeps the camera file the board has.
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.camera_file(), "Deep.cam");
+    EXPECT_EQ(board.current_roi(), (Roi{0, 0, 160, 120}));
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
+
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Wide.cam"), BoardState::OpenForAcquisition);
+    EXPECT_EQ(board.camera_file(), "Wide.cam");
+    EXPECT_EQ(board.current_roi(), (Roi{0, 0, 320, 240}));
+    EXPECT_EQ(board.bit_depth(), 8u);
+    EXPECT_EQ(vnsim_open_handles(0), 1);
+
+    ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
+    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::Configured);
+    EXPECT_EQ(board.camera_file(), "Wide.cam");
+    EXPECT_EQ(board.bit_depth(), 8u);
+    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
+
+    // Lowering the level keeps the camera file as well.
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open), BoardState::Open);
+    EXPECT_EQ(board.camera_file(), "Wide.cam");
+    EXPECT_EQ(board.reopen(VNBoards::BoardState::Open, "Deep.cam"), BoardState::Open);
+    EXPECT_EQ(board.camera_file(), "Deep.cam");
+}
+
+TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
+{
+    Board board(0);
+    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
+    ASSERT_TRUE(board.set_roi(Roi{16, 8, 100, 50}));
+    ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
+    ASSERT_TRUE(board.start_acq());
+    ASSERT_EQ(vnsim_trigger(0, 2), 2);
+
+    RecordingSink sink;
+    for (int i = 0; i < 2; ++i) {
+        VNBoards::FrameRecord record{};
+        ASSERT_EQ(board.frame_wait(record), VNBoards::FrameWait::Frame);
+        ASSERT_TRUE(sink.take(board, record.buffer_index));
+        ASSERT_TRUE(board.set_frame_available(record));
+    }
+    ASSERT_EQ(sink.frames.size(), 2u);
+    for (uint64_t counter = 1; counter <= 2; ++counter) {
+        const RecordingSink::Frame& frame = sink.frames[counter - 1];
+        EXPECT_EQ(frame.kind, VNBoards::BoardKind::Custom);
+        EXPECT_EQ(frame.bit_depth, 16u);
+        EXPECT_EQ(frame.width, 100u);
+        EXPECT_EQ(frame.height, 50u);
+        EXPECT_EQ(frame.x_offset, 16u);
+        EXPECT_EQ(frame.y_offset, 8u);
+        EXPECT_EQ(frame.data.size(), 100u * 50u * 2u);
+        EXPECT_EQ(vnsim_check_frame(frame.data.data(), frame.data.size(), 100, 50, 16, counter), 0);
+    }
+    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // reads, a closed board, a missing serial reference, time-outs and their flush, error texts, the port
 // index), the port's Device ID template choice by make and model, its info values, reads and writes over
 // the serial line, URL queries and XML ID versions, and a camera file without make and model.
-#include "BoardFixture.h"
+#include "GenCpTestSupport.h"
+#include "RemoteTestSupport.h"
 
+#include "board/VNBoards.h"
 #include "remote/VNPortCL.h"
 #include "remote/VNPortCLProtocol.h"
 #include "sim/ClCameraRegisters.h"
@@ -11,9 +13,6 @@
 #include "clprotocol/CLErrException.h"
 #include "core/BasePortMedium.h"
 
-#include <vnsim.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -31,24 +30,12 @@ public:
     const vngtl::BasePort* get_port() const override { return nullptr; }
 };
 
-class CameraLinkPortTest : public BoardTest {
+class CameraLinkPortTest : public RemoteTest {
 protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vngtl-clport-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "templates");
-        setenv("GENICAM_CACHE_V2_4", (dir_ / "cache").c_str(), 1);
-    }
     void TearDown() override
     {
-        unsetenv("GENICAM_CACHE_V2_4");
         unsetenv("GENICAM_CLPROTOCOL");
-        std::filesystem::remove_all(dir_);
-        BoardTest::TearDown();
+        RemoteTest::TearDown();
     }
     // A CoaXPress board 0 and a Camera Link board 1 whose camera file and camera are given.
     static void configure(const std::string& camera_file, const std::string& camera, const std::string& faults = "{}")
@@ -60,40 +47,11 @@ protected:
     }
     void templates(const std::string& lines)
     {
-        std::ofstream(dir_ / "templates" / "acme.txt") << lines;
-        setenv("GENICAM_CLPROTOCOL", (dir_ / "templates").c_str(), 1);
-    }
-    // The calling thread's last record is `code_name` from `function` with exactly `message`.
-    static void expect_last(const std::string& code_name, const std::string& function, const std::string& message)
-    {
-        const std::string record = last_error();
-        EXPECT_EQ(record.rfind(code_name + " @ ", 0), 0u) << record;
-        const std::string tail = "], " + function + ": " + message + "\n";
-        ASSERT_GE(record.size(), tail.size()) << record;
-        EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
-    }
-    static VnsimClStats stats()
-    {
-        VnsimClStats s{};
-        EXPECT_EQ(vnsim_cl_stats(1, &s), 0);
-        return s;
-    }
-    static std::string info_string(vngtl::BasePort& port, int32_t command)
-    {
-        std::string text;
-        EXPECT_EQ(port.info_string(command, text), GenTL::GC_ERR_SUCCESS) << command;
-        return text;
-    }
-    static bool info_bool(vngtl::BasePort& port, int32_t command)
-    {
-        GenTL::INFO_DATATYPE type = GenTL::INFO_DATATYPE_UNKNOWN;
-        uint8_t value = 0xFF;
-        size_t size = 1;
-        EXPECT_EQ(port.info(command, &type, &value, &size), GenTL::GC_ERR_SUCCESS) << command;
-        return value != 0;
+        std::filesystem::create_directories(cache("templates"));
+        std::ofstream(cache("templates/acme.txt")) << lines;
+        setenv("GENICAM_CLPROTOCOL", cache("templates").c_str(), 1);
     }
 
-    std::filesystem::path dir_;
     TestMedium medium_;
 };
 
@@ -138,11 +96,11 @@ TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceAndErrorsBecomeTexts)
     ASSERT_EQ(adapter.clGetSupportedBaudRates(&rates), 0);
     EXPECT_EQ(rates, 0x3Fu);
 
-    const auto flushes = stats().flushes;
+    const auto flushes = gencp_test::cl_stats().flushes;
     char buffer[16];
     CLUINT32 size = sizeof buffer;
     EXPECT_EQ(adapter.clSerialRead(buffer, &size, 30), -10004);
-    EXPECT_EQ(stats().flushes - flushes, 1u);
+    EXPECT_EQ(gencp_test::cl_stats().flushes - flushes, 1u);
 
     EXPECT_EQ(adapter.serial_port_index(), 0);
     adapter.raise_error(0);
@@ -185,14 +143,14 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
     port.set_medium(&medium_);
     EXPECT_TRUE(port.good());
 
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_ID), "Device");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_VENDOR), "Vantrel");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_MODEL), "SimCam CL-1");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_TLTYPE), "CL");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_MODULE), "Device");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_VERSION), "GENICAM_CLPROTOCOL");
-    EXPECT_EQ(info_string(port, GenTL::PORT_INFO_PORTNAME), "Device");
-    EXPECT_EQ(info_string(port, VNPortCL::device_id_info), port.cl_port().GetDeviceID());
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_ID), "Device");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_VENDOR), "Vantrel");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_MODEL), "SimCam CL-1");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_TLTYPE), "CL");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_MODULE), "Device");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_VERSION), "GENICAM_CLPROTOCOL");
+    EXPECT_EQ(info_text(port, GenTL::PORT_INFO_PORTNAME), "Device");
+    EXPECT_EQ(info_text(port, VNPortCL::device_id_info), port.cl_port().GetDeviceID());
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_LITTLE_ENDIAN));
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_ACCESS_READ));
     EXPECT_TRUE(info_bool(port, GenTL::PORT_INFO_ACCESS_WRITE));

@@ -2,18 +2,15 @@
 // Link serial stand-in: templates, probing, connecting (and moving the line to its highest rate), XML IDs
 // and the cached description, register access, and GenCP's recovery from damaged, missing and late
 // answers.
+#include "GenCpTestSupport.h"
+#include "RemoteTestSupport.h"
+
 #include "clprotocol/CCLPort.h"
 #include "clprotocol/CLErrException.h"
 #include "clserial/clserial.h"
 #include "sim/ClCameraRegisters.h"
 
-#include <vnsim.h>
-
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +18,8 @@
 namespace clcam = vnsim::clcam;
 using CLProtocol::CCLPort;
 using Clock = std::chrono::steady_clock;
+using gencp_test::cl_stats;
+using gencp_test::millis_since;
 
 namespace {
 
@@ -70,16 +69,11 @@ private:
 
 constexpr const char* device_id = "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL_1#_1_0_0#CL0000001";
 
-class ClProtocolTest : public ::testing::Test {
+class ClProtocolTest : public RemoteTest {
 protected:
     void SetUp() override
     {
-        vnsim_reset();
-        cache_ = std::filesystem::temp_directory_path() /
-                 ("vngtl-clprotocol-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(cache_);
-        setenv("GENICAM_CACHE_V2_4", cache_.c_str(), 1);
+        RemoteTest::SetUp();
         adapter_ = std::make_unique<LineAdapter>();
         port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
     }
@@ -88,10 +82,8 @@ protected:
         port_.Disconnect();
         CCLPort::UnRegisterSerial(port_id_);
         adapter_.reset();
-        unsetenv("GENICAM_CACHE_V2_4");
         unsetenv("GENICAM_CLPROTOCOL");
-        std::filesystem::remove_all(cache_);
-        vnsim_reset();
+        RemoteTest::TearDown();
     }
     // A new configuration ends the serial references of the old one: the adapter is made again.
     void configure(const std::string& camera)
@@ -104,12 +96,6 @@ protected:
         adapter_ = std::make_unique<LineAdapter>();
         port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
     }
-    static VnsimClStats stats()
-    {
-        VnsimClStats s{};
-        EXPECT_EQ(vnsim_cl_stats(1, &s), 0);
-        return s;
-    }
     uint32_t read_u32(uint32_t address)
     {
         uint8_t b[4];
@@ -117,16 +103,10 @@ protected:
         return static_cast<uint32_t>(b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24);
     }
 
-    std::filesystem::path cache_;
     std::unique_ptr<LineAdapter> adapter_;
     std::string port_id_;
     CCLPort port_;
 };
-
-double millis_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 }  // namespace
 
@@ -161,10 +141,10 @@ TEST_F(ClProtocolTest, ProbingBuildsTheDeviceIdFromTheBootstrapStrings)
     // A silent camera: four tries of about 100 ms each. The tries are counted by the camera; the time is only
     // bounded loosely, as the machine may be loaded.
     ASSERT_EQ(vnsim_cl_fault(1, "silent", 1), 0);
-    const uint64_t commands_before = stats().commands;
+    const uint64_t commands_before = cl_stats().commands;
     const auto start = Clock::now();
     EXPECT_EQ(CCLPort::ProbeDevice(port_id_, "Vantrel#VNGenCP#Vantrel", 100), "");
-    EXPECT_EQ(stats().commands - commands_before, 4u);
+    EXPECT_EQ(cl_stats().commands - commands_before, 4u);
     EXPECT_LT(millis_since(start), 5000.0);
 }
 
@@ -187,8 +167,8 @@ TEST_F(ClProtocolTest, ConnectingMovesTheLineToItsHighestRateAndRemembersTheDevi
     EXPECT_EQ(port_.GetAccessMode(), GenApi::RW);
     EXPECT_EQ(port_.GetDeviceID(), device_id);
     EXPECT_EQ(port_.GetBaudRate(), 115200u) << "the camera offers up to 115200, the board up to 230400";
-    EXPECT_EQ(stats().host_baud, 115200u);
-    EXPECT_EQ(stats().camera_baud, 115200u);
+    EXPECT_EQ(cl_stats().host_baud, 115200u);
+    EXPECT_EQ(cl_stats().camera_baud, 115200u);
     EXPECT_EQ(read_u32(clcam::width), 640u);
 
     port_.Disconnect();
@@ -215,7 +195,7 @@ TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFile)
                           &minor, &sub),
               3);
 
-    const auto before = stats();
+    const auto before = cl_stats();
     const auto start = Clock::now();
     const std::string url = port_.MakeURLfromXMLID(ids[0]);
     const double loading = millis_since(start);
@@ -228,13 +208,13 @@ TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFile)
     std::string expected(vnsim_cl_camera_xml(nullptr, 0), '\0');
     vnsim_cl_camera_xml(expected.data(), expected.size() + 1);
     EXPECT_EQ(text.str(), expected) << "unzipped";
-    const auto after = stats();
+    const auto after = cl_stats();
     EXPECT_LT(after.bytes_read - before.bytes_read, expected.size() / 3) << "the zipped copy was read";
     std::printf("description: %zu bytes, %llu read over the line at 115200 baud in %.0f ms\n", expected.size(),
                 static_cast<unsigned long long>(after.bytes_read - before.bytes_read), loading);
 
     EXPECT_EQ(port_.MakeURLfromXMLID(ids[0]), url);
-    EXPECT_EQ(stats().commands, after.commands) << "the cached file is not read again";
+    EXPECT_EQ(cl_stats().commands, after.commands) << "the cached file is not read again";
     GenICam::gcstring unknown = "SchemaVersion.1.1@x@DeviceVersion.9.9.9";
     EXPECT_THROW(port_.MakeURLfromXMLID(unknown), CLProtocol::CLErrException);
 }
@@ -261,9 +241,9 @@ TEST_F(ClProtocolTest, RegistersAreReadAndWrittenInPackets)
     EXPECT_EQ(direct, 512u);
 
     std::vector<uint8_t> big(2500);
-    const auto commands = stats().commands;
+    const auto commands = cl_stats().commands;
     port_.Read(big.data(), clcam::xml_plain_window, static_cast<int64_t>(big.size()));
-    EXPECT_EQ(stats().commands - commands, 3u) << "1000 bytes a packet";
+    EXPECT_EQ(cl_stats().commands - commands, 3u) << "1000 bytes a packet";
     try {
         const uint8_t one[4] = {1, 0, 0, 0};
         port_.Write(one, clcam::width_max, 4);

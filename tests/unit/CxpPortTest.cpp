@@ -51,24 +51,6 @@ protected:
     }
     void configure(const std::string& json) { ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error(); }
 
-    bool info_bool(int32_t command)
-    {
-        INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-        uint8_t value = 0xEE;
-        size_t size = sizeof value;
-        EXPECT_EQ(port_->info(command, &type, &value, &size), GC_ERR_SUCCESS);
-        EXPECT_EQ(type, INFO_DATATYPE_BOOL8);
-        return value != 0;
-    }
-    std::string info_text(int32_t command)
-    {
-        INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-        char text[64] = {};
-        size_t size = sizeof text;
-        EXPECT_EQ(port_->info(command, &type, text, &size), GC_ERR_SUCCESS) << command << ": " << last_error();
-        return text;
-    }
-
     std::unique_ptr<VNRemDevPortMedium> medium_;
     VNPortCXP* port_ = nullptr;
 };
@@ -78,8 +60,8 @@ TEST_F(CxpPortTest, RoundedReadMovesWholeWordsAndNeverOverrunsTheCallersBuffer)
     configure(whole_word_board("1", "0"));
     make_port();
     EXPECT_TRUE(port_->read_word_rounding());
-    EXPECT_TRUE(info_bool(VNPortCXP::info_read_rounding));
-    EXPECT_FALSE(info_bool(VNPortCXP::info_write_rounding));
+    EXPECT_TRUE(info_bool(*port_, VNPortCXP::info_read_rounding));
+    EXPECT_FALSE(info_bool(*port_, VNPortCXP::info_write_rounding));
     std::vector<uint8_t> guarded(16, 0xAA);
     size_t size = 6;
     ASSERT_EQ(port_->read(vendor_name, guarded.data(), &size), GC_ERR_SUCCESS) << last_error();
@@ -207,19 +189,19 @@ TEST_F(CxpPortTest, RegistersAreExchangedAsTheBoardDeliversThem)
 TEST_F(CxpPortTest, InfoValuesComeFromTheCameraAndTheBoard)
 {
     make_port();
-    EXPECT_EQ(info_text(PORT_INFO_ID), "Device");
-    EXPECT_EQ(info_text(PORT_INFO_VENDOR), "Vantrel");
-    EXPECT_EQ(info_text(PORT_INFO_MODEL), "SimCam-CXP-1");
-    EXPECT_EQ(info_text(PORT_INFO_VERSION), "1.2.0");
-    EXPECT_EQ(info_text(PORT_INFO_TLTYPE), "CXP");
-    EXPECT_EQ(info_text(PORT_INFO_PORTNAME), "Device");
-    EXPECT_TRUE(info_bool(PORT_INFO_LITTLE_ENDIAN));
-    EXPECT_TRUE(info_bool(PORT_INFO_ACCESS_READ));
-    EXPECT_TRUE(info_bool(PORT_INFO_ACCESS_WRITE));
-    EXPECT_FALSE(info_bool(PORT_INFO_ACCESS_NA));
+    EXPECT_EQ(info_text(*port_, PORT_INFO_ID), "Device");
+    EXPECT_EQ(info_text(*port_, PORT_INFO_VENDOR), "Vantrel");
+    EXPECT_EQ(info_text(*port_, PORT_INFO_MODEL), "SimCam-CXP-1");
+    EXPECT_EQ(info_text(*port_, PORT_INFO_VERSION), "1.2.0");
+    EXPECT_EQ(info_text(*port_, PORT_INFO_TLTYPE), "CXP");
+    EXPECT_EQ(info_text(*port_, PORT_INFO_PORTNAME), "Device");
+    EXPECT_TRUE(info_bool(*port_, PORT_INFO_LITTLE_ENDIAN));
+    EXPECT_TRUE(info_bool(*port_, PORT_INFO_ACCESS_READ));
+    EXPECT_TRUE(info_bool(*port_, PORT_INFO_ACCESS_WRITE));
+    EXPECT_FALSE(info_bool(*port_, PORT_INFO_ACCESS_NA));
     port_->set_writable(false);
-    EXPECT_FALSE(info_bool(PORT_INFO_ACCESS_WRITE));
-    EXPECT_FALSE(info_bool(PORT_INFO_ACCESS_NA));
+    EXPECT_FALSE(info_bool(*port_, PORT_INFO_ACCESS_WRITE));
+    EXPECT_FALSE(info_bool(*port_, PORT_INFO_ACCESS_NA));
     const char byte = 0;
     size_t size = 1;
     EXPECT_EQ(port_->write(user_id, &byte, &size), GC_ERR_ACCESS_DENIED);

@@ -1,8 +1,12 @@
-// The XML cache against a test camera: the cache directory, downloads from camera memory and host files,
-// unzipping, the URL store and its consumer URLs, purging.
+// The bootstrap reader and the XML cache against a test camera: the register walk, the manifest URL in camera
+// memory, the URL grammar and the cache file names; the cache directory, downloads from camera memory, host
+// files and (HTTP/1.0) a server of the test's own on 127.0.0.1, unzipping, the URL store and its consumer
+// URLs, purging.
 #include "FakeCxpCamera.h"
+#include "LoopbackHttpServer.h"
 #include "RemoteTestSupport.h"
 
+#include "remote/VNCxpBootstrap.h"
 #include "remote/VNCxpXmlCacheInterface.h"
 
 #include <filesystem>
@@ -31,6 +35,223 @@ std::string hex_of(size_t value)
 }
 
 }  // namespace
+
+// ---- The bootstrap reader ------------------------------------------------------------------------------
+
+class CxpBootstrapTest : public RemoteTest {
+protected:
+    FakeCxpCamera camera;
+    VNCxpBootstrap bootstrap;
+};
+
+TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2Camera)
+{
+    camera.set_urls({"local:///cam.xml;8000;10"});
+    camera.put_u32(0x3000, 0x6100);
+    camera.put_u32(0x4028, 0x00000001);
+    camera.put_u32(0x402C, 0x00000002);
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.standard, VNCxpBootstrap::standard_value);
+    EXPECT_EQ(bootstrap.xml_manifest_size, 1u);
+    EXPECT_EQ(bootstrap.xml_version, 0x00020005u);
+    EXPECT_EQ(bootstrap.xml_url_address, FakeCxpCamera::url_area);
+    EXPECT_EQ(bootstrap.vendor_name, "Acme:Cam");
+    EXPECT_EQ(bootstrap.device_user_id, "bench");
+    EXPECT_EQ(bootstrap.pointer_block[0], 0x6100u);
+    EXPECT_EQ(bootstrap.test_packet_count_tx, 0x0000000100000002ull);
+    EXPECT_TRUE(bootstrap.is_loaded(0x403C));
+    EXPECT_FALSE(bootstrap.is_loaded(0x4000));  // LinkReset is never read
+    EXPECT_FALSE(bootstrap.is_loaded(0x2090));  // nor the firmware version
+}
+
+TEST_F(CxpBootstrapTest, RevisionOneSkipsTheExtendedRegisters)
+{
+    camera.put_u32(VNCxpBootstrap::revision_address, 0x00010000);
+    bootstrap.updateValues(camera);
+    EXPECT_TRUE(bootstrap.is_loaded(0x4024));
+    EXPECT_FALSE(bootstrap.is_loaded(0x3000));
+    EXPECT_FALSE(bootstrap.is_loaded(0x4028));
+}
+
+TEST_F(CxpBootstrapTest, UnreadableStandardLeavesEverythingElseUnread)
+{
+    camera.fail_reads_at(VNCxpBootstrap::standard_address, 1);
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(camera.reads(), 1);
+    EXPECT_FALSE(bootstrap.is_loaded(VNCxpBootstrap::standard_address));
+    EXPECT_FALSE(bootstrap.is_loaded(VNCxpBootstrap::revision_address));
+    EXPECT_TRUE(bootstrap.vendor_name.empty());
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::updateValues",
+                "Unable to access the CXP bootstrap Standard register. The link may be bad.");
+    EXPECT_NE(records().find("GC_ERR_IO @ VNCxpXmlCacheInterface.cpp["), std::string::npos);
+    EXPECT_NE(records().find("CXP Bootstrap register read failure at 4-byte register, address 0x0."),
+              std::string::npos);
+}
+
+TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
+{
+    camera.fail_reads_at(VNCxpBootstrap::model_name_address, 1);
+    camera.fail_reads_at(0x4028, 1);
+    camera.put_text(VNCxpBootstrap::device_user_id_address, 16, "");
+    bootstrap.updateValues(camera);
+    EXPECT_TRUE(bootstrap.model_name.empty());
+    EXPECT_FALSE(bootstrap.is_loaded(VNCxpBootstrap::model_name_address));
+    EXPECT_FALSE(bootstrap.is_loaded(VNCxpBootstrap::device_user_id_address));  // all-zero field
+    EXPECT_FALSE(bootstrap.is_loaded(0x4028));
+    EXPECT_TRUE(bootstrap.is_loaded(0x4030));
+    const std::string log = records();
+    EXPECT_NE(log.find("CXP Bootstrap read failure at range [0x2020, 0x2040)."), std::string::npos) << log;
+    EXPECT_NE(log.find("CXP Bootstrap register read failure at 8-byte register, address 0x4028."), std::string::npos);
+    EXPECT_EQ(count_of(log, "CXP Bootstrap string read failure."), 2u);
+}
+
+TEST_F(CxpBootstrapTest, ManifestUrlIsReadInWordsUpToItsTerminator)
+{
+    camera.set_urls({"local:///a.xml;8000;1", "file:///opt/cam/b.zip"});
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "local:///a.xml;8000;1");
+    ASSERT_EQ(camera.write_register(VNCxpBootstrap::xml_manifest_selector_address, 1), GenTL::GC_ERR_SUCCESS);
+    bootstrap.updateManifestEntry(camera);
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "file:///opt/cam/b.zip");
+}
+
+TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpace)
+{
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
+                "The CXP Bootstrap XML_URL_ADDRESS register has not been loaded, so reading the URL is not "
+                "currently possible.");
+    camera.set_manifest({{0x00010000, 0x00010100, 0x5ffc}});
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
+                "The CXP Bootstrap XML_URL_ADDRESS register points to an address not within the manufacturer "
+                "register space (0x5ffc).");
+}
+
+TEST_F(CxpBootstrapTest, UrlOf1028BytesWithoutTerminatorIsExcessive)
+{
+    camera.set_manifest({{0x00010000, 0x00010100, FakeCxpCamera::url_area}});
+    camera.put_bytes(FakeCxpCamera::url_area, std::string(1028, 'u'));
+    camera.put_bytes(FakeCxpCamera::url_area + 1028, std::string(4, 'v'));
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
+                "The length of an XML URL is excessively long, or the null-terminating character is missing.");
+    // 1027 characters and the terminator fit in the 257 words that may be read.
+    camera.put_bytes(FakeCxpCamera::url_area + 1027, std::string(1, '\0'));
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), std::string(1027, 'u'));
+}
+
+TEST_F(CxpBootstrapTest, FiveFailedChunkReadsAreRetriedTheSixthEndsTheWalk)
+{
+    camera.set_urls({"local:///cam.xml;8000;100"});
+    bootstrap.updateValues(camera);
+    camera.fail_reads_at(FakeCxpCamera::url_area + 4, 5);
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "local:///cam.xml;8000;100");
+    camera.fail_reads_at(FakeCxpCamera::url_area + 4, 6);
+    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
+                "Aborting URL retrieval operation after 6 failed register read operations.");
+}
+
+TEST(CxpUrlGrammar, LocalUrlDelimiters)
+{
+    GenTL::GCCloseLib();
+    VNCxpBootstrap::Positions p;
+    ASSERT_TRUE(VNCxpBootstrap::LocalUrlDelimiters("local:cam.xml;6000;1A2B", p));
+    EXPECT_EQ(p.name_end_colon, 5u);
+    EXPECT_EQ(p.first_semicolon, 13u);
+    EXPECT_EQ(p.address_end, 18u);
+    EXPECT_EQ(p.length_end, 23u);
+    uint64_t address = 0;
+    uint64_t length = 0;
+    ASSERT_TRUE(VNCxpBootstrap::LocalUrlAddressAndLength("Local:///cam.zip;abcdef;1f0?SchemaVersion=1.1.0", address,
+                                                         length));
+    EXPECT_EQ(address, 0xabcdefu);
+    EXPECT_EQ(length, 0x1f0u);
+}
+
+TEST_F(CxpBootstrapTest, MalformedLocalUrlsNameWhatIsWrong)
+{
+    const std::string function = "VNCxpBootstrap::LocalUrlDelimiters";
+    VNCxpBootstrap::Positions p;
+    const struct {
+        const char* url;
+        const char* message;
+    } cases[] = {
+        {"cam.xml", "Unable to locate a Filename in the URL, \"cam.xml\"."},
+        {"local:cam.xml", "Unable to locate an Address value in the URL, \"local:cam.xml\"."},
+        {"local:cam.xml;6000", "Unable to locate a Data Length value in the URL, \"local:cam.xml;6000\"."},
+        {"local:cam.xml;60G0;100", "Malformed Address value in the URL, \"local:cam.xml;60G0;100\"."},
+        {"local:cam.xml;6000;100?Schema=1",
+         "Malformed Data Length value or Schema prefix in the URL, \"local:cam.xml;6000;100?Schema=1\"."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(VNCxpBootstrap::LocalUrlDelimiters(c.url, p)) << c.url;
+        expect_last("GC_ERR_IO", function, c.message);
+    }
+}
+
+TEST_F(CxpBootstrapTest, UrlFileNameIsTheDecodedLastPathComponent)
+{
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///C:/dir/My%20Cam.ZIP"), "My Cam.ZIP");
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("local:///cam.zip;6000;1F0"), "cam.zip");
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("http://host/a/b/cam.xml?SchemaVersion=1.1.0"), "cam.xml");
+    // The earlier of the two extensions ends the name.
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/cam.xml.zip"), "cam.xml");
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("local:cam.zip;6000;1F0"), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::UrlFileName",
+                "Unable to determine the filename of URL \"local:cam.zip;6000;1F0\".");
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/readme.txt"), "");
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("ftp://host/cam.xml"), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::UrlFileName", "Unrecognized locale in URL \"ftp://host/cam.xml\".");
+}
+
+TEST_F(CxpBootstrapTest, UrlFileNameNeverLeavesTheCacheDirectory)
+{
+    // The URL comes from the camera; its file name is joined to the cache directory.
+    for (const char* url : {"file:///x/..%2F..%2Fetc%2Fcam.xml", "http://host/a/..%5Ccam.zip", "local:///a%2Fb.xml;6000;10",
+                            "file:///x/cam%00.xml"}) {
+        EXPECT_EQ(VNCxpBootstrap::UrlFileName(url), "") << url;
+        expect_last("GC_ERR_IO", "VNCxpBootstrap::UrlFileName",
+                    std::string("Unable to determine the filename of URL \"") + url + "\".");
+    }
+    EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/a%2520b.xml"), "a%20b.xml");  // decoded once only
+}
+
+TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersions)
+{
+    camera.set_urls({"local:///cam.xml;8000;10"});  // XML version 2.0.5, schema 1.1
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.generateXmlFileName(-1), "SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.2.0.5.xml");
+    EXPECT_EQ(bootstrap.generateXmlFileName(0x1F), "SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.2.0.5#1f.xml");
+    EXPECT_EQ(bootstrap.generateXmlFileName(0), "SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.2.0.5#0.xml");
+    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "SchemaVersion.*.*@Acme_58Cam#X1#3@XMLVersion.*.*.*.xml");
+    camera.put_text(VNCxpBootstrap::vendor_name_address, 32, "a\\b/c*d?e\"f<g>h|i");
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.generateXmlFileName(-2),
+              "SchemaVersion.*.*@a_92b_47c_42d_63e_34f_60g_62h_124i#X1#3@XMLVersion.*.*.*.xml");
+}
+
+TEST_F(CxpBootstrapTest, WildcardNameNeedsOnlyTheDeviceStrings)
+{
+    camera.fail_reads_at(VNCxpBootstrap::xml_version_address, 1);
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.generateXmlFileName(-1), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::generateXmlFileName",
+                "Unable to generate an XML file name, because the CXP bootstrap couldn't load the XML version "
+                "registers.");
+    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "SchemaVersion.*.*@Acme_58Cam#X1#3@XMLVersion.*.*.*.xml");
+    camera.fail_reads_at(VNCxpBootstrap::device_version_address, 1);
+    bootstrap.updateValues(camera);
+    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "");
+    expect_last("GC_ERR_IO", "VNCxpBootstrap::generateXmlFileName",
+                "Unable to generate an XML file name, because the CXP bootstrap couldn't load the device "
+                "information registers.");
+}
+
+// ---- The XML cache --------------------------------------------------------------------------------------
 
 class CxpXmlCacheTest : public RemoteTest {
 protected:
@@ -159,12 +380,20 @@ TEST_F(CxpXmlCacheTest, SelectorThatCannotBeWrittenEndsTheWalk)
     EXPECT_TRUE(fs::exists(cache("cam.xml")));  // the first entry was fetched before
 }
 
+// Each bad entry is recorded (a camera read that fails, and an archive that does not open, leave no file)
+// and the others still download.
 TEST_F(CxpXmlCacheTest, BadEntriesAreRecordedAndTheOthersStillDownload)
 {
+    camera.fail_reads_at(FakeCxpCamera::file_area + 0x2008, 1);
+    const std::string unread = local_file("unread.xml", FakeCxpCamera::file_area + 0x2000, camera_xml("C"));
+    const std::string bad_zip =
+        local_file("bad.zip", FakeCxpCamera::file_area + 0x6000, "PK\x03\x04 this is not an archive at all");
     camera.set_urls({"local:cam.zip;8000;1F0", "ftp://host/cam.xml", "local:///big.xml;5000;10",
                      "local:///wrap.xml;FFFFFFF0;20", "local:///cam.txt;8000;10", "file:///nowhere/cam.xml",
-                     local_file("good.xml", FakeCxpCamera::file_area + 0x1000, "<x/>")});
+                     local_file("good.xml", FakeCxpCamera::file_area + 0x1000, "<x/>"), unread, bad_zip});
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFiles",
+                "Unable to extract the XML file archive downloaded for the URL, \"" + bad_zip + "\".");
     const std::string log = records();
     EXPECT_NE(log.find("Unable to determine the filename of URL \"local:cam.zip;8000;1F0\"."), std::string::npos);
     EXPECT_NE(log.find("Download failed for the XML at URL \"local:cam.zip;8000;1F0\"."), std::string::npos);
@@ -175,32 +404,14 @@ TEST_F(CxpXmlCacheTest, BadEntriesAreRecordedAndTheOthersStillDownload)
     EXPECT_NE(log.find("specified in the URL \"local:///wrap.xml;FFFFFFF0;20\" are incoherent."), std::string::npos);
     EXPECT_NE(log.find("Unable to determine the filename of URL \"local:///cam.txt;8000;10\"."), std::string::npos);
     EXPECT_NE(log.find("No such file in the local filesystem, \"/nowhere/cam.xml\"."), std::string::npos);
-    EXPECT_EQ(read_file(cache("good.xml")), "<x/>");
-    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 5u) << log;
-}
-
-TEST_F(CxpXmlCacheTest, CameraReadFailureLeavesNoFile)
-{
-    camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, camera_xml("C"))});
-    camera.fail_reads_at(FakeCxpCamera::file_area + 8, 1);
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    EXPECT_NE(records().find("Register read failure downloading an XML/ZIP file for the URL \"local:///cam.xml;8000;"),
+    EXPECT_NE(log.find("Register read failure downloading an XML/ZIP file for the URL \"" + unread + "\"."),
               std::string::npos);
-    EXPECT_FALSE(fs::exists(cache("cam.xml")));
-}
-
-TEST_F(CxpXmlCacheTest, CorruptZipIsRemovedWithARecord)
-{
-    const std::string url = local_file("bad.zip", FakeCxpCamera::file_area, "PK\x03\x04 this is not an archive at all");
-    camera.set_urls({url});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    const std::string log = records();
     EXPECT_NE(log.find("Unable to open a file for unzipping: " + cache("bad.zip")), std::string::npos) << log;
-    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFiles",
-                "Unable to extract the XML file archive downloaded for the URL, \"" +
-                    url + "\".");
-    EXPECT_FALSE(fs::exists(cache("bad.zip")));
-    EXPECT_FALSE(fs::exists(cache("bad.xml")));
+    EXPECT_EQ(read_file(cache("good.xml")), "<x/>");
+    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 6u) << log;
+    for (const char* name : {"unread.xml", "bad.zip", "bad.xml"}) {
+        EXPECT_FALSE(fs::exists(cache(name))) << name;
+    }
 }
 
 TEST_F(CxpXmlCacheTest, UnzipChecksItsInputAndNeverLeavesAPartialFile)
@@ -293,4 +504,129 @@ TEST_F(CxpXmlCacheTest, StoreUnzipsAnArchiveWhoseXmlWentMissing)
     ASSERT_TRUE(xml_cache.updateStore(camera));
     EXPECT_EQ(xml_cache.store_size(), 1u);
     EXPECT_EQ(read_file(cache("cam.xml")), "<c/>");
+}
+
+// ---- Downloads over HTTP --------------------------------------------------------------------------------
+
+class CxpHttpDownloadTest : public CxpXmlCacheTest {
+protected:
+    using Route = LoopbackHttpServer::Route;
+    using Mode = LoopbackHttpServer::Mode;
+
+    static std::string ok(const std::string& body)
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+    }
+
+    VNCxpXmlCacheInterface::UrlRecord record;
+};
+
+TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtracted)
+{
+    const std::string xml = "<RegisterDescription/>\n" + std::string(3000, ' ');
+    const std::string zip = make_zip("web.xml", xml);
+    LoopbackHttpServer server({{"/files/web.zip", Route{ok(zip)}}});
+    const std::string url = "http://" + server.host() + "/files/web.zip?SchemaVersion=1.1.0";
+    camera.set_urls({url});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    EXPECT_EQ(server.last_request(), "GET /files/web.zip HTTP/1.0\r\nHost: " + server.host() +
+                                         "\r\nAccept: */*\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(read_file(cache("web.zip")), zip);
+    EXPECT_EQ(read_file(cache("web.xml")), xml);
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 1u);
+}
+
+TEST_F(CxpHttpDownloadTest, NotFoundFailsThatEntryWhileTheOthersDownload)
+{
+    LoopbackHttpServer server({{"/missing.xml", Route{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}},
+                               {"/a.xml", Route{ok("<a/>")}},
+                               {"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}});
+    const std::string missing = "http://" + server.host() + "/missing.xml";
+    camera.set_urls({"http://" + server.host() + "/a.xml", missing, "http://" + server.host() + "/b.xml"});
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    const std::string log = records();
+    EXPECT_NE(log.find("Response returned with status code 404 downloading the URL \"" + missing + "\"."),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Download failed for the XML at URL \"" + missing + "\"."), std::string::npos);
+    EXPECT_EQ(read_file(cache("a.xml")), "<a/>");
+    EXPECT_EQ(read_file(cache("b.xml")), "<b/>");
+    EXPECT_FALSE(fs::exists(cache("missing.xml")));
+    EXPECT_EQ(server.requests(), 3);
+}
+
+TEST_F(CxpHttpDownloadTest, BadStatusLineIsAnInvalidResponse)
+{
+    LoopbackHttpServer server({{"/bad.xml", Route{"SPDY/9 200 OK\r\n\r\n<x/>"}},
+                               {"/worse.xml", Route{"HTTP/1.0 abc\r\n\r\n<x/>"}}});
+    for (const char* path : {"/bad.xml", "/worse.xml"}) {
+        const std::string url = "http://" + server.host() + path;
+        EXPECT_FALSE(xml_cache.downloadHttpFile(url, record)) << path;
+        expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
+                    "Invalid server response downloading the URL \"" + url + "\".");
+    }
+    EXPECT_TRUE(fs::is_empty(cache_));
+}
+
+TEST_F(CxpHttpDownloadTest, ServerAbortingMidBodyLeavesNoPartialFile)
+{
+    LoopbackHttpServer server({{"/cut.xml", Route{ok(std::string(100000, 'x')).substr(0, 5000), Mode::reset}}});
+    const std::string url = "http://" + server.host() + "/cut.xml";
+    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
+    const std::string record_text = last_error();
+    EXPECT_NE(record_text.find("Error downloading the URL \"" + url + "\"; Message was \""), std::string::npos)
+        << record_text;
+    EXPECT_FALSE(fs::exists(cache("cut.xml")));
+}
+
+TEST_F(CxpHttpDownloadTest, ServerThatNeverAnswersCostsABoundedTime)
+{
+    LoopbackHttpServer server({{"/silent.xml", Route{"", Mode::silent}}});
+    const std::string url = "http://" + server.host() + "/silent.xml";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+    EXPECT_LT(elapsed, std::chrono::seconds(6));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
+                "Error downloading the URL \"" + url + "\". Client message was \"" +
+                    std::make_error_code(std::errc::timed_out).message() + "\".");
+    EXPECT_FALSE(fs::exists(cache("silent.xml")));
+}
+
+TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
+{
+    // A port that was just listened on and closed again refuses connections.
+    uint16_t port = 0;
+    {
+        LoopbackHttpServer server({}, 0, std::chrono::seconds(1));
+        port = static_cast<uint16_t>(std::stoi(server.host().substr(10)));
+    }
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cam.xml";
+    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
+    EXPECT_NE(last_error().find("Error downloading the URL \"" + url + "\". Client message was \""), std::string::npos)
+        << last_error();
+    EXPECT_FALSE(xml_cache.downloadHttpFile("http://127.0.0.1/readme.txt", record));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile", "Unknown URL extension \".txt\".");
+    EXPECT_FALSE(xml_cache.downloadHttpFile("file:///a.xml", record));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
+                "Locale of URL \"file:///a.xml\" is not \"http\".");
+    write_file(cache("here.xml"), "x");
+    EXPECT_FALSE(xml_cache.downloadHttpFile("http://127.0.0.1/here.xml", record));
+    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
+                "The file (" + cache("here.xml") + ") has already been cached.");
+}
+
+TEST_F(CxpHttpDownloadTest, DeadHostsOfOneManifestShareOneBoundedTime)
+{
+    LoopbackHttpServer server({{"/one.xml", Route{"", Mode::silent}}, {"/two.xml", Route{"", Mode::silent}},
+                               {"/three.xml", Route{"", Mode::silent}}});
+    const std::string base = "http://" + server.host();
+    camera.set_urls({base + "/one.xml", base + "/two.xml", base + "/three.xml"});
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(xml_cache.downloadFiles(camera));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(6500));
+    EXPECT_EQ(count_of(records(), "Download failed for the XML at URL"), 3u);
 }

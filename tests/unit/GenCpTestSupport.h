@@ -5,7 +5,11 @@
 #pragma once
 
 #include <vnser.h>
+#include <vnsim.h>
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -125,6 +129,19 @@ inline Answer receive(void* serial, uint32_t timeout_ms = 1000, SerialIo read = 
 inline uint32_t le32(const std::vector<uint8_t>& bytes, size_t at = 0)
 {
     return static_cast<uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | bytes[at + 3] << 24);
+}
+
+// The simulated Camera Link camera's counters (board 1 in the default configuration).
+inline VnsimClStats cl_stats(int board = 1)
+{
+    VnsimClStats stats{};
+    EXPECT_EQ(vnsim_cl_stats(board, &stats), 0);
+    return stats;
+}
+
+inline double millis_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace gencp_test

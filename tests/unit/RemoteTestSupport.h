@@ -2,12 +2,9 @@
 // XML cache directory named by GENICAM_CACHE_V2_4, the records written during a test, and ZIP archives.
 #pragma once
 
-#include <gentl/GenTL.h>
-#include <vnsim.h>
+#include "GenTLFixture.h"
 
 #include <minizip/zip.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,13 +13,12 @@
 #include <string>
 #include <unistd.h>
 
-class RemoteTest : public ::testing::Test {
+class RemoteTest : public GenTLTest {
 protected:
     void SetUp() override
     {
-        GenTL::GCCloseLib();
-        vnsim_reset();
-        ASSERT_EQ(GenTL::GCInitLib(), GenTL::GC_ERR_SUCCESS);
+        GenTLTest::SetUp();
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         cache_ = std::filesystem::temp_directory_path() /
                  ("vngtl-remote-" + std::to_string(getpid()) + "-" + info->test_suite_name() + "-" + info->name());
@@ -33,26 +29,13 @@ protected:
     }
     void TearDown() override
     {
-        GenTL::GCCloseLib();
+        GenTLTest::TearDown();
         std::filesystem::remove_all(cache_);
         unsetenv("GENICAM_CACHE_V2_4");
     }
 
     std::string cache(const std::string& name = "") const { return (cache_ / name).string(); }
 
-    // The calling thread's last record.
-    static std::string last_error()
-    {
-        GenTL::GC_ERROR code = 0;
-        size_t size = 0;
-        if (GenTL::GCGetLastError(&code, nullptr, &size) != GenTL::GC_ERR_SUCCESS) {
-            return "";
-        }
-        std::string text(size, '\0');
-        GenTL::GCGetLastError(&code, text.data(), &size);
-        text.resize(size - 1);
-        return text;
-    }
     // The last record must come from `function` with `message`, code `code_name`.
     static void expect_last(const std::string& code_name, const std::string& function, const std::string& message)
     {
@@ -63,13 +46,29 @@ protected:
         EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
     }
 
-    // Every record written since the test began (each is echoed to the board driver's debug output).
-    static std::string records()
+    // A port's boolean info value (of type BOOL8) and text info value.
+    template <class Port>
+    static bool info_bool(Port& port, int32_t command)
     {
-        std::string text(vnsim_debug_output(nullptr, 0) + 1, '\0');
-        text.resize(vnsim_debug_output(text.data(), text.size()));
+        GenTL::INFO_DATATYPE type = GenTL::INFO_DATATYPE_UNKNOWN;
+        uint8_t value = 0xEE;
+        size_t size = sizeof value;
+        EXPECT_EQ(port.info(command, &type, &value, &size), GenTL::GC_ERR_SUCCESS) << command;
+        EXPECT_EQ(type, GenTL::INFO_DATATYPE_BOOL8) << command;
+        return value != 0;
+    }
+    template <class Port>
+    static std::string info_text(Port& port, int32_t command)
+    {
+        GenTL::INFO_DATATYPE type = GenTL::INFO_DATATYPE_UNKNOWN;
+        char text[256] = {};
+        size_t size = sizeof text;
+        EXPECT_EQ(port.info(command, &type, text, &size), GenTL::GC_ERR_SUCCESS) << command << ": " << last_error();
         return text;
     }
+
+    // Every record written since the test began (each is echoed to the board driver's debug output).
+    static std::string records() { return debug_output(); }
     static size_t count_of(const std::string& text, const std::string& part)
     {
         size_t count = 0;

@@ -1,10 +1,15 @@
 // The simulated boards seen through the SDK's C functions: enumeration, open and close, camera files,
-// inquiries, the region of interest, identity and board registers.
+// inquiries, the region of interest, identity and board registers; and the simulator's configuration (JSON)
+// with the parts of the SDK that only reflect it: per-board options and the configured-device list.
 #include "SimTestSupport.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -28,9 +33,15 @@ std::string camera_file(VN_HANDLE handle)
     return VbCamGetFileName(handle, nullptr, 0, text, sizeof text) == 0 ? std::string(text) : std::string("<failed>");
 }
 
+void configure(const char* json)
+{
+    ASSERT_EQ(vnsim_configure(json), 0) << vnsim_last_error();
+}
+
 }  // namespace
 
 using SimBoardTest = SimTest;
+using SimConfigTest = SimTest;
 
 TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndItsFaults)
 {
@@ -143,10 +154,8 @@ TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
 
 TEST_F(SimBoardTest, BoardWithoutDefaultCameraFile)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [
-        {"name": "a.cam", "width": 32, "height": 16}], "default_camera_file": null}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CL", "camera_files": [
+        {"name": "a.cam", "width": 32, "height": 16}], "default_camera_file": null}]})");
     VN_HANDLE handle = open(0);
     char text[64];
     EXPECT_NE(VbCamGetFileName(handle, nullptr, 0, text, sizeof text), 0);
@@ -222,11 +231,9 @@ TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
 
 TEST_F(SimBoardTest, ConfiguredRegistersMergeWithTheDefaults)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "other", "registers": [
+    configure(R"({"boards": [{"kind": "other", "registers": [
         {"number": 0, "name": "MY_CTRL", "value": 7, "access": "ro"},
-        {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})"),
-              0)
-        << vnsim_last_error();
+        {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     EXPECT_NE(VNIsOrla(handle), 0);
     char text[64];
@@ -239,4 +246,149 @@ TEST_F(SimBoardTest, ConfiguredRegistersMergeWithTheDefaults)
     EXPECT_EQ(VNRegPeek(handle, 2000), 16u);
     ASSERT_EQ(VNRegName(handle, 1, text, sizeof text), 0) << "the default set is still there";
     EXPECT_STREQ(text, "STATUS");
+}
+
+// ---- The configuration ---------------------------------------------------------------------------------
+
+TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReason)
+{
+    struct Case {
+        const char* json;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"not json", "parse"},
+        {"[]", "JSON object"},
+        {R"({"boards": 3})", "\"boards\" array"},
+        {R"({"boards": [{"kind": "USB"}]})", "boards[0].kind"},
+        {R"({"boards": [{"kind": "CL", "camera_files": [{"name": "x", "width": 0, "height": 4}]}]})",
+         "boards[0].camera_files[0]"},
+        {R"({"boards": [{"camera_files": [{"name": "x", "width": 4, "height": 4, "bits_per_pixel": 33}]}]})",
+         "bits_per_pixel"},
+        {R"({"boards": [{"default_camera_file": "missing.cam"}]})", "missing.cam"},
+        {R"({"boards": [{}, {"frame_source": {"trigger": "sometimes"}}]})", "boards[1].frame_source.trigger"},
+        {R"({"boards": [{"frame_source": {"rate": -1}}]})", "rate"},
+        {R"({"boards": [{"registers": [{"number": 3634}]}]})", "registers[0].number"},
+        {R"({"boards": [{"registers": [{"number": "0x1Z"}]}]})", "0x1Z"},
+        {R"({"boards": [{"faults": {"stop_kind": "explode"}}]})", "stop_kind"},
+        // The CoaXPress camera's manifest and faults.
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": []}}]})", "manifest needs at least one entry"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"local": "tar"}]}}]})", "manifest[0].local"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"local": "xml", "name": "a;b.xml"}]}}]})",
+         "manifest[0].name"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"manifest": [{"url": "x", "xml_version": "1.2"}]}}]})",
+         "manifest[0].xml_version"},
+        {R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [{"count": 2}]}}}]})",
+         "read_failures[0]"},
+        // The Camera Link camera's rates and description.
+        {R"({"boards": [{"kind": "CL", "camera": {"baud_rates": [9600, 12345]}}]})", "holds 12345"},
+        {R"({"boards": [{"kind": "CL", "camera": {"baud_rate": 115200, "baud_rates": [9600]}}]})",
+         "must be a rate both the camera and the board offer"},
+        {R"({"boards": [{"kind": "CL", "camera": {"xml": "gz"}}]})", "camera.xml"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(vnsim_configure(c.json), -1) << c.json;
+        EXPECT_NE(std::string(vnsim_last_error()).find(c.reason), std::string::npos)
+            << c.json << " -> " << vnsim_last_error();
+    }
+    // A refused configuration leaves the system as it was.
+    EXPECT_EQ(board_count(), 2u);
+    EXPECT_EQ(vnsim_configure(R"({"boards": []})"), 0);
+    EXPECT_STREQ(vnsim_last_error(), "");
+    EXPECT_EQ(board_count(), 0u);
+    EXPECT_EQ(vnsim_configure(nullptr), -1);
+    std::string nine = R"({"boards": [{"kind": "CXP", "camera": {"manifest": [)";
+    for (int i = 0; i < 9; ++i) {
+        nine += std::string(i ? "," : "") + R"({"local": "xml"})";
+    }
+    EXPECT_EQ(vnsim_configure((nine + "]}}]}").c_str()), -1) << "at most eight manifest entries";
+    EXPECT_EQ(vnsim_configure_file("/nonexistent/vnsim.json"), -1);
+    EXPECT_NE(std::string(vnsim_last_error()).find("/nonexistent/vnsim.json"), std::string::npos);
+}
+
+TEST_F(SimConfigTest, UnknownKeysAreIgnoredAndMissingKeysTakeDefaults)
+{
+    configure(R"({"future": 1, "boards": [{"kind": "CXP", "colour": "blue",
+        "camera_files": [{"name": "m.cam", "width": 8, "height": 2, "lens": "50mm"}]}]})");
+    VN_HANDLE handle = open(0);
+    EXPECT_EQ(camera_file(handle), "m.cam") << "the first camera file is the default";
+    EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 8u);
+    char a[256], b[256];
+    ASSERT_EQ(VNGetBoardStrings(handle, a, sizeof a, b, sizeof b, nullptr, nullptr), 0);
+    EXPECT_GT(std::strlen(a), 0u);
+    EXPECT_GT(std::strlen(b), 0u);
+}
+
+TEST_F(SimConfigTest, ReconfiguringInvalidatesOpenHandles)
+{
+    VN_HANDLE handle = open(0);
+    VB_CIRC_DESC desc{};
+    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    vnsim_reset();
+    uint32_t value = 0;
+    EXPECT_NE(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+    open(0);
+}
+
+TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
+{
+    char path[] = "/tmp/vnsim-config-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    {
+        std::ofstream out(path);
+        out << R"({"boards": [{"kind": "CL", "faults": {"open_fails": 1, "missing": false},
+                   "camera_files": [{"name": "f.cam", "width": 4, "height": 4}]},
+                  {"kind": "CL", "faults": {"missing": true}}],
+                  "faults": {"enumeration_fails": false}})";
+    }
+    const int result = vnsim_configure_file(path);
+    std::remove(path);
+    ASSERT_EQ(result, 0) << vnsim_last_error();
+    EXPECT_EQ(board_count(), 1u) << "the second board is missing";
+    VN_HANDLE handle = nullptr;
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT), 0);
+    open(0, VB_OPEN_INSPECT);
+
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{}], "faults": {"enumeration_fails": true}})"), 0);
+    uint32_t count = 0;
+    EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
+}
+
+TEST_F(SimConfigTest, PerBoardOptionsAreHexTexts)
+{
+    configure(R"({"boards": [{"kind": "CXP", "options": {"VNGTLCxpReadForceWordRounding": "1",
+        "Mask": "0xff", "Number": 26, "Broken": "zz"}}]})");
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    uint32_t value = 0;
+    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "VNGTLCxpReadForceWordRounding", &value), 0);
+    EXPECT_EQ(value, 1u);
+    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "Mask", &value), 0);
+    EXPECT_EQ(value, 255u);
+    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "Number", &value), 0);
+    EXPECT_EQ(value, 26u);
+    EXPECT_NE(VNRegistryBoardGetStringHex(handle, "Broken", &value), 0);
+    EXPECT_NE(VNRegistryBoardGetStringHex(handle, "VNGTLCxpWriteForceWordRounding", &value), 0);
+    EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
+}
+
+TEST_F(SimConfigTest, ConfiguredDevicesAreListedSortedByName)
+{
+    VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
+    VN_CFG_DEVICE* devices = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(VNGetCfgDevicesSorted(&devices, &count), 0);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(devices[0].name, "VNCL_1");
+    EXPECT_EQ(devices[0].board_number, 1u);
+    EXPECT_NE(devices[0].has_serial_port, 0u);
+    EXPECT_STREQ(devices[1].name, "VNCXP_0");
+    EXPECT_EQ(devices[1].has_serial_port, 0u);
+    char name[64];
+    ASSERT_EQ(VNGetDeviceName(cxp, name, sizeof name), 0);
+    EXPECT_EQ(VNstrcmp(name, devices[1].name), 0);
+    EXPECT_LT(VNstrcmp(devices[0].name, devices[1].name), 0);
+    EXPECT_EQ(VNFreeCfgDevices(devices), 0);
+    EXPECT_NE(VNFreeCfgDevices(nullptr), 0);
 }

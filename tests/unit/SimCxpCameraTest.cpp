@@ -48,6 +48,18 @@ std::string hex(size_t value)
     return text;
 }
 
+uint32_t inquire(VN_HANDLE handle, uint32_t key)
+{
+    uint32_t value = 0;
+    EXPECT_EQ(VbBrdInquire(handle, key, &value), 0) << "key 0x" << std::hex << key;
+    return value;
+}
+
+void configure(const char* json)
+{
+    ASSERT_EQ(vnsim_configure(json), 0) << vnsim_last_error();
+}
+
 VnsimCxpStats cxp_stats(int board)
 {
     VnsimCxpStats stats{};
@@ -83,17 +95,30 @@ TEST_F(SimCxpCameraTest, BootstrapLinkRegistersAnswerAndOnlyTheUserIdIsWritable)
     EXPECT_EQ(read_text(handle, cxp::device_user_id, 16), "line 3 left");
     EXPECT_NE(VNCXPWriteData(handle, own_link, cxp::device_model_name, user, 16), 0);
     EXPECT_NE(VNCXPWriteReg(handle, own_link, cxp::xml_version, 1), 0);
+
+    // Unknown and misaligned addresses, a foreign link and a read longer than its buffer are refused.
+    uint32_t value = 0;
+    EXPECT_NE(VNCXPReadReg(handle, own_link, 0x5000, &value), 0);
+    EXPECT_NE(VNCXPReadReg(handle, own_link, 0x0002, &value), 0);
+    EXPECT_NE(VNCXPReadReg(handle, 0, cxp::standard, &value), 0);
+    EXPECT_NE(VNCXPReadData(handle, own_link, cxp::device_vendor_name, 64, &read, back, 8), 0);
+    // Manufacturer space is writable memory; its registers are big-endian.
+    const char url[] = "Local:camera.xml;6100;2A";
+    ASSERT_EQ(VNCXPWriteData(handle, own_link, 0x6000, url, sizeof url), 0);
+    EXPECT_EQ(read_text(handle, 0x6000, sizeof url), url);
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, 0x6100, 0x01020304), 0);
+    ASSERT_EQ(VNCXPReadData(handle, own_link, 0x6100, 4, &read, back, 4), 0);
+    EXPECT_EQ(back[0], 0x01);
+    EXPECT_EQ(back[3], 0x04);
 }
 
 TEST_F(SimCxpCameraTest, ManifestEntriesSwitchWithTheSelector)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"manifest": [
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"manifest": [
         {"local": "zip"},
         {"local": "xml", "name": "Other Cam.xml", "xml_version": "2.3.4", "schema_suffix": true},
         {"url": "file:///tmp/cam.xml", "xml_version": 66051, "schema_version": "1.0.0"},
-        {"url": "http://127.0.0.1:8080/cam.zip?SchemaVersion=1.1.0"}]}}]})"),
-              0)
-        << vnsim_last_error();
+        {"url": "http://127.0.0.1:8080/cam.zip?SchemaVersion=1.1.0"}]}}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     ASSERT_EQ(reg(handle, cxp::xml_manifest_size), 4u);
     const auto xml = camera_file(false);
@@ -124,19 +149,15 @@ TEST_F(SimCxpCameraTest, ManifestEntriesSwitchWithTheSelector)
     EXPECT_EQ(reg(handle, cxp::xml_manifest_selector), 3u);
 
     // Both local files lie where their URLs say, padded to whole words.
-    std::vector<unsigned char> bytes((zip.size() + 3) / 4 * 4);
-    uint32_t read = 0;
-    ASSERT_EQ(VNCXPReadData(handle, own_link, cxp::zip_base, static_cast<uint32_t>(bytes.size()), &read, bytes.data(),
-                            static_cast<uint32_t>(bytes.size())),
-              0);
-    EXPECT_TRUE(std::equal(zip.begin(), zip.end(), bytes.begin()));
     EXPECT_EQ(zip[0], 'P');
     EXPECT_EQ(zip[1], 'K');
-    bytes.assign((xml.size() + 3) / 4 * 4, 0);
-    ASSERT_EQ(VNCXPReadData(handle, own_link, cxp::xml_base, static_cast<uint32_t>(bytes.size()), &read, bytes.data(),
-                            static_cast<uint32_t>(bytes.size())),
-              0);
-    EXPECT_TRUE(std::equal(xml.begin(), xml.end(), bytes.begin()));
+    for (const auto& [base, file] : {std::pair{cxp::zip_base, zip}, std::pair{cxp::xml_base, xml}}) {
+        std::vector<unsigned char> bytes((file.size() + 3) / 4 * 4);
+        const auto size = static_cast<uint32_t>(bytes.size());
+        uint32_t read = 0;
+        ASSERT_EQ(VNCXPReadData(handle, own_link, base, size, &read, bytes.data(), size), 0) << std::hex << base;
+        EXPECT_TRUE(std::equal(file.begin(), file.end(), bytes.begin())) << std::hex << base;
+    }
     EXPECT_NE(VNCXPWriteData(handle, own_link, cxp::xml_base, "x", 1), 0) << "the files are read-only";
 
     // A connection reset selects entry 0 again.
@@ -158,35 +179,27 @@ TEST_F(SimCxpCameraTest, XmlRegistersAreTheNamedConstants)
         }
         return body.substr(open + tag.size() + 2, close - open - tag.size() - 2);
     };
-    std::map<std::string, std::pair<uint32_t, uint32_t>> found;
-    for (const std::string kind : {"IntReg", "FloatReg", "StringReg"}) {
-        const std::string start = "<" + kind + " Name=\"";
-        for (size_t at = xml.find(start); at != std::string::npos; at = xml.find(start, at + 1)) {
-            const size_t name_end = xml.find('"', at + start.size());
-            const std::string name = xml.substr(at + start.size(), name_end - at - start.size());
-            const size_t end = xml.find("</" + kind + ">", name_end);
-            ASSERT_NE(end, std::string::npos) << name;
-            const std::string body = xml.substr(name_end, end - name_end);
-            const std::string address = element(body, "Address");
-            const std::string length = element(body, "Length");
-            ASSERT_EQ(address.rfind("0x", 0), 0u) << name;
-            ASSERT_FALSE(length.empty()) << name;
-            EXPECT_EQ(element(body, "pPort"), "Device") << name;
-            if (kind != "StringReg") {
-                EXPECT_EQ(element(body, "Endianess"), "BigEndian") << name;
-            }
-            EXPECT_TRUE(found.emplace(name, std::pair{static_cast<uint32_t>(std::stoul(address, nullptr, 16)),
-                                                      static_cast<uint32_t>(std::stoul(length))})
-                            .second)
-                << name << " twice";
+    // The file holds exactly the named registers, each once, at its address with its length.
+    size_t registers = 0;
+    for (const std::string kind : {"<IntReg Name=\"", "<FloatReg Name=\"", "<StringReg Name=\""}) {
+        for (size_t at = xml.find(kind); at != std::string::npos; at = xml.find(kind, at + 1)) {
+            ++registers;
         }
     }
-    EXPECT_EQ(found.size(), cxp::xml_registers.size());
+    EXPECT_EQ(registers, cxp::xml_registers.size());
     for (const auto& expected : cxp::xml_registers) {
-        const auto at = found.find(std::string(expected.node));
-        ASSERT_NE(at, found.end()) << expected.node;
-        EXPECT_EQ(at->second.first, expected.address) << expected.node;
-        EXPECT_EQ(at->second.second, expected.length) << expected.node;
+        SCOPED_TRACE(expected.node);
+        const std::string name = " Name=\"" + std::string(expected.node) + "\"";
+        const size_t at = xml.find(name);
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(xml.find(name, at + 1), std::string::npos) << "twice";
+        const size_t open = xml.rfind('<', at);
+        const std::string kind = xml.substr(open + 1, at - open - 1);
+        const std::string body = xml.substr(at, xml.find("</" + kind + ">", at) - at);
+        EXPECT_EQ(std::stoul(element(body, "Address"), nullptr, 16), expected.address);
+        EXPECT_EQ(element(body, "Length"), std::to_string(expected.length));
+        EXPECT_EQ(element(body, "pPort"), "Device");
+        EXPECT_EQ(element(body, "Endianess"), kind == "StringReg" ? "" : "BigEndian");
     }
     // The versions the bootstrap reports are the file's own.
     const uint32_t v = cxp::camera_xml_version;
@@ -213,15 +226,10 @@ TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
     ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::pixel_format, cxp::pfnc_mono12), 0);
     ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::offset_x, 100), 0);
     EXPECT_EQ(reg(handle, cxp::payload_size), 640u * 480u * 2u);
-    uint32_t value = 0;
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
-    EXPECT_EQ(value, 640u);
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_HEIGHT, &value), 0);
-    EXPECT_EQ(value, 480u);
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_BITS_PER_PIXEL, &value), 0);
-    EXPECT_EQ(value, 12u);
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_FRAME_BYTES, &value), 0);
-    EXPECT_EQ(value, 640u * 480u * 2u);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 640u);
+    EXPECT_EQ(inquire(handle, VB_INQ_HEIGHT), 480u);
+    EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 12u);
+    EXPECT_EQ(inquire(handle, VB_INQ_FRAME_BYTES), 640u * 480u * 2u);
     EXPECT_NE(VcAqROISet(handle, 0, 0, 1024, 768, 0), 0) << "the board's region lies within the camera's frame";
 
     // Values the camera cannot take are refused and change nothing.
@@ -266,13 +274,41 @@ TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
 
     // A format change while buffers are allocated reaches the next allocation.
     ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::width, 320), 0);
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
-    EXPECT_EQ(value, 320u);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 320u);
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), 0);
     EXPECT_EQ(vnsim_check_frame(reinterpret_cast<const void*>(static_cast<uintptr_t>(record.data_address)),
                                 desc.frame_size, 640, 480, 12, 4),
               0);
+}
+
+TEST_F(SimCxpCameraTest, ConfiguredRegistersAndLinkSpeed)
+{
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
+        "link_config_default": "0x00020038", "registers": [{"address": "0x6010", "value": "0xDEADBEEF"},
+        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})");
+    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    EXPECT_EQ(reg(handle, cxp::revision), 0x00020000u);
+    EXPECT_EQ(reg(handle, 0x6010), 0xDEADBEEFu);
+    EXPECT_EQ(reg(handle, 0x6034), 1u) << "8-byte values put the low word at the higher address";
+    EXPECT_EQ(read_text(handle, 0x6020, 6), "hello");
+
+    uint32_t connections = 0;
+    uint32_t row = 0;
+    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
+    EXPECT_EQ(connections, 2u);
+    EXPECT_EQ(row, 3u) << "0x38 is row 3";
+    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 4, 5, 1), 0);
+    ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
+    EXPECT_EQ(connections, 4u);
+    EXPECT_EQ(row, 5u);
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00040048u) << "the camera's ConnectionConfig follows";
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 4, 6, 1), 0);
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 5, 1, 1), 0) << "the board has 4 connections";
+    // ConnectionReset returns the camera to its default link.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::connection_reset, 1), 0);
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00020038u);
+    EXPECT_EQ(reg(handle, cxp::connection_reset), 0u);
 }
 
 TEST_F(SimCxpCameraTest, CameraKeepsItsSettingsUntilAnotherCameraFileIsLoaded)
@@ -282,23 +318,19 @@ TEST_F(SimCxpCameraTest, CameraKeepsItsSettingsUntilAnotherCameraFileIsLoaded)
     close(handle);
     handle = open(0);
     EXPECT_EQ(reg(handle, cxp::width), 800u) << "the same camera file: the camera keeps its width";
-    uint32_t value = 0;
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
-    EXPECT_EQ(value, 800u);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 800u);
     close(handle);
     handle = open(0, VB_OPEN_ACQUIRE, "SimCam_CXP_2048x1536_Mono12.cam");
     EXPECT_EQ(reg(handle, cxp::width), 2048u);
     EXPECT_EQ(reg(handle, cxp::height), 1536u);
     EXPECT_EQ(reg(handle, cxp::pixel_format), cxp::pfnc_mono12);
-    ASSERT_EQ(VbBrdInquire(handle, VB_INQ_BITS_PER_PIXEL, &value), 0);
-    EXPECT_EQ(value, 12u);
+    EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 12u);
 }
 
 TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "frame_source": {"rate": 1},
-        "camera_files": [{"name": "s.cam", "width": 300, "height": 4}]}]})"),
-              0);
+    configure(R"({"boards": [{"kind": "CXP", "frame_source": {"rate": 1},
+        "camera_files": [{"name": "s.cam", "width": 300, "height": 4}]}]})");
     VN_HANDLE handle = open(0);
     uint32_t rate = 0;
     ASSERT_EQ(VNCXPReadReg(handle, own_link, cxp::acquisition_frame_rate, &rate), 0);
@@ -339,11 +371,9 @@ TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
 
 TEST_F(SimCxpCameraTest, BootstrapFaults)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"faults": {"standard_unreadable": true}}},
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"faults": {"standard_unreadable": true}}},
         {"kind": "CXP", "camera": {"faults": {"standard_value": "0x12345678"}}},
-        {"kind": "CXP", "camera": {"faults": {"silent": true}}}]})"),
-              0)
-        << vnsim_last_error();
+        {"kind": "CXP", "camera": {"faults": {"silent": true}}}]})");
     VN_HANDLE unreadable = open(0, VB_OPEN_INSPECT);
     uint32_t value = 0;
     const int32_t crc = VNCXPReadReg(unreadable, own_link, cxp::standard, &value);
@@ -370,10 +400,8 @@ TEST_F(SimCxpCameraTest, BootstrapFaults)
 
 TEST_F(SimCxpCameraTest, ReadFailuresCountDownAndCanBeRearmed)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [
-        {"address": "0x100004", "count": 5}, {"address": "0x2020", "always": true}]}}}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"faults": {"read_failures": [
+        {"address": "0x100004", "count": 5}, {"address": "0x2020", "always": true}]}}}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     unsigned char chunk[4] = {};
     uint32_t read = 0;
@@ -407,10 +435,8 @@ TEST_F(SimCxpCameraTest, ReadFailuresCountDownAndCanBeRearmed)
 
 TEST_F(SimCxpCameraTest, UnterminatedUrlFillsItsSlot)
 {
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "camera": {"manifest": [
-        {"url": "local:///cam.xml;300000;10", "terminated": false}]}}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"manifest": [
+        {"url": "local:///cam.xml;300000;10", "terminated": false}]}}]})");
     std::vector<unsigned char> slot(cxp::url_slot_size);
     ASSERT_EQ(vnsim_cxp_read(0, cxp::url_base, slot.data(), cxp::url_slot_size), 0);
     EXPECT_EQ(std::memcmp(slot.data(), "local:///cam.xml;300000;10#", 27), 0);
