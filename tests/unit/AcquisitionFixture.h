@@ -1,19 +1,25 @@
 // Shared pieces of the acquisition engine's tests (buffers and pool, the engine, the new-buffer event): the
-// library initialised so that records land in last_error(), typed reads of info values, and a simulated board
-// with small frames.
+// library initialised so that records land in last_error(), typed reads of info values, and an engine with its
+// new-buffer event on a simulated board or on none.
 #pragma once
 
-#include "GenTLFixture.h"
+#include "FrameTestObjects.h"
 #include "SimBoards.h"
 #include "Wait.h"
 
+#include "VNAcquisitionTestAccess.h"
+
 #include "modules/BufferHandle.h"
+#include "modules/VNNewBufferEvent.h"
 #include "acquisition/BufferPool.h"
+#include "acquisition/VNAcquisition.h"
+#include "board/VNBoards.h"
 #include "core/BaseInfo.h"
 
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 using vntest::wait_until;
 
@@ -40,24 +46,13 @@ private:
     std::shared_ptr<vngtl::PoolBuffer> counted_;
 };
 
-class EngineTest : public GenTLTest {
+class EngineTest : public InitialisedTest {
 protected:
-    void SetUp() override
-    {
-        GenTLTest::SetUp();
-        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-    }
-
     // The calling thread's last record must be `code_name` from `file` by `function` with exactly `message`.
     static void expect_record(const std::string& code_name, const std::string& file, const std::string& function,
                               const std::string& message)
     {
-        const std::string record = last_error();
-        const std::string head = code_name + " @ " + file + "[";
-        const std::string tail = "], " + function + ": " + message + "\n";
-        EXPECT_EQ(record.substr(0, head.size()), head) << record;
-        ASSERT_GE(record.size(), tail.size()) << record;
-        EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
+        EXPECT_TRUE(is_record(last_error(), code_name, file, function, message));
     }
 
     // A fixed-size info value of `object`, read by the info protocol; the type must be `expected_type`.
@@ -90,4 +85,47 @@ protected:
         EXPECT_EQ(object.info_string(command, text), GC_ERR_SUCCESS) << "info command " << command;
         return text;
     }
+};
+
+// An engine and its new-buffer event (owned beside it, as the data-stream module owns it; destroyed first), on
+// simulated board 0 as the simulator is configured when make_engine is called, or on no board.
+class EngineWithEventTest : public EngineTest {
+protected:
+    void make_engine(bool with_board)
+    {
+        if (with_board) {
+            board = std::make_shared<VNBoards::Board>(0);
+        }
+        acquisition = std::make_unique<vngtl::VNAcquisition>(board, vngtl::BufferHandle::factory());
+        new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);
+    }
+    void TearDown() override
+    {
+        if (acquisition && acquisition->status() > vngtl::VNAcquisition::NotConfigured) {
+            acquisition->stop();
+            acquisition->teardown();
+        }
+        new_buffer_event.reset();
+        acquisition.reset();
+        board.reset();
+        EngineTest::TearDown();
+    }
+
+    // Announces `count` library buffers of `size` bytes with user pointers 1000, 1001, ... and queues them.
+    std::vector<vngtl::BufferHandle*> queue_buffers(size_t count, size_t size)
+    {
+        std::vector<vngtl::BufferHandle*> handles;
+        for (size_t i = 0; i < count; ++i) {
+            vngtl::BufferHandle* handle = nullptr;
+            EXPECT_EQ(pool_of(*acquisition).announce_buffer(AsHandle{&handle}, size, reinterpret_cast<void*>(1000 + i)),
+                      GC_ERR_SUCCESS);
+            EXPECT_EQ(pool_of(*acquisition).queue_to_input(handle), GC_ERR_SUCCESS);
+            handles.push_back(handle);
+        }
+        return handles;
+    }
+
+    std::shared_ptr<VNBoards::Board> board;
+    std::unique_ptr<vngtl::VNAcquisition> acquisition;
+    std::unique_ptr<vngtl::VNNewBufferEvent> new_buffer_event;
 };

@@ -5,12 +5,8 @@
 //
 // The frame count and the time limit can be set with VNGTL_STRESS_FRAMES and VNGTL_STRESS_SECONDS.
 #include "AcquisitionFixture.h"
-#include "VNAcquisitionTestAccess.h"
 
-#include "acquisition/VNAcquisition.h"
-#include "board/VNBoards.h"
 #include "modules/HandleMapping.h"
-#include "modules/VNNewBufferEvent.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,7 +48,7 @@ uint64_t env_number(const char* name, uint64_t fallback)
 
 }  // namespace
 
-class AcquisitionStressTest : public EngineTest {
+class AcquisitionStressTest : public EngineWithEventTest {
 protected:
     static constexpr uint32_t side = 64;
     static constexpr size_t frame_size = size_t{side} * side;
@@ -65,16 +61,7 @@ protected:
         EngineTest::SetUp();
         ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(side, side).pattern("benchmark")}).c_str()), 0)
             << vnsim_last_error();
-        board = std::make_shared<VNBoards::Board>(0);
-        acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());
-        new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);
-    }
-    void TearDown() override
-    {
-        new_buffer_event.reset();
-        acquisition.reset();
-        board.reset();
-        EngineTest::TearDown();
+        make_engine(true);
     }
 
     // With the consumers held still: every announced buffer is held by the consumer, in the input queue or in
@@ -119,10 +106,6 @@ protected:
         }
     }
 
-    std::shared_ptr<VNBoards::Board> board;
-    std::unique_ptr<VNAcquisition> acquisition;
-    // Owned beside the engine, as the data-stream module owns it; destroyed first.
-    std::unique_ptr<vngtl::VNNewBufferEvent> new_buffer_event;
     uint64_t checks = 0;
     uint64_t misplaced = 0;
 };
@@ -136,13 +119,8 @@ TEST_F(AcquisitionStressTest, EveryBufferStaysInOnePlaceAndNoFrameIsDeliveredTwi
     auto& pool = pool_of(*acquisition);
     auto& event = *new_buffer_event;
     ASSERT_EQ(acquisition->make_ready(board_buffers, {}), VNAcquisition::Ready);
-    std::vector<BufferHandle*> buffers;
-    for (size_t i = 0; i < buffer_count; ++i) {
-        BufferHandle* buffer = nullptr;
-        ASSERT_EQ(pool.announce_buffer(AsHandle{&buffer}, frame_size, nullptr), GC_ERR_SUCCESS);
-        ASSERT_EQ(pool.queue_to_input(buffer), GC_ERR_SUCCESS);
-        buffers.push_back(buffer);
-    }
+    const std::vector<BufferHandle*> buffers = queue_buffers(buffer_count, frame_size);
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(event.register_event(), GC_ERR_SUCCESS);
     ASSERT_EQ(acquisition->start(GENTL_INFINITE), VNAcquisition::Running);
 

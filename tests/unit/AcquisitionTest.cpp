@@ -1,12 +1,9 @@
 // The acquisition engine on a simulated board with manual triggering: every frame is made by the test, so
-// what the engine delivers is known exactly.
-#include "modules/HandleMapping.h"
+// what the engine delivers is known exactly. How the board is configured, reconfigured for a region and
+// released is seen through the data stream's registers (DataStreamTest).
 #include "AcquisitionFixture.h"
 
-#include "acquisition/VNAcquisition.h"
-#include "VNAcquisitionTestAccess.h"
-#include "modules/VNNewBufferEvent.h"
-#include "board/VNBoards.h"
+#include "modules/HandleMapping.h"
 
 #include <chrono>
 #include <future>
@@ -15,11 +12,9 @@
 
 using vngtl::BufferHandle;
 using vngtl::VNAcquisition;
-using VNBoards::Board;
 using VNBoards::BoardState;
-using VNBoards::Roi;
 
-class AcquisitionTest : public EngineTest {
+class AcquisitionTest : public EngineWithEventTest {
 protected:
     static constexpr uint32_t width = 64;
     static constexpr uint32_t height = 48;
@@ -28,33 +23,9 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(width, height).trigger("manual")}).c_str()), 0) << vnsim_last_error();
-        board = std::make_shared<Board>(0);
-        acquisition = std::make_unique<VNAcquisition>(board, vngtl::BufferHandle::factory());
-        new_buffer_event = std::make_unique<vngtl::VNNewBufferEvent>(*acquisition);
-    }
-    void TearDown() override
-    {
-        if (acquisition && acquisition->status() > VNAcquisition::NotConfigured) {
-            acquisition->stop();
-            acquisition->teardown();
-        }
-        new_buffer_event.reset();
-        acquisition.reset();
-        board.reset();
-        EngineTest::TearDown();
-    }
-
-    std::vector<BufferHandle*> queue_buffers(size_t count, size_t size = frame_size)
-    {
-        std::vector<BufferHandle*> handles;
-        for (size_t i = 0; i < count; ++i) {
-            BufferHandle* handle = nullptr;
-            EXPECT_EQ(pool_of(*acquisition).announce_buffer(AsHandle{&handle}, size, nullptr), GC_ERR_SUCCESS);
-            EXPECT_EQ(pool_of(*acquisition).queue_to_input(handle), GC_ERR_SUCCESS);
-            handles.push_back(handle);
-        }
-        return handles;
+        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(width, height).trigger("manual")}).c_str()), 0)
+            << vnsim_last_error();
+        make_engine(true);
     }
 
     // Ready with `board_buffers` circular buffers, the event registered and acquisition started.
@@ -98,45 +69,11 @@ protected:
         EXPECT_EQ(vnsim_frame_stats(0, &result), 0);
         return result;
     }
-
-    std::shared_ptr<Board> board;
-    std::unique_ptr<VNAcquisition> acquisition;
-    // Owned beside the engine, as the data-stream module owns it; destroyed first.
-    std::unique_ptr<vngtl::VNNewBufferEvent> new_buffer_event;
 };
-
-TEST_F(AcquisitionTest, MakeReadyConfiguresTheBoardAndTeardownReleasesIt)
-{
-    EXPECT_EQ(acquisition->status(), VNAcquisition::NotConfigured);
-    EXPECT_EQ(acquisition->payload_size(), frame_size);
-    EXPECT_TRUE(acquisition->roi_matches({}));
-
-    EXPECT_EQ(acquisition->make_ready(4, {}), VNAcquisition::Ready);
-    EXPECT_EQ(acquisition->status(), VNAcquisition::Ready);
-    EXPECT_EQ(board->buffer_count(), 4u);
-    EXPECT_TRUE(acquisition->roi_matches({}));
-
-    // A new region reconfigures the board.
-    const Roi roi{8, 8, 32, 16};
-    EXPECT_FALSE(acquisition->roi_matches(roi));
-    EXPECT_EQ(acquisition->make_ready(6, roi), VNAcquisition::Ready);
-    EXPECT_EQ(board->buffer_count(), 6u);
-    EXPECT_TRUE(acquisition->roi_matches(roi));
-    EXPECT_FALSE(acquisition->roi_matches({}));
-    EXPECT_EQ(acquisition->payload_size(), 32u * 16u);
-
-    EXPECT_EQ(acquisition->teardown(), VNAcquisition::NotConfigured);
-    EXPECT_EQ(board->state(), BoardState::OpenForAcquisition);
-    EXPECT_EQ(board->buffer_count(), 0u);
-
-    // A region outside the sensor leaves the engine unconfigured.
-    EXPECT_EQ(acquisition->make_ready(4, {60, 0, 32, 16}), VNAcquisition::NotConfigured);
-    EXPECT_EQ(acquisition->status(), VNAcquisition::NotConfigured);
-}
 
 TEST_F(AcquisitionTest, WithCopyOffsetTwoTheFirstBufferGetsTheThirdFrame)
 {
-    queue_buffers(2);
+    queue_buffers(2, frame_size);
     start(10);
     acquisition->set_copy_offset(2);
     trigger(1);
@@ -160,23 +97,18 @@ TEST_F(AcquisitionTest, FramesPendingWithoutQueuedBuffersOverwriteTheOldest)
     ASSERT_TRUE(frames_seen(6));
     // Four board buffers hold at most three pending frames: 4, 5 and 6.
     EXPECT_EQ(ring_of(*acquisition).pending(), 3u);
-    queue_buffers(3);
+    queue_buffers(3, frame_size);
     expect_frame(next_buffer(), 4);
     expect_frame(next_buffer(), 5);
     expect_frame(next_buffer(), 6);
     EXPECT_EQ(ring_of(*acquisition).pending(), 0u);
 }
 
+// A kill's abort and the restart counting from 1: DataStreamTest.
 TEST_F(AcquisitionTest, StopAbortTeardownAndDestructionEndTheAcquisitionEvenUnderTheBoardsStateLock)
 {
-    queue_buffers(4);
+    queue_buffers(3, frame_size);
     start(4);
-    trigger(1);
-    expect_frame(next_buffer(), 1);
-
-    EXPECT_EQ(acquisition->abort(), VNAcquisition::Ready);
-    EXPECT_EQ(stats().running, 0u);
-    ASSERT_EQ(acquisition->start(GENTL_INFINITE), VNAcquisition::Running);
     trigger(1);
     expect_frame(next_buffer(), 1);
 
