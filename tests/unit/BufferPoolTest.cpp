@@ -93,7 +93,7 @@ protected:
     }
 };
 
-TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRefusesAnAddressTwice)
+TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecordsAFailedAllocation)
 {
     std::array<uint8_t, 32> memory{};
     BufferHandle* handle = nullptr;
@@ -129,20 +129,16 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRefusesAnAddressTwice)
     EXPECT_NE(allocated->data(), nullptr);
     EXPECT_EQ(size_info(*allocated, BUFFER_INFO_SIZE), 100u);
     EXPECT_EQ(pool.announced_count(), 2u);
-}
 
-TEST_F(BufferPoolTest, AFailedAllocationIsRecordedAndNothingIsAnnounced)
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers' allocators stop the process on an impossible allocation";
-#else
-    BufferHandle* handle = nullptr;
+    // A failed allocation is recorded and announces nothing (the sanitizers' allocators would stop the process).
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    handle = nullptr;
     EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, size_t{1} << 62, nullptr), GC_ERR_OUT_OF_MEMORY);
     const std::string record = last_error();
     EXPECT_NE(record.find("BufferHandle::BufferHandle: Unable to allocate memory for the buffer: "), std::string::npos)
         << record;
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(pool.announced_count(), 0u);
+    EXPECT_EQ(pool.announced_count(), 2u);
 #endif
 }
 
@@ -305,7 +301,6 @@ TEST_F(BufferPoolTest, FillMapsTheBitDepthToAPixelFormatAndRefusesABufferNotQueu
         ASSERT_TRUE(pool.fill_next(frames.copy()));
         ASSERT_EQ(dequeue(), handle);
         EXPECT_EQ(u64_info(*handle, BUFFER_INFO_PIXELFORMAT), format) << bits << " bits";
-        EXPECT_EQ(BufferHandle::pixel_format(bits), format);
         EXPECT_EQ(string_info(*handle, BUFFER_INFO_TLTYPE), "CL");
     }
     EXPECT_ERROR(handle->register_event(EVENT_NEW_BUFFER, nullptr), GC_ERR_NOT_IMPLEMENTED,
