@@ -222,9 +222,19 @@ GC_ERROR DSModule::post_write(int32_t command, RegisterMap::Entry& entry, uint8_
         return write_desired_count(value);
     case info_copy_offset:
         return write_copy_offset(value);
-    default:  // the region of interest, which refers to the camera's frame as it is now
-        roi_generation_.store(board_->geometry_generation());
+    default: {  // the region of interest, which refers to the camera's frame as it is now
+        // Registers never read (zero) or read before the camera changed its frame do not hold the board's
+        // region: the three not written take it now, so that the written value is judged with the region the
+        // board has, and a lone offset reaching past the sensor is refused rather than ignored.
+        const uint64_t generation = board_->geometry_generation();
+        const bool stale = roi_generation_.exchange(generation) != generation;
+        if (stale || entry_uint32(width_) == 0 || entry_uint32(height_) == 0) {
+            const uint32_t written = entry_uint32(&entry);
+            refresh_roi();
+            set_entry_uint32(entry, written);
+        }
         return acquisition_->configure();
+    }
     }
 }
 

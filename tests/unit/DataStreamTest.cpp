@@ -183,9 +183,11 @@ TEST_F(DataStreamTest, CopyOffsetStaysBelowTheBoardBufferCount)
 // Width, height and payload size through the stream's node map: test_acquisition.py.
 TEST_F(DataStreamTest, RegionOfInterestShapesTheNextFrames)
 {
-    EXPECT_EQ(u32(stream, ds::Reg_Width), width);
-    // A region reaching past the sensor is refused by the board.
+    // A region reaching past the sensor is refused by the board, also as the stream's very first access: the
+    // registers not written are the board's region, not zero.
     EXPECT_EQ(write_u32(stream, ds::Reg_OffsetX, 16), GC_ERR_ACCESS_DENIED);
+    EXPECT_EQ(u32(stream, ds::Reg_OffsetX), 0u);
+    EXPECT_EQ(u32(stream, ds::Reg_Width), width);
     ASSERT_EQ(write_u32(stream, ds::Reg_Width, 320), GC_ERR_SUCCESS) << last_error();
     ASSERT_EQ(write_u32(stream, ds::Reg_Height, 200), GC_ERR_SUCCESS) << last_error();
     ASSERT_EQ(write_u32(stream, ds::Reg_OffsetX, 16), GC_ERR_SUCCESS) << last_error();
