@@ -280,29 +280,6 @@ TEST_F(CxpXmlCacheTest, CacheDirectoryComesFromTheEnvironment)
     EXPECT_FALSE(xml_cache.updateStore(camera));
 }
 
-TEST_F(CxpXmlCacheTest, ZippedLocalEntryIsDownloadedExtractedAndListed)
-{
-    const std::string xml = camera_xml("Zipped");
-    const std::string zip = make_zip("inner-name.xml", xml);
-    camera.set_urls({local_file("cam.zip", FakeCxpCamera::file_area, zip)});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    EXPECT_EQ(read_file(cache("cam.zip")), zip);
-    EXPECT_EQ(read_file(cache("cam.xml")), xml);
-
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    ASSERT_EQ(xml_cache.store_size(), 1u);
-    VNCxpXmlCacheInterface::UrlRecord record;
-    ASSERT_EQ(xml_cache.xml_properties(record, 0, false), GenTL::GC_ERR_SUCCESS);
-    EXPECT_EQ(record.url, cache("cam.xml"));
-    EXPECT_EQ(record.schema_major, 1);
-    EXPECT_EQ(record.schema_minor, 1);
-    EXPECT_EQ(record.file_major, -1);
-    ASSERT_EQ(xml_cache.xml_properties(record, 0, true), GenTL::GC_ERR_SUCCESS);
-    EXPECT_EQ(record.url, "file://" + cache("cam.xml"));
-    EXPECT_EQ(xml_cache.xml_properties(record, 1, true), GenTL::GC_ERR_INVALID_INDEX);
-    expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
-}
-
 TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchanged)
 {
     const std::string plain = camera_xml("Plain");
@@ -327,6 +304,10 @@ TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchange
     EXPECT_EQ(record.url, cache("hostcam.xml"));
     ASSERT_EQ(xml_cache.xml_properties(record, 2, false), GenTL::GC_ERR_SUCCESS);
     EXPECT_EQ(record.url, cache("zipped.xml"));
+    EXPECT_EQ(record.schema_minor, 1);
+    EXPECT_EQ(record.file_major, -1);
+    EXPECT_EQ(xml_cache.xml_properties(record, 3, true), GenTL::GC_ERR_INVALID_INDEX);
+    expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
 }
 
 TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
@@ -526,35 +507,20 @@ TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtracted)
 {
     const std::string xml = "<RegisterDescription/>\n" + std::string(3000, ' ');
     const std::string zip = make_zip("web.xml", xml);
-    LoopbackHttpServer server({{"/files/web.zip", Route{ok(zip)}}});
+    // The second answer has no Content-Length: its body runs to the end of the connection.
+    LoopbackHttpServer server(
+        {{"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}, {"/files/web.zip", Route{ok(zip)}}});
     const std::string url = "http://" + server.host() + "/files/web.zip?SchemaVersion=1.1.0";
-    camera.set_urls({url});
+    camera.set_urls({"http://" + server.host() + "/b.xml", url});
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
     EXPECT_EQ(server.last_request(), "GET /files/web.zip HTTP/1.0\r\nHost: " + server.host() +
                                          "\r\nAccept: */*\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(read_file(cache("web.zip")), zip);
     EXPECT_EQ(read_file(cache("web.xml")), xml);
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 1u);
-}
-
-TEST_F(CxpHttpDownloadTest, NotFoundFailsThatEntryWhileTheOthersDownload)
-{
-    LoopbackHttpServer server({{"/missing.xml", Route{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}},
-                               {"/a.xml", Route{ok("<a/>")}},
-                               {"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}});
-    const std::string missing = "http://" + server.host() + "/missing.xml";
-    camera.set_urls({"http://" + server.host() + "/a.xml", missing, "http://" + server.host() + "/b.xml"});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    const std::string log = records();
-    EXPECT_NE(log.find("Response returned with status code 404 downloading the URL \"" + missing + "\"."),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("Download failed for the XML at URL \"" + missing + "\"."), std::string::npos);
-    EXPECT_EQ(read_file(cache("a.xml")), "<a/>");
     EXPECT_EQ(read_file(cache("b.xml")), "<b/>");
-    EXPECT_FALSE(fs::exists(cache("missing.xml")));
-    EXPECT_EQ(server.requests(), 3);
+    EXPECT_EQ(server.requests(), 2);
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 2u);
 }
 
 TEST_F(CxpHttpDownloadTest, BadStatusLineIsAnInvalidResponse)
@@ -568,32 +534,6 @@ TEST_F(CxpHttpDownloadTest, BadStatusLineIsAnInvalidResponse)
                     "Invalid server response downloading the URL \"" + url + "\".");
     }
     EXPECT_TRUE(fs::is_empty(cache_));
-}
-
-TEST_F(CxpHttpDownloadTest, ServerAbortingMidBodyLeavesNoPartialFile)
-{
-    LoopbackHttpServer server({{"/cut.xml", Route{ok(std::string(100000, 'x')).substr(0, 5000), Mode::reset}}});
-    const std::string url = "http://" + server.host() + "/cut.xml";
-    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
-    const std::string record_text = last_error();
-    EXPECT_NE(record_text.find("Error downloading the URL \"" + url + "\"; Message was \""), std::string::npos)
-        << record_text;
-    EXPECT_FALSE(fs::exists(cache("cut.xml")));
-}
-
-TEST_F(CxpHttpDownloadTest, ServerThatNeverAnswersCostsABoundedTime)
-{
-    LoopbackHttpServer server({{"/silent.xml", Route{"", Mode::silent}}});
-    const std::string url = "http://" + server.host() + "/silent.xml";
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
-    EXPECT_LT(elapsed, std::chrono::seconds(6));
-    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
-                "Error downloading the URL \"" + url + "\". Client message was \"" +
-                    std::make_error_code(std::errc::timed_out).message() + "\".");
-    EXPECT_FALSE(fs::exists(cache("silent.xml")));
 }
 
 TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
@@ -627,6 +567,17 @@ TEST_F(CxpHttpDownloadTest, DeadHostsOfOneManifestShareOneBoundedTime)
     camera.set_urls({base + "/one.xml", base + "/two.xml", base + "/three.xml"});
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(6500));
-    EXPECT_EQ(count_of(records(), "Download failed for the XML at URL"), 3u);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(6500));
+    const std::string log = records();
+    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 3u);
+    EXPECT_NE(log.find("VNCxpXmlCacheInterface::downloadHttpFile: Error downloading the URL \"" + base +
+                       "/one.xml\". Client message was \"" + std::make_error_code(std::errc::timed_out).message() +
+                       "\"."),
+              std::string::npos)
+        << log;
+    for (const char* name : {"one.xml", "two.xml", "three.xml"}) {
+        EXPECT_FALSE(fs::exists(cache(name))) << name;
+    }
 }
