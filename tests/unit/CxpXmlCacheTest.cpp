@@ -105,16 +105,6 @@ TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
     EXPECT_EQ(count_of(log, "CXP Bootstrap string read failure."), 2u);
 }
 
-TEST_F(CxpBootstrapTest, ManifestUrlIsReadInWordsUpToItsTerminator)
-{
-    camera.set_urls({"local:///a.xml;8000;1", "file:///opt/cam/b.zip"});
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "local:///a.xml;8000;1");
-    ASSERT_EQ(camera.write_register(VNCxpBootstrap::xml_manifest_selector_address, 1), GenTL::GC_ERR_SUCCESS);
-    bootstrap.updateManifestEntry(camera);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "file:///opt/cam/b.zip");
-}
-
 TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpace)
 {
     EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
