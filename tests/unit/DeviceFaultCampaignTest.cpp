@@ -425,6 +425,7 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
         std::string reason;  // of downloadHttpFile, around the URL
         std::string reason_end;
         bool own_file_second;  // the manifest's second entry is the camera's own
+        LoopbackHttpServer::Mode mode = LoopbackHttpServer::Mode::answer;
     };
     const std::string empty = "\r\nContent-Length: 0\r\n\r\n";
     const std::string status = "Response returned with status code ";
@@ -436,10 +437,15 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
         {"/SimCamCXP.xml", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' '),
          "Error downloading the URL \"",
          "\"; Message was \"the body has 100 bytes, but the server announced 5000\".", true},
+        // The server sends 5000 of 100000 bytes and aborts the connection.
+        {"/Cut.xml", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, ' '),
+         "Error downloading the URL \"", "\"; Message was \"", true, LoopbackHttpServer::Mode::reset},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.response.substr(0, 24));
-        LoopbackHttpServer server({{row.path, Route{row.response}}});
+        SCOPED_TRACE(row.response.substr(0, 24) + (row.mode == LoopbackHttpServer::Mode::reset ? " reset" : ""));
+        std::filesystem::remove_all(cache_);  // a cached description of this camera would skip the manifest
+        std::filesystem::create_directories(cache_);
+        LoopbackHttpServer server({{row.path, Route{row.response, row.mode}}});
         const std::string url = "http://" + server.host() + row.path;
         configure(R"([{"url": ")" + url + (row.own_file_second ? R"("}, {"local": "zip"}])" : R"("}])"));
         ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();

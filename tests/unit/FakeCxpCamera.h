@@ -75,11 +75,9 @@ public:
     void fail_reads_at(uint32_t address, int count) { failing_[address] = count; }
     // Every access fails, as with a camera that does not answer.
     void set_dead(bool dead) { dead_ = dead; }
-    int reads() const { return reads_; }
 
     GenTL::GC_ERROR read_register(uint64_t address, uint32_t& value) override
     {
-        ++reads_;
         if (fails(address, 4)) {
             return GenTL::GC_ERR_IO;
         }
@@ -106,7 +104,6 @@ public:
     }
     GenTL::GC_ERROR read_block(uint64_t address, void* buffer, size_t* size) override
     {
-        ++reads_;
         if (fails(address, *size)) {
             return GenTL::GC_ERR_IO;
         }
@@ -142,5 +139,4 @@ private:
     std::vector<ManifestEntry> manifest_;
     std::map<uint64_t, int> failing_;
     bool dead_ = false;
-    int reads_ = 0;
 };
