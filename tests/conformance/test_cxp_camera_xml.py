@@ -1,7 +1,8 @@
 """The simulated CoaXPress camera's XML as the reference GenApi reads it: fetched from every URL form the
-camera's manifest can carry (local plain and zipped, file: with and without a schema suffix), loaded, and
-driven through a port that reaches the simulated camera's memory, so that its features land on the
-registers the simulator serves."""
+camera's manifest can carry (local plain and zipped, file: with and without a schema suffix), loaded, its
+register nodes held against the named addresses and lengths of sim/CxpCameraRegisters.h, and driven through
+a port that reaches the simulated camera's memory, so that its features land on the registers the simulator
+serves."""
 import ctypes
 import io
 import json
@@ -20,13 +21,13 @@ def register_constants():
     """The named addresses of sim/CxpCameraRegisters.h, which the simulator and the XML share."""
     text = (ROOT / "sim" / "CxpCameraRegisters.h").read_text()
     values = {}
-    pattern = r"inline constexpr uint32_t (\w+) = (feature_base \+ )?(0x[0-9A-Fa-f]+);"
+    pattern = r"inline constexpr uint32_t (\w+) = (feature_base \+ )?(0x[0-9A-Fa-f]+|\d+);"
     for name, base, number in re.findall(pattern, text):
-        values[name] = int(number, 16) + (values["feature_base"] if base else 0)
-    return values
+        values[name] = int(number, 0) + (values["feature_base"] if base else 0)
+    return values, re.findall(r'\{"(\w+)", (\w+), (\w+)\}', text)
 
 
-REG = register_constants()
+REG, XML_REGISTERS = register_constants()
 
 
 def configure(sim, config):
@@ -128,9 +129,20 @@ def test_features_reach_the_simulated_cameras_registers(sim):
     configure(sim, {"boards": [{"kind": "CXP", "camera_files": [
         {"name": "a.cam", "width": 1024, "height": 768, "bits_per_pixel": 8}]}]})
     url, _, _ = manifest_urls(sim)[0]
+    xml = fetch(sim, url)
     node_map = NodeMap()
-    node_map.load_xml_from_string(fetch(sim, url))
+    node_map.load_xml_from_string(xml)
     node_map.connect(CameraPort(sim), "Device")
+
+    # The XML holds exactly the named registers, each at its address with its length, on the camera's port.
+    assert len(re.findall(r'<(?:Int|Float|String)Reg Name="', xml)) == len(XML_REGISTERS)
+    for name, address, length in XML_REGISTERS:
+        node = node_map.get_node(name).node
+        assert int(node.get_property("Address")[0], 0) == REG[address], name
+        assert int(node.get_property("Length")[0]) == (int(length) if length.isdigit() else REG[length]), name
+        assert node.get_property("pPort")[0] == "Device", name
+        kind, body = re.search(r'<(\w+) Name="' + name + r'"(.*?)</\1>', xml, re.S).groups()
+        assert ("<Endianess>BigEndian</Endianess>" in body) == (kind != "StringReg"), name
 
     for feature, name in [("Width", "width"), ("Height", "height"), ("OffsetX", "offset_x"),
                           ("PixelFormat", "pixel_format"), ("AcquisitionMode", "acquisition_mode"),

@@ -73,21 +73,6 @@ TEST_F(CxpBootstrapTest, RevisionOneSkipsTheExtendedRegisters)
     EXPECT_FALSE(bootstrap.is_loaded(0x4028));
 }
 
-TEST_F(CxpBootstrapTest, UnreadableStandardLeavesEverythingElseUnread)
-{
-    camera.fail_reads_at(VNCxpBootstrap::standard_address, 1);
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(camera.reads(), 1);
-    EXPECT_FALSE(bootstrap.is_loaded(VNCxpBootstrap::standard_address));
-    EXPECT_FALSE(bootstrap.is_loaded(VNCxpBootstrap::revision_address));
-    EXPECT_TRUE(bootstrap.vendor_name.empty());
-    expect_last("GC_ERR_IO", "VNCxpBootstrap::updateValues",
-                "Unable to access the CXP bootstrap Standard register. The link may be bad.");
-    EXPECT_NE(records().find("GC_ERR_IO @ VNCxpXmlCacheInterface.cpp["), std::string::npos);
-    EXPECT_NE(records().find("CXP Bootstrap register read failure at 4-byte register, address 0x0."),
-              std::string::npos);
-}
-
 TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
 {
     camera.fail_reads_at(VNCxpBootstrap::model_name_address, 1);
@@ -105,16 +90,6 @@ TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
     EXPECT_EQ(count_of(log, "CXP Bootstrap string read failure."), 2u);
 }
 
-TEST_F(CxpBootstrapTest, ManifestUrlIsReadInWordsUpToItsTerminator)
-{
-    camera.set_urls({"local:///a.xml;8000;1", "file:///opt/cam/b.zip"});
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "local:///a.xml;8000;1");
-    ASSERT_EQ(camera.write_register(VNCxpBootstrap::xml_manifest_selector_address, 1), GenTL::GC_ERR_SUCCESS);
-    bootstrap.updateManifestEntry(camera);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "file:///opt/cam/b.zip");
-}
-
 TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpace)
 {
     EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
@@ -129,30 +104,14 @@ TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpace)
                 "register space (0x5ffc).");
 }
 
-TEST_F(CxpBootstrapTest, UrlOf1028BytesWithoutTerminatorIsExcessive)
+// A URL without its terminator is met through the device in XmlCacheFaultTest; here the longest one read.
+TEST_F(CxpBootstrapTest, UrlOf1027BytesAndItsTerminatorIsRead)
 {
     camera.set_manifest({{0x00010000, 0x00010100, FakeCxpCamera::url_area}});
-    camera.put_bytes(FakeCxpCamera::url_area, std::string(1028, 'u'));
-    camera.put_bytes(FakeCxpCamera::url_area + 1028, std::string(4, 'v'));
+    camera.put_bytes(FakeCxpCamera::url_area, std::string(1027, 'u') + '\0');
     bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
-    expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
-                "The length of an XML URL is excessively long, or the null-terminating character is missing.");
     // 1027 characters and the terminator fit in the 257 words that may be read.
-    camera.put_bytes(FakeCxpCamera::url_area + 1027, std::string(1, '\0'));
     EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), std::string(1027, 'u'));
-}
-
-TEST_F(CxpBootstrapTest, FiveFailedChunkReadsAreRetriedTheSixthEndsTheWalk)
-{
-    camera.set_urls({"local:///cam.xml;8000;100"});
-    bootstrap.updateValues(camera);
-    camera.fail_reads_at(FakeCxpCamera::url_area + 4, 5);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "local:///cam.xml;8000;100");
-    camera.fail_reads_at(FakeCxpCamera::url_area + 4, 6);
-    EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
-    expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
-                "Aborting URL retrieval operation after 6 failed register read operations.");
 }
 
 TEST(CxpUrlGrammar, LocalUrlDelimiters)
@@ -268,39 +227,13 @@ protected:
 
 TEST_F(CxpXmlCacheTest, CacheDirectoryComesFromTheEnvironment)
 {
+    // An unset variable is met through the port in CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.
     EXPECT_EQ(xml_cache.xmlCacheDirectory(), cache_.string());
-    unsetenv("GENICAM_CACHE_V2_4");
-    EXPECT_EQ(xml_cache.xmlCacheDirectory(), "");
-    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::xmlCacheDirectory",
-                "The GenICam cache directory has not been set in the local environment, or cannot be accessed.");
     setenv("GENICAM_CACHE_V2_4", cache("missing").c_str(), 1);
     EXPECT_EQ(xml_cache.xmlCacheDirectory(), "");
     expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::xmlCacheDirectory",
                 "Could not access GenICam cache directory, \"" + cache("missing") + "\".");
     EXPECT_FALSE(xml_cache.updateStore(camera));
-}
-
-TEST_F(CxpXmlCacheTest, ZippedLocalEntryIsDownloadedExtractedAndListed)
-{
-    const std::string xml = camera_xml("Zipped");
-    const std::string zip = make_zip("inner-name.xml", xml);
-    camera.set_urls({local_file("cam.zip", FakeCxpCamera::file_area, zip)});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    EXPECT_EQ(read_file(cache("cam.zip")), zip);
-    EXPECT_EQ(read_file(cache("cam.xml")), xml);
-
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    ASSERT_EQ(xml_cache.store_size(), 1u);
-    VNCxpXmlCacheInterface::UrlRecord record;
-    ASSERT_EQ(xml_cache.xml_properties(record, 0, false), GenTL::GC_ERR_SUCCESS);
-    EXPECT_EQ(record.url, cache("cam.xml"));
-    EXPECT_EQ(record.schema_major, 1);
-    EXPECT_EQ(record.schema_minor, 1);
-    EXPECT_EQ(record.file_major, -1);
-    ASSERT_EQ(xml_cache.xml_properties(record, 0, true), GenTL::GC_ERR_SUCCESS);
-    EXPECT_EQ(record.url, "file://" + cache("cam.xml"));
-    EXPECT_EQ(xml_cache.xml_properties(record, 1, true), GenTL::GC_ERR_INVALID_INDEX);
-    expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
 }
 
 TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchanged)
@@ -327,6 +260,10 @@ TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchange
     EXPECT_EQ(record.url, cache("hostcam.xml"));
     ASSERT_EQ(xml_cache.xml_properties(record, 2, false), GenTL::GC_ERR_SUCCESS);
     EXPECT_EQ(record.url, cache("zipped.xml"));
+    EXPECT_EQ(record.schema_minor, 1);
+    EXPECT_EQ(record.file_major, -1);
+    EXPECT_EQ(xml_cache.xml_properties(record, 3, true), GenTL::GC_ERR_INVALID_INDEX);
+    expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
 }
 
 TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
@@ -347,13 +284,11 @@ TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
     EXPECT_EQ(record.url, cache("cam.xml"));
 }
 
+// The store's refusal of a wrong Standard is met through the device in XmlCacheFaultTest, a camera that does
+// not answer through the port in CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.
 TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
 {
     camera.put_u32(VNCxpBootstrap::standard_address, 0x12345678);
-    EXPECT_FALSE(xml_cache.updateStore(camera));
-    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::updateStore",
-                "Camera did not return the correct CXP Standard bootstrap register value. The camera may need to "
-                "be powered, or reset.");
     EXPECT_FALSE(xml_cache.downloadFiles(camera));
     expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::downloadFiles",
                 "Camera did not return the correct CXP Standard register value.");
@@ -362,12 +297,6 @@ TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
     EXPECT_FALSE(xml_cache.purgeManifestFiles(camera));
     expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::purgeManifestFiles",
                 "Could not retrieve the CXP XML Manifest Size bootstrap register value.");
-    camera.set_dead(true);
-    EXPECT_FALSE(xml_cache.updateStore(camera));
-    expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::updateStore",
-                "Could not retrieve the CXP Standard bootstrap register value. The camera may need to be powered, "
-                "or reset.");
-    EXPECT_EQ(xml_cache.store_size(), 0u);
 }
 
 TEST_F(CxpXmlCacheTest, SelectorThatCannotBeWrittenEndsTheWalk)
@@ -526,35 +455,20 @@ TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtracted)
 {
     const std::string xml = "<RegisterDescription/>\n" + std::string(3000, ' ');
     const std::string zip = make_zip("web.xml", xml);
-    LoopbackHttpServer server({{"/files/web.zip", Route{ok(zip)}}});
+    // The second answer has no Content-Length: its body runs to the end of the connection.
+    LoopbackHttpServer server(
+        {{"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}, {"/files/web.zip", Route{ok(zip)}}});
     const std::string url = "http://" + server.host() + "/files/web.zip?SchemaVersion=1.1.0";
-    camera.set_urls({url});
+    camera.set_urls({"http://" + server.host() + "/b.xml", url});
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
     EXPECT_EQ(server.last_request(), "GET /files/web.zip HTTP/1.0\r\nHost: " + server.host() +
                                          "\r\nAccept: */*\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(read_file(cache("web.zip")), zip);
     EXPECT_EQ(read_file(cache("web.xml")), xml);
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 1u);
-}
-
-TEST_F(CxpHttpDownloadTest, NotFoundFailsThatEntryWhileTheOthersDownload)
-{
-    LoopbackHttpServer server({{"/missing.xml", Route{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}},
-                               {"/a.xml", Route{ok("<a/>")}},
-                               {"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}});
-    const std::string missing = "http://" + server.host() + "/missing.xml";
-    camera.set_urls({"http://" + server.host() + "/a.xml", missing, "http://" + server.host() + "/b.xml"});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    const std::string log = records();
-    EXPECT_NE(log.find("Response returned with status code 404 downloading the URL \"" + missing + "\"."),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("Download failed for the XML at URL \"" + missing + "\"."), std::string::npos);
-    EXPECT_EQ(read_file(cache("a.xml")), "<a/>");
     EXPECT_EQ(read_file(cache("b.xml")), "<b/>");
-    EXPECT_FALSE(fs::exists(cache("missing.xml")));
-    EXPECT_EQ(server.requests(), 3);
+    EXPECT_EQ(server.requests(), 2);
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 2u);
 }
 
 TEST_F(CxpHttpDownloadTest, BadStatusLineIsAnInvalidResponse)
@@ -568,32 +482,6 @@ TEST_F(CxpHttpDownloadTest, BadStatusLineIsAnInvalidResponse)
                     "Invalid server response downloading the URL \"" + url + "\".");
     }
     EXPECT_TRUE(fs::is_empty(cache_));
-}
-
-TEST_F(CxpHttpDownloadTest, ServerAbortingMidBodyLeavesNoPartialFile)
-{
-    LoopbackHttpServer server({{"/cut.xml", Route{ok(std::string(100000, 'x')).substr(0, 5000), Mode::reset}}});
-    const std::string url = "http://" + server.host() + "/cut.xml";
-    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
-    const std::string record_text = last_error();
-    EXPECT_NE(record_text.find("Error downloading the URL \"" + url + "\"; Message was \""), std::string::npos)
-        << record_text;
-    EXPECT_FALSE(fs::exists(cache("cut.xml")));
-}
-
-TEST_F(CxpHttpDownloadTest, ServerThatNeverAnswersCostsABoundedTime)
-{
-    LoopbackHttpServer server({{"/silent.xml", Route{"", Mode::silent}}});
-    const std::string url = "http://" + server.host() + "/silent.xml";
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
-    EXPECT_LT(elapsed, std::chrono::seconds(6));
-    expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile",
-                "Error downloading the URL \"" + url + "\". Client message was \"" +
-                    std::make_error_code(std::errc::timed_out).message() + "\".");
-    EXPECT_FALSE(fs::exists(cache("silent.xml")));
 }
 
 TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
@@ -627,6 +515,17 @@ TEST_F(CxpHttpDownloadTest, DeadHostsOfOneManifestShareOneBoundedTime)
     camera.set_urls({base + "/one.xml", base + "/two.xml", base + "/three.xml"});
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(6500));
-    EXPECT_EQ(count_of(records(), "Download failed for the XML at URL"), 3u);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(6500));
+    const std::string log = records();
+    EXPECT_EQ(count_of(log, "Download failed for the XML at URL"), 3u);
+    EXPECT_NE(log.find("VNCxpXmlCacheInterface::downloadHttpFile: Error downloading the URL \"" + base +
+                       "/one.xml\". Client message was \"" + std::make_error_code(std::errc::timed_out).message() +
+                       "\"."),
+              std::string::npos)
+        << log;
+    for (const char* name : {"one.xml", "two.xml", "three.xml"}) {
+        EXPECT_FALSE(fs::exists(cache(name))) << name;
+    }
 }

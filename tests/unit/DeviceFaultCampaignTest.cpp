@@ -377,13 +377,13 @@ protected:
 
     // Configures board 0 with the manifest entries given, initialises the library and opens the board's
     // interface; the device is opened by the case.
-    void configure(const std::string& manifest)
+    void configure(const std::string& manifest, const std::string& camera_faults = "{}")
     {
         const std::string json = R"({"boards": [{"kind": "CXP", "model": "VN-CXP4 CoaXPress", "serial": "VC4210417",
             "camera_files": [{"name": "SimCam_CXP_1024x768_Mono8.cam", "width": 1024, "height": 768,
                               "make": "Vantrel", "model": "SimCam CXP-1"}],
             "camera": {"model": "SimCam-CXP-1", "manifest": )" +
-                                 manifest + "}}]}";
+                                 manifest + R"(, "faults": )" + camera_faults + "}}]}";
         ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
         ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
@@ -425,6 +425,7 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
         std::string reason;  // of downloadHttpFile, around the URL
         std::string reason_end;
         bool own_file_second;  // the manifest's second entry is the camera's own
+        LoopbackHttpServer::Mode mode = LoopbackHttpServer::Mode::answer;
     };
     const std::string empty = "\r\nContent-Length: 0\r\n\r\n";
     const std::string status = "Response returned with status code ";
@@ -436,10 +437,15 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
         {"/SimCamCXP.xml", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' '),
          "Error downloading the URL \"",
          "\"; Message was \"the body has 100 bytes, but the server announced 5000\".", true},
+        // The server sends 5000 of 100000 bytes and aborts the connection.
+        {"/Cut.xml", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, ' '),
+         "Error downloading the URL \"", "\"; Message was \"", true, LoopbackHttpServer::Mode::reset},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.response.substr(0, 24));
-        LoopbackHttpServer server({{row.path, Route{row.response}}});
+        SCOPED_TRACE(row.response.substr(0, 24) + (row.mode == LoopbackHttpServer::Mode::reset ? " reset" : ""));
+        std::filesystem::remove_all(cache_);  // a cached description of this camera would skip the manifest
+        std::filesystem::create_directories(cache_);
+        LoopbackHttpServer server({{row.path, Route{row.response, row.mode}}});
         const std::string url = "http://" + server.host() + row.path;
         configure(R"([{"url": ")" + url + (row.own_file_second ? R"("}, {"local": "zip"}])" : R"("}])"));
         ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();
@@ -453,6 +459,45 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
         const std::vector<std::string> own{"VantrelSimCamCXP.xml", "VantrelSimCamCXP.zip"};
         EXPECT_EQ(cached_files(), row.own_file_second ? own : std::vector<std::string>{});
         EXPECT_EQ(url_count(), row.own_file_second ? 1u : 0u);
+        stream_and_close_all(2);
+    }
+}
+
+// A camera whose bootstrap or manifest URL cannot be read: the device still opens and streams, offers the
+// descriptions it could fetch, and the record says why the others are missing. The URL of manifest entry 0
+// lies at 0x100000; its second word at 0x100004.
+TEST_F(XmlCacheFaultTest, UnreadableBootstrapOrUrlLeavesTheDeviceWithoutThatDescription)
+{
+    const struct {
+        const char* name;
+        std::string manifest;
+        std::string faults;
+        uint32_t urls;
+        std::string record;
+    } rows[] = {
+        {"unreadable Standard", R"([{"local": "zip"}])", R"({"standard_unreadable": true})", 0,
+         "VNCxpBootstrap::updateValues: Unable to access the CXP bootstrap Standard register. The link may be bad."},
+        {"wrong Standard", R"([{"local": "zip"}])", R"({"standard_value": "0x12345678"})", 0,
+         "VNCxpXmlCacheInterface::updateStore: Camera did not return the correct CXP Standard bootstrap register "
+         "value."},
+        {"five failed URL reads", R"([{"local": "zip"}])",
+         R"({"read_failures": [{"address": "0x100004", "count": 5}]})", 1, ""},
+        {"URL unreadable", R"([{"local": "zip"}])", R"({"read_failures": [{"address": "0x100004", "always": true}]})",
+         0, "VNCxpBootstrap::retrieveManifestUrl: Aborting URL retrieval operation after 6 failed register read "
+            "operations."},
+        {"URL without terminator", R"([{"url": "local:///cam.xml;300000;10", "terminated": false}, {"local": "zip"}])",
+         "{}", 1,
+         "VNCxpBootstrap::retrieveManifestUrl: The length of an XML URL is excessively long, or the "
+         "null-terminating character is missing."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        configure(row.manifest, row.faults);
+        ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();
+        EXPECT_EQ(url_count(), row.urls) << debug_output();
+        if (!row.record.empty()) {
+            EXPECT_TRUE(logged(row.record)) << debug_output();
+        }
         stream_and_close_all(2);
     }
 }

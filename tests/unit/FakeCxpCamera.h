@@ -1,6 +1,6 @@
 // A camera for the remote layer's tests, behind the camera-port interface: a byte memory holding big-endian
-// registers from address 0, a bootstrap block whose manifest registers follow the selector, and faults (reads
-// that fail at chosen addresses, a camera that does not answer at all).
+// registers from address 0, a bootstrap block whose manifest registers follow the selector, and reads that
+// fail at chosen addresses.
 #pragma once
 
 #include "remote/CxpCameraPort.h"
@@ -73,13 +73,9 @@ public:
 
     // The next `count` reads that touch `address` fail.
     void fail_reads_at(uint32_t address, int count) { failing_[address] = count; }
-    // Every access fails, as with a camera that does not answer.
-    void set_dead(bool dead) { dead_ = dead; }
-    int reads() const { return reads_; }
 
     GenTL::GC_ERROR read_register(uint64_t address, uint32_t& value) override
     {
-        ++reads_;
         if (fails(address, 4)) {
             return GenTL::GC_ERR_IO;
         }
@@ -91,7 +87,7 @@ public:
     }
     GenTL::GC_ERROR write_register(uint64_t address, uint32_t value) override
     {
-        if (dead_ || address + 4 > memory_size) {
+        if (address + 4 > memory_size) {
             return GenTL::GC_ERR_IO;
         }
         if (address == Bootstrap::xml_manifest_selector_address) {
@@ -106,7 +102,6 @@ public:
     }
     GenTL::GC_ERROR read_block(uint64_t address, void* buffer, size_t* size) override
     {
-        ++reads_;
         if (fails(address, *size)) {
             return GenTL::GC_ERR_IO;
         }
@@ -126,7 +121,7 @@ private:
     }
     bool fails(uint64_t address, size_t size)
     {
-        if (dead_ || address + size > memory_size) {
+        if (address + size > memory_size) {
             return true;
         }
         for (auto& [at, count] : failing_) {
@@ -141,6 +136,4 @@ private:
     std::vector<uint8_t> memory_;
     std::vector<ManifestEntry> manifest_;
     std::map<uint64_t, int> failing_;
-    bool dead_ = false;
-    int reads_ = 0;
 };

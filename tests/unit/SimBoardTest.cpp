@@ -152,24 +152,6 @@ TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
     }
 }
 
-TEST_F(SimBoardTest, BoardWithoutDefaultCameraFile)
-{
-    configure(R"({"boards": [{"kind": "CL", "camera_files": [
-        {"name": "a.cam", "width": 32, "height": 16}], "default_camera_file": null}]})");
-    VN_HANDLE handle = open(0);
-    char text[64];
-    EXPECT_NE(VbCamGetFileName(handle, nullptr, 0, text, sizeof text), 0);
-    uint32_t value = 0;
-    EXPECT_NE(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
-    VB_CIRC_DESC desc{};
-    EXPECT_NE(VbBufferAllocCam(handle, &desc, 2), 0);
-    close(handle);
-
-    handle = open(0, VB_OPEN_ACQUIRE, "a.cam");
-    EXPECT_EQ(camera_file(handle), "a.cam");
-    EXPECT_EQ(inquire(handle, VB_INQ_FRAME_BYTES), 32u * 16u);
-}
-
 TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
 {
     VN_HANDLE handle = open(0);
