@@ -1,8 +1,8 @@
 // The register map of the simulated CoaXPress camera: the bootstrap addresses every CoaXPress camera has,
 // and the camera's own layout of its manufacturer space (the manifest URL texts, the feature registers,
 // the XML files). The simulator, the camera's GenApi XML (sim/camera/VantrelSimCamCXP.xml) and the tests
-// all take their addresses from here; a unit test checks that every register address and length in the XML
-// is the one named below.
+// all take their addresses from here; a conformance test (test_cxp_camera_xml.py) reads every register node of
+// the XML through the reference GenApi and checks its address and length against the ones named below.
 //
 // Values are big-endian in the camera's memory; strings are NUL-padded to their field size.
 #pragma once
