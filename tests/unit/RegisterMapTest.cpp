@@ -45,19 +45,6 @@ protected:
     }
 };
 
-TEST_F(RegisterMapTest, TouchingEntriesEndTheSpaceAndAppendingRoundsUpToAWord)
-{
-    EXPECT_EQ(map.end_address(), 0u);
-    ASSERT_NE(add(0x0, 4), nullptr);
-    ASSERT_NE(add(0x4, 6), nullptr);
-    EXPECT_EQ(map.end_address(), 10u);
-    EXPECT_EQ(map.size(), 2u);
-    EXPECT_EQ(map.next_free_address(), 12u);
-    const Entry* appended = add(map.next_free_address(), 4);
-    ASSERT_NE(appended, nullptr);
-    EXPECT_EQ(appended->address(), 12u);
-}
-
 TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
 {
     ASSERT_NE(add(0x4, 4), nullptr);
@@ -225,18 +212,7 @@ TEST_F(RegisterMapTest, TypedReadsAnswerAStringsTextAndOneZeroByteOrTheWholeEntr
 
     EXPECT_EQ(entry->read(nullptr, text.data(), &size), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMap::Entry::read", "Error verifying the read parameters."));
-
-    // Other types answer the whole entry.
-    Entry* number = map.insert(0x100, nullptr, 8, INFO_DATATYPE_UINT64, true, false, vngtl::make_plain_entry);
-    ASSERT_NE(number, nullptr);
-    const uint64_t value = 0x0123456789abcdef;
-    std::memcpy(number->data(), &value, 8);
-    uint64_t answer = 0;
-    size = sizeof answer;
-    EXPECT_EQ(number->read(&type, &answer, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(type, INFO_DATATYPE_UINT64);
-    EXPECT_EQ(size, 8u);
-    EXPECT_EQ(answer, value);
+    // (Other types answer the whole entry: every info command of every module in ConsumerFirstStepsTest.)
 }
 
 TEST_F(RegisterMapTest, HooksRunAroundAccessesAndTheirAnswersCount)
