@@ -113,11 +113,4 @@ TEST(ErrorNames, TableEdges)
     }
 }
 
-TEST(ErrorNames, FileNameIsCutAfterTheLastSeparator)
-{
-    EXPECT_EQ(vngtl::source_file_name("/a/b\\c/cti_dev.cpp"), "cti_dev.cpp");
-    EXPECT_EQ(vngtl::source_file_name("C:\\src/x\\VNBoards.cpp"), "VNBoards.cpp");
-    EXPECT_EQ(vngtl::source_file_name("plain.cpp"), "plain.cpp");
-}
-
 }  // namespace
