@@ -144,7 +144,7 @@ TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
     };
     struct File {
         const char* resource;
-        std::vector<Node> nodes;  // every register node of the description
+        std::vector<Node> nodes;  // every register node (that no other is: test_module_xml.py)
     };
 #define NODE(module, name) Node{#name, vngtl::reg::module::name}
     const File files[] = {
@@ -202,13 +202,6 @@ TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
             ASSERT_TRUE(address.has_value());
             EXPECT_EQ(*address, node.address);
         }
-        size_t nodes = 0;
-        for (const char* kind : {"<IntReg Name=", "<StringReg Name=", "<Register Name="}) {
-            for (auto at = xml.find(kind); at != std::string::npos; at = xml.find(kind, at + 1)) {
-                ++nodes;
-            }
-        }
-        EXPECT_EQ(nodes, file.nodes.size()) << file.resource;
     }
 }
 

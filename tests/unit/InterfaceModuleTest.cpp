@@ -129,9 +129,7 @@ TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
     uint32_t number = 0;
     EXPECT_EQ(read_u32(iface, itf::Reg_BoardRegisterValue, number), GC_ERR_INVALID_INDEX);
     ASSERT_EQ(write_u32(iface, itf::Reg_BoardRegisterIndex, 0), GC_ERR_SUCCESS);
-    EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterIndex), 0u);
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValid), 1u);
-    EXPECT_EQ(text(iface, itf::Reg_BoardRegisterName), names.begin()->first);
 
     // The value written reaches the board's register. (By name in any case, by index, and reading values:
     // test_modules.py.)
