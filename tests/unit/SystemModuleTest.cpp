@@ -73,6 +73,8 @@ TEST_F(SystemModuleTest, InterfaceSelectorBoundsTheUpdateCommandAndTheInterfaceT
     ASSERT_EQ(write_u32(system, sys::Reg_InterfaceUpdateList, 1), GC_ERR_SUCCESS);
     EXPECT_EQ(u32(system, sys::Reg_InterfaceCount), 2u);
     EXPECT_EQ(write_u32(system, sys::Reg_InterfaceUpdateList, 2), GC_ERR_IO);
+    EXPECT_TRUE(recorded("GC_ERR_IO", "RegisterMapHelpers.cpp", "CommandEntry::post_write",
+                         "Command node can only be written with the command value, 1, but received value 2."));
     uint32_t command = 0;
     EXPECT_EQ(read_u32(system, sys::Reg_InterfaceUpdateList, command), GC_ERR_ACCESS_DENIED);  // write-only
 
