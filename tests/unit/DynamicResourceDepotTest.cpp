@@ -114,13 +114,6 @@ TEST_F(Depot, RefusesUnknownNamesAndANullSizePointer)
     EXPECT_EQ(code, GC_ERR_INVALID_PARAMETER);
 }
 
-TEST_F(Depot, ResourceTypeUpperCasesLettersAndReplacesOtherCharacters)
-{
-    EXPECT_EQ(DynamicResourceDepot::resource_type("Resources\\TLSystem.xml"), "RESOURCES_TLSYSTEM_XML");
-    EXPECT_EQ(DynamicResourceDepot::resource_type("a-b c/9\xC3\xA9"), "A_B_C_9__");
-    EXPECT_EQ(DynamicResourceDepot::resource_type(""), "");
-}
-
 // The address the description gives the named register node ("<IntReg Name=\"Reg_X\">" ... "<Address>").
 std::optional<uint64_t> xml_address(const std::string& xml, const std::string& node)
 {
