@@ -92,17 +92,13 @@ TEST_F(BaseInfoTest, SetEntryGrowsAndShrinksTheTable)
     EXPECT_EQ(info.info(5, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED);
 }
 
-TEST(SizeProtocol, DeliversPaddedBytesOrTheSizeNeeded)
+TEST(SizeProtocol, NeedsASizePointerAndEndsAStringAtItsFirstZeroByte)
 {
+    // (The padding, as every string answer's zero byte: ConsumerFirstStepsTest.)
     std::array<char, 8> buffer;
-    buffer.fill('x');
-    size_t size = 8;
-    EXPECT_EQ(vngtl::deliver_bytes("abc", 3, 6, buffer.data(), &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(size, 6u);
-    EXPECT_EQ(std::string(buffer.data(), 8), std::string("abc\0\0\0xx", 8));
     EXPECT_EQ(vngtl::deliver_bytes("abc", 3, 6, nullptr, nullptr), GC_ERR_INVALID_PARAMETER);
     // Text after an embedded zero byte is not part of a string.
-    size = 8;
+    size_t size = 8;
     EXPECT_EQ(vngtl::deliver_string(std::string_view("ab\0cd", 5), buffer.data(), &size), GC_ERR_SUCCESS);
     EXPECT_EQ(size, 3u);
 }

@@ -50,9 +50,6 @@ TEST_F(InterfaceModuleTest, TheDeviceSeenThroughTheSelectorAndTheClosedInterface
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "IFModule.cpp", "IFModule::pre_read",
                          "The selected child is not properly initialized."));
 
-    ASSERT_EQ(write_u32(cxp, itf::Reg_DeviceUpdateList, 1), GC_ERR_SUCCESS);
-    EXPECT_EQ(write_u32(cxp, itf::Reg_DeviceUpdateList, 2), GC_ERR_IO);
-
     // A closed interface is answered through its parent only.
     ASSERT_EQ(IFClose(cl), GC_ERR_SUCCESS);
     EXPECT_EQ(IFGetInfo(cl, INTERFACE_INFO_ID, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);

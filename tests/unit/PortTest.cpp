@@ -87,8 +87,6 @@ TEST_F(PortTest, AnUnboundPortRefusesAccessAndASizePointerIsRequired)
     EXPECT_EQ(port.read(0x0, &value, nullptr), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMapPort.cpp", "RegisterMapPort::read",
                          "The size pointer is invalid (null)."));
-    // Errors of the map pass through unchanged.
-    EXPECT_EQ(port.read(0x10, &value, &size), GC_ERR_INVALID_ADDRESS);
 }
 
 TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfo)
