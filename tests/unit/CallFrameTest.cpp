@@ -164,7 +164,6 @@ protected:
         ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
         device = std::static_pointer_cast<TestModule>(iface->find_child("dev"));
         device->want({"stream"});
-        device->add_info_string(DEVICE_INFO_ID, "dev");
     }
     std::shared_ptr<TestModule> iface = TestModule::make_root("board0");
     std::shared_ptr<TestModule> device;
