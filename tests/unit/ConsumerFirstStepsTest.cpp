@@ -230,8 +230,6 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
                 EXPECT_EQ(open.at(command).value, answer.value) << "info command " << command;
             }
         }
-        PORT_HANDLE remote = nullptr;
-        ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
         stream(device, index, 10);
         ifaces.push_back(iface);
         devices.push_back(device);

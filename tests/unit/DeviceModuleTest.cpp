@@ -23,7 +23,6 @@ protected:
         int32_t status = -1;
         size_t size = sizeof status;
         EXPECT_EQ(IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
-        EXPECT_EQ(type, INFO_DATATYPE_INT32);
         return status;
     }
 };
