@@ -163,16 +163,17 @@ def test_the_board_register_window_by_name_and_by_index(system):
 
 def test_the_device_modules(system):
     interfaces = open_interfaces(system)
-    for iface_id, (tl_type, type_name) in {CXP_ID: ("CXP", "CoaXPress"), CL_ID: ("CL", "CameraLink")}.items():
+    expected = {CXP_ID: ("CXP", "CoaXPress", "VN-CXP4 CoaXPress"), CL_ID: ("CL", "CameraLink", "VN-CL2 Camera Link")}
+    for iface_id, (tl_type, type_name, model) in expected.items():
         device = interfaces[iface_id].device_info_list[0].create_device()
         device.open(gentl.DEVICE_ACCESS_FLAGS_LIST.DEVICE_ACCESS_READONLY)
         try:
-            assert (device.id_, device.vendor, device.tl_type, device.version) == (
-                "TLDevice", "Vantrel, Inc.", tl_type, "6.0.0.1")
+            assert (device.id_, device.vendor, device.model, device.tl_type, device.version) == (
+                "TLDevice", "Vantrel, Inc.", model, tl_type, "6.0.0.1")
             assert device.timestamp_frequency == 1_000_000_000
             port = device.local_port
             assert (port.id_, port.module, port.name) == ("TLDevice", "TLDevice", "DevicePort")
-            assert (port.vendor, port.tl_type) == ("Vantrel, Inc.", tl_type)
+            assert (port.vendor, port.model, port.tl_type) == ("Vantrel, Inc.", model, tl_type)
             node_map, _ = node_map_of(port, "DevicePort", "TLDevice.xml")
             assert node_map.DeviceType.value == type_name
             assert node_map.DeviceVendorName.value == "Vantrel, Inc."

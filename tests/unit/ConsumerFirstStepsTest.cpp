@@ -14,9 +14,7 @@
 
 namespace {
 
-namespace sys = vngtl::reg::system;
 namespace ifc = vngtl::reg::interface;
-namespace dev = vngtl::reg::device;
 
 // One info query as a consumer makes it: a size query, then a read into a buffer of that size.
 struct Answer {
@@ -133,8 +131,8 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
     EXPECT_EQ(version(nullptr, TL_INFO_GENTL_VER_MAJOR), 1u);
     EXPECT_EQ(version(nullptr, TL_INFO_GENTL_VER_MINOR), 4u);
     const TL_HANDLE system = open_system();
-    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MAJOR), u32(system, sys::Reg_GenTLVersionMajor));
-    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MINOR), u32(system, sys::Reg_GenTLVersionMinor));
+    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MAJOR), 1u);
+    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MINOR), 4u);
 
     const auto serial_of = [](auto&& query) {
         const Answer answer = ask(query);
@@ -163,13 +161,6 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
                   expected[index]);
         EXPECT_EQ(closed(), expected[index]);
         EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 1u);
-        // The device's ID is a whole 256-byte register (its info answer is the text alone: see ask_all).
-        char id[256];
-        std::memset(id, 0x7f, sizeof id);
-        size_t size = sizeof id;
-        ASSERT_EQ(GCReadPort(device, dev::Reg_DeviceID, id, &size), GC_ERR_SUCCESS) << last_error();
-        EXPECT_EQ(std::string(id, 9), std::string("TLDevice", 9));
-        EXPECT_EQ(std::string(id + 9, sizeof id - 9), std::string(sizeof id - 9, '\0'));
 
         ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
         EXPECT_EQ(closed(), expected[index]);
@@ -239,8 +230,6 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
                 EXPECT_EQ(open.at(command).value, answer.value) << "info command " << command;
             }
         }
-        PORT_HANDLE remote = nullptr;
-        ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
         stream(device, index, 10);
         ifaces.push_back(iface);
         devices.push_back(device);

@@ -313,7 +313,7 @@ std::string export_name(const ::testing::TestParamInfo<Export>& info)
 
 INSTANTIATE_TEST_SUITE_P(Exports, EveryExportTest, ::testing::ValuesIn(exports()), export_name);
 
-TEST_F(HandleValidationTest, EveryLibraryCycleUsesTheSameHandleSlotsAgain)
+TEST_F(HandleValidationTest, EveryLibraryCycleAndEveryBufferUseTheSameHandleSlotsAgain)
 {
     // Closing the library ends every handle; the next cycle's handles take the freed slots rather than new
     // ones, so a consumer that initialises and closes the library for hours keeps the table at one size.
@@ -331,6 +331,20 @@ TEST_F(HandleValidationTest, EveryLibraryCycleUsesTheSameHandleSlotsAgain)
         cycle();
     }
     EXPECT_EQ(registry.slot_count(), slots);
+    EXPECT_EQ(registry.live_count(), live);
+
+    // Within a cycle, announcing and revoking buffers, as every stream does, uses the same slots over and over.
+    const auto announce_and_revoke = [this] {
+        BUFFER_HANDLE buffer = nullptr;
+        ASSERT_EQ(DSAllocAndAnnounceBuffer(tree.stream, 64, nullptr, &buffer), GC_ERR_SUCCESS);
+        ASSERT_EQ(DSRevokeBuffer(tree.stream, buffer, nullptr, nullptr), GC_ERR_SUCCESS);
+    };
+    announce_and_revoke();
+    const size_t after_first = registry.slot_count();
+    for (int i = 0; i < 2000; ++i) {
+        announce_and_revoke();
+    }
+    EXPECT_EQ(registry.slot_count(), after_first);
     EXPECT_EQ(registry.live_count(), live);
 }
 

@@ -24,25 +24,16 @@ protected:
     TL_HANDLE system = nullptr;
 };
 
-TEST_F(InterfaceModuleTest, IdentityFamilyTheDeviceSeenThroughTheSelectorAndTheClosedInterface)
+// Identity, family, the selected device's values and the camera file as the reference consumer reads them
+// through the description: test_modules.py. Here the refusals and records behind them.
+TEST_F(InterfaceModuleTest, TheDeviceSeenThroughTheSelectorAndTheClosedInterface)
 {
     const IF_HANDLE cxp = open_board(0);
     const IF_HANDLE cl = open_interface(system, 1);
-    EXPECT_EQ(text(cxp, itf::Reg_InterfaceID), interface_id(system, 0));
-    EXPECT_EQ(interface_id(system, 0), "VC4210417 (0) VN-CXP4 CoaXPress");
-    EXPECT_EQ(u32(cxp, itf::Reg_InterfaceType), 3u);
-    EXPECT_EQ(u32(cl, itf::Reg_InterfaceType), 1u);
-    EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) { return IFGetInfo(cl, INTERFACE_INFO_TLTYPE, t, b, s); }),
-              "CL");
-    EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) { return GCGetPortInfo(cl, PORT_INFO_TLTYPE, t, b, s); }),
-              "CL");
-    EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) { return GCGetPortInfo(cl, PORT_INFO_MODULE, t, b, s); }),
-              "TLInterface");
     INFO_DATATYPE type = 0;
     size_t size = 0;
     EXPECT_EQ(GCGetPortInfo(cl, PORT_INFO_VENDOR, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED);
 
-    EXPECT_EQ(u32(cxp, itf::Reg_DeviceCount), 1u);
     // The device exists but is closed: its own info query refuses, and the refusal is the register's answer.
     std::string value;
     EXPECT_EQ(read_text(cxp, itf::Reg_DeviceID, 256, value), GC_ERR_INVALID_HANDLE);
@@ -51,17 +42,12 @@ TEST_F(InterfaceModuleTest, IdentityFamilyTheDeviceSeenThroughTheSelectorAndTheC
     DEV_HANDLE device = nullptr;
     ASSERT_EQ(IFOpenDevice(cxp, "TLDevice", DEVICE_ACCESS_READONLY, &device), GC_ERR_SUCCESS);
     EXPECT_EQ(text(cxp, itf::Reg_DeviceID), "TLDevice");
-    EXPECT_EQ(text(cxp, itf::Reg_DeviceVendorName), "Vantrel, Inc.");
-    EXPECT_EQ(text(cxp, itf::Reg_DeviceModelName), "VN-CXP4 CoaXPress");
     EXPECT_EQ(u32(cxp, itf::Reg_DeviceAccessStatus), 2u);  // read-only
 
     ASSERT_EQ(write_u32(cxp, itf::Reg_DeviceSelector, 1), GC_ERR_SUCCESS);
     EXPECT_EQ(read_text(cxp, itf::Reg_DeviceID, 256, value), GC_ERR_ERROR);
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "IFModule.cpp", "IFModule::pre_read",
                          "The selected child is not properly initialized."));
-
-    ASSERT_EQ(write_u32(cxp, itf::Reg_DeviceUpdateList, 1), GC_ERR_SUCCESS);
-    EXPECT_EQ(write_u32(cxp, itf::Reg_DeviceUpdateList, 2), GC_ERR_IO);
 
     // A closed interface is answered through its parent only.
     ASSERT_EQ(IFClose(cl), GC_ERR_SUCCESS);
@@ -104,17 +90,10 @@ TEST_F(InterfaceModuleTest, ABoardWithoutACameraFileHasNoDevice)
 
 TEST_F(InterfaceModuleTest, TheCameraFileChangesOnlyWhileNotConfiguredAndIsRestoredAfterAFailure)
 {
+    // (A change, and a failed one that keeps the file: test_modules.py, through the description.)
     const IF_HANDLE iface = open_board(0);
-    EXPECT_EQ(text(iface, itf::Reg_CurrentCameraFile, 260), "SimCam_CXP_1024x768_Mono8.cam");
-    EXPECT_EQ(u32(iface, itf::Reg_CameraFileSettable), 1u);
-
     ASSERT_EQ(write_text(iface, itf::Reg_CurrentCameraFile, "SimCam_CXP_2048x1536_Mono12.cam"), GC_ERR_SUCCESS);
-    EXPECT_EQ(text(iface, itf::Reg_CurrentCameraFile, 260), "SimCam_CXP_2048x1536_Mono12.cam");
-
     EXPECT_EQ(write_text(iface, itf::Reg_CurrentCameraFile, "nonexistent.cam"), GC_ERR_ERROR);
-    EXPECT_TRUE(recorded("GC_ERR_ERROR", "IFModule.cpp", "IFModule::post_write",
-                         "Failed to set camera file \"nonexistent.cam\" on VFG 0."));
-    EXPECT_EQ(text(iface, itf::Reg_CurrentCameraFile, 260), "SimCam_CXP_2048x1536_Mono12.cam");
     EXPECT_NE(module(iface).board()->state(), BoardState::Closed);
 
     // Configured for acquisition: refused, and the file stays.
@@ -146,22 +125,15 @@ TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
     uint32_t number = 0;
     EXPECT_EQ(read_u32(iface, itf::Reg_BoardRegisterValue, number), GC_ERR_INVALID_INDEX);
     ASSERT_EQ(write_u32(iface, itf::Reg_BoardRegisterIndex, 0), GC_ERR_SUCCESS);
-    EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterIndex), 0u);
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValid), 1u);
-    EXPECT_EQ(text(iface, itf::Reg_BoardRegisterName), names.begin()->first);
 
-    // By name, in any case: the same register.
-    ASSERT_EQ(write_text(iface, itf::Reg_BoardRegisterName, "SCRATCH"), GC_ERR_SUCCESS);
-    const uint32_t upper = u32(iface, itf::Reg_BoardRegisterIndex);
+    // The value written reaches the board's register. (By name in any case, by index, and reading values:
+    // test_modules.py.)
     ASSERT_EQ(write_text(iface, itf::Reg_BoardRegisterName, "scratch"), GC_ERR_SUCCESS);
-    EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterIndex), upper);
-    EXPECT_EQ(text(iface, itf::Reg_BoardRegisterName), "scratch");
     ASSERT_EQ(write_u32(iface, itf::Reg_BoardRegisterValue, 0x1234), GC_ERR_SUCCESS);
-    EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValue), 0x1234u);
     EXPECT_EQ(VNRegPeek(sdk_handle(*module(iface).board()), 3633), 0x1234u);
 
     ASSERT_EQ(write_text(iface, itf::Reg_BoardRegisterName, "Fw_Version"), GC_ERR_SUCCESS);
-    EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValue), 0x00030207u);
     EXPECT_EQ(write_u32(iface, itf::Reg_BoardRegisterValue, 1), GC_ERR_ERROR);  // read-only on the board
     EXPECT_NE(last_error().find("Error writing board 0 register \"fw_version\": "), std::string::npos);
 

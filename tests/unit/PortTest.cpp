@@ -87,8 +87,6 @@ TEST_F(PortTest, AnUnboundPortRefusesAccessAndASizePointerIsRequired)
     EXPECT_EQ(port.read(0x0, &value, nullptr), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMapPort.cpp", "RegisterMapPort::read",
                          "The size pointer is invalid (null)."));
-    // Errors of the map pass through unchanged.
-    EXPECT_EQ(port.read(0x10, &value, &size), GC_ERR_INVALID_ADDRESS);
 }
 
 TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfo)
@@ -110,29 +108,15 @@ TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfo)
     EXPECT_STREQ(url.data(), "local:F;2408;2f1c");
     EXPECT_EQ(size, 18u);
 
-    // The file is readable through the port and cannot be written.
-    std::array<char, 4> head{};
-    size = head.size();
-    EXPECT_EQ(port.read(0x2408, head.data(), &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(std::string(head.data(), 4), "xxxx");
-    EXPECT_EQ(port.write(0x2408, head.data(), &size), GC_ERR_ACCESS_DENIED);
-
-    const std::array<std::pair<URL_INFO_CMD, int32_t>, 5> versions{
-        {{URL_INFO_SCHEMA_VER_MAJOR, 1}, {URL_INFO_SCHEMA_VER_MINOR, 1}, {URL_INFO_FILE_VER_MAJOR, 1},
-         {URL_INFO_FILE_VER_MINOR, 0}, {URL_INFO_FILE_VER_SUBMINOR, 0}}};
-    for (const auto& [command, expected] : versions) {
-        int32_t value = -1;
-        size = sizeof value;
-        EXPECT_EQ(port.url_info(0, command, &type, &value, &size), GC_ERR_SUCCESS) << command;
-        EXPECT_EQ(value, expected) << command;
-    }
-    size = 0;
-    EXPECT_EQ(port.url_info(0, URL_INFO_SCHEMA_VER_MAJOR, &type, nullptr, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(type, INFO_DATATYPE_INT32);
-    EXPECT_EQ(size, 4u);
+    // (The file's bytes, read-only, and its schema and file versions: SystemModuleTest and test_modules.py.)
+    // Too small: the type and size needed are written before the capacity is compared, the value is not.
     int32_t small = 0;
     size = 3;
+    type = 0;
     EXPECT_EQ(port.url_info(0, URL_INFO_FILE_VER_MAJOR, &type, &small, &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(type, INFO_DATATYPE_INT32);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(small, 0);
     EXPECT_TRUE(recorded("GC_ERR_BUFFER_TOO_SMALL", "RegisterMapPort.cpp", "RegisterMapPort::url_info",
                          "Could not copy the return data to the output buffer for URL_INFO_CMD 3."));
     EXPECT_EQ(port.url_info(0, URL_INFO_SCHEMA_VER_MAJOR, nullptr, nullptr, &size), GC_ERR_INVALID_PARAMETER);
@@ -207,23 +191,16 @@ TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
     port.set_readable(false);
     EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 0);
     EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 1);
-
-    // Set up once bound: vendor and the rest come from the system module, the names fall back to the ID.
+    // Set up once bound, the module and port names fall back to the ID. (The values shared from the system
+    // module: DeviceModuleTest, through GCGetPortInfo.)
     RegisterMapPort bound;
     bound.bind(&space.info_map(), &space);
     bound.setup_port_info("late", "", "", shared);
-    const auto text = [&](int32_t command) {
+    for (const int32_t command : {PORT_INFO_ID, PORT_INFO_MODULE, PORT_INFO_PORTNAME}) {
         std::string value;
         EXPECT_EQ(bound.info_string(command, value), GC_ERR_SUCCESS) << command;
-        return value;
-    };
-    EXPECT_EQ(text(PORT_INFO_ID), "late");
-    EXPECT_EQ(text(PORT_INFO_MODULE), "late");
-    EXPECT_EQ(text(PORT_INFO_PORTNAME), "late");
-    EXPECT_EQ(text(PORT_INFO_VENDOR), "Vantrel, Inc.");
-    EXPECT_EQ(text(PORT_INFO_TLTYPE), "Mixed");
-    EXPECT_EQ(bound.info_entry(PORT_INFO_VERSION), system.info_entry(TL_INFO_VERSION));  // shared, not copied
-    EXPECT_EQ(bound.info_entry(PORT_INFO_MODEL), system.info_entry(TL_INFO_MODEL));
+        EXPECT_EQ(value, "late") << command;
+    }
 }
 
 }  // namespace
