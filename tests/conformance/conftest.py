@@ -2,8 +2,10 @@
 import ctypes
 import os
 import pathlib
+import subprocess
 
 import pytest
+from harvesters.core import Harvester
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
@@ -65,3 +67,25 @@ def sim(vnsim):
     vnsim.vnsim_reset()
     yield vnsim
     vnsim.vnsim_reset()
+
+
+@pytest.fixture
+def harvester(cti, sim):
+    """Harvesters with the producer loaded (on the simulator as the test configures it), reset after the test."""
+    h = Harvester()
+    h.add_file(cti)
+    yield h
+    h.reset()
+
+
+def create(harvester, kind):
+    """An image acquirer of the device whose transport layer is of that kind ("CXP" or "CL")."""
+    harvester.update()
+    return harvester.create(next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == kind))
+
+
+def run_tool(cti, *args, **env):
+    """The built vngtl tool run with args in an otherwise bare environment (plus env), its output captured."""
+    tool = pathlib.Path(cti).resolve().parent.parent / "bin" / "vngtl"
+    env = {"PATH": "/usr/bin:/bin", "VNGTL_CTI": cti, "GENICAM_CACHE_V2_4": os.environ["GENICAM_CACHE_V2_4"], **env}
+    return subprocess.run([str(tool), *map(str, args)], env=env, capture_output=True, text=True, timeout=120)

@@ -6,8 +6,8 @@ pattern for its frame counter."""
 import time
 
 import pytest
+from conftest import create
 from genicam.genapi import EAccessMode
-from harvesters.core import Harvester
 
 BOARDS = {"CXP": 0, "CL": 1}  # the built-in configuration's board index of each camera
 WIDTH, HEIGHT = 64, 48
@@ -15,22 +15,14 @@ QUIET = 0.4  # seconds in which a camera that should send nothing is watched (it
 
 
 @pytest.fixture(params=sorted(BOARDS))
-def camera(request, cti, sim):
-    harvester = Harvester()
-    harvester.add_file(cti)
-    harvester.update()
-    index = next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == request.param)
-    acquirer = harvester.create(index)
-    node_map = acquirer.remote_device.node_map
-    node_map.Width.value = WIDTH
-    node_map.Height.value = HEIGHT
-    try:
-        yield acquirer, BOARDS[request.param]
-    finally:
-        if acquirer.is_acquiring():
-            acquirer.stop()
-        acquirer.destroy()
-        harvester.reset()
+def camera(request, harvester):
+    acquirer = create(harvester, request.param)
+    acquirer.remote_device.node_map.Width.value = WIDTH
+    acquirer.remote_device.node_map.Height.value = HEIGHT
+    yield acquirer, BOARDS[request.param]
+    if acquirer.is_acquiring():
+        acquirer.stop()
+    acquirer.destroy()
 
 
 def take(acquirer, sim, count, last=0):

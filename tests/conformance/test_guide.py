@@ -1,13 +1,11 @@
 """The user guide's simulator configurations: each JSON example in docs/guide.md loads, gives the boards it
 describes in its order, and streams from its first board."""
 import json
-import os
 import pathlib
 import re
-import subprocess
 
 import pytest
-from harvesters.core import Harvester
+from conftest import run_tool
 
 GUIDE = pathlib.Path(__file__).resolve().parents[2] / "docs" / "guide.md"
 
@@ -24,28 +22,19 @@ def test_the_guide_has_an_example_for_each_board_kind():
 
 @pytest.mark.parametrize("text", configurations(), ids=lambda text: "-".join(
     b.get("serial", b.get("kind", "?")) for b in json.loads(text)["boards"]))
-def test_example_loads_lists_its_boards_and_streams(sim, cti, text, tmp_path):
+def test_example_loads_lists_its_boards_and_streams(sim, cti, harvester, text, tmp_path):
     assert sim.vnsim_configure(text.encode()) == 0, sim.vnsim_last_error().decode()
     boards = json.loads(text)["boards"]
-    h = Harvester()
-    h.add_file(cti)
-    h.update()
-    try:
-        assert len(h.device_info_list) == len(boards)
-        for index, board in enumerate(boards):
-            if "serial" in board:
-                assert h.device_info_list[index].parent.id_.startswith(f"{board['serial']} ({index})")
-    finally:
-        h.reset()
+    harvester.update()
+    assert len(harvester.device_info_list) == len(boards)
+    for index, board in enumerate(boards):
+        if "serial" in board:
+            assert harvester.device_info_list[index].parent.id_.startswith(f"{board['serial']} ({index})")
 
     # Streaming, as the guide does it: the file named by VNSIM_CONFIG, read by a fresh process.
     config = tmp_path / "sim.json"
     config.write_text(text)
-    tool = pathlib.Path(cti).resolve().parent.parent / "bin" / "vngtl"
-    env = {"PATH": "/usr/bin:/bin", "VNSIM_CONFIG": str(config), "VNGTL_CTI": cti,
-           "GENICAM_CACHE_V2_4": os.environ["GENICAM_CACHE_V2_4"]}
-    grab = subprocess.run([str(tool), "grab", "--count", "3", "--out", str(tmp_path / "last.png")], env=env,
-                          capture_output=True, text=True, timeout=120)
+    grab = run_tool(cti, "grab", "--count", "3", "--out", tmp_path / "last.png", VNSIM_CONFIG=str(config))
     assert grab.returncode == 0, grab.stdout + grab.stderr
     assert "vnsim:" not in grab.stderr  # the file loaded, no fallback to the default
     first = boards[0]["camera_files"][0]

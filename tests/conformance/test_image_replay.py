@@ -3,15 +3,11 @@ grey) and raw files come out of EventGetData byte for byte, in name order, loopi
 last; a region of interest (the camera's own, or the stream's) delivers the matching crop; a folder with a
 file that cannot be used is refused at configuration time, naming the file."""
 import json
-import os
-import pathlib
-import subprocess
 import struct
 import zlib
 
 import numpy as np
-import pytest
-from harvesters.core import Harvester
+from conftest import create, run_tool
 
 WIDTH, HEIGHT = 96, 64
 
@@ -42,20 +38,10 @@ def configure(sim, cxp_images, cl_images):
     assert sim.vnsim_configure(json.dumps(document).encode()) == 0, sim.vnsim_last_error().decode()
 
 
-@pytest.fixture
-def harvester(cti, sim):
-    h = Harvester()
-    h.add_file(cti)
-    yield h
-    h.reset()
-
-
 def grab(harvester, kind, count, setup=lambda acquirer: None, watch_for_more=False):
     """The bytes of count frames from the device of that kind, with setup applied before the start; with
     watch_for_more, a None after them when another frame came."""
-    harvester.update()
-    index = next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == kind)
-    acquirer = harvester.create(index)
+    acquirer = create(harvester, kind)
     frames = []
     try:
         setup(acquirer)
@@ -89,29 +75,23 @@ def assert_played_in_order(frames, expected, width, height):
 def test_png_and_raw_images_come_out_byte_for_byte_in_name_order_and_loop(harvester, sim, tmp_path):
     grey8 = images(3)
     grey16 = images(2, np.uint16, seed=2)
-    (tmp_path / "png8").mkdir()
-    for i, pixels in enumerate(grey8):
-        write_png(tmp_path / "png8" / f"frame_{i:02}.png", pixels)
-    (tmp_path / "png16").mkdir()
-    for i, pixels in enumerate(grey16):
-        write_png(tmp_path / "png16" / f"{i}.png", pixels)
+    raw = [(pixels & 0x3FF).astype("<u2") for pixels in images(3, np.uint16, seed=3)]  # Mono10 in 16-bit words
+    for folder, name, frames in [("png8", "frame_{:02}.png", grey8), ("png16", "{}.png", grey16)]:
+        (tmp_path / folder).mkdir()
+        for i, pixels in enumerate(frames):
+            write_png(tmp_path / folder / name.format(i), pixels)
     (tmp_path / "raw").mkdir()
-    raw = images(3, np.uint16, seed=3)
     for i, pixels in enumerate(raw):
-        (pixels & 0x3FF).astype("<u2").tofile(tmp_path / "raw" / f"r{i}.raw")  # Mono10 in 16-bit words
-    raw = [(pixels & 0x3FF).astype("<u2") for pixels in raw]
+        pixels.tofile(tmp_path / "raw" / f"r{i}.raw")
 
     configure(sim, str(tmp_path / "png8"), str(tmp_path / "png16"))
     # Seven frames of three images: the folder loops.
     assert_played_in_order(grab(harvester, "CXP", 7), grey8, WIDTH, HEIGHT)
-    frames = grab(harvester, "CL", 4)
-    assert_played_in_order(frames, [p.astype("<u2") for p in grey16], WIDTH, HEIGHT)
+    assert_played_in_order(grab(harvester, "CL", 4), [p.astype("<u2") for p in grey16], WIDTH, HEIGHT)
 
     configure(sim, {"folder": str(tmp_path / "raw"),
                     "raw": {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono10"}}, str(tmp_path / "png8"))
-    harvester.update()
-    index = next(i for i, info in enumerate(harvester.device_info_list) if info.tl_type == "CXP")
-    acquirer = harvester.create(index)
+    acquirer = create(harvester, "CXP")
     try:
         features = acquirer.remote_device.node_map
         assert (features.WidthMax.value, features.HeightMax.value) == (WIDTH, HEIGHT)
@@ -161,35 +141,29 @@ def test_a_folder_that_does_not_loop_ends_after_its_last_image(harvester, sim, t
 def test_a_file_that_cannot_be_used_is_refused_naming_it(sim, tmp_path):
     write_png(tmp_path / "a.png", images(1)[0])
     (tmp_path / "b_broken.png").write_bytes(b"\x89PNG\r\n\x1a\n truncated")
-    document = {"boards": [{"kind": "CXP", "frame_source": {"images": str(tmp_path)}}]}
-    assert sim.vnsim_configure(json.dumps(document).encode()) == -1
-    error = sim.vnsim_last_error().decode()
-    assert str(tmp_path / "b_broken.png") in error and "boards[0].frame_source.images" in error, error
 
+    def refused(kind, images, *texts):
+        document = {"boards": [{"kind": kind, "frame_source": {"images": images}}]}
+        assert sim.vnsim_configure(json.dumps(document).encode()) == -1
+        error = sim.vnsim_last_error().decode()
+        assert all(text in error for text in texts), error
+
+    refused("CXP", str(tmp_path), str(tmp_path / "b_broken.png"), "boards[0].frame_source.images")
     (tmp_path / "b_broken.png").unlink()
     (tmp_path / "c.raw").write_bytes(bytes(WIDTH * HEIGHT - 1))
-    document["boards"][0]["frame_source"]["images"] = {
-        "folder": str(tmp_path), "raw": {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono8"}}
-    assert sim.vnsim_configure(json.dumps(document).encode()) == -1
-    error = sim.vnsim_last_error().decode()
-    assert str(tmp_path / "c.raw") in error and f"not the {WIDTH * HEIGHT}" in error, error
-
+    raw = {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono8"}
+    refused("CXP", {"folder": str(tmp_path), "raw": raw}, str(tmp_path / "c.raw"), f"not the {WIDTH * HEIGHT}")
     # Images of different sizes cannot make one camera.
     (tmp_path / "c.raw").unlink()
     write_png(tmp_path / "d.png", np.zeros((HEIGHT, WIDTH + 1), np.uint8))
-    assert sim.vnsim_configure(json.dumps({"boards": [{"kind": "CL", "frame_source": {"images": str(tmp_path)}}]}).encode()) == -1
-    assert str(tmp_path / "d.png") in sim.vnsim_last_error().decode()
+    refused("CL", str(tmp_path), str(tmp_path / "d.png"))
 
 
 def test_the_tool_streams_the_folder_it_is_given_and_fails_on_one_it_cannot_play(cti, tmp_path):
     """`vngtl grab --images` plays the folder, and refuses (status 1, naming the folder) instead of quietly
     streaming the test pattern when the folder cannot be played."""
-    tool = pathlib.Path(cti).resolve().parent.parent / "bin" / "vngtl"
-    env = {"PATH": "/usr/bin:/bin", "VNGTL_CTI": cti, "GENICAM_CACHE_V2_4": os.environ["GENICAM_CACHE_V2_4"]}
-
     def run(folder):
-        return subprocess.run([str(tool), "grab", "--count", "2", "--images", str(folder), "--out",
-                               str(tmp_path / "last.png")], env=env, capture_output=True, text=True, timeout=120)
+        return run_tool(cti, "grab", "--count", "2", "--images", folder, "--out", tmp_path / "last.png")
 
     write_png(tmp_path / "0.png", images(1)[0])
     played = run(tmp_path)

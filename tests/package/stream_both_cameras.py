@@ -1,7 +1,8 @@
 """Run by tests/package/check_package.sh in a login shell of an otherwise empty environment, after the Debian
 package is installed: finds the producer only through GENICAM_GENTL64_PATH, streams from the CoaXPress and
 the Camera Link camera with Harvesters, checks every delivered frame pixel by pixel against the simulator's
-pattern for its frame counter, and checks that both cameras' XML landed in GENICAM_CACHE_V2_4."""
+pattern for its frame counter, and checks that both cameras' XML landed in GENICAM_CACHE_V2_4 and that the
+producer and simulator loaded are the ones of that folder."""
 import ctypes
 import os
 import pathlib
@@ -25,18 +26,22 @@ producers = [cti for directory in search_path.split(os.pathsep) if directory
              for cti in sorted(pathlib.Path(directory).glob("*.cti"))]
 if [p.name for p in producers] != ["VNGTL.cti"]:
     fail(f"GENICAM_GENTL64_PATH {search_path!r} leads to {producers}, not to one VNGTL.cti")
-producer = producers[0]
-# The simulator the producer loaded: the one beside it, so the frames are checked by the same code.
+producer = producers[0].resolve()
+harvester = Harvester()
+harvester.add_file(str(producer))
+harvester.update()
+# Only the copies in the producer's folder are loaded (nothing of a build tree), before this script loads any.
+mapped = {pathlib.Path(line.split()[-1]).resolve() for line in open("/proc/self/maps")
+          if line.rstrip().endswith(("VNGTL.cti", "libvnsim.so"))}
+if sorted(p.name for p in mapped) != ["VNGTL.cti", "libvnsim.so"] or {p.parent for p in mapped} != {producer.parent}:
+    fail(f"loaded: {sorted(map(str, mapped))}, not the two of {producer.parent}")
+# The simulator the producer loaded, so the frames are checked by the same code.
 vnsim = ctypes.CDLL(str(producer.parent / "libvnsim.so"))
 vnsim.vnsim_check_frame.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32, ctypes.c_uint32,
                                     ctypes.c_uint32, ctypes.c_uint64]
 vnsim.vnsim_check_frame.restype = ctypes.c_longlong
 vnsim.vnsim_frame_stamp.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
 vnsim.vnsim_frame_stamp.restype = ctypes.c_uint64
-
-harvester = Harvester()
-harvester.add_file(str(producer))
-harvester.update()
 kinds = sorted(info.tl_type for info in harvester.device_info_list)
 if kinds != ["CL", "CXP"]:
     fail(f"devices found: {kinds}")
