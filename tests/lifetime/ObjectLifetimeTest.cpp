@@ -1,12 +1,12 @@
-// Objects that one thread's call uses while another thread's call destroys them: the device's camera port
-// behind its XML-cache registers (and the access status that every open and close sets) while the device
-// closes and reopens, and modules that an update of the
-// interface list drops while other threads open them or ask for their parents. Each answer must be a
-// value or a GenTL code; a freed object shows as a crash here and as a report under the sanitizers.
+// Objects one thread's call uses while another's destroys them: the camera port behind the device's XML-cache
+// registers while the device closes and reopens, and devices an update drops while other threads open them.
+// Each answer must be a value or a GenTL code; a freed object shows as a crash, or a sanitizer's report.
 #include "ModuleFixture.h"
+#include "Wait.h"
 
 #include "modules/RegisterAddresses.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -40,14 +40,11 @@ protected:
     // Counts an answer outside `allowed` (with the first such code kept for the message).
     void expect_one_of(GC_ERROR code, std::initializer_list<GC_ERROR> allowed)
     {
-        for (const GC_ERROR ok : allowed) {
-            if (code == ok) {
-                return;
-            }
+        if (std::find(allowed.begin(), allowed.end(), code) == allowed.end()) {
+            GC_ERROR none = GC_ERR_SUCCESS;
+            first_unexpected_.compare_exchange_strong(none, code);
+            ++unexpected_;
         }
-        GC_ERROR none = GC_ERR_SUCCESS;
-        first_unexpected_.compare_exchange_strong(none, code);
-        ++unexpected_;
     }
 
     fs::path cache_;
@@ -115,10 +112,7 @@ TEST_F(ObjectLifetimeTest, CacheRegistersReadWhileTheDeviceClosesAndReopensAnswe
         // This thread closes and reopens the device; each round waits until a reader saw the open device.
         for (int round = 0; round < 200; ++round) {
             const int seen = counts_read.load() + paths_read.load();
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (counts_read.load() + paths_read.load() == seen && std::chrono::steady_clock::now() < until) {
-                std::this_thread::yield();
-            }
+            vntest::wait_until([&] { return counts_read.load() + paths_read.load() != seen; }, std::chrono::seconds(5));
             ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
             DEV_HANDLE again = nullptr;
             ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &again), GC_ERR_SUCCESS);
@@ -167,10 +161,7 @@ TEST_F(ObjectLifetimeTest, DevicesDroppedByAnUpdateWhileOtherThreadsOpenThemAnsw
         }
         for (int round = 0; round < 300; ++round) {
             const int seen = opened.load();
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (opened.load() == seen && std::chrono::steady_clock::now() < until) {
-                std::this_thread::yield();
-            }
+            vntest::wait_until([&] { return opened.load() != seen; }, std::chrono::seconds(5));
             bool8_t changed = 0;
             iface->want({});
             expect_one_of(IFUpdateDeviceList(h_if, &changed, 1000), {GC_ERR_SUCCESS});

@@ -1,10 +1,6 @@
-// A consumer process may end with the library initialised, a stream acquiring and threads waiting in
-// EventGetData: by returning from main, by exit() from another thread, or by unloading the library with
-// dlclose (then returning or exiting); or, with no stream, return from main after closing a device whose
-// remote port it had taken. Each case runs the small consumer `exit_child` (built beside the
-// tests) in a process of its own, against the built VNGTL.cti, and expects it to end by itself with status
-// 0: an invalid access, an abort (also a sanitizer's report, which aborts), a hang or a thread left in the
-// unloaded library all show as another status or as a time-out.
+// A consumer process ending without GCCloseLib, in each of exit_child's modes (see there), in a process of
+// its own against the built VNGTL.cti: it must end by itself with status 0. An invalid access, an abort (also
+// a sanitizer's report), a hang or a thread left in the unloaded library show as another status or a time-out.
 #include "Wait.h"
 
 #include <gtest/gtest.h>

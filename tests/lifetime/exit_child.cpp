@@ -1,7 +1,5 @@
-// A consumer that ends its process with the producer in full use: it loads VNGTL.cti with dlopen, opens
-// board 0's stream, lets the board run free, takes every buffer without giving one back so that a thread
-// waits in EventGetData with no time-out while the board goes on, and then ends in one of these ways:
-//
+// A consumer that ends its process with the producer in full use: it loads VNGTL.cti with dlopen, takes every
+// buffer of board 0's free-running stream so that a thread waits in EventGetData with no time-out, then:
 //   return     main returns (the waiting thread is still inside the library)
 //   exit       another thread calls exit() while main and the consumer thread wait in EventGetData
 //   dlclose    main unloads the library under the waiting thread, checks that the wait ended, that no
@@ -9,8 +7,7 @@
 //   dlclose_exit   as dlclose, then exit() from another thread
 //   closed_device  no stream: opens the device and its remote port, closes the device, returns from main
 //
-// Usage: exit_child <path of VNGTL.cti> <mode>. Exit status 0 when the process ended as the mode says;
-// 2 for a usage or set-up failure, 3 for a check that failed (the reason on standard error).
+// Exit status 0 when the process ended as the mode says; 2 for a usage or set-up failure, 3 for a failed check.
 #include "Wait.h"
 
 #include <gentl/GenTL.h>
