@@ -63,6 +63,7 @@ TEST_F(ObjectLifetimeTest, CacheRegistersReadWhileTheDeviceClosesAndReopensAnswe
 
     std::atomic<int> counts_read{0};
     std::atomic<int> paths_read{0};
+    std::atomic<int> statuses_read{0};
     std::atomic<int> wrong_values{0};
     // The answers of a read that meets a closed device or a device without its camera port yet.
     const std::initializer_list<GC_ERROR> closed = {GC_ERR_SUCCESS, GC_ERR_ERROR, GC_ERR_INVALID_HANDLE,
@@ -72,29 +73,26 @@ TEST_F(ObjectLifetimeTest, CacheRegistersReadWhileTheDeviceClosesAndReopensAnswe
         std::vector<std::jthread> readers;
         for (int t = 0; t < 3; ++t) {
             readers.emplace_back([&, t](const std::stop_token& stop) {
+                // A read answers a code of `closed`; a successful one is counted and its value judged.
+                const auto judge = [&](GC_ERROR code, std::atomic<int>& reads, bool right) {
+                    expect_one_of(code, closed);
+                    if (code == GC_ERR_SUCCESS) {
+                        ++reads;
+                        wrong_values += right ? 0 : 1;
+                    }
+                };
                 while (!stop.stop_requested()) {
                     uint32_t count = 0;
                     const GC_ERROR counted = read_u32(device, dev::Reg_XmlFileCount, count);
-                    expect_one_of(counted, closed);
-                    if (counted == GC_ERR_SUCCESS) {
-                        ++counts_read;
-                        wrong_values += count == 1 ? 0 : 1;
-                    }
+                    judge(counted, counts_read, count == 1);
                     std::string path;
                     const GC_ERROR pathed = read_text(device, dev::Reg_XmlUrlPath, 260, path);
-                    expect_one_of(pathed, closed);
-                    if (pathed == GC_ERR_SUCCESS) {
-                        ++paths_read;
-                        wrong_values += path == url ? 0 : 1;
-                    }
+                    judge(pathed, paths_read, path == url);
                     if (t == 1) {
                         // The access status, which the device's open and close set meanwhile.
                         uint32_t status = 0;
                         const GC_ERROR statused = read_u32(device, dev::Info_DeviceAccessStatus, status);
-                        expect_one_of(statused, closed);
-                        if (statused == GC_ERR_SUCCESS) {
-                            wrong_values += status == DEVICE_ACCESS_STATUS_READWRITE ? 0 : 1;
-                        }
+                        judge(statused, statuses_read, status == DEVICE_ACCESS_STATUS_READWRITE);
                     }
                     if (t == 0) {
                         // The remote port's own registers alongside.

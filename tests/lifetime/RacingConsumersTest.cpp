@@ -50,11 +50,12 @@ protected:
     static constexpr int board_buffers = 6;
     static constexpr uint64_t wait_ms = 200;
 
-    // Runs `call` as the call `name` of thread `slot`, allowed `limit_ms`; checks that it answers a code.
-    GC_ERROR timed(CallSlot& slot, const char* name, int64_t limit_ms, const std::function<GC_ERROR()>& call)
+    // Runs `call` as the call `name` of thread `slot`, allowed `limit_ms` (call_ms_ when 0); checks that it
+    // answers a code.
+    GC_ERROR timed(CallSlot& slot, const char* name, const std::function<GC_ERROR()>& call, int64_t limit_ms = 0)
     {
         slot.name = name;
-        slot.limit_ms = limit_ms;
+        slot.limit_ms = limit_ms != 0 ? limit_ms : call_ms_;
         slot.started_ns = Clock::now().time_since_epoch().count();
         const GC_ERROR code = call();
         slot.started_ns = 0;
@@ -73,11 +74,11 @@ protected:
     {
         GC_ERROR code = GC_ERR_SUCCESS;
         if (init) {
-            if ((code = timed(slot, "GCInitLib", call_ms_, [] { return GCInitLib(); })) != GC_ERR_SUCCESS) {
+            if ((code = timed(slot, "GCInitLib", [] { return GCInitLib(); })) != GC_ERR_SUCCESS) {
                 return code;
             }
             TL_HANDLE system = nullptr;
-            if ((code = timed(slot, "TLOpen", call_ms_, [&] { return TLOpen(&system); })) != GC_ERR_SUCCESS) {
+            if ((code = timed(slot, "TLOpen", [&] { return TLOpen(&system); })) != GC_ERR_SUCCESS) {
                 return code;
             }
             system_ = system;
@@ -89,14 +90,14 @@ protected:
             interface_id_ = id;
         }
         IF_HANDLE iface = iface_.load();
-        code = timed(slot, "TLOpenInterface", call_ms_,
+        code = timed(slot, "TLOpenInterface",
                      [&] { return TLOpenInterface(system_.load(), interface_id_.c_str(), &iface); });
         if (code != GC_ERR_SUCCESS && code != GC_ERR_RESOURCE_IN_USE) {
             return code;
         }
         iface_ = iface;
         DEV_HANDLE device = device_.load();
-        code = timed(slot, "IFOpenDevice", call_ms_,
+        code = timed(slot, "IFOpenDevice",
                      [&] { return IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_EXCLUSIVE, &device); });
         if (code != GC_ERR_SUCCESS && code != GC_ERR_RESOURCE_IN_USE) {
             return code;
@@ -108,7 +109,7 @@ protected:
     GC_ERROR open_stream(CallSlot& slot)
     {
         DS_HANDLE stream = nullptr;
-        GC_ERROR code = timed(slot, "DevOpenDataStream", call_ms_,
+        GC_ERROR code = timed(slot, "DevOpenDataStream",
                               [&] { return DevOpenDataStream(device_.load(), "TLDataStream", &stream); });
         if (code != GC_ERR_SUCCESS) {
             return code;
@@ -130,12 +131,12 @@ protected:
             announce(slot, stream, i);
         }
         EVENT_HANDLE event = nullptr;
-        code = timed(slot, "GCRegisterEvent", call_ms_, [&] { return GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event); });
+        code = timed(slot, "GCRegisterEvent", [&] { return GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event); });
         if (code != GC_ERR_SUCCESS) {
             return code;
         }
         event_ = event;
-        return timed(slot, "DSStartAcquisition", call_ms_,
+        return timed(slot, "DSStartAcquisition",
                      [&] { return DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE); });
     }
 
@@ -143,11 +144,11 @@ protected:
     void announce(CallSlot& slot, DS_HANDLE stream, int index)
     {
         BUFFER_HANDLE buffer = nullptr;
-        const GC_ERROR code = timed(slot, "DSAnnounceBuffer", call_ms_, [&] {
+        const GC_ERROR code = timed(slot, "DSAnnounceBuffer", [&] {
             return DSAnnounceBuffer(stream, memory_[static_cast<size_t>(index)].get(), payload_, nullptr, &buffer);
         });
         if (code == GC_ERR_SUCCESS) {
-            timed(slot, "DSQueueBuffer", call_ms_, [&] { return DSQueueBuffer(stream, buffer); });
+            timed(slot, "DSQueueBuffer", [&] { return DSQueueBuffer(stream, buffer); });
         }
     }
 
@@ -204,8 +205,8 @@ protected:
             const DS_HANDLE stream = stream_.load();
             EVENT_NEW_BUFFER_DATA data{};
             size_t size = sizeof data;
-            const GC_ERROR code = timed(slot, "EventGetData", static_cast<int64_t>(wait_ms),
-                                        [&] { return EventGetData(event, &data, &size, wait_ms); });
+            const GC_ERROR code = timed(
+                slot, "EventGetData", [&] { return EventGetData(event, &data, &size, wait_ms); }, wait_ms);
             if (code != GC_ERR_SUCCESS) {
                 if (code != GC_ERR_TIMEOUT && code != GC_ERR_ABORT) {
                     std::this_thread::yield();  // a stale or closed tree: the closer is rebuilding it
@@ -232,7 +233,7 @@ protected:
                 std::lock_guard guard(hold_lock_);
                 held_.erase(data.BufferHandle);
             }
-            timed(slot, "DSQueueBuffer", call_ms_, [&] { return DSQueueBuffer(stream, data.BufferHandle); });
+            timed(slot, "DSQueueBuffer", [&] { return DSQueueBuffer(stream, data.BufferHandle); });
         }
     }
 
@@ -242,12 +243,11 @@ protected:
             const DS_HANDLE stream = stream_.load();
             switch (random() % 8) {
             case 0:
-                timed(slot, "DSStartAcquisition", call_ms_,
+                timed(slot, "DSStartAcquisition",
                       [&] { return DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE); });
                 break;
             case 1:
-                timed(slot, "DSStopAcquisition", call_ms_,
-                      [&] { return DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT); });
+                timed(slot, "DSStopAcquisition", [&] { return DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT); });
                 break;
             case 2: {
                 static constexpr ACQ_QUEUE_TYPE flushes[] = {ACQ_QUEUE_INPUT_TO_OUTPUT, ACQ_QUEUE_OUTPUT_DISCARD,
@@ -256,7 +256,7 @@ protected:
                 // Moving every buffer to the input takes the consumers' too: only while they hold none.
                 std::lock_guard guard(hold_lock_);
                 if (flush != ACQ_QUEUE_ALL_TO_INPUT || held_.empty()) {
-                    timed(slot, "DSFlushQueue", call_ms_, [&] { return DSFlushQueue(stream, flush); });
+                    timed(slot, "DSFlushQueue", [&] { return DSFlushQueue(stream, flush); });
                 }
                 break;
             }
@@ -267,7 +267,7 @@ protected:
                 if (DSGetBufferID(stream, static_cast<uint32_t>(random() % board_buffers), &buffer) == GC_ERR_SUCCESS) {
                     std::lock_guard guard(hold_lock_);
                     if (held_.count(buffer) == 0) {
-                        timed(slot, "DSQueueBuffer", call_ms_, [&] { return DSQueueBuffer(stream, buffer); });
+                        timed(slot, "DSQueueBuffer", [&] { return DSQueueBuffer(stream, buffer); });
                     }
                 }
                 break;
@@ -278,8 +278,8 @@ protected:
                 BUFFER_HANDLE buffer = nullptr;
                 void* base = nullptr;
                 if (DSGetBufferID(stream, index, &buffer) == GC_ERR_SUCCESS &&
-                    timed(slot, "DSRevokeBuffer", call_ms_,
-                          [&] { return DSRevokeBuffer(stream, buffer, &base, nullptr); }) == GC_ERR_SUCCESS) {
+                    timed(slot, "DSRevokeBuffer", [&] { return DSRevokeBuffer(stream, buffer, &base, nullptr); }) ==
+                        GC_ERR_SUCCESS) {
                     for (int i = 0; i < board_buffers; ++i) {
                         if (memory_[static_cast<size_t>(i)].get() == base) {
                             announce(slot, stream, i);
@@ -290,7 +290,7 @@ protected:
             }
             case 6: {
                 const EVENT_HANDLE event = event_.load();
-                timed(slot, "EventKill", call_ms_, [&] { return EventKill(event); });
+                timed(slot, "EventKill", [&] { return EventKill(event); });
                 break;
             }
             default:
@@ -320,8 +320,7 @@ protected:
             }
             default: {
                 PORT_HANDLE remote = nullptr;
-                if (timed(slot, "DevGetPort", call_ms_, [&] { return DevGetPort(device_.load(), &remote); }) ==
-                    GC_ERR_SUCCESS) {
+                if (timed(slot, "DevGetPort", [&] { return DevGetPort(device_.load(), &remote); }) == GC_ERR_SUCCESS) {
                     port = remote;
                     address = (random() % 0x8000) & ~uint64_t{3};
                 }
@@ -330,10 +329,9 @@ protected:
             }
             uint32_t value = 0;
             size_t size = sizeof value;
-            if (timed(slot, "GCReadPort", call_ms_, [&] { return GCReadPort(port, address, &value, &size); }) ==
-                GC_ERR_SUCCESS) {
+            if (timed(slot, "GCReadPort", [&] { return GCReadPort(port, address, &value, &size); }) == GC_ERR_SUCCESS) {
                 size = sizeof value;
-                timed(slot, "GCWritePort", call_ms_, [&] { return GCWritePort(port, address, &value, &size); });
+                timed(slot, "GCWritePort", [&] { return GCWritePort(port, address, &value, &size); });
             }
         }
     }
@@ -345,28 +343,29 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10 + random() % 30));
             switch (random() % 6) {
             case 0:
-                if (timed(slot, "DSClose", call_ms_, [&] { return DSClose(stream_.load()); }) == GC_ERR_SUCCESS) {
+                if (timed(slot, "DSClose", [&] { return DSClose(stream_.load()); }) == GC_ERR_SUCCESS) {
                     open_stream(slot);
                 }
                 break;
             case 1:
-                if (timed(slot, "DevClose", call_ms_, [&] { return DevClose(device_.load()); }) == GC_ERR_SUCCESS) {
+                if (timed(slot, "DevClose", [&] { return DevClose(device_.load()); }) == GC_ERR_SUCCESS) {
                     build(slot, false);
                 }
                 break;
             case 2:
-                if (timed(slot, "IFClose", call_ms_, [&] { return IFClose(iface_.load()); }) == GC_ERR_SUCCESS) {
+                if (timed(slot, "IFClose", [&] { return IFClose(iface_.load()); }) == GC_ERR_SUCCESS) {
                     build(slot, false);
                 }
                 break;
             case 3: {
                 bool8_t changed = 0;
-                timed(slot, "TLUpdateInterfaceList", 500 + call_ms_,
-                      [&] { return TLUpdateInterfaceList(system_.load(), &changed, 500); });
+                timed(
+                    slot, "TLUpdateInterfaceList",
+                    [&] { return TLUpdateInterfaceList(system_.load(), &changed, 500); }, 500 + call_ms_);
                 break;
             }
             default:
-                if (timed(slot, "GCCloseLib", call_ms_, [] { return GCCloseLib(); }) == GC_ERR_SUCCESS) {
+                if (timed(slot, "GCCloseLib", [] { return GCCloseLib(); }) == GC_ERR_SUCCESS) {
                     ++library_closes_;
                     iface_ = nullptr;
                     device_ = nullptr;
