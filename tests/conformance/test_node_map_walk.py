@@ -55,10 +55,7 @@ class Producer:
             function.restype = ctypes.c_int32
 
     def last_error(self):
-        code, size = ctypes.c_int32(0), ctypes.c_size_t(0)
-        if self.lib.GCGetLastError(ctypes.byref(code), None, ctypes.byref(size)) != 0:
-            return ""
-        text = ctypes.create_string_buffer(size.value)
+        code, text, size = ctypes.c_int32(0), ctypes.create_string_buffer(4096), ctypes.c_size_t(4096)
         self.lib.GCGetLastError(ctypes.byref(code), text, ctypes.byref(size))
         return text.value.decode(errors="replace")
 
@@ -82,9 +79,7 @@ class Producer:
         count = ctypes.c_uint32(0)
         self("GCGetNumPortURLs", port, ctypes.byref(count))
         assert count.value >= 1
-        kind, size = ctypes.c_int32(0), ctypes.c_size_t(0)
-        self("GCGetPortURLInfo", port, 0, URL_INFO_URL, ctypes.byref(kind), None, ctypes.byref(size))
-        text = ctypes.create_string_buffer(size.value)
+        kind, text, size = ctypes.c_int32(0), ctypes.create_string_buffer(4096), ctypes.c_size_t(4096)
         self("GCGetPortURLInfo", port, 0, URL_INFO_URL, ctypes.byref(kind), text, ctypes.byref(size))
         return text.value.decode()
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace vntest {
 
@@ -58,7 +58,7 @@ private:
 };
 
 // The configuration of `boards`, numbered in the order given.
-inline std::string sim_config(std::initializer_list<SimBoard> boards)
+inline std::string sim_config(const std::vector<SimBoard>& boards)
 {
     std::string text = R"({"boards": [)";
     for (const SimBoard& board : boards) {
@@ -70,11 +70,7 @@ inline std::string sim_config(std::initializer_list<SimBoard> boards)
 // `count` boards alike.
 inline std::string sim_config(const SimBoard& board, unsigned count)
 {
-    std::string text = R"({"boards": [)";
-    for (unsigned i = 0; i < count; ++i) {
-        text += (i == 0 ? "" : ", ") + board.json();
-    }
-    return text + "]}";
+    return sim_config(std::vector<SimBoard>(count, board));
 }
 
 }  // namespace vntest
