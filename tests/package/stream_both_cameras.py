@@ -31,7 +31,7 @@ harvester = Harvester()
 harvester.add_file(str(producer))
 harvester.update()
 # Only the copies in the producer's folder are loaded (nothing of a build tree), before this script loads any.
-mapped = {pathlib.Path(line.split()[-1]).resolve() for line in open("/proc/self/maps")
+mapped = {pathlib.Path(line.split()[-1]).resolve() for line in pathlib.Path("/proc/self/maps").read_text().splitlines()
           if line.rstrip().endswith(("VNGTL.cti", "libvnsim.so"))}
 if sorted(p.name for p in mapped) != ["VNGTL.cti", "libvnsim.so"] or {p.parent for p in mapped} != {producer.parent}:
     fail(f"loaded: {sorted(map(str, mapped))}, not the two of {producer.parent}")
