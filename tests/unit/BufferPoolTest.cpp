@@ -118,13 +118,8 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecor
     EXPECT_EQ(info_value<uint32_t>(*first, BUFFER_INFO_CUSTOM_ID, INFO_DATATYPE_UINT32), 8u);
     EXPECT_FALSE(bool_info(*first, BUFFER_INFO_IMAGEPRESENT));
 
-    BufferHandle* allocated = announce_allocated(100);
-    ASSERT_NE(allocated, nullptr);
-    EXPECT_NE(allocated->data(), nullptr);
-    EXPECT_EQ(size_info(*allocated, BUFFER_INFO_SIZE), 100u);
-    EXPECT_EQ(pool.announced_count(), 2u);
-
-    // A failed allocation is recorded and announces nothing (the sanitizers' allocators would stop the process).
+    // A failed allocation is recorded and announces nothing (the sanitizers' allocators would stop the process);
+    // the library's memory of a good one: DataStreamTest.BufferPortCarriesItsDescriptionAndData.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     handle = nullptr;
     EXPECT_EQ(pool.announce_buffer(AsHandle{&handle}, size_t{1} << 62, nullptr), GC_ERR_OUT_OF_MEMORY);
@@ -132,7 +127,7 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecor
     EXPECT_NE(record.find("BufferHandle::BufferHandle: Unable to allocate memory for the buffer: "), std::string::npos)
         << record;
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(pool.announced_count(), 2u);
+    EXPECT_EQ(pool.announced_count(), 1u);
 #endif
 }
 
