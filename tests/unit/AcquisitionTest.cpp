@@ -62,13 +62,6 @@ protected:
     {
         return wait_until([&] { return ring_of(*acquisition).total_written() >= count; });
     }
-
-    static VnsimFrameStats stats()
-    {
-        VnsimFrameStats result{};
-        EXPECT_EQ(vnsim_frame_stats(0, &result), 0);
-        return result;
-    }
 };
 
 TEST_F(AcquisitionTest, WithCopyOffsetTwoTheFirstBufferGetsTheThirdFrame)
@@ -125,7 +118,9 @@ TEST_F(AcquisitionTest, StopAbortTeardownAndDestructionEndTheAcquisitionEvenUnde
     EXPECT_EQ(reconfigure.get(),
               (std::vector<VNAcquisition::State>{VNAcquisition::Ready, VNAcquisition::Running, VNAcquisition::NotConfigured}));
     EXPECT_EQ(board->state(), BoardState::OpenForAcquisition);
-    EXPECT_EQ(stats().running, 0u);
+    VnsimFrameStats stats{};
+    ASSERT_EQ(vnsim_frame_stats(0, &stats), 0);
+    EXPECT_EQ(stats.running, 0u);
 
     // And it all works again afterwards.
     ASSERT_EQ(acquisition->make_ready(4, {}), VNAcquisition::Ready);

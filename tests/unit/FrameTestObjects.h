@@ -154,14 +154,10 @@ public:
     void force_open_state(bool open) { set_open(open); }
     // close() throws what `thrower` throws.
     std::function<void()> thrower;
-    // register_event answers this event when set.
-    vngtl::BaseEvent* event = nullptr;
     // The kind its handle is entered with (set before it is first handed out): a root stands for an
     // interface, its children for devices, theirs for data streams.
     uint32_t kind = vngtl::kind_interface;
     uint32_t handle_kind() const noexcept override { return kind; }
-
-    std::atomic<int> closes{0};
 
     GC_ERROR valid_child_ids(std::vector<std::string>& list) override
     {
@@ -190,19 +186,10 @@ public:
     }
     GC_ERROR close() override
     {
-        ++closes;
         if (thrower) {
             thrower();
         }
         return BaseModule::close();
-    }
-    GC_ERROR register_event(EVENT_TYPE type, vngtl::BaseEvent** out) override
-    {
-        if (event == nullptr) {
-            return BaseModule::register_event(type, out);
-        }
-        *out = event;
-        return GC_ERR_SUCCESS;
     }
     std::shared_ptr<BaseModule> shared_self() override
     {
