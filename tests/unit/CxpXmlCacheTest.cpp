@@ -44,7 +44,7 @@ protected:
     VNCxpBootstrap bootstrap;
 };
 
-TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2Camera)
+TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2CameraAndSkipsTheExtendedRegistersOfRevision1)
 {
     camera.set_urls({"local:///cam.xml;8000;10"});
     camera.put_u32(0x3000, 0x6100);
@@ -62,15 +62,14 @@ TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2Camera)
     EXPECT_TRUE(bootstrap.is_loaded(0x403C));
     EXPECT_FALSE(bootstrap.is_loaded(0x4000));  // LinkReset is never read
     EXPECT_FALSE(bootstrap.is_loaded(0x2090));  // nor the firmware version
-}
 
-TEST_F(CxpBootstrapTest, RevisionOneSkipsTheExtendedRegisters)
-{
+    // A revision 1 camera has none of the extended registers.
     camera.put_u32(VNCxpBootstrap::revision_address, 0x00010000);
-    bootstrap.updateValues(camera);
-    EXPECT_TRUE(bootstrap.is_loaded(0x4024));
-    EXPECT_FALSE(bootstrap.is_loaded(0x3000));
-    EXPECT_FALSE(bootstrap.is_loaded(0x4028));
+    VNCxpBootstrap revision1;
+    revision1.updateValues(camera);
+    EXPECT_TRUE(revision1.is_loaded(0x4024));
+    EXPECT_FALSE(revision1.is_loaded(0x3000));
+    EXPECT_FALSE(revision1.is_loaded(0x4028));
 }
 
 TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
@@ -236,7 +235,7 @@ TEST_F(CxpXmlCacheTest, CacheDirectoryComesFromTheEnvironment)
     EXPECT_FALSE(xml_cache.updateStore(camera));
 }
 
-TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchanged)
+TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreUnzipsAMissingXmlAgain)
 {
     const std::string plain = camera_xml("Plain");
     fs::create_directories(cache("host"));
@@ -264,6 +263,12 @@ TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchange
     EXPECT_EQ(record.file_major, -1);
     EXPECT_EQ(xml_cache.xml_properties(record, 3, true), GenTL::GC_ERR_INVALID_INDEX);
     expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
+
+    // An archive whose XML went missing is unzipped again by the store.
+    fs::remove(cache("zipped.xml"));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 3u);
+    EXPECT_EQ(read_file(cache("zipped.xml")), plain);
 }
 
 TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
@@ -423,16 +428,6 @@ TEST_F(CxpXmlCacheTest, PurgeRemovesTheManifestFilesOnly)
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
     ASSERT_TRUE(xml_cache.updateStore(camera));
     EXPECT_EQ(xml_cache.store_size(), 3u);
-}
-
-TEST_F(CxpXmlCacheTest, StoreUnzipsAnArchiveWhoseXmlWentMissing)
-{
-    camera.set_urls({local_file("cam.zip", FakeCxpCamera::file_area, make_zip("c.xml", "<c/>"))});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    fs::remove(cache("cam.xml"));
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 1u);
-    EXPECT_EQ(read_file(cache("cam.xml")), "<c/>");
 }
 
 // ---- Downloads over HTTP --------------------------------------------------------------------------------
