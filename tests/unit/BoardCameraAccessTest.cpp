@@ -119,23 +119,9 @@ TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
     EXPECT_EQ(board.state(), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
 
-    // Once the board opens again the same call reaches the camera.
-    EXPECT_TRUE(board.cxp_read_reg(cxp_standard_address, value).opened);
-    EXPECT_EQ(value, cxp_standard_value);
-}
-
-// ---- The error stacks and their texts, with and without an open board ---------------------------------
-
-using BoardErrors = BoardTest;
-
-TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
-    Board board(0);
-    ASSERT_EQ(board.state(), BoardState::Closed);
+    // Nor are the error stacks and their texts asked; every request is recorded.
     ASSERT_EQ(vnsim_push_vb_error(0, 223), 0);
     ASSERT_EQ(vnsim_push_vn_error(0, 3006), 0);
-
     EXPECT_EQ(board.pop_vb_error(), 0);
     expect_record("GC_ERR_ERROR", "Board::pop_vb_error", "Cannot retrieve errors for uninitialized board number 0.");
     EXPECT_EQ(board.pop_vn_error(), 0);
@@ -148,11 +134,16 @@ TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
                   "Cannot retrieve error text for uninitialized board number 0.");
     EXPECT_EQ(board.camera_identity(), "");
 
-    // The stacks kept their codes for when the board is open.
-    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
+    // Once the board opens again the same call reaches the camera, and the stacks kept their codes.
+    EXPECT_TRUE(board.cxp_read_reg(cxp_standard_address, value).opened);
+    EXPECT_EQ(value, cxp_standard_value);
     EXPECT_EQ(board.pop_vb_error(), 223);
     EXPECT_EQ(board.pop_vn_error(), 3006);
 }
+
+// ---- The error stacks and their texts on an open board -------------------------------------------------
+
+using BoardErrors = BoardTest;
 
 TEST_F(BoardErrors, StacksArePoppedInTurnUntilEmpty)
 {

@@ -291,7 +291,7 @@ TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
 
 // The store's refusal of a wrong Standard is met through the device in XmlCacheFaultTest, a camera that does
 // not answer through the port in CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.
-TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
+TEST_F(CxpXmlCacheTest, ManifestWalkNeedsTheStandardTheSizeAndAWritableSelector)
 {
     camera.put_u32(VNCxpBootstrap::standard_address, 0x12345678);
     EXPECT_FALSE(xml_cache.downloadFiles(camera));
@@ -302,10 +302,8 @@ TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
     EXPECT_FALSE(xml_cache.purgeManifestFiles(camera));
     expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::purgeManifestFiles",
                 "Could not retrieve the CXP XML Manifest Size bootstrap register value.");
-}
 
-TEST_F(CxpXmlCacheTest, SelectorThatCannotBeWrittenEndsTheWalk)
-{
+    // A selector that cannot be written ends the walk.
     camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, "x")});
     camera.put_u32(VNCxpBootstrap::xml_manifest_size_address, 2);  // claims an entry the selector refuses
     EXPECT_FALSE(xml_cache.downloadFiles(camera));

@@ -142,8 +142,12 @@ TEST_F(SimBoardTest, ClosedForeignAndReconfiguredHandlesAnswerNonZero)
     uint32_t value = 0;
     VB_CIRC_DESC desc{};
     VB_FRAME_RECORD record{};
-    const VN_HANDLE foreign = reinterpret_cast<VN_HANDLE>(&value);
-    for (VN_HANDLE bad : {handle, reconfigured, static_cast<VN_HANDLE>(nullptr), foreign}) {
+    const std::pair<const char*, VN_HANDLE> handles[] = {{"closed", handle},
+                                                         {"reconfigured", reconfigured},
+                                                         {"null", nullptr},
+                                                         {"foreign", reinterpret_cast<VN_HANDLE>(&value)}};
+    for (const auto& [name, bad] : handles) {
+        SCOPED_TRACE(name);
         EXPECT_NE(VbBrdClose(bad), 0);
         EXPECT_NE(VbBrdInquire(bad, VB_INQ_WIDTH, &value), 0);
         EXPECT_NE(VcAqROISet(bad, 0, 0, 8, 8, 0), 0);
