@@ -178,7 +178,7 @@ TEST_F(CxpBootstrapTest, UrlFileNameNeverLeavesTheCacheDirectory)
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/a%2520b.xml"), "a%20b.xml");  // decoded once only
 }
 
-TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersions)
+TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersionsOrWildcards)
 {
     camera.set_urls({"local:///cam.xml;8000;10"});  // XML version 2.0.5, schema 1.1
     bootstrap.updateValues(camera);
@@ -190,20 +190,20 @@ TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersions)
     bootstrap.updateValues(camera);
     EXPECT_EQ(bootstrap.generateXmlFileName(-2),
               "SchemaVersion.*.*@a_92b_47c_42d_63e_34f_60g_62h_124i#X1#3@XMLVersion.*.*.*.xml");
-}
 
-TEST_F(CxpBootstrapTest, WildcardNameNeedsOnlyTheDeviceStrings)
-{
+    // The wildcard name needs only the device strings.
+    camera.put_text(VNCxpBootstrap::vendor_name_address, 32, "Acme:Cam");
+    VNCxpBootstrap wildcard;
     camera.fail_reads_at(VNCxpBootstrap::xml_version_address, 1);
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.generateXmlFileName(-1), "");
+    wildcard.updateValues(camera);
+    EXPECT_EQ(wildcard.generateXmlFileName(-1), "");
     expect_last("GC_ERR_IO", "VNCxpBootstrap::generateXmlFileName",
                 "Unable to generate an XML file name, because the CXP bootstrap couldn't load the XML version "
                 "registers.");
-    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "SchemaVersion.*.*@Acme_58Cam#X1#3@XMLVersion.*.*.*.xml");
+    EXPECT_EQ(wildcard.generateXmlFileName(-2), "SchemaVersion.*.*@Acme_58Cam#X1#3@XMLVersion.*.*.*.xml");
     camera.fail_reads_at(VNCxpBootstrap::device_version_address, 1);
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "");
+    wildcard.updateValues(camera);
+    EXPECT_EQ(wildcard.generateXmlFileName(-2), "");
     expect_last("GC_ERR_IO", "VNCxpBootstrap::generateXmlFileName",
                 "Unable to generate an XML file name, because the CXP bootstrap couldn't load the device "
                 "information registers.");
