@@ -50,32 +50,11 @@ TEST_F(BoardCameraAccess, TheFamilyIsAskedOfTheOpenBoard)
     EXPECT_TRUE(cl.is_cl());
     EXPECT_FALSE(cl.is_cxp());
 
-    // A closed board is opened for the question; when it cannot be, it is of no family.
+    // A closed board is opened for the question (one that cannot be opened:
+    // NothingReachesTheSdkWhenTheBoardCannotBeOpened).
     ASSERT_TRUE(cxp.close_board());
     EXPECT_TRUE(cxp.is_cxp());
     EXPECT_EQ(cxp.state(), BoardState::Open);
-    ASSERT_TRUE(cxp.close_board());
-    fail_opens(2);
-    EXPECT_FALSE(cxp.is_cxp());
-    EXPECT_FALSE(cxp.is_cl());
-    EXPECT_EQ(cxp.state(), BoardState::Closed);
-}
-
-TEST_F(BoardCameraAccess, RegistryFlagsAreSetOnlyByAValueOtherThanZero)
-{
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "options": {"On": "1", "Wide": "0xff", "Off": "0"},
-                                  "camera_files": [{"name": "A.cam", "width": 64, "height": 48}]}]})"),
-              0)
-        << vnsim_last_error();
-    Board board(0);
-    EXPECT_TRUE(board.registry_flag("On"));
-    EXPECT_TRUE(board.registry_flag("Wide"));
-    EXPECT_FALSE(board.registry_flag("Off"));
-    EXPECT_FALSE(board.registry_flag("Absent"));
-
-    ASSERT_TRUE(board.close_board());
-    fail_opens(1);
-    EXPECT_FALSE(board.registry_flag("On"));
 }
 
 TEST_F(BoardCameraAccess, TheCameraTextsAreThoseOfTheCameraFile)
@@ -89,12 +68,6 @@ TEST_F(BoardCameraAccess, TheCameraTextsAreThoseOfTheCameraFile)
     EXPECT_FALSE(model.empty());
     EXPECT_NE(mode, "?");
     EXPECT_EQ(board.camera_identity(), make + " " + model);
-
-    ASSERT_TRUE(board.close_board());
-    fail_opens(1);
-    std::string untouched = "kept";
-    EXPECT_FALSE(board.camera_mmm(untouched, untouched, untouched));
-    EXPECT_EQ(untouched, "kept");
 }
 
 TEST_F(BoardCameraAccess, ACameraLinkBoardRefusesCoaXPressAccessThroughTheSdk)
@@ -106,8 +79,10 @@ TEST_F(BoardCameraAccess, ACameraLinkBoardRefusesCoaXPressAccessThroughTheSdk)
     EXPECT_NE(call.result, 0);
 }
 
+// (Options set to "1" and "0" take effect through the port: CxpPortTest; their hex texts: SimConfigTest.)
 TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
 {
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP", "options": {"On": "1"}}]})"), 0) << vnsim_last_error();
     fail_opens(1);
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Closed);
@@ -128,29 +103,25 @@ TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
                       "read_data");
     expect_not_called(board.cxp_write_data(cxp_user_id_address, block.data(), block.size()), "write_data");
     expect_not_called(board.cxp_configure_link_speed(1, 1), "configure_link_speed");
+    // The board is of no family, sets no flag and has no camera texts.
+    EXPECT_FALSE(board.is_cxp());
+    fail_opens(1);
+    EXPECT_FALSE(board.is_cl());
+    fail_opens(1);
+    EXPECT_FALSE(board.registry_flag("On"));
+    fail_opens(1);
+    std::string untouched = "kept";
+    EXPECT_FALSE(board.camera_mmm(untouched, untouched, untouched));
+    EXPECT_EQ(untouched, "kept");
     ASSERT_EQ(vnsim_fault_open_fails(0, 0), 0);
     EXPECT_EQ(value, 0x5A5A5A5Au);
     EXPECT_EQ(bytes_read, 77u);
     EXPECT_EQ(board.state(), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
 
-    // Once the board opens again the same call reaches the camera.
-    EXPECT_TRUE(board.cxp_read_reg(cxp_standard_address, value).opened);
-    EXPECT_EQ(value, cxp_standard_value);
-}
-
-// ---- The error stacks and their texts, with and without an open board ---------------------------------
-
-using BoardErrors = BoardTest;
-
-TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(0, 2), 0);
-    Board board(0);
-    ASSERT_EQ(board.state(), BoardState::Closed);
+    // Nor are the error stacks and their texts asked; every request is recorded.
     ASSERT_EQ(vnsim_push_vb_error(0, 223), 0);
     ASSERT_EQ(vnsim_push_vn_error(0, 3006), 0);
-
     EXPECT_EQ(board.pop_vb_error(), 0);
     expect_record("GC_ERR_ERROR", "Board::pop_vb_error", "Cannot retrieve errors for uninitialized board number 0.");
     EXPECT_EQ(board.pop_vn_error(), 0);
@@ -163,11 +134,16 @@ TEST_F(BoardErrors, WithoutAnOpenBoardNothingIsAskedAndEveryRequestIsRecorded)
                   "Cannot retrieve error text for uninitialized board number 0.");
     EXPECT_EQ(board.camera_identity(), "");
 
-    // The stacks kept their codes for when the board is open.
-    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
+    // Once the board opens again the same call reaches the camera, and the stacks kept their codes.
+    EXPECT_TRUE(board.cxp_read_reg(cxp_standard_address, value).opened);
+    EXPECT_EQ(value, cxp_standard_value);
     EXPECT_EQ(board.pop_vb_error(), 223);
     EXPECT_EQ(board.pop_vn_error(), 3006);
 }
+
+// ---- The error stacks and their texts on an open board -------------------------------------------------
+
+using BoardErrors = BoardTest;
 
 TEST_F(BoardErrors, StacksArePoppedInTurnUntilEmpty)
 {

@@ -170,35 +170,8 @@ protected:
     void* h_if = to_handle(iface.get());
 };
 
-TEST_F(ModuleFrameTest, ChildrenAreListedOpenedAndClimbedThroughTheExports)
-{
-    // (Listing the real tree's children and their info while closed: ConsumerFirstStepsTest.)
-    DEV_HANDLE h_dev = nullptr;
-    EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &h_dev), GC_ERR_SUCCESS);
-    EXPECT_EQ(h_dev, to_handle(device.get()));
-    DEV_HANDLE second = reinterpret_cast<DEV_HANDLE>(0x99);
-    EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &second), GC_ERR_RESOURCE_IN_USE);
-    EXPECT_EQ(second, reinterpret_cast<DEV_HANDLE>(0x99));
-    EXPECT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, nullptr), GC_ERR_INVALID_PARAMETER);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "BaseModule.cpp", "BaseModule::open_child",
-                         "The module return handle pointer is null."));
-
-    IF_HANDLE parent = nullptr;
-    EXPECT_EQ(DevGetParentIF(h_dev, &parent), GC_ERR_SUCCESS);
-    EXPECT_EQ(parent, h_if);
-
-    DS_HANDLE h_ds = nullptr;
-    EXPECT_EQ(DevOpenDataStream(h_dev, "stream", &h_ds), GC_ERR_SUCCESS);
-    EXPECT_EQ(h_ds, to_handle(device->find_child("stream").get()));
-    DEV_HANDLE stream_parent = nullptr;
-    EXPECT_EQ(DSGetParentDev(h_ds, &stream_parent), GC_ERR_SUCCESS);
-    EXPECT_EQ(stream_parent, h_dev);
-
-    // Closing: the stream, then the device (the stream stays closed).
-    EXPECT_EQ(DSClose(h_ds), GC_ERR_SUCCESS);
-    EXPECT_EQ(DevClose(h_dev), GC_ERR_SUCCESS);
-}
-
+// (Opening the real tree's children and climbing back through DevGetParentIF and DSGetParentDev:
+// ConsumerFirstStepsTest.)
 TEST_F(ModuleFrameTest, TheTreesRefusalsReachTheCallerWithTheirRecords)
 {
     INFO_DATATYPE type = 0;
@@ -215,7 +188,21 @@ TEST_F(ModuleFrameTest, TheTreesRefusalsReachTheCallerWithTheirRecords)
         GC_ERROR code;
         std::pair<const char*, std::string> record;  // the recording function and the message
     };
+    DEV_HANDLE h_dev = nullptr;
+    ASSERT_EQ(IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &h_dev), GC_ERR_SUCCESS);
+    ASSERT_EQ(h_dev, to_handle(device.get()));
     const std::vector<Refusal> open_rows = {
+        // An open device is not opened again, and the caller's handle is left alone.
+        {"IFOpenDevice(twice)",
+         [&] {
+             DEV_HANDLE second = reinterpret_cast<DEV_HANDLE>(0x99);
+             const GC_ERROR code = IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, &second);
+             EXPECT_EQ(second, reinterpret_cast<DEV_HANDLE>(0x99));
+             return code;
+         },
+         GC_ERR_RESOURCE_IN_USE, {"open", "The \"dev\" module has already been opened."}},
+        {"IFOpenDevice(null)", [&] { return IFOpenDevice(h_if, "dev", DEVICE_ACCESS_CONTROL, nullptr); },
+         GC_ERR_INVALID_PARAMETER, {"open_child", "The module return handle pointer is null."}},
         {"IFGetNumDevices(null)", [&] { return IFGetNumDevices(h_if, nullptr); }, GC_ERR_INVALID_PARAMETER,
          {"num_children", "The return variable is a null pointer."}},
         {"IFGetDeviceID(short)",
@@ -329,32 +316,7 @@ TEST_F(PortFrameTest, StackedAccessesStopAtTheFirstFailureAndCountTheSuccesses)
     EXPECT_EQ(value, 3u);
 }
 
-TEST_F(InitialisedFrameTest, AHandleWithoutAPortIsRefusedByEveryPortFunction)
-{
-    auto bare = TestModule::make_root("bare");
-    void* h = to_handle(bare.get());
-    uint32_t value = 0;
-    size_t size = 4;
-    INFO_DATATYPE type = 0;
-    PORT_REGISTER_STACK_ENTRY entry{0, &value, 4};
-    size_t count = 1;
-    const std::vector<std::pair<const char*, std::function<GC_ERROR()>>> calls = {
-        {"GCReadPort", [&] { return GCReadPort(h, 0, &value, &size); }},
-        {"GCWritePort", [&] { return GCWritePort(h, 0, &value, &size); }},
-        {"GCGetPortURL", [&] { return GCGetPortURL(h, nullptr, &size); }},
-        {"GCGetPortInfo", [&] { return GCGetPortInfo(h, 0, &type, nullptr, &size); }},
-        {"GCGetNumPortURLs", [&] { return GCGetNumPortURLs(h, &value); }},
-        {"GCGetPortURLInfo", [&] { return GCGetPortURLInfo(h, 0, 0, &type, nullptr, &size); }},
-        {"GCReadPortStacked", [&] { return GCReadPortStacked(h, &entry, &count); }},
-        {"GCWritePortStacked", [&] { return GCWritePortStacked(h, &entry, &count); }},
-    };
-    for (const auto& [name, call] : calls) {
-        EXPECT_EQ(call(), GC_ERR_NOT_IMPLEMENTED) << name;
-        EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "cti_gc.cpp", name, no_port));
-    }
-    EXPECT_EQ(count, 1u);
-}
-
+// (A live handle without a port, refused by every port function: HandleValidationTest.)
 TEST_F(InitialisedFrameTest, PortAddressesBeyondTheSizeTypeAreRefused)
 {
     EXPECT_TRUE(vngtl::address_fits<uint32_t>(0xffffffff));

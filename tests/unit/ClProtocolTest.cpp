@@ -182,7 +182,7 @@ TEST_F(ClProtocolTest, ConnectingMovesTheLineToItsHighestRateAndRemembersTheDevi
     EXPECT_FALSE(port_.Connect(port_id_)) << "and the old Device ID is forgotten";
 }
 
-TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFile)
+TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFileOrServedPlain)
 {
     configure(R"({"xml": "both", "xml_version": "2.3.4"})");
     port_.Connect(port_id_, device_id);
@@ -217,17 +217,17 @@ TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFile)
     EXPECT_EQ(cl_stats().commands, after.commands) << "the cached file is not read again";
     GenICam::gcstring unknown = "SchemaVersion.1.1@x@DeviceVersion.9.9.9";
     EXPECT_THROW(port_.MakeURLfromXMLID(unknown), CLProtocol::CLErrException);
-}
 
-TEST_F(ClProtocolTest, APlainDescriptionIsServedAsItIs)
-{
+    // A camera with only the plain description: it is served as it is.
+    port_.Disconnect();
     configure(R"({"xml": "plain"})");
     port_.Connect(port_id_, device_id);
-    GenICam::gcstring_vector ids;
-    port_.GetXMLIDs(ids);
-    ASSERT_EQ(ids.size(), 1u);
-    const std::string url = port_.MakeURLfromXMLID(ids[0]);
-    EXPECT_GT(std::filesystem::file_size(url.substr(7)), 5000u);
+    GenICam::gcstring_vector plain_ids;
+    port_.GetXMLIDs(plain_ids);
+    ASSERT_EQ(plain_ids.size(), 1u);
+    EXPECT_NE(plain_ids[0], ids[0]);
+    const std::string plain_url = port_.MakeURLfromXMLID(plain_ids[0]);
+    EXPECT_GT(std::filesystem::file_size(plain_url.substr(7)), 5000u);
 }
 
 TEST_F(ClProtocolTest, RegistersAreReadAndWrittenInPackets)

@@ -96,6 +96,9 @@ protected:
         StreamSession session(device, 4, index == 0 ? ExpectedFrames{1024, 768} : ExpectedFrames{640, 480}, !reopened);
         EXPECT_EQ(session.stream_info(STREAM_INFO_NUM_ANNOUNCED), reopened ? 8u : 4u);
         EXPECT_EQ(session.take(frames, -1, 10000), frames);
+        DEV_HANDLE parent = nullptr;
+        EXPECT_EQ(DSGetParentDev(session.stream, &parent), GC_ERR_SUCCESS);
+        EXPECT_EQ(parent, device);
         EXPECT_EQ(DSStopAcquisition(session.stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS) << last_error();
         streams_.push_back(session.stream);
     }
@@ -230,6 +233,9 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
                 EXPECT_EQ(open.at(command).value, answer.value) << "info command " << command;
             }
         }
+        IF_HANDLE parent = nullptr;
+        EXPECT_EQ(DevGetParentIF(device, &parent), GC_ERR_SUCCESS);
+        EXPECT_EQ(parent, iface);
         stream(device, index, 10);
         ifaces.push_back(iface);
         devices.push_back(device);

@@ -44,7 +44,7 @@ protected:
     VNCxpBootstrap bootstrap;
 };
 
-TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2Camera)
+TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2CameraAndSkipsTheExtendedRegistersOfRevision1)
 {
     camera.set_urls({"local:///cam.xml;8000;10"});
     camera.put_u32(0x3000, 0x6100);
@@ -62,15 +62,14 @@ TEST_F(CxpBootstrapTest, ReadsTheWholeBlockOfARevision2Camera)
     EXPECT_TRUE(bootstrap.is_loaded(0x403C));
     EXPECT_FALSE(bootstrap.is_loaded(0x4000));  // LinkReset is never read
     EXPECT_FALSE(bootstrap.is_loaded(0x2090));  // nor the firmware version
-}
 
-TEST_F(CxpBootstrapTest, RevisionOneSkipsTheExtendedRegisters)
-{
+    // A revision 1 camera has none of the extended registers.
     camera.put_u32(VNCxpBootstrap::revision_address, 0x00010000);
-    bootstrap.updateValues(camera);
-    EXPECT_TRUE(bootstrap.is_loaded(0x4024));
-    EXPECT_FALSE(bootstrap.is_loaded(0x3000));
-    EXPECT_FALSE(bootstrap.is_loaded(0x4028));
+    VNCxpBootstrap revision1;
+    revision1.updateValues(camera);
+    EXPECT_TRUE(revision1.is_loaded(0x4024));
+    EXPECT_FALSE(revision1.is_loaded(0x3000));
+    EXPECT_FALSE(revision1.is_loaded(0x4028));
 }
 
 TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
@@ -179,7 +178,7 @@ TEST_F(CxpBootstrapTest, UrlFileNameNeverLeavesTheCacheDirectory)
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/a%2520b.xml"), "a%20b.xml");  // decoded once only
 }
 
-TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersions)
+TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersionsOrWildcards)
 {
     camera.set_urls({"local:///cam.xml;8000;10"});  // XML version 2.0.5, schema 1.1
     bootstrap.updateValues(camera);
@@ -191,20 +190,20 @@ TEST_F(CxpBootstrapTest, GeneratedFileNamesEscapeTheDeviceAndCarryTheVersions)
     bootstrap.updateValues(camera);
     EXPECT_EQ(bootstrap.generateXmlFileName(-2),
               "SchemaVersion.*.*@a_92b_47c_42d_63e_34f_60g_62h_124i#X1#3@XMLVersion.*.*.*.xml");
-}
 
-TEST_F(CxpBootstrapTest, WildcardNameNeedsOnlyTheDeviceStrings)
-{
+    // The wildcard name needs only the device strings.
+    camera.put_text(VNCxpBootstrap::vendor_name_address, 32, "Acme:Cam");
+    VNCxpBootstrap wildcard;
     camera.fail_reads_at(VNCxpBootstrap::xml_version_address, 1);
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.generateXmlFileName(-1), "");
+    wildcard.updateValues(camera);
+    EXPECT_EQ(wildcard.generateXmlFileName(-1), "");
     expect_last("GC_ERR_IO", "VNCxpBootstrap::generateXmlFileName",
                 "Unable to generate an XML file name, because the CXP bootstrap couldn't load the XML version "
                 "registers.");
-    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "SchemaVersion.*.*@Acme_58Cam#X1#3@XMLVersion.*.*.*.xml");
+    EXPECT_EQ(wildcard.generateXmlFileName(-2), "SchemaVersion.*.*@Acme_58Cam#X1#3@XMLVersion.*.*.*.xml");
     camera.fail_reads_at(VNCxpBootstrap::device_version_address, 1);
-    bootstrap.updateValues(camera);
-    EXPECT_EQ(bootstrap.generateXmlFileName(-2), "");
+    wildcard.updateValues(camera);
+    EXPECT_EQ(wildcard.generateXmlFileName(-2), "");
     expect_last("GC_ERR_IO", "VNCxpBootstrap::generateXmlFileName",
                 "Unable to generate an XML file name, because the CXP bootstrap couldn't load the device "
                 "information registers.");
@@ -236,7 +235,7 @@ TEST_F(CxpXmlCacheTest, CacheDirectoryComesFromTheEnvironment)
     EXPECT_FALSE(xml_cache.updateStore(camera));
 }
 
-TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchanged)
+TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreUnzipsAMissingXmlAgain)
 {
     const std::string plain = camera_xml("Plain");
     fs::create_directories(cache("host"));
@@ -264,6 +263,12 @@ TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreIsUnchange
     EXPECT_EQ(record.file_major, -1);
     EXPECT_EQ(xml_cache.xml_properties(record, 3, true), GenTL::GC_ERR_INVALID_INDEX);
     expect_last("GC_ERR_INVALID_INDEX", "VNCxpXmlCacheInterface::xml_properties", "The XML URL index is out of range.");
+
+    // An archive whose XML went missing is unzipped again by the store.
+    fs::remove(cache("zipped.xml"));
+    ASSERT_TRUE(xml_cache.updateStore(camera));
+    EXPECT_EQ(xml_cache.store_size(), 3u);
+    EXPECT_EQ(read_file(cache("zipped.xml")), plain);
 }
 
 TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
@@ -286,7 +291,7 @@ TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
 
 // The store's refusal of a wrong Standard is met through the device in XmlCacheFaultTest, a camera that does
 // not answer through the port in CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.
-TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
+TEST_F(CxpXmlCacheTest, ManifestWalkNeedsTheStandardTheSizeAndAWritableSelector)
 {
     camera.put_u32(VNCxpBootstrap::standard_address, 0x12345678);
     EXPECT_FALSE(xml_cache.downloadFiles(camera));
@@ -297,10 +302,8 @@ TEST_F(CxpXmlCacheTest, ManifestWalkPreconditions)
     EXPECT_FALSE(xml_cache.purgeManifestFiles(camera));
     expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::purgeManifestFiles",
                 "Could not retrieve the CXP XML Manifest Size bootstrap register value.");
-}
 
-TEST_F(CxpXmlCacheTest, SelectorThatCannotBeWrittenEndsTheWalk)
-{
+    // A selector that cannot be written ends the walk.
     camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, "x")});
     camera.put_u32(VNCxpBootstrap::xml_manifest_size_address, 2);  // claims an entry the selector refuses
     EXPECT_FALSE(xml_cache.downloadFiles(camera));
@@ -423,16 +426,6 @@ TEST_F(CxpXmlCacheTest, PurgeRemovesTheManifestFilesOnly)
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
     ASSERT_TRUE(xml_cache.updateStore(camera));
     EXPECT_EQ(xml_cache.store_size(), 3u);
-}
-
-TEST_F(CxpXmlCacheTest, StoreUnzipsAnArchiveWhoseXmlWentMissing)
-{
-    camera.set_urls({local_file("cam.zip", FakeCxpCamera::file_area, make_zip("c.xml", "<c/>"))});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    fs::remove(cache("cam.xml"));
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 1u);
-    EXPECT_EQ(read_file(cache("cam.xml")), "<c/>");
 }
 
 // ---- Downloads over HTTP --------------------------------------------------------------------------------

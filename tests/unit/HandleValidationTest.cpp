@@ -71,8 +71,10 @@ constexpr std::array all_kinds = {Kind::system, Kind::iface, Kind::device, Kind:
 const std::set<Kind> port_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream, Kind::buffer, Kind::remote};
 const std::set<Kind> source_kinds = {Kind::system, Kind::iface, Kind::device, Kind::stream, Kind::buffer};
 
-// Where the rows' calls write a handle they hand out; a refused call must leave it null.
+// Where the rows' calls write a handle they hand out; a refused call must leave it null. The size or count
+// the rows pass by pointer.
 void* out = nullptr;
+size_t io_size = 0;
 
 // An exported function with the handle under test in one argument; the other arguments are valid, so that
 // only the handle can make the call fail.
@@ -86,18 +88,17 @@ std::vector<Export> exports()
 {
     static uint32_t u32 = 0;
     static uint64_t u64 = 0;
-    static size_t size = 0;
     static INFO_DATATYPE type = 0;
     static char text[512];
     static bool8_t changed = 0;
     static PORT_REGISTER_STACK_ENTRY entry{0, &u32, 4};
     static uint8_t bytes[4096];
-    const auto sz = []() -> size_t* { size = sizeof text; return &size; };
-    const auto count = []() -> size_t* { size = 1; return &size; };
+    const auto sz = []() -> size_t* { io_size = sizeof text; return &io_size; };
+    const auto count = []() -> size_t* { io_size = 1; return &io_size; };
     using T = const Tree&;
     return {
-        {"GCReadPort", port_kinds, [=](T, void* h) { size = 4; return GCReadPort(h, 0, &u32, &size); }},
-        {"GCWritePort", port_kinds, [=](T, void* h) { size = 4; return GCWritePort(h, 0, &u32, &size); }},
+        {"GCReadPort", port_kinds, [=](T, void* h) { io_size = 4; return GCReadPort(h, 0, &u32, &io_size); }},
+        {"GCWritePort", port_kinds, [=](T, void* h) { io_size = 4; return GCWritePort(h, 0, &u32, &io_size); }},
         {"GCGetPortURL", port_kinds, [=](T, void* h) { return GCGetPortURL(h, text, sz()); }},
         {"GCGetPortInfo", port_kinds, [=](T, void* h) { return GCGetPortInfo(h, PORT_INFO_ID, &type, text, sz()); }},
         {"GCGetNumPortURLs", port_kinds, [=](T, void* h) { return GCGetNumPortURLs(h, &u32); }},
@@ -157,7 +158,7 @@ std::vector<Export> exports()
         {"DSGetBufferChunkData(buffer)", {Kind::buffer},
          [=](T tree, void* h) { return DSGetBufferChunkData(tree.stream, h, nullptr, count()); }},
         {"DSClose", {Kind::stream}, [=](T, void* h) { return DSClose(h); }},
-        {"EventGetData", {Kind::event}, [=](T, void* h) { size = sizeof text; return EventGetData(h, text, &size, 0); }},
+        {"EventGetData", {Kind::event}, [=](T, void* h) { return EventGetData(h, text, sz(), 0); }},
         {"EventGetDataInfo", {Kind::event},
          [=](T, void* h) { return EventGetDataInfo(h, text, 16, EVENT_DATA_ID, &type, text, sz()); }},
         {"EventGetInfo", {Kind::event},
@@ -348,6 +349,22 @@ TEST_F(HandleValidationTest, EveryLibraryCycleAndEveryBufferUseTheSameHandleSlot
     EXPECT_EQ(registry.live_count(), live);
 }
 
+TEST_F(HandleValidationTest, ALiveHandleWithoutAPortIsRefusedByEveryPortFunctionAsNotImplemented)
+{
+    auto bare = TestModule::make_root("bare");
+    for (const Export& row : exports()) {
+        if (row.takes == port_kinds) {
+            SCOPED_TRACE(row.name);
+            EXPECT_EQ(row.call(tree, vngtl::to_handle(bare.get())), GC_ERR_NOT_IMPLEMENTED);
+            EXPECT_TRUE(is_record(last_error(), "GC_ERR_NOT_IMPLEMENTED", "cti_gc.cpp", row.name,
+                                  vngtl::message::no_port));
+            if (std::string(row.name).find("Stacked") != std::string::npos) {
+                EXPECT_EQ(io_size, 1u) << "no entry counted";
+            }
+        }
+    }
+}
+
 // A handle whose object goes while the library stays open: the call that ends the object (its handle stays
 // in the tree), and the one that makes a new object of the kind, answering the new handle.
 struct Ending {
@@ -426,143 +443,135 @@ TEST_F(HandleValidationTest, AHandleWhoseObjectWentIsStaleForEveryExportAndANewO
 
 // ---- Many threads using and ending handles at once (run under ASan and TSan).
 
+// Counts `code` in `unexpected` unless it is one of `allowed`.
+void count_unless(std::atomic<int>& unexpected, GC_ERROR code, std::initializer_list<GC_ERROR> allowed)
+{
+    if (std::find(allowed.begin(), allowed.end(), code) == allowed.end()) {
+        ++unexpected;
+    }
+}
+
+// Runs each of `users` over and over on a thread of its own until `work` has returned on this one; answers
+// the number of answers the users counted as unexpected.
+int race(const std::vector<std::function<void(std::atomic<int>&)>>& users, const std::function<void()>& work)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> threads;
+    for (const auto& use : users) {
+        threads.emplace_back([&] {
+            while (!stop.load()) {
+                use(unexpected);
+            }
+        });
+    }
+    work();
+    stop = true;
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return unexpected.load();
+}
+
 TEST_F(HandleValidationTest, BuffersRevokedWhileOtherThreadsUseThemAnswerOnlyLiveOrInvalid)
 {
     // The current buffer's handle, replaced by the revoker; the readers use whatever they last saw.
     std::atomic<void*> current{tree.buffer};
-    std::atomic<bool> stop{false};
-    std::atomic<int> unexpected{0};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 3; ++t) {
-        readers.emplace_back([&] {
-            while (!stop.load()) {
-                void* const buffer = current.load();
-                INFO_DATATYPE type = 0;
-                size_t value = 0;
-                size_t size = sizeof value;
-                const GC_ERROR info = DSGetBufferInfo(tree.stream, buffer, BUFFER_INFO_SIZE, &type, &value, &size);
-                uint32_t word = 0;
-                size_t word_size = sizeof word;
-                const GC_ERROR port = GCGetPortInfo(buffer, PORT_INFO_ID, &type, nullptr, &word_size);
-                for (const GC_ERROR code : {info, port}) {
-                    if (code != GC_ERR_SUCCESS && code != GC_ERR_INVALID_HANDLE) {
-                        ++unexpected;
-                    }
-                }
-                if (info == GC_ERR_SUCCESS && value != 4096 && value != 1024 * 768) {
-                    ++unexpected;
-                }
-            }
-        });
-    }
-    int revoked = 0;
-    for (int round = 0; round < 300; ++round) {
-        void* const old = current.load();
-        BUFFER_HANDLE fresh = nullptr;
-        ASSERT_EQ(DSAllocAndAnnounceBuffer(tree.stream, 4096, nullptr, &fresh), GC_ERR_SUCCESS);
-        current = fresh;
-        if (DSRevokeBuffer(tree.stream, old, nullptr, nullptr) == GC_ERR_SUCCESS) {
-            ++revoked;
-        }
-        // Once revoked, the old handle is refused on every thread.
+    const auto reader = [&](std::atomic<int>& unexpected) {
+        void* const buffer = current.load();
         INFO_DATATYPE type = 0;
-        size_t size = 0;
-        EXPECT_EQ(DSGetBufferInfo(tree.stream, old, BUFFER_INFO_SIZE, &type, nullptr, &size), GC_ERR_INVALID_HANDLE);
-    }
-    stop = true;
-    for (std::thread& reader : readers) {
-        reader.join();
-    }
+        size_t value = 0;
+        size_t size = sizeof value;
+        const GC_ERROR info = DSGetBufferInfo(tree.stream, buffer, BUFFER_INFO_SIZE, &type, &value, &size);
+        size = sizeof(uint32_t);
+        count_unless(unexpected, info, {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+        count_unless(unexpected, GCGetPortInfo(buffer, PORT_INFO_ID, &type, nullptr, &size),
+                     {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+        if (info == GC_ERR_SUCCESS && value != 4096 && value != 1024 * 768) {
+            ++unexpected;
+        }
+    };
+    int revoked = 0;
+    EXPECT_EQ(race({reader, reader, reader},
+                   [&] {
+                       for (int round = 0; round < 300; ++round) {
+                           void* const old = current.load();
+                           BUFFER_HANDLE fresh = nullptr;
+                           ASSERT_EQ(DSAllocAndAnnounceBuffer(tree.stream, 4096, nullptr, &fresh), GC_ERR_SUCCESS);
+                           current = fresh;
+                           revoked += DSRevokeBuffer(tree.stream, old, nullptr, nullptr) == GC_ERR_SUCCESS;
+                           // Once revoked, the old handle is refused on every thread.
+                           INFO_DATATYPE type = 0;
+                           size_t size = 0;
+                           EXPECT_EQ(DSGetBufferInfo(tree.stream, old, BUFFER_INFO_SIZE, &type, nullptr, &size),
+                                     GC_ERR_INVALID_HANDLE);
+                       }
+                   }),
+              0);
     EXPECT_EQ(revoked, 300);
-    EXPECT_EQ(unexpected.load(), 0);
 }
 
 TEST_F(HandleValidationTest, EventsUnregisteredWhileOtherThreadsWaitOnThemEndTheWaits)
 {
     std::atomic<void*> current{tree.event};
-    std::atomic<bool> stop{false};
-    std::atomic<int> unexpected{0};
-    std::vector<std::thread> waiters;
-    for (int t = 0; t < 2; ++t) {
-        waiters.emplace_back([&] {
-            while (!stop.load()) {
-                EVENT_NEW_BUFFER_DATA data{};
-                size_t size = sizeof data;
-                const GC_ERROR code = EventGetData(current.load(), &data, &size, 20);
-                if (code != GC_ERR_TIMEOUT && code != GC_ERR_ABORT && code != GC_ERR_INVALID_HANDLE &&
-                    code != GC_ERR_NOT_INITIALIZED && code != GC_ERR_RESOURCE_IN_USE) {
-                    ++unexpected;
-                }
-            }
-        });
-    }
-    for (int round = 0; round < 100; ++round) {
-        ASSERT_EQ(GCUnregisterEvent(tree.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
-        EVENT_HANDLE fresh = nullptr;
-        ASSERT_EQ(GCRegisterEvent(tree.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
-        current = fresh;
-    }
-    stop = true;
-    for (std::thread& waiter : waiters) {
-        waiter.join();
-    }
-    EXPECT_EQ(unexpected.load(), 0);
+    const auto waiter = [&](std::atomic<int>& unexpected) {
+        EVENT_NEW_BUFFER_DATA data{};
+        size_t size = sizeof data;
+        count_unless(unexpected, EventGetData(current.load(), &data, &size, 20),
+                     {GC_ERR_TIMEOUT, GC_ERR_ABORT, GC_ERR_INVALID_HANDLE, GC_ERR_NOT_INITIALIZED,
+                      GC_ERR_RESOURCE_IN_USE});
+    };
+    EXPECT_EQ(race({waiter, waiter},
+                   [&] {
+                       for (int round = 0; round < 100; ++round) {
+                           ASSERT_EQ(GCUnregisterEvent(tree.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
+                           EVENT_HANDLE fresh = nullptr;
+                           ASSERT_EQ(GCRegisterEvent(tree.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
+                           current = fresh;
+                       }
+                   }),
+              0);
 }
 
 TEST_F(HandleValidationTest, ThreadsOpeningClosingAndUsingOneTreeAnswerOnlyDocumentedCodes)
 {
-    std::atomic<bool> stop{false};
-    std::atomic<int> unexpected{0};
-    const auto expect_one_of = [&](GC_ERROR code, std::initializer_list<GC_ERROR> allowed) {
-        if (std::find(allowed.begin(), allowed.end(), code) == allowed.end()) {
-            ++unexpected;
+    // Two users of the stream and its port, one of the device's remote port.
+    const auto stream_user = [&](std::atomic<int>& unexpected) {
+        INFO_DATATYPE type = 0;
+        uint64_t value = 0;
+        size_t size = sizeof value;
+        count_unless(unexpected, DSGetInfo(tree.stream, STREAM_INFO_NUM_ANNOUNCED, &type, &value, &size),
+                     {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
+        size = sizeof(uint32_t);
+        count_unless(unexpected, GCReadPort(tree.stream, 0x0504, &value, &size),
+                     {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE, GC_ERR_ACCESS_DENIED});
+    };
+    const auto remote_user = [&](std::atomic<int>& unexpected) {
+        PORT_HANDLE remote = nullptr;
+        if (DevGetPort(tree.device, &remote) == GC_ERR_SUCCESS) {
+            char text[64] = {};
+            size_t size = sizeof text;
+            INFO_DATATYPE type = 0;
+            count_unless(unexpected, GCGetPortInfo(remote, PORT_INFO_ID, &type, text, &size),
+                         {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
         }
     };
-    std::vector<std::thread> threads;
-    // Two users of the stream and its port, one of the device's remote port.
-    for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&] {
-            while (!stop.load()) {
-                INFO_DATATYPE type = 0;
-                uint64_t value = 0;
-                size_t size = sizeof value;
-                expect_one_of(DSGetInfo(tree.stream, STREAM_INFO_NUM_ANNOUNCED, &type, &value, &size),
-                              {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
-                uint32_t word = 0;
-                size = sizeof word;
-                expect_one_of(GCReadPort(tree.stream, 0x0504, &word, &size),
-                              {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE, GC_ERR_ACCESS_DENIED});
-            }
-        });
-    }
-    threads.emplace_back([&] {
-        while (!stop.load()) {
-            PORT_HANDLE remote = nullptr;
-            if (DevGetPort(tree.device, &remote) == GC_ERR_SUCCESS) {
-                char text[64] = {};
-                size_t size = sizeof text;
-                INFO_DATATYPE type = 0;
-                expect_one_of(GCGetPortInfo(remote, PORT_INFO_ID, &type, text, &size),
-                              {GC_ERR_SUCCESS, GC_ERR_INVALID_HANDLE});
-            }
-        }
-    });
     // This thread closes and reopens the stream and the device.
-    for (int round = 0; round < 30; ++round) {
-        ASSERT_EQ(DSClose(tree.stream), GC_ERR_SUCCESS);
-        ASSERT_EQ(DevClose(tree.device), GC_ERR_SUCCESS);
-        DEV_HANDLE device = nullptr;
-        ASSERT_EQ(IFOpenDevice(tree.iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
-        EXPECT_EQ(device, tree.device);
-        DS_HANDLE stream = nullptr;
-        ASSERT_EQ(DevOpenDataStream(tree.device, "TLDataStream", &stream), GC_ERR_SUCCESS);
-        EXPECT_EQ(stream, tree.stream);
-    }
-    stop = true;
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(race({stream_user, stream_user, remote_user},
+                   [&] {
+                       for (int round = 0; round < 30; ++round) {
+                           ASSERT_EQ(DSClose(tree.stream), GC_ERR_SUCCESS);
+                           ASSERT_EQ(DevClose(tree.device), GC_ERR_SUCCESS);
+                           DEV_HANDLE device = nullptr;
+                           ASSERT_EQ(IFOpenDevice(tree.iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device),
+                                     GC_ERR_SUCCESS);
+                           EXPECT_EQ(device, tree.device);
+                           DS_HANDLE stream = nullptr;
+                           ASSERT_EQ(DevOpenDataStream(tree.device, "TLDataStream", &stream), GC_ERR_SUCCESS);
+                           EXPECT_EQ(stream, tree.stream);
+                       }
+                   }),
+              0);
 }
 
 }  // namespace

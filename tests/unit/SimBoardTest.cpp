@@ -129,14 +129,25 @@ TEST_F(SimBoardTest, OneAcquiringHandlePerBoard)
     open(0, VB_OPEN_ACQUIRE);
 }
 
-TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
+TEST_F(SimBoardTest, ClosedForeignAndReconfiguredHandlesAnswerNonZero)
 {
     VN_HANDLE handle = open(0);
     close(handle);
+    // A handle with buffers from before the simulator was configured again.
+    VN_HANDLE reconfigured = open(0);
+    VB_CIRC_DESC allocated{};
+    ASSERT_EQ(VbBufferAllocCam(reconfigured, &allocated, 2), 0);
+    vnsim_reset();
+    EXPECT_EQ(vnsim_open_handles(0), 0);
     uint32_t value = 0;
     VB_CIRC_DESC desc{};
     VB_FRAME_RECORD record{};
-    for (VN_HANDLE bad : {handle, static_cast<VN_HANDLE>(nullptr), reinterpret_cast<VN_HANDLE>(&value)}) {
+    const std::pair<const char*, VN_HANDLE> handles[] = {{"closed", handle},
+                                                         {"reconfigured", reconfigured},
+                                                         {"null", nullptr},
+                                                         {"foreign", reinterpret_cast<VN_HANDLE>(&value)}};
+    for (const auto& [name, bad] : handles) {
+        SCOPED_TRACE(name);
         EXPECT_NE(VbBrdClose(bad), 0);
         EXPECT_NE(VbBrdInquire(bad, VB_INQ_WIDTH, &value), 0);
         EXPECT_NE(VcAqROISet(bad, 0, 0, 8, 8, 0), 0);
@@ -150,6 +161,7 @@ TEST_F(SimBoardTest, ClosedAndForeignHandlesAnswerNonZero)
         uint32_t size = sizeof text;
         EXPECT_NE(VbErrorTextGet(bad, 220, text, &size), 0);
     }
+    open(0);
 }
 
 TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
@@ -299,18 +311,6 @@ TEST_F(SimConfigTest, UnknownKeysAreIgnoredAndMissingKeysTakeDefaults)
     ASSERT_EQ(VNGetBoardStrings(handle, a, sizeof a, b, sizeof b, nullptr, nullptr), 0);
     EXPECT_GT(std::strlen(a), 0u);
     EXPECT_GT(std::strlen(b), 0u);
-}
-
-TEST_F(SimConfigTest, ReconfiguringInvalidatesOpenHandles)
-{
-    VN_HANDLE handle = open(0);
-    VB_CIRC_DESC desc{};
-    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
-    vnsim_reset();
-    uint32_t value = 0;
-    EXPECT_NE(VbBrdInquire(handle, VB_INQ_WIDTH, &value), 0);
-    EXPECT_EQ(vnsim_open_handles(0), 0);
-    open(0);
 }
 
 TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
