@@ -36,7 +36,8 @@ protected:
 TEST_F(ModuleTreeTest, AChildOpenUnderAClosedParentCannotReturnIt)
 {
     // A state no export reaches (closing a parent closes its children): the parent's close was bypassed.
-    // (A top-level module and the open parent: ModuleFrameTest through IFGetParentTL and DevGetParentIF.)
+    // (A top-level module: ModuleFrameTest through IFGetParentTL; the open parent: ConsumerFirstStepsTest through
+    // DevGetParentIF.)
     root->want({"a"});
     ASSERT_EQ(root->open(0), GC_ERR_SUCCESS);
     std::shared_ptr<BaseModule> a;
