@@ -288,11 +288,9 @@ protected:
                 }
                 break;
             }
-            case 6: {
-                const EVENT_HANDLE event = event_.load();
-                timed(slot, "EventKill", [&] { return EventKill(event); });
+            case 6:
+                timed(slot, "EventKill", [&] { return EventKill(event_.load()); });
                 break;
-            }
             default:
                 // An idle turn: the consumer pauses, as consumers do.
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -92,11 +92,9 @@ TEST_F(BoundedWaitTest, AWaitBehindAnUnlimitedOneEndsAtItsOwnTimeOut)
         if (!in_time) {
             break;
         }
-        // The unlimited wait is still waiting.
         EXPECT_EQ(unlimited.wait_for(milliseconds(0)), std::future_status::timeout) << "round " << round;
     }
 
-    // An unlimited wait still ends on a kill.
     EXPECT_EQ(EventKill(event), GC_ERR_SUCCESS);
     ASSERT_EQ(unlimited.wait_for(milliseconds(1000)), std::future_status::ready);
     EXPECT_EQ(unlimited.get(), GC_ERR_ABORT);
