@@ -65,7 +65,6 @@ TEST_F(DeviceModuleTest, AccessFlagsSetTheAccessStatusOrAreRefused)
         EXPECT_EQ(IFOpenDevice(iface, "TLDevice", flags, &out), GC_ERR_NOT_IMPLEMENTED) << flags;
         EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "DevModule.cpp", "DevModule::open", message));
         EXPECT_EQ(out, nullptr);
-        EXPECT_FALSE(module(device).is_open());
     }
     // A refused flag leaves the device closed, so it opens again.
     ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
@@ -115,9 +114,7 @@ TEST_F(DeviceModuleTest, CameraLinkBoardWithASilentCameraHasNoCameraPort)
     ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS);
     uint32_t word = 0;
     size_t size = sizeof word;
-    EXPECT_EQ(GCReadPort(remote, 0, &word, &size), GC_ERR_NOT_IMPLEMENTED);
-    EXPECT_TRUE(recorded("GC_ERR_NOT_IMPLEMENTED", "cti_gc.cpp", "GCReadPort",
-                         "The handle does not have a valid port interface."));
+    EXPECT_EQ(GCReadPort(remote, 0, &word, &size), GC_ERR_NOT_IMPLEMENTED);  // record: HandleValidationTest
 
     // The XML-cache features that read need the camera's port.
     uint32_t files = 0;

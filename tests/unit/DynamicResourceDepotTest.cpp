@@ -39,13 +39,6 @@ const Description descriptions[] = {
      "TLDatastream.xml"},
 };
 
-std::string get_text(const char* name)
-{
-    size_t size = 0;
-    const uint8_t* bytes = DynamicResourceDepot::Get(name, &size);
-    return bytes == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(bytes), size);
-}
-
 std::string read_file(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -165,8 +158,10 @@ TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
     };
 #undef NODE
     for (const File& file : files) {
-        const auto xml = get_text(file.resource);
-        ASSERT_FALSE(xml.empty()) << file.resource;
+        size_t size = 0;
+        const auto* bytes = reinterpret_cast<const char*>(DynamicResourceDepot::Get(file.resource, &size));
+        ASSERT_NE(bytes, nullptr) << file.resource;
+        const std::string xml(bytes, size);
         for (const Node& node : file.nodes) {
             SCOPED_TRACE(std::string(file.resource) + " " + node.name);
             const auto address = xml_address(xml, node.name);

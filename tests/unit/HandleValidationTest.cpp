@@ -175,11 +175,6 @@ std::string function_of(const char* row)
     return name.substr(0, name.find('('));
 }
 
-bool is_transport_layer_function(const std::string& name)
-{
-    return name.rfind("TL", 0) == 0;
-}
-
 // The record of a refused handle: INVALID_HANDLE, written by the export itself, naming it.
 ::testing::AssertionResult refused_by_the_frame(const std::string& record, const std::string& function)
 {
@@ -187,7 +182,7 @@ bool is_transport_layer_function(const std::string& name)
     if (record.rfind(head, 0) != 0 || record.find("], " + function + ": ") == std::string::npos) {
         return ::testing::AssertionFailure() << "record: " << record;
     }
-    if (is_transport_layer_function(function)) {
+    if (function.rfind("TL", 0) == 0) {
         if (record.find(vngtl::message::tl_foreign) == std::string::npos) {
             return ::testing::AssertionFailure() << "not the foreign system module message: " << record;
         }

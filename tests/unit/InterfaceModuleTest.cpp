@@ -1,7 +1,6 @@
 #include "ModuleFixture.h"
 
 #include "board/VNBoards.h"
-#include "BoardTestAccess.h"
 #include "modules/IFModule.h"
 #include "modules/RegisterAddresses.h"
 
@@ -75,10 +74,7 @@ TEST_F(InterfaceModuleTest, ABoardWithoutACameraFileHasNoDevice)
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(u32(iface, itf::Reg_DeviceCount), 0u);
     EXPECT_EQ(text(iface, itf::Reg_CurrentCameraFile, 260), "");
-    std::string value;
-    EXPECT_EQ(read_text(iface, itf::Reg_DeviceID, 256, value), GC_ERR_ERROR);
-    EXPECT_TRUE(recorded("GC_ERR_ERROR", "IFModule.cpp", "IFModule::pre_read",
-                         "The selected child is not properly initialized."));
+    // (No device at the selection: its values refused, TheDeviceSeenThroughTheSelectorAndTheClosedInterface.)
 
     // Choosing a camera file brings the device.
     ASSERT_EQ(write_text(iface, itf::Reg_CurrentCameraFile, "a.cam"), GC_ERR_SUCCESS);
@@ -112,7 +108,6 @@ TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
 {
     const IF_HANDLE iface = open_board(0);
     const auto& names = module(iface).register_names();
-    ASSERT_GE(names.size(), 28u);
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterIndex_Cnt), names.size());
 
     // Nothing selected: the index reads 0 like the first name, and only the valid flag tells them apart.
@@ -127,12 +122,7 @@ TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
     ASSERT_EQ(write_u32(iface, itf::Reg_BoardRegisterIndex, 0), GC_ERR_SUCCESS);
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterValid), 1u);
 
-    // The value written reaches the board's register. (By name in any case, by index, and reading values:
-    // test_modules.py.)
-    ASSERT_EQ(write_text(iface, itf::Reg_BoardRegisterName, "scratch"), GC_ERR_SUCCESS);
-    ASSERT_EQ(write_u32(iface, itf::Reg_BoardRegisterValue, 0x1234), GC_ERR_SUCCESS);
-    EXPECT_EQ(VNRegPeek(sdk_handle(*module(iface).board()), 3633), 0x1234u);
-
+    // (By name in any case, by index, writing and reading values, at least 28 registers: test_modules.py.)
     ASSERT_EQ(write_text(iface, itf::Reg_BoardRegisterName, "Fw_Version"), GC_ERR_SUCCESS);
     EXPECT_EQ(write_u32(iface, itf::Reg_BoardRegisterValue, 1), GC_ERR_ERROR);  // read-only on the board
     EXPECT_NE(last_error().find("Error writing board 0 register \"fw_version\": "), std::string::npos);

@@ -133,7 +133,6 @@ TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
         const char* message;
     };
     const Case cases[] = {
-        {false, 0x2, false, 0, "GC_ERR_INVALID_ADDRESS", "The given address (0x2) is not byte aligned."},
         {false, 0x0, false, 0, "GC_ERR_INVALID_ADDRESS", "A valid read length is required by this method."},
         {false, 0x0, false, 4, "GC_ERR_INVALID_PARAMETER", "Cannot read to a null data buffer."},
         {false, 0x4, true, 5, "GC_ERR_INVALID_ADDRESS", "The address-plus-length is outside the readable register space."},
@@ -190,15 +189,11 @@ TEST_F(RegisterMapTest, TypedReadsAnswerAStringsTextAndOneZeroByteOrTheWholeEntr
     std::memset(entry->data(), 0, 256);
     std::memcpy(entry->data(), "abc", 3);
 
+    // (The size query's answer, text and one zero byte: every string info command in ConsumerFirstStepsTest.)
     INFO_DATATYPE type = 0;
-    size_t size = 0;
-    EXPECT_EQ(entry->read(&type, nullptr, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(type, INFO_DATATYPE_STRING);
-    EXPECT_EQ(size, 4u);
-
     std::array<char, 8> text;
     text.fill('x');
-    size = 3;
+    size_t size = 3;
     EXPECT_EQ(entry->read(&type, text.data(), &size), GC_ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(text[0], 'x');
