@@ -57,28 +57,6 @@ TEST_F(BoardCameraAccess, TheFamilyIsAskedOfTheOpenBoard)
     EXPECT_EQ(cxp.state(), BoardState::Open);
 }
 
-TEST_F(BoardCameraAccess, TheCameraTextsAreThoseOfTheCameraFile)
-{
-    Board board(0);
-    std::string make = "?";
-    std::string model = "?";
-    std::string mode = "?";
-    ASSERT_TRUE(board.camera_mmm(make, model, mode));
-    EXPECT_FALSE(make.empty());
-    EXPECT_FALSE(model.empty());
-    EXPECT_NE(mode, "?");
-    EXPECT_EQ(board.camera_identity(), make + " " + model);
-}
-
-TEST_F(BoardCameraAccess, ACameraLinkBoardRefusesCoaXPressAccessThroughTheSdk)
-{
-    Board board(1);
-    uint32_t value = 0x5A5A5A5A;
-    const BoardCall call = board.cxp_read_reg(cxp_standard_address, value);
-    EXPECT_TRUE(call.opened);
-    EXPECT_NE(call.result, 0);
-}
-
 // (Options set to "1" and "0" take effect through the port: CxpPortTest; their hex texts: SimConfigTest.)
 TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
 {
@@ -266,6 +244,12 @@ TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensTheBoardAtItsLevel)
     EXPECT_EQ(board.default_roi(), (Roi{0, 0, 160, 120}));
     EXPECT_EQ(board.bit_depth(), 16u);
     EXPECT_EQ(board.camera_identity(), "Acme D-2");
+    std::string make;
+    std::string model;
+    std::string mode = "?";
+    ASSERT_TRUE(board.camera_mmm(make, model, mode));
+    EXPECT_EQ(make + " " + model, "Acme D-2");
+    EXPECT_NE(mode, "?");
     EXPECT_EQ(vnsim_open_handles(0), 1);
 
     // Raising the level keeps the camera file the board has.

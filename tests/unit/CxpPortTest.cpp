@@ -286,15 +286,24 @@ TEST_F(CxpPortTest, UserCachedZipIsExtractedBesideItsCopy)
 
 TEST_F(CxpPortTest, BadConditionsLeaveAPortWithoutUrlsAndARecord)
 {
-    // No cache directory.
-    unsetenv("GENICAM_CACHE_V2_4");
-    make_port();
+    // No cache directory, or one that is not there.
     uint32_t count = 9;
-    ASSERT_EQ(port_->num_urls(&count), GC_ERR_SUCCESS);
-    EXPECT_EQ(count, 0u);
-    expect_last("GC_ERR_IO", "VNPortCXP::bind", "Unable to update the CoaXPress URL store for board 0.");
-    EXPECT_NE(records().find("The GenICam cache directory has not been set in the local environment"),
-              std::string::npos);
+    for (const bool unset : {true, false}) {
+        SCOPED_TRACE(unset ? "unset" : "missing");
+        if (unset) {
+            unsetenv("GENICAM_CACHE_V2_4");
+        } else {
+            setenv("GENICAM_CACHE_V2_4", cache("missing").c_str(), 1);
+        }
+        make_port();
+        ASSERT_EQ(port_->num_urls(&count), GC_ERR_SUCCESS);
+        EXPECT_EQ(count, 0u);
+        expect_last("GC_ERR_IO", "VNPortCXP::bind", "Unable to update the CoaXPress URL store for board 0.");
+        EXPECT_NE(records().find(unset ? "The GenICam cache directory has not been set in the local environment"
+                                       : "Could not access GenICam cache directory, \"" + cache("missing") + "\"."),
+                  std::string::npos)
+            << records();
+    }
 
     // A camera that does not answer.
     setenv("GENICAM_CACHE_V2_4", cache_.c_str(), 1);
@@ -303,9 +312,7 @@ TEST_F(CxpPortTest, BadConditionsLeaveAPortWithoutUrlsAndARecord)
     ASSERT_EQ(port_->num_urls(&count), GC_ERR_SUCCESS);
     EXPECT_EQ(count, 0u);
     EXPECT_NE(records().find("Could not retrieve the CXP Standard bootstrap register value."), std::string::npos);
-    uint32_t word = 0;
     size_t size = 4;
-    EXPECT_EQ(port_->read(0, &word, &size), GC_ERR_IO);
     EXPECT_EQ(port_->url_info(0, URL_INFO_URL, nullptr, nullptr, &size), GC_ERR_IO);
     expect_last("GC_ERR_IO", "VNPortCXP::url_info", "Unable to update the CoaXPress URL store for board 0.");
 }

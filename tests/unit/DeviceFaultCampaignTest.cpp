@@ -431,8 +431,8 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
     const std::string status = "Response returned with status code ";
     const Row rows[] = {
         {"/SimCamCXP.zip", "HTTP/1.1 404 Not Found" + empty, status + "404 downloading the URL \"", "\".", false},
-        {"/SimCamCXP.zip", "HTTP/1.1 500 Internal Server Error" + empty, status + "500 downloading the URL \"", "\".",
-         false},
+        {"/SimCamCXP.zip", "SPDY/9 200 OK\r\n\r\n<x/>", "Invalid server response downloading the URL \"", "\".", false},
+        {"/SimCamCXP.zip", "HTTP/1.0 abc\r\n\r\n<x/>", "Invalid server response downloading the URL \"", "\".", false},
         // The server promises 5000 bytes, sends 100 and closes.
         {"/SimCamCXP.xml", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<RegisterDescription" + std::string(80, ' '),
          "Error downloading the URL \"",

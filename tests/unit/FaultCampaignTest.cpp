@@ -165,8 +165,6 @@ const std::string restart_note = "VNAcquisition::frame_loop: Acquisition on boar
 const std::vector<Fault> acquisition_faults = {
     {"SelfStopAfterOneFrame", [] { vnsim_fault_stop_after(0, 1, 0); }, 3, Outcome::Restarts, 0,
      {restart_note, "Vb[222] = Acquisition stopped: the camera signal was lost."}},
-    {"SelfStopAfterThreeFrames", [] { vnsim_fault_stop_after(0, 3, 0); }, 4, Outcome::Restarts, 0,
-     {restart_note, "Vb[222]"}},
     {"AbortAfterOneFrame", [] { vnsim_fault_stop_after(0, 1, 1); }, 3, Outcome::Restarts, 1,
      {restart_note, "Vb[223] = Acquisition aborted"}},
     {"AbortAfterTwoFrames", [] { vnsim_fault_stop_after(0, 2, 1); }, 3, Outcome::Restarts, 2,
