@@ -187,7 +187,7 @@ TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
     EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 0);
     EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 1);
     // Set up once bound, the module and port names fall back to the ID. (The values shared from the system
-    // module: DeviceModuleTest, through GCGetPortInfo.)
+    // module: test_modules.py::test_the_device_modules, through the device port.)
     RegisterMapPort bound;
     bound.bind(&space.info_map(), &space);
     bound.setup_port_info("late", "", "", shared);
