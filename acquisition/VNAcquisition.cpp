@@ -342,6 +342,7 @@ VNAcquisition::State VNAcquisition::end_acquisition(bool abort)
 
 void VNAcquisition::acquisition_thread_func(std::stop_token stop)
 {
+    StreamPlacement::Thread placed;
     MutexLock guard(acquisition_mutex_);
     acquisition_thread_running_ = true;
     acquisition_condition_.notify_all();
@@ -374,7 +375,7 @@ void VNAcquisition::acquisition_thread_func(std::stop_token stop)
         in_frame_loop_ = true;
         guard.unlock();
 
-        frame_loop(stop, seen);
+        frame_loop(stop, seen, placed);
 
         guard.lock();
         in_frame_loop_ = false;
@@ -386,11 +387,12 @@ void VNAcquisition::acquisition_thread_func(std::stop_token stop)
     acquisition_thread_running_ = false;
 }
 
-void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
+void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, StreamPlacement::Thread& placed)
 {
     const std::string board_number = std::to_string(board_->board_number());
     VNBoards::FrameRecord record{};
     while (!stop.stop_requested() && session_ == session) {
+        placement_.place(placed);
         const VNBoards::FrameWait result = board_->frame_wait(record);
         if (result == VNBoards::FrameWait::Timeout) {
             continue;
@@ -415,7 +417,9 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session)
             // positions with the lost frames' numbers, so the copy thread never hands those records out.
             const uint64_t written = ring_.total_written();
             const uint64_t counter = record.frame_counter;
-            ring_.advance(counter > written ? counter - written : 1, counter, steady_ns());
+            const uint64_t now = steady_ns();
+            ring_.advance(counter > written ? counter - written : 1, counter, now);
+            placement_.frame_arrived(now);
             wake_copy_thread();
             continue;
         }
@@ -453,7 +457,9 @@ void VNAcquisition::copy_thread_func(std::stop_token stop)
     copy_thread_running_.notify_all();
 
     const BufferPool::CopyFrame copy = [this](PoolBuffer& buffer) { return copy_frame(buffer); };
+    StreamPlacement::Thread placed;
     for (;;) {
+        placement_.place(placed);
         // Read before the stop request and the ring are looked at: a frame recorded (or a stop asked for)
         // after this changes the word, and the wait below returns at once.
         const uint32_t seen = copy_signal_.load(std::memory_order_acquire);
@@ -542,10 +548,12 @@ bool VNAcquisition::copy_frame(PoolBuffer& buffer)
         return false;
     }
     bool overwritten = false;
+    const uint64_t copy_begun = steady_ns();
     const bool filled = buffer.fill(*frame, copier_, [&] {
         overwritten = !board_->frame_intact(*frame) || session_.load() != session;
         return !overwritten;
     });
+    placement_.copied(steady_ns() - copy_begun);
     if (overwritten) {
         overwritten_ += 1;
     }
@@ -723,6 +731,7 @@ GC_ERROR VNAcquisition::buffer_id_of_handle(const void* handle, uint64_t* id_out
 GC_ERROR VNAcquisition::wait_buffer(std::shared_ptr<PoolBuffer>* buffer_out, uint64_t timeout_ms,
                                     std::atomic<uint32_t>& kill, const BufferPool::WaitEnded& ended)
 {
+    placement_.consumer_waits();
     return pool_->dequeue_latest(buffer_out, timeout_ms, kill, ended);
 }
 

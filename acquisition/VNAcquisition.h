@@ -43,6 +43,7 @@
 #include "acquisition/FrameRing.h"
 #include "acquisition/PoolBuffer.h"
 #include "acquisition/StreamCall.h"
+#include "acquisition/StreamPlacement.h"
 #include "core/ThreadSafety.h"
 
 #include <gentl/GenTL.h>
@@ -202,8 +203,9 @@ private:
     // oldest pending one, consuming the oldest.
     bool copy_frame(PoolBuffer& buffer);
     void acquisition_thread_func(std::stop_token stop);
-    // One acquisition session, from a start until the board stops for good or the session ends.
-    void frame_loop(std::stop_token stop, uint64_t session);
+    // One acquisition session, from a start until the board stops for good or the session ends; `placed` is
+    // where the thread has put itself, kept from session to session.
+    void frame_loop(std::stop_token stop, uint64_t session, StreamPlacement::Thread& placed);
     // After an unexpected board stop: starts the board again unless the session ended meanwhile.
     bool restart(uint64_t session);
     void copy_thread_func(std::stop_token stop);
@@ -257,6 +259,8 @@ private:
     // waits on when it finds nothing to copy.
     std::atomic<uint32_t> copy_signal_{0};
     std::atomic<bool> copy_thread_running_{false};
+    // Where the two threads run: beside the consumer while they are mostly idle.
+    StreamPlacement placement_;
 
     // Last, so that everything the threads use is built before them.
     std::jthread acquisition_thread_;
