@@ -28,6 +28,14 @@ uint32_t inquire(VN_HANDLE handle, uint32_t key)
     return value;
 }
 
+// Each (key, value) pair the board must answer.
+void expect_inquiries(VN_HANDLE handle, std::initializer_list<std::pair<uint32_t, uint32_t>> expected)
+{
+    for (const auto& [key, value] : expected) {
+        EXPECT_EQ(inquire(handle, key), value) << "key 0x" << std::hex << key;
+    }
+}
+
 std::string camera_file(VN_HANDLE handle)
 {
     char text[261] = {};
@@ -89,16 +97,13 @@ TEST_F(SimBoardTest, OpensWithTheDefaultOrANamedCameraFile)
 
     VN_HANDLE cl = open(1, VB_OPEN_ACQUIRE, "SimCam_CL_1280x1024_Mono10.cam");
     EXPECT_EQ(camera_file(cl), "SimCam_CL_1280x1024_Mono10.cam");
-    EXPECT_EQ(inquire(cl, VB_INQ_WIDTH), 1280u);
-    EXPECT_EQ(inquire(cl, VB_INQ_HEIGHT), 1024u);
-    EXPECT_EQ(inquire(cl, VB_INQ_BITS_PER_PIXEL), 10u);
-    EXPECT_EQ(inquire(cl, VB_INQ_FRAME_BYTES), 1280u * 1024u * 2u);
+    expect_inquiries(cl, {{VB_INQ_WIDTH, 1280}, {VB_INQ_HEIGHT, 1024}, {VB_INQ_BITS_PER_PIXEL, 10},
+                          {VB_INQ_FRAME_BYTES, 1280 * 1024 * 2}});
     close(cl);
 
     // Reopened without a camera file, the board is back on its default.
     cl = open(1, VB_OPEN_INSPECT);
-    EXPECT_EQ(inquire(cl, VB_INQ_WIDTH), 640u);
-    EXPECT_EQ(inquire(cl, VB_INQ_FRAME_BYTES), 640u * 480u);
+    expect_inquiries(cl, {{VB_INQ_WIDTH, 640}, {VB_INQ_FRAME_BYTES, 640 * 480}});
 }
 
 TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoards)
@@ -165,11 +170,8 @@ TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
 {
     VN_HANDLE handle = open(0);
     ASSERT_EQ(VcAqROISet(handle, 100, 50, 640, 480, 0), 0);
-    EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 100u);
-    EXPECT_EQ(inquire(handle, VB_INQ_Y_OFFSET), 50u);
-    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 640u);
-    EXPECT_EQ(inquire(handle, VB_INQ_HEIGHT), 480u);
-    EXPECT_EQ(inquire(handle, VB_INQ_FRAME_BYTES), 640u * 480u);
+    expect_inquiries(handle, {{VB_INQ_X_OFFSET, 100}, {VB_INQ_Y_OFFSET, 50}, {VB_INQ_WIDTH, 640},
+                              {VB_INQ_HEIGHT, 480}, {VB_INQ_FRAME_BYTES, 640 * 480}});
 
     // A region that ends exactly at the sensor's edge is accepted; one pixel more is not.
     EXPECT_EQ(VcAqROISet(handle, 1024 - 16, 768 - 8, 16, 8, 0), 0);
@@ -182,14 +184,12 @@ TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
     EXPECT_EQ(VNErrorGetLast(handle, &last), 0);
     EXPECT_EQ(last, refused);
     // The refused calls left the last good region in place.
-    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 16u);
-    EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 1024u - 16u);
+    expect_inquiries(handle, {{VB_INQ_WIDTH, 16}, {VB_INQ_X_OFFSET, 1024 - 16}});
 
     // A new open starts again from the whole sensor.
     close(handle);
     handle = open(0);
-    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 1024u);
-    EXPECT_EQ(inquire(handle, VB_INQ_X_OFFSET), 0u);
+    expect_inquiries(handle, {{VB_INQ_WIDTH, 1024}, {VB_INQ_X_OFFSET, 0}});
 }
 
 TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
@@ -227,16 +227,15 @@ TEST_F(SimBoardTest, ConfiguredRegistersMergeWithTheDefaults)
         {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     EXPECT_NE(VNIsOrla(handle), 0);
-    char text[64];
-    ASSERT_EQ(VNRegName(handle, 0, text, sizeof text), 0);
-    EXPECT_STREQ(text, "MY_CTRL");
+    // Register 1 is from the default set, which is still there.
+    for (const auto& [number, name] : {std::pair{0u, "MY_CTRL"}, {2000u, "EXTRA"}, {1u, "STATUS"}}) {
+        char text[64] = {};
+        EXPECT_EQ(VNRegName(handle, number, text, sizeof text), 0) << number;
+        EXPECT_STREQ(text, name);
+    }
     EXPECT_EQ(VNRegPeek(handle, 0), 7u);
     EXPECT_NE(VNRegPoke(handle, 0, 8), 0);
-    ASSERT_EQ(VNRegName(handle, 2000, text, sizeof text), 0);
-    EXPECT_STREQ(text, "EXTRA");
     EXPECT_EQ(VNRegPeek(handle, 2000), 16u);
-    ASSERT_EQ(VNRegName(handle, 1, text, sizeof text), 0) << "the default set is still there";
-    EXPECT_STREQ(text, "STATUS");
 }
 
 // ---- The configuration ---------------------------------------------------------------------------------
@@ -341,12 +340,12 @@ TEST_F(SimConfigTest, PerBoardOptionsAreHexTexts)
         "Mask": "0xff", "Number": 26, "Broken": "zz"}}]})");
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     uint32_t value = 0;
-    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "VNGTLCxpReadForceWordRounding", &value), 0);
-    EXPECT_EQ(value, 1u);
-    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "Mask", &value), 0);
-    EXPECT_EQ(value, 255u);
-    ASSERT_EQ(VNRegistryBoardGetStringHex(handle, "Number", &value), 0);
-    EXPECT_EQ(value, 26u);
+    for (const auto& [name, expected] :
+         {std::pair{"VNGTLCxpReadForceWordRounding", 1u}, {"Mask", 255u}, {"Number", 26u}}) {
+        value = 0;
+        EXPECT_EQ(VNRegistryBoardGetStringHex(handle, name, &value), 0) << name;
+        EXPECT_EQ(value, expected) << name;
+    }
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, "Broken", &value), 0);
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, "VNGTLCxpWriteForceWordRounding", &value), 0);
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
