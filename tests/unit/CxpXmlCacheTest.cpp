@@ -9,6 +9,7 @@
 #include "remote/VNCxpBootstrap.h"
 #include "remote/VNCxpXmlCacheInterface.h"
 
+#include <array>
 #include <filesystem>
 
 using vngtl::VNCxpBootstrap;
@@ -89,7 +90,8 @@ TEST_F(CxpBootstrapTest, FailingReadsAreRecordedOneByOneAndTheWalkGoesOn)
     EXPECT_EQ(count_of(log, "CXP Bootstrap string read failure."), 2u);
 }
 
-TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpace)
+// A URL without its terminator is met through the device in XmlCacheFaultTest; here the longest one read.
+TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpaceAndAUrlOf1027BytesIsRead)
 {
     EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), "");
     expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
@@ -101,11 +103,7 @@ TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpace)
     expect_last("GC_ERR_IO", "VNCxpBootstrap::retrieveManifestUrl",
                 "The CXP Bootstrap XML_URL_ADDRESS register points to an address not within the manufacturer "
                 "register space (0x5ffc).");
-}
 
-// A URL without its terminator is met through the device in XmlCacheFaultTest; here the longest one read.
-TEST_F(CxpBootstrapTest, UrlOf1027BytesAndItsTerminatorIsRead)
-{
     camera.set_manifest({{0x00010000, 0x00010100, FakeCxpCamera::url_area}});
     camera.put_bytes(FakeCxpCamera::url_area, std::string(1027, 'u') + '\0');
     bootstrap.updateValues(camera);
@@ -140,7 +138,7 @@ TEST_F(CxpBootstrapTest, LocalUrlsGiveAddressAndLengthOrNameWhatIsWrong)
     }
 }
 
-TEST_F(CxpBootstrapTest, UrlFileNameIsTheDecodedLastPathComponent)
+TEST_F(CxpBootstrapTest, UrlFileNameIsTheDecodedLastPathComponentAndNeverLeavesTheCacheDirectory)
 {
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///C:/dir/My%20Cam.ZIP"), "My Cam.ZIP");
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("local:///cam.zip;6000;1F0"), "cam.zip");
@@ -153,11 +151,8 @@ TEST_F(CxpBootstrapTest, UrlFileNameIsTheDecodedLastPathComponent)
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///x/readme.txt"), "");
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("ftp://host/cam.xml"), "");
     expect_last("GC_ERR_IO", "VNCxpBootstrap::UrlFileName", "Unrecognized locale in URL \"ftp://host/cam.xml\".");
-}
 
-TEST_F(CxpBootstrapTest, UrlFileNameNeverLeavesTheCacheDirectory)
-{
-    // The URL comes from the camera; its file name is joined to the cache directory.
+    // The URL comes from the camera; its file name is joined to the cache directory, which it must not leave.
     for (const char* url : {"file:///x/..%2F..%2Fetc%2Fcam.xml", "http://host/a/..%5Ccam.zip", "local:///a%2Fb.xml;6000;10",
                             "file:///x/cam%00.xml"}) {
         EXPECT_EQ(VNCxpBootstrap::UrlFileName(url), "") << url;
@@ -364,9 +359,7 @@ TEST_F(CxpXmlCacheTest, HostFilesAreCopiedWithTheirSchemaVersion)
     VNCxpXmlCacheInterface::UrlRecord record;
     ASSERT_TRUE(xml_cache.downloadFileFile("FILE://" + cache("host/cam.zip") + "?SchemaVersion=1.2.3", record));
     EXPECT_EQ(record.url, cache("cam.zip"));
-    EXPECT_EQ(record.schema_major, 1);
-    EXPECT_EQ(record.schema_minor, 2);
-    EXPECT_EQ(record.schema_subminor, 3);
+    EXPECT_EQ((std::array{record.schema_major, record.schema_minor, record.schema_subminor}), (std::array{1, 2, 3}));
     EXPECT_FALSE(xml_cache.downloadFileFile("file://" + cache("host/notes.txt"), record));
     expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadFileFile",
                 "Only ZIP and XML files may be copied into the cache, and the specied path, \"file://" +
@@ -408,27 +401,17 @@ TEST_F(CxpXmlCacheTest, PurgeRemovesTheManifestFilesOnly)
 
 // ---- Downloads over HTTP --------------------------------------------------------------------------------
 
-class CxpHttpDownloadTest : public CxpXmlCacheTest {
-protected:
-    using Route = LoopbackHttpServer::Route;
-    using Mode = LoopbackHttpServer::Mode;
-
-    static std::string ok(const std::string& body)
-    {
-        return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n\r\n" + body;
-    }
-
-    VNCxpXmlCacheInterface::UrlRecord record;
-};
+using CxpHttpDownloadTest = CxpXmlCacheTest;
+using Route = LoopbackHttpServer::Route;
 
 TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtracted)
 {
     const std::string xml = "<RegisterDescription/>\n" + std::string(3000, ' ');
     const std::string zip = make_zip("web.xml", xml);
     // The second answer has no Content-Length: its body runs to the end of the connection.
-    LoopbackHttpServer server(
-        {{"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}, {"/files/web.zip", Route{ok(zip)}}});
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                           std::to_string(zip.size()) + "\r\n\r\n";
+    LoopbackHttpServer server({{"/b.xml", Route{"HTTP/1.0 200 OK\r\n\r\n<b/>"}}, {"/files/web.zip", Route{ok + zip}}});
     const std::string url = "http://" + server.host() + "/files/web.zip?SchemaVersion=1.1.0";
     camera.set_urls({"http://" + server.host() + "/b.xml", url});
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
@@ -451,6 +434,7 @@ TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
         port = static_cast<uint16_t>(std::stoi(server.host().substr(10)));
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cam.xml";
+    VNCxpXmlCacheInterface::UrlRecord record;
     EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
     EXPECT_NE(last_error().find("Error downloading the URL \"" + url + "\". Client message was \""), std::string::npos)
         << last_error();
@@ -467,8 +451,8 @@ TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
 
 TEST_F(CxpHttpDownloadTest, DeadHostsOfOneManifestShareOneBoundedTime)
 {
-    LoopbackHttpServer server({{"/one.xml", Route{"", Mode::silent}}, {"/two.xml", Route{"", Mode::silent}},
-                               {"/three.xml", Route{"", Mode::silent}}});
+    const Route silent{"", LoopbackHttpServer::Mode::silent};
+    LoopbackHttpServer server({{"/one.xml", silent}, {"/two.xml", silent}, {"/three.xml", silent}});
     const std::string base = "http://" + server.host();
     camera.set_urls({base + "/one.xml", base + "/two.xml", base + "/three.xml"});
     const auto start = std::chrono::steady_clock::now();
