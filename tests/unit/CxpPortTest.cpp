@@ -55,7 +55,9 @@ protected:
     VNPortCXP* port_ = nullptr;
 };
 
-TEST_F(CxpPortTest, RoundedReadMovesWholeWordsAndNeverOverrunsTheCallersBuffer)
+// A link that moves whole words only: a rounded read never overruns the caller's buffer, a rounded write is
+// padded, and without rounding a short access is refused.
+TEST_F(CxpPortTest, WholeWordLinkRoundsOrRefusesShortAccessesAndNeverOverrunsTheCallersBuffer)
 {
     configure(whole_word_board("1", "0"));
     make_port();
@@ -71,15 +73,13 @@ TEST_F(CxpPortTest, RoundedReadMovesWholeWordsAndNeverOverrunsTheCallersBuffer)
         EXPECT_EQ(guarded[i], 0xAA) << "byte " << i << " beyond the caller's 6";
     }
     EXPECT_EQ(stats().last_read_length, 8u);
-}
 
-TEST_F(CxpPortTest, WithoutRoundingAWholeWordLinkRefusesAShortReadOrWrite)
-{
+    // Without rounding, a short read or write is refused.
     configure(whole_word_board("0", "0"));
     make_port();
     const VnsimCxpStats before = stats();
     char text[6] = {};
-    size_t size = sizeof text;
+    size = sizeof text;
     EXPECT_EQ(port_->read(vendor_name, text, &size), GC_ERR_IO);
     expect_last("GC_ERR_IO", "VNPortCXP::read",
                 "Received VN error code 3024 reading the data range [0x2000, 0x2006) from board 0.");
@@ -87,14 +87,12 @@ TEST_F(CxpPortTest, WithoutRoundingAWholeWordLinkRefusesAShortReadOrWrite)
     EXPECT_EQ(port_->write(user_id, text, &size), GC_ERR_IO) << "nor a short write";
     EXPECT_EQ(stats().failed_reads - before.failed_reads, 1u);
     EXPECT_EQ(stats().failed_writes - before.failed_writes, 1u);
-}
 
-TEST_F(CxpPortTest, RoundedWriteIsPaddedWithZeros)
-{
+    // A rounded write is padded with zeros.
     configure(whole_word_board("0", "1"));
     make_port();
     const uint8_t word[4] = {'A', 'B', 'C', 'D'};
-    size_t size = 4;
+    size = 4;
     ASSERT_EQ(port_->write(user_id, word, &size), GC_ERR_SUCCESS);
     const char two[2] = {'x', 'y'};
     size = 2;
@@ -103,10 +101,7 @@ TEST_F(CxpPortTest, RoundedWriteIsPaddedWithZeros)
     EXPECT_EQ(stats().last_write_length, 4u);
     uint8_t held[4] = {};
     ASSERT_EQ(vnsim_cxp_read(0, static_cast<uint32_t>(user_id), held, 4), 0);
-    EXPECT_EQ(held[0], 'x');
-    EXPECT_EQ(held[1], 'y');
-    EXPECT_EQ(held[2], 0);
-    EXPECT_EQ(held[3], 0);
+    EXPECT_EQ(std::memcmp(held, "xy\0\0", 4), 0);
 }
 
 TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeed)
@@ -119,8 +114,7 @@ TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeed)
     uint32_t connections = 0;
     uint32_t row = 0;
     ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
-    EXPECT_EQ(connections, 4u);
-    EXPECT_EQ(row, 5u);
+    EXPECT_EQ(std::pair(connections, row), std::pair(4u, 5u));
     EXPECT_EQ(stats().writes, 0u);  // nothing went to the camera
     EXPECT_EQ(stats().link_speed_calls, 1u);
     EXPECT_EQ(stats().last_link_apply, 1u);
@@ -128,8 +122,7 @@ TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeed)
     const uint8_t two_at_cxp3[4] = {0x00, 0x02, 0x00, 0x38};
     ASSERT_EQ(port_->write(link_config, two_at_cxp3, &size), GC_ERR_SUCCESS);
     ASSERT_EQ(vnsim_cxp_link(0, &connections, &row), 0);
-    EXPECT_EQ(connections, 2u);
-    EXPECT_EQ(row, 3u);
+    EXPECT_EQ(std::pair(connections, row), std::pair(2u, 3u));
 
     const uint8_t unknown[4] = {0x00, 0x04, 0x00, 0x00};
     EXPECT_EQ(port_->write(link_config, unknown, &size), GC_ERR_IO);
@@ -176,12 +169,11 @@ TEST_F(CxpPortTest, AddressesBeyond32BitsAreRefusedByEveryAccess)
 TEST_F(CxpPortTest, InfoValuesComeFromTheCameraAndTheBoard)
 {
     make_port();
-    EXPECT_EQ(info_text(*port_, PORT_INFO_ID), "Device");
-    EXPECT_EQ(info_text(*port_, PORT_INFO_VENDOR), "Vantrel");
-    EXPECT_EQ(info_text(*port_, PORT_INFO_MODEL), "SimCam-CXP-1");
-    EXPECT_EQ(info_text(*port_, PORT_INFO_VERSION), "1.2.0");
-    EXPECT_EQ(info_text(*port_, PORT_INFO_TLTYPE), "CXP");
-    EXPECT_EQ(info_text(*port_, PORT_INFO_PORTNAME), "Device");
+    for (const auto& [command, text] : {std::pair{PORT_INFO_ID, "Device"}, {PORT_INFO_VENDOR, "Vantrel"},
+                                        {PORT_INFO_MODEL, "SimCam-CXP-1"}, {PORT_INFO_VERSION, "1.2.0"},
+                                        {PORT_INFO_TLTYPE, "CXP"}, {PORT_INFO_PORTNAME, "Device"}}) {
+        EXPECT_EQ(info_text(*port_, command), text) << "command " << command;
+    }
     EXPECT_TRUE(info_bool(*port_, PORT_INFO_LITTLE_ENDIAN));
     EXPECT_TRUE(info_bool(*port_, PORT_INFO_ACCESS_READ));
     EXPECT_TRUE(info_bool(*port_, PORT_INFO_ACCESS_WRITE));
@@ -197,21 +189,6 @@ TEST_F(CxpPortTest, InfoValuesComeFromTheCameraAndTheBoard)
     char text[32];
     size_t size = sizeof text;
     EXPECT_EQ(port_->info(PORT_INFO_VENDOR, &type, text, &size), GC_ERR_IO);
-}
-
-TEST_F(CxpPortTest, PortWithoutABoardIsNotAvailable)
-{
-    VNPortCXP port(nullptr);
-    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-    uint8_t value = 0;
-    size_t size = 1;
-    ASSERT_EQ(port.info(PORT_INFO_ACCESS_NA, &type, &value, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(value, 1);
-    EXPECT_FALSE(port.good());
-    uint32_t word = 0;
-    size = 4;
-    EXPECT_EQ(port.read(0, &word, &size), GC_ERR_ACCESS_DENIED);
-    EXPECT_NE(last_error().find("for CXP read."), std::string::npos) << last_error();
 }
 
 // The camera's files reach the cache and are offered as file URLs the reference GenApi loads
@@ -317,23 +294,8 @@ TEST_F(CxpPortTest, BadConditionsLeaveAPortWithoutUrlsAndARecord)
     expect_last("GC_ERR_IO", "VNPortCXP::url_info", "Unable to update the CoaXPress URL store for board 0.");
 }
 
-TEST_F(CxpPortTest, MediumChoosesThePortByTheBoardsFamily)
-{
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "other", "camera_files": [{"name": "A.cam", "width": 64,
-              "height": 48}]}, {"kind": "CL"}]})"),
-              0)
-        << vnsim_last_error();
-    VNRemDevPortMedium other(std::make_shared<VNBoards::Board>(0));
-    EXPECT_EQ(other.get_port(), nullptr);
-    expect_last("GC_ERR_ERROR", "VNRemDevPortMedium::VNRemDevPortMedium", "Board 0 does not support GenTL control.");
-
-    vnsim_debug_clear();
-    VNRemDevPortMedium none(nullptr);
-    EXPECT_EQ(none.get_port(), nullptr);
-    EXPECT_EQ(records(), "");
-}
-
-TEST_F(CxpPortTest, PortIsGoneWhenItsBoardCannotBeOpened)
+// The medium has a port only for a CoaXPress board that opens; a port without a board is not available.
+TEST_F(CxpPortTest, MediumHasAPortOnlyForACoaXPressBoardThatOpens)
 {
     auto board = std::make_shared<VNBoards::Board>(0);
     VNRemDevPortMedium medium(board);
@@ -343,4 +305,27 @@ TEST_F(CxpPortTest, PortIsGoneWhenItsBoardCannotBeOpened)
     EXPECT_EQ(medium.get_port(), nullptr);
     vnsim_fault_open_fails(0, 0);
     EXPECT_NE(medium.get_port(), nullptr);
+
+    VNPortCXP port(nullptr);
+    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+    uint8_t value = 0;
+    size_t size = 1;
+    ASSERT_EQ(port.info(PORT_INFO_ACCESS_NA, &type, &value, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 1);
+    EXPECT_FALSE(port.good());
+    uint32_t word = 0;
+    size = 4;
+    EXPECT_EQ(port.read(0, &word, &size), GC_ERR_ACCESS_DENIED);
+    EXPECT_NE(last_error().find("for CXP read."), std::string::npos) << last_error();
+
+    configure(R"({"boards": [{"kind": "other", "camera_files": [{"name": "A.cam", "width": 64, "height": 48}]},
+        {"kind": "CL"}]})");
+    VNRemDevPortMedium other(std::make_shared<VNBoards::Board>(0));
+    EXPECT_EQ(other.get_port(), nullptr);
+    expect_last("GC_ERR_ERROR", "VNRemDevPortMedium::VNRemDevPortMedium", "Board 0 does not support GenTL control.");
+
+    vnsim_debug_clear();
+    VNRemDevPortMedium none(nullptr);
+    EXPECT_EQ(none.get_port(), nullptr);
+    EXPECT_EQ(records(), "");
 }

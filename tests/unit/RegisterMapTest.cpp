@@ -45,7 +45,7 @@ protected:
     }
 };
 
-TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
+TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHexAndExternalStorageIsUsedInPlace)
 {
     ASSERT_NE(add(0x4, 4), nullptr);
     ASSERT_NE(add(0x20, 6), nullptr);
@@ -72,7 +72,22 @@ TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
         EXPECT_EQ(add(c.address, c.length), nullptr) << c.message;
         EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::insert", c.message));
     }
+    // An entry that cannot allocate is recorded and not added, and its space stays free.
+    EXPECT_EQ(map.insert(0x40, nullptr, uint64_t{1} << 60, INFO_DATATYPE_BUFFER, true, true, vngtl::make_plain_entry),
+              nullptr);
+    EXPECT_TRUE(recorded("GC_ERR_OUT_OF_MEMORY", "RegisterMap::Entry::Entry",
+                         "Failed to allocate virtual registry map at 0x40, length 1000000000000000B."));
     EXPECT_EQ(map.size(), 2u);
+    EXPECT_NE(add(0x40, 4), nullptr);
+
+    std::array<uint8_t, 8> storage{1, 2, 3, 4, 5, 6, 7, 8};
+    Entry* entry = map.insert(0x48, storage.data(), storage.size(), INFO_DATATYPE_BUFFER, true, true,
+                              vngtl::make_plain_entry);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->data(), storage.data());
+    const uint32_t value = 0;
+    EXPECT_EQ(map.write(0x4C, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(storage[4], 0);
 }
 
 TEST_F(RegisterMapTest, AccessesAcrossEntriesSkipThePadding)
@@ -288,28 +303,6 @@ TEST_F(RegisterMapTest, CommandRegistersRunOnOneAndAlwaysReadZero)
     value = 1;
     EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_ABORT);  // the command's own answer
     EXPECT_EQ(runs, 2);
-}
-
-TEST_F(RegisterMapTest, ExternalStorageIsUsedInPlace)
-{
-    std::array<uint8_t, 8> storage{1, 2, 3, 4, 5, 6, 7, 8};
-    Entry* entry = map.insert(0x0, storage.data(), storage.size(), INFO_DATATYPE_BUFFER, true, true,
-                              vngtl::make_plain_entry);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->data(), storage.data());
-    const uint32_t value = 0;
-    EXPECT_EQ(map.write(0x4, &value, 4), GC_ERR_SUCCESS);
-    EXPECT_EQ(storage[4], 0);
-}
-
-TEST_F(RegisterMapTest, AnEntryThatCannotAllocateIsRecordedAndNotAdded)
-{
-    const uint64_t huge = uint64_t{1} << 60;
-    EXPECT_EQ(map.insert(0x0, nullptr, huge, INFO_DATATYPE_BUFFER, true, true, vngtl::make_plain_entry), nullptr);
-    EXPECT_TRUE(recorded("GC_ERR_OUT_OF_MEMORY", "RegisterMap::Entry::Entry",
-                         "Failed to allocate virtual registry map at 0x0, length 1000000000000000B."));
-    EXPECT_EQ(map.size(), 0u);
-    EXPECT_NE(add(0x0, 4), nullptr);  // the space stays free
 }
 
 }  // namespace
