@@ -3,7 +3,6 @@
 #include "SimTestSupport.h"
 #include "Wait.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>

@@ -6,11 +6,8 @@
 #include "sim/CxpCameraRegisters.h"
 
 #include <bit>
-#include <chrono>
 #include <cstring>
-#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace cxp = vnsim::cxp;
