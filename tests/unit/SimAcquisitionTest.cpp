@@ -17,6 +17,11 @@ VnsimFrameStats stats(int board)
     return result;
 }
 
+void configure(const std::string& json)
+{
+    ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
+}
+
 const std::byte* frame_data(const VB_FRAME_RECORD& record)
 {
     return reinterpret_cast<const std::byte*>(static_cast<uintptr_t>(record.data_address));
@@ -40,7 +45,7 @@ protected:
     }
 };
 
-TEST_F(SimAcquisitionTest, AllocationFillsTheDescriptor)
+TEST_F(SimAcquisitionTest, AllocationFillsTheDescriptorWithinTheBoardsMemoryLimit)
 {
     VN_HANDLE handle = open(0);
     VB_CIRC_DESC desc{};
@@ -61,18 +66,13 @@ TEST_F(SimAcquisitionTest, AllocationFillsTheDescriptor)
     VN_HANDLE acquire = open(1);
     EXPECT_NE(VbBufferAllocCam(acquire, &second, 0), 0);
     EXPECT_NE(VbBufferAllocCam(acquire, nullptr, 2), 0);
-}
 
-TEST_F(SimAcquisitionTest, AllocationRespectsTheBoardsMemoryLimit)
-{
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "max_buffer_bytes": 4096,
-        "camera_files": [{"name": "s.cam", "width": 32, "height": 32, "bits_per_pixel": 16}]}]})"),
-              0)
-        << vnsim_last_error();
-    VN_HANDLE handle = open(0);
-    VB_CIRC_DESC desc{};
-    EXPECT_NE(VbBufferAllocCam(handle, &desc, 3), 0) << "3 x 2048 bytes exceed 4096";
-    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    // The board's memory limit.
+    configure(R"({"boards": [{"kind": "CL", "max_buffer_bytes": 4096,
+        "camera_files": [{"name": "s.cam", "width": 32, "height": 32, "bits_per_pixel": 16}]}]})");
+    VN_HANDLE limited = open(0);
+    EXPECT_NE(VbBufferAllocCam(limited, &desc, 3), 0) << "3 x 2048 bytes exceed 4096";
+    ASSERT_EQ(VbBufferAllocCam(limited, &desc, 2), 0);
     EXPECT_EQ(desc.frame_size, 2048u);
 }
 
@@ -157,7 +157,7 @@ TEST_P(SimPatternDepthTest, FramesOfEveryDepthPassTheCheck)
     const std::string config = R"({"boards": [{"kind": "CXP", "frame_source": {"trigger": "manual"},
         "camera_files": [{"name": "c.cam", "width": 300, "height": 7, "bits_per_pixel": )" +
                                std::to_string(bits) + "}]}]}";
-    ASSERT_EQ(vnsim_configure(config.c_str()), 0) << vnsim_last_error();
+    configure(config);
     VN_HANDLE handle = open(0);
     VB_CIRC_DESC desc{};
     ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
@@ -269,10 +269,8 @@ TEST_F(SimAcquisitionTest, FreeRunningRateChangesAtOnceAndIsRoughlyKept)
 {
     // Small frames, so that checking each one stays far quicker than the frame period even under a
     // sanitizer on a busy machine: the host must keep up for the counters to run without gaps.
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "frame_source": {"rate": 0.5},
-        "camera_files": [{"name": "small.cam", "width": 64, "height": 48}]}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "frame_source": {"rate": 0.5},
+        "camera_files": [{"name": "small.cam", "width": 64, "height": 48}]}]})");
     VB_CIRC_DESC desc{};
     VN_HANDLE handle = open(1);
     // 64 buffers: the host may be held off for over half a second before a frame is overwritten.
@@ -303,11 +301,8 @@ TEST_F(SimAcquisitionTest, ABusBandwidthPacesTheBoardAtItsHighestRate)
 {
     // 1 MiB frames with only their stamp written: unpaced, the board completes thousands a second. At
     // 100 MB/s the bus carries about 95 of them a second, whether or not the host takes them.
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CL", "camera_files": [{"name": "mega.cam",
-        "width": 1024, "height": 1024}], "frame_source": {"rate": 0, "pattern": "benchmark",
-        "bus_bandwidth": 100000000}}]})"),
-              0)
-        << vnsim_last_error();
+    configure(R"({"boards": [{"kind": "CL", "camera_files": [{"name": "mega.cam", "width": 1024, "height": 1024}],
+        "frame_source": {"rate": 0, "pattern": "benchmark", "bus_bandwidth": 100000000}}]})");
     VB_CIRC_DESC desc{};
     VN_HANDLE handle = open(0);
     ASSERT_EQ(VbBufferAllocCam(handle, &desc, 4), 0);

@@ -52,7 +52,7 @@ void configure(const char* json)
 using SimBoardTest = SimTest;
 using SimConfigTest = SimTest;
 
-TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndDropsAMissingOne)
+TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndDropsAMissingOneWhoseHandlesFail)
 {
     EXPECT_EQ(board_count(), 2u);
     uint32_t count = 0;
@@ -67,11 +67,10 @@ TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndDropsAMissingOne)
     VN_HANDLE missing = nullptr;
     EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 1, &missing, VB_OPEN_INSPECT), 0);
     EXPECT_EQ(missing, nullptr);
-}
+    ASSERT_EQ(vnsim_fault_board_missing(0, 0), 0);
 
-TEST_F(SimBoardTest, HandlesOnAVanishedBoardFail)
-{
-    VN_HANDLE handle = open(0);
+    // Handles on a board that vanishes fail until it is back.
+    handle = open(0);
     VB_CIRC_DESC desc{};
     ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
     ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
@@ -106,7 +105,7 @@ TEST_F(SimBoardTest, OpensWithTheDefaultOrANamedCameraFile)
     expect_inquiries(cl, {{VB_INQ_WIDTH, 640}, {VB_INQ_FRAME_BYTES, 640 * 480}});
 }
 
-TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoards)
+TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoardsAndASecondAcquiringHandle)
 {
     VN_HANDLE handle = reinterpret_cast<VN_HANDLE>(0x1234);
     EXPECT_NE(VbBrdOpenCamEx(VB_DRIVER_ANY, 0, &handle, "NoSuchCamera.cam", VB_OPEN_ACQUIRE), 0);
@@ -116,14 +115,11 @@ TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoards)
     EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 2, &handle, VB_OPEN_INSPECT), 0);
     EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, nullptr, VB_OPEN_INSPECT), 0);
     EXPECT_EQ(vnsim_open_handles(0), 0);
-}
 
-TEST_F(SimBoardTest, OneAcquiringHandlePerBoard)
-{
+    // One acquiring handle per board.
     VN_HANDLE acquiring = open(0, VB_OPEN_ACQUIRE);
-    VN_HANDLE other = nullptr;
-    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &other, VB_OPEN_ACQUIRE), 0);
-    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &other, VB_OPEN_INSPECT), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_ACQUIRE), 0);
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT), 0);
     // The shared inspection open, the retry of a refused inspection open, is let in.
     VN_HANDLE shared = open(0, VB_OPEN_INSPECT_SHARED);
     EXPECT_EQ(inquire(shared, VB_INQ_WIDTH), 1024u);
@@ -296,7 +292,7 @@ TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReason)
     EXPECT_NE(std::string(vnsim_last_error()).find("/nonexistent/vnsim.json"), std::string::npos);
 }
 
-TEST_F(SimConfigTest, UnknownKeysAreIgnoredAndMissingKeysTakeDefaults)
+TEST_F(SimConfigTest, UnknownKeysAreIgnoredMissingKeysTakeDefaultsAndOptionsAreHexTexts)
 {
     configure(R"({"future": 1, "boards": [{"kind": "CXP", "colour": "blue",
         "camera_files": [{"name": "m.cam", "width": 8, "height": 2, "lens": "50mm"}]}]})");
@@ -307,6 +303,21 @@ TEST_F(SimConfigTest, UnknownKeysAreIgnoredAndMissingKeysTakeDefaults)
     ASSERT_EQ(VNGetBoardStrings(handle, a, sizeof a, b, sizeof b, nullptr, nullptr), 0);
     EXPECT_GT(std::strlen(a), 0u);
     EXPECT_GT(std::strlen(b), 0u);
+
+    // Per-board options are hex texts.
+    configure(R"({"boards": [{"kind": "CXP", "options": {"VNGTLCxpReadForceWordRounding": "1",
+        "Mask": "0xff", "Number": 26, "Broken": "zz"}}]})");
+    handle = open(0, VB_OPEN_INSPECT);
+    uint32_t value = 0;
+    for (const auto& [name, expected] :
+         {std::pair{"VNGTLCxpReadForceWordRounding", 1u}, {"Mask", 255u}, {"Number", 26u}}) {
+        value = 0;
+        EXPECT_EQ(VNRegistryBoardGetStringHex(handle, name, &value), 0) << name;
+        EXPECT_EQ(value, expected) << name;
+    }
+    EXPECT_NE(VNRegistryBoardGetStringHex(handle, "Broken", &value), 0);
+    EXPECT_NE(VNRegistryBoardGetStringHex(handle, "VNGTLCxpWriteForceWordRounding", &value), 0);
+    EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
 }
 
 TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
@@ -332,21 +343,4 @@ TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
     ASSERT_EQ(vnsim_configure(R"({"boards": [{}], "faults": {"enumeration_fails": true}})"), 0);
     uint32_t count = 0;
     EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
-}
-
-TEST_F(SimConfigTest, PerBoardOptionsAreHexTexts)
-{
-    configure(R"({"boards": [{"kind": "CXP", "options": {"VNGTLCxpReadForceWordRounding": "1",
-        "Mask": "0xff", "Number": 26, "Broken": "zz"}}]})");
-    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
-    uint32_t value = 0;
-    for (const auto& [name, expected] :
-         {std::pair{"VNGTLCxpReadForceWordRounding", 1u}, {"Mask", 255u}, {"Number", 26u}}) {
-        value = 0;
-        EXPECT_EQ(VNRegistryBoardGetStringHex(handle, name, &value), 0) << name;
-        EXPECT_EQ(value, expected) << name;
-    }
-    EXPECT_NE(VNRegistryBoardGetStringHex(handle, "Broken", &value), 0);
-    EXPECT_NE(VNRegistryBoardGetStringHex(handle, "VNGTLCxpWriteForceWordRounding", &value), 0);
-    EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
 }
