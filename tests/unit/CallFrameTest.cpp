@@ -90,10 +90,19 @@ TEST_F(CallFrameTest, ExportsWithoutAHandleCheckAnswerNotInitializedFirstThenThe
     }
 }
 
-class InitialisedFrameTest : public ModuleTest {
-protected:
-    static vngtl::TLModule& system_module() { return *vngtl::get_manager()->get()->get_tl_module(); }
-};
+using InitialisedFrameTest = ModuleTest;
+
+// Runs a call frame named "Probe" with `check`: its code, and whether the operation ran.
+template <class Check>
+std::pair<GC_ERROR, bool> probe(Check check)
+{
+    bool ran = false;
+    const GC_ERROR code = vngtl::CallFrame("Probe").check(std::move(check)).run([&](vngtl::CallFrame&) {
+        ran = true;
+        return GC_ERR_SUCCESS;
+    });
+    return {code, ran};
+}
 
 TEST_F(InitialisedFrameTest, ArgumentChecksComeInTheRowsOrder)
 {
@@ -141,15 +150,13 @@ TEST_F(InitialisedFrameTest, ConcurrentFirstUsesBuildOneSystemModuleAndOpenItOnc
     for (auto& caller : callers) {
         caller.join();
     }
+    void* const system = to_handle(vngtl::get_manager()->get()->get_tl_module().get());
     int opened = 0;
     for (int t = 0; t < threads; ++t) {
-        if (codes[t] == GC_ERR_SUCCESS) {
-            ++opened;
-            EXPECT_EQ(handles[t], to_handle(&system_module()));
-        } else {
-            EXPECT_EQ(codes[t], GC_ERR_RESOURCE_IN_USE);
-            EXPECT_EQ(handles[t], nullptr);
-        }
+        const bool ok = codes[t] == GC_ERR_SUCCESS;
+        opened += ok ? 1 : 0;
+        EXPECT_TRUE(ok || codes[t] == GC_ERR_RESOURCE_IN_USE) << vngtl::gc_error_name(codes[t]);
+        EXPECT_EQ(handles[t], ok ? system : nullptr);
     }
     EXPECT_EQ(opened, 1);
 }
@@ -276,17 +283,15 @@ protected:
 };
 
 // (The URL info of a real port, its arguments in their places: test_modules.py, through the reference consumer.)
-TEST_F(PortFrameTest, TheLargestAddressPassesTheRangeCheckOnThisPlatformAndFailsInThePort)
+TEST_F(PortFrameTest, TheLargestAddressPassesTheRangeCheckButFailsInThePortAndStackedAccessesStopAtAFailure)
 {
     uint32_t value = 0;
     size_t size = 4;
     EXPECT_EQ(GCReadPort(h, 0xffffffffffffffff, &value, &size), GC_ERR_INVALID_ADDRESS);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap.cpp", "RegisterMap::read",
                          "The given address (0xffffffffffffffff) is not byte aligned."));
-}
 
-TEST_F(PortFrameTest, StackedAccessesStopAtTheFirstFailureAndCountTheSuccesses)
-{
+    // Stacked accesses stop at the first failure and count the successes.
     std::array<uint32_t, 3> values{0, 0, 0xEEEE};
     std::array<PORT_REGISTER_STACK_ENTRY, 3> entries{{
         {0x4, &values[0], 4},
@@ -310,8 +315,7 @@ TEST_F(PortFrameTest, StackedAccessesStopAtTheFirstFailureAndCountTheSuccesses)
     values = {1, 2, 3};
     EXPECT_EQ(GCWritePortStacked(h, entries.data(), &count), GC_ERR_SUCCESS);
     EXPECT_EQ(count, 3u);
-    uint32_t value = 0;
-    size_t size = 4;
+    size = 4;
     EXPECT_EQ(GCReadPort(h, 0xC, &value, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(value, 3u);
 }
@@ -322,15 +326,8 @@ TEST_F(InitialisedFrameTest, PortAddressesBeyondTheSizeTypeAreRefused)
     EXPECT_TRUE(vngtl::address_fits<uint32_t>(0xffffffff));
     EXPECT_FALSE(vngtl::address_fits<uint32_t>(0x100000000));
 
-    bool ran = false;
-    const GC_ERROR code = vngtl::CallFrame("Probe")
-                              .check(vngtl::address_in_range<uint32_t>(0x100000000))
-                              .run([&](vngtl::CallFrame&) {
-                                  ran = true;
-                                  return GC_ERR_SUCCESS;
-                              });
-    EXPECT_EQ(code, GC_ERR_INVALID_ADDRESS);
-    EXPECT_FALSE(ran);
+    EXPECT_EQ(probe(vngtl::address_in_range<uint32_t>(0x100000000)),
+              (std::pair<GC_ERROR, bool>{GC_ERR_INVALID_ADDRESS, false}));
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "CallFrameTest.cpp", "Probe",
                          "The given address (0x100000000) is outside of the maximum supported range for this platform "
                          "(all > 0xffffffff)."));
@@ -387,17 +384,9 @@ TEST_F(InitialisedFrameTest, ExceptionsBecomeCodesAndRecordsAndReleaseTheManager
     }
 
     // A check that throws is caught the same way, and the operation does not run.
-    bool ran = false;
-    const GC_ERROR code =
-        vngtl::CallFrame("Probe")
-            .check(vngtl::holds([]() -> bool { throw std::length_error("check failed"); }, GC_ERR_ERROR,
-                                [] { return std::string("unused"); }))
-            .run([&](vngtl::CallFrame&) {
-                ran = true;
-                return GC_ERR_SUCCESS;
-            });
-    EXPECT_EQ(code, GC_ERR_ERROR);
-    EXPECT_FALSE(ran);
+    EXPECT_EQ(probe(vngtl::holds([]() -> bool { throw std::length_error("check failed"); }, GC_ERR_ERROR,
+                                 [] { return std::string("unused"); })),
+              (std::pair<GC_ERROR, bool>{GC_ERR_ERROR, false}));
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "CallFrameTest.cpp", "Probe", "Caught an exception: check failed"));
 
     // Every way out released its manager reference.
