@@ -133,9 +133,7 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecor
 TEST_F(BufferPoolTest, QueueingAndRevokingFollowTheBufferState)
 {
     std::array<uint8_t, 64> memory{};
-    int user = 0;
-    BufferHandle* handle = announce(memory.data(), memory.size(), &user);
-
+    BufferHandle* handle = announce(memory.data(), memory.size(), nullptr);
     BufferPool other{BufferHandle::factory()};
     EXPECT_ERROR(other.queue_to_input(handle), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
                  "The buffer handle was not announced in this buffer pool.");
@@ -147,7 +145,6 @@ TEST_F(BufferPoolTest, QueueingAndRevokingFollowTheBufferState)
                  "The specified buffer is in a queue, and must be removed from the queue before requeue.");
     EXPECT_EQ(pool.queued_count(), 1u);
 
-    // Queued: cannot be revoked.
     EXPECT_ERROR(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE, "BufferPool::revoke_buffer",
                  "The specified buffer is in a queue, and so cannot be revoked.");
 
@@ -186,10 +183,10 @@ TEST_F(BufferPoolTest, IdsFollowTheAddressOrderAndShiftAfterRevocations)
 
     ASSERT_EQ(pool.revoke_buffer(by_address[1], nullptr, nullptr), GC_ERR_SUCCESS);
     uint64_t id = 0;
-    EXPECT_EQ(pool.buffer_id(by_address[2], &id), GC_ERR_SUCCESS);
-    EXPECT_EQ(id, 1u);
-    EXPECT_EQ(pool.buffer_id(by_address[3], &id), GC_ERR_SUCCESS);
-    EXPECT_EQ(id, 2u);
+    for (uint64_t shifted : {2u, 3u}) {
+        EXPECT_EQ(pool.buffer_id(by_address[shifted], &id), GC_ERR_SUCCESS);
+        EXPECT_EQ(id, shifted - 1);
+    }
 
     BufferHandle* handle = nullptr;
     EXPECT_ERROR(pool.buffer_from_id(3, AsHandle{&handle}), GC_ERR_INVALID_INDEX, "BufferPool::buffer_from_id",
@@ -437,7 +434,6 @@ protected:
 
     VNNewBufferEvent& event() { return *new_buffer_event; }
     std::vector<BufferHandle*> queue_buffers(size_t count) { return EngineWithEventTest::queue_buffers(count, 64); }
-    // Fills the next `count` queued buffers.
     void fill(size_t count)
     {
         for (size_t i = 0; i < count; ++i) {

@@ -21,24 +21,6 @@ namespace {
 using vngtl::DynamicResourceDepot;
 using Depot = GenTLTest;
 
-struct Description {
-    const char* name;
-    uint32_t id;
-    const char* type;
-    const char* module_file;
-    const char* source_file;
-};
-
-const Description descriptions[] = {
-    {"Resources\\TLSystem.xml", 115, "RESOURCES_TLSYSTEM_XML", "Vantrel_VNGTL2_TLSystem.xml", "TLSystem.xml"},
-    {"Resources\\TLInterface.xml", 116, "RESOURCES_TLINTERFACE_XML", "Vantrel_VNGTL2_TLInterface.xml",
-     "TLInterface.xml"},
-    {"Resources\\TLDevice.xml", 118, "RESOURCES_TLDEVICE_XML", "Vantrel_VNGTL2_TLDevice.xml", "TLDevice.xml"},
-    {"Resources\\TLBuffer.xml", 120, "RESOURCES_TLBUFFER_XML", "Vantrel_VNGTL2_TLBuffer.xml", "TLBuffer.xml"},
-    {"Resources\\TLDatastream.xml", 121, "RESOURCES_TLDATASTREAM_XML", "Vantrel_VNGTL2_TLDatastream.xml",
-     "TLDatastream.xml"},
-};
-
 std::string read_file(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -49,26 +31,33 @@ std::string read_file(const std::string& path)
 // vendor and model and its port, as the reference GenApi reads them: test_module_xml.py.)
 TEST_F(Depot, EachDescriptionIsTheStoredFileByteForByteAndOtherNamesAreRefused)
 {
-    for (const auto& d : descriptions) {
-        SCOPED_TRACE(d.name);
+    // Each source file, its resource ID and its type; it is stored as "Resources\<file>" and written out as
+    // "Vantrel_VNGTL2_<file>".
+    for (const auto& [file, id, type] : {std::tuple{"TLSystem.xml", 115u, "RESOURCES_TLSYSTEM_XML"},
+                                         {"TLInterface.xml", 116u, "RESOURCES_TLINTERFACE_XML"},
+                                         {"TLDevice.xml", 118u, "RESOURCES_TLDEVICE_XML"},
+                                         {"TLBuffer.xml", 120u, "RESOURCES_TLBUFFER_XML"},
+                                         {"TLDatastream.xml", 121u, "RESOURCES_TLDATASTREAM_XML"}}) {
+        const std::string name = std::string("Resources\\") + file;
+        SCOPED_TRACE(name);
         size_t size = 0;
-        const uint8_t* bytes = DynamicResourceDepot::Get(d.name, &size);
+        const uint8_t* bytes = DynamicResourceDepot::Get(name.c_str(), &size);
         ASSERT_NE(bytes, nullptr);
         const std::string text(reinterpret_cast<const char*>(bytes), size);
-        EXPECT_EQ(text, read_file(std::string(VNGTL_SOURCE_DIR) + "/resources/" + d.source_file));
+        EXPECT_EQ(text, read_file(std::string(VNGTL_SOURCE_DIR) + "/resources/" + file));
 
         // The bytes are handed out, not copied.
         size_t again = 0;
-        EXPECT_EQ(DynamicResourceDepot::Get(d.name, &again), bytes);
+        EXPECT_EQ(DynamicResourceDepot::Get(name.c_str(), &again), bytes);
         EXPECT_EQ(again, size);
 
-        const auto entry = DynamicResourceDepot::resources().find(d.name);
+        const auto entry = DynamicResourceDepot::resources().find(name);
         ASSERT_NE(entry, DynamicResourceDepot::resources().end());
-        EXPECT_EQ(entry->second.id, d.id);
-        EXPECT_EQ(entry->second.module_file, d.module_file);
-        EXPECT_EQ(DynamicResourceDepot::resource_type(d.name), d.type);
+        EXPECT_EQ(entry->second.id, id);
+        EXPECT_EQ(entry->second.module_file, std::string("Vantrel_VNGTL2_") + file);
+        EXPECT_EQ(DynamicResourceDepot::resource_type(name), type);
     }
-    EXPECT_EQ(DynamicResourceDepot::resources().size(), std::size(descriptions));
+    EXPECT_EQ(DynamicResourceDepot::resources().size(), 5u);
 
     ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     // The table is exact: another separator, another case or another file are all unknown.

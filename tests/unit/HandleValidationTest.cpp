@@ -21,7 +21,6 @@
 
 namespace {
 
-// The handle kinds the tree below hands out.
 enum class Kind { system, iface, device, stream, buffer, event, remote };
 
 const char* kind_name(Kind kind)
@@ -426,7 +425,6 @@ TEST_F(HandleValidationTest, AHandleWhoseObjectWentIsStaleForEveryExportAndANewO
 
 // ---- Many threads using and ending handles at once (run under ASan and TSan).
 
-// Counts `code` in `unexpected` unless it is one of `allowed`.
 void count_unless(std::atomic<int>& unexpected, GC_ERROR code, std::initializer_list<GC_ERROR> allowed)
 {
     if (std::find(allowed.begin(), allowed.end(), code) == allowed.end()) {

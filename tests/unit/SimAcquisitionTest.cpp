@@ -154,15 +154,11 @@ class SimPatternDepthTest : public SimTest, public ::testing::WithParamInterface
 TEST_P(SimPatternDepthTest, FramesOfEveryDepthPassTheCheck)
 {
     const uint32_t bits = GetParam();
-    const std::string config = R"({"boards": [{"kind": "CXP", "frame_source": {"trigger": "manual"},
-        "camera_files": [{"name": "c.cam", "width": 300, "height": 7, "bits_per_pixel": )" +
-                               std::to_string(bits) + "}]}]}";
-    configure(config);
-    VN_HANDLE handle = open(0);
+    configure(R"({"boards": [{"kind": "CXP", "camera_files": [{"name": "c.cam", "width": 300, "height": 7,
+        "bits_per_pixel": )" + std::to_string(bits) + "}]}]}");
     VB_CIRC_DESC desc{};
-    ASSERT_EQ(VbBufferAllocCam(handle, &desc, 2), 0);
+    VN_HANDLE handle = prepare(0, desc, 2);
     EXPECT_EQ(desc.frame_size, 300u * 7u * ((bits + 7) / 8));
-    ASSERT_EQ(VbCircAqSetup(handle, &desc, VB_CIRC_MODE, VB_CIRC_FLAGS), 0);
     ASSERT_EQ(start(handle, desc), 0);
     ASSERT_EQ(vnsim_trigger(0, 300), 300);
     // With 2 buffers only frames 299 and 300 are left; 298 were overwritten.
