@@ -11,6 +11,7 @@
 
 #include <array>
 #include <filesystem>
+#include <sstream>
 
 using vngtl::VNCxpBootstrap;
 using vngtl::VNCxpXmlCacheInterface;
@@ -26,13 +27,6 @@ std::string camera_xml(const std::string& tag)
         text += "  <!-- filler line " + std::to_string(i) + " -->\n";
     }
     return text + "</RegisterDescription>\n";
-}
-
-std::string hex_of(size_t value)
-{
-    char text[20];
-    std::snprintf(text, sizeof text, "%zx", value);
-    return text;
 }
 
 }  // namespace
@@ -201,7 +195,9 @@ protected:
     std::string local_file(const std::string& name, uint32_t address, const std::string& bytes)
     {
         camera.put_bytes(address, bytes);
-        return "local:///" + name + ";" + hex_of(address) + ";" + hex_of(bytes.size());
+        std::ostringstream url;
+        url << "local:///" << name << ';' << std::hex << address << ';' << bytes.size();
+        return url.str();
     }
 
     FakeCxpCamera camera;

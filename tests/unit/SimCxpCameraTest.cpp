@@ -31,6 +31,11 @@ uint32_t reg(VN_HANDLE handle, uint32_t address)
     return value;
 }
 
+const unsigned char* frame_data(const VB_FRAME_RECORD& record)
+{
+    return reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(record.data_address));
+}
+
 std::string hex(size_t value)
 {
     char text[20];
@@ -141,7 +146,7 @@ TEST_F(SimCxpCameraTest, ManifestEntriesSwitchWithTheSelector)
     EXPECT_EQ(reg(handle, cxp::xml_url_address), cxp::url_base);
 }
 
-TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
+TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFramesAndStayUntilAnotherCameraFileIsLoaded)
 {
     VB_CIRC_DESC desc{};
     ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
@@ -175,8 +180,7 @@ TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
     VB_FRAME_RECORD record{};
     for (uint64_t counter = 1; counter <= 2; ++counter) {
         ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), 0);
-        const void* data = reinterpret_cast<const void*>(static_cast<uintptr_t>(record.data_address));
-        EXPECT_EQ(vnsim_check_frame(data, desc.frame_size, 640, 480, 12, counter), 0);
+        EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 640, 480, 12, counter), 0);
         ASSERT_EQ(VbCirStatusSet(handle, &desc, &record, 0), 0);
     }
 
@@ -193,9 +197,19 @@ TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFrames)
     EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 320u);
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 100, &record), 0);
-    EXPECT_EQ(vnsim_check_frame(reinterpret_cast<const void*>(static_cast<uintptr_t>(record.data_address)),
-                                desc.frame_size, 640, 480, 12, 4),
-              0);
+    EXPECT_EQ(vnsim_check_frame(frame_data(record), desc.frame_size, 640, 480, 12, 4), 0);
+
+    // The camera keeps its settings over a new open with the same camera file, until another is loaded.
+    close(handle);
+    handle = open(0);
+    EXPECT_EQ(reg(handle, cxp::width), 320u);
+    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 320u);
+    close(handle);
+    handle = open(0, VB_OPEN_ACQUIRE, "SimCam_CXP_2048x1536_Mono12.cam");
+    EXPECT_EQ(reg(handle, cxp::width), 2048u);
+    EXPECT_EQ(reg(handle, cxp::height), 1536u);
+    EXPECT_EQ(reg(handle, cxp::pixel_format), cxp::pfnc_mono12);
+    EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 12u);
 }
 
 TEST_F(SimCxpCameraTest, ConfiguredRegistersAndLinkSpeed)
@@ -220,22 +234,6 @@ TEST_F(SimCxpCameraTest, ConfiguredRegistersAndLinkSpeed)
     EXPECT_EQ(reg(handle, cxp::connection_reset), 0u);
 }
 
-TEST_F(SimCxpCameraTest, CameraKeepsItsSettingsUntilAnotherCameraFileIsLoaded)
-{
-    VN_HANDLE handle = open(0);
-    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::width, 800), 0);
-    close(handle);
-    handle = open(0);
-    EXPECT_EQ(reg(handle, cxp::width), 800u) << "the same camera file: the camera keeps its width";
-    EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 800u);
-    close(handle);
-    handle = open(0, VB_OPEN_ACQUIRE, "SimCam_CXP_2048x1536_Mono12.cam");
-    EXPECT_EQ(reg(handle, cxp::width), 2048u);
-    EXPECT_EQ(reg(handle, cxp::height), 1536u);
-    EXPECT_EQ(reg(handle, cxp::pixel_format), cxp::pfnc_mono12);
-    EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 12u);
-}
-
 TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
 {
     configure(R"({"boards": [{"kind": "CXP", "frame_source": {"rate": 1},
@@ -256,7 +254,7 @@ TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
     // At 1 frame/s the second frame would take a second; at 200 frames/s it takes 5 ms.
     ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 500, &record), 0);
     ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 500, &record), 0);
-    const auto* data = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(record.data_address));
+    const unsigned char* data = frame_data(record);
     for (uint32_t y = 0; y < 4; ++y) {
         for (uint32_t x = (y == 0 ? 8 : 0); x < 300; ++x) {
             ASSERT_EQ(data[y * 300 + x], x % 256) << x << "," << y;
@@ -271,7 +269,7 @@ TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
         VbCirStatusSet(handle, &desc, &record, 0);
     }
     ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 500, &record), 0);
-    data = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(record.data_address));
+    data = frame_data(record);
     for (uint32_t i = 8; i < 1200; ++i) {
         ASSERT_EQ(data[i], 0) << i;
     }
