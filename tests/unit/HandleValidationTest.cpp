@@ -203,27 +203,21 @@ protected:
 
 class EveryExportTest : public HandleValidationTest, public ::testing::WithParamInterface<Export> {};
 
-// What a row's export answers for a null handle: the code, and the message its record gives.
-std::string null_handle_message(const std::string& function)
+// The file and the message of the record a row's export writes for a null handle.
+std::pair<std::string, std::string> null_handle_record(const std::string& function)
 {
     using namespace vngtl::message;
+    const std::map<std::string, std::pair<std::string, std::string>> by_prefix = {
+        {"GC", {"gc", input_null}}, {"Ev", {"event", input_null}}, {"TL", {"tl", tl_null}},
+        {"IF", {"if", "The interface module handle is invalid (null)."}},
+        {"De", {"dev", "The device module handle is invalid (null)."}}, {"DS", {"ds", "The input handle is invalid."}}};
+    auto [file, message] = by_prefix.at(function.substr(0, 2));
     if (function == "GCRegisterEvent" || function == "GCUnregisterEvent") {
-        return "The event source handle is invalid (null).";
+        message = "The event source handle is invalid (null).";
+    } else if (function == "DSGetBufferInfo" || function == "DSGetBufferChunkData" || function == "DSGetParentDev") {
+        message = "The data-stream handle is invalid (null).";
     }
-    if (function == "DSGetBufferInfo" || function == "DSGetBufferChunkData" || function == "DSGetParentDev") {
-        return "The data-stream handle is invalid (null).";
-    }
-    const std::map<std::string, std::string> by_prefix = {
-        {"GC", input_null}, {"Ev", input_null}, {"TL", tl_null}, {"IF", "The interface module handle is invalid (null)."},
-        {"De", "The device module handle is invalid (null)."}, {"DS", "The input handle is invalid."}};
-    return by_prefix.at(function.substr(0, 2));
-}
-
-std::string file_of(const std::string& function)
-{
-    const std::map<std::string, std::string> by_prefix = {{"GC", "gc"}, {"Ev", "event"}, {"TL", "tl"},
-                                                          {"IF", "if"}, {"De", "dev"},  {"DS", "ds"}};
-    return "cti_" + by_prefix.at(function.substr(0, 2)) + ".cpp";
+    return {"cti_" + file + ".cpp", message};
 }
 
 TEST_P(EveryExportTest, RefusesNullForeignAndOtherKindHandlesWithoutFollowingThem)
@@ -234,8 +228,8 @@ TEST_P(EveryExportTest, RefusesNullForeignAndOtherKindHandlesWithoutFollowingThe
         const std::string function = function_of(row.name);
         out = nullptr;
         EXPECT_EQ(row.call(tree, nullptr), GC_ERR_INVALID_HANDLE);
-        EXPECT_TRUE(is_record(last_error(), "GC_ERR_INVALID_HANDLE", file_of(function), function,
-                              null_handle_message(function)));
+        const auto [file, message] = null_handle_record(function);
+        EXPECT_TRUE(is_record(last_error(), "GC_ERR_INVALID_HANDLE", file, function, message));
         EXPECT_EQ(out, nullptr);
     }
     for (const Kind kind : all_kinds) {
