@@ -26,7 +26,9 @@ struct Row {
     const char* function = nullptr;  // the recording function when it is not the export itself
 };
 
-std::vector<Row> rows_without_a_handle_check()
+using CallFrameTest = GenTLTest;
+
+TEST_F(CallFrameTest, ExportsWithoutAHandleCheckAnswerNotInitializedFirstThenTheirRowsAnswer)
 {
     static INFO_DATATYPE type = 0;
     static size_t size = 16;
@@ -60,14 +62,6 @@ std::vector<Row> rows_without_a_handle_check()
         const std::string message = name + std::string(" is not implemented by this producer.");
         rows.push_back({name, call, GC_ERR_NOT_IMPLEMENTED, message});
     }
-    return rows;
-}
-
-using CallFrameTest = GenTLTest;
-
-TEST_F(CallFrameTest, ExportsWithoutAHandleCheckAnswerNotInitializedFirstThenTheirRowsAnswer)
-{
-    const std::vector<Row> rows = rows_without_a_handle_check();
     for (const Row& row : rows) {
         EXPECT_EQ(row.call(), GC_ERR_NOT_INITIALIZED) << row.name;
     }

@@ -21,12 +21,6 @@ namespace {
 using vngtl::DynamicResourceDepot;
 using Depot = GenTLTest;
 
-std::string read_file(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // Each description is the stored file byte for byte. (Its declaration, line ends, schema and file versions,
 // vendor and model and its port, as the reference GenApi reads them: test_module_xml.py.)
 TEST_F(Depot, EachDescriptionIsTheStoredFileByteForByteAndOtherNamesAreRefused)
@@ -44,7 +38,8 @@ TEST_F(Depot, EachDescriptionIsTheStoredFileByteForByteAndOtherNamesAreRefused)
         const uint8_t* bytes = DynamicResourceDepot::Get(name.c_str(), &size);
         ASSERT_NE(bytes, nullptr);
         const std::string text(reinterpret_cast<const char*>(bytes), size);
-        EXPECT_EQ(text, read_file(std::string(VNGTL_SOURCE_DIR) + "/resources/" + file));
+        std::ifstream source(std::string(VNGTL_SOURCE_DIR) + "/resources/" + file, std::ios::binary);
+        EXPECT_EQ(text, std::string(std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>()));
 
         // The bytes are handed out, not copied.
         size_t again = 0;
@@ -186,12 +181,6 @@ protected:
         return path;
     }
 
-    static ::testing::AssertionResult failed(const std::string& message)
-    {
-        return is_record(last_error(), "GC_ERR_ERROR", "DynamicResourceDepot.cpp", "DynamicResourceDepot::FileVersion",
-                         message);
-    }
-
     std::filesystem::path dir_;
 };
 
@@ -313,7 +302,8 @@ TEST_F(FileVersion, FilesWithoutAReadableNoteHaveNoVersion)
         SCOPED_TRACE(path);
         std::array<uint32_t, 4> numbers{9, 9, 9, 9};
         EXPECT_FALSE(DynamicResourceDepot::FileVersion(path, &numbers[0], &numbers[1], &numbers[2], &numbers[3]));
-        EXPECT_TRUE(failed(message));
+        EXPECT_TRUE(is_record(last_error(), "GC_ERR_ERROR", "DynamicResourceDepot.cpp",
+                              "DynamicResourceDepot::FileVersion", message));
         EXPECT_EQ(numbers, (std::array<uint32_t, 4>{9, 9, 9, 9})) << "untouched";
     }
 }
