@@ -314,7 +314,7 @@ TEST_F(PortFrameTest, StackedAccessesStopAtTheFirstFailureAndTheLargestAddressFa
 }
 
 // (A live handle without a port, refused by every port function: HandleValidationTest.)
-TEST_F(InitialisedFrameTest, PortAddressesBeyondTheSizeTypeAreRefused)
+TEST_F(InitialisedFrameTest, ChecksThatRefuseOrThrowKeepTheOperationFromRunning)
 {
     EXPECT_TRUE(vngtl::address_fits<uint32_t>(0xffffffff));
     EXPECT_FALSE(vngtl::address_fits<uint32_t>(0x100000000));
@@ -324,6 +324,12 @@ TEST_F(InitialisedFrameTest, PortAddressesBeyondTheSizeTypeAreRefused)
     EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "CallFrameTest.cpp", "Probe",
                          "The given address (0x100000000) is outside of the maximum supported range for this platform "
                          "(all > 0xffffffff)."));
+
+    // A check that throws is caught as the operation's exceptions are (below), and the operation does not run.
+    EXPECT_EQ(probe(vngtl::holds([]() -> bool { throw std::length_error("check failed"); }, GC_ERR_ERROR,
+                                 [] { return std::string("unused"); })),
+              (std::pair<GC_ERROR, bool>{GC_ERR_ERROR, false}));
+    EXPECT_TRUE(recorded("GC_ERR_ERROR", "CallFrameTest.cpp", "Probe", "Caught an exception: check failed"));
 }
 
 // (GCRegisterEvent handing out a stream's event: HandleValidationTest and every stream test that waits on it.)
@@ -375,12 +381,6 @@ TEST_F(InitialisedFrameTest, ExceptionsBecomeCodesAndRecordsAndReleaseTheManager
         EXPECT_STREQ(vngtl::gc_error_name(code), c.code) << c.name;
         EXPECT_TRUE(recorded(c.code, "cti_if.cpp", "IFClose", c.message)) << c.name;
     }
-
-    // A check that throws is caught the same way, and the operation does not run.
-    EXPECT_EQ(probe(vngtl::holds([]() -> bool { throw std::length_error("check failed"); }, GC_ERR_ERROR,
-                                 [] { return std::string("unused"); })),
-              (std::pair<GC_ERROR, bool>{GC_ERR_ERROR, false}));
-    EXPECT_TRUE(recorded("GC_ERR_ERROR", "CallFrameTest.cpp", "Probe", "Caught an exception: check failed"));
 
     // Every way out released its manager reference.
     EXPECT_EQ(GCCloseLib(), GC_ERR_SUCCESS);

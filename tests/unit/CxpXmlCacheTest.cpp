@@ -105,7 +105,7 @@ TEST_F(CxpBootstrapTest, ManifestUrlAddressMustBeLoadedAndInManufacturerSpaceAnd
     EXPECT_EQ(bootstrap.retrieveManifestUrl(camera), std::string(1027, 'u'));
 }
 
-TEST_F(CxpBootstrapTest, LocalUrlsGiveAddressAndLengthOrNameWhatIsWrong)
+TEST_F(CxpBootstrapTest, LocalUrlsGiveAddressAndLengthAndFileNamesNeverLeaveTheCacheDirectory)
 {
     uint64_t address = 0;
     uint64_t length = 0;
@@ -130,10 +130,8 @@ TEST_F(CxpBootstrapTest, LocalUrlsGiveAddressAndLengthOrNameWhatIsWrong)
         EXPECT_FALSE(VNCxpBootstrap::LocalUrlDelimiters(c.url, p)) << c.url;
         expect_last("GC_ERR_IO", function, c.message);
     }
-}
 
-TEST_F(CxpBootstrapTest, UrlFileNameIsTheDecodedLastPathComponentAndNeverLeavesTheCacheDirectory)
-{
+    // The file name is the decoded last path component.
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("file:///C:/dir/My%20Cam.ZIP"), "My Cam.ZIP");
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("local:///cam.zip;6000;1F0"), "cam.zip");
     EXPECT_EQ(VNCxpBootstrap::UrlFileName("http://host/a/b/cam.xml?SchemaVersion=1.1.0"), "cam.xml");

@@ -163,7 +163,7 @@ TEST_F(DeviceFaultCampaignTest, OneFailedOpenIsAbsorbedAndABoardThatFailsTwiceCo
 // The device's board is open for inspection; an exclusive open raises it to acquisition. One armed failure
 // refuses that open and is used up: the retry opens the device. With the fault held, the raise gives up the
 // inspection handle first and the board stays closed: no device opens, with any flag, until the board does.
-TEST_F(DeviceFaultCampaignTest, DeviceOpenFailsWhileTheBoardCannotOpenAndARetryAfterTheFaultStreams)
+TEST_F(DeviceFaultCampaignTest, DeviceOpenAndAnnounceFailWhileTheBoardCannotOpenAndARetryAfterTheFaultStreams)
 {
     for (const int failures : {1, 1000}) {
         SCOPED_TRACE(failures);
@@ -195,10 +195,8 @@ TEST_F(DeviceFaultCampaignTest, DeviceOpenFailsWhileTheBoardCannotOpenAndARetryA
         stream_and_close_all(2);
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
-}
 
-TEST_F(DeviceFaultCampaignTest, AnnounceFailsWhileTheBoardCannotOpenForAcquisitionAndARetryStreams)
-{
+    // With the device open, the first announce fails while the board cannot open for acquisition.
     ASSERT_NO_FATAL_FAILURE(open_board_interface(0));
     ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();
     DS_HANDLE stream = nullptr;

@@ -188,7 +188,7 @@ TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
     expect_inquiries(handle, {{VB_INQ_WIDTH, 1024}, {VB_INQ_X_OFFSET, 0}});
 }
 
-TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
+TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccessAndConfiguredOnesMergeWithTheDefaults)
 {
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
     std::set<std::string> names;
@@ -214,18 +214,16 @@ TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccess)
     EXPECT_NE(VNRegPoke(handle, 3, firmware + 1), 0) << "FW_VERSION is read-only";
     EXPECT_EQ(VNRegPeek(handle, 3), firmware);
     EXPECT_EQ(VNRegPeek(handle, 1) & 1u, 1u) << "STATUS shows the board open";
-}
 
-TEST_F(SimBoardTest, ConfiguredRegistersMergeWithTheDefaults)
-{
+    // Configured registers merge with the defaults.
     configure(R"({"boards": [{"kind": "other", "registers": [
         {"number": 0, "name": "MY_CTRL", "value": 7, "access": "ro"},
         {"number": 2000, "name": "EXTRA", "value": "0x10"}]}]})");
-    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
+    handle = open(0, VB_OPEN_INSPECT);
     EXPECT_NE(VNIsOrla(handle), 0);
     // Register 1 is from the default set, which is still there.
     for (const auto& [number, name] : {std::pair{0u, "MY_CTRL"}, {2000u, "EXTRA"}, {1u, "STATUS"}}) {
-        char text[64] = {};
+        text[0] = '\0';
         EXPECT_EQ(VNRegName(handle, number, text, sizeof text), 0) << number;
         EXPECT_STREQ(text, name);
     }
