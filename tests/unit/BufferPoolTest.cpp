@@ -92,7 +92,7 @@ protected:
     }
 };
 
-TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecordsAFailedAllocation)
+TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsAndRecordsAFailedAllocationAndQueueingFollowsTheBufferState)
 {
     std::array<uint8_t, 32> memory{};
     BufferHandle* handle = nullptr;
@@ -117,6 +117,36 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecor
     EXPECT_EQ(info_value<uint32_t>(*first, BUFFER_INFO_CUSTOM_ID, INFO_DATATYPE_UINT32), 8u);
     EXPECT_FALSE(bool_info(*first, BUFFER_INFO_IMAGEPRESENT));
 
+    // Queueing and revoking follow the buffer state.
+    BufferPool other{BufferHandle::factory()};
+    EXPECT_ERROR(other.queue_to_input(first), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
+                 "The buffer handle was not announced in this buffer pool.");
+
+    EXPECT_EQ(pool.queue_to_input(first), GC_ERR_SUCCESS);
+    EXPECT_TRUE(bool_info(*first, BUFFER_INFO_IS_QUEUED));
+    EXPECT_FALSE(bool_info(*first, BUFFER_INFO_IS_ACQUIRING));
+    EXPECT_ERROR(pool.queue_to_input(first), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
+                 "The specified buffer is in a queue, and must be removed from the queue before requeue.");
+    EXPECT_EQ(pool.queued_count(), 1u);
+
+    EXPECT_ERROR(pool.revoke_buffer(first, nullptr, nullptr), GC_ERR_INVALID_HANDLE, "BufferPool::revoke_buffer",
+                 "The specified buffer is in a queue, and so cannot be revoked.");
+
+    // Filled: cannot be revoked either, until the output queue is discarded.
+    FakeFrames frames;
+    ASSERT_TRUE(pool.fill_next(frames.copy()));
+    EXPECT_EQ(first->state(), BufferState::Filled);
+    EXPECT_TRUE(bool_info(*first, BUFFER_INFO_IS_QUEUED));
+    EXPECT_EQ(pool.revoke_buffer(first, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
+    EXPECT_EQ(pool.flush_output_discard(), GC_ERR_SUCCESS);
+    EXPECT_EQ(first->state(), BufferState::Announced);
+    EXPECT_FALSE(bool_info(*first, BUFFER_INFO_IS_QUEUED));
+
+    // What a revoke hands back, and a second revoke:
+    // DataStreamTest.RevokeHandsBackConsumerMemoryAndTheLastOneReturnsTheBoardToItsEarlierLevel.
+    EXPECT_EQ(pool.revoke_buffer(first, nullptr, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(pool.announced_count(), 0u);
+
     // A failed allocation is recorded and announces nothing (the sanitizers' allocators would stop the process);
     // the library's memory of a good one: DataStreamTest.BufferPortCarriesItsDescriptionAndData.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -126,42 +156,8 @@ TEST_F(BufferPoolTest, AnnouncingChecksItsArgumentsRefusesAnAddressTwiceAndRecor
     EXPECT_NE(record.find("BufferHandle::BufferHandle: Unable to allocate memory for the buffer: "), std::string::npos)
         << record;
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(pool.announced_count(), 1u);
-#endif
-}
-
-TEST_F(BufferPoolTest, QueueingAndRevokingFollowTheBufferState)
-{
-    std::array<uint8_t, 64> memory{};
-    BufferHandle* handle = announce(memory.data(), memory.size(), nullptr);
-    BufferPool other{BufferHandle::factory()};
-    EXPECT_ERROR(other.queue_to_input(handle), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
-                 "The buffer handle was not announced in this buffer pool.");
-
-    EXPECT_EQ(pool.queue_to_input(handle), GC_ERR_SUCCESS);
-    EXPECT_TRUE(bool_info(*handle, BUFFER_INFO_IS_QUEUED));
-    EXPECT_FALSE(bool_info(*handle, BUFFER_INFO_IS_ACQUIRING));
-    EXPECT_ERROR(pool.queue_to_input(handle), GC_ERR_INVALID_HANDLE, "BufferPool::queue_to_input",
-                 "The specified buffer is in a queue, and must be removed from the queue before requeue.");
-    EXPECT_EQ(pool.queued_count(), 1u);
-
-    EXPECT_ERROR(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE, "BufferPool::revoke_buffer",
-                 "The specified buffer is in a queue, and so cannot be revoked.");
-
-    // Filled: cannot be revoked either, until the output queue is discarded.
-    FakeFrames frames;
-    ASSERT_TRUE(pool.fill_next(frames.copy()));
-    EXPECT_EQ(handle->state(), BufferState::Filled);
-    EXPECT_TRUE(bool_info(*handle, BUFFER_INFO_IS_QUEUED));
-    EXPECT_EQ(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_INVALID_HANDLE);
-    EXPECT_EQ(pool.flush_output_discard(), GC_ERR_SUCCESS);
-    EXPECT_EQ(handle->state(), BufferState::Announced);
-    EXPECT_FALSE(bool_info(*handle, BUFFER_INFO_IS_QUEUED));
-
-    // What a revoke hands back, and a second revoke:
-    // DataStreamTest.RevokeHandsBackConsumerMemoryAndTheLastOneReturnsTheBoardToItsEarlierLevel.
-    EXPECT_EQ(pool.revoke_buffer(handle, nullptr, nullptr), GC_ERR_SUCCESS);
     EXPECT_EQ(pool.announced_count(), 0u);
+#endif
 }
 
 TEST_F(BufferPoolTest, IdsFollowTheAddressOrderAndShiftAfterRevocations)
@@ -445,7 +441,7 @@ protected:
 
 // Calls on an unregistered event never reach it: its handle is stale for every export
 // (HandleValidationTest.AHandleWhoseObjectWentIsStaleForEveryExportAndANewObjectGetsANewHandle).
-TEST_F(NewBufferEventTest, DataHandsOutTheOldestFilledBufferAndInfoCountsSinceRegistration)
+TEST_F(NewBufferEventTest, DataHandsOutTheOldestFilledBufferInfoCountsSinceRegistrationAndDataInfoDescribesIt)
 {
     const auto handles = queue_buffers(5);
     fill(2);
@@ -501,21 +497,14 @@ TEST_F(NewBufferEventTest, DataHandsOutTheOldestFilledBufferAndInfoCountsSinceRe
     ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
     EXPECT_EQ(fired(), 0u);
     EXPECT_EQ(in_queue(), 1u);
-}
 
-TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
-{
-    const auto handles = queue_buffers(3);
-    fill(3);
-    ASSERT_EQ(event().register_event(), GC_ERR_SUCCESS);
-    EVENT_NEW_BUFFER_DATA record{};
-    size_t size = sizeof record;
-    // Take the buffer that is last in address order, so that its ID is 2.
-    BufferHandle* last = *std::max_element(handles.begin(), handles.end(), std::less<BufferHandle*>());
-    do {
-        size = sizeof record;
-        ASSERT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
-    } while (record.BufferHandle != vngtl::to_handle(last));
+    // The data info of the last filled buffer: its handle, its user pointer and its ID, its address's rank.
+    size = sizeof record;
+    ASSERT_EQ(event().data(&record, &size, 0), GC_ERR_SUCCESS);
+    BufferHandle* const last = handles[4];
+    ASSERT_EQ(record.BufferHandle, vngtl::to_handle(last));
+    const auto rank = static_cast<uint64_t>(
+        std::count_if(handles.begin(), handles.end(), [&](BufferHandle* other) { return std::less<>()(other, last); }));
 
     INFO_DATATYPE type = 0;
     uint64_t value = 0;
@@ -529,7 +518,7 @@ TEST_F(NewBufferEventTest, DataInfoAnswersTheHandleTheUserPointerAndTheBufferId)
     EXPECT_EQ(value, reinterpret_cast<uintptr_t>(last->user_pointer()));
     ASSERT_EQ(event().data_info(&record, sizeof record, EVENT_DATA_NUMID, &type, &value, &value_size), GC_ERR_SUCCESS);
     EXPECT_EQ(type, INFO_DATATYPE_UINT64);
-    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(value, rank);
 
     EXPECT_ERROR(event().data_info(nullptr, sizeof record, EVENT_DATA_ID, &type, &value, &value_size),
                  GC_ERR_INVALID_HANDLE, "VNNewBufferEvent::data_info",
