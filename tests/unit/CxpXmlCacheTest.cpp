@@ -238,24 +238,6 @@ TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreUnzipsAMis
     EXPECT_EQ(read_file(cache("zipped.xml")), plain);
 }
 
-TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCamera)
-{
-    camera.set_urls({local_file("cam.xml", FakeCxpCamera::file_area, camera_xml("C"))});
-    ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml"), "a");
-    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.2.0.5#1f.xml"), "b");
-    write_file(cache("SchemaVersion.1.1@Other#X1#3@XMLVersion.1.0.0.xml"), "c");
-    fs::create_directories(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.9.9.9.xml"));
-    ASSERT_TRUE(xml_cache.updateStore(camera));
-    ASSERT_EQ(xml_cache.store_size(), 3u);
-    VNCxpXmlCacheInterface::UrlRecord record;
-    ASSERT_EQ(xml_cache.xml_properties(record, 0, true), GenTL::GC_ERR_SUCCESS);
-    // '#' and '@' are escaped in the consumer's URL; the directory part stays a path.
-    EXPECT_EQ(record.url, "file://" + cache_.string() + "/SchemaVersion.1.1%40Acme_58Cam%23X1%233%40XMLVersion.1.0.0.xml");
-    ASSERT_EQ(xml_cache.xml_properties(record, 2, false), GenTL::GC_ERR_SUCCESS);
-    EXPECT_EQ(record.url, cache("cam.xml"));
-}
-
 // The store's refusal of a wrong Standard is met through the device in XmlCacheFaultTest, a camera that does
 // not answer through the port in CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.
 TEST_F(CxpXmlCacheTest, ManifestWalkNeedsTheStandardTheSizeAndAWritableSelector)
@@ -369,28 +351,41 @@ TEST_F(CxpXmlCacheTest, HostFilesAreCopiedWithTheirSchemaVersion)
     EXPECT_EQ(VNCxpXmlCacheInterface::file_url_path("file:rel/a.xml"), "rel/a.xml");
 }
 
-TEST_F(CxpXmlCacheTest, PurgeRemovesTheManifestFilesOnly)
+// The store lists the manifest's files and the user's cached versions of this camera; a purge removes the
+// manifest's files only.
+TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCameraAndPurgeRemovesTheManifestFilesOnly)
 {
     const std::string xml = camera_xml("P");
     camera.set_urls({local_file("p.zip", FakeCxpCamera::file_area, make_zip("p.xml", xml)),
                      local_file("q.xml", FakeCxpCamera::file_area + 0x4000, xml), "ftp://h/r.xml"});
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
-    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml"), "user");
+    const std::string user = cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml");
+    write_file(user, "a");
+    write_file(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.2.0.5#1f.xml"), "b");
+    write_file(cache("SchemaVersion.1.1@Other#X1#3@XMLVersion.1.0.0.xml"), "c");
+    fs::create_directories(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.9.9.9.xml"));
     ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 3u);
+    ASSERT_EQ(xml_cache.store_size(), 4u);
+    VNCxpXmlCacheInterface::UrlRecord record;
+    ASSERT_EQ(xml_cache.xml_properties(record, 0, true), GenTL::GC_ERR_SUCCESS);
+    // '#' and '@' are escaped in the consumer's URL; the directory part stays a path.
+    EXPECT_EQ(record.url, "file://" + cache_.string() + "/SchemaVersion.1.1%40Acme_58Cam%23X1%233%40XMLVersion.1.0.0.xml");
+    ASSERT_EQ(xml_cache.xml_properties(record, 3, false), GenTL::GC_ERR_SUCCESS);
+    EXPECT_EQ(record.url, cache("q.xml"));
+
     ASSERT_TRUE(xml_cache.purgeManifestFiles(camera));
     expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::purgeManifestFiles",
                 "Unknown locale in bootstrap URL \"ftp://h/r.xml\". Skipping download.");
     EXPECT_FALSE(fs::exists(cache("p.zip")));
     EXPECT_FALSE(fs::exists(cache("p.xml")));
     EXPECT_FALSE(fs::exists(cache("q.xml")));
-    EXPECT_TRUE(fs::exists(cache("SchemaVersion.1.1@Acme_58Cam#X1#3@XMLVersion.1.0.0.xml")));
+    EXPECT_TRUE(fs::exists(user));
     ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 1u);
+    EXPECT_EQ(xml_cache.store_size(), 2u);
     // Downloading again restores the store.
     ASSERT_TRUE(xml_cache.downloadFiles(camera));
     ASSERT_TRUE(xml_cache.updateStore(camera));
-    EXPECT_EQ(xml_cache.store_size(), 3u);
+    EXPECT_EQ(xml_cache.store_size(), 4u);
 }
 
 // ---- Downloads over HTTP --------------------------------------------------------------------------------

@@ -132,7 +132,7 @@ TEST_F(RegisterMapTest, AnAccessThatTouchesAGapFailsThereKeepingWhatCameBefore)
                          "The simulated register space doesn't contain an entry for address 0x8."));
 }
 
-TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
+TEST_F(RegisterMapTest, ParameterChecksOfTheMapAndOfAnEntryInTheirOrder)
 {
     std::array<uint8_t, 16> buffer{};
     EXPECT_EQ(map.read(0x0, buffer.data(), 4), GC_ERR_INVALID_ADDRESS) << "every read of an empty map";
@@ -166,12 +166,9 @@ TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
     }
     // Ending exactly at the end of the space is fine.
     EXPECT_EQ(map.read(0x4, buffer.data(), 4), GC_ERR_SUCCESS);
-}
 
-TEST_F(RegisterMapTest, EntryAccessChecksInTheirOrder)
-{
+    // An entry's own checks.
     Entry* entry = add(0x8, 4);
-    std::array<uint8_t, 4> buffer{};
     size_t length = 4;
     EXPECT_EQ(entry->read(uint64_t{0x8}, nullptr, nullptr), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMap::Entry::read",

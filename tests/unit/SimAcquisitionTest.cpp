@@ -176,7 +176,9 @@ TEST_P(SimPatternDepthTest, FramesOfEveryDepthPassTheCheck)
 INSTANTIATE_TEST_SUITE_P(Depths, SimPatternDepthTest, ::testing::Values(8u, 10u, 12u, 16u, 24u, 32u),
                          [](const auto& param_info) { return std::to_string(param_info.param) + "bit"; });
 
-TEST_F(SimAcquisitionTest, HostFallingBehindLosesTheOldestFrames)
+// A board that stops or aborts by itself, and the counter going on after the host's restart, are met through the
+// stream: FaultCampaignTest (AcquisitionFaultTest rows and FramesAnAbortDiscardedAreNeverDeliveredFromAnEarlierLap).
+TEST_F(SimAcquisitionTest, HostFallingBehindLosesTheOldestFramesAndAHostStartRestartsTheCounter)
 {
     VB_CIRC_DESC desc{};
     VN_HANDLE handle = prepare(0, desc, 4);
@@ -196,14 +198,9 @@ TEST_F(SimAcquisitionTest, HostFallingBehindLosesTheOldestFrames)
         ++overflows;
     }
     EXPECT_EQ(overflows, 6);
-}
 
-// A board that stops or aborts by itself, and the counter going on after the host's restart, are met through the
-// stream: FaultCampaignTest (AcquisitionFaultTest rows and FramesAnAbortDiscardedAreNeverDeliveredFromAnEarlierLap).
-TEST_F(SimAcquisitionTest, HostStartRestartsTheCounterAfterAStopAnAbortOrACleanUp)
-{
-    VB_CIRC_DESC desc{};
-    VN_HANDLE handle = prepare(0, desc, 3);
+    // A host start restarts the counter after a stop, an abort or a clean-up.
+    ASSERT_EQ(VbCirControl(handle, &desc, VB_CIR_STOP, VB_CIR_WAIT), 0);
     ASSERT_EQ(start(handle, desc), 0);
     ASSERT_EQ(vnsim_trigger(0, 2), 2);
     expect_next(handle, desc, 1, 0, false);

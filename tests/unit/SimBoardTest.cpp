@@ -86,7 +86,7 @@ TEST_F(SimBoardTest, EnumeratesTheDefaultBoardsAndDropsAMissingOneWhoseHandlesFa
     EXPECT_EQ(inquire(handle, VB_INQ_WIDTH), 1024u);
 }
 
-TEST_F(SimBoardTest, OpensWithTheDefaultOrANamedCameraFile)
+TEST_F(SimBoardTest, OpensWithTheDefaultOrANamedCameraFileAndTheRegionOfInterestDrivesTheInquiries)
 {
     VN_HANDLE cxp = open(0, VB_OPEN_INSPECT);
     EXPECT_EQ(camera_file(cxp), "SimCam_CXP_1024x768_Mono8.cam");
@@ -103,6 +103,30 @@ TEST_F(SimBoardTest, OpensWithTheDefaultOrANamedCameraFile)
     // Reopened without a camera file, the board is back on its default.
     cl = open(1, VB_OPEN_INSPECT);
     expect_inquiries(cl, {{VB_INQ_WIDTH, 640}, {VB_INQ_FRAME_BYTES, 640 * 480}});
+
+    // The region of interest drives the inquiries.
+    VN_HANDLE handle = open(0);
+    ASSERT_EQ(VcAqROISet(handle, 100, 50, 640, 480, 0), 0);
+    expect_inquiries(handle, {{VB_INQ_X_OFFSET, 100}, {VB_INQ_Y_OFFSET, 50}, {VB_INQ_WIDTH, 640},
+                              {VB_INQ_HEIGHT, 480}, {VB_INQ_FRAME_BYTES, 640 * 480}});
+
+    // A region that ends exactly at the sensor's edge is accepted; one pixel more is not.
+    EXPECT_EQ(VcAqROISet(handle, 1024 - 16, 768 - 8, 16, 8, 0), 0);
+    const int32_t refused = VcAqROISet(handle, 1024 - 16, 768 - 8, 17, 8, 0);
+    EXPECT_NE(refused, 0);
+    EXPECT_NE(VcAqROISet(handle, 0, 0, 0, 8, 0), 0);
+    EXPECT_NE(VcAqROISet(handle, 0xFFFFFFF0u, 0, 32, 8, 0), 0) << "offset + width must not wrap";
+    EXPECT_EQ(vn_text(handle, refused), "The region of interest lies outside the camera's sensor.");
+    int32_t last = 0;
+    EXPECT_EQ(VNErrorGetLast(handle, &last), 0);
+    EXPECT_EQ(last, refused);
+    // The refused calls left the last good region in place.
+    expect_inquiries(handle, {{VB_INQ_WIDTH, 16}, {VB_INQ_X_OFFSET, 1024 - 16}});
+
+    // A new open starts again from the whole sensor.
+    close(handle);
+    handle = open(0);
+    expect_inquiries(handle, {{VB_INQ_WIDTH, 1024}, {VB_INQ_X_OFFSET, 0}});
 }
 
 TEST_F(SimBoardTest, RefusesUnknownCameraFilesFlagsAndBoardsAndASecondAcquiringHandle)
@@ -160,32 +184,6 @@ TEST_F(SimBoardTest, ClosedForeignAndReconfiguredHandlesAnswerNonZero)
         EXPECT_NE(VbErrorTextGet(bad, 220, text, &size), 0);
     }
     open(0);
-}
-
-TEST_F(SimBoardTest, RegionOfInterestDrivesTheInquiries)
-{
-    VN_HANDLE handle = open(0);
-    ASSERT_EQ(VcAqROISet(handle, 100, 50, 640, 480, 0), 0);
-    expect_inquiries(handle, {{VB_INQ_X_OFFSET, 100}, {VB_INQ_Y_OFFSET, 50}, {VB_INQ_WIDTH, 640},
-                              {VB_INQ_HEIGHT, 480}, {VB_INQ_FRAME_BYTES, 640 * 480}});
-
-    // A region that ends exactly at the sensor's edge is accepted; one pixel more is not.
-    EXPECT_EQ(VcAqROISet(handle, 1024 - 16, 768 - 8, 16, 8, 0), 0);
-    const int32_t refused = VcAqROISet(handle, 1024 - 16, 768 - 8, 17, 8, 0);
-    EXPECT_NE(refused, 0);
-    EXPECT_NE(VcAqROISet(handle, 0, 0, 0, 8, 0), 0);
-    EXPECT_NE(VcAqROISet(handle, 0xFFFFFFF0u, 0, 32, 8, 0), 0) << "offset + width must not wrap";
-    EXPECT_EQ(vn_text(handle, refused), "The region of interest lies outside the camera's sensor.");
-    int32_t last = 0;
-    EXPECT_EQ(VNErrorGetLast(handle, &last), 0);
-    EXPECT_EQ(last, refused);
-    // The refused calls left the last good region in place.
-    expect_inquiries(handle, {{VB_INQ_WIDTH, 16}, {VB_INQ_X_OFFSET, 1024 - 16}});
-
-    // A new open starts again from the whole sensor.
-    close(handle);
-    handle = open(0);
-    expect_inquiries(handle, {{VB_INQ_WIDTH, 1024}, {VB_INQ_X_OFFSET, 0}});
 }
 
 TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccessAndConfiguredOnesMergeWithTheDefaults)

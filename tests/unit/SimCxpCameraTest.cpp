@@ -59,7 +59,7 @@ void configure(const char* json)
 
 using SimCxpCameraTest = SimTest;
 
-TEST_F(SimCxpCameraTest, BootstrapLinkRegistersAnswerAndOnlyTheUserIdIsWritable)
+TEST_F(SimCxpCameraTest, BootstrapLinkRegistersAnswerOnlyTheUserIdIsWritableAndConfiguredRegistersAreThere)
 {
     // The constants are read through the producer elsewhere; here what only the camera does.
     VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
@@ -98,6 +98,26 @@ TEST_F(SimCxpCameraTest, BootstrapLinkRegistersAnswerAndOnlyTheUserIdIsWritable)
     ASSERT_EQ(VNCXPReadData(handle, own_link, 0x6100, 4, &read, back, 4), 0);
     EXPECT_EQ(back[0], 0x01);
     EXPECT_EQ(back[3], 0x04);
+
+    // Configured registers, and the link speed the board sets.
+    configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
+        "link_config_default": "0x00020038", "registers": [{"address": "0x6010", "value": "0xDEADBEEF"},
+        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})");
+    handle = open(0, VB_OPEN_INSPECT);
+    EXPECT_EQ(reg(handle, cxp::revision), 0x00020000u);
+    EXPECT_EQ(reg(handle, 0x6010), 0xDEADBEEFu);
+    EXPECT_EQ(reg(handle, 0x6034), 1u) << "8-byte values put the low word at the higher address";
+    EXPECT_EQ(read_text(handle, 0x6020, 6), "hello");
+
+    // The board's link that follows is met in CxpPortTest.LinkConfigurationWritesSetTheBoardsLinkSpeed.
+    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 4, 5, 1), 0);
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00040048u) << "the camera's ConnectionConfig follows";
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 4, 6, 1), 0);
+    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 5, 1, 1), 0) << "the board has 4 connections";
+    // ConnectionReset returns the camera to its default link.
+    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::connection_reset, 1), 0);
+    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00020038u);
+    EXPECT_EQ(reg(handle, cxp::connection_reset), 0u);
 }
 
 TEST_F(SimCxpCameraTest, ManifestEntriesSwitchWithTheSelector)
@@ -210,28 +230,6 @@ TEST_F(SimCxpCameraTest, CameraFeaturesDriveTheBoardsFramesAndStayUntilAnotherCa
     EXPECT_EQ(reg(handle, cxp::height), 1536u);
     EXPECT_EQ(reg(handle, cxp::pixel_format), cxp::pfnc_mono12);
     EXPECT_EQ(inquire(handle, VB_INQ_BITS_PER_PIXEL), 12u);
-}
-
-TEST_F(SimCxpCameraTest, ConfiguredRegistersAndLinkSpeed)
-{
-    configure(R"({"boards": [{"kind": "CXP", "camera": {"model": "Cam2", "revision": "0x00020000",
-        "link_config_default": "0x00020038", "registers": [{"address": "0x6010", "value": "0xDEADBEEF"},
-        {"address": "0x6020", "text": "hello"}, {"address": "0x6030", "size": 8, "value": 1}]}}]})");
-    VN_HANDLE handle = open(0, VB_OPEN_INSPECT);
-    EXPECT_EQ(reg(handle, cxp::revision), 0x00020000u);
-    EXPECT_EQ(reg(handle, 0x6010), 0xDEADBEEFu);
-    EXPECT_EQ(reg(handle, 0x6034), 1u) << "8-byte values put the low word at the higher address";
-    EXPECT_EQ(read_text(handle, 0x6020, 6), "hello");
-
-    // The board's link that follows is met in CxpPortTest.LinkConfigurationWritesSetTheBoardsLinkSpeed.
-    ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 4, 5, 1), 0);
-    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00040048u) << "the camera's ConnectionConfig follows";
-    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 4, 6, 1), 0);
-    EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 5, 1, 1), 0) << "the board has 4 connections";
-    // ConnectionReset returns the camera to its default link.
-    ASSERT_EQ(VNCXPWriteReg(handle, own_link, cxp::connection_reset, 1), 0);
-    EXPECT_EQ(reg(handle, cxp::connection_config), 0x00020038u);
-    EXPECT_EQ(reg(handle, cxp::connection_reset), 0u);
 }
 
 TEST_F(SimCxpCameraTest, TestPatternAndFrameRate)
