@@ -166,7 +166,7 @@ TEST_F(CxpPortTest, AddressesBeyond32BitsAreRefusedByEveryAccess)
     EXPECT_NE(last_error().find(" writing the register at address 0x0."), std::string::npos);
 }
 
-TEST_F(CxpPortTest, InfoValuesComeFromTheCameraAndTheBoard)
+TEST_F(CxpPortTest, InfoAndUrlInfoValuesComeFromTheCameraAndTheBoard)
 {
     make_port();
     for (const auto& [command, text] : {std::pair{PORT_INFO_ID, "Device"}, {PORT_INFO_VENDOR, "Vantrel"},
@@ -183,19 +183,8 @@ TEST_F(CxpPortTest, InfoValuesComeFromTheCameraAndTheBoard)
     EXPECT_FALSE(info_bool(*port_, PORT_INFO_ACCESS_WRITE));
     EXPECT_FALSE(info_bool(*port_, PORT_INFO_ACCESS_NA));
 
-    // A camera that no longer answers fails the computed strings with the read's code.
-    vnsim_cxp_fault_silent(0, 1);
-    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-    char text[32];
-    size_t size = sizeof text;
-    EXPECT_EQ(port_->info(PORT_INFO_VENDOR, &type, text, &size), GC_ERR_IO);
-}
-
-// The camera's files reach the cache and are offered as file URLs the reference GenApi loads
-// (test_cxp_remote.py); here the port's typed answers and refusals.
-TEST_F(CxpPortTest, UrlInfoAnswersAndRefusals)
-{
-    make_port();
+    // The URL info's typed answers and refusals. (The camera's files reach the cache and are offered as file URLs
+    // the reference GenApi loads: test_cxp_remote.py.)
     uint32_t count = 0;
     ASSERT_EQ(port_->num_urls(&count), GC_ERR_SUCCESS);
     ASSERT_EQ(count, 1u);
@@ -225,6 +214,12 @@ TEST_F(CxpPortTest, UrlInfoAnswersAndRefusals)
     EXPECT_EQ(port_->url_info(1, URL_INFO_URL, &type, nullptr, &size), GC_ERR_INVALID_INDEX);
     expect_last("GC_ERR_INVALID_INDEX", "VNPortCXP::url_info",
                 "Index 1 exceeds the 1 URLs available on the CoaXPresss port of board 0.");
+
+    // A camera that no longer answers fails the computed strings with the read's code.
+    vnsim_cxp_fault_silent(0, 1);
+    char text[32];
+    size = sizeof text;
+    EXPECT_EQ(port_->info(PORT_INFO_VENDOR, &type, text, &size), GC_ERR_IO);
 }
 
 // Caching by hand, deleting an entry and re-synchronising are met through the device's registers in

@@ -295,7 +295,7 @@ TEST_F(CxpXmlCacheTest, BadEntriesAreRecordedAndTheOthersStillDownload)
     }
 }
 
-TEST_F(CxpXmlCacheTest, UnzipChecksItsInputAndNeverLeavesAPartialFile)
+TEST_F(CxpXmlCacheTest, UnzipChecksItsInputAndNeverLeavesAPartialFileAndHostFilesAreCopiedWithTheirSchemaVersion)
 {
     const std::string function = "VNCxpXmlCacheInterface::doUnzip";
     write_file(cache("cam.txt"), "x");
@@ -325,10 +325,8 @@ TEST_F(CxpXmlCacheTest, UnzipChecksItsInputAndNeverLeavesAPartialFile)
     EXPECT_NE(last_error().find("A problem occured unzipping an XML file: "), std::string::npos) << last_error();
     EXPECT_FALSE(fs::exists(cache("damaged.xml")));
     EXPECT_TRUE(fs::exists(cache("damaged.zip")));
-}
 
-TEST_F(CxpXmlCacheTest, HostFilesAreCopiedWithTheirSchemaVersion)
-{
+    // Host files are copied with their schema version.
     fs::create_directories(cache("host"));
     write_file(cache("host/cam.zip"), make_zip("a.xml", "<a/>"));
     write_file(cache("host/notes.txt"), "x");

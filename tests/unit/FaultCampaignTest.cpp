@@ -136,14 +136,17 @@ protected:
         return taken;
     }
 
-    // Waits until the engine has taken from the board every frame it completed (or lost it to an overrun),
-    // then queues the held buffers again.
-    void requeue_when_all_taken(const std::vector<BUFFER_HANDLE>& taken)
+    void requeue(const std::vector<BUFFER_HANDLE>& taken)
     {
-        ASSERT_TRUE(vntest::wait_until([] { return board_stats().pending == 0; }));
         for (const BUFFER_HANDLE buffer : taken) {
             ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
         }
+    }
+
+    // Whether the engine has taken from the board every frame it completed (or lost it to an overrun).
+    static bool all_taken()
+    {
+        return vntest::wait_until([] { return board_stats().pending == 0; });
     }
 
     static VnsimFrameStats board_stats()
@@ -252,7 +255,8 @@ TEST_F(FaultCampaignTest, SelfStopWithEveryBufferHeldLosesNoneWhenTheyComeBack)
     const std::vector<BUFFER_HANDLE> taken = hold_all();
     ASSERT_EQ(vnsim_fault_stop_after(board, 1, 0), 0);
     ASSERT_EQ(vnsim_trigger(board, 2), 1) << "the board stops after one more frame";
-    ASSERT_NO_FATAL_FAILURE(requeue_when_all_taken(taken));
+    ASSERT_TRUE(all_taken());
+    ASSERT_NO_FATAL_FAILURE(requeue(taken));
     // The frame that waited for a buffer, and one after the restart.
     ASSERT_TRUE(vntest::wait_until([] { return board_stats().running == 1; }));
     ASSERT_EQ(vnsim_trigger(board, 1), 1);
@@ -267,11 +271,12 @@ TEST_F(FaultCampaignTest, FramesAnAbortDiscardedAreNeverDeliveredFromAnEarlierLa
     ASSERT_EQ(vnsim_trigger(board, 6), 6);
     const std::vector<BUFFER_HANDLE> taken = hold_all();
     ASSERT_EQ(vnsim_trigger(board, 40), 40);
-    ASSERT_EQ(EventFlush(event), GC_ERR_SUCCESS);
     // The acquisition thread must have seen all forty (none can be copied: no buffer is queued) before the
     // buffers come back, or the last of them are rightly delivered.
-    ASSERT_NO_FATAL_FAILURE(requeue_when_all_taken(taken));
+    ASSERT_TRUE(all_taken());
+    ASSERT_EQ(EventFlush(event), GC_ERR_SUCCESS);
     last_id = 46;
+    ASSERT_NO_FATAL_FAILURE(requeue(taken));
     // The abort throws away the frames it completed; after the restart the next frame is counted past
     // them. Only that frame may come out: the gap's buffers hold frames of the lap before.
     ASSERT_EQ(vnsim_fault_stop_after(board, 3, 1), 0);

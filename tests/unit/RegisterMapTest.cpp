@@ -225,7 +225,7 @@ TEST_F(RegisterMapTest, TypedReadsAnswerAStringsTextAndOneZeroByteOrTheWholeEntr
 // The order of hooks and access checks, which no export shows. (A value computed at each read, a refusing
 // pre_read's or post_write's code as the access's answer, and read-only and write-only registers refused:
 // ConsumerFirstStepsTest, InterfaceModuleTest and SystemModuleTest, through GCReadPort and GCWritePort.)
-TEST_F(RegisterMapTest, HooksRunBeforeTheAccessChecksAndAfterTheCopy)
+TEST_F(RegisterMapTest, HooksRunBeforeTheAccessChecksAndAfterTheCopyAndCommandRegistersRunOnOne)
 {
     int pre_reads = 0;
     int pre_writes = 0;
@@ -271,19 +271,16 @@ TEST_F(RegisterMapTest, HooksRunBeforeTheAccessChecksAndAfterTheCopy)
     const uint32_t written = 41;
     EXPECT_EQ(map.write(0x10, &written, 4), GC_ERR_SUCCESS);
     EXPECT_EQ(write_only->data()[0], 42);
-}
 
-// (Values other than 1 refused with GC_ERR_IO: SystemModuleTest and InterfaceModuleTest, on the update-list
-// commands.)
-TEST_F(RegisterMapTest, CommandRegistersRunOnOneAndAlwaysReadZero)
-{
+    // Command registers run their command on a write of 1 and always read 0. (Values other than 1 refused with
+    // GC_ERR_IO: SystemModuleTest and InterfaceModuleTest, on the update-list commands.)
     auto* command = static_cast<vngtl::CommandEntry*>(
-        map.insert(0x0, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
+        map.insert(0x20, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
     ASSERT_NE(command, nullptr);
     std::memset(command->data(), 0, 4);
 
-    uint32_t value = 1;
-    EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_ERROR);
+    value = 1;
+    EXPECT_EQ(map.write(0x20, &value, 4), GC_ERR_ERROR);
     EXPECT_TRUE(is_record(last_error(), "GC_ERR_ERROR", "RegisterMapHelpers.cpp", "CommandEntry::post_write",
                           "The command entry was not properly initialized."));
 
@@ -292,13 +289,13 @@ TEST_F(RegisterMapTest, CommandRegistersRunOnOneAndAlwaysReadZero)
         ++runs;
         return runs == 1 ? GC_ERR_SUCCESS : GC_ERR_ABORT;
     };
-    EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(map.write(0x20, &value, 4), GC_ERR_SUCCESS);
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(map.read(0x0, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(map.read(0x20, &value, 4), GC_ERR_SUCCESS);
     EXPECT_EQ(value, 0u);
 
     value = 1;
-    EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_ABORT);  // the command's own answer
+    EXPECT_EQ(map.write(0x20, &value, 4), GC_ERR_ABORT);  // the command's own answer
     EXPECT_EQ(runs, 2);
 }
 

@@ -232,7 +232,7 @@ TEST_F(SimBoardTest, BoardRegistersHaveNamesValuesAndAccessAndConfiguredOnesMerg
 
 // ---- The configuration ---------------------------------------------------------------------------------
 
-TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReason)
+TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReasonAndAFileWithFaultsIsTaken)
 {
     struct Case {
         const char* json;
@@ -286,6 +286,29 @@ TEST_F(SimConfigTest, InvalidConfigurationsAreRefusedWithAReason)
     EXPECT_EQ(vnsim_configure((nine + "]}}]}").c_str()), -1) << "at most eight manifest entries";
     EXPECT_EQ(vnsim_configure_file("/nonexistent/vnsim.json"), -1);
     EXPECT_NE(std::string(vnsim_last_error()).find("/nonexistent/vnsim.json"), std::string::npos);
+
+    // A configuration from a file, with faults.
+    char path[] = "/tmp/vnsim-config-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    {
+        std::ofstream out(path);
+        out << R"({"boards": [{"kind": "CL", "faults": {"open_fails": 1, "missing": false},
+                   "camera_files": [{"name": "f.cam", "width": 4, "height": 4}]},
+                  {"kind": "CL", "faults": {"missing": true}}],
+                  "faults": {"enumeration_fails": false}})";
+    }
+    const int result = vnsim_configure_file(path);
+    std::remove(path);
+    ASSERT_EQ(result, 0) << vnsim_last_error();
+    EXPECT_EQ(board_count(), 1u) << "the second board is missing";
+    VN_HANDLE handle = nullptr;
+    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT), 0);
+    open(0, VB_OPEN_INSPECT);
+
+    ASSERT_EQ(vnsim_configure(R"({"boards": [{}], "faults": {"enumeration_fails": true}})"), 0);
+    uint32_t count = 0;
+    EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
 }
 
 TEST_F(SimConfigTest, UnknownKeysAreIgnoredMissingKeysTakeDefaultsAndOptionsAreHexTexts)
@@ -316,27 +339,3 @@ TEST_F(SimConfigTest, UnknownKeysAreIgnoredMissingKeysTakeDefaultsAndOptionsAreH
     EXPECT_NE(VNRegistryBoardGetStringHex(handle, nullptr, &value), 0);
 }
 
-TEST_F(SimConfigTest, ConfigurationFromAFileWithFaults)
-{
-    char path[] = "/tmp/vnsim-config-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    {
-        std::ofstream out(path);
-        out << R"({"boards": [{"kind": "CL", "faults": {"open_fails": 1, "missing": false},
-                   "camera_files": [{"name": "f.cam", "width": 4, "height": 4}]},
-                  {"kind": "CL", "faults": {"missing": true}}],
-                  "faults": {"enumeration_fails": false}})";
-    }
-    const int result = vnsim_configure_file(path);
-    std::remove(path);
-    ASSERT_EQ(result, 0) << vnsim_last_error();
-    EXPECT_EQ(board_count(), 1u) << "the second board is missing";
-    VN_HANDLE handle = nullptr;
-    EXPECT_NE(VbBrdOpenEx(VB_DRIVER_ANY, 0, &handle, VB_OPEN_INSPECT), 0);
-    open(0, VB_OPEN_INSPECT);
-
-    ASSERT_EQ(vnsim_configure(R"({"boards": [{}], "faults": {"enumeration_fails": true}})"), 0);
-    uint32_t count = 0;
-    EXPECT_NE(VcSysBrdEnum(VC_ENUM_BOARDS, &count), 0);
-}
