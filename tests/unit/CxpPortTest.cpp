@@ -104,7 +104,7 @@ TEST_F(CxpPortTest, WholeWordLinkRoundsOrRefusesShortAccessesAndNeverOverrunsThe
     EXPECT_EQ(std::memcmp(held, "xy\0\0", 4), 0);
 }
 
-TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeed)
+TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeedAndAddressesBeyond32BitsAreRefused)
 {
     make_port();
     vnsim_cxp_clear_stats(0);
@@ -137,15 +137,12 @@ TEST_F(CxpPortTest, LinkConfigurationWritesSetTheBoardsLinkSpeed)
     EXPECT_EQ(stats().last_write_address, link_config);
     EXPECT_EQ(stats().last_write_length, 8u);
     EXPECT_EQ(stats().link_speed_calls, 2u);
-}
 
-TEST_F(CxpPortTest, AddressesBeyond32BitsAreRefusedByEveryAccess)
-{
-    make_port();
+    // Addresses beyond 32 bits are refused by every access.
     const uint64_t beyond = 0x100000000ull;
     const std::string message = "Address 0x100000000 exceeds the maximum 32-bit address space used by CoaXPress.";
     uint32_t word = 0;
-    size_t size = 4;
+    size = 4;
     EXPECT_EQ(port_->read(beyond, &word, &size), GC_ERR_INVALID_ADDRESS);
     expect_last("GC_ERR_INVALID_ADDRESS", "VNPortCXP::read", message);
     EXPECT_EQ(port_->write(beyond, &word, &size), GC_ERR_INVALID_ADDRESS);

@@ -21,9 +21,39 @@ namespace {
 using vngtl::DynamicResourceDepot;
 using Depot = GenTLTest;
 
+// The address the description gives the named register node ("<IntReg Name=\"Reg_X\">" ... "<Address>").
+std::optional<uint64_t> xml_address(const std::string& xml, const std::string& node)
+{
+    const auto at = xml.find(" Name=\"" + node + "\"");
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto address = xml.find("<Address>", at);
+    const auto node_end = xml.find("</", xml.find("<pPort>", at));
+    if (address == std::string::npos || address > node_end) {
+        return std::nullopt;
+    }
+    return std::strtoull(xml.c_str() + address + 9, nullptr, 16);
+}
+
+// Every register node of each description (that no other is: test_module_xml.py) lies at its constant's address.
+void expect_addresses(const char* resource, const std::vector<std::pair<const char*, uint64_t>>& nodes)
+{
+    size_t size = 0;
+    const auto* bytes = reinterpret_cast<const char*>(DynamicResourceDepot::Get(resource, &size));
+    ASSERT_NE(bytes, nullptr) << resource;
+    const std::string xml(bytes, size);
+    for (const auto& [name, address] : nodes) {
+        SCOPED_TRACE(std::string(resource) + " " + name);
+        EXPECT_EQ(xml_address(xml, name), std::optional<uint64_t>(address));
+    }
+}
+
+#define N(name) std::pair<const char*, uint64_t>{#name, m::name}
+
 // Each description is the stored file byte for byte. (Its declaration, line ends, schema and file versions,
 // vendor and model and its port, as the reference GenApi reads them: test_module_xml.py.)
-TEST_F(Depot, EachDescriptionIsTheStoredFileByteForByteAndOtherNamesAreRefused)
+TEST_F(Depot, EachDescriptionIsTheStoredFileWithTheRegisterAddressesOfTheCodeAndOtherNamesAreRefused)
 {
     // Each source file, its resource ID and its type; it is stored as "Resources\<file>" and written out as
     // "Vantrel_VNGTL2_<file>".
@@ -67,40 +97,8 @@ TEST_F(Depot, EachDescriptionIsTheStoredFileByteForByteAndOtherNamesAreRefused)
     EXPECT_EQ(DynamicResourceDepot::Get("Resources\\TLSystem.xml", nullptr), nullptr);
     EXPECT_TRUE(is_record(last_error(), "GC_ERR_INVALID_PARAMETER", "DynamicResourceDepot.cpp",
                           "DynamicResourceDepot::Get", "The buffer size pointer is invalid (null)."));
-}
 
-// The address the description gives the named register node ("<IntReg Name=\"Reg_X\">" ... "<Address>").
-std::optional<uint64_t> xml_address(const std::string& xml, const std::string& node)
-{
-    const auto at = xml.find(" Name=\"" + node + "\"");
-    if (at == std::string::npos) {
-        return std::nullopt;
-    }
-    const auto address = xml.find("<Address>", at);
-    const auto node_end = xml.find("</", xml.find("<pPort>", at));
-    if (address == std::string::npos || address > node_end) {
-        return std::nullopt;
-    }
-    return std::strtoull(xml.c_str() + address + 9, nullptr, 16);
-}
-
-// Every register node of each description (that no other is: test_module_xml.py) lies at its constant's address.
-void expect_addresses(const char* resource, const std::vector<std::pair<const char*, uint64_t>>& nodes)
-{
-    size_t size = 0;
-    const auto* bytes = reinterpret_cast<const char*>(DynamicResourceDepot::Get(resource, &size));
-    ASSERT_NE(bytes, nullptr) << resource;
-    const std::string xml(bytes, size);
-    for (const auto& [name, address] : nodes) {
-        SCOPED_TRACE(std::string(resource) + " " + name);
-        EXPECT_EQ(xml_address(xml, name), std::optional<uint64_t>(address));
-    }
-}
-
-#define N(name) std::pair<const char*, uint64_t>{#name, m::name}
-
-TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
-{
+    // Every register node lies at its constant's address.
     {
         namespace m = vngtl::reg::system;
         expect_addresses("Resources\\TLSystem.xml",
@@ -150,6 +148,7 @@ TEST_F(Depot, RegisterAddressConstantsAreTheAddressesOfTheDescriptions)
              N(Reg_BufferDeliveredImageHeight), N(Reg_SizeofSizeT), N(BufferData)});
     }
 }
+
 
 #undef N
 
@@ -249,7 +248,7 @@ Note version(const std::string& text)
 
 // The file holding the code carries the project version, and a note is found behind others. (The built
 // VNGTL.cti's version, as the system module answers it to the reference consumer: test_modules.py.)
-TEST_F(FileVersion, TheFileHoldingTheCodeCarriesTheProjectVersionAndTheNoteIsFoundAmongOthers)
+TEST_F(FileVersion, TheNoteIsFoundAmongOthersAndFilesWithoutAReadableOneHaveNoVersion)
 {
     // Here the producer's code is linked into the test program, so that is the file LibraryPath names.
     const std::string path = DynamicResourceDepot::LibraryPath();
@@ -271,11 +270,8 @@ TEST_F(FileVersion, TheFileHoldingTheCodeCarriesTheProjectVersionAndTheNoteIsFou
                                                             version("10, 20, 4294967295, 0")}))))
         << last_error();
     EXPECT_EQ(numbers, (std::array<uint32_t, 4>{10, 20, 4294967295u, 0}));
-}
 
-// A file without the note, or whose note holds no good text, has no version; the outputs are left alone.
-TEST_F(FileVersion, FilesWithoutAReadableNoteHaveNoVersion)
-{
+    // A file without the note, or whose note holds no good text, has no version; the outputs are left alone.
     const std::string none = "GetFileVersionInfoSize returned a null size.";
     std::vector<std::pair<std::string, std::string>> rows = {  // the file and the record's message
         {VNSIM_PATH, none},
@@ -298,10 +294,10 @@ TEST_F(FileVersion, FilesWithoutAReadableNoteHaveNoVersion)
         rows.emplace_back(write_file(std::string("text ") + bad + ".so", elf_with_notes({version(bad)})),
                           "Unable to retrieve the system version information for the library.");
     }
-    for (const auto& [path, message] : rows) {
-        SCOPED_TRACE(path);
-        std::array<uint32_t, 4> numbers{9, 9, 9, 9};
-        EXPECT_FALSE(DynamicResourceDepot::FileVersion(path, &numbers[0], &numbers[1], &numbers[2], &numbers[3]));
+    for (const auto& [file, message] : rows) {
+        SCOPED_TRACE(file);
+        numbers = {9, 9, 9, 9};
+        EXPECT_FALSE(read(file));
         EXPECT_TRUE(is_record(last_error(), "GC_ERR_ERROR", "DynamicResourceDepot.cpp",
                               "DynamicResourceDepot::FileVersion", message));
         EXPECT_EQ(numbers, (std::array<uint32_t, 4>{9, 9, 9, 9})) << "untouched";

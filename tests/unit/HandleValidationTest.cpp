@@ -448,7 +448,7 @@ int race(const std::vector<std::function<void(std::atomic<int>&)>>& users, const
     return unexpected.load();
 }
 
-TEST_F(HandleValidationTest, BuffersRevokedWhileOtherThreadsUseThemAnswerOnlyLiveOrInvalid)
+TEST_F(HandleValidationTest, HandlesEndedWhileOtherThreadsUseThemAnswerOnlyDocumentedCodes)
 {
     // The current buffer's handle, replaced by the revoker; the readers use whatever they last saw.
     std::atomic<void*> current{tree.buffer};
@@ -484,15 +484,13 @@ TEST_F(HandleValidationTest, BuffersRevokedWhileOtherThreadsUseThemAnswerOnlyLiv
                    }),
               0);
     EXPECT_EQ(revoked, 300);
-}
 
-TEST_F(HandleValidationTest, EventsUnregisteredWhileOtherThreadsWaitOnThemEndTheWaits)
-{
-    std::atomic<void*> current{tree.event};
+    // Events unregistered while other threads wait on them end the waits.
+    std::atomic<void*> current_event{tree.event};
     const auto waiter = [&](std::atomic<int>& unexpected) {
         EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
-        count_unless(unexpected, EventGetData(current.load(), &data, &size, 20),
+        count_unless(unexpected, EventGetData(current_event.load(), &data, &size, 20),
                      {GC_ERR_TIMEOUT, GC_ERR_ABORT, GC_ERR_INVALID_HANDLE, GC_ERR_NOT_INITIALIZED,
                       GC_ERR_RESOURCE_IN_USE});
     };
@@ -502,14 +500,12 @@ TEST_F(HandleValidationTest, EventsUnregisteredWhileOtherThreadsWaitOnThemEndThe
                            ASSERT_EQ(GCUnregisterEvent(tree.stream, EVENT_NEW_BUFFER), GC_ERR_SUCCESS);
                            EVENT_HANDLE fresh = nullptr;
                            ASSERT_EQ(GCRegisterEvent(tree.stream, EVENT_NEW_BUFFER, &fresh), GC_ERR_SUCCESS);
-                           current = fresh;
+                           current_event = fresh;
                        }
                    }),
               0);
-}
 
-TEST_F(HandleValidationTest, ThreadsOpeningClosingAndUsingOneTreeAnswerOnlyDocumentedCodes)
-{
+    // Threads opening, closing and using one tree.
     // Two users of the stream and its port, one of the device's remote port.
     const auto stream_user = [&](std::atomic<int>& unexpected) {
         INFO_DATATYPE type = 0;

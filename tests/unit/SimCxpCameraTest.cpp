@@ -109,7 +109,8 @@ TEST_F(SimCxpCameraTest, BootstrapLinkRegistersAnswerOnlyTheUserIdIsWritableAndC
     EXPECT_EQ(reg(handle, 0x6034), 1u) << "8-byte values put the low word at the higher address";
     EXPECT_EQ(read_text(handle, 0x6020, 6), "hello");
 
-    // The board's link that follows is met in CxpPortTest.LinkConfigurationWritesSetTheBoardsLinkSpeed.
+    // The board's link that follows is met in
+    // CxpPortTest.LinkConfigurationWritesSetTheBoardsLinkSpeedAndAddressesBeyond32BitsAreRefused.
     ASSERT_EQ(VNCXPConfigureLinkSpeed(handle, own_link, 4, 5, 1), 0);
     EXPECT_EQ(reg(handle, cxp::connection_config), 0x00040048u) << "the camera's ConnectionConfig follows";
     EXPECT_NE(VNCXPConfigureLinkSpeed(handle, own_link, 4, 6, 1), 0);
