@@ -36,8 +36,10 @@ std::optional<uint64_t> xml_address(const std::string& xml, const std::string& n
     return std::strtoull(xml.c_str() + address + 9, nullptr, 16);
 }
 
+using Nodes = std::vector<std::pair<const char*, uint64_t>>;
+
 // Every register node of each description (that no other is: test_module_xml.py) lies at its constant's address.
-void expect_addresses(const char* resource, const std::vector<std::pair<const char*, uint64_t>>& nodes)
+void expect_addresses(const char* resource, const Nodes& nodes)
 {
     size_t size = 0;
     const auto* bytes = reinterpret_cast<const char*>(DynamicResourceDepot::Get(resource, &size));
@@ -49,7 +51,7 @@ void expect_addresses(const char* resource, const std::vector<std::pair<const ch
     }
 }
 
-#define N(name) std::pair<const char*, uint64_t>{#name, m::name}
+#define N(name) std::pair<const char*, uint64_t>{#name, name}
 
 // Each description is the stored file byte for byte. (Its declaration, line ends, schema and file versions,
 // vendor and model and its port, as the reference GenApi reads them: test_module_xml.py.)
@@ -99,54 +101,47 @@ TEST_F(Depot, EachDescriptionIsTheStoredFileWithTheRegisterAddressesOfTheCodeAnd
                           "DynamicResourceDepot::Get", "The buffer size pointer is invalid (null)."));
 
     // Every register node lies at its constant's address.
-    {
-        namespace m = vngtl::reg::system;
-        expect_addresses("Resources\\TLSystem.xml",
-                         {N(Reg_TLID), N(Reg_TLVendorName), N(Reg_TLModelName), N(Reg_TLVersion), N(Reg_TLPath),
-                          N(Reg_TLType), N(Reg_GenTLVersionMajor), N(Reg_GenTLVersionMinor),
-                          N(Reg_InterfaceUpdateList), N(Reg_InterfaceSelector), N(Reg_InterfaceCount),
-                          N(Reg_InterfaceID)});
-    }
-    {
-        namespace m = vngtl::reg::interface;
-        expect_addresses("Resources\\TLInterface.xml",
-                         {N(Reg_InterfaceID), N(Reg_InterfaceType), N(Reg_DeviceUpdateList), N(Reg_DeviceSelector),
-                          N(Reg_DeviceCount), N(Reg_DeviceID), N(Reg_DeviceVendorName), N(Reg_DeviceModelName),
-                          N(Reg_DeviceAccessStatus), N(Reg_CurrentCameraFile), N(Reg_CameraFileSettable),
-                          N(Reg_BoardRegisterIndex), N(Reg_BoardRegisterIndex_Cnt), N(Reg_BoardRegisterName),
-                          N(Reg_BoardRegisterValue), N(Reg_BoardRegisterValid), N(Reg_DeviceOpen)});
-    }
-    {
-        namespace m = vngtl::reg::device;
-        expect_addresses("Resources\\TLDevice.xml",
-                         {N(Reg_DeviceID), N(Reg_DeviceVendorName), N(Reg_DeviceModelName), N(Reg_DeviceType),
-                          N(Reg_StreamSelector), N(Reg_StreamCount), N(Reg_StreamID), N(Reg_CacheExternalXmlFile),
-                          N(Reg_DeleteSelectedXmlCacheEntry), N(Reg_XmlUrlSelector), N(Reg_XmlUrlPath),
-                          N(Reg_XmlFileCount), N(Reg_SyncCacheWithCamera)});
-    }
-    {
-        namespace m = vngtl::reg::datastream;
-        expect_addresses(
-            "Resources\\TLDatastream.xml",
-            {N(Reg_StreamID), N(Reg_StreamDeliveredFrameCount), N(Reg_StreamLostFrameCount),
-             N(Reg_StreamAnnouncedBufferCount), N(Reg_StreamInputBufferCount), N(Reg_StreamOutputBufferCount),
-             N(Reg_StreamStartedFrameCount), N(Reg_PayloadSize), N(Reg_StreamIsGrabbing),
-             N(Reg_StreamChunkCountMaximum), N(Reg_StreamAnnounceBufferMinimum), N(Reg_StreamBufferAlignment),
-             N(Reg_SizeofSizeT), N(Reg_StreamType), N(Reg_GrabberBufferCountDesired),
-             N(Reg_GrabberBufferCountAllocated), N(Reg_GrabberBufferCountMinimum), N(Reg_GrabberBufferCopyOffset),
-             N(Reg_OffsetX), N(Reg_OffsetY), N(Reg_Width), N(Reg_Height), N(Reg_WidthMax), N(Reg_HeightMax)});
-    }
-    {
-        namespace m = vngtl::reg::buffer;
-        expect_addresses(
-            "Resources\\TLBuffer.xml",
-            {N(Reg_BufferSize), N(Reg_BufferDataSize), N(Reg_BufferUserData), N(Reg_BufferTimeStamp),
-             N(Reg_BufferNewData), N(Reg_BufferIsQueued), N(Reg_BufferIsAcquiring), N(Reg_BufferIsIncomplete),
-             N(Reg_BufferSizeFilled), N(Reg_BufferWidth), N(Reg_BufferHeight), N(Reg_BufferXOffset),
-             N(Reg_BufferYOffset), N(Reg_BufferXPadding), N(Reg_BufferYPadding), N(Reg_BufferFrameID),
-             N(Reg_BufferImagePresent), N(Reg_BufferImageOffset), N(Reg_BufferPayloadType), N(Reg_BufferPixelFormat),
-             N(Reg_BufferDeliveredImageHeight), N(Reg_SizeofSizeT), N(BufferData)});
-    }
+    expect_addresses("Resources\\TLSystem.xml", [] {
+        using namespace vngtl::reg::system;
+        return Nodes{N(Reg_TLID), N(Reg_TLVendorName), N(Reg_TLModelName), N(Reg_TLVersion), N(Reg_TLPath),
+                     N(Reg_TLType), N(Reg_GenTLVersionMajor), N(Reg_GenTLVersionMinor), N(Reg_InterfaceUpdateList),
+                     N(Reg_InterfaceSelector), N(Reg_InterfaceCount), N(Reg_InterfaceID)};
+    }());
+    expect_addresses("Resources\\TLInterface.xml", [] {
+        using namespace vngtl::reg::interface;
+        return Nodes{N(Reg_InterfaceID), N(Reg_InterfaceType), N(Reg_DeviceUpdateList), N(Reg_DeviceSelector),
+                     N(Reg_DeviceCount), N(Reg_DeviceID), N(Reg_DeviceVendorName), N(Reg_DeviceModelName),
+                     N(Reg_DeviceAccessStatus), N(Reg_CurrentCameraFile), N(Reg_CameraFileSettable),
+                     N(Reg_BoardRegisterIndex), N(Reg_BoardRegisterIndex_Cnt), N(Reg_BoardRegisterName),
+                     N(Reg_BoardRegisterValue), N(Reg_BoardRegisterValid), N(Reg_DeviceOpen)};
+    }());
+    expect_addresses("Resources\\TLDevice.xml", [] {
+        using namespace vngtl::reg::device;
+        return Nodes{N(Reg_DeviceID), N(Reg_DeviceVendorName), N(Reg_DeviceModelName), N(Reg_DeviceType),
+                     N(Reg_StreamSelector), N(Reg_StreamCount), N(Reg_StreamID), N(Reg_CacheExternalXmlFile),
+                     N(Reg_DeleteSelectedXmlCacheEntry), N(Reg_XmlUrlSelector), N(Reg_XmlUrlPath), N(Reg_XmlFileCount),
+                     N(Reg_SyncCacheWithCamera)};
+    }());
+    expect_addresses("Resources\\TLDatastream.xml", [] {
+        using namespace vngtl::reg::datastream;
+        return Nodes{N(Reg_StreamID), N(Reg_StreamDeliveredFrameCount), N(Reg_StreamLostFrameCount),
+                     N(Reg_StreamAnnouncedBufferCount), N(Reg_StreamInputBufferCount), N(Reg_StreamOutputBufferCount),
+                     N(Reg_StreamStartedFrameCount), N(Reg_PayloadSize), N(Reg_StreamIsGrabbing),
+                     N(Reg_StreamChunkCountMaximum), N(Reg_StreamAnnounceBufferMinimum), N(Reg_StreamBufferAlignment),
+                     N(Reg_SizeofSizeT), N(Reg_StreamType), N(Reg_GrabberBufferCountDesired),
+                     N(Reg_GrabberBufferCountAllocated), N(Reg_GrabberBufferCountMinimum),
+                     N(Reg_GrabberBufferCopyOffset), N(Reg_OffsetX), N(Reg_OffsetY), N(Reg_Width), N(Reg_Height),
+                     N(Reg_WidthMax), N(Reg_HeightMax)};
+    }());
+    expect_addresses("Resources\\TLBuffer.xml", [] {
+        using namespace vngtl::reg::buffer;
+        return Nodes{N(Reg_BufferSize), N(Reg_BufferDataSize), N(Reg_BufferUserData), N(Reg_BufferTimeStamp),
+                     N(Reg_BufferNewData), N(Reg_BufferIsQueued), N(Reg_BufferIsAcquiring), N(Reg_BufferIsIncomplete),
+                     N(Reg_BufferSizeFilled), N(Reg_BufferWidth), N(Reg_BufferHeight), N(Reg_BufferXOffset),
+                     N(Reg_BufferYOffset), N(Reg_BufferXPadding), N(Reg_BufferYPadding), N(Reg_BufferFrameID),
+                     N(Reg_BufferImagePresent), N(Reg_BufferImageOffset), N(Reg_BufferPayloadType),
+                     N(Reg_BufferPixelFormat), N(Reg_BufferDeliveredImageHeight), N(Reg_SizeofSizeT), N(BufferData)};
+    }());
 }
 
 
