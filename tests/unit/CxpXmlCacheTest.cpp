@@ -202,7 +202,7 @@ protected:
     VNCxpXmlCacheInterface xml_cache;
 };
 
-TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreUnzipsAMissingXmlAgain)
+TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheManifestWalkNeedsTheStandardTheSizeAndASelector)
 {
     const std::string plain = camera_xml("Plain");
     fs::create_directories(cache("host"));
@@ -236,12 +236,10 @@ TEST_F(CxpXmlCacheTest, SecondDownloadFindsEverythingCachedAndTheStoreUnzipsAMis
     ASSERT_TRUE(xml_cache.updateStore(camera));
     EXPECT_EQ(xml_cache.store_size(), 3u);
     EXPECT_EQ(read_file(cache("zipped.xml")), plain);
-}
 
-// The store's refusal of a wrong Standard is met through the device in XmlCacheFaultTest, a camera that does
-// not answer through the port in CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.
-TEST_F(CxpXmlCacheTest, ManifestWalkNeedsTheStandardTheSizeAndAWritableSelector)
-{
+    // The manifest walk needs the Standard, the size and a writable selector. (The store's refusal of a wrong
+    // Standard is met through the device in XmlCacheFaultTest, a camera that does not answer through the port in
+    // CxpPortTest.BadConditionsLeaveAPortWithoutUrlsAndARecord.)
     camera.put_u32(VNCxpBootstrap::standard_address, 0x12345678);
     EXPECT_FALSE(xml_cache.downloadFiles(camera));
     expect_last("GC_ERR_IO", "VNCxpXmlCacheInterface::downloadFiles",
@@ -391,7 +389,7 @@ TEST_F(CxpXmlCacheTest, StoreAlsoListsUserCachedVersionsOfThisCameraAndPurgeRemo
 using CxpHttpDownloadTest = CxpXmlCacheTest;
 using Route = LoopbackHttpServer::Route;
 
-TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtracted)
+TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtractedAndRefusalsAreRecorded)
 {
     const std::string xml = "<RegisterDescription/>\n" + std::string(3000, ' ');
     const std::string zip = make_zip("web.xml", xml);
@@ -410,20 +408,18 @@ TEST_F(CxpHttpDownloadTest, ZipIsFetchedWithTheExactRequestAndExtracted)
     EXPECT_EQ(server.requests(), 2);
     ASSERT_TRUE(xml_cache.updateStore(camera));
     EXPECT_EQ(xml_cache.store_size(), 2u);
-}
 
-TEST_F(CxpHttpDownloadTest, RefusedConnectionAndBadUrlsAreRecorded)
-{
+    // A refused connection and bad URLs are recorded.
     // A port that was just listened on and closed again refuses connections.
     uint16_t port = 0;
     {
-        LoopbackHttpServer server({}, 0, std::chrono::seconds(1));
-        port = static_cast<uint16_t>(std::stoi(server.host().substr(10)));
+        LoopbackHttpServer closed({}, 0, std::chrono::seconds(1));
+        port = static_cast<uint16_t>(std::stoi(closed.host().substr(10)));
     }
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cam.xml";
+    const std::string refused = "http://127.0.0.1:" + std::to_string(port) + "/cam.xml";
     VNCxpXmlCacheInterface::UrlRecord record;
-    EXPECT_FALSE(xml_cache.downloadHttpFile(url, record));
-    EXPECT_NE(last_error().find("Error downloading the URL \"" + url + "\". Client message was \""), std::string::npos)
+    EXPECT_FALSE(xml_cache.downloadHttpFile(refused, record));
+    EXPECT_NE(last_error().find("Error downloading the URL \"" + refused + "\". Client message was \""), std::string::npos)
         << last_error();
     EXPECT_FALSE(xml_cache.downloadHttpFile("http://127.0.0.1/readme.txt", record));
     expect_last("GC_ERR_ERROR", "VNCxpXmlCacheInterface::downloadHttpFile", "Unknown URL extension \".txt\".");
