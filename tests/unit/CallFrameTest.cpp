@@ -85,6 +85,7 @@ TEST_F(CallFrameTest, ExportsWithoutAHandleCheckAnswerNotInitializedFirstThenThe
 }
 
 using InitialisedFrameTest = ModuleTest;
+using ModuleFrameTest = ModuleTest;
 
 // Runs a call frame named "Probe" with `check`: its code, and whether the operation ran.
 template <class Check>
@@ -155,26 +156,17 @@ TEST_F(InitialisedFrameTest, ConcurrentFirstUsesBuildOneSystemModuleAndOpenItOnc
     EXPECT_EQ(opened, 1);
 }
 
-// A three-level tree standing in for an interface, its device and the device's stream.
-class ModuleFrameTest : public InitialisedFrameTest {
-protected:
-    void SetUp() override
-    {
-        InitialisedFrameTest::SetUp();
-        iface->want({"dev"});
-        ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
-        device = std::static_pointer_cast<TestModule>(iface->find_child("dev"));
-        device->want({"stream"});
-    }
-    std::shared_ptr<TestModule> iface = TestModule::make_root("board0");
-    std::shared_ptr<TestModule> device;
-    void* h_if = to_handle(iface.get());
-};
-
 // (Opening the real tree's children and climbing back through DevGetParentIF and DSGetParentDev:
 // ConsumerFirstStepsTest.)
 TEST_F(ModuleFrameTest, TheTreesRefusalsReachTheCallerWithTheirRecords)
 {
+    // A three-level tree standing in for an interface, its device and the device's stream.
+    const auto iface = TestModule::make_root("board0");
+    void* const h_if = to_handle(iface.get());
+    iface->want({"dev"});
+    ASSERT_EQ(iface->open(0), GC_ERR_SUCCESS);
+    const auto device = std::static_pointer_cast<TestModule>(iface->find_child("dev"));
+    device->want({"stream"});
     INFO_DATATYPE type = 0;
     std::array<char, 8> id{};
     size_t size = 0;
@@ -259,26 +251,18 @@ TEST_F(ModuleFrameTest, TheTreesRefusalsReachTheCallerWithTheirRecords)
     EXPECT_NE(iface->find_child("dev"), nullptr);
 }
 
-class PortFrameTest : public InitialisedFrameTest {
-protected:
-    void SetUp() override
-    {
-        InitialisedFrameTest::SetUp();
-        for (uint64_t address : {0x0, 0x4, 0xC}) {
-            auto* entry = port.map.insert(address, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_plain_entry);
-            ASSERT_NE(entry, nullptr);
-            const auto value = static_cast<uint32_t>(0x1000 + address);
-            std::memcpy(entry->data(), &value, 4);
-        }
-    }
-    TestPort port;
-    std::shared_ptr<TestModule> owner = TestModule::make_root("owner", &port);
-    void* h = to_handle(owner.get());
-};
-
 // (The URL info of a real port, its arguments in their places: test_modules.py, through the reference consumer.)
-TEST_F(PortFrameTest, StackedAccessesStopAtTheFirstFailureAndTheLargestAddressFailsInThePort)
+TEST_F(InitialisedFrameTest, StackedAccessesStopAtTheFirstFailureAndTheLargestAddressFailsInThePort)
 {
+    TestPort port;
+    const auto owner = TestModule::make_root("owner", &port);
+    void* const h = to_handle(owner.get());
+    for (uint64_t address : {0x0, 0x4, 0xC}) {
+        auto* entry = port.map.insert(address, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_plain_entry);
+        ASSERT_NE(entry, nullptr);
+        const auto value = static_cast<uint32_t>(0x1000 + address);
+        std::memcpy(entry->data(), &value, 4);
+    }
     std::array<uint32_t, 3> values{0, 0, 0xEEEE};
     std::array<PORT_REGISTER_STACK_ENTRY, 3> entries{{
         {0x4, &values[0], 4},
