@@ -298,7 +298,7 @@ TEST_F(InitialisedFrameTest, StackedAccessesStopAtTheFirstFailureAndTheLargestAd
 }
 
 // (A live handle without a port, refused by every port function: HandleValidationTest.)
-TEST_F(InitialisedFrameTest, ChecksThatRefuseOrThrowKeepTheOperationFromRunning)
+TEST_F(InitialisedFrameTest, ChecksThatRefuseOrThrowKeepTheOperationFromRunningAndExceptionsBecomeCodes)
 {
     EXPECT_TRUE(vngtl::address_fits<uint32_t>(0xffffffff));
     EXPECT_FALSE(vngtl::address_fits<uint32_t>(0x100000000));
@@ -309,39 +309,13 @@ TEST_F(InitialisedFrameTest, ChecksThatRefuseOrThrowKeepTheOperationFromRunning)
                          "The given address (0x100000000) is outside of the maximum supported range for this platform "
                          "(all > 0xffffffff)."));
 
-    // A check that throws is caught as the operation's exceptions are (below), and the operation does not run.
+    // A check that throws is caught as the operation's exceptions are (below); the operation does not run.
     EXPECT_EQ(probe(vngtl::holds([]() -> bool { throw std::length_error("check failed"); }, GC_ERR_ERROR,
                                  [] { return std::string("unused"); })),
               (std::pair<GC_ERROR, bool>{GC_ERR_ERROR, false}));
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "CallFrameTest.cpp", "Probe", "Caught an exception: check failed"));
-}
 
-// (GCRegisterEvent handing out a stream's event: HandleValidationTest and every stream test that waits on it.)
-TEST_F(InitialisedFrameTest, EventFunctionsReachTheEventBehindTheHandle)
-{
-    TestEvent event;
-    void* h_event = to_handle(&event);
-    std::array<char, 8> text{};
-    size_t size = text.size();
-    EXPECT_EQ(EventGetData(h_event, text.data(), &size, 250), GC_ERR_SUCCESS);
-    EXPECT_EQ(event.last_timeout, 250u);
-    EXPECT_STREQ(text.data(), "event");
-    INFO_DATATYPE type = 0;
-    int32_t number = 0;
-    size = sizeof number;
-    EXPECT_EQ(EventGetDataInfo(h_event, text.data(), 6, 0, &type, &number, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(number, 6);
-    EXPECT_EQ(EventFlush(h_event), GC_ERR_SUCCESS);
-    EXPECT_EQ(event.flushes, 1);
-    EXPECT_EQ(EventKill(h_event), GC_ERR_ABORT);
-    EXPECT_TRUE(event.last_kill_immediate);
-    size = sizeof number;
-    EXPECT_EQ(EventGetInfo(h_event, EVENT_INFO_DATA_SIZE_MAX, &type, &number, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(number, EVENT_INFO_DATA_SIZE_MAX);
-}
-
-TEST_F(InitialisedFrameTest, ExceptionsBecomeCodesAndRecordsAndReleaseTheManager)
-{
+    // An operation's exceptions become codes and records.
     struct NonStandard {};
     struct Case {
         const char* name;
@@ -368,6 +342,30 @@ TEST_F(InitialisedFrameTest, ExceptionsBecomeCodesAndRecordsAndReleaseTheManager
 
     // Every way out released its manager reference.
     EXPECT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
+}
+
+// (GCRegisterEvent handing out a stream's event: HandleValidationTest and every stream test that waits on it.)
+TEST_F(InitialisedFrameTest, EventFunctionsReachTheEventBehindTheHandle)
+{
+    TestEvent event;
+    void* h_event = to_handle(&event);
+    std::array<char, 8> text{};
+    size_t size = text.size();
+    EXPECT_EQ(EventGetData(h_event, text.data(), &size, 250), GC_ERR_SUCCESS);
+    EXPECT_EQ(event.last_timeout, 250u);
+    EXPECT_STREQ(text.data(), "event");
+    INFO_DATATYPE type = 0;
+    int32_t number = 0;
+    size = sizeof number;
+    EXPECT_EQ(EventGetDataInfo(h_event, text.data(), 6, 0, &type, &number, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(number, 6);
+    EXPECT_EQ(EventFlush(h_event), GC_ERR_SUCCESS);
+    EXPECT_EQ(event.flushes, 1);
+    EXPECT_EQ(EventKill(h_event), GC_ERR_ABORT);
+    EXPECT_TRUE(event.last_kill_immediate);
+    size = sizeof number;
+    EXPECT_EQ(EventGetInfo(h_event, EVENT_INFO_DATA_SIZE_MAX, &type, &number, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(number, EVENT_INFO_DATA_SIZE_MAX);
 }
 
 }  // namespace
