@@ -285,7 +285,7 @@ protected:
 // Damaged answers are asked for again, up to three resends; a dropped command is sent again only after the
 // port's time-out; a read whose command and three resends all come back damaged fails. Frames go on
 // throughout (they do not depend on the serial line), and once the fault has run out the camera answers.
-TEST_F(ClSerialFaultTest, SerialFaultsAreRecoveredOrFailTheReadAndFramesGoOn)
+TEST_F(ClSerialFaultTest, SerialFaultsAreRecoveredOrFailTheReadAndFramesGoOnAlsoWithASilentCamera)
 {
     struct Row {
         const char* fault;
@@ -316,11 +316,8 @@ TEST_F(ClSerialFaultTest, SerialFaultsAreRecoveredOrFailTheReadAndFramesGoOn)
         EXPECT_EQ(take_frames(3), 3);
         EXPECT_EQ(width(), 640u) << "the fault has run out: " << last_error();
     }
-}
 
-// The one slow case: a silent camera costs the port's time-out (500 ms) four times over.
-TEST_F(ClSerialFaultTest, SilentCameraFailsTheReadWhileAnotherThreadTakesFrames)
-{
+    // A silent camera costs the port's time-out (500 ms) four times over while another thread takes frames.
     EXPECT_EQ(take_frames(1), 1);
     ASSERT_EQ(vnsim_cl_fault(cl_board, "silent", 1), 0);
     std::atomic<bool> reading{true};

@@ -297,7 +297,7 @@ std::string export_name(const ::testing::TestParamInfo<Export>& info)
 
 INSTANTIATE_TEST_SUITE_P(Exports, EveryExportTest, ::testing::ValuesIn(exports()), export_name);
 
-TEST_F(HandleValidationTest, EveryLibraryCycleAndEveryBufferUseTheSameHandleSlotsAgain)
+TEST_F(HandleValidationTest, EveryLibraryCycleReusesTheHandleSlotsAndALiveHandleWithoutAPortIsRefusedByPortFunctions)
 {
     // Closing the library ends every handle; the next cycle's handles take the freed slots rather than new
     // ones, so a consumer that initialises and closes the library for hours keeps the table at one size.
@@ -330,10 +330,8 @@ TEST_F(HandleValidationTest, EveryLibraryCycleAndEveryBufferUseTheSameHandleSlot
     }
     EXPECT_EQ(registry.slot_count(), after_first);
     EXPECT_EQ(registry.live_count(), live);
-}
 
-TEST_F(HandleValidationTest, ALiveHandleWithoutAPortIsRefusedByEveryPortFunctionAsNotImplemented)
-{
+    // A live handle without a port is refused by every port function as not implemented.
     auto bare = TestModule::make_root("bare");
     for (const Export& row : exports()) {
         if (row.takes == port_kinds) {
