@@ -150,33 +150,7 @@ TEST_F(Depot, EachDescriptionIsTheStoredFileWithTheRegisterAddressesOfTheCodeAnd
 // ---- The version note of a library file.
 
 
-class FileVersion : public GenTLTest {
-protected:
-    void SetUp() override
-    {
-        GenTLTest::SetUp();
-        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vngtl-version-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-        GenTLTest::TearDown();
-    }
-
-    std::string write_file(const std::string& name, const std::vector<char>& bytes) const
-    {
-        const auto path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    std::filesystem::path dir_;
-};
+using FileVersion = GenTLTest;
 
 struct Note {
     std::string owner;
@@ -245,6 +219,23 @@ Note version(const std::string& text)
 // VNGTL.cti's version, as the system module answers it to the reference consumer: test_modules.py.)
 TEST_F(FileVersion, TheNoteIsFoundAmongOthersAndFilesWithoutAReadableOneHaveNoVersion)
 {
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+    // A directory of the case's own for the files it writes, removed when the case ends.
+    struct Directory {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("vngtl-version-" + std::to_string(::getpid()));
+        ~Directory()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } dir;
+    std::filesystem::create_directories(dir.path);
+    const auto write_file = [&](const std::string& name, const std::vector<char>& bytes) {
+        const auto file = (dir.path / name).string();
+        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return file;
+    };
     // Here the producer's code is linked into the test program, so that is the file LibraryPath names.
     const std::string path = DynamicResourceDepot::LibraryPath();
     ASSERT_FALSE(path.empty());
@@ -276,7 +267,7 @@ TEST_F(FileVersion, TheNoteIsFoundAmongOthersAndFilesWithoutAReadableOneHaveNoVe
          none},
         {write_file("type.so", elf_with_notes({{"VNGTL", 2, "1, 2, 3, 4", 11}})), none},
         {write_file("empty.so", elf_with_notes({{"VNGTL", 1, "", 0}})), none},
-        {(dir_ / "missing.so").string(), none},
+        {(dir.path / "missing.so").string(), none},
         {"", none},
         // A descriptor that claims more bytes than the file holds, and one without a terminating zero.
         {write_file("cut.so", elf_with_notes({{"VNGTL", 1, "1, 2", 400}})), "Failure on call to GetFileVersionInfo."},
