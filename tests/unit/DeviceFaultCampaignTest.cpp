@@ -22,13 +22,6 @@
 
 namespace clcam = vnsim::clcam;
 
-namespace {
-
-constexpr const char* no_open = "Unable to open frame grabber board number 0 with the default camera file. "
-                                "Acquisition will not be possible.";
-
-}  // namespace
-
 class DeviceFaultCampaignTest : public ModuleTest {
 protected:
     void SetUp() override
@@ -106,7 +99,19 @@ protected:
         }
     }
 
+    // Configures the simulator, initialises the library and opens the interface of board `number`, which
+    // takes frames on demand only.
+    void start_library(const std::string& json, uint32_t number)
+    {
+        ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
+        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
+        ASSERT_EQ(vnsim_set_trigger_mode(static_cast<int>(number), VNSIM_TRIGGER_MANUAL), 0);
+        ASSERT_NO_FATAL_FAILURE(open_board_interface(number));
+    }
+
     static constexpr ExpectedFrames cxp_frames{1024, 768};
+    static constexpr const char* no_open = "Unable to open frame grabber board number 0 with the default camera "
+                                           "file. Acquisition will not be possible.";
     TL_HANDLE system = nullptr;
     IF_HANDLE iface = nullptr;
     DEV_HANDLE device = nullptr;
@@ -116,7 +121,7 @@ protected:
 
 // The board is opened for inspection when the interface list is first built (TLOpen), with one retry in
 // shared mode: one armed failure is absorbed by the retry, two make the board's interface absent.
-TEST_F(DeviceFaultCampaignTest, OneFailedOpenIsAbsorbedByTheSharedRetry)
+TEST_F(DeviceFaultCampaignTest, OneFailedOpenIsAbsorbedAndABoardThatFailsTwiceComesBackWithTheUpdateAfterTheFault)
 {
     ASSERT_EQ(vnsim_fault_open_fails(0, 1), 0);
     system = open_system();
@@ -126,11 +131,9 @@ TEST_F(DeviceFaultCampaignTest, OneFailedOpenIsAbsorbedByTheSharedRetry)
     ASSERT_NO_FATAL_FAILURE(open_board_interface(0));
     ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();
     stream_and_close_all(2);
-}
 
-TEST_F(DeviceFaultCampaignTest, BoardThatFailsToOpenComesBackWithTheUpdateAfterTheFault)
-{
     // Two failures at TLOpen (open and shared retry), two more at the first update: the second update finds it.
+    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     ASSERT_EQ(vnsim_fault_open_fails(0, 4), 0);
     system = open_system();
     EXPECT_TRUE(recorded("GC_ERR_ERROR", "VNBoards.cpp", "Board::check_init", no_open));
@@ -160,7 +163,7 @@ TEST_F(DeviceFaultCampaignTest, BoardThatFailsToOpenComesBackWithTheUpdateAfterT
 // The device's board is open for inspection; an exclusive open raises it to acquisition. One armed failure
 // refuses that open and is used up: the retry opens the device. With the fault held, the raise gives up the
 // inspection handle first and the board stays closed: no device opens, with any flag, until the board does.
-TEST_F(DeviceFaultCampaignTest, DeviceOpenFailsWhileTheBoardCannotOpenAndARetryAfterTheFaultStreams)
+TEST_F(DeviceFaultCampaignTest, DeviceOpenAndAnnounceFailWhileTheBoardCannotOpenAndARetryAfterTheFaultStreams)
 {
     for (const int failures : {1, 1000}) {
         SCOPED_TRACE(failures);
@@ -192,10 +195,8 @@ TEST_F(DeviceFaultCampaignTest, DeviceOpenFailsWhileTheBoardCannotOpenAndARetryA
         stream_and_close_all(2);
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
-}
 
-TEST_F(DeviceFaultCampaignTest, AnnounceFailsWhileTheBoardCannotOpenForAcquisitionAndARetryStreams)
-{
+    // With the device open, the first announce fails while the board cannot open for acquisition.
     ASSERT_NO_FATAL_FAILURE(open_board_interface(0));
     ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();
     DS_HANDLE stream = nullptr;
@@ -231,16 +232,12 @@ protected:
         GenTLTest::SetUp();
         // Both ends of the serial line run at 115200 baud from power-up, so that the port's set-up (which
         // reads the camera's description over the line) is short.
-        ASSERT_EQ(vnsim_configure(R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "model": "VN-CL2 Camera Link",
-            "serial": "VL2210418", "device_name": "VNCL_1",
+        ASSERT_NO_FATAL_FAILURE(start_library(R"({"boards": [{"kind": "CXP"}, {"kind": "CL",
+            "model": "VN-CL2 Camera Link", "serial": "VL2210418", "device_name": "VNCL_1",
             "camera_files": [{"name": "SimCam_CL_640x480_Mono8.cam", "width": 640, "height": 480,
                               "make": "Vantrel", "model": "SimCam CL-1"}],
-            "serial_baud_rates": [9600, 115200], "camera": {"baud_rate": 115200}}]})"),
-                  0)
-            << vnsim_last_error();
-        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_set_trigger_mode(cl_board, VNSIM_TRIGGER_MANUAL), 0);
-        ASSERT_NO_FATAL_FAILURE(open_board_interface(cl_board));
+            "serial_baud_rates": [9600, 115200], "camera": {"baud_rate": 115200}}]})",
+                                              cl_board));
         ASSERT_EQ(device_open(), GC_ERR_SUCCESS) << last_error();
         ASSERT_EQ(DevGetPort(device, &remote), GC_ERR_SUCCESS) << last_error();
         ASSERT_EQ(width(), 640u) << "the camera answers before any fault";
@@ -288,7 +285,7 @@ protected:
 // Damaged answers are asked for again, up to three resends; a dropped command is sent again only after the
 // port's time-out; a read whose command and three resends all come back damaged fails. Frames go on
 // throughout (they do not depend on the serial line), and once the fault has run out the camera answers.
-TEST_F(ClSerialFaultTest, SerialFaultsAreRecoveredOrFailTheReadAndFramesGoOn)
+TEST_F(ClSerialFaultTest, SerialFaultsAreRecoveredOrFailTheReadAndFramesGoOnAlsoWithASilentCamera)
 {
     struct Row {
         const char* fault;
@@ -319,11 +316,8 @@ TEST_F(ClSerialFaultTest, SerialFaultsAreRecoveredOrFailTheReadAndFramesGoOn)
         EXPECT_EQ(take_frames(3), 3);
         EXPECT_EQ(width(), 640u) << "the fault has run out: " << last_error();
     }
-}
 
-// The one slow case: a silent camera costs the port's time-out (500 ms) four times over.
-TEST_F(ClSerialFaultTest, SilentCameraFailsTheReadWhileAnotherThreadTakesFrames)
-{
+    // A silent camera costs the port's time-out (500 ms) four times over while another thread takes frames.
     EXPECT_EQ(take_frames(1), 1);
     ASSERT_EQ(vnsim_cl_fault(cl_board, "silent", 1), 0);
     std::atomic<bool> reading{true};
@@ -384,10 +378,7 @@ protected:
                               "make": "Vantrel", "model": "SimCam CXP-1"}],
             "camera": {"model": "SimCam-CXP-1", "manifest": )" +
                                  manifest + R"(, "faults": )" + camera_faults + "}}]}";
-        ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
-        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-        ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
-        ASSERT_NO_FATAL_FAILURE(open_board_interface(0));
+        ASSERT_NO_FATAL_FAILURE(start_library(json, 0));
         vnsim_debug_clear();
     }
 
@@ -401,16 +392,6 @@ protected:
     }
 
     bool logged(const std::string& text) const { return debug_output().find(text) != std::string::npos; }
-
-    std::vector<std::string> cached_files() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(cache_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 
     std::filesystem::path cache_;
 };
@@ -456,8 +437,13 @@ TEST_F(XmlCacheFaultTest, FailedHttpDownloadLeavesNoFileAndTheDeviceStreams)
             << debug_output();
         EXPECT_EQ(server.requests(), 1);
         // Before the body was held against its length the cut file was cached and offered as the description.
+        std::vector<std::string> cached;
+        for (const auto& entry : std::filesystem::directory_iterator(cache_)) {
+            cached.push_back(entry.path().filename().string());
+        }
+        std::sort(cached.begin(), cached.end());
         const std::vector<std::string> own{"VantrelSimCamCXP.xml", "VantrelSimCamCXP.zip"};
-        EXPECT_EQ(cached_files(), row.own_file_second ? own : std::vector<std::string>{});
+        EXPECT_EQ(cached, row.own_file_second ? own : std::vector<std::string>{});
         EXPECT_EQ(url_count(), row.own_file_second ? 1u : 0u);
         stream_and_close_all(2);
     }

@@ -5,12 +5,10 @@
 
 #include "sim/CxpCameraRegisters.h"
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 
 namespace cxp = vnsim::cxp;
 
@@ -38,6 +36,41 @@ struct Fault {
 };
 
 std::string fault_name(const ::testing::TestParamInfo<Fault>& info) { return info.param.name; }
+
+const std::string restart_note = "VNAcquisition::frame_loop: Acquisition on board 0 stopped or aborted unexpectedly. "
+                                 "Dumping the Vantrel error stacks, then restarting.";
+
+const std::vector<Fault> acquisition_faults = {
+    {"SelfStopAfterOneFrame", [] { vnsim_fault_stop_after(0, 1, 0); }, 3, Outcome::Restarts, 0,
+     {restart_note, "Vb[222] = Acquisition stopped: the camera signal was lost."}},
+    {"AbortAfterOneFrame", [] { vnsim_fault_stop_after(0, 1, 1); }, 3, Outcome::Restarts, 1,
+     {restart_note, "Vb[223] = Acquisition aborted"}},
+    {"AbortAfterTwoFrames", [] { vnsim_fault_stop_after(0, 2, 1); }, 3, Outcome::Restarts, 2,
+     {restart_note, "Vb[223]"}},
+    {"PushedBoardErrorThenStop",
+     [] {
+         vnsim_push_vb_error(0, 220);
+         vnsim_fault_stop_after(0, 1, 0);
+     },
+     2, Outcome::Restarts, 0, {restart_note, "VNAcquisition::dump_vantrel_errors: Vb[220] = "}},
+    {"PushedDriverErrorThenAbort",
+     [] {
+         vnsim_push_vn_error(0, 3006);
+         vnsim_fault_stop_after(0, 1, 1);
+     },
+     2, Outcome::Restarts, 1,
+     {restart_note, "VNAcquisition::dump_vantrel_errors: VN[3006] = The region of interest lies outside the "
+                    "camera's sensor."}},
+    // Codes pushed with no stop are only read when the board stops: frames carry on.
+    {"PushedErrorsWithoutAStop",
+     [] {
+         vnsim_push_vb_error(0, 222);
+         vnsim_push_vn_error(0, 3006);
+     },
+     3, Outcome::Continues, 0, {}},
+    // Remote-device faults (RemotePortFailsDuringAcquisition...) and the one-shot set-up failures
+    // (OneShotSetUpFaults...) do not touch a running stream's frames; they have cases of their own below.
+};
 
 }  // namespace
 
@@ -89,18 +122,29 @@ protected:
             EXPECT_EQ(DSRevokeBuffer(stream, buffer, &base, &context), GC_ERR_SUCCESS) << last_error();
         }
         EXPECT_EQ(stream_info<size_t>(STREAM_INFO_NUM_ANNOUNCED), 0u);
-        VnsimFrameStats stats{};
-        ASSERT_EQ(vnsim_frame_stats(board, &stats), 0);
-        EXPECT_EQ(stats.running, 0u);
+        EXPECT_EQ(board_stats().running, 0u);
     }
 
-    bool wait_until_running() const
+    // Holds every buffer: all six frames were triggered.
+    std::vector<BUFFER_HANDLE> hold_all()
     {
-        return vntest::wait_until([] { return board_stats().running == 1; });
+        std::vector<BUFFER_HANDLE> taken;
+        while (const BUFFER_HANDLE buffer = next_buffer(event, taken.size() < 6 ? 2000 : 20)) {
+            taken.push_back(buffer);
+        }
+        EXPECT_EQ(taken.size(), buffers.size());
+        return taken;
     }
 
-    // Waits until the engine has taken from the board every frame it completed (or lost it to an overrun).
-    static bool wait_until_all_taken()
+    void requeue(const std::vector<BUFFER_HANDLE>& taken)
+    {
+        for (const BUFFER_HANDLE buffer : taken) {
+            ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+        }
+    }
+
+    // Whether the engine has taken from the board every frame it completed (or lost it to an overrun).
+    static bool all_taken()
     {
         return vntest::wait_until([] { return board_stats().pending == 0; });
     }
@@ -157,44 +201,6 @@ TEST_P(AcquisitionFaultTest, StreamRecoversAndEveryBufferIsAccountedFor)
     expect_every_buffer_accounted_for();
 }
 
-namespace {
-
-const std::string restart_note = "VNAcquisition::frame_loop: Acquisition on board 0 stopped or aborted unexpectedly. "
-                                 "Dumping the Vantrel error stacks, then restarting.";
-
-const std::vector<Fault> acquisition_faults = {
-    {"SelfStopAfterOneFrame", [] { vnsim_fault_stop_after(0, 1, 0); }, 3, Outcome::Restarts, 0,
-     {restart_note, "Vb[222] = Acquisition stopped: the camera signal was lost."}},
-    {"AbortAfterOneFrame", [] { vnsim_fault_stop_after(0, 1, 1); }, 3, Outcome::Restarts, 1,
-     {restart_note, "Vb[223] = Acquisition aborted"}},
-    {"AbortAfterTwoFrames", [] { vnsim_fault_stop_after(0, 2, 1); }, 3, Outcome::Restarts, 2,
-     {restart_note, "Vb[223]"}},
-    {"PushedBoardErrorThenStop",
-     [] {
-         vnsim_push_vb_error(0, 220);
-         vnsim_fault_stop_after(0, 1, 0);
-     },
-     2, Outcome::Restarts, 0, {restart_note, "VNAcquisition::dump_vantrel_errors: Vb[220] = "}},
-    {"PushedDriverErrorThenAbort",
-     [] {
-         vnsim_push_vn_error(0, 3006);
-         vnsim_fault_stop_after(0, 1, 1);
-     },
-     2, Outcome::Restarts, 1,
-     {restart_note, "VNAcquisition::dump_vantrel_errors: VN[3006] = The region of interest lies outside the "
-                    "camera's sensor."}},
-    // Codes pushed with no stop are only read when the board stops: frames carry on.
-    {"PushedErrorsWithoutAStop",
-     [] {
-         vnsim_push_vb_error(0, 222);
-         vnsim_push_vn_error(0, 3006);
-     },
-     3, Outcome::Continues, 0, {}},
-    // Remote-device faults (RemotePortFailsDuringAcquisition...) and the one-shot set-up failures
-    // (OneShotSetUpFaults...) do not touch a running stream's frames; they have cases of their own below.
-};
-
-}  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Faults, AcquisitionFaultTest, ::testing::ValuesIn(acquisition_faults), fault_name);
 
@@ -246,19 +252,13 @@ TEST_F(FaultCampaignTest, SelfStopWithEveryBufferHeldLosesNoneWhenTheyComeBack)
     start();
     // Hold all six, then the board stops by itself while frames wait for buffers.
     ASSERT_EQ(vnsim_trigger(board, 6), 6);
-    std::vector<BUFFER_HANDLE> taken;
-    while (const BUFFER_HANDLE buffer = next_buffer(event, taken.size() < 6 ? 2000 : 20)) {
-        taken.push_back(buffer);
-    }
-    ASSERT_EQ(taken.size(), buffers.size());
+    const std::vector<BUFFER_HANDLE> taken = hold_all();
     ASSERT_EQ(vnsim_fault_stop_after(board, 1, 0), 0);
     ASSERT_EQ(vnsim_trigger(board, 2), 1) << "the board stops after one more frame";
-    ASSERT_TRUE(wait_until_all_taken());
-    for (const BUFFER_HANDLE buffer : taken) {
-        ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
-    }
+    ASSERT_TRUE(all_taken());
+    ASSERT_NO_FATAL_FAILURE(requeue(taken));
     // The frame that waited for a buffer, and one after the restart.
-    ASSERT_TRUE(wait_until_running());
+    ASSERT_TRUE(vntest::wait_until([] { return board_stats().running == 1; }));
     ASSERT_EQ(vnsim_trigger(board, 1), 1);
     EXPECT_GE(drain(1), 1u);
     expect_every_buffer_accounted_for();
@@ -268,27 +268,20 @@ TEST_F(FaultCampaignTest, FramesAnAbortDiscardedAreNeverDeliveredFromAnEarlierLa
 {
     start();
     // Frames pile up with every buffer held, then are flushed: the board's buffers keep frames nobody took.
-    std::vector<BUFFER_HANDLE> taken;
     ASSERT_EQ(vnsim_trigger(board, 6), 6);
-    while (const BUFFER_HANDLE buffer = next_buffer(event, taken.size() < 6 ? 2000 : 20)) {
-        taken.push_back(buffer);
-        last_id = buffer_info<uint64_t>(stream, buffer, BUFFER_INFO_FRAMEID);
-    }
-    ASSERT_EQ(taken.size(), buffers.size());
+    const std::vector<BUFFER_HANDLE> taken = hold_all();
     ASSERT_EQ(vnsim_trigger(board, 40), 40);
     // The acquisition thread must have seen all forty (none can be copied: no buffer is queued) before the
     // buffers come back, or the last of them are rightly delivered.
-    ASSERT_TRUE(wait_until_all_taken());
+    ASSERT_TRUE(all_taken());
     ASSERT_EQ(EventFlush(event), GC_ERR_SUCCESS);
     last_id = 46;
-    for (const BUFFER_HANDLE buffer : taken) {
-        ASSERT_EQ(DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
-    }
+    ASSERT_NO_FATAL_FAILURE(requeue(taken));
     // The abort throws away the frames it completed; after the restart the next frame is counted past
     // them. Only that frame may come out: the gap's buffers hold frames of the lap before.
     ASSERT_EQ(vnsim_fault_stop_after(board, 3, 1), 0);
     ASSERT_EQ(vnsim_trigger(board, 3), 3);
-    ASSERT_TRUE(wait_until_running());
+    ASSERT_TRUE(vntest::wait_until([] { return board_stats().running == 1; }));
     ASSERT_EQ(vnsim_trigger(board, 1), 1);
     const BUFFER_HANDLE buffer = next_buffer(event, 2000);
     ASSERT_NE(buffer, nullptr);

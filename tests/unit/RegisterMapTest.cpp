@@ -45,7 +45,7 @@ protected:
     }
 };
 
-TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
+TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHexAndExternalStorageIsUsedInPlace)
 {
     ASSERT_NE(add(0x4, 4), nullptr);
     ASSERT_NE(add(0x20, 6), nullptr);
@@ -72,10 +72,25 @@ TEST_F(RegisterMapTest, RefusedInsertsNameAddressAndLengthInHex)
         EXPECT_EQ(add(c.address, c.length), nullptr) << c.message;
         EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::insert", c.message));
     }
+    // An entry that cannot allocate is recorded and not added, and its space stays free.
+    EXPECT_EQ(map.insert(0x40, nullptr, uint64_t{1} << 60, INFO_DATATYPE_BUFFER, true, true, vngtl::make_plain_entry),
+              nullptr);
+    EXPECT_TRUE(recorded("GC_ERR_OUT_OF_MEMORY", "RegisterMap::Entry::Entry",
+                         "Failed to allocate virtual registry map at 0x40, length 1000000000000000B."));
     EXPECT_EQ(map.size(), 2u);
+    EXPECT_NE(add(0x40, 4), nullptr);
+
+    std::array<uint8_t, 8> storage{1, 2, 3, 4, 5, 6, 7, 8};
+    Entry* entry = map.insert(0x48, storage.data(), storage.size(), INFO_DATATYPE_BUFFER, true, true,
+                              vngtl::make_plain_entry);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->data(), storage.data());
+    const uint32_t value = 0;
+    EXPECT_EQ(map.write(0x4C, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(storage[4], 0);
 }
 
-TEST_F(RegisterMapTest, AccessesAcrossEntriesSkipThePadding)
+TEST_F(RegisterMapTest, AccessesAcrossEntriesSkipThePaddingAndOneThatTouchesAGapFailsThere)
 {
     Entry* first = add(0x0, 6, 0x11);
     Entry* second = add(0x8, 4, 0x22);
@@ -97,27 +112,22 @@ TEST_F(RegisterMapTest, AccessesAcrossEntriesSkipThePadding)
     EXPECT_EQ(map.write(0x0, bytes.data(), bytes.size()), GC_ERR_SUCCESS);
     EXPECT_EQ(std::memcmp(first->data(), bytes.data(), 6), 0);
     EXPECT_EQ(std::memcmp(second->data(), bytes.data() + 8, 4), 0);
+
+    // An access that touches a gap (0xC, before an entry at 0x10) fails there, keeping what came before.
+    add(0x10, 4, 0x33);
+    std::array<uint8_t, 20> wide;
+    wide.fill(0xEE);
+    EXPECT_EQ(map.read(0x0, wide.data(), wide.size()), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::containing_entry",
+                         "The simulated register space doesn't contain an entry for address 0xc."));
+    EXPECT_EQ(wide[11], 12);
+    EXPECT_EQ(wide[12], 0xEE);
+    EXPECT_EQ(map.write(0xC, bytes.data(), 4), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::containing_entry",
+                         "The simulated register space doesn't contain an entry for address 0xc."));
 }
 
-TEST_F(RegisterMapTest, AnAccessThatTouchesAGapFailsThereKeepingWhatCameBefore)
-{
-    add(0x0, 6, 0x11);
-    add(0xC, 4, 0x33);
-    std::array<uint8_t, 12> buffer;
-    buffer.fill(0xEE);
-    EXPECT_EQ(map.read(0x0, buffer.data(), 12), GC_ERR_INVALID_ADDRESS);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::containing_entry",
-                         "The simulated register space doesn't contain an entry for address 0x8."));
-    EXPECT_EQ(buffer[5], 0x11);
-    EXPECT_EQ(buffer[8], 0xEE);
-
-    const std::array<uint8_t, 4> bytes{};
-    EXPECT_EQ(map.write(0x8, bytes.data(), 4), GC_ERR_INVALID_ADDRESS);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::containing_entry",
-                         "The simulated register space doesn't contain an entry for address 0x8."));
-}
-
-TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
+TEST_F(RegisterMapTest, ParameterChecksOfTheMapAndOfAnEntryInTheirOrder)
 {
     std::array<uint8_t, 16> buffer{};
     EXPECT_EQ(map.read(0x0, buffer.data(), 4), GC_ERR_INVALID_ADDRESS) << "every read of an empty map";
@@ -151,12 +161,9 @@ TEST_F(RegisterMapTest, ParameterChecksOfReadAndWriteInTheirOrder)
     }
     // Ending exactly at the end of the space is fine.
     EXPECT_EQ(map.read(0x4, buffer.data(), 4), GC_ERR_SUCCESS);
-}
 
-TEST_F(RegisterMapTest, EntryAccessChecksInTheirOrder)
-{
+    // An entry's own checks.
     Entry* entry = add(0x8, 4);
-    std::array<uint8_t, 4> buffer{};
     size_t length = 4;
     EXPECT_EQ(entry->read(uint64_t{0x8}, nullptr, nullptr), GC_ERR_INVALID_PARAMETER);
     EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMap::Entry::read",
@@ -213,7 +220,7 @@ TEST_F(RegisterMapTest, TypedReadsAnswerAStringsTextAndOneZeroByteOrTheWholeEntr
 // The order of hooks and access checks, which no export shows. (A value computed at each read, a refusing
 // pre_read's or post_write's code as the access's answer, and read-only and write-only registers refused:
 // ConsumerFirstStepsTest, InterfaceModuleTest and SystemModuleTest, through GCReadPort and GCWritePort.)
-TEST_F(RegisterMapTest, HooksRunBeforeTheAccessChecksAndAfterTheCopy)
+TEST_F(RegisterMapTest, HooksRunBeforeTheAccessChecksAndAfterTheCopyAndCommandRegistersRunOnOne)
 {
     int pre_reads = 0;
     int pre_writes = 0;
@@ -259,19 +266,16 @@ TEST_F(RegisterMapTest, HooksRunBeforeTheAccessChecksAndAfterTheCopy)
     const uint32_t written = 41;
     EXPECT_EQ(map.write(0x10, &written, 4), GC_ERR_SUCCESS);
     EXPECT_EQ(write_only->data()[0], 42);
-}
 
-// (Values other than 1 refused with GC_ERR_IO: SystemModuleTest and InterfaceModuleTest, on the update-list
-// commands.)
-TEST_F(RegisterMapTest, CommandRegistersRunOnOneAndAlwaysReadZero)
-{
+    // Command registers run their command on a write of 1 and always read 0. (Values other than 1 refused with
+    // GC_ERR_IO: SystemModuleTest and InterfaceModuleTest, on the update-list commands.)
     auto* command = static_cast<vngtl::CommandEntry*>(
-        map.insert(0x0, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
+        map.insert(0x20, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_command_entry));
     ASSERT_NE(command, nullptr);
     std::memset(command->data(), 0, 4);
 
-    uint32_t value = 1;
-    EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_ERROR);
+    value = 1;
+    EXPECT_EQ(map.write(0x20, &value, 4), GC_ERR_ERROR);
     EXPECT_TRUE(is_record(last_error(), "GC_ERR_ERROR", "RegisterMapHelpers.cpp", "CommandEntry::post_write",
                           "The command entry was not properly initialized."));
 
@@ -280,36 +284,14 @@ TEST_F(RegisterMapTest, CommandRegistersRunOnOneAndAlwaysReadZero)
         ++runs;
         return runs == 1 ? GC_ERR_SUCCESS : GC_ERR_ABORT;
     };
-    EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(map.write(0x20, &value, 4), GC_ERR_SUCCESS);
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(map.read(0x0, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(map.read(0x20, &value, 4), GC_ERR_SUCCESS);
     EXPECT_EQ(value, 0u);
 
     value = 1;
-    EXPECT_EQ(map.write(0x0, &value, 4), GC_ERR_ABORT);  // the command's own answer
+    EXPECT_EQ(map.write(0x20, &value, 4), GC_ERR_ABORT);  // the command's own answer
     EXPECT_EQ(runs, 2);
-}
-
-TEST_F(RegisterMapTest, ExternalStorageIsUsedInPlace)
-{
-    std::array<uint8_t, 8> storage{1, 2, 3, 4, 5, 6, 7, 8};
-    Entry* entry = map.insert(0x0, storage.data(), storage.size(), INFO_DATATYPE_BUFFER, true, true,
-                              vngtl::make_plain_entry);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->data(), storage.data());
-    const uint32_t value = 0;
-    EXPECT_EQ(map.write(0x4, &value, 4), GC_ERR_SUCCESS);
-    EXPECT_EQ(storage[4], 0);
-}
-
-TEST_F(RegisterMapTest, AnEntryThatCannotAllocateIsRecordedAndNotAdded)
-{
-    const uint64_t huge = uint64_t{1} << 60;
-    EXPECT_EQ(map.insert(0x0, nullptr, huge, INFO_DATATYPE_BUFFER, true, true, vngtl::make_plain_entry), nullptr);
-    EXPECT_TRUE(recorded("GC_ERR_OUT_OF_MEMORY", "RegisterMap::Entry::Entry",
-                         "Failed to allocate virtual registry map at 0x0, length 1000000000000000B."));
-    EXPECT_EQ(map.size(), 0u);
-    EXPECT_NE(add(0x0, 4), nullptr);  // the space stays free
 }
 
 }  // namespace
