@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <string_view>
 
@@ -19,6 +21,13 @@ bool set_cpus(const cpu_set_t& cpus) noexcept
     return pthread_setaffinity_np(pthread_self(), sizeof cpus, &cpus) == 0;
 }
 
+// The shares of each CPU (in thousandths) that the process's streams placed there have taken.
+std::atomic<uint32_t>& cpu_load(int cpu) noexcept
+{
+    static std::array<std::atomic<uint32_t>, CPU_SETSIZE> loads{};
+    return loads[static_cast<size_t>(cpu)];
+}
+
 }  // namespace
 
 StreamPlacement::StreamPlacement()
@@ -27,6 +36,11 @@ StreamPlacement::StreamPlacement()
           return chosen == nullptr || std::string_view(chosen) != "system";
       }())
 {
+}
+
+StreamPlacement::~StreamPlacement()
+{
+    charge(everywhere, 0);
 }
 
 StreamPlacement::Thread::Thread()
@@ -43,19 +57,57 @@ void StreamPlacement::consumer_waits() noexcept
         return;
     }
     const int cpu = sched_getcpu();
-    if (last_seen_cpu_.exchange(cpu, std::memory_order_relaxed) == cpu) {
+    if (cpu >= 0 && cpu < CPU_SETSIZE && last_seen_cpu_.exchange(cpu, std::memory_order_relaxed) == cpu) {
         consumer_cpu_.store(cpu, std::memory_order_relaxed);
     }
 }
 
 void StreamPlacement::frame_arrived(uint64_t now_ns) noexcept
 {
-    const uint64_t last = last_frame_ns_.load(std::memory_order_relaxed);
-    last_frame_ns_.store(now_ns, std::memory_order_relaxed);
-    if (last != 0 && now_ns > last) {
-        frame_interval_ns_.store(running_mean(frame_interval_ns_.load(std::memory_order_relaxed), now_ns - last),
-                                 std::memory_order_relaxed);
+    if (!follows_) {
+        return;
     }
+    const uint64_t last = last_frame_ns_;
+    last_frame_ns_ = now_ns;
+    if (last == 0 || now_ns <= last) {
+        return;
+    }
+    frame_interval_ns_ = running_mean(frame_interval_ns_, now_ns - last);
+    const uint64_t busy_ns = copy_ns_.load(std::memory_order_relaxed) + hand_off_cost_ns;
+    const auto load = static_cast<uint32_t>(std::min<uint64_t>(busy_ns * 1000 / frame_interval_ns_, 1000));
+    // A stream placed stays while it fits the budget; one that spread comes back only with room to spare,
+    // so that a load near the budget does not move the threads to and fro.
+    const uint32_t limit = charged_cpu_ >= 0 ? cpu_budget : cpu_budget * 4 / 5;
+    const int cpu = consumer_cpu_.load(std::memory_order_relaxed);
+    if (cpu < 0 || load > limit || !charge(cpu, load)) {
+        charge(everywhere, 0);
+    }
+}
+
+bool StreamPlacement::charge(int cpu, uint32_t load) noexcept
+{
+    if (cpu == charged_cpu_ && load == charged_load_) {
+        return true;
+    }
+    if (charged_cpu_ >= 0) {
+        cpu_load(charged_cpu_).fetch_sub(charged_load_, std::memory_order_relaxed);
+    }
+    charged_cpu_ = everywhere;
+    charged_load_ = 0;
+    if (cpu >= 0) {
+        std::atomic<uint32_t>& taken = cpu_load(cpu);
+        uint32_t before = taken.load(std::memory_order_relaxed);
+        do {
+            if (before + load > cpu_budget) {
+                target_.store(everywhere, std::memory_order_relaxed);
+                return false;
+            }
+        } while (!taken.compare_exchange_weak(before, before + load, std::memory_order_relaxed));
+        charged_cpu_ = cpu;
+        charged_load_ = load;
+    }
+    target_.store(cpu >= 0 ? cpu : everywhere, std::memory_order_relaxed);
+    return true;
 }
 
 void StreamPlacement::copied(uint64_t took_ns) noexcept
@@ -68,15 +120,14 @@ void StreamPlacement::place(Thread& thread) noexcept
     if (!follows_ || CPU_COUNT(&thread.allowed_) == 0) {
         return;
     }
-    const uint64_t interval = frame_interval_ns_.load(std::memory_order_relaxed);
-    if (interval < frames_close_ns || copy_ns_.load(std::memory_order_relaxed) * 4 > interval) {
+    const int cpu = target_.load(std::memory_order_relaxed);
+    if (cpu == thread.placed_) {
+        return;
+    }
+    if (cpu < 0 || !CPU_ISSET(cpu, &thread.allowed_)) {
         if (thread.placed_ != everywhere && set_cpus(thread.allowed_)) {
             thread.placed_ = everywhere;
         }
-        return;
-    }
-    const int cpu = consumer_cpu_.load(std::memory_order_relaxed);
-    if (cpu < 0 || cpu == thread.placed_ || cpu >= CPU_SETSIZE || !CPU_ISSET(cpu, &thread.allowed_)) {
         return;
     }
     cpu_set_t one;

@@ -26,6 +26,14 @@ uint64_t round_up_to_word(uint64_t value) noexcept
     return value + (4 - value % 4) % 4;
 }
 
+// A failed access's record, "<before><address in hex><after>". Built out of line: failures are rare, and a
+// message composed inline costs every access of the port's hot path a larger frame.
+[[gnu::cold, gnu::noinline]] GC_ERROR access_failure(const char* function, GC_ERROR code, const char* before,
+                                                     uint64_t address, const char* after)
+{
+    return report_error(function, code, before + hex(address) + after);
+}
+
 // Hexadecimal digits without the prefix, for the later numbers of a message that has switched to hex.
 std::string hex_digits(uint64_t value)
 {
@@ -84,17 +92,23 @@ GC_ERROR RegisterMap::Entry::post_write(uint8_t*)
 
 namespace {
 
+[[gnu::cold, gnu::noinline]] GC_ERROR outside_entry(const char* function, uint64_t address,
+                                                    const RegisterMap::Entry& entry)
+{
+    return report_error(function, GC_ERR_INVALID_ADDRESS,
+                        "The start address, " + hex(address) + ", is outside this register's range, [" +
+                            hex(entry.address()) + ", " + hex(entry.end()) + "].");
+}
+
 // The checks shared by an entry's read and write, steps 3 and 4: word alignment and the entry's range.
 GC_ERROR check_entry_range(const char* function, uint64_t address, const RegisterMap::Entry& entry)
 {
     if (!aligned(address)) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS,
-                            "The start address, " + hex(address) + ", is not word-aligned.");
+        return access_failure(function, GC_ERR_INVALID_ADDRESS, "The start address, ", address,
+                              ", is not word-aligned.");
     }
-    if (address < entry.address() || address > entry.end()) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS,
-                            "The start address, " + hex(address) + ", is outside this register's range, [" +
-                                hex(entry.address()) + ", " + hex(entry.end()) + "].");
+    if (address < entry.address() || address > entry.end()) [[unlikely]] {
+        return outside_entry(function, address, entry);
     }
     return GC_ERR_SUCCESS;
 }
@@ -126,8 +140,8 @@ GC_ERROR RegisterMap::Entry::read(uint64_t address, void* buffer, size_t* length
         return code;
     }
     if (!readable_) {
-        return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "The virtual register map entry at " + hex(address) + " is not readable.");
+        return access_failure(function, GC_ERR_ACCESS_DENIED, "The virtual register map entry at ", address,
+                              " is not readable.");
     }
     const uint64_t count = std::min<uint64_t>(*length_in_out, end() - address);
     std::memcpy(buffer, data_ + (address - address_), static_cast<size_t>(count));
@@ -155,8 +169,8 @@ GC_ERROR RegisterMap::Entry::write(uint64_t address, const void* buffer, size_t*
         return code;
     }
     if (!writable_) {
-        return report_error(function, GC_ERR_ACCESS_DENIED,
-                            "The virtual register map entry at " + hex(address) + " is not writable.");
+        return access_failure(function, GC_ERR_ACCESS_DENIED, "The virtual register map entry at ", address,
+                              " is not writable.");
     }
     const uint64_t count = std::min<uint64_t>(*length_in_out, end() - address);
     std::memcpy(data_ + (address - address_), buffer, static_cast<size_t>(count));
@@ -249,8 +263,8 @@ GC_ERROR RegisterMap::containing_entry(uint64_t address, Entry** out) const
             return GC_ERR_SUCCESS;
         }
     }
-    return report_error("RegisterMap::containing_entry", GC_ERR_INVALID_ADDRESS,
-                        "The simulated register space doesn't contain an entry for address " + hex(address) + ".");
+    return access_failure("RegisterMap::containing_entry", GC_ERR_INVALID_ADDRESS,
+                          "The simulated register space doesn't contain an entry for address ", address, ".");
 }
 
 uint64_t RegisterMap::end_address() const noexcept
@@ -273,8 +287,8 @@ GC_ERROR walk_entries(const RegisterMap& map, const char* function, uint64_t add
                       Access&& access)
 {
     if (!aligned(address)) {
-        return report_error(function, GC_ERR_INVALID_ADDRESS,
-                            "The given address (" + hex(address) + ") is not byte aligned.");
+        return access_failure(function, GC_ERR_INVALID_ADDRESS, "The given address (", address,
+                              ") is not byte aligned.");
     }
     if (length == 0) {
         return report_error(function, GC_ERR_INVALID_ADDRESS, length_text);

@@ -81,10 +81,10 @@ protected:
         ASSERT_EQ(DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS) << last_error();
     }
 
-    // One frame ten milliseconds after the last (far apart), received and queued again on the calling thread.
+    // One frame twenty milliseconds after the last (far apart), received and queued again on the calling thread.
     bool one_slow_frame()
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (vnsim_trigger(board, 1) != 1) {
             return false;
         }
