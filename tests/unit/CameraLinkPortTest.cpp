@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace clcam = vnsim::clcam;
 using vngtl::VNPortCL;
@@ -45,13 +46,6 @@ protected:
                                  R"(, "faults": )" + faults + "}]}";
         ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
     }
-    void templates(const std::string& lines)
-    {
-        std::filesystem::create_directories(cache("templates"));
-        std::ofstream(cache("templates/acme.txt")) << lines;
-        setenv("GENICAM_CLPROTOCOL", cache("templates").c_str(), 1);
-    }
-
     TestMedium medium_;
 };
 
@@ -197,43 +191,42 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
     EXPECT_EQ(port.num_urls(nullptr), GenTL::GC_ERR_INVALID_PARAMETER);
 }
 
-TEST_F(CameraLinkPortTest, TheTemplateNamingTheMakeAndModelIsChosen)
+// Of the templates on file, the one naming the camera's make and model is chosen; without one the set-up fails.
+TEST_F(CameraLinkPortTest, TheTemplateNamingTheMakeAndModelIsChosenOrItsAbsenceReported)
 {
-    configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "Acme", "model": "LX 4"})",
-              R"({"vendor": "Acme", "family": "CamFamily", "model": "LX 4"})");
-    templates("Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n");
-    VNPortCL port(std::make_shared<VNBoards::Board>(1));
-    ASSERT_TRUE(port.connected()) << last_error();
-    EXPECT_EQ(port.port_id(), "Local#Acme_LX_4_Device_VN1");
-    EXPECT_EQ(port.cl_port().GetDeviceID(), "Vantrel#VNGenCP#Acme#CamFamily#LX_4#_1_0_0#CL0000001");
+    std::filesystem::create_directories(cache("templates"));
+    std::ofstream(cache("templates/acme.txt")) << "Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n";
+    setenv("GENICAM_CLPROTOCOL", cache("templates").c_str(), 1);
+    for (const std::string model : {"LX 4", "LX 5"}) {
+        SCOPED_TRACE(model);
+        configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "Acme", "model": ")" + model + "\"}",
+                  R"({"vendor": "Acme", "family": "CamFamily", "model": ")" + model + "\"}");
+        VNPortCL port(std::make_shared<VNBoards::Board>(1));
+        port.set_medium(&medium_);
+        if (model == "LX 5") {
+            EXPECT_FALSE(port.connected());
+            expect_last("GC_ERR_ERROR", "VNPortCL::setup_clprotocol",
+                        "CLProtocol setup failed on \"Acme_LX_5_Device_VN1\". No Device ID template could be found "
+                        "matching vendor make \"Acme\" and model \"LX 5\".");
+            EXPECT_FALSE(port.good());
+            continue;
+        }
+        ASSERT_TRUE(port.connected()) << last_error();
+        EXPECT_EQ(port.port_id(), "Local#Acme_LX_4_Device_VN1");
+        EXPECT_EQ(port.cl_port().GetDeviceID(), "Vantrel#VNGenCP#Acme#CamFamily#LX_4#_1_0_0#CL0000001");
+    }
 }
 
-TEST_F(CameraLinkPortTest, NoTemplateNamingTheModelIsReported)
-{
-    configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "Acme", "model": "LX 5"})",
-              R"({"vendor": "Acme", "family": "CamFamily", "model": "LX 5"})");
-    templates("Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n");
-    VNPortCL port(std::make_shared<VNBoards::Board>(1));
-    EXPECT_FALSE(port.connected());
-    expect_last("GC_ERR_ERROR", "VNPortCL::setup_clprotocol",
-                "CLProtocol setup failed on \"Acme_LX_5_Device_VN1\". No Device ID template could be found "
-                "matching vendor make \"Acme\" and model \"LX 5\".");
-    port.set_medium(&medium_);
-    EXPECT_FALSE(port.good());
-}
-
-TEST_F(CameraLinkPortTest, ASilentCameraFailsTheSetupWithTheDriversText)
+TEST_F(CameraLinkPortTest, ASilentCameraOrACameraFileWithoutMakeAndModelFailsTheSetup)
 {
     configure(R"({"name": "a.cam", "width": 64, "height": 64})", R"({"faults": {"silent": true}})");
-    VNPortCL port(std::make_shared<VNBoards::Board>(1));
-    EXPECT_FALSE(port.connected());
+    VNPortCL silent(std::make_shared<VNBoards::Board>(1));
+    EXPECT_FALSE(silent.connected());
     expect_last("GC_ERR_IO", "VNPortCL::setup_clprotocol",
                 "CLProtocol setup failed on \"Vantrel_SimCam_Device_VN1\" with the CLProtocol::CLErrException: "
                 "No camera was found on \"Local#Vantrel_SimCam_Device_VN1\": there is no Device ID to connect to.");
-}
 
-TEST_F(CameraLinkPortTest, ACameraFileWithoutMakeAndModelLeavesThePortWithoutValues)
-{
+    // Without make and model the port has no values either.
     configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "", "model": ""})", "{}");
     VNPortCL port(std::make_shared<VNBoards::Board>(1));
     port.set_medium(&medium_);
@@ -247,20 +240,17 @@ TEST_F(CameraLinkPortTest, ACameraFileWithoutMakeAndModelLeavesThePortWithoutVal
 
 TEST(CameraLinkXmlIdTest, VersionsAreReadFromTheMarkers)
 {
+    const auto version = [](const std::string& id, GenTL::URL_INFO_CMD command) -> std::optional<int32_t> {
+        int32_t value = -1;
+        return VNPortCL::xml_id_version(id, command, value) ? std::optional(value) : std::nullopt;
+    };
     const std::string id = "SchemaVersion.1.0@DeviceVersion.2.3@x";
-    int32_t value = -1;
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_SCHEMA_VER_MAJOR, value));
-    EXPECT_EQ(value, 1);
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_SCHEMA_VER_MINOR, value));
-    EXPECT_EQ(value, 0);
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_FILE_VER_MAJOR, value));
-    EXPECT_EQ(value, 2);
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_FILE_VER_MINOR, value));
-    EXPECT_EQ(value, 3);
-    EXPECT_FALSE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_FILE_VER_SUBMINOR, value)) << "only two numbers";
-    EXPECT_FALSE(VNPortCL::xml_id_version("Vantrel@x", GenTL::URL_INFO_SCHEMA_VER_MAJOR, value));
-    EXPECT_FALSE(VNPortCL::xml_id_version("SchemaVersion.1@x", GenTL::URL_INFO_SCHEMA_VER_MINOR, value));
-    ASSERT_TRUE(VNPortCL::xml_id_version("SchemaVersion.1.1@V#S@DeviceVersion.4.5.6", GenTL::URL_INFO_FILE_VER_SUBMINOR,
-                                         value));
-    EXPECT_EQ(value, 6);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MAJOR), 1);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MINOR), 0);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MAJOR), 2);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MINOR), 3);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_SUBMINOR), std::nullopt) << "only two numbers";
+    EXPECT_EQ(version("Vantrel@x", GenTL::URL_INFO_SCHEMA_VER_MAJOR), std::nullopt);
+    EXPECT_EQ(version("SchemaVersion.1@x", GenTL::URL_INFO_SCHEMA_VER_MINOR), std::nullopt);
+    EXPECT_EQ(version("SchemaVersion.1.1@V#S@DeviceVersion.4.5.6", GenTL::URL_INFO_FILE_VER_SUBMINOR), 6);
 }
