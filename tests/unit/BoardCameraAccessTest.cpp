@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -192,14 +193,14 @@ TEST_F(BoardErrors, DriverTexts)
 {
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Open);
-
+    const VN_HANDLE handle = sdk_handle(board);
     EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
     expect_no_record();
     char text[256] = {};
-    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, text, 10), 0) << "a buffer the text does not fit";
-    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, nullptr, 0), 0);
+    EXPECT_NE(VNErrorGetMes(handle, 3015, text, 10), 0) << "a buffer the text does not fit";
+    EXPECT_NE(VNErrorGetMes(handle, 3015, nullptr, 0), 0);
 
-    const int32_t unknown_result = VNErrorGetMes(sdk_handle(board), 77, text, sizeof text);
+    const int32_t unknown_result = VNErrorGetMes(handle, 77, text, sizeof text);
     ASSERT_NE(unknown_result, 0);
     EXPECT_EQ(board.vn_error_text(77), "Encountered an unexpected error retrieving text for a VN error code.");
     expect_record("GC_ERR_ERROR", "Board::vn_error_text",
@@ -215,17 +216,12 @@ constexpr const char* configuration = R"({"boards": [{"kind": "other", "model": 
     {"name": "Deep.cam", "width": 160, "height": 120, "bits_per_pixel": 16, "make": "Acme", "model": "D-2"}],
   "default_camera_file": null, "frame_source": {"trigger": "manual"}}]})";
 
-class BoardCameraFiles : public BoardTest {
-protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
-    }
-};
+using BoardCameraFiles = BoardTest;
 
-TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
+// A board without a default camera file opens without one; changing the camera file reopens it at its level.
+TEST_F(BoardCameraFiles, OpenWithoutADefaultAndChangingTheCameraFileReopensTheBoardAtItsLevel)
 {
+    ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
     Board board(0);
     EXPECT_EQ(board.state(), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "");
@@ -234,11 +230,7 @@ TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
     EXPECT_EQ(board.board_id(), "VA0042 (0) VN-AN1 Analog");
     EXPECT_EQ(board.kind_name(), "Custom");
     EXPECT_EQ(VNBoards::BoardTestAccess::serial_handle(board), nullptr);
-}
 
-TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensTheBoardAtItsLevel)
-{
-    Board board(0);
     EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "Deep.cam"), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
     EXPECT_EQ(board.default_roi(), (Roi{0, 0, 160, 120}));
@@ -275,6 +267,7 @@ TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensTheBoardAtItsLevel)
 
 TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
 {
+    ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
     Board board(0);
     ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
     ASSERT_TRUE(board.set_roi(Roi{16, 8, 100, 50}));
@@ -293,11 +286,9 @@ TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
     for (uint64_t counter = 1; counter <= 2; ++counter) {
         const RecordingSink::Frame& frame = sink.frames[counter - 1];
         EXPECT_EQ(frame.kind, VNBoards::BoardKind::Custom);
-        EXPECT_EQ(frame.bit_depth, 16u);
-        EXPECT_EQ(frame.width, 100u);
-        EXPECT_EQ(frame.height, 50u);
-        EXPECT_EQ(frame.x_offset, 16u);
-        EXPECT_EQ(frame.y_offset, 8u);
+        EXPECT_EQ(std::tuple(frame.bit_depth, frame.width, frame.height, frame.x_offset, frame.y_offset),
+                  std::tuple(16u, 100u, 50u, 16u, 8u))
+            << "bit depth, width, height, x and y offsets";
         EXPECT_EQ(frame.data.size(), 100u * 50u * 2u);
         EXPECT_EQ(vnsim_check_frame(frame.data.data(), frame.data.size(), 100, 50, 16, counter), 0);
     }
