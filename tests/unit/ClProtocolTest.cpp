@@ -1,13 +1,14 @@
-// The CLProtocol stand-in on the simulated Camera Link camera, through a serial adapter over the Camera
-// Link serial stand-in: templates, probing, connecting (and moving the line to its highest rate), XML IDs
+// The CLProtocol stand-in on the simulated Camera Link camera, through the Camera Link board's serial
+// adapter: templates, probing, connecting (and moving the line to its highest rate), XML IDs
 // and the cached description, register access, and GenCP's recovery from damaged, missing and late
 // answers.
 #include "GenCpTestSupport.h"
 #include "RemoteTestSupport.h"
 
+#include "board/VNBoards.h"
 #include "clprotocol/CCLPort.h"
 #include "clprotocol/CLErrException.h"
-#include "clserial/clserial.h"
+#include "remote/VNPortCLProtocol.h"
 #include "sim/ClCameraRegisters.h"
 
 #include <cstdio>
@@ -23,50 +24,6 @@ using gencp_test::millis_since;
 
 namespace {
 
-// The serial line of the simulated Camera Link board through the standard serial library.
-class LineAdapter final : public CLProtocol::ISerialAdapter {
-public:
-    LineAdapter() { clSerialInit(0, &serial_); }
-    ~LineAdapter() { clSerialClose(serial_); }
-    LineAdapter(const LineAdapter&) = delete;
-    LineAdapter& operator=(const LineAdapter&) = delete;
-
-    CLINT32 clSerialRead(CLINT8* buffer, CLUINT32* size, CLUINT32 timeout) override
-    {
-        const CLINT32 result = ::clSerialRead(serial_, buffer, size, timeout);
-        if (result == CL_ERR_TIMEOUT) {
-            clFlushPort(serial_);
-        }
-        return result;
-    }
-    CLINT32 clSerialWrite(CLINT8* buffer, CLUINT32* size, CLUINT32 timeout) override
-    {
-        return ::clSerialWrite(serial_, buffer, size, timeout);
-    }
-    CLINT32 clGetSupportedBaudRates(CLUINT32* rates) override { return ::clGetSupportedBaudRates(serial_, rates); }
-    CLINT32 clSetBaudRate(CLUINT32 rate) override { return ::clSetBaudRate(serial_, rate); }
-    CLINT32 SerialInit() override { return serial_ != nullptr ? 0 : CL_ERR_INVALID_REFERENCE; }
-    void SerialClose() override {}
-    void CheckError(CLINT32 code) override
-    {
-        if (code != 0) {
-            throw CLProtocol::CLErrException(code, "serial error " + std::to_string(code), __FILE__, __LINE__);
-        }
-    }
-    CLINT32 GetBaudRate(CLUINT32* rate) override
-    {
-        VnsimClStats stats{};
-        if (vnsim_cl_stats(1, &stats) != 0) {
-            return CL_ERR_INVALID_REFERENCE;
-        }
-        *rate = stats.host_baud;
-        return 0;
-    }
-
-private:
-    hSerRef serial_ = nullptr;
-};
-
 constexpr const char* device_id = "Vantrel#VNGenCP#Vantrel#SimCam#SimCam_CL_1#_1_0_0#CL0000001";
 
 class ClProtocolTest : public RemoteTest {
@@ -74,8 +31,7 @@ protected:
     void SetUp() override
     {
         RemoteTest::SetUp();
-        adapter_ = std::make_unique<LineAdapter>();
-        port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
+        plug();
     }
     void TearDown() override
     {
@@ -85,7 +41,13 @@ protected:
         unsetenv("GENICAM_CLPROTOCOL");
         RemoteTest::TearDown();
     }
-    // A new configuration ends the serial references of the old one: the adapter is made again.
+    // The Camera Link board's serial line, through the adapter the library's own port uses.
+    void plug()
+    {
+        adapter_ = std::make_unique<vngtl::VNPortCLProtocol>(std::make_shared<VNBoards::Board>(1));
+        port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
+    }
+    // A new configuration ends the serial references of the old one: the board and adapter are made again.
     void configure(const std::string& camera)
     {
         CCLPort::UnRegisterSerial(port_id_);
@@ -93,8 +55,7 @@ protected:
         const std::string json = R"({"boards": [{"kind": "CXP"}, {"kind": "CL", "camera_files": [{"name": "a.cam",
             "width": 640, "height": 480}], "camera": )" + camera + "}]}";
         ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
-        adapter_ = std::make_unique<LineAdapter>();
-        port_id_ = CCLPort::RegisterSerial("SimCam_Test", adapter_.get());
+        plug();
     }
     uint32_t read_u32(uint32_t address)
     {
@@ -103,7 +64,7 @@ protected:
         return static_cast<uint32_t>(b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24);
     }
 
-    std::unique_ptr<LineAdapter> adapter_;
+    std::unique_ptr<vngtl::VNPortCLProtocol> adapter_;
     std::string port_id_;
     CCLPort port_;
 };
