@@ -12,7 +12,7 @@ using VNBoards::Roi;
 
 using BoardStates = BoardTest;
 
-TEST_F(BoardStates, ConstructionOpensForInspectionLevelsGoUpByReopeningDownOnlyThroughReopenAndAnUnknownCameraFileCloses)
+TEST_F(BoardStates, ConstructionOpensForInspectionLevelsChangeByReopeningAndAnUnknownCameraFileCloses)
 {
     Board cxp(0);
     EXPECT_EQ(cxp.state(), BoardState::Open);
