@@ -45,7 +45,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocol)
+TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocolAndErrorTextsStandardCodesFirst)
 {
     CLUINT32 ports = 0;
     ASSERT_EQ(clGetNumPorts(&ports), CL_ERR_NO_ERR);
@@ -66,12 +66,28 @@ TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocol)
     EXPECT_EQ(clGetPortInfo(1, maker, &maker_size, id, &id_size, &version), CL_ERR_INVALID_INDEX);
     hSerRef serial = nullptr;
     EXPECT_EQ(clSerialInit(1, &serial), CL_ERR_INVALID_INDEX);
+
+    // Error texts: the standard codes first, then the maker's.
+    char text[256];
+    CLUINT32 size = sizeof text;
+    ASSERT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_NO_ERR);
+    EXPECT_STREQ(text, "The serial operation timed out.");
+    EXPECT_EQ(size, std::strlen(text) + 1);
+    size = sizeof text;
+    EXPECT_EQ(clGetErrorText("Other", CL_ERR_INVALID_REFERENCE, text, &size), CL_ERR_NO_ERR)
+        << "standard codes need no maker";
+    size = sizeof text;
+    EXPECT_EQ(clGetErrorText("Vantrel", -30001, text, &size), CL_ERR_ERROR_NOT_FOUND);
+    EXPECT_EQ(clGetErrorText("Other", -30001, text, &size), CL_ERR_MANU_DOES_NOT_EXIST);
+    size = 4;
+    EXPECT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 32u);
 }
 
-TEST_F(ClSerialTest, ACommandIsAnsweredAtTheLinesPace)
+TEST_F(ClSerialTest, ACommandIsAnsweredAtTheLinesPaceATimedOutReadTakesNothingAndAFlushDiscards)
 {
     hSerRef serial = port();
-    const auto start = Clock::now();
+    auto start = Clock::now();
     ASSERT_EQ(send(serial, read_mem(1, clcam::width, 4)), CL_ERR_NO_ERR);
     const Answer answer = receive(serial);
     const double elapsed = millis_since(start);
@@ -84,15 +100,12 @@ TEST_F(ClSerialTest, ACommandIsAnsweredAtTheLinesPace)
     // 28 bytes out and 20 back at 9600 baud, 10 bits a byte: 50 ms.
     EXPECT_GE(elapsed, 48.0);
     EXPECT_LT(elapsed, 500.0);
-}
 
-TEST_F(ClSerialTest, AReadThatTimesOutTakesNothingAndAFlushDiscardsWhatIsLeft)
-{
-    hSerRef serial = port();
+    // A read that times out takes nothing, and a flush discards what is left.
     char buffer[64];
     std::memset(buffer, 0x55, sizeof buffer);
     CLUINT32 size = 1;
-    auto start = Clock::now();
+    start = Clock::now();
     EXPECT_EQ(clSerialRead(serial, buffer, &size, 50), CL_ERR_TIMEOUT);
     EXPECT_GE(millis_since(start), 49.0);
     EXPECT_EQ(buffer[0], 0x55);
@@ -143,22 +156,4 @@ TEST_F(ClSerialTest, BothEndsMustChangeTheirBaudRate)
     // A rate the camera does not offer is refused by the camera.
     ASSERT_EQ(send(serial, write_mem_u32(6, clcam::baud_rate, CL_BAUDRATE_230400)), CL_ERR_NO_ERR);
     EXPECT_EQ(receive(serial).status, 0x8002);
-}
-
-TEST_F(ClSerialTest, ErrorTextsStandardCodesFirstThenTheMakers)
-{
-    char text[256];
-    CLUINT32 size = sizeof text;
-    ASSERT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_NO_ERR);
-    EXPECT_STREQ(text, "The serial operation timed out.");
-    EXPECT_EQ(size, std::strlen(text) + 1);
-    size = sizeof text;
-    EXPECT_EQ(clGetErrorText("Other", CL_ERR_INVALID_REFERENCE, text, &size), CL_ERR_NO_ERR)
-        << "standard codes need no maker";
-    size = sizeof text;
-    EXPECT_EQ(clGetErrorText("Vantrel", -30001, text, &size), CL_ERR_ERROR_NOT_FOUND);
-    EXPECT_EQ(clGetErrorText("Other", -30001, text, &size), CL_ERR_MANU_DOES_NOT_EXIST);
-    size = 4;
-    EXPECT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(size, 32u);
 }
