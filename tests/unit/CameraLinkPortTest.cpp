@@ -13,6 +13,7 @@
 #include "clprotocol/CLErrException.h"
 #include "core/BasePortMedium.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -51,33 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(CameraLinkPortTest, AdapterReadsOfNothingAndBoardsThatCannotServe)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(1, 1000), 0);
-    auto closed = std::make_shared<VNBoards::Board>(1);
-    VNPortCLProtocol adapter(closed);
-    char buffer[4] = {'k', 'e', 'e', 'p'};
-    CLUINT32 size = 0;
-    EXPECT_EQ(adapter.clSerialRead(buffer, &size, 10), -10001) << "before the board is asked";
-    EXPECT_EQ(std::string(buffer, 4), "keep");
-    size = 4;
-    EXPECT_EQ(adapter.clSerialRead(buffer, &size, 10), -10006);
-    EXPECT_EQ(adapter.clSerialWrite(buffer, &size, 10), -10006);
-    EXPECT_EQ(adapter.check_port(), -10006) << "a board that never opened";
-    EXPECT_FALSE(adapter.serial_ready());
-    EXPECT_EQ(adapter.serial_port_index(), -10006);
-    ASSERT_EQ(vnsim_fault_open_fails(1, 0), 0);
-
-    configure(R"({"name": "a.cam", "width": 64, "height": 64})", "{}", R"({"serial_reference_fails": true})");
-    auto no_reference = std::make_shared<VNBoards::Board>(1);
-    VNPortCLProtocol half(no_reference);
-    EXPECT_EQ(half.check_port(), -10003) << "open, with a serial handle but no reference";
-    CLUINT32 rate = 0;
-    EXPECT_EQ(half.get_baud_rate(&rate), -10006);
-    EXPECT_FALSE(half.serial_ready());
-}
-
-TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceAndErrorsBecomeTexts)
+TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceErrorsBecomeTextsAndBoardsThatCannotServeAnswerCodes)
 {
     auto board = std::make_shared<VNBoards::Board>(1);
     VNPortCLProtocol adapter(board);
@@ -116,6 +91,27 @@ TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceAndErrorsBecomeTexts)
     } catch (const CLProtocol::CLErrException& e) {
         EXPECT_STREQ(e.what(), "Error -10005 while attempting to retrieve the Camera Link port info.");
     }
+
+    // A read of nothing, a board that cannot open and one without a serial reference.
+    ASSERT_EQ(vnsim_fault_open_fails(1, 1000), 0);
+    VNPortCLProtocol closed(std::make_shared<VNBoards::Board>(1));
+    std::memcpy(buffer, "keep", 4);
+    size = 0;
+    EXPECT_EQ(closed.clSerialRead(buffer, &size, 10), -10001) << "before the board is asked";
+    EXPECT_EQ(std::string(buffer, 4), "keep");
+    size = 4;
+    EXPECT_EQ(closed.clSerialRead(buffer, &size, 10), -10006);
+    EXPECT_EQ(closed.clSerialWrite(buffer, &size, 10), -10006);
+    EXPECT_EQ(closed.check_port(), -10006) << "a board that never opened";
+    EXPECT_FALSE(closed.serial_ready());
+    EXPECT_EQ(closed.serial_port_index(), -10006);
+    ASSERT_EQ(vnsim_fault_open_fails(1, 0), 0);
+
+    configure(R"({"name": "a.cam", "width": 64, "height": 64})", "{}", R"({"serial_reference_fails": true})");
+    VNPortCLProtocol half(std::make_shared<VNBoards::Board>(1));
+    EXPECT_EQ(half.check_port(), -10003) << "open, with a serial handle but no reference";
+    EXPECT_EQ(half.get_baud_rate(&rate), -10006);
+    EXPECT_FALSE(half.serial_ready());
 }
 
 TEST_F(CameraLinkPortTest, ThePortIndexFollowsTheSortedDeviceList)
