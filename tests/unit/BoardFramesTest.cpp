@@ -53,26 +53,6 @@ protected:
         return record;
     }
 
-    // A thread that waits for frames until the wait answers something other than a time-out or a frame
-    // (at most about ten seconds), and keeps that answer; returns once the thread is in its wait.
-    std::jthread wait_for_end(std::atomic<FrameWait>& result)
-    {
-        std::atomic<pid_t> tid{0};
-        std::jthread waiter([this, &result, &tid] {
-            tid = vntest::thread_id();
-            for (int attempt = 0; attempt < 100; ++attempt) {
-                FrameRecord record{};
-                const FrameWait answer = board->frame_wait(record);
-                if (answer != FrameWait::Timeout && answer != FrameWait::Frame) {
-                    result = answer;
-                    return;
-                }
-            }
-        });
-        EXPECT_TRUE(vntest::wait_blocked(tid));
-        return waiter;
-    }
-
     std::unique_ptr<Board> board;
 };
 
@@ -167,8 +147,22 @@ TEST_F(BoardFrames, StopAbortAndTeardownEndAWaitInProgress)
         ASSERT_TRUE(board->start_acq());
         ASSERT_EQ(vnsim_trigger(0, 1), 1);
         EXPECT_EQ(next_frame().frame_counter, 1u);
+        // A waiter for frames until the wait answers something other than a time-out or a frame (at most
+        // about ten seconds); the end comes once it is in its wait.
         std::atomic<FrameWait> result{FrameWait::Timeout};
-        std::jthread waiter = wait_for_end(result);
+        std::atomic<pid_t> tid{0};
+        std::jthread waiter([&] {
+            tid = vntest::thread_id();
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                FrameRecord record{};
+                const FrameWait answer = board->frame_wait(record);
+                if (answer != FrameWait::Timeout && answer != FrameWait::Frame) {
+                    result = answer;
+                    return;
+                }
+            }
+        });
+        EXPECT_TRUE(vntest::wait_blocked(tid));
         row.end();
         waiter.join();
         EXPECT_TRUE(result == FrameWait::Stopped || (row.may_fail && result == FrameWait::Failed))
