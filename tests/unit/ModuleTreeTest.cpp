@@ -33,7 +33,7 @@ protected:
     }
 };
 
-TEST_F(ModuleTreeTest, AChildOpenUnderAClosedParentCannotReturnIt)
+TEST_F(ModuleTreeTest, AChildOpenUnderAClosedParentCannotReturnItAndModulesWithoutAGeneratorMakeNoChildren)
 {
     // A state no export reaches (closing a parent closes its children): the parent's close was bypassed.
     // (A top-level module: ModuleFrameTest through IFGetParentTL; the open parent: ConsumerFirstStepsTest through
@@ -49,6 +49,16 @@ TEST_F(ModuleTreeTest, AChildOpenUnderAClosedParentCannotReturnIt)
                          "Module \"root\", parent of \"a\", exists, but is not open, so we cannot retrieve it. This is "
                          "most likely a bug."));
     EXPECT_EQ(parent, nullptr);
+
+    // Another state no export reaches: a module without a generator makes no children.
+    auto plain = std::make_shared<BaseModule>("plain", std::weak_ptr<BaseModule>{}, nullptr);
+    std::shared_ptr<BaseModule> made;
+    EXPECT_EQ(plain->make_new_child(made, 0, "x"), GC_ERR_NOT_AVAILABLE);
+    EXPECT_TRUE(recorded("GC_ERR_NOT_AVAILABLE", "BaseModule::make_new_child",
+                         "The module has not implemented a valid child generator method."));
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(plain->open(0), GC_ERR_SUCCESS);  // no children wanted, nothing to generate
+    EXPECT_EQ(plain->child_at(0), nullptr);
 }
 
 TEST_F(ModuleTreeTest, AGeneratorFailingHalfWayKeepsWhatWasMadeALaterUpdateCompletesAndUnlistableChildrenAreLeftOut)
@@ -76,18 +86,6 @@ TEST_F(ModuleTreeTest, AGeneratorFailingHalfWayKeepsWhatWasMadeALaterUpdateCompl
     EXPECT_TRUE(changed);
     EXPECT_EQ(listed_ids(), (std::vector<std::string>{"a", "y"}));
     EXPECT_FALSE(root->add_child(root->find_child("a")));
-}
-
-TEST_F(ModuleTreeTest, ModulesWithoutAGeneratorCannotMakeChildren)
-{
-    auto plain = std::make_shared<BaseModule>("plain", std::weak_ptr<BaseModule>{}, nullptr);
-    std::shared_ptr<BaseModule> made;
-    EXPECT_EQ(plain->make_new_child(made, 0, "x"), GC_ERR_NOT_AVAILABLE);
-    EXPECT_TRUE(recorded("GC_ERR_NOT_AVAILABLE", "BaseModule::make_new_child",
-                         "The module has not implemented a valid child generator method."));
-    EXPECT_EQ(made, nullptr);
-    EXPECT_EQ(plain->open(0), GC_ERR_SUCCESS);  // no children wanted, nothing to generate
-    EXPECT_EQ(plain->child_at(0), nullptr);
 }
 
 TEST_F(ModuleTreeTest, EachTimeOutCheckStopsTheUpdateWithItsMessage)
