@@ -130,11 +130,11 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
         EXPECT_EQ(read, GC_ERR_SUCCESS);
         return value;
     };
-    EXPECT_EQ(version(nullptr, TL_INFO_GENTL_VER_MAJOR), 1u);
-    EXPECT_EQ(version(nullptr, TL_INFO_GENTL_VER_MINOR), 4u);
+    EXPECT_EQ(std::pair(version(nullptr, TL_INFO_GENTL_VER_MAJOR), version(nullptr, TL_INFO_GENTL_VER_MINOR)),
+              std::pair(1u, 4u));
     const TL_HANDLE system = open_system();
-    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MAJOR), 1u);
-    EXPECT_EQ(version(system, TL_INFO_GENTL_VER_MINOR), 4u);
+    EXPECT_EQ(std::pair(version(system, TL_INFO_GENTL_VER_MAJOR), version(system, TL_INFO_GENTL_VER_MINOR)),
+              std::pair(1u, 4u));
 
     const auto serial_of = [](auto&& query) {
         const Answer answer = ask(query);
@@ -146,14 +146,14 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
         SCOPED_TRACE("board " + std::to_string(index));
         const IF_HANDLE iface = open_interface(system, index);
         ASSERT_EQ(IFUpdateDeviceList(iface, nullptr, 1000), GC_ERR_SUCCESS);
-        const auto closed = [&] {
-            return serial_of([&](INFO_DATATYPE* t, void* b, size_t* s) {
-                return IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_SERIAL_NUMBER, t, b, s);
-            });
+        // The serial number through the interface, and whether the interface can read its device's own values.
+        const auto through_interface = [&] {
+            return std::pair(serial_of([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                                 return IFGetDeviceInfo(iface, "TLDevice", DEVICE_INFO_SERIAL_NUMBER, t, b, s);
+                             }),
+                             u32(iface, ifc::Reg_DeviceOpen));
         };
-        EXPECT_EQ(closed(), expected[index]);
-        // The interface tells whether its device's own values can be read.
-        EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 0u);
+        EXPECT_EQ(through_interface(), std::pair(expected[index], 0u));
 
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(IFOpenDevice(iface, "TLDevice", DEVICE_ACCESS_READONLY, &device), GC_ERR_SUCCESS) << last_error();
@@ -161,12 +161,10 @@ TEST_F(ConsumerFirstStepsTest, SerialNumberAndGenTLVersionAnswerOnOpenAndClosedM
                       return DevGetInfo(device, DEVICE_INFO_SERIAL_NUMBER, t, b, s);
                   }),
                   expected[index]);
-        EXPECT_EQ(closed(), expected[index]);
-        EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 1u);
+        EXPECT_EQ(through_interface(), std::pair(expected[index], 1u));
 
         ASSERT_EQ(DevClose(device), GC_ERR_SUCCESS);
-        EXPECT_EQ(closed(), expected[index]);
-        EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 0u);
+        EXPECT_EQ(through_interface(), std::pair(expected[index], 0u));
     }
 }
 
