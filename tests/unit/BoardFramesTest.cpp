@@ -19,7 +19,6 @@ using VNBoards::Board;
 using VNBoards::BoardState;
 using VNBoards::FrameRecord;
 using VNBoards::FrameWait;
-using VNBoards::Roi;
 
 class BoardFrames : public BoardTest {
 protected:
@@ -32,17 +31,13 @@ protected:
         BoardTest::TearDown();
     }
 
-    // Opens board `number` for acquisition with manually triggered frames, sets the region of interest when
-    // one is given, and sets up `count` circular buffers.
-    void configure(int number, uint32_t count, const Roi* roi = nullptr)
+    // Opens board 0 for acquisition with manually triggered frames and sets up two circular buffers.
+    void configure()
     {
-        ASSERT_EQ(vnsim_set_trigger_mode(number, VNSIM_TRIGGER_MANUAL), 0);
-        board = std::make_unique<Board>(static_cast<uint32_t>(number));
+        ASSERT_EQ(vnsim_set_trigger_mode(0, VNSIM_TRIGGER_MANUAL), 0);
+        board = std::make_unique<Board>(0);
         ASSERT_EQ(board->check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
-        if (roi != nullptr) {
-            ASSERT_TRUE(board->set_roi(*roi));
-        }
-        ASSERT_EQ(board->setup_acq(count), BoardState::Configured);
+        ASSERT_EQ(board->setup_acq(2), BoardState::Configured);
     }
 
     // Waits for the next frame, which must be there.
@@ -61,7 +56,7 @@ protected:
 // earlier frame's turn, and stays for its own. A frame is copied only once.
 TEST_F(BoardFrames, AFrameIsCopiedOnlyOnceAndOnlyInItsOwnTurn)
 {
-    configure(0, 2);
+    configure();
     ASSERT_TRUE(board->start_acq());
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     const FrameRecord first = next_frame();
@@ -101,7 +96,7 @@ TEST_F(BoardFrames, AFrameIsCopiedOnlyOnceAndOnlyInItsOwnTurn)
 
 TEST_F(BoardFrames, AViewKeepsItsFrameInPlaceUntilItIsDropped)
 {
-    configure(0, 2);
+    configure();
     ASSERT_TRUE(board->start_acq());
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     const FrameRecord frame = next_frame();
@@ -141,7 +136,7 @@ TEST_F(BoardFrames, StopAbortAndTeardownEndAWaitInProgress)
         {"abort", [&] { board->abort_acq(); }, false},
         {"teardown", [&] { EXPECT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition); }, true},
     };
-    configure(0, 2);
+    configure();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(board->start_acq());
