@@ -24,9 +24,6 @@ using BoardCameraAccess = BoardTest;
 // The Standard register of every CoaXPress device's bootstrap block, and the value it must hold.
 constexpr uint32_t cxp_standard_address = 0x0000;
 constexpr uint32_t cxp_standard_value = 0xC0A79AE5;
-constexpr uint32_t cxp_manifest_selector_address = 0x000C;  // writable
-constexpr uint32_t cxp_vendor_name_address = 0x2000;        // 32 bytes, NUL-terminated
-constexpr uint32_t cxp_user_id_address = 0x20C0;            // 16 bytes, writable
 
 // The board is sealed: neither its SDK handle nor its state lock is part of its interface.
 template <class B>
@@ -77,10 +74,10 @@ TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
     std::array<char, 8> block{};
     fail_opens(1);
     expect_not_called(board.cxp_read_reg(cxp_standard_address, value), "read_reg");
-    expect_not_called(board.cxp_write_reg(cxp_manifest_selector_address, 1), "write_reg");
-    expect_not_called(board.cxp_read_data(cxp_vendor_name_address, block.data(), block.size(), bytes_read),
-                      "read_data");
-    expect_not_called(board.cxp_write_data(cxp_user_id_address, block.data(), block.size()), "write_data");
+    // The manifest selector, the vendor name (32 bytes) and the user ID (16 bytes, writable).
+    expect_not_called(board.cxp_write_reg(0x000C, 1), "write_reg");
+    expect_not_called(board.cxp_read_data(0x2000, block.data(), block.size(), bytes_read), "read_data");
+    expect_not_called(board.cxp_write_data(0x20C0, block.data(), block.size()), "write_data");
     expect_not_called(board.cxp_configure_link_speed(1, 1), "configure_link_speed");
     // The board is of no family, sets no flag and has no camera texts.
     EXPECT_FALSE(board.is_cxp());
