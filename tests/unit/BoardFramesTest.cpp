@@ -92,11 +92,9 @@ TEST_F(BoardFrames, AFrameIsCopiedOnlyOnceAndOnlyInItsOwnTurn)
     ASSERT_EQ(board->teardown_acq(), BoardState::OpenForAcquisition);
     EXPECT_FALSE(sink.take(*board, 0));
     expect_record("GC_ERR_INVALID_INDEX", "Board::frame_view", "There is no internal buffer with index 0.");
-}
 
-TEST_F(BoardFrames, AViewKeepsItsFrameInPlaceUntilItIsDropped)
-{
-    configure();
+    // Set up again, the board counts from 1. A view keeps its frame in place until it is dropped.
+    ASSERT_EQ(board->setup_acq(2), BoardState::Configured);
     ASSERT_TRUE(board->start_acq());
     ASSERT_EQ(vnsim_trigger(0, 1), 1);
     const FrameRecord frame = next_frame();
