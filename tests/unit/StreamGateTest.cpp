@@ -48,10 +48,6 @@ std::string case_name(const ::testing::TestParamInfo<GateCase>& case_info)
 // An engine on a simulated board with manual triggering, released at the end.
 class EngineGateTest : public EngineTest {
 protected:
-    static constexpr uint32_t width = 32;
-    static constexpr uint32_t height = 16;
-    static constexpr uint64_t board_buffers = 4;
-
     void TearDown() override
     {
         if (engine && engine->status() > NotConfigured) {
@@ -70,11 +66,11 @@ protected:
 // is let through and the others are refused, however the threads meet.
 TEST_F(EngineGateTest, OfRacingStartsAndStopsExactlyOneIsLetThrough)
 {
-    ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(width, height).trigger("manual")}).c_str()), 0)
+    ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(32, 16).trigger("manual")}).c_str()), 0)
         << vnsim_last_error();
     VNAcquisition::SettingsSource settings;
     settings.lock = &settings_lock;
-    settings.read = [] { return VNAcquisition::Settings{board_buffers, {}}; };
+    settings.read = [] { return VNAcquisition::Settings{4, {}}; };  // four board buffers
     engine = std::make_unique<VNAcquisition>(std::make_shared<VNBoards::Board>(0), vngtl::BufferHandle::factory(),
                                              std::move(settings));
     ASSERT_EQ(engine->configure(), GC_ERR_SUCCESS) << last_error();
