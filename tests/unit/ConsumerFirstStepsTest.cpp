@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -157,7 +156,6 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
 
     std::vector<IF_HANDLE> ifaces;
     std::vector<DEV_HANDLE> devices;
-    std::set<std::string> serials;
     for (uint32_t index = 0; index < interfaces; ++index) {
         const std::string iface_id = interface_id(system, index);
         SCOPED_TRACE(iface_id);
@@ -181,7 +179,6 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
                                         return IFGetDeviceInfo(iface, device_id, c, t, b, s);
                                     },
                                     DEVICE_INFO_USER_DEFINED_NAME);
-        serials.insert(text_of(closed.at(DEVICE_INFO_SERIAL_NUMBER)));
         EXPECT_EQ(text_of(closed.at(DEVICE_INFO_SERIAL_NUMBER)), "VC0000042-" + std::to_string(index));
         // The interface tells whether its device's own values can be read.
         EXPECT_EQ(u32(iface, ifc::Reg_DeviceOpen), 0u);
@@ -207,7 +204,6 @@ TEST_F(ConsumerFirstStepsTest, EnumerateAskEverythingOpenStreamAndCloseTheDevice
         ifaces.push_back(iface);
         devices.push_back(device);
     }
-    EXPECT_EQ(serials.size(), 2u);
 
     // The consumer closes each device with its stream still open (buffers announced, event registered), and
     // only then the stream: the producer answers both, and the stream is refused as closed with its record.
