@@ -19,26 +19,21 @@ CXP_ID = "VC4210417 (0) VN-CXP4 CoaXPress"
 CL_ID = "VL2210418 (1) VN-CL2 Camera Link"
 
 
-def fetch_xml(port):
-    """The module's one URL, and the description read through the port at the address it names."""
+def node_map_of(port, port_name, resource):
+    """The module's node map from its one URL: the description read through the port at the address it names,
+    byte for byte what the library carries, connected to the port through the tool's adapter."""
     urls = list(port.url_info_list)
     assert len(urls) == 1
-    url = urls[0].url
-    match = re.fullmatch(r"local:([^;]+);([0-9a-f]+);([0-9a-f]+)", url)
-    assert match, url
-    name, address, length = match.group(1), int(match.group(2), 16), int(match.group(3), 16)
+    match = re.fullmatch(r"local:([^;]+);([0-9a-f]+);([0-9a-f]+)", urls[0].url)
+    assert match, urls[0].url
+    assert match.group(1) == "Vantrel_VNGTL2_" + resource
     assert (urls[0].schema_ver_major, urls[0].schema_ver_minor) == (1, 1)
     assert (urls[0].file_ver_major, urls[0].file_ver_minor, urls[0].file_ver_subminor) == (1, 0, 0)
-    return name, address, bytes(port.read(address, length)[1])
-
-
-def node_map_of(port, port_name, resource):
-    name, _, xml = fetch_xml(port)
-    assert name == "Vantrel_VNGTL2_" + resource
-    assert xml == (RESOURCES / resource).read_bytes()  # byte for byte what the library carries
+    xml = bytes(port.read(int(match.group(2), 16), int(match.group(3), 16))[1])
+    assert xml == (RESOURCES / resource).read_bytes()
     node_map = NodeMap()
     node_map.load_xml_from_string(xml.decode("ascii"))
-    connected = ModulePort(port)
+    connected = ModulePort(port)  # kept by the caller while the node map is used
     node_map.connect(connected, port_name)
     return node_map, connected
 
