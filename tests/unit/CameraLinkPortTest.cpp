@@ -187,8 +187,9 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
     EXPECT_EQ(port.num_urls(nullptr), GenTL::GC_ERR_INVALID_PARAMETER);
 }
 
-// Of the templates on file, the one naming the camera's make and model is chosen; without one the set-up fails.
-TEST_F(CameraLinkPortTest, TheTemplateNamingTheMakeAndModelIsChosenOrItsAbsenceReported)
+// Of the templates on file, the one naming the camera's make and model is chosen; without one, without make and
+// model, or without an answering camera, the set-up fails.
+TEST_F(CameraLinkPortTest, TheTemplateNamingMakeAndModelIsChosenAndMissingTemplatesMakesOrCamerasFailTheSetup)
 {
     std::filesystem::create_directories(cache("templates"));
     std::ofstream(cache("templates/acme.txt")) << "Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n";
@@ -211,13 +212,11 @@ TEST_F(CameraLinkPortTest, TheTemplateNamingTheMakeAndModelIsChosenOrItsAbsenceR
         EXPECT_EQ(port.port_id(), "Local#Acme_LX_4_Device_VN1");
         EXPECT_EQ(port.cl_port().GetDeviceID(), "Vantrel#VNGenCP#Acme#CamFamily#LX_4#_1_0_0#CL0000001");
     }
-}
 
-TEST_F(CameraLinkPortTest, ASilentCameraOrACameraFileWithoutMakeAndModelFailsTheSetup)
-{
+    // A silent camera fails the set-up with the driver's text.
+    unsetenv("GENICAM_CLPROTOCOL");
     configure(R"({"name": "a.cam", "width": 64, "height": 64})", R"({"faults": {"silent": true}})");
-    VNPortCL silent(std::make_shared<VNBoards::Board>(1));
-    EXPECT_FALSE(silent.connected());
+    EXPECT_FALSE(VNPortCL(std::make_shared<VNBoards::Board>(1)).connected());
     expect_last("GC_ERR_IO", "VNPortCL::setup_clprotocol",
                 "CLProtocol setup failed on \"Vantrel_SimCam_Device_VN1\" with the CLProtocol::CLErrException: "
                 "No camera was found on \"Local#Vantrel_SimCam_Device_VN1\": there is no Device ID to connect to.");
