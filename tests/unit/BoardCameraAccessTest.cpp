@@ -156,16 +156,20 @@ TEST_F(BoardErrors, StacksArePoppedInTurnUntilEmpty)
     expect_no_record();
 }
 
-TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
+// The texts of both libraries; the unknown codes' records come last, as records stay.
+TEST_F(BoardErrors, BufferLibraryTextsOfEveryLengthAndDriverTexts)
 {
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Open);
     const VN_HANDLE handle = sdk_handle(board);
+    EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
+    char text[256] = {};
+    EXPECT_NE(VNErrorGetMes(handle, 3015, text, 10), 0) << "a buffer the text does not fit";
+    EXPECT_NE(VNErrorGetMes(handle, 3015, nullptr, 0), 0);
     EXPECT_EQ(board.vb_error_text(220), "Frame buffer overflow: the host did not release buffers in time.");
 
     // A text longer than the first 256-byte attempt: the library fills the attempt and answers the size it
     // needs, without the terminating NUL; the board asks again with that size.
-    char text[256];
     uint32_t size = sizeof text;
     ASSERT_EQ(VbErrorTextGet(handle, 222, text, &size), VB_TEXT_TRUNCATED);
     ASSERT_GT(size, 256u);
@@ -184,19 +188,6 @@ TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
     expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code 123456.");
     EXPECT_EQ(board.vb_error_text(-5), "Could not retrieve error text. The error code is unknown!");
     expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code -5.");
-}
-
-TEST_F(BoardErrors, DriverTexts)
-{
-    Board board(0);
-    ASSERT_EQ(board.state(), BoardState::Open);
-    const VN_HANDLE handle = sdk_handle(board);
-    EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
-    expect_no_record();
-    char text[256] = {};
-    EXPECT_NE(VNErrorGetMes(handle, 3015, text, 10), 0) << "a buffer the text does not fit";
-    EXPECT_NE(VNErrorGetMes(handle, 3015, nullptr, 0), 0);
-
     const int32_t unknown_result = VNErrorGetMes(handle, 77, text, sizeof text);
     ASSERT_NE(unknown_result, 0);
     EXPECT_EQ(board.vn_error_text(77), "Encountered an unexpected error retrieving text for a VN error code.");
