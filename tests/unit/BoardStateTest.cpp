@@ -12,7 +12,7 @@ using VNBoards::Roi;
 
 using BoardStates = BoardTest;
 
-TEST_F(BoardStates, ConstructionOpensForInspectionLevelsChangeByReopeningAndAnUnknownCameraFileCloses)
+TEST_F(BoardStates, ConstructionOpensForInspectionLevelsChangeByReopeningTheRegionNeedsAcquisitionAndAnUnknownFileCloses)
 {
     Board cxp(0);
     EXPECT_EQ(cxp.state(), BoardState::Open);
@@ -63,8 +63,44 @@ TEST_F(BoardStates, ConstructionOpensForInspectionLevelsChangeByReopeningAndAnUn
     EXPECT_EQ(vnsim_open_handles(0), 0);
     expect_no_record();
 
-    // An unknown camera file closes the open board; without a camera file it comes back with its default one.
+    // The region of interest is set only while the board is open for acquisition and not configured; one the
+    // board refuses is recorded with the driver's text, and the board keeps its region.
     ASSERT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
+    const Roi full = cxp.default_roi();
+    const Roi smaller{8, 4, full.width / 2, full.height / 2};
+
+    EXPECT_FALSE(cxp.set_roi(smaller));
+    EXPECT_EQ(cxp.current_roi(), full);
+    expect_no_record();
+
+    ASSERT_EQ(cxp.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
+    EXPECT_TRUE(cxp.set_roi(smaller));
+    EXPECT_EQ(cxp.current_roi(), smaller);
+    EXPECT_EQ(cxp.default_roi(), full);
+    ASSERT_EQ(VbBrdInquire(sdk_handle(cxp), VB_INQ_WIDTH, &width), 0);
+    EXPECT_EQ(width, smaller.width);
+
+    ASSERT_EQ(cxp.setup_acq(2), BoardState::Configured);
+    EXPECT_FALSE(cxp.set_roi(full));
+    EXPECT_EQ(cxp.current_roi(), smaller);
+    expect_no_record();
+    EXPECT_EQ(cxp.teardown_acq(), BoardState::OpenForAcquisition);
+
+    EXPECT_FALSE(cxp.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
+    const std::string record = last_error();
+    const std::string prefix = "Board::set_roi: Unable to set the region of interest: ";
+    const size_t at = record.find(prefix);
+    ASSERT_NE(at, std::string::npos) << record;
+    EXPECT_EQ(record.substr(0, 16), "GC_ERR_CUSTOM @ ");
+    EXPECT_GT(record.size(), at + prefix.size() + 1) << "the driver's text is missing: " << record;
+    EXPECT_EQ(cxp.current_roi(), smaller);  // read back from the board, which kept its region
+    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
+    EXPECT_FALSE(cxp.set_roi(Roi{0, 0, 16, 16}));
+    EXPECT_NE(last_error().find(prefix), std::string::npos);
+    EXPECT_TRUE(cxp.set_roi(Roi{0, 0, 16, 16}));
+
+    // An unknown camera file closes the open board; without a camera file it comes back with its default one.
+    ASSERT_EQ(cxp.reopen(VNBoards::BoardState::Open), BoardState::Open);
     EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect, "no-such-camera.cam"), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
     EXPECT_TRUE(cxp.camera_file().empty());
@@ -73,46 +109,6 @@ TEST_F(BoardStates, ConstructionOpensForInspectionLevelsChangeByReopeningAndAnUn
                   "be possible.");
     EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
     EXPECT_EQ(cxp.camera_file(), camera_file);
-}
-
-// The region of interest is set only while the board is open for acquisition and not configured; one the board
-// refuses is recorded with the driver's text, and the board keeps its region.
-TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisitionAndRefusalsCarryTheDriverText)
-{
-    Board board(0);
-    const Roi full = board.default_roi();
-    const Roi smaller{8, 4, full.width / 2, full.height / 2};
-
-    EXPECT_FALSE(board.set_roi(smaller));
-    EXPECT_EQ(board.current_roi(), full);
-    expect_no_record();
-
-    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
-    EXPECT_TRUE(board.set_roi(smaller));
-    EXPECT_EQ(board.current_roi(), smaller);
-    EXPECT_EQ(board.default_roi(), full);
-    uint32_t width = 0;
-    ASSERT_EQ(VbBrdInquire(sdk_handle(board), VB_INQ_WIDTH, &width), 0);
-    EXPECT_EQ(width, smaller.width);
-
-    ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
-    EXPECT_FALSE(board.set_roi(full));
-    EXPECT_EQ(board.current_roi(), smaller);
-    expect_no_record();
-    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
-
-    EXPECT_FALSE(board.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
-    const std::string record = last_error();
-    const std::string prefix = "Board::set_roi: Unable to set the region of interest: ";
-    const size_t at = record.find(prefix);
-    ASSERT_NE(at, std::string::npos) << record;
-    EXPECT_EQ(record.substr(0, 16), "GC_ERR_CUSTOM @ ");
-    EXPECT_GT(record.size(), at + prefix.size() + 1) << "the driver's text is missing: " << record;
-    EXPECT_EQ(board.current_roi(), smaller);  // read back from the board, which kept its region
-    ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
-    EXPECT_FALSE(board.set_roi(Roi{0, 0, 16, 16}));
-    EXPECT_NE(last_error().find(prefix), std::string::npos);
-    EXPECT_TRUE(board.set_roi(Roi{0, 0, 16, 16}));
 }
 
 TEST_F(BoardStates, AcquisitionControlNeedsAConfiguredBoardAndSetupAndTeardownOfCircularBuffers)
