@@ -154,9 +154,8 @@ TEST_F(ClProtocolTest, TheDescriptionIsListedAndCachedAsAFileOrServedPlain)
     ASSERT_EQ(url.rfind("file:///", 0), 0u) << url;
     const std::string path = url.substr(7);
     EXPECT_EQ(std::filesystem::path(path).parent_path(), cache_);
-    std::ifstream in(path);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     std::string expected(vnsim_cl_camera_xml(nullptr, 0), '\0');
     vnsim_cl_camera_xml(expected.data(), expected.size() + 1);
     EXPECT_EQ(text.str(), expected) << "unzipped";

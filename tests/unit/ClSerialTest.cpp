@@ -35,11 +35,6 @@ protected:
     {
         return gencp_test::receive(serial, timeout_ms, clSerialRead);
     }
-    hSerRef port()
-    {
-        EXPECT_EQ(clSerialInit(0, &serial_), CL_ERR_NO_ERR);
-        return serial_;
-    }
     hSerRef serial_ = nullptr;
 };
 
@@ -86,7 +81,8 @@ TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocolAndErrorTextsS
 
 TEST_F(ClSerialTest, TheLineAnswersAtItsPaceTimesOutWithoutTakingFlushesAndChangesRateOnlyAtBothEnds)
 {
-    hSerRef serial = port();
+    ASSERT_EQ(clSerialInit(0, &serial_), CL_ERR_NO_ERR);
+    hSerRef serial = serial_;
     auto start = Clock::now();
     ASSERT_EQ(send(serial, read_mem(1, clcam::width, 4)), CL_ERR_NO_ERR);
     const Answer answer = receive(serial);
