@@ -24,12 +24,6 @@ def own_cache(monkeypatch, tmp_path, name):
     return directory
 
 
-@pytest.fixture
-def cache(monkeypatch, tmp_path, cti):
-    # Harvesters opens a file URL's path as it stands, without undoing its escapes: a plain name.
-    return own_cache(monkeypatch, tmp_path, "xml-cache")
-
-
 def camera_file(sim, zipped):
     size = sim.vnsim_cxp_camera_xml(1 if zipped else 0, None, 0)
     data = ctypes.create_string_buffer(size)
@@ -37,7 +31,9 @@ def camera_file(sim, zipped):
     return data.raw[:size]
 
 
-def test_harvesters_streams_through_the_cameras_node_map(cache, harvester, sim):
+def test_harvesters_streams_through_the_cameras_node_map(harvester, sim, monkeypatch, tmp_path):
+    # Harvesters opens a file URL's path as it stands, without undoing its escapes: a plain name.
+    own_cache(monkeypatch, tmp_path, "xml-cache")
     sim.vnsim_set_rate(0, 500.0)
     harvester.update()
     assert [info.property_dict["tl_type"] for info in harvester.device_info_list] == ["CXP", "CL"]
