@@ -46,7 +46,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SimClCameraTest, ACorruptedAnswerIsSentAgainWithoutRunningTheCommandTwiceAndErrorsHaveTheirStatuses)
+TEST_F(SimClCameraTest, ACorruptedAnswerIsSentAgainErrorsHaveTheirStatusesAndGeometryAndStreamingDriveTheBoard)
 {
     configure(R"({"faults": {"corrupt_answers": 1}})");
     port();
@@ -76,13 +76,9 @@ TEST_F(SimClCameraTest, ACorruptedAnswerIsSentAgainWithoutRunningTheCommandTwice
     const Answer unknown = command(packet(0x0900, 11, {}));
     EXPECT_EQ(unknown.id, 0x0901) << "an unknown command is acknowledged";
     EXPECT_EQ(unknown.status, 0x8001);
-}
 
-TEST_F(SimClCameraTest, TheCamerasGeometryAndStreamingDriveTheBoard)
-{
-    configure("{}");
+    // The camera's geometry and streaming drive the board.
     VB_CIRC_DESC desc{};
-    port();
     VN_HANDLE board = open(1);
     const auto inquire = [&](auto what) {
         uint32_t value = 0;
