@@ -207,7 +207,7 @@ constexpr const char* configuration = R"({"boards": [{"kind": "other", "model": 
 using BoardCameraFiles = BoardTest;
 
 // A board without a default camera file opens without one; changing the camera file reopens it at its level.
-TEST_F(BoardCameraFiles, OpenWithoutADefaultAndChangingTheCameraFileReopensTheBoardAtItsLevel)
+TEST_F(BoardCameraFiles, OpenWithoutADefaultReopenAtTheLevelForANewCameraFileAndDeliverDeepPixelsIntact)
 {
     ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
     Board board(0);
@@ -251,12 +251,8 @@ TEST_F(BoardCameraFiles, OpenWithoutADefaultAndChangingTheCameraFileReopensTheBo
     EXPECT_EQ(board.camera_file(), "Wide.cam");
     EXPECT_EQ(board.reopen(VNBoards::BoardState::Open, "Deep.cam"), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
-}
 
-TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
-{
-    ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
-    Board board(0);
+    // Deep pixels arrive intact.
     ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
     ASSERT_TRUE(board.set_roi(Roi{16, 8, 100, 50}));
     ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
