@@ -122,7 +122,7 @@ TEST_F(CameraLinkPortTest, ThePortIndexFollowsTheSortedDeviceList)
     EXPECT_EQ(VNPortCLProtocol(std::make_shared<VNBoards::Board>(1)).serial_port_index(), 0);
 }
 
-TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
+TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItselfAndItsXmlIdVersions)
 {
     auto board = std::make_shared<VNBoards::Board>(1);
     VNPortCL port(board);
@@ -185,6 +185,21 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
                 "Could not copy the return data to the output buffer for URL_INFO_CMD 3 for URL 0 on port "
                 "Local#Vantrel_SimCam_CL-1_Device_VN1.");
     EXPECT_EQ(port.num_urls(nullptr), GenTL::GC_ERR_INVALID_PARAMETER);
+
+    // The versions are read from the XML ID's markers.
+    const auto version = [](const std::string& id, GenTL::URL_INFO_CMD command) -> std::optional<int32_t> {
+        int32_t value = -1;
+        return VNPortCL::xml_id_version(id, command, value) ? std::optional(value) : std::nullopt;
+    };
+    const std::string id = "SchemaVersion.1.0@DeviceVersion.2.3@x";
+    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MAJOR), 1);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MINOR), 0);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MAJOR), 2);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MINOR), 3);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_SUBMINOR), std::nullopt) << "only two numbers";
+    EXPECT_EQ(version("Vantrel@x", GenTL::URL_INFO_SCHEMA_VER_MAJOR), std::nullopt);
+    EXPECT_EQ(version("SchemaVersion.1@x", GenTL::URL_INFO_SCHEMA_VER_MINOR), std::nullopt);
+    EXPECT_EQ(version("SchemaVersion.1.1@V#S@DeviceVersion.4.5.6", GenTL::URL_INFO_FILE_VER_SUBMINOR), 6);
 }
 
 // Of the templates on file, the one naming the camera's make and model is chosen; without one, without make and
@@ -231,21 +246,4 @@ TEST_F(CameraLinkPortTest, TheTemplateNamingMakeAndModelIsChosenAndMissingTempla
     size_t size = 0;
     EXPECT_EQ(port.info(GenTL::PORT_INFO_ID, &type, nullptr, &size), GenTL::GC_ERR_NOT_IMPLEMENTED);
     EXPECT_EQ(port.info(GenTL::PORT_INFO_VENDOR, &type, nullptr, &size), GenTL::GC_ERR_NOT_IMPLEMENTED);
-}
-
-TEST(CameraLinkXmlIdTest, VersionsAreReadFromTheMarkers)
-{
-    const auto version = [](const std::string& id, GenTL::URL_INFO_CMD command) -> std::optional<int32_t> {
-        int32_t value = -1;
-        return VNPortCL::xml_id_version(id, command, value) ? std::optional(value) : std::nullopt;
-    };
-    const std::string id = "SchemaVersion.1.0@DeviceVersion.2.3@x";
-    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MAJOR), 1);
-    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MINOR), 0);
-    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MAJOR), 2);
-    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MINOR), 3);
-    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_SUBMINOR), std::nullopt) << "only two numbers";
-    EXPECT_EQ(version("Vantrel@x", GenTL::URL_INFO_SCHEMA_VER_MAJOR), std::nullopt);
-    EXPECT_EQ(version("SchemaVersion.1@x", GenTL::URL_INFO_SCHEMA_VER_MINOR), std::nullopt);
-    EXPECT_EQ(version("SchemaVersion.1.1@V#S@DeviceVersion.4.5.6", GenTL::URL_INFO_FILE_VER_SUBMINOR), 6);
 }
