@@ -66,7 +66,7 @@ def open_interfaces(system):
     return interfaces
 
 
-def test_the_system_module(system):
+def test_the_system_and_interface_modules(system):
     assert (system.id_, system.vendor, system.model, system.tl_type) == ("VNGTL", "Vantrel, Inc.", "VNGTL", "Mixed")
     assert system.version == "2.0.2ee.3436"  # the library file's version 2, 0, 750, 13366
     assert system.path_name.endswith("/VNGTL.cti") and os.path.isabs(system.path_name)
@@ -90,8 +90,7 @@ def test_the_system_module(system):
         seen.append(node_map.InterfaceID.value)
     assert seen == ids
 
-
-def test_the_interface_modules(system):
+    # The interface modules.
     interfaces = open_interfaces(system)
     assert list(interfaces) == [CXP_ID, CL_ID]
     expected = {
