@@ -91,14 +91,12 @@ def test_png_and_raw_images_come_out_byte_for_byte_in_name_order_and_loop(harves
 
     configure(sim, {"folder": str(tmp_path / "raw"),
                     "raw": {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono10"}}, str(tmp_path / "png8"))
-    acquirer = create(harvester, "CXP")
-    try:
+    def camera_follows_the_images(acquirer):
         features = acquirer.remote_device.node_map
         assert (features.WidthMax.value, features.HeightMax.value) == (WIDTH, HEIGHT)
         assert features.PixelFormat.value == "Mono10", "the camera's format follows the images"
-    finally:
-        acquirer.destroy()
-    assert_played_in_order(grab(harvester, "CXP", 4), raw, WIDTH, HEIGHT)
+
+    assert_played_in_order(grab(harvester, "CXP", 4, camera_follows_the_images), raw, WIDTH, HEIGHT)
 
 
 def window(features, width, height, x, y):
