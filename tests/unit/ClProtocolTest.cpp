@@ -125,8 +125,7 @@ TEST_F(ClProtocolTest, ConnectingMovesTheLineToItsHighestRateAndRemembersTheDevi
     EXPECT_EQ(port_.GetAccessMode(), GenApi::RW);
     EXPECT_EQ(port_.GetDeviceID(), device_id);
     EXPECT_EQ(port_.GetBaudRate(), 115200u) << "the camera offers up to 115200, the board up to 230400";
-    EXPECT_EQ(cl_stats().host_baud, 115200u);
-    EXPECT_EQ(cl_stats().camera_baud, 115200u);
+    EXPECT_EQ(std::pair(cl_stats().host_baud, cl_stats().camera_baud), std::pair(115200u, 115200u)) << "host, camera";
     EXPECT_EQ(read_u32(clcam::width), 640u);
 
     port_.Disconnect();
