@@ -33,16 +33,12 @@ constexpr std::array all_states = {NoBoard, NotConfigured, Ready, Running, Compl
 constexpr std::array call_names = {"Announce", "AllocAndAnnounce", "Revoke", "Queue",
                                    "Flush",    "GetBufferId",      "Start",  "Stop"};
 
-const char* call_name(StreamCall call)
-{
-    return call_names.at(static_cast<size_t>(call));
-}
-
 // A stream always has its board: the NoBoard column stands for a stream that has been closed.
 std::string case_name(const ::testing::TestParamInfo<GateCase>& case_info)
 {
     const auto [call, state] = case_info.param;
-    return std::string(call_name(call)) + "In" + std::string(state == NoBoard ? "Closed" : vngtl::state_name(state));
+    return call_names.at(static_cast<size_t>(call)) + std::string("In") +
+           std::string(state == NoBoard ? "Closed" : vngtl::state_name(state));
 }
 
 // An engine on a simulated board with manual triggering, released at the end.
@@ -92,8 +88,8 @@ TEST_F(EngineGateTest, OfRacingStartsAndStopsExactlyOneIsLetThrough)
             });
         }
         racers.clear();
-        EXPECT_EQ(through.load(), 1) << call_name(call);
-        EXPECT_EQ(refused.load(), threads - 1) << call_name(call);
+        EXPECT_EQ(through.load(), 1) << call_names.at(static_cast<size_t>(call));
+        EXPECT_EQ(refused.load(), threads - 1) << call_names.at(static_cast<size_t>(call));
     };
     for (int round = 0; round < 20; ++round) {
         race(StreamCall::StartAcquisition);
