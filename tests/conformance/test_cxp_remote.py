@@ -4,7 +4,6 @@ that follow them; and the reference GenApi loads the camera's XML from every URL
 manifest form (camera memory plain or zipped, a host file, a web server) the file came from."""
 import ctypes
 import json
-import os
 import pathlib
 import subprocess
 import sys
@@ -14,32 +13,15 @@ import pytest
 from genicam import gentl
 from genicam.genapi import NodeMap
 
-MONO8 = 0x01080001
 FRAMES = 100
 
 
-def own_cache(tmp_path, name):
+def own_cache(monkeypatch, tmp_path, name):
     """A cache directory of the test's own, so that every manifest file is fetched afresh."""
-    saved = os.environ.get("GENICAM_CACHE_V2_4")
     directory = tmp_path / name
     directory.mkdir()
-    os.environ["GENICAM_CACHE_V2_4"] = str(directory)
-    yield directory
-    if saved is None:
-        del os.environ["GENICAM_CACHE_V2_4"]
-    else:
-        os.environ["GENICAM_CACHE_V2_4"] = saved
-
-
-@pytest.fixture
-def cache(tmp_path, cti):
-    # Harvesters opens a file URL's path as it stands, without undoing its escapes: a plain name.
-    yield from own_cache(tmp_path, "xml-cache")
-
-
-@pytest.fixture
-def spaced_cache(tmp_path, cti):
-    yield from own_cache(tmp_path, "xml cache")
+    monkeypatch.setenv("GENICAM_CACHE_V2_4", str(directory))
+    return directory
 
 
 def camera_file(sim, zipped):
@@ -49,12 +31,10 @@ def camera_file(sim, zipped):
     return data.raw[:size]
 
 
-def test_harvesters_streams_through_the_cameras_node_map(cti, sim, cache):
-    from harvesters.core import Harvester
-
+def test_harvesters_streams_through_the_cameras_node_map(harvester, sim, monkeypatch, tmp_path):
+    # Harvesters opens a file URL's path as it stands, without undoing its escapes: a plain name.
+    own_cache(monkeypatch, tmp_path, "xml-cache")
     sim.vnsim_set_rate(0, 500.0)
-    harvester = Harvester()
-    harvester.add_file(cti)
     harvester.update()
     assert [info.property_dict["tl_type"] for info in harvester.device_info_list] == ["CXP", "CL"]
     acquirer = harvester.create(0)
@@ -88,7 +68,6 @@ def test_harvesters_streams_through_the_cameras_node_map(cti, sim, cache):
         acquirer.stop()
     finally:
         acquirer.destroy()
-        harvester.reset()
 
 
 # The web server runs in a process of its own: the reference consumer's calls keep Python's interpreter lock
@@ -133,9 +112,9 @@ def web_server(sim, tmp_path):
         server.wait(timeout=10)
 
 
-def test_the_reference_genapi_parses_the_camera_xml_from_every_url_we_serve(cti, sim, spaced_cache, web_server,
-                                                                            tmp_path):
-    cache = spaced_cache
+def test_the_reference_genapi_parses_the_camera_xml_from_every_url_we_serve(cti, sim, web_server, tmp_path,
+                                                                            monkeypatch):
+    cache = own_cache(monkeypatch, tmp_path, "xml cache")
     host_file = tmp_path / "HostCam.xml"
     host_file.write_bytes(camera_file(sim, zipped=False))
     config = {"boards": [{

@@ -91,47 +91,31 @@ def test_png_and_raw_images_come_out_byte_for_byte_in_name_order_and_loop(harves
 
     configure(sim, {"folder": str(tmp_path / "raw"),
                     "raw": {"width": WIDTH, "height": HEIGHT, "pixel_format": "Mono10"}}, str(tmp_path / "png8"))
-    acquirer = create(harvester, "CXP")
-    try:
+    def camera_follows_the_images(acquirer):
         features = acquirer.remote_device.node_map
         assert (features.WidthMax.value, features.HeightMax.value) == (WIDTH, HEIGHT)
         assert features.PixelFormat.value == "Mono10", "the camera's format follows the images"
-    finally:
-        acquirer.destroy()
-    assert_played_in_order(grab(harvester, "CXP", 4), raw, WIDTH, HEIGHT)
+
+    assert_played_in_order(grab(harvester, "CXP", 4, camera_follows_the_images), raw, WIDTH, HEIGHT)
 
 
-def test_a_region_of_interest_delivers_the_matching_crop(harvester, sim, tmp_path):
+def window(features, width, height, x, y):
+    for name, value in (("Width", width), ("Height", height), ("OffsetX", x), ("OffsetY", y)):
+        getattr(features, name).value = value
+
+
+def test_a_region_of_interest_delivers_the_matching_crop_and_a_folder_may_end(harvester, sim, tmp_path):
     grey8 = images(2, seed=4)
     for i, pixels in enumerate(grey8):
         write_png(tmp_path / f"{i}.png", pixels)
     configure(sim, str(tmp_path), str(tmp_path))
-
-    def camera_window(acquirer):  # the CoaXPress camera's own OffsetX, OffsetY, Width, Height
-        features = acquirer.remote_device.node_map
-        features.Width.value = 40
-        features.Height.value = 24
-        features.OffsetX.value = 30
-        features.OffsetY.value = 17
-
-    frames = grab(harvester, "CXP", 3, camera_window)
+    # The CoaXPress camera's own window, and the Camera Link board's, through the data stream's features.
+    frames = grab(harvester, "CXP", 3, lambda acquirer: window(acquirer.remote_device.node_map, 40, 24, 30, 17))
     assert_played_in_order(frames, [np.ascontiguousarray(p[17:41, 30:70]) for p in grey8], 40, 24)
-
-    def stream_window(acquirer):  # the board's region of interest, through the data stream's features
-        stream = acquirer.data_streams[0].node_map
-        stream.Width.value = 32
-        stream.Height.value = 20
-        stream.OffsetX.value = 8
-        stream.OffsetY.value = 40
-
-    frames = grab(harvester, "CL", 3, stream_window)
+    frames = grab(harvester, "CL", 3, lambda acquirer: window(acquirer.data_streams[0].node_map, 32, 20, 8, 40))
     assert_played_in_order(frames, [np.ascontiguousarray(p[40:60, 8:40]) for p in grey8], 32, 20)
 
-
-def test_a_folder_that_does_not_loop_ends_after_its_last_image(harvester, sim, tmp_path):
-    grey8 = images(2, seed=5)
-    for i, pixels in enumerate(grey8):
-        write_png(tmp_path / f"{i}.png", pixels)
+    # A folder that does not loop ends after its last image.
     configure(sim, {"folder": str(tmp_path), "loop": False}, str(tmp_path))
     frames = grab(harvester, "CXP", 2, watch_for_more=True)
     assert frames[-1] is not None, "a frame came after the last image"

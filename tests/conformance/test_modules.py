@@ -19,26 +19,21 @@ CXP_ID = "VC4210417 (0) VN-CXP4 CoaXPress"
 CL_ID = "VL2210418 (1) VN-CL2 Camera Link"
 
 
-def fetch_xml(port):
-    """The module's one URL, and the description read through the port at the address it names."""
+def node_map_of(port, port_name, resource):
+    """The module's node map from its one URL: the description read through the port at the address it names,
+    byte for byte what the library carries, connected to the port through the tool's adapter."""
     urls = list(port.url_info_list)
     assert len(urls) == 1
-    url = urls[0].url
-    match = re.fullmatch(r"local:([^;]+);([0-9a-f]+);([0-9a-f]+)", url)
-    assert match, url
-    name, address, length = match.group(1), int(match.group(2), 16), int(match.group(3), 16)
+    match = re.fullmatch(r"local:([^;]+);([0-9a-f]+);([0-9a-f]+)", urls[0].url)
+    assert match, urls[0].url
+    assert match.group(1) == "Vantrel_VNGTL2_" + resource
     assert (urls[0].schema_ver_major, urls[0].schema_ver_minor) == (1, 1)
     assert (urls[0].file_ver_major, urls[0].file_ver_minor, urls[0].file_ver_subminor) == (1, 0, 0)
-    return name, address, bytes(port.read(address, length)[1])
-
-
-def node_map_of(port, port_name, resource):
-    name, _, xml = fetch_xml(port)
-    assert name == "Vantrel_VNGTL2_" + resource
-    assert xml == (RESOURCES / resource).read_bytes()  # byte for byte what the library carries
+    xml = bytes(port.read(int(match.group(2), 16), int(match.group(3), 16))[1])
+    assert xml == (RESOURCES / resource).read_bytes()
     node_map = NodeMap()
     node_map.load_xml_from_string(xml.decode("ascii"))
-    connected = ModulePort(port)
+    connected = ModulePort(port)  # kept by the caller while the node map is used
     node_map.connect(connected, port_name)
     return node_map, connected
 
@@ -71,7 +66,7 @@ def open_interfaces(system):
     return interfaces
 
 
-def test_the_system_module(system):
+def test_the_system_and_interface_modules(system):
     assert (system.id_, system.vendor, system.model, system.tl_type) == ("VNGTL", "Vantrel, Inc.", "VNGTL", "Mixed")
     assert system.version == "2.0.2ee.3436"  # the library file's version 2, 0, 750, 13366
     assert system.path_name.endswith("/VNGTL.cti") and os.path.isabs(system.path_name)
@@ -80,13 +75,9 @@ def test_the_system_module(system):
     assert (port.id_, port.module, port.name) == ("VNGTL", "TLSystem", "TLPort")
 
     node_map, _ = node_map_of(port, "TLPort", "TLSystem.xml")
-    assert node_map.TLVendorName.value == "Vantrel, Inc."
-    assert node_map.TLID.value == "VNGTL"
-    assert node_map.TLModelName.value == "VNGTL"
-    assert node_map.TLVersion.value == "2.0.2ee.3436"
-    assert node_map.TLPath.value == system.path_name
-    assert node_map.TLType.value == "Mixed"
-    assert (node_map.GenTLVersionMajor.value, node_map.GenTLVersionMinor.value) == (1, 4)
+    values = [node_map.get_node(name).value for name in ("TLVendorName", "TLID", "TLModelName", "TLVersion", "TLPath",
+                                                         "TLType", "GenTLVersionMajor", "GenTLVersionMinor")]
+    assert values == ["Vantrel, Inc.", "VNGTL", "VNGTL", "2.0.2ee.3436", system.path_name, "Mixed", 1, 4]
 
     node_map.InterfaceUpdateList.execute()
     system.update_interface_info_list(1000)
@@ -99,8 +90,7 @@ def test_the_system_module(system):
         seen.append(node_map.InterfaceID.value)
     assert seen == ids
 
-
-def test_the_interface_modules(system):
+    # The interface modules.
     interfaces = open_interfaces(system)
     assert list(interfaces) == [CXP_ID, CL_ID]
     expected = {
@@ -112,10 +102,8 @@ def test_the_interface_modules(system):
         assert (iface.id_, iface.display_name, iface.tl_type) == (iface_id, iface_id, tl_type)
         assert (iface.port.module, iface.port.name) == ("TLInterface", "TLInterface")
         node_map, _ = node_map_of(iface.port, "TLInterface", "TLInterface.xml")
-        assert node_map.InterfaceID.value == iface_id
-        assert node_map.InterfaceType.value == type_name
-        assert node_map.CurrentCameraFile.value == camera_file
-        assert node_map.CameraFileSettable.value is True
+        assert (node_map.InterfaceID.value, node_map.InterfaceType.value, node_map.CurrentCameraFile.value,
+                node_map.CameraFileSettable.value) == (iface_id, type_name, camera_file, True)
 
         node_map.DeviceUpdateList.execute()
         assert [d.id_ for d in iface.device_info_list] == ["TLDevice"]
@@ -126,15 +114,13 @@ def test_the_interface_modules(system):
         try:
             assert (node_map.DeviceSelector.min, node_map.DeviceSelector.max) == (0, 0)
             node_map.DeviceSelector.value = 0
-            assert node_map.DeviceID.value == "TLDevice"
-            assert node_map.DeviceVendorName.value == "Vantrel, Inc."
-            assert node_map.DeviceModelName.value == model
-            assert node_map.DeviceAccessStatus.value == "ReadWrite"
+            assert (node_map.DeviceID.value, node_map.DeviceVendorName.value, node_map.DeviceModelName.value,
+                    node_map.DeviceAccessStatus.value) == ("TLDevice", "Vantrel, Inc.", model, "ReadWrite")
         finally:
             device.close()
 
 
-def test_the_board_register_window_by_name_and_by_index(system):
+def test_the_board_register_window_and_the_camera_file_through_the_interface(system):
     iface = open_interfaces(system)[CXP_ID]
     node_map, _ = node_map_of(iface.port, "TLInterface", "TLInterface.xml")
     assert is_available(node_map.BoardRegisterIndex)
@@ -160,6 +146,14 @@ def test_the_board_register_window_by_name_and_by_index(system):
         names.append(fresh(node_map, "BoardRegisterName"))
     assert names == sorted(names)
 
+    # The camera file is changed through the same interface; one that is missing leaves the previous one.
+    node_map.CurrentCameraFile.value = "SimCam_CXP_2048x1536_Mono12.cam"
+    assert fresh(node_map, "CurrentCameraFile") == "SimCam_CXP_2048x1536_Mono12.cam"
+    with pytest.raises(Exception, match='Failed to set camera file "missing.cam" on VFG 0'):
+        node_map.CurrentCameraFile.value = "missing.cam"
+    assert fresh(node_map, "CurrentCameraFile") == "SimCam_CXP_2048x1536_Mono12.cam"
+    node_map.CurrentCameraFile.value = "SimCam_CXP_1024x768_Mono8.cam"
+
 
 def test_the_device_modules(system):
     interfaces = open_interfaces(system)
@@ -175,33 +169,15 @@ def test_the_device_modules(system):
             assert (port.id_, port.module, port.name) == ("TLDevice", "TLDevice", "DevicePort")
             assert (port.vendor, port.model, port.tl_type) == ("Vantrel, Inc.", model, tl_type)
             node_map, _ = node_map_of(port, "DevicePort", "TLDevice.xml")
-            assert node_map.DeviceType.value == type_name
-            assert node_map.DeviceVendorName.value == "Vantrel, Inc."
-            assert node_map.DeviceModelName.value == device.model
-            assert node_map.StreamCount.value == 1
+            assert (node_map.DeviceType.value, node_map.DeviceVendorName.value, node_map.DeviceModelName.value,
+                    node_map.StreamCount.value) == (type_name, "Vantrel, Inc.", device.model, 1)
             node_map.StreamSelector.value = 0
             assert node_map.StreamID.value == "TLDataStream"
-            if tl_type == "CXP":
-                # The camera's cached XML file, as the CoaXPress port lists it.
-                assert node_map.XmlFileCount.value == 1
-                assert node_map.XmlUrlPath.value.startswith("file:///")
-                assert node_map.XmlUrlPath.value.endswith("/VantrelSimCamCXP.xml")
-            else:
-                # The Camera Link camera's description, read over the serial line into the cache.
-                assert node_map.XmlFileCount.value == 1
-                assert node_map.XmlUrlPath.value.startswith("file:///")
-                assert node_map.XmlUrlPath.value.endswith(".xml")
+            # The camera's cached XML file: as the CoaXPress port lists it, or read over the Camera Link serial line.
+            assert node_map.XmlFileCount.value == 1
+            path = node_map.XmlUrlPath.value
+            assert path.startswith("file:///")
+            assert path.endswith("/VantrelSimCamCXP.xml" if tl_type == "CXP" else ".xml")
         finally:
             device.close()
         assert interfaces[iface_id].device_info_list[0].access_status == 1  # read/write again after close
-
-
-def test_the_camera_file_is_changed_through_the_interface(system):
-    iface = open_interfaces(system)[CXP_ID]
-    node_map, _ = node_map_of(iface.port, "TLInterface", "TLInterface.xml")
-    node_map.CurrentCameraFile.value = "SimCam_CXP_2048x1536_Mono12.cam"
-    assert fresh(node_map, "CurrentCameraFile") == "SimCam_CXP_2048x1536_Mono12.cam"
-    with pytest.raises(Exception, match='Failed to set camera file "missing.cam" on VFG 0'):
-        node_map.CurrentCameraFile.value = "missing.cam"
-    assert fresh(node_map, "CurrentCameraFile") == "SimCam_CXP_2048x1536_Mono12.cam"  # the previous file stays
-    node_map.CurrentCameraFile.value = "SimCam_CXP_1024x768_Mono8.cam"

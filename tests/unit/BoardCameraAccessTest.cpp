@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -23,9 +24,6 @@ using BoardCameraAccess = BoardTest;
 // The Standard register of every CoaXPress device's bootstrap block, and the value it must hold.
 constexpr uint32_t cxp_standard_address = 0x0000;
 constexpr uint32_t cxp_standard_value = 0xC0A79AE5;
-constexpr uint32_t cxp_manifest_selector_address = 0x000C;  // writable
-constexpr uint32_t cxp_vendor_name_address = 0x2000;        // 32 bytes, NUL-terminated
-constexpr uint32_t cxp_user_id_address = 0x20C0;            // 16 bytes, writable
 
 // The board is sealed: neither its SDK handle nor its state lock is part of its interface.
 template <class B>
@@ -76,10 +74,10 @@ TEST_F(BoardCameraAccess, NothingReachesTheSdkWhenTheBoardCannotBeOpened)
     std::array<char, 8> block{};
     fail_opens(1);
     expect_not_called(board.cxp_read_reg(cxp_standard_address, value), "read_reg");
-    expect_not_called(board.cxp_write_reg(cxp_manifest_selector_address, 1), "write_reg");
-    expect_not_called(board.cxp_read_data(cxp_vendor_name_address, block.data(), block.size(), bytes_read),
-                      "read_data");
-    expect_not_called(board.cxp_write_data(cxp_user_id_address, block.data(), block.size()), "write_data");
+    // The manifest selector, the vendor name (32 bytes) and the user ID (16 bytes, writable).
+    expect_not_called(board.cxp_write_reg(0x000C, 1), "write_reg");
+    expect_not_called(board.cxp_read_data(0x2000, block.data(), block.size(), bytes_read), "read_data");
+    expect_not_called(board.cxp_write_data(0x20C0, block.data(), block.size()), "write_data");
     expect_not_called(board.cxp_configure_link_speed(1, 1), "configure_link_speed");
     // The board is of no family, sets no flag and has no camera texts.
     EXPECT_FALSE(board.is_cxp());
@@ -158,16 +156,20 @@ TEST_F(BoardErrors, StacksArePoppedInTurnUntilEmpty)
     expect_no_record();
 }
 
-TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
+// The texts of both libraries; the unknown codes' records come last, as records stay.
+TEST_F(BoardErrors, BufferLibraryTextsOfEveryLengthAndDriverTexts)
 {
     Board board(0);
     ASSERT_EQ(board.state(), BoardState::Open);
     const VN_HANDLE handle = sdk_handle(board);
+    EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
+    char text[256] = {};
+    EXPECT_NE(VNErrorGetMes(handle, 3015, text, 10), 0) << "a buffer the text does not fit";
+    EXPECT_NE(VNErrorGetMes(handle, 3015, nullptr, 0), 0);
     EXPECT_EQ(board.vb_error_text(220), "Frame buffer overflow: the host did not release buffers in time.");
 
     // A text longer than the first 256-byte attempt: the library fills the attempt and answers the size it
     // needs, without the terminating NUL; the board asks again with that size.
-    char text[256];
     uint32_t size = sizeof text;
     ASSERT_EQ(VbErrorTextGet(handle, 222, text, &size), VB_TEXT_TRUNCATED);
     ASSERT_GT(size, 256u);
@@ -186,20 +188,7 @@ TEST_F(BoardErrors, BufferLibraryTextsOfEveryLength)
     expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code 123456.");
     EXPECT_EQ(board.vb_error_text(-5), "Could not retrieve error text. The error code is unknown!");
     expect_record("GC_ERR_ERROR", "Board::vb_error_text", "Unknown Vb error code -5.");
-}
-
-TEST_F(BoardErrors, DriverTexts)
-{
-    Board board(0);
-    ASSERT_EQ(board.state(), BoardState::Open);
-
-    EXPECT_EQ(board.vn_error_text(3015), "The CoaXPress camera did not acknowledge the address.");
-    expect_no_record();
-    char text[256] = {};
-    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, text, 10), 0) << "a buffer the text does not fit";
-    EXPECT_NE(VNErrorGetMes(sdk_handle(board), 3015, nullptr, 0), 0);
-
-    const int32_t unknown_result = VNErrorGetMes(sdk_handle(board), 77, text, sizeof text);
+    const int32_t unknown_result = VNErrorGetMes(handle, 77, text, sizeof text);
     ASSERT_NE(unknown_result, 0);
     EXPECT_EQ(board.vn_error_text(77), "Encountered an unexpected error retrieving text for a VN error code.");
     expect_record("GC_ERR_ERROR", "Board::vn_error_text",
@@ -215,17 +204,12 @@ constexpr const char* configuration = R"({"boards": [{"kind": "other", "model": 
     {"name": "Deep.cam", "width": 160, "height": 120, "bits_per_pixel": 16, "make": "Acme", "model": "D-2"}],
   "default_camera_file": null, "frame_source": {"trigger": "manual"}}]})";
 
-class BoardCameraFiles : public BoardTest {
-protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
-    }
-};
+using BoardCameraFiles = BoardTest;
 
-TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
+// A board without a default camera file opens without one; changing the camera file reopens it at its level.
+TEST_F(BoardCameraFiles, OpenWithoutADefaultReopenAtTheLevelForANewCameraFileAndDeliverDeepPixelsIntact)
 {
+    ASSERT_EQ(vnsim_configure(configuration), 0) << vnsim_last_error();
     Board board(0);
     EXPECT_EQ(board.state(), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "");
@@ -234,11 +218,7 @@ TEST_F(BoardCameraFiles, BoardWithoutADefaultCameraFileOpensWithoutOne)
     EXPECT_EQ(board.board_id(), "VA0042 (0) VN-AN1 Analog");
     EXPECT_EQ(board.kind_name(), "Custom");
     EXPECT_EQ(VNBoards::BoardTestAccess::serial_handle(board), nullptr);
-}
 
-TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensTheBoardAtItsLevel)
-{
-    Board board(0);
     EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "Deep.cam"), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
     EXPECT_EQ(board.default_roi(), (Roi{0, 0, 160, 120}));
@@ -271,11 +251,8 @@ TEST_F(BoardCameraFiles, ChangingTheCameraFileReopensTheBoardAtItsLevel)
     EXPECT_EQ(board.camera_file(), "Wide.cam");
     EXPECT_EQ(board.reopen(VNBoards::BoardState::Open, "Deep.cam"), BoardState::Open);
     EXPECT_EQ(board.camera_file(), "Deep.cam");
-}
 
-TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
-{
-    Board board(0);
+    // Deep pixels arrive intact.
     ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire, "Deep.cam"), BoardState::OpenForAcquisition);
     ASSERT_TRUE(board.set_roi(Roi{16, 8, 100, 50}));
     ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
@@ -293,11 +270,9 @@ TEST_F(BoardCameraFiles, DeepPixelsArriveIntact)
     for (uint64_t counter = 1; counter <= 2; ++counter) {
         const RecordingSink::Frame& frame = sink.frames[counter - 1];
         EXPECT_EQ(frame.kind, VNBoards::BoardKind::Custom);
-        EXPECT_EQ(frame.bit_depth, 16u);
-        EXPECT_EQ(frame.width, 100u);
-        EXPECT_EQ(frame.height, 50u);
-        EXPECT_EQ(frame.x_offset, 16u);
-        EXPECT_EQ(frame.y_offset, 8u);
+        EXPECT_EQ(std::tuple(frame.bit_depth, frame.width, frame.height, frame.x_offset, frame.y_offset),
+                  std::tuple(16u, 100u, 50u, 16u, 8u))
+            << "bit depth, width, height, x and y offsets";
         EXPECT_EQ(frame.data.size(), 100u * 50u * 2u);
         EXPECT_EQ(vnsim_check_frame(frame.data.data(), frame.data.size(), 100, 50, 16, counter), 0);
     }

@@ -12,7 +12,7 @@ using VNBoards::Roi;
 
 using BoardStates = BoardTest;
 
-TEST_F(BoardStates, ConstructionOpensForInspectionAndLevelsGoUpByReopeningAndDownOnlyThroughReopen)
+TEST_F(BoardStates, ConstructionOpensForInspectionLevelsChangeByReopeningTheRegionNeedsAcquisitionAndAnUnknownFileCloses)
 {
     Board cxp(0);
     EXPECT_EQ(cxp.state(), BoardState::Open);
@@ -36,7 +36,6 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndLevelsGoUpByReopeningAndDow
     EXPECT_NE(VNBoards::BoardTestAccess::serial_handle(cl), nullptr);
     EXPECT_NE(VNBoards::BoardTestAccess::serial_reference(cl), nullptr);
     EXPECT_NE(cl.board_id(), cxp.board_id());
-    expect_no_record();
 
     // Levels go up by reopening, and down only through reopen.
     const std::string camera_file = cxp.camera_file();
@@ -62,63 +61,55 @@ TEST_F(BoardStates, ConstructionOpensForInspectionAndLevelsGoUpByReopeningAndDow
     EXPECT_EQ(cxp.reopen(VNBoards::BoardState::Closed), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
     expect_no_record();
-}
 
-TEST_F(BoardStates, UnknownCameraFileLeavesTheBoardClosed)
-{
-    Board board(0);
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect, "no-such-camera.cam"), BoardState::Closed);
-    EXPECT_EQ(vnsim_open_handles(0), 0);
-    EXPECT_TRUE(board.camera_file().empty());
-    expect_record("GC_ERR_ERROR", "Board::check_init",
-                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
-                  "be possible.");
-    // Without a camera file the board comes back with its default one.
-    EXPECT_EQ(board.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
-    EXPECT_FALSE(board.camera_file().empty());
-}
-
-// The region of interest is set only while the board is open for acquisition and not configured; one the board
-// refuses is recorded with the driver's text, and the board keeps its region.
-TEST_F(BoardStates, RegionOfInterestOnlyWhileOpenForAcquisitionAndRefusalsCarryTheDriverText)
-{
-    Board board(0);
-    const Roi full = board.default_roi();
+    // The region of interest is set only while the board is open for acquisition and not configured; one the
+    // board refuses is recorded with the driver's text, and the board keeps its region.
+    ASSERT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
+    const Roi full = cxp.default_roi();
     const Roi smaller{8, 4, full.width / 2, full.height / 2};
 
-    EXPECT_FALSE(board.set_roi(smaller));
-    EXPECT_EQ(board.current_roi(), full);
-    expect_no_record();
+    EXPECT_FALSE(cxp.set_roi(smaller));
+    EXPECT_EQ(cxp.current_roi(), full);
 
-    ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
-    EXPECT_TRUE(board.set_roi(smaller));
-    EXPECT_EQ(board.current_roi(), smaller);
-    EXPECT_EQ(board.default_roi(), full);
-    uint32_t width = 0;
-    ASSERT_EQ(VbBrdInquire(sdk_handle(board), VB_INQ_WIDTH, &width), 0);
+    ASSERT_EQ(cxp.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
+    EXPECT_TRUE(cxp.set_roi(smaller));
+    EXPECT_EQ(cxp.current_roi(), smaller);
+    EXPECT_EQ(cxp.default_roi(), full);
+    ASSERT_EQ(VbBrdInquire(sdk_handle(cxp), VB_INQ_WIDTH, &width), 0);
     EXPECT_EQ(width, smaller.width);
 
-    ASSERT_EQ(board.setup_acq(2), BoardState::Configured);
-    EXPECT_FALSE(board.set_roi(full));
-    EXPECT_EQ(board.current_roi(), smaller);
+    ASSERT_EQ(cxp.setup_acq(2), BoardState::Configured);
+    EXPECT_FALSE(cxp.set_roi(full));
+    EXPECT_EQ(cxp.current_roi(), smaller);
     expect_no_record();
-    EXPECT_EQ(board.teardown_acq(), BoardState::OpenForAcquisition);
+    EXPECT_EQ(cxp.teardown_acq(), BoardState::OpenForAcquisition);
 
-    EXPECT_FALSE(board.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
+    EXPECT_FALSE(cxp.set_roi(Roi{full.width, 0, full.width, full.height}));  // beyond the sensor
     const std::string record = last_error();
     const std::string prefix = "Board::set_roi: Unable to set the region of interest: ";
     const size_t at = record.find(prefix);
     ASSERT_NE(at, std::string::npos) << record;
     EXPECT_EQ(record.substr(0, 16), "GC_ERR_CUSTOM @ ");
     EXPECT_GT(record.size(), at + prefix.size() + 1) << "the driver's text is missing: " << record;
-    EXPECT_EQ(board.current_roi(), smaller);  // read back from the board, which kept its region
+    EXPECT_EQ(cxp.current_roi(), smaller);  // read back from the board, which kept its region
     ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_ROI_SET), 0);
-    EXPECT_FALSE(board.set_roi(Roi{0, 0, 16, 16}));
+    EXPECT_FALSE(cxp.set_roi(Roi{0, 0, 16, 16}));
     EXPECT_NE(last_error().find(prefix), std::string::npos);
-    EXPECT_TRUE(board.set_roi(Roi{0, 0, 16, 16}));
+    EXPECT_TRUE(cxp.set_roi(Roi{0, 0, 16, 16}));
+
+    // An unknown camera file closes the open board; without a camera file it comes back with its default one.
+    ASSERT_EQ(cxp.reopen(VNBoards::BoardState::Open), BoardState::Open);
+    EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect, "no-such-camera.cam"), BoardState::Closed);
+    EXPECT_EQ(vnsim_open_handles(0), 0);
+    EXPECT_TRUE(cxp.camera_file().empty());
+    expect_record("GC_ERR_ERROR", "Board::check_init",
+                  "Unable to open frame grabber board number 0 with the default camera file. Acquisition will not "
+                  "be possible.");
+    EXPECT_EQ(cxp.check_init(VNBoards::OpenLevel::Inspect), BoardState::Open);
+    EXPECT_EQ(cxp.camera_file(), camera_file);
 }
 
-TEST_F(BoardStates, SetupAndTeardownOfCircularBuffers)
+TEST_F(BoardStates, AcquisitionControlNeedsAConfiguredBoardAndSetupAndTeardownOfCircularBuffers)
 {
     Board board(0);
     // Not open for acquisition: nothing happens and nothing is recorded.
@@ -126,16 +117,28 @@ TEST_F(BoardStates, SetupAndTeardownOfCircularBuffers)
     EXPECT_EQ(board.buffer_count(), 0u);
     EXPECT_EQ(board.teardown_acq(), BoardState::Open);
     expect_no_record();
+    // Nor can acquisition be controlled, which is recorded.
+    VNBoards::FrameRecord record{};
+    EXPECT_FALSE(board.start_acq());
+    expect_record("GC_ERR_CUSTOM", "Board::start_acq", "Cannot start acquisition because the board isn't configured.");
+    board.stop_acq(true);
+    expect_record("GC_ERR_CUSTOM", "Board::stop_acq", "Cannot stop acquisition because the board isn't configured.");
+    board.abort_acq();
+    expect_record("GC_ERR_CUSTOM", "Board::abort_acq",
+                  "Cannot abort acquisition because the board isn't configured.");
+    EXPECT_EQ(board.frame_wait(record), VNBoards::FrameWait::Failed);
+    expect_record("GC_ERR_CUSTOM", "Board::frame_wait", "Cannot wait for a frame because the board isn't configured.");
+    EXPECT_FALSE(board.set_frame_available(record));
+    expect_record("GC_ERR_CUSTOM", "Board::set_frame_available",
+                  "Cannot hand a frame back to the board because the board isn't configured.");
 
     ASSERT_EQ(board.check_init(VNBoards::OpenLevel::Acquire), BoardState::OpenForAcquisition);
     EXPECT_EQ(board.setup_acq(0x100000000ull), BoardState::OpenForAcquisition);
     expect_record("GC_ERR_CUSTOM", "Board::setup_acq",
                   "Unable to allocate the quantity of buffers specified (4294967296).");
-
     ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_BUFFER_ALLOC), 0);
     EXPECT_EQ(board.setup_acq(4), BoardState::OpenForAcquisition);
     expect_record("GC_ERR_CUSTOM", "Board::setup_acq", "Unable to allocate the quantity of buffers specified (4).");
-
     ASSERT_EQ(vnsim_fault_next_fails(0, VNSIM_FAIL_CIRC_SETUP), 0);
     EXPECT_EQ(board.setup_acq(4), BoardState::OpenForAcquisition);
     expect_record("GC_ERR_CUSTOM", "Board::setup_acq", "Failed to setup the board for circular acquisition.");
@@ -161,25 +164,6 @@ TEST_F(BoardStates, SetupAndTeardownOfCircularBuffers)
     EXPECT_TRUE(board.close_board());
     EXPECT_EQ(board.state(), BoardState::Closed);
     EXPECT_EQ(vnsim_open_handles(0), 0);
-}
-
-TEST_F(BoardStates, AcquisitionControlNeedsAConfiguredBoard)
-{
-    Board board(0);
-    VNBoards::FrameRecord record{};
-
-    EXPECT_FALSE(board.start_acq());
-    expect_record("GC_ERR_CUSTOM", "Board::start_acq", "Cannot start acquisition because the board isn't configured.");
-    board.stop_acq(true);
-    expect_record("GC_ERR_CUSTOM", "Board::stop_acq", "Cannot stop acquisition because the board isn't configured.");
-    board.abort_acq();
-    expect_record("GC_ERR_CUSTOM", "Board::abort_acq",
-                  "Cannot abort acquisition because the board isn't configured.");
-    EXPECT_EQ(board.frame_wait(record), VNBoards::FrameWait::Failed);
-    expect_record("GC_ERR_CUSTOM", "Board::frame_wait", "Cannot wait for a frame because the board isn't configured.");
-    EXPECT_FALSE(board.set_frame_available(record));
-    expect_record("GC_ERR_CUSTOM", "Board::set_frame_available",
-                  "Cannot hand a frame back to the board because the board isn't configured.");
 }
 
 }  // namespace

@@ -13,9 +13,11 @@
 #include "clprotocol/CLErrException.h"
 #include "core/BasePortMedium.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace clcam = vnsim::clcam;
 using vngtl::VNPortCL;
@@ -45,45 +47,12 @@ protected:
                                  R"(, "faults": )" + faults + "}]}";
         ASSERT_EQ(vnsim_configure(json.c_str()), 0) << vnsim_last_error();
     }
-    void templates(const std::string& lines)
-    {
-        std::filesystem::create_directories(cache("templates"));
-        std::ofstream(cache("templates/acme.txt")) << lines;
-        setenv("GENICAM_CLPROTOCOL", cache("templates").c_str(), 1);
-    }
-
     TestMedium medium_;
 };
 
 }  // namespace
 
-TEST_F(CameraLinkPortTest, AdapterReadsOfNothingAndBoardsThatCannotServe)
-{
-    ASSERT_EQ(vnsim_fault_open_fails(1, 1000), 0);
-    auto closed = std::make_shared<VNBoards::Board>(1);
-    VNPortCLProtocol adapter(closed);
-    char buffer[4] = {'k', 'e', 'e', 'p'};
-    CLUINT32 size = 0;
-    EXPECT_EQ(adapter.clSerialRead(buffer, &size, 10), -10001) << "before the board is asked";
-    EXPECT_EQ(std::string(buffer, 4), "keep");
-    size = 4;
-    EXPECT_EQ(adapter.clSerialRead(buffer, &size, 10), -10006);
-    EXPECT_EQ(adapter.clSerialWrite(buffer, &size, 10), -10006);
-    EXPECT_EQ(adapter.check_port(), -10006) << "a board that never opened";
-    EXPECT_FALSE(adapter.serial_ready());
-    EXPECT_EQ(adapter.serial_port_index(), -10006);
-    ASSERT_EQ(vnsim_fault_open_fails(1, 0), 0);
-
-    configure(R"({"name": "a.cam", "width": 64, "height": 64})", "{}", R"({"serial_reference_fails": true})");
-    auto no_reference = std::make_shared<VNBoards::Board>(1);
-    VNPortCLProtocol half(no_reference);
-    EXPECT_EQ(half.check_port(), -10003) << "open, with a serial handle but no reference";
-    CLUINT32 rate = 0;
-    EXPECT_EQ(half.get_baud_rate(&rate), -10006);
-    EXPECT_FALSE(half.serial_ready());
-}
-
-TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceAndErrorsBecomeTexts)
+TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceErrorsBecomeTextsAndBoardsThatCannotServeAnswerCodes)
 {
     auto board = std::make_shared<VNBoards::Board>(1);
     VNPortCLProtocol adapter(board);
@@ -122,6 +91,27 @@ TEST_F(CameraLinkPortTest, AdapterTimeOutsFlushOnceAndErrorsBecomeTexts)
     } catch (const CLProtocol::CLErrException& e) {
         EXPECT_STREQ(e.what(), "Error -10005 while attempting to retrieve the Camera Link port info.");
     }
+
+    // A read of nothing, a board that cannot open and one without a serial reference.
+    ASSERT_EQ(vnsim_fault_open_fails(1, 1000), 0);
+    VNPortCLProtocol closed(std::make_shared<VNBoards::Board>(1));
+    std::memcpy(buffer, "keep", 4);
+    size = 0;
+    EXPECT_EQ(closed.clSerialRead(buffer, &size, 10), -10001) << "before the board is asked";
+    EXPECT_EQ(std::string(buffer, 4), "keep");
+    size = 4;
+    EXPECT_EQ(closed.clSerialRead(buffer, &size, 10), -10006);
+    EXPECT_EQ(closed.clSerialWrite(buffer, &size, 10), -10006);
+    EXPECT_EQ(closed.check_port(), -10006) << "a board that never opened";
+    EXPECT_FALSE(closed.serial_ready());
+    EXPECT_EQ(closed.serial_port_index(), -10006);
+    ASSERT_EQ(vnsim_fault_open_fails(1, 0), 0);
+
+    configure(R"({"name": "a.cam", "width": 64, "height": 64})", "{}", R"({"serial_reference_fails": true})");
+    VNPortCLProtocol half(std::make_shared<VNBoards::Board>(1));
+    EXPECT_EQ(half.check_port(), -10003) << "open, with a serial handle but no reference";
+    EXPECT_EQ(half.get_baud_rate(&rate), -10006);
+    EXPECT_FALSE(half.serial_ready());
 }
 
 TEST_F(CameraLinkPortTest, ThePortIndexFollowsTheSortedDeviceList)
@@ -132,7 +122,7 @@ TEST_F(CameraLinkPortTest, ThePortIndexFollowsTheSortedDeviceList)
     EXPECT_EQ(VNPortCLProtocol(std::make_shared<VNBoards::Board>(1)).serial_port_index(), 0);
 }
 
-TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
+TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItselfAndItsXmlIdVersions)
 {
     auto board = std::make_shared<VNBoards::Board>(1);
     VNPortCL port(board);
@@ -195,45 +185,58 @@ TEST_F(CameraLinkPortTest, ThePortConnectsServesRegistersAndDescribesItself)
                 "Could not copy the return data to the output buffer for URL_INFO_CMD 3 for URL 0 on port "
                 "Local#Vantrel_SimCam_CL-1_Device_VN1.");
     EXPECT_EQ(port.num_urls(nullptr), GenTL::GC_ERR_INVALID_PARAMETER);
+
+    // The versions are read from the XML ID's markers.
+    const auto version = [](const std::string& id, GenTL::URL_INFO_CMD command) -> std::optional<int32_t> {
+        int32_t value = -1;
+        return VNPortCL::xml_id_version(id, command, value) ? std::optional(value) : std::nullopt;
+    };
+    const std::string id = "SchemaVersion.1.0@DeviceVersion.2.3@x";
+    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MAJOR), 1);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_SCHEMA_VER_MINOR), 0);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MAJOR), 2);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_MINOR), 3);
+    EXPECT_EQ(version(id, GenTL::URL_INFO_FILE_VER_SUBMINOR), std::nullopt) << "only two numbers";
+    EXPECT_EQ(version("Vantrel@x", GenTL::URL_INFO_SCHEMA_VER_MAJOR), std::nullopt);
+    EXPECT_EQ(version("SchemaVersion.1@x", GenTL::URL_INFO_SCHEMA_VER_MINOR), std::nullopt);
+    EXPECT_EQ(version("SchemaVersion.1.1@V#S@DeviceVersion.4.5.6", GenTL::URL_INFO_FILE_VER_SUBMINOR), 6);
 }
 
-TEST_F(CameraLinkPortTest, TheTemplateNamingTheMakeAndModelIsChosen)
+// Of the templates on file, the one naming the camera's make and model is chosen; without one, without make and
+// model, or without an answering camera, the set-up fails.
+TEST_F(CameraLinkPortTest, TheTemplateNamingMakeAndModelIsChosenAndMissingTemplatesMakesOrCamerasFailTheSetup)
 {
-    configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "Acme", "model": "LX 4"})",
-              R"({"vendor": "Acme", "family": "CamFamily", "model": "LX 4"})");
-    templates("Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n");
-    VNPortCL port(std::make_shared<VNBoards::Board>(1));
-    ASSERT_TRUE(port.connected()) << last_error();
-    EXPECT_EQ(port.port_id(), "Local#Acme_LX_4_Device_VN1");
-    EXPECT_EQ(port.cl_port().GetDeviceID(), "Vantrel#VNGenCP#Acme#CamFamily#LX_4#_1_0_0#CL0000001");
-}
+    std::filesystem::create_directories(cache("templates"));
+    std::ofstream(cache("templates/acme.txt")) << "Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n";
+    setenv("GENICAM_CLPROTOCOL", cache("templates").c_str(), 1);
+    for (const std::string model : {"LX 4", "LX 5"}) {
+        SCOPED_TRACE(model);
+        configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "Acme", "model": ")" + model + "\"}",
+                  R"({"vendor": "Acme", "family": "CamFamily", "model": ")" + model + "\"}");
+        VNPortCL port(std::make_shared<VNBoards::Board>(1));
+        port.set_medium(&medium_);
+        if (model == "LX 5") {
+            EXPECT_FALSE(port.connected());
+            expect_last("GC_ERR_ERROR", "VNPortCL::setup_clprotocol",
+                        "CLProtocol setup failed on \"Acme_LX_5_Device_VN1\". No Device ID template could be found "
+                        "matching vendor make \"Acme\" and model \"LX 5\".");
+            EXPECT_FALSE(port.good());
+            continue;
+        }
+        ASSERT_TRUE(port.connected()) << last_error();
+        EXPECT_EQ(port.port_id(), "Local#Acme_LX_4_Device_VN1");
+        EXPECT_EQ(port.cl_port().GetDeviceID(), "Vantrel#VNGenCP#Acme#CamFamily#LX_4#_1_0_0#CL0000001");
+    }
 
-TEST_F(CameraLinkPortTest, NoTemplateNamingTheModelIsReported)
-{
-    configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "Acme", "model": "LX 5"})",
-              R"({"vendor": "Acme", "family": "CamFamily", "model": "LX 5"})");
-    templates("Acme#CamFamily#Other_Model\nAcme#CamFamily#LX_4\n");
-    VNPortCL port(std::make_shared<VNBoards::Board>(1));
-    EXPECT_FALSE(port.connected());
-    expect_last("GC_ERR_ERROR", "VNPortCL::setup_clprotocol",
-                "CLProtocol setup failed on \"Acme_LX_5_Device_VN1\". No Device ID template could be found "
-                "matching vendor make \"Acme\" and model \"LX 5\".");
-    port.set_medium(&medium_);
-    EXPECT_FALSE(port.good());
-}
-
-TEST_F(CameraLinkPortTest, ASilentCameraFailsTheSetupWithTheDriversText)
-{
+    // A silent camera fails the set-up with the driver's text.
+    unsetenv("GENICAM_CLPROTOCOL");
     configure(R"({"name": "a.cam", "width": 64, "height": 64})", R"({"faults": {"silent": true}})");
-    VNPortCL port(std::make_shared<VNBoards::Board>(1));
-    EXPECT_FALSE(port.connected());
+    EXPECT_FALSE(VNPortCL(std::make_shared<VNBoards::Board>(1)).connected());
     expect_last("GC_ERR_IO", "VNPortCL::setup_clprotocol",
                 "CLProtocol setup failed on \"Vantrel_SimCam_Device_VN1\" with the CLProtocol::CLErrException: "
                 "No camera was found on \"Local#Vantrel_SimCam_Device_VN1\": there is no Device ID to connect to.");
-}
 
-TEST_F(CameraLinkPortTest, ACameraFileWithoutMakeAndModelLeavesThePortWithoutValues)
-{
+    // Without make and model the port has no values either.
     configure(R"({"name": "a.cam", "width": 64, "height": 64, "make": "", "model": ""})", "{}");
     VNPortCL port(std::make_shared<VNBoards::Board>(1));
     port.set_medium(&medium_);
@@ -243,24 +246,4 @@ TEST_F(CameraLinkPortTest, ACameraFileWithoutMakeAndModelLeavesThePortWithoutVal
     size_t size = 0;
     EXPECT_EQ(port.info(GenTL::PORT_INFO_ID, &type, nullptr, &size), GenTL::GC_ERR_NOT_IMPLEMENTED);
     EXPECT_EQ(port.info(GenTL::PORT_INFO_VENDOR, &type, nullptr, &size), GenTL::GC_ERR_NOT_IMPLEMENTED);
-}
-
-TEST(CameraLinkXmlIdTest, VersionsAreReadFromTheMarkers)
-{
-    const std::string id = "SchemaVersion.1.0@DeviceVersion.2.3@x";
-    int32_t value = -1;
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_SCHEMA_VER_MAJOR, value));
-    EXPECT_EQ(value, 1);
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_SCHEMA_VER_MINOR, value));
-    EXPECT_EQ(value, 0);
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_FILE_VER_MAJOR, value));
-    EXPECT_EQ(value, 2);
-    ASSERT_TRUE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_FILE_VER_MINOR, value));
-    EXPECT_EQ(value, 3);
-    EXPECT_FALSE(VNPortCL::xml_id_version(id, GenTL::URL_INFO_FILE_VER_SUBMINOR, value)) << "only two numbers";
-    EXPECT_FALSE(VNPortCL::xml_id_version("Vantrel@x", GenTL::URL_INFO_SCHEMA_VER_MAJOR, value));
-    EXPECT_FALSE(VNPortCL::xml_id_version("SchemaVersion.1@x", GenTL::URL_INFO_SCHEMA_VER_MINOR, value));
-    ASSERT_TRUE(VNPortCL::xml_id_version("SchemaVersion.1.1@V#S@DeviceVersion.4.5.6", GenTL::URL_INFO_FILE_VER_SUBMINOR,
-                                         value));
-    EXPECT_EQ(value, 6);
 }

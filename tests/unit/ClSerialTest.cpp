@@ -9,22 +9,13 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace clcam = vnsim::clcam;
 using namespace gencp_test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Standard-library forms of the line's read and write for the GenCP helpers.
-int32_t standard_read(void* serial, char* buffer, uint32_t* size, uint32_t timeout_ms)
-{
-    return clSerialRead(serial, buffer, size, timeout_ms);
-}
-int32_t standard_write(void* serial, char* buffer, uint32_t* size, uint32_t timeout_ms)
-{
-    return clSerialWrite(serial, buffer, size, timeout_ms);
-}
 
 class ClSerialTest : public ::testing::Test {
 protected:
@@ -38,23 +29,18 @@ protected:
     }
     static int32_t send(void* serial, std::vector<uint8_t> bytes)
     {
-        return gencp_test::send(serial, std::move(bytes), 1000, standard_write);
+        return gencp_test::send(serial, std::move(bytes), 1000, clSerialWrite);
     }
     static Answer receive(void* serial, uint32_t timeout_ms = 1000)
     {
-        return gencp_test::receive(serial, timeout_ms, standard_read);
-    }
-    hSerRef port()
-    {
-        EXPECT_EQ(clSerialInit(0, &serial_), CL_ERR_NO_ERR);
-        return serial_;
+        return gencp_test::receive(serial, timeout_ms, clSerialRead);
     }
     hSerRef serial_ = nullptr;
 };
 
 }  // namespace
 
-TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocol)
+TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocolAndErrorTextsStandardCodesFirst)
 {
     CLUINT32 ports = 0;
     ASSERT_EQ(clGetNumPorts(&ports), CL_ERR_NO_ERR);
@@ -75,34 +61,47 @@ TEST_F(ClSerialTest, OnePortIsListedWithItsMakerAndTheSizeProtocol)
     EXPECT_EQ(clGetPortInfo(1, maker, &maker_size, id, &id_size, &version), CL_ERR_INVALID_INDEX);
     hSerRef serial = nullptr;
     EXPECT_EQ(clSerialInit(1, &serial), CL_ERR_INVALID_INDEX);
+
+    // Error texts: the standard codes first, then the maker's.
+    char text[256];
+    CLUINT32 size = sizeof text;
+    ASSERT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_NO_ERR);
+    EXPECT_STREQ(text, "The serial operation timed out.");
+    EXPECT_EQ(size, std::strlen(text) + 1);
+    size = sizeof text;
+    EXPECT_EQ(clGetErrorText("Other", CL_ERR_INVALID_REFERENCE, text, &size), CL_ERR_NO_ERR)
+        << "standard codes need no maker";
+    size = sizeof text;
+    EXPECT_EQ(clGetErrorText("Vantrel", -30001, text, &size), CL_ERR_ERROR_NOT_FOUND);
+    EXPECT_EQ(clGetErrorText("Other", -30001, text, &size), CL_ERR_MANU_DOES_NOT_EXIST);
+    size = 4;
+    EXPECT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 32u);
 }
 
-TEST_F(ClSerialTest, ACommandIsAnsweredAtTheLinesPace)
+TEST_F(ClSerialTest, TheLineAnswersAtItsPaceTimesOutWithoutTakingFlushesAndChangesRateOnlyAtBothEnds)
 {
-    hSerRef serial = port();
-    const auto start = Clock::now();
+    ASSERT_EQ(clSerialInit(0, &serial_), CL_ERR_NO_ERR);
+    hSerRef serial = serial_;
+    auto start = Clock::now();
     ASSERT_EQ(send(serial, read_mem(1, clcam::width, 4)), CL_ERR_NO_ERR);
     const Answer answer = receive(serial);
     const double elapsed = millis_since(start);
     ASSERT_EQ(answer.result, CL_ERR_NO_ERR);
-    EXPECT_TRUE(answer.checksums_ok);
-    EXPECT_EQ(answer.status, 0);
-    EXPECT_EQ(answer.id, 0x0801);
-    EXPECT_EQ(answer.request_id, 1);
+    EXPECT_EQ(std::tuple(answer.checksums_ok, answer.status, answer.id, answer.request_id),
+              std::tuple(true, 0, 0x0801, 1))
+        << "checksums, status, acknowledge ID, request ID";
     ASSERT_EQ(answer.payload.size(), 4u);
     EXPECT_EQ(le32(answer.payload), 640u);
     // 28 bytes out and 20 back at 9600 baud, 10 bits a byte: 50 ms.
     EXPECT_GE(elapsed, 48.0);
     EXPECT_LT(elapsed, 500.0);
-}
 
-TEST_F(ClSerialTest, AReadThatTimesOutTakesNothingAndAFlushDiscardsWhatIsLeft)
-{
-    hSerRef serial = port();
+    // A read that times out takes nothing, and a flush discards what is left.
     char buffer[64];
     std::memset(buffer, 0x55, sizeof buffer);
     CLUINT32 size = 1;
-    auto start = Clock::now();
+    start = Clock::now();
     EXPECT_EQ(clSerialRead(serial, buffer, &size, 50), CL_ERR_TIMEOUT);
     EXPECT_GE(millis_since(start), 49.0);
     EXPECT_EQ(buffer[0], 0x55);
@@ -118,11 +117,8 @@ TEST_F(ClSerialTest, AReadThatTimesOutTakesNothingAndAFlushDiscardsWhatIsLeft)
     ASSERT_EQ(clGetNumBytesAvail(serial, &available), CL_ERR_NO_ERR);
     EXPECT_EQ(available, 0u);
     EXPECT_EQ(cl_stats().flushes, 1u);
-}
 
-TEST_F(ClSerialTest, BothEndsMustChangeTheirBaudRate)
-{
-    hSerRef serial = port();
+    // Both ends must change their baud rate.
     CLUINT32 rates = 0;
     ASSERT_EQ(clGetSupportedBaudRates(serial, &rates), CL_ERR_NO_ERR);
     EXPECT_EQ(rates, 0x3Fu) << "9600 to 230400";
@@ -143,32 +139,14 @@ TEST_F(ClSerialTest, BothEndsMustChangeTheirBaudRate)
     EXPECT_EQ(switched.status, 0);
     EXPECT_EQ(cl_stats().camera_baud, 115200u);
     ASSERT_EQ(clSetBaudRate(serial, CL_BAUDRATE_115200), CL_ERR_NO_ERR);
-    const auto start = Clock::now();
+    start = Clock::now();
     ASSERT_EQ(send(serial, read_mem(5, clcam::height, 4)), CL_ERR_NO_ERR);
-    const Answer answer = receive(serial);
-    ASSERT_EQ(answer.result, CL_ERR_NO_ERR);
-    EXPECT_EQ(le32(answer.payload), 480u);
+    const Answer fast = receive(serial);
+    ASSERT_EQ(fast.result, CL_ERR_NO_ERR);
+    EXPECT_EQ(le32(fast.payload), 480u);
     EXPECT_LT(millis_since(start), 40.0) << "48 bytes at 115200 baud take about 4 ms";
 
     // A rate the camera does not offer is refused by the camera.
     ASSERT_EQ(send(serial, write_mem_u32(6, clcam::baud_rate, CL_BAUDRATE_230400)), CL_ERR_NO_ERR);
     EXPECT_EQ(receive(serial).status, 0x8002);
-}
-
-TEST_F(ClSerialTest, ErrorTextsStandardCodesFirstThenTheMakers)
-{
-    char text[256];
-    CLUINT32 size = sizeof text;
-    ASSERT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_NO_ERR);
-    EXPECT_STREQ(text, "The serial operation timed out.");
-    EXPECT_EQ(size, std::strlen(text) + 1);
-    size = sizeof text;
-    EXPECT_EQ(clGetErrorText("Other", CL_ERR_INVALID_REFERENCE, text, &size), CL_ERR_NO_ERR)
-        << "standard codes need no maker";
-    size = sizeof text;
-    EXPECT_EQ(clGetErrorText("Vantrel", -30001, text, &size), CL_ERR_ERROR_NOT_FOUND);
-    EXPECT_EQ(clGetErrorText("Other", -30001, text, &size), CL_ERR_MANU_DOES_NOT_EXIST);
-    size = 4;
-    EXPECT_EQ(clGetErrorText("Vantrel", CL_ERR_TIMEOUT, text, &size), CL_ERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(size, 32u);
 }

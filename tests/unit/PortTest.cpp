@@ -38,10 +38,22 @@ protected:
     int map_reads = 0;
 };
 
-TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
+TEST_F(PortTest, AnUnboundPortRefusesAccessAndWordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
 {
-    bind();
+    EXPECT_FALSE(port.good());
     uint32_t value = 0;
+    size_t size = sizeof value;
+    EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
+    EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "RegisterMapPort.cpp", "RegisterMapPort::read",
+                         "The port was not properly initialized, and cannot be accessed."));
+    EXPECT_EQ(port.write(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
+    EXPECT_FALSE(port.add_xml_url("f.xml", &value, 0x10, 4));
+
+    bind();
+    EXPECT_TRUE(port.good());
+    EXPECT_EQ(port.read(0x0, &value, nullptr), GC_ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMapPort.cpp", "RegisterMapPort::read",
+                         "The size pointer is invalid (null)."));
     EXPECT_EQ(port.read(0x0, &value), GC_ERR_SUCCESS);
     EXPECT_EQ(value, 0x01020304u);
 
@@ -54,7 +66,6 @@ TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
     EXPECT_EQ(map_reads, 1);
 
     ASSERT_EQ(port.write(0x0, 0xA1B2C3D4u), GC_ERR_SUCCESS);
-    size_t size = 4;
     EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_SUCCESS);  // the raw bytes
     EXPECT_EQ(value, 0xD4C3B2A1u);  // stored most significant byte first
     EXPECT_EQ(port.write(0x2, 1u), GC_ERR_INVALID_ADDRESS);
@@ -71,43 +82,38 @@ TEST_F(PortTest, WordAccessIsBigEndianAndChecksAlignmentBeforeTheMap)
     EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "BasePort.cpp", "BasePort::write", "The port is not writable."));
 }
 
-TEST_F(PortTest, AnUnboundPortRefusesAccessAndASizePointerIsRequired)
-{
-    EXPECT_FALSE(port.good());
-    uint32_t value = 0;
-    size_t size = sizeof value;
-    EXPECT_EQ(port.read(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
-    EXPECT_TRUE(recorded("GC_ERR_ACCESS_DENIED", "RegisterMapPort.cpp", "RegisterMapPort::read",
-                         "The port was not properly initialized, and cannot be accessed."));
-    EXPECT_EQ(port.write(0x0, &value, &size), GC_ERR_ACCESS_DENIED);
-    EXPECT_FALSE(port.add_xml_url("f.xml", &value, 0x10, 4));
-
-    bind();
-    EXPECT_TRUE(port.good());
-    EXPECT_EQ(port.read(0x0, &value, nullptr), GC_ERR_INVALID_PARAMETER);
-    EXPECT_TRUE(recorded("GC_ERR_INVALID_PARAMETER", "RegisterMapPort.cpp", "RegisterMapPort::read",
-                         "The size pointer is invalid (null)."));
-}
-
-TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfo)
+TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfoAndGetUrlAnswersTheFirstHoweverLong)
 {
     bind();
+    std::array<char, 8> buffer{};
+    size_t size = buffer.size();
+    EXPECT_EQ(port.get_url(buffer.data(), &size), GC_ERR_INVALID_INDEX);  // no URL yet
+
+    const std::string name(300, 'n');  // longer than get_url's first buffer
     const std::vector<char> xml(0x2f1c, 'x');
-    ASSERT_TRUE(port.add_xml_url("F", xml.data(), 0x2408, xml.size()));
+    ASSERT_TRUE(port.add_xml_url(name, xml.data(), 0x2408, xml.size()));
     EXPECT_FALSE(port.add_xml_url("G", xml.data(), 0x2408, 4));  // overlaps the first file
     uint32_t count = 0;
     ASSERT_EQ(port.num_urls(&count), GC_ERR_SUCCESS);
     EXPECT_EQ(count, 1u);
     EXPECT_EQ(port.num_urls(nullptr), GC_ERR_INVALID_PARAMETER);
 
-    INFO_DATATYPE type = 0;
-    size_t size = 0;
-    // (The URL's form: GetUrlAnswersTheFirstUrlHoweverLong and test_modules.py, on every module's port; the
-    // file's bytes, read-only, and its schema and file versions: SystemModuleTest and test_modules.py.)
+    const std::string expected = "local:" + name + ";2408;2f1c";
+    size = 0;
+    ASSERT_EQ(port.get_url(nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, expected.size() + 1);
+    std::vector<char> url(size);
+    ASSERT_EQ(port.get_url(url.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(std::string(url.data()), expected);
+    size = expected.size();
+    EXPECT_EQ(port.get_url(url.data(), &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, expected.size() + 1);
+
+    // (The file's bytes, read-only, and its schema and file versions: SystemModuleTest and test_modules.py.)
     // Too small: the type and size needed are written before the capacity is compared, the value is not.
+    INFO_DATATYPE type = 0;
     int32_t small = 0;
     size = 3;
-    type = 0;
     EXPECT_EQ(port.url_info(0, URL_INFO_FILE_VER_MAJOR, &type, &small, &size), GC_ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(type, INFO_DATATYPE_INT32);
     EXPECT_EQ(size, 4u);
@@ -127,28 +133,6 @@ TEST_F(PortTest, XmlFilesAreAnnouncedWithLocalUrlsAndTheirInfo)
                          "The URL index (1) is invalid given the URL count (1)."));
 }
 
-TEST_F(PortTest, GetUrlAnswersTheFirstUrlHoweverLong)
-{
-    bind();
-    std::array<char, 8> buffer{};
-    size_t size = buffer.size();
-    EXPECT_EQ(port.get_url(buffer.data(), &size), GC_ERR_INVALID_INDEX);  // no URL yet
-
-    const std::string name(300, 'n');  // longer than get_url's first buffer
-    const uint32_t bytes = 0;
-    ASSERT_TRUE(port.add_xml_url(name, &bytes, 0x100, sizeof bytes));
-    const std::string expected = "local:" + name + ";100;4";
-    size = 0;
-    ASSERT_EQ(port.get_url(nullptr, &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(size, expected.size() + 1);
-    std::vector<char> url(size);
-    ASSERT_EQ(port.get_url(url.data(), &size), GC_ERR_SUCCESS);
-    EXPECT_EQ(std::string(url.data()), expected);
-    size = expected.size();
-    EXPECT_EQ(port.get_url(url.data(), &size), GC_ERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(size, expected.size() + 1);
-}
-
 TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
 {
     // The values the system module hands down the tree.
@@ -163,29 +147,28 @@ TEST_F(PortTest, PortInfoSharesTheSystemValuesOnlyWhenSetUpOnABoundPort)
                                   PORT_INFO_MODULE, PORT_INFO_PORTNAME}) {
         EXPECT_EQ(port.info(command, &type, nullptr, &size), GC_ERR_NOT_IMPLEMENTED) << command;
     }
-    const auto flag = [&](int32_t command) {
-        uint8_t value = 0xff;
-        size = 1;
-        EXPECT_EQ(port.info(command, &type, &value, &size), GC_ERR_SUCCESS) << command;
-        EXPECT_EQ(type, INFO_DATATYPE_BOOL8);
-        return value;
+    // The flags' values in the order asked.
+    const auto flags = [&](std::initializer_list<int32_t> commands) {
+        std::vector<uint8_t> values;
+        for (const int32_t command : commands) {
+            uint8_t value = 0xff;
+            size = 1;
+            EXPECT_EQ(port.info(command, &type, &value, &size), GC_ERR_SUCCESS) << command;
+            EXPECT_EQ(type, INFO_DATATYPE_BOOL8) << command;
+            values.push_back(value);
+        }
+        return values;
     };
-    EXPECT_EQ(flag(PORT_INFO_LITTLE_ENDIAN), 1);
-    EXPECT_EQ(flag(PORT_INFO_BIG_ENDIAN), 0);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_NI), 0);
+    using Flags = std::vector<uint8_t>;
+    EXPECT_EQ(flags({PORT_INFO_LITTLE_ENDIAN, PORT_INFO_BIG_ENDIAN, PORT_INFO_ACCESS_NI}), (Flags{1, 0, 0}));
     // The access values follow the port's state at each query.
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 0);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 1);
+    EXPECT_EQ(flags({PORT_INFO_ACCESS_READ, PORT_INFO_ACCESS_NA}), (Flags{0, 1})) << "unbound";
     bind();
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 1);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_WRITE), 1);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 0);
+    EXPECT_EQ(flags({PORT_INFO_ACCESS_READ, PORT_INFO_ACCESS_WRITE, PORT_INFO_ACCESS_NA}), (Flags{1, 1, 0}));
     port.set_writable(false);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_WRITE), 0);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 0);
+    EXPECT_EQ(flags({PORT_INFO_ACCESS_WRITE, PORT_INFO_ACCESS_NA}), (Flags{0, 0})) << "not writable";
     port.set_readable(false);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_READ), 0);
-    EXPECT_EQ(flag(PORT_INFO_ACCESS_NA), 1);
+    EXPECT_EQ(flags({PORT_INFO_ACCESS_READ, PORT_INFO_ACCESS_NA}), (Flags{0, 1})) << "neither";
     // Set up once bound, the module and port names fall back to the ID. (The values shared from the system
     // module: test_modules.py::test_the_device_modules, through the device port.)
     RegisterMapPort bound;

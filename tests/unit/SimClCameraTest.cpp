@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 namespace clcam = vnsim::clcam;
 using namespace gencp_test;
@@ -45,11 +46,26 @@ protected:
 
 }  // namespace
 
-// The bootstrap strings and the manifest are read through CLProtocol in ClProtocolTest (the Device ID, the
-// XML ID and the unzipped description); here the statuses the camera answers with.
-TEST_F(SimClCameraTest, ErrorStatuses)
+TEST_F(SimClCameraTest, ACorruptedAnswerIsSentAgainErrorsHaveTheirStatusesAndGeometryAndStreamingDriveTheBoard)
 {
+    configure(R"({"faults": {"corrupt_answers": 1}})");
     port();
+    const Answer bad = command(write_mem_u32(20, clcam::user_defined_name, 0x00434241));  // "ABC"
+    ASSERT_EQ(bad.result, 0);
+    EXPECT_FALSE(bad.checksums_ok);
+    const Answer again = command(write_mem_u32(20, clcam::user_defined_name, 0x00434241));
+    EXPECT_EQ(std::tuple(again.checksums_ok, again.status, again.request_id), std::tuple(true, 0, 20))
+        << "checksums, status, request ID";
+    EXPECT_EQ(std::pair(cl_stats().corrupted, cl_stats().resends), std::pair(uint64_t{1}, uint64_t{1}))
+        << "corrupted, resent";
+    char name[8] = {};
+    ASSERT_EQ(vnsim_cl_peek(1, clcam::user_defined_name, name, 4), 0);
+    EXPECT_STREQ(name, "ABC");
+    EXPECT_EQ(vnsim_cl_fault(1, "no such fault", 1), -1);
+    EXPECT_EQ(vnsim_cl_fault(0, "silent", 1), -1) << "the CoaXPress board has no serial camera";
+
+    // The statuses the camera answers with. (The bootstrap strings and the manifest are read through
+    // CLProtocol in ClProtocolTest: the Device ID, the XML ID and the unzipped description.)
     EXPECT_EQ(command(read_mem(6, 0x8000, 4)).status, 0x8003) << "no such address";
     EXPECT_EQ(command(read_mem(7, 0, 1001)).status, 0x8002) << "more than one packet's payload";
     EXPECT_EQ(command(write_mem_u32(8, clcam::width_max, 1)).status, 0x8004) << "read-only";
@@ -58,48 +74,22 @@ TEST_F(SimClCameraTest, ErrorStatuses)
     const Answer unknown = command(packet(0x0900, 11, {}));
     EXPECT_EQ(unknown.id, 0x0901) << "an unknown command is acknowledged";
     EXPECT_EQ(unknown.status, 0x8001);
-}
 
-TEST_F(SimClCameraTest, ACorruptedAnswerIsSentAgainWithoutRunningTheCommandTwice)
-{
-    configure(R"({"faults": {"corrupt_answers": 1}})");
-    port();
-    const Answer bad = command(write_mem_u32(20, clcam::user_defined_name, 0x00434241));  // "ABC"
-    ASSERT_EQ(bad.result, 0);
-    EXPECT_FALSE(bad.checksums_ok);
-    const Answer again = command(write_mem_u32(20, clcam::user_defined_name, 0x00434241));
-    EXPECT_TRUE(again.checksums_ok);
-    EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.request_id, 20);
-    const auto s = cl_stats();
-    EXPECT_EQ(s.corrupted, 1u);
-    EXPECT_EQ(s.resends, 1u);
-    char name[8] = {};
-    ASSERT_EQ(vnsim_cl_peek(1, clcam::user_defined_name, name, 4), 0);
-    EXPECT_STREQ(name, "ABC");
-    EXPECT_EQ(vnsim_cl_fault(1, "no such fault", 1), -1);
-    EXPECT_EQ(vnsim_cl_fault(0, "silent", 1), -1) << "the CoaXPress board has no serial camera";
-}
-
-TEST_F(SimClCameraTest, TheCamerasGeometryAndStreamingDriveTheBoard)
-{
-    configure("{}");
+    // The camera's geometry and streaming drive the board.
     VB_CIRC_DESC desc{};
-    port();
     VN_HANDLE board = open(1);
-    uint32_t width = 0;
-    ASSERT_EQ(VbBrdInquire(board, VB_INQ_WIDTH, &width), 0);
-    EXPECT_EQ(width, 320u) << "the camera file programs the camera";
+    const auto inquire = [&](auto what) {
+        uint32_t value = 0;
+        EXPECT_EQ(VbBrdInquire(board, what, &value), 0) << what;
+        return value;
+    };
+    EXPECT_EQ(inquire(VB_INQ_WIDTH), 320u) << "the camera file programs the camera";
     EXPECT_EQ(command(write_mem_u32(1, clcam::width, 256)).status, 0);
     EXPECT_EQ(command(write_mem_u32(2, clcam::pixel_format, clcam::mono12)).status, 0);
-    uint32_t bits = 0;
-    uint32_t bytes = 0;
-    ASSERT_EQ(VbBrdInquire(board, VB_INQ_WIDTH, &width), 0);
-    ASSERT_EQ(VbBrdInquire(board, VB_INQ_BITS_PER_PIXEL, &bits), 0);
-    ASSERT_EQ(VbBrdInquire(board, VB_INQ_FRAME_BYTES, &bytes), 0);
-    EXPECT_EQ(width, 256u);
-    EXPECT_EQ(bits, 12u);
-    EXPECT_EQ(bytes, 256u * 200u * 2u);
+    const uint32_t bytes = inquire(VB_INQ_FRAME_BYTES);
+    EXPECT_EQ(std::tuple(inquire(VB_INQ_WIDTH), inquire(VB_INQ_BITS_PER_PIXEL), bytes),
+              std::tuple(256u, 12u, 256u * 200u * 2u))
+        << "width, bits per pixel, frame bytes";
     EXPECT_EQ(le32(command(read_mem(3, clcam::payload_size, 4)).payload), 256u * 200u * 2u);
 
     EXPECT_EQ(command(write_mem_u32(4, clcam::tl_params_locked, 1)).status, 0);

@@ -33,35 +33,17 @@ constexpr std::array all_states = {NoBoard, NotConfigured, Ready, Running, Compl
 constexpr std::array call_names = {"Announce", "AllocAndAnnounce", "Revoke", "Queue",
                                    "Flush",    "GetBufferId",      "Start",  "Stop"};
 
-const char* call_name(StreamCall call)
-{
-    return call_names.at(static_cast<size_t>(call));
-}
-
 // A stream always has its board: the NoBoard column stands for a stream that has been closed.
 std::string case_name(const ::testing::TestParamInfo<GateCase>& case_info)
 {
     const auto [call, state] = case_info.param;
-    return std::string(call_name(call)) + "In" + std::string(state == NoBoard ? "Closed" : vngtl::state_name(state));
+    return call_names.at(static_cast<size_t>(call)) + std::string("In") +
+           std::string(state == NoBoard ? "Closed" : vngtl::state_name(state));
 }
 
-// An engine on a simulated board with manual triggering, configured from fixed settings.
+// An engine on a simulated board with manual triggering, released at the end.
 class EngineGateTest : public EngineTest {
 protected:
-    static constexpr uint32_t width = 32;
-    static constexpr uint32_t height = 16;
-    static constexpr uint64_t board_buffers = 4;
-
-    void make_engine()
-    {
-        ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(width, height).trigger("manual")}).c_str()), 0)
-            << vnsim_last_error();
-        VNAcquisition::SettingsSource settings;
-        settings.lock = &settings_lock;
-        settings.read = [] { return VNAcquisition::Settings{board_buffers, {}}; };
-        engine = std::make_unique<VNAcquisition>(std::make_shared<VNBoards::Board>(0), vngtl::BufferHandle::factory(),
-                                                 std::move(settings));
-    }
     void TearDown() override
     {
         if (engine && engine->status() > NotConfigured) {
@@ -80,7 +62,13 @@ protected:
 // is let through and the others are refused, however the threads meet.
 TEST_F(EngineGateTest, OfRacingStartsAndStopsExactlyOneIsLetThrough)
 {
-    make_engine();
+    ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(32, 16).trigger("manual")}).c_str()), 0)
+        << vnsim_last_error();
+    VNAcquisition::SettingsSource settings;
+    settings.lock = &settings_lock;
+    settings.read = [] { return VNAcquisition::Settings{4, {}}; };  // four board buffers
+    engine = std::make_unique<VNAcquisition>(std::make_shared<VNBoards::Board>(0), vngtl::BufferHandle::factory(),
+                                             std::move(settings));
     ASSERT_EQ(engine->configure(), GC_ERR_SUCCESS) << last_error();
     constexpr int threads = 4;
     const auto race = [&](StreamCall call) {
@@ -100,8 +88,8 @@ TEST_F(EngineGateTest, OfRacingStartsAndStopsExactlyOneIsLetThrough)
             });
         }
         racers.clear();
-        EXPECT_EQ(through.load(), 1) << call_name(call);
-        EXPECT_EQ(refused.load(), threads - 1) << call_name(call);
+        EXPECT_EQ(through.load(), 1) << call_names.at(static_cast<size_t>(call));
+        EXPECT_EQ(refused.load(), threads - 1) << call_names.at(static_cast<size_t>(call));
     };
     for (int round = 0; round < 20; ++round) {
         race(StreamCall::StartAcquisition);
