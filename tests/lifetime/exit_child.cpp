@@ -107,14 +107,6 @@ void consume(EVENT_HANDLE event, int buffers)
     consumer_done = true;
 }
 
-[[noreturn]] void exit_from_another_thread()
-{
-    std::thread([] { std::exit(0); }).detach();
-    for (;;) {
-        pause();
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -207,7 +199,10 @@ int main(int argc, char** argv)
         fail(3, "the library is still loaded after dlclose");
     }
     if (mode == "dlclose_exit") {
-        exit_from_another_thread();
+        std::thread([] { std::exit(0); }).detach();
+        for (;;) {
+            pause();
+        }
     }
     return 0;
 }
