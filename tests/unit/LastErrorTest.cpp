@@ -54,7 +54,7 @@ TEST_F(LastError, EachThreadReadsItsOwnRecordAndCodeZeroIsNotStored)
             vngtl::report_error("Probe::thread", row.code, row.message);
             record = last_error(&code);
         }).join();
-        EXPECT_EQ(code, row.code);
+        EXPECT_EQ(code, row.code) << row.message;
         EXPECT_NE(record.find(std::string("Probe::thread: ") + row.message), std::string::npos) << record;
     }
     // This thread never failed: "No Error" (size 9 with its zero byte), code 0.
