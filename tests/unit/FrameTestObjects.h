@@ -60,7 +60,10 @@ public:
     }
     // No test reads this port's URLs.
     GC_ERROR num_urls(uint32_t*) override { return GC_ERR_NOT_IMPLEMENTED; }
-    GC_ERROR url_info(uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*) override { return GC_ERR_NOT_IMPLEMENTED; }
+    GC_ERROR url_info(uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*) override
+    {
+        return GC_ERR_NOT_IMPLEMENTED;
+    }
 };
 
 // An event that remembers its last request.
