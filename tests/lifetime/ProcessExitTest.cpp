@@ -20,14 +20,11 @@
 
 namespace {
 
-struct Outcome {
-    bool ended = false;  // false: killed after the time limit
-    int status = 0;
-    std::string output;  // what the child wrote to standard error
-};
+class ProcessExitTest : public testing::TestWithParam<const char*> {};
 
-Outcome run_child(const std::string& mode, std::chrono::seconds limit)
+TEST_P(ProcessExitTest, EndsByItselfWithStatusZero)
 {
+    const std::string mode = GetParam();
     const std::string log = testing::TempDir() + "vngtl-exit-child-" + std::to_string(getpid()) + "-" + mode;
     const pid_t child = fork();
     if (child == 0) {
@@ -46,32 +43,22 @@ Outcome run_child(const std::string& mode, std::chrono::seconds limit)
         execl(VNGTL_EXIT_CHILD_PATH, VNGTL_EXIT_CHILD_PATH, VNGTL_CTI_PATH, mode.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    Outcome outcome;
-    if (child < 0) {
-        outcome.output = "fork failed";
-        return outcome;
-    }
-    outcome.ended = vntest::wait_until([&] { return waitpid(child, &outcome.status, WNOHANG) == child; }, limit);
-    if (!outcome.ended) {
+    ASSERT_GT(child, 0) << "fork failed";
+    int status = 0;
+    const bool ended =
+        vntest::wait_until([&] { return waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(120));
+    if (!ended) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
     std::stringstream text;
     text << std::ifstream(log).rdbuf();
-    outcome.output = text.str();
+    const std::string output = text.str();
     std::remove(log.c_str());
-    return outcome;
-}
 
-class ProcessExitTest : public testing::TestWithParam<const char*> {};
-
-TEST_P(ProcessExitTest, EndsByItselfWithStatusZero)
-{
-    const Outcome outcome = run_child(GetParam(), std::chrono::seconds(120));
-    ASSERT_TRUE(outcome.ended) << "the process did not end within 120 s\n" << outcome.output;
-    EXPECT_TRUE(WIFEXITED(outcome.status)) << "ended by signal " << WTERMSIG(outcome.status) << "\n"
-                                           << outcome.output;
-    EXPECT_EQ(WEXITSTATUS(outcome.status), 0) << outcome.output;
+    ASSERT_TRUE(ended) << "the process did not end within 120 s\n" << output;
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ProcessExitTest,

@@ -37,13 +37,11 @@ struct Api {
 };
 
 Api api;
-void* library = nullptr;
 std::atomic<int> taken{0};           // buffers the consumer thread received
 std::atomic<bool> waiting{false};    // the consumer thread is about to wait with every buffer taken
 std::atomic<bool> unloading{false};  // no call into the library after this is set
 std::atomic<bool> consumer_done{false};
 std::atomic<pid_t> consumer_tid{0};      // the consumer thread, to see it in its wait
-std::atomic<GC_ERROR> consumer_last{GC_ERR_SUCCESS};
 
 [[noreturn]] void fail(int status, const std::string& why)
 {
@@ -57,22 +55,6 @@ void check(GC_ERROR code, const char* what)
     if (code != GC_ERR_SUCCESS) {
         fail(2, std::string(what) + " answered " + std::to_string(code));
     }
-}
-
-bool load(const char* path)
-{
-    library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        return false;
-    }
-#define VNGTL_LOAD(name, params) api.name = reinterpret_cast<P##name>(dlsym(library, #name));
-    VNGTL_GENTL_FUNCTIONS(VNGTL_LOAD)
-#undef VNGTL_LOAD
-    // The simulated board SDK is the library's dependency; dlsym on the library's handle finds it there.
-    api.set_trigger_mode = reinterpret_cast<int (*)(int, int)>(dlsym(library, "vnsim_set_trigger_mode"));
-    api.set_rate = reinterpret_cast<int (*)(int, double)>(dlsym(library, "vnsim_set_rate"));
-    return api.GCInitLib != nullptr && api.EventGetData != nullptr && api.set_trigger_mode != nullptr &&
-           api.set_rate != nullptr;
 }
 
 int thread_count()
@@ -97,22 +79,12 @@ void consume(EVENT_HANDLE event, int buffers)
         }
         EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
-        const GC_ERROR code = api.EventGetData(event, &data, &size, GENTL_INFINITE);
-        consumer_last = code;
-        if (code != GC_ERR_SUCCESS || unloading.load()) {
+        if (api.EventGetData(event, &data, &size, GENTL_INFINITE) != GC_ERR_SUCCESS || unloading.load()) {
             break;
         }
         ++taken;
     }
     consumer_done = true;
-}
-
-[[noreturn]] void exit_from_another_thread()
-{
-    std::thread([] { std::exit(0); }).detach();
-    for (;;) {
-        pause();
-    }
 }
 
 }  // namespace
@@ -123,8 +95,19 @@ int main(int argc, char** argv)
     if (mode != "return" && mode != "exit" && mode != "dlclose" && mode != "dlclose_exit" && mode != "closed_device") {
         fail(2, "usage: exit_child <VNGTL.cti> return|exit|dlclose|dlclose_exit|closed_device");
     }
-    if (!load(argv[1])) {
-        fail(2, std::string("cannot load ") + argv[1] + ": " + (dlerror() ? dlerror() : "a function is missing"));
+    void* const library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        fail(2, std::string("cannot load ") + argv[1] + ": " + dlerror());
+    }
+#define VNGTL_LOAD(name, params) api.name = reinterpret_cast<P##name>(dlsym(library, #name));
+    VNGTL_GENTL_FUNCTIONS(VNGTL_LOAD)
+#undef VNGTL_LOAD
+    // The simulated board SDK is the library's dependency; dlsym on the library's handle finds it there.
+    api.set_trigger_mode = reinterpret_cast<int (*)(int, int)>(dlsym(library, "vnsim_set_trigger_mode"));
+    api.set_rate = reinterpret_cast<int (*)(int, double)>(dlsym(library, "vnsim_set_rate"));
+    if (api.GCInitLib == nullptr || api.EventGetData == nullptr || api.set_trigger_mode == nullptr ||
+        api.set_rate == nullptr) {
+        fail(2, "a function is missing");
     }
     // A sanitizer's run time starts a thread of its own with the process's first thread: let it, so that
     // the count before loading is the one to come back to.
@@ -207,7 +190,10 @@ int main(int argc, char** argv)
         fail(3, "the library is still loaded after dlclose");
     }
     if (mode == "dlclose_exit") {
-        exit_from_another_thread();
+        std::thread([] { std::exit(0); }).detach();
+        for (;;) {
+            pause();
+        }
     }
     return 0;
 }

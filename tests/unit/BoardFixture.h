@@ -2,33 +2,22 @@
 // records land in the calling thread's last error), and helpers to read a record back.
 #pragma once
 
-#include "GenTLFixture.h"
+#include "FrameTestObjects.h"
 
 #include "board/VNBoards.h"
 #include "BoardTestAccess.h"
 
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
-class BoardTest : public GenTLTest {
+class BoardTest : public InitialisedTest {
 protected:
-    void SetUp() override
-    {
-        GenTLTest::SetUp();
-        ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-    }
-
     // The calling thread's last record must be `code_name` reported by `function` in VNBoards.cpp with
     // exactly `message`.
     static void expect_record(const std::string& code_name, const std::string& function, const std::string& message)
     {
-        const std::string record = last_error();
-        EXPECT_EQ(record.substr(0, code_name.size() + 16), code_name + " @ VNBoards.cpp[") << record;
-        const std::string tail = "], " + function + ": " + message + "\n";
-        ASSERT_GE(record.size(), tail.size()) << record;
-        EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
+        EXPECT_TRUE(is_record(last_error(), code_name, "VNBoards.cpp", function, message));
     }
 
     static void expect_no_record() { EXPECT_EQ(last_error(), "No Error"); }
@@ -47,8 +36,6 @@ public:
         uint32_t x_offset;
         uint32_t y_offset;
         uint64_t frame_id;
-        uint64_t timestamp;
-        uint64_t timestamp_ns;
     };
 
     // The frame of circular buffer `index` (only frame number `frame` when that is given); false when the
@@ -59,11 +46,9 @@ public:
         if (!view) {
             return false;
         }
-        Frame frame{view->kind,          std::vector<unsigned char>(view->size), view->bit_depth, view->roi.width,
-                    view->roi.height,    view->roi.x_offset, view->roi.y_offset, view->frame_id, view->timestamp,
-                    view->timestamp_ns};
-        std::memcpy(frame.data.data(), view->data, view->size);
-        frames.push_back(std::move(frame));
+        const auto* bytes = static_cast<const unsigned char*>(view->data);
+        frames.push_back({view->kind, {bytes, bytes + view->size}, view->bit_depth, view->roi.width, view->roi.height,
+                          view->roi.x_offset, view->roi.y_offset, view->frame_id});
         return true;
     }
 

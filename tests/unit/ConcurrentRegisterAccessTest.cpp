@@ -36,7 +36,7 @@ void on_threads(int count, Work&& work)
 
 }  // namespace
 
-class ConcurrentRegisterAccessTest : public StreamTest {};
+using ConcurrentRegisterAccessTest = StreamTest;
 
 TEST_F(ConcurrentRegisterAccessTest, ReadersOfComputedRegistersAndAWriterOfAnActingOneAgree)
 {
@@ -48,17 +48,11 @@ TEST_F(ConcurrentRegisterAccessTest, ReadersOfComputedRegistersAndAWriterOfAnAct
         for (int i = 0; i < 1000; ++i) {
             uint32_t value = 0;
             if (t == 0) {
-                if (write_u32(stream, ds::Reg_Width, i % 2 == 0 ? 512u : width) != GC_ERR_SUCCESS) {
-                    ++failed;
-                }
+                failed += write_u32(stream, ds::Reg_Width, i % 2 == 0 ? 512u : width) != GC_ERR_SUCCESS;
                 continue;
             }
-            if (read_u32(stream, ds::Reg_WidthMax, value) != GC_ERR_SUCCESS || value != width) {
-                ++failed;
-            }
-            if (read_u32(stream, ds::Reg_Width, value) != GC_ERR_SUCCESS || (value != 512u && value != width)) {
-                ++failed;
-            }
+            failed += read_u32(stream, ds::Reg_WidthMax, value) != GC_ERR_SUCCESS || value != width;
+            failed += read_u32(stream, ds::Reg_Width, value) != GC_ERR_SUCCESS || (value != 512u && value != width);
         }
     });
     EXPECT_EQ(failed.load(), 0);
@@ -108,7 +102,7 @@ TEST_F(ConcurrentRegisterAccessTest, RegionWritesRacingAnnouncementsLeaveTheBoar
               size_t{widths[(rounds - 1) % 2]} * heights[(rounds - 1) % 2]);
 }
 
-class SystemModuleSetUpRaceTest : public GenTLTest {};
+using SystemModuleSetUpRaceTest = GenTLTest;
 
 TEST_F(SystemModuleSetUpRaceTest, GCGetInfoAlongsideTheFirstTLOpen)
 {
@@ -119,9 +113,7 @@ TEST_F(SystemModuleSetUpRaceTest, GCGetInfoAlongsideTheFirstTLOpen)
         TL_HANDLE system = nullptr;
         on_threads(2, [&](int t) {
             if (t == 0) {
-                if (TLOpen(&system) != GC_ERR_SUCCESS) {
-                    ++failures;
-                }
+                failures += TLOpen(&system) != GC_ERR_SUCCESS;
                 opened = true;
                 return;
             }
@@ -131,9 +123,7 @@ TEST_F(SystemModuleSetUpRaceTest, GCGetInfoAlongsideTheFirstTLOpen)
                     INFO_DATATYPE type = 0;
                     char text[256] = {};
                     size_t size = sizeof text;
-                    if (GCGetInfo(command, &type, text, &size) != GC_ERR_SUCCESS) {
-                        ++failures;
-                    }
+                    failures += GCGetInfo(command, &type, text, &size) != GC_ERR_SUCCESS;
                 }
             } while (!opened.load());
         });

@@ -34,16 +34,13 @@ TEST(GcBaseEnvironment, ExistenceAndExpansion)
     unsetenv("VNGTL_TEST_EMPTY");
 }
 
-TEST(GcBaseUrlCoding, EncodeKeepsPathsAndEscapesTheRest)
+TEST(GcBaseUrlCoding, EncodeKeepsPathsAndEscapesTheRestAndDecodeUndoesIt)
 {
     EXPECT_EQ(UrlEncode("C:/dir/My Cam.xml"), "C:/dir/My%20Cam.xml");
     EXPECT_EQ(UrlEncode("a#b@c%d"), "a%23b%40c%25d");
     EXPECT_EQ(UrlEncode("x-y_z.~1"), "x-y_z.~1");
     EXPECT_EQ(UrlEncode(std::string("\xE9\x01", 2)), "%E9%01");
-}
-
-TEST(GcBaseUrlCoding, DecodeUndoesEncodeAndLeavesBadEscapes)
-{
+    // Decoding undoes the encoding and leaves bad escapes as written.
     EXPECT_EQ(UrlDecode("My%20Cam.ZIP"), "My Cam.ZIP");
     EXPECT_EQ(UrlDecode("%41%6a%6A"), "Ajj");
     EXPECT_EQ(UrlDecode("100%"), "100%");

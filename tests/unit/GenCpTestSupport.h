@@ -37,11 +37,8 @@ inline void put16(std::vector<uint8_t>& out, uint32_t value)
 
 inline std::vector<uint8_t> packet(uint16_t command, uint16_t request_id, const std::vector<uint8_t>& scd)
 {
-    std::vector<uint8_t> out;
-    put16(out, 0x0100);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, 0);
+    // Prefix, then the two checksums (filled in last) and the channel.
+    std::vector<uint8_t> out = {0x01, 0x00, 0, 0, 0, 0, 0, 0};
     put16(out, 0x4000);  // request an acknowledge
     put16(out, command);
     put16(out, static_cast<uint32_t>(scd.size()));

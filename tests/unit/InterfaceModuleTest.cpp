@@ -84,7 +84,7 @@ TEST_F(InterfaceModuleTest, ABoardWithoutACameraFileHasNoDevice)
     EXPECT_EQ(u32(iface, itf::Reg_DeviceCount), 1u);
 }
 
-TEST_F(InterfaceModuleTest, TheCameraFileChangesOnlyWhileNotConfiguredAndIsRestoredAfterAFailure)
+TEST_F(InterfaceModuleTest, TheCameraFileChangesOnlyWhileNotConfiguredAndBoardRegistersAreSelectedByNameOrIndex)
 {
     // (A change, and a failed one that keeps the file: test_modules.py, through the description.)
     const IF_HANDLE iface = open_board(0);
@@ -102,11 +102,8 @@ TEST_F(InterfaceModuleTest, TheCameraFileChangesOnlyWhileNotConfiguredAndIsResto
                          "Cannot set the camera file because board 0 is currently configured for acquisition."));
     EXPECT_EQ(board.camera_file(), "SimCam_CXP_2048x1536_Mono12.cam");
     board.teardown_acq();
-}
 
-TEST_F(InterfaceModuleTest, BoardRegistersBySelectedNameOrIndex)
-{
-    const IF_HANDLE iface = open_board(0);
+    // The board's registers, by selected name or index.
     const auto& names = module(iface).register_names();
     EXPECT_EQ(u32(iface, itf::Reg_BoardRegisterIndex_Cnt), names.size());
 

@@ -39,18 +39,8 @@ TEST_F(LastError, SizeProtocol)
     EXPECT_EQ(last_error().substr(0, 22), "GC_ERR_NOT_IMPLEMENTED");
 }
 
-TEST_F(LastError, SuccessfulCallsDoNotClearTheRecordAndCodeZeroIsNotStored)
-{
-    ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
-    vngtl::report_error("Probe::fail", GC_ERR_IO, "first");
-    vngtl::report_error("Probe::ok", GC_ERR_SUCCESS, "ignored");
-    GC_ERROR code = 0;
-    const std::string record = last_error(&code);
-    EXPECT_EQ(code, GC_ERR_IO);
-    EXPECT_NE(record.find("Probe::fail: first\n"), std::string::npos) << record;
-}
-
-TEST_F(LastError, EachThreadReadsItsOwnRecord)
+// Each thread reads its own record, and a later call reporting code zero leaves it as it was.
+TEST_F(LastError, EachThreadReadsItsOwnRecordAndCodeZeroIsNotStored)
 {
     ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     struct Row {
@@ -64,17 +54,31 @@ TEST_F(LastError, EachThreadReadsItsOwnRecord)
             vngtl::report_error("Probe::thread", row.code, row.message);
             record = last_error(&code);
         }).join();
-        EXPECT_EQ(code, row.code);
+        EXPECT_EQ(code, row.code) << row.message;
         EXPECT_NE(record.find(std::string("Probe::thread: ") + row.message), std::string::npos) << record;
     }
     // This thread never failed: "No Error" (size 9 with its zero byte), code 0.
     GC_ERROR code = -1;
     EXPECT_EQ(last_error(&code), "No Error");
     EXPECT_EQ(code, GC_ERR_SUCCESS);
+
+    vngtl::report_error("Probe::fail", GC_ERR_IO, "first");
+    vngtl::report_error("Probe::ok", GC_ERR_SUCCESS, "ignored");
+    const std::string record = last_error(&code);
+    EXPECT_EQ(code, GC_ERR_IO);
+    EXPECT_NE(record.find("Probe::fail: first\n"), std::string::npos) << record;
 }
 
-TEST_F(LastError, RecordTextNamesCodeFileLineFunctionAndMessageAndIsEchoedToTheDebugOutput)
+// Before GCInitLib a record goes to standard error only; after it, it is kept and echoed to the debug output.
+TEST_F(LastError, RecordTextNamesCodeFileLineFunctionAndMessageAndGoesToStandardErrorOrTheDebugOutput)
 {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vngtl::report_error("Probe::early", GC_ERR_ERROR, "no manager"), GC_ERR_ERROR);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("GC_ERR_ERROR @ LastErrorTest.cpp["), std::string::npos) << err;
+    EXPECT_NE(err.find("], Probe::early: no manager\n"), std::string::npos) << err;
+    EXPECT_EQ(debug_output(), "");
+
     ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     const unsigned line = __LINE__ + 1;
     EXPECT_EQ(vngtl::report_error("Probe::check", GC_ERR_INVALID_ID, "The ID \"x\" is unknown."), GC_ERR_INVALID_ID);
@@ -85,16 +89,6 @@ TEST_F(LastError, RecordTextNamesCodeFileLineFunctionAndMessageAndIsEchoedToTheD
     std::snprintf(id, sizeof id, "%x", vngtl::current_thread_id());
     EXPECT_EQ(debug_output(), std::string("VNGTL thread ") + id + " [GC_ERR_INVALID_ID] = " + record + "\n");
     EXPECT_EQ(vngtl::ThreadErrorMap::debug_line(0, -10005, "x\n"), "VNGTL thread {Not-any-thread} [GC_ERR_CUSTOM] = x\n\n");
-}
-
-TEST_F(LastError, RecordsGoToStandardErrorWhenNotInitialised)
-{
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(vngtl::report_error("Probe::early", GC_ERR_ERROR, "no manager"), GC_ERR_ERROR);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("GC_ERR_ERROR @ LastErrorTest.cpp["), std::string::npos) << err;
-    EXPECT_NE(err.find("], Probe::early: no manager\n"), std::string::npos) << err;
-    EXPECT_EQ(debug_output(), "");
 }
 
 TEST(ErrorNames, TableEdges)

@@ -52,7 +52,6 @@ public:
 
     std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
     int requests() const { return requests_.load(); }
-    // The request text of the last connection.
     std::string last_request() const
     {
         std::lock_guard lock(mutex_);

@@ -34,7 +34,6 @@ protected:
         return iface;
     }
 
-    // Opens the device of the interface at `index` with `flags`.
     DEV_HANDLE open_device(uint32_t index, DEVICE_ACCESS_FLAGS flags = DEVICE_ACCESS_CONTROL)
     {
         const TL_HANDLE system = open_system();

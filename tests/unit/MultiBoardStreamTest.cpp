@@ -54,8 +54,8 @@ TEST_F(MultiBoardStreamTest, FourStreamsAtOnceLoseNothingAndDeliverIntactFramesI
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(IFOpenDevice(open_interface(system, i), "TLDevice", DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
             << last_error();
-        const ExpectedFrames expected{width, height};
-        sessions.push_back(std::make_unique<StreamSession>(device, buffers_per_stream, expected, true, board_buffers));
+        sessions.push_back(std::make_unique<StreamSession>(device, buffers_per_stream, ExpectedFrames{width, height},
+                                                           true, board_buffers));
     }
     std::vector<uint64_t> first_ids(boards, 0);
     {

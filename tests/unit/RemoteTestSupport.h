@@ -40,10 +40,8 @@ protected:
     static void expect_last(const std::string& code_name, const std::string& function, const std::string& message)
     {
         const std::string record = last_error();
-        EXPECT_EQ(record.substr(0, code_name.size() + 3), code_name + " @ ") << record;
-        const std::string tail = "], " + function + ": " + message + "\n";
-        ASSERT_GE(record.size(), tail.size()) << record;
-        EXPECT_EQ(record.substr(record.size() - tail.size()), tail) << record;
+        EXPECT_TRUE(record.starts_with(code_name + " @ ") && record.ends_with("], " + function + ": " + message + "\n"))
+            << record;
     }
 
     // A port's boolean info value (of type BOOL8) and text info value.

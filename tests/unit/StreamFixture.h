@@ -85,7 +85,6 @@ protected:
         return data.BufferHandle;
     }
 
-    // Waits until the stream no longer reports that it is grabbing.
     bool wait_not_grabbing()
     {
         return vntest::wait_until([&] { return stream_info<uint8_t>(STREAM_INFO_IS_GRABBING) == 0; });

@@ -12,7 +12,7 @@ using SystemModuleTest = ModuleTest;
 
 // The system module's identity, its description and the interface walk through its features are read by the
 // reference consumer in test_modules.py; here what a consumer meets beside those.
-TEST_F(SystemModuleTest, InfoAndPortAnswersBesideTheIdentity)
+TEST_F(SystemModuleTest, InfoPortAndInterfaceSelectorAnswersBesideTheIdentity)
 {
     const TL_HANDLE system = open_system();
     EXPECT_EQ(info_text([&](INFO_DATATYPE* t, void* b, size_t* s) {
@@ -56,13 +56,10 @@ TEST_F(SystemModuleTest, InfoAndPortAnswersBesideTheIdentity)
     size = 1;
     EXPECT_EQ(GCGetPortInfo(system, PORT_INFO_ACCESS_READ, &type, &readable, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(readable, 1);
-}
 
-TEST_F(SystemModuleTest, InterfaceSelectorBoundsTheUpdateCommandAndTheInterfaceTables)
-{
-    const TL_HANDLE system = open_system();
-    ASSERT_EQ(write_u32(system, sys::Reg_InterfaceSelector, 2), GC_ERR_SUCCESS);
+    // The interface selector bounds the interface tables; the update command takes only its command value.
     std::string id;
+    ASSERT_EQ(write_u32(system, sys::Reg_InterfaceSelector, 2), GC_ERR_SUCCESS);
     EXPECT_EQ(read_text(system, sys::Reg_InterfaceID, 256, id), GC_ERR_INVALID_INDEX);
 
     ASSERT_EQ(write_u32(system, sys::Reg_InterfaceUpdateList, 1), GC_ERR_SUCCESS);
@@ -75,8 +72,6 @@ TEST_F(SystemModuleTest, InterfaceSelectorBoundsTheUpdateCommandAndTheInterfaceT
 
     // (Interfaces answered from their tables while closed: InterfaceModuleTest; their display names and types as
     // the reference consumer reads them: test_modules.py.)
-    INFO_DATATYPE type = 0;
-    size_t size = 0;
     EXPECT_EQ(TLGetInterfaceInfo(system, "no such board", INTERFACE_INFO_ID, &type, nullptr, &size), GC_ERR_INVALID_ID);
 }
 

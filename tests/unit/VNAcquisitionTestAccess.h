@@ -1,4 +1,4 @@
-// The tests' view of the engine's own parts (its pool, ring and copier), so that a test of the engine can
+// The tests' view of the engine's own parts (its pool and ring), so that a test of the engine can
 // drive and inspect them below the engine's doors.
 #pragma once
 
@@ -9,7 +9,6 @@ namespace vngtl {
 struct VNAcquisitionTestAccess {
     static BufferPool& pool(VNAcquisition& engine) noexcept { return engine.pool(); }
     static FrameRing& ring(VNAcquisition& engine) noexcept { return engine.frame_ring(); }
-    static FrameCopier& copier(VNAcquisition& engine) noexcept { return engine.copier(); }
 };
 
 }  // namespace vngtl
@@ -21,8 +20,4 @@ inline vngtl::BufferPool& pool_of(vngtl::VNAcquisition& engine) noexcept
 inline vngtl::FrameRing& ring_of(vngtl::VNAcquisition& engine) noexcept
 {
     return vngtl::VNAcquisitionTestAccess::ring(engine);
-}
-inline vngtl::FrameCopier& copier_of(vngtl::VNAcquisition& engine) noexcept
-{
-    return vngtl::VNAcquisitionTestAccess::copier(engine);
 }
