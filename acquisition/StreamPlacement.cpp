@@ -16,6 +16,12 @@ uint64_t running_mean(uint64_t mean, uint64_t value) noexcept
     return mean == 0 ? value : mean - mean / 8 + value / 8;
 }
 
+// How many frames in a row must find the copies caught up before a stream that fell behind is placed again.
+constexpr uint32_t behind_settle_frames = 64;
+// More frames than this waiting for their copy when the next one comes: the copies do not keep up (a
+// copy thread held off for a moment leaves one or two).
+constexpr uint64_t backlog_behind = 3;
+
 bool set_cpus(const cpu_set_t& cpus) noexcept
 {
     return pthread_setaffinity_np(pthread_self(), sizeof cpus, &cpus) == 0;
@@ -62,10 +68,15 @@ void StreamPlacement::consumer_waits() noexcept
     }
 }
 
-void StreamPlacement::frame_arrived(uint64_t now_ns) noexcept
+void StreamPlacement::frame_arrived(uint64_t now_ns, uint64_t backlog) noexcept
 {
     if (!follows_) {
         return;
+    }
+    if (backlog > backlog_behind) {
+        behind_frames_ = behind_settle_frames;
+    } else if (behind_frames_ > 0) {
+        --behind_frames_;
     }
     const uint64_t last = last_frame_ns_;
     last_frame_ns_ = now_ns;
@@ -79,7 +90,7 @@ void StreamPlacement::frame_arrived(uint64_t now_ns) noexcept
     // so that a load near the budget does not move the threads to and fro.
     const uint32_t limit = charged_cpu_ >= 0 ? cpu_budget : cpu_budget * 4 / 5;
     const int cpu = consumer_cpu_.load(std::memory_order_relaxed);
-    if (cpu < 0 || load > limit || !charge(cpu, load)) {
+    if (cpu < 0 || behind_frames_ > 0 || load > limit || !charge(cpu, load)) {
         charge(everywhere, 0);
     }
 }

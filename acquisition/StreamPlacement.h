@@ -6,7 +6,9 @@
 // handed on within one CPU.
 //
 // How busy a stream keeps a CPU is estimated from the mean interval between its frames and the mean time a
-// copy takes, plus a fixed cost per frame for its hand-offs. The streams placed on one CPU share a budget
+// copy takes, plus a fixed cost per frame for its hand-offs; a stream whose copies fall behind its frames
+// (the machine's CPUs are taken, whatever its own share) counts as busy for a while. The streams placed on
+// one CPU share a budget
 // of a quarter of it, so that the consumer keeps the rest: a stream that does not fit (frames close
 // together, large frames, or the CPU already taken by other streams) leaves its threads on every CPU they
 // started with, where the system places them. VNGTL_STREAM_PLACEMENT=system keeps them there always (for
@@ -51,9 +53,9 @@ public:
 
     // In EventGetData, on the consumer's thread, before it waits.
     void consumer_waits() noexcept;
-    // On the acquisition thread, for each frame, at `now_ns` on the steady clock: decides where the
-    // stream's threads go.
-    void frame_arrived(uint64_t now_ns) noexcept;
+    // On the acquisition thread, for each frame, at `now_ns` on the steady clock, with `backlog` frames
+    // recorded and not yet copied: decides where the stream's threads go.
+    void frame_arrived(uint64_t now_ns, uint64_t backlog) noexcept;
     // On the copy thread, after each copy, with the time it took.
     void copied(uint64_t took_ns) noexcept;
     // On a stream thread, before it waits: moves it to the CPU decided, or back to all of its own.
@@ -76,6 +78,8 @@ private:
     // Where both threads go, and the share of that CPU the stream has taken (acquisition thread, and the
     // destructor once the threads are gone).
     std::atomic<int> target_{everywhere};
+    // Frames to go before a stream whose copies fell behind may be placed again (acquisition thread).
+    uint32_t behind_frames_ = 0;
     int charged_cpu_ = everywhere;
     uint32_t charged_load_ = 0;
 };
