@@ -56,11 +56,11 @@ uint64_t FrameRing::pending_locked() const noexcept
     return capacity_ == 0 ? 0 : (tail_ + capacity_ - head_) % capacity_;
 }
 
-void FrameRing::advance(uint64_t count, uint64_t newest_frame, uint64_t received_ns)
+uint64_t FrameRing::advance(uint64_t count, uint64_t newest_frame, uint64_t received_ns)
 {
     MutexLock guard(lock_);
     if (capacity_ == 0) {
-        return;
+        return 0;
     }
     // The frames already pending plus the new ones: once they reach the capacity the board is about to write
     // over the oldest of them, so the head is moved past the tail and capacity - 1 frames stay pending.
@@ -78,6 +78,7 @@ void FrameRing::advance(uint64_t count, uint64_t newest_frame, uint64_t received
     if (pending_with_new >= capacity_) {
         head_ = (tail_ + 1) % capacity_;
     }
+    return pending_locked();
 }
 
 std::optional<FrameRing::Slot> FrameRing::take(uint64_t offset, uint64_t margin)

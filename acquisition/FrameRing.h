@@ -48,8 +48,8 @@ public:
     // numbered `newest_frame` and the others counting back from it; 0 numbers them by the ring's own count
     // (total written). `received_ns` is kept with each. When the pending frames and the new ones no
     // longer fit, the head moves just past the tail: the oldest frames are dropped. Only for a ring with a
-    // non-zero capacity.
-    void advance(uint64_t count, uint64_t newest_frame = 0, uint64_t received_ns = 0);
+    // non-zero capacity. Answers the frames pending afterwards.
+    uint64_t advance(uint64_t count, uint64_t newest_frame = 0, uint64_t received_ns = 0);
     // With more than `offset` frames pending: consumes the oldest position and answers the position
     // `offset` places after it, with its frame number; otherwise none. Before that, while more than
     // `offset` + 1 frames are pending and the answered frame would be one the board reaches within

@@ -22,6 +22,9 @@ constexpr uint32_t behind_settle_frames = 64;
 // copy thread held off for a moment leaves one or two).
 constexpr uint64_t backlog_behind = 3;
 
+// How far (in thousandths of a CPU) a placed stream's load moves before its share is counted again.
+constexpr uint32_t load_step = 10;
+
 bool set_cpus(const cpu_set_t& cpus) noexcept
 {
     return pthread_setaffinity_np(pthread_self(), sizeof cpus, &cpus) == 0;
@@ -97,7 +100,10 @@ void StreamPlacement::frame_arrived(uint64_t now_ns, uint64_t backlog) noexcept
 
 bool StreamPlacement::charge(int cpu, uint32_t load) noexcept
 {
-    if (cpu == charged_cpu_ && load == charged_load_) {
+    // The share kept is re-counted only when the load moved by more than a hundredth of the CPU, so that a
+    // placed stream does not touch the shared count at every frame.
+    const uint32_t moved = load > charged_load_ ? load - charged_load_ : charged_load_ - load;
+    if (cpu == charged_cpu_ && (cpu < 0 || moved <= load_step)) {
         return true;
     }
     if (charged_cpu_ >= 0) {

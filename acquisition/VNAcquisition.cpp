@@ -418,8 +418,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, StreamPla
             const uint64_t written = ring_.total_written();
             const uint64_t counter = record.frame_counter;
             const uint64_t now = steady_ns();
-            ring_.advance(counter > written ? counter - written : 1, counter, now);
-            const uint64_t pending = ring_.pending();
+            const uint64_t pending = ring_.advance(counter > written ? counter - written : 1, counter, now);
             placement_.frame_arrived(now, pending - std::min<uint64_t>(pending, copy_offset_));
             wake_copy_thread();
             continue;
