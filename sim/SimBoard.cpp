@@ -632,7 +632,6 @@ void SimBoard::finish_frame_locked(const BufferRing::Begun& frame)
         attached_->frame_sent();  // counts the camera's triggers and counted acquisition down
         camera_changed_locked();
     }
-    frame_done_.notify_all();
 }
 
 SimBoard::FrameSource SimBoard::frame_source_locked() const
@@ -752,13 +751,18 @@ bool SimBoard::make_frame(std::unique_lock<std::mutex>& guard)
 
 int SimBoard::trigger(uint32_t n)
 {
-    std::lock_guard guard(lock_);
-    if (!usable_locked() || !ring_ || !ring_->running()) {
-        return -1;
-    }
     int made = 0;
-    for (uint32_t i = 0; i < n && camera_streaming_locked() && complete_frame_locked(); ++i) {
-        ++made;
+    {
+        std::lock_guard guard(lock_);
+        if (!usable_locked() || !ring_ || !ring_->running()) {
+            return -1;
+        }
+        for (uint32_t i = 0; i < n && camera_streaming_locked() && complete_frame_locked(); ++i) {
+            ++made;
+        }
+    }
+    if (made > 0) {
+        frame_done_.notify_all();
     }
     return made;
 }
@@ -829,12 +833,14 @@ void SimBoard::generate(std::stop_token stop)
         if (!make_frame(guard)) {
             return;  // stopped by the host or by the board, or the buffers are gone
         }
-        if (source_.rate <= 0) {
+        const bool flat_out = source_.rate <= 0;
+        guard.unlock();
+        frame_done_.notify_all();
+        if (flat_out) {
             // As fast as possible, but let waiting hosts in between frames.
-            guard.unlock();
             std::this_thread::yield();
-            guard.lock();
         }
+        guard.lock();
     }
 }
 

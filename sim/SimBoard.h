@@ -156,6 +156,8 @@ private:
     // stopped or the buffers went in between. False when there is no frame to make.
     bool make_frame(std::unique_lock<std::mutex>& guard);
     // Completion bookkeeping of a frame begun and written: time stamps, counters, a stop armed by a fault.
+    // The caller wakes frame_done_'s waiters once it has given up lock_, so that a woken host thread does
+    // not at once block again on the lock the board still holds.
     void finish_frame_locked(const BufferRing::Begun& frame);
     uint32_t live_value_locked(const RegisterConfig& reg) const;
     void push_vb_locked(int32_t code);
