@@ -151,8 +151,12 @@ GC_ERROR BufferPool::queue_to_input(PoolBuffer* handle)
     }
     requeue_locked(*handle);
     input_.push_back(found->second);
-    input_condition_.notify_all();
     queued_total_ += 1;
+    pool_guard.unlock();
+    // Woken after the pool lock is given up, so that the copy thread (which runs at once when it has the
+    // higher priority) does not wait for it again. It looks at the input queue under the pool lock before it
+    // waits, so it either saw the buffer or is waiting now.
+    input_condition_.notify_all();
     return GC_ERR_SUCCESS;
 }
 
