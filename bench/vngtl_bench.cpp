@@ -389,12 +389,19 @@ Spread spread(const std::vector<double>& values)
     return {percentile(values, 0.5), percentile(values, 0.99), *std::max_element(values.begin(), values.end())};
 }
 
-// CPU time (ns) the process's threads whose names begin with `prefix` have run, from the scheduler's own
-// accounting (/proc/self/task/*/schedstat); the producer names its stream threads "vngtl-acq", "vngtl-copy"
-// and "vngtl-split".
-uint64_t threads_cpu_ns(const std::string& prefix)
+// What the process's threads whose names begin with `prefix` have used so far: CPU time (ns) from the
+// scheduler's own accounting (/proc/self/task/*/schedstat), and context switches, voluntary and not
+// (/proc/self/task/*/status). The producer names its stream threads "vngtl-acq", "vngtl-copy" and
+// "vngtl-split". Switches per frame show how the threads hand frames on, which a loaded machine's timing
+// hides.
+struct ThreadsUse {
+    uint64_t cpu_ns = 0;
+    uint64_t switches = 0;
+};
+
+ThreadsUse threads_use(const std::string& prefix)
 {
-    uint64_t total = 0;
+    ThreadsUse total;
     std::error_code ec;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
         std::ifstream comm(task.path() / "comm");
@@ -406,9 +413,20 @@ uint64_t threads_cpu_ns(const std::string& prefix)
         std::ifstream schedstat(task.path() / "schedstat");
         uint64_t on_cpu = 0;
         schedstat >> on_cpu;
-        total += on_cpu;
+        total.cpu_ns += on_cpu;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                total.switches += std::strtoull(line.c_str() + line.find(':') + 1, nullptr, 10);
+            }
+        }
     }
     return total;
+}
+
+uint64_t threads_cpu_ns(const std::string& prefix)
+{
+    return threads_use(prefix).cpu_ns;
 }
 
 // CPU time (ns) of the whole process so far.
@@ -431,6 +449,7 @@ struct Latency {
     double calibration_us = 0;  // uncertainty of the board clock's origin
     size_t samples = 0;
     double stream_cpu_us_per_frame = 0;   // the stream's own threads
+    double stream_switches_per_frame = 0;
     double process_cpu_us_per_frame = 0;  // everything: consumer, stream threads, the simulator's clock
     double idle_stream_cpu_ms_per_s = 0;  // the stream's threads while started with no frames coming
 };
@@ -474,7 +493,7 @@ Latency measure_latency(Producer& producer, Sim& sim)
     std::vector<double> to_acquisition;
     std::vector<double> to_copied;
     std::vector<double> to_consumer;
-    const uint64_t stream_cpu_before = threads_cpu_ns("vngtl-");
+    const ThreadsUse stream_before = threads_use("vngtl-");
     const uint64_t process_cpu_before = process_cpu_ns();
     const auto end = Clock::now() + std::chrono::seconds(3);
     while (Clock::now() < end) {
@@ -497,7 +516,9 @@ Latency measure_latency(Producer& producer, Sim& sim)
         }
     }
     const auto frames = static_cast<double>(latencies.size());
-    result.stream_cpu_us_per_frame = static_cast<double>(threads_cpu_ns("vngtl-") - stream_cpu_before) / 1000.0 / frames;
+    const ThreadsUse stream_after = threads_use("vngtl-");
+    result.stream_cpu_us_per_frame = static_cast<double>(stream_after.cpu_ns - stream_before.cpu_ns) / 1000.0 / frames;
+    result.stream_switches_per_frame = static_cast<double>(stream_after.switches - stream_before.switches) / frames;
     result.process_cpu_us_per_frame = static_cast<double>(process_cpu_ns() - process_cpu_before) / 1000.0 / frames;
     close_session(s);
     result.samples = latencies.size();
@@ -841,9 +862,14 @@ int main(int argc, char** argv)
 
     if (wanted("small")) {
         Session small = open_session(producer, sim, board_config(64, 64, 0), 16);
+        const ThreadsUse small_before = threads_use("vngtl-");
         const StreamRun small_run = run_stream(small, duration);
+        const ThreadsUse small_after = threads_use("vngtl-");
         close_session(small);
         const double small_fps = static_cast<double>(small_run.frames) / small_run.seconds;
+        const double small_frames = static_cast<double>(std::max<uint64_t>(small_run.frames, 1));
+        const double small_cpu_us = static_cast<double>(small_after.cpu_ns - small_before.cpu_ns) / 1000.0 / small_frames;
+        const double small_switches = static_cast<double>(small_after.switches - small_before.switches) / small_frames;
 
         Session paced = open_session(producer, sim, board_config(64, 64, 10000), 16);
         const StreamRun paced_run = run_stream(paced, duration);
@@ -879,6 +905,8 @@ int main(int argc, char** argv)
         const double fast_fps = static_cast<double>(fast_run.frames) / fast_run.seconds;
 
         row("small 64x64 Mono8, rate 0: delivered frames/s", number(small_fps, 0), ">= 200000");
+        row("small, rate 0: the stream's threads, CPU us / switches per frame",
+            number(small_cpu_us, 1) + " / " + number(small_switches, 2));
         row("small, rate 0: frames overwritten on the board", std::to_string(small_run.lost));
         row("  of them copies the board overwrote, dropped", std::to_string(small_run.dropped));
         row("small at 10,000 frames/s: delivered frames/s", number(paced_fps, 0));
@@ -890,7 +918,8 @@ int main(int argc, char** argv)
         row("small at 10,000 frames/s, 64 board buffers: frames lost", std::to_string(deep_run.lost), "0");
         row("small offered 40,000 frames/s, 64 board buffers: delivered", number(fast_fps, 0));
         row("small offered 40,000 frames/s: frames lost", std::to_string(fast_run.lost));
-        json += "  \"small\": {\"frames_per_second\": " + number(small_fps, 0) + ", \"lost\": " +
+        json += "  \"small\": {\"frames_per_second\": " + number(small_fps, 0) + ", \"stream_cpu_us_per_frame\": " +
+                number(small_cpu_us, 2) + ", \"stream_switches_per_frame\": " + number(small_switches, 2) + ", \"lost\": " +
                 std::to_string(small_run.lost) + ", \"copies_dropped\": " + std::to_string(small_run.dropped) +
                 "},\n" + "  \"small_10000\": {\"frames_per_second\": " + number(paced_fps, 0) + ", \"lost\": " +
                 std::to_string(paced_run.lost) + ", \"board_overwritten\": " +
@@ -927,6 +956,7 @@ int main(int argc, char** argv)
             }
             row("  CPU per frame, the stream's threads / whole process us",
                 number(l.stream_cpu_us_per_frame, 1) + " / " + number(l.process_cpu_us_per_frame, 1));
+            row("  context switches per frame, the stream's threads", number(l.stream_switches_per_frame, 2));
             row("  the stream's threads with no frames coming: CPU ms/s", number(l.idle_stream_cpu_ms_per_s, 2), "0");
         };
         const auto latency_json = [&](const Latency& l) {
@@ -935,7 +965,8 @@ int main(int argc, char** argv)
                    ", \"samples\": " + std::to_string(l.samples) + ", \"origin_uncertainty\": " +
                    number(l.calibration_us, 2) + ", \"stream_cpu_us_per_frame\": " + number(l.stream_cpu_us_per_frame, 2) +
                    ", \"process_cpu_us_per_frame\": " + number(l.process_cpu_us_per_frame, 2) +
-                   ", \"idle_stream_cpu_ms_per_s\": " + number(l.idle_stream_cpu_ms_per_s, 3) + "}";
+                   ", \"idle_stream_cpu_ms_per_s\": " + number(l.idle_stream_cpu_ms_per_s, 3) +
+                   ", \"stream_switches_per_frame\": " + number(l.stream_switches_per_frame, 2) + "}";
         };
         row("latency at 1,000 frames/s, median p99 max us:", "");
         latency_rows(latency);
