@@ -143,10 +143,14 @@ protected:
         }
     }
 
-    // Whether the engine has taken from the board every frame it completed (or lost it to an overrun).
+    // Whether the engine has taken from the board every frame it completed (or lost it to an overrun), and
+    // handed each buffer back, which it does just before it records the frame for the copy thread.
     static bool all_taken()
     {
-        return vntest::wait_until([] { return board_stats().pending == 0; });
+        return vntest::wait_until([] {
+            const VnsimFrameStats stats = board_stats();
+            return stats.pending == 0 && stats.returned == stats.delivered;
+        });
     }
 
     static VnsimFrameStats board_stats()
