@@ -264,10 +264,19 @@ RegisterMap::Entry* RegisterMap::insert(uint64_t address, void* external_data, u
 
 GC_ERROR RegisterMap::containing_entry(uint64_t address, Entry** out) const
 {
+    // A consumer polls the same register again and again: the entry found last is tried before the search.
+    // Relaxed is enough, since every entry was built before the map's owner was handed out and is never
+    // removed; the hint only saves the search, and a stale one fails the range test.
+    if (Entry* const last = last_found_.load(std::memory_order_relaxed);
+        last != nullptr && last->address() <= address && address < last->end()) {
+        *out = last;
+        return GC_ERR_SUCCESS;
+    }
     const auto after = std::upper_bound(starts_.begin(), starts_.end(), address);
     if (after != starts_.begin()) {
         Entry* const candidate = ordered_[static_cast<size_t>(after - starts_.begin() - 1)];
         if (candidate->end() > address) {
+            last_found_.store(candidate, std::memory_order_relaxed);
             *out = candidate;
             return GC_ERR_SUCCESS;
         }

@@ -124,6 +124,7 @@ private:
     std::vector<uint64_t> starts_;
     std::vector<Entry*> ordered_;
     uint64_t end_address_ = 0;  // the highest entry's end, kept with the arrays
+    mutable std::atomic<Entry*> last_found_{nullptr};  // the entry containing_entry found last
     std::recursive_mutex hook_lock_;
 };
 
