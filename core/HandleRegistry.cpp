@@ -6,29 +6,7 @@
 
 namespace vngtl {
 
-namespace {
-
-// The slots the calling thread holds pins on, so that its own drain does not wait for itself. A call
-// holds at most a few pins (a stream and a buffer); further pins are still counted on their slots.
-struct ThreadPins {
-    static constexpr int capacity = 8;
-    std::array<uintptr_t, capacity> tokens{};
-    int count = 0;
-
-    bool holds(uintptr_t token) const noexcept
-    {
-        for (int i = 0; i < count && i < capacity; ++i) {
-            if (tokens[static_cast<size_t>(i)] == token) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-thread_local ThreadPins thread_pins;
-
-}  // namespace
+constinit thread_local ThreadPins thread_pins;
 
 HandleRegistry::~HandleRegistry()
 {
@@ -45,21 +23,6 @@ HandleRegistry::~HandleRegistry()
     }
 }
 
-HandleRegistry::Slot* HandleRegistry::slot_at(uint32_t index) const noexcept
-{
-    Slot* const chunk = chunks_[index >> chunk_bits].load(std::memory_order_acquire);
-    return chunk != nullptr ? chunk + (index & (chunk_size - 1)) : nullptr;
-}
-
-HandleRegistry::Slot* HandleRegistry::slot_of(uintptr_t token) const noexcept
-{
-    if ((token & 1u) == 0) {
-        return nullptr;
-    }
-    const auto index = static_cast<uint32_t>((token >> 1) & ((uintptr_t{1} << index_bits) - 1));
-    return slot_at(index);
-}
-
 uintptr_t HandleRegistry::enter(void* object, uint32_t kind)
 {
     std::lock_guard guard(mutex_);
@@ -67,7 +30,8 @@ uintptr_t HandleRegistry::enter(void* object, uint32_t kind)
     bool found = false;
     // A revoked slot is reused only once nobody holds a pin on it any more.
     for (auto it = free_.begin(); it != free_.end(); ++it) {
-        if (slot_at(*it)->users.load(std::memory_order_seq_cst) == 0) {
+        // Acquire: the last unpin (release) and what its call did with the slot happen before the reuse.
+        if (slot_at(*it)->users.load(std::memory_order_acquire) == 0) {
             index = *it;
             free_.erase(it);
             found = true;
@@ -101,42 +65,6 @@ bool HandleRegistry::is_live(uintptr_t token) const noexcept
     return slot != nullptr && slot->token.load(std::memory_order_acquire) == token;
 }
 
-HandleRegistry::PinResult HandleRegistry::pin(uintptr_t token, uint32_t kinds, Pinned& out) noexcept
-{
-    Slot* const slot = slot_of(token);
-    if (slot == nullptr) {
-        return PinResult::not_live;
-    }
-    slot->users.fetch_add(1, std::memory_order_seq_cst);
-    if (slot->token.load(std::memory_order_seq_cst) != token) {
-        slot->users.fetch_sub(1, std::memory_order_seq_cst);
-        return PinResult::not_live;
-    }
-    const uint32_t kind = slot->kind.load(std::memory_order_relaxed);
-    const auto index = static_cast<uint32_t>((token >> 1) & ((uintptr_t{1} << index_bits) - 1));
-    if ((kind & kinds) == 0) {
-        slot->users.fetch_sub(1, std::memory_order_seq_cst);
-        return PinResult::wrong_kind;
-    }
-    ThreadPins& mine = thread_pins;
-    if (mine.count < ThreadPins::capacity) {
-        mine.tokens[static_cast<size_t>(mine.count)] = token;
-    }
-    ++mine.count;
-    out.object = slot->object.load(std::memory_order_relaxed);
-    out.kind = kind;
-    out.slot = index;
-    return PinResult::pinned;
-}
-
-void HandleRegistry::unpin(uint32_t slot) noexcept
-{
-    ThreadPins& mine = thread_pins;
-    // Pins are given back in the reverse order of taking them.
-    --mine.count;
-    slot_at(slot)->users.fetch_sub(1, std::memory_order_seq_cst);
-}
-
 void* HandleRegistry::object(uintptr_t token) const noexcept
 {
     const Slot* const slot = slot_of(token);
@@ -161,7 +89,7 @@ bool HandleRegistry::revoke(uintptr_t token) noexcept
     if (!slot->token.compare_exchange_strong(expected, no_token, std::memory_order_seq_cst)) {
         return false;
     }
-    release_slot(static_cast<uint32_t>((token >> 1) & ((uintptr_t{1} << index_bits) - 1)));
+    release_slot(index_of(token));
     return true;
 }
 

@@ -19,6 +19,8 @@
 // called while holding a lock that such a call may wait for (the owners drain before taking theirs).
 #pragma once
 
+#include "core/ThreadPins.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -69,7 +71,7 @@ public:
     // Whether `token` is live now.
     bool is_live(uintptr_t token) const noexcept;
     // Counts the calling thread on the slot of a live `token` whose kind is one of `kinds`; each pinned
-    // result must be given back with unpin.
+    // result must be given back with unpin. Both inline: every call with a handle pins it.
     PinResult pin(uintptr_t token, uint32_t kinds, Pinned& out) noexcept;
     void unpin(uint32_t slot) noexcept;
     // The object of a token that is live or pinned by the calling thread (no pin taken), or null.
@@ -105,6 +107,10 @@ private:
     ~HandleRegistry();
     Slot* slot_of(uintptr_t token) const noexcept;
     Slot* slot_at(uint32_t index) const noexcept;
+    static uint32_t index_of(uintptr_t token) noexcept
+    {
+        return static_cast<uint32_t>((token >> 1) & ((uintptr_t{1} << index_bits) - 1));
+    }
     void release_slot(uint32_t index);
 
     std::array<std::atomic<Slot*>, chunk_count> chunks_{};
@@ -114,5 +120,58 @@ private:
     std::vector<uint32_t> free_;      // revoked slots, for reuse once no pin is left on them
     size_t live_ = 0;
 };
+
+inline HandleRegistry::Slot* HandleRegistry::slot_at(uint32_t index) const noexcept
+{
+    Slot* const chunk = chunks_[index >> chunk_bits].load(std::memory_order_acquire);
+    return chunk != nullptr ? chunk + (index & (chunk_size - 1)) : nullptr;
+}
+
+inline HandleRegistry::Slot* HandleRegistry::slot_of(uintptr_t token) const noexcept
+{
+    if ((token & 1u) == 0) {
+        return nullptr;
+    }
+    return slot_at(index_of(token));
+}
+
+inline HandleRegistry::PinResult HandleRegistry::pin(uintptr_t token, uint32_t kinds, Pinned& out) noexcept
+{
+    Slot* const slot = slot_of(token);
+    if (slot == nullptr) {
+        return PinResult::not_live;
+    }
+    // The count and then the token, both sequentially consistent: against revoke's clearing of the token
+    // and then reading of the count, one of the two sees the other.
+    slot->users.fetch_add(1, std::memory_order_seq_cst);
+    if (slot->token.load(std::memory_order_seq_cst) != token) {
+        slot->users.fetch_sub(1, std::memory_order_release);
+        return PinResult::not_live;
+    }
+    // Entered before the token was stored, which the token's load above has seen.
+    const uint32_t kind = slot->kind.load(std::memory_order_relaxed);
+    if ((kind & kinds) == 0) {
+        slot->users.fetch_sub(1, std::memory_order_release);
+        return PinResult::wrong_kind;
+    }
+    ThreadPins& mine = thread_pins;
+    if (mine.count < ThreadPins::capacity) {
+        mine.tokens[static_cast<size_t>(mine.count)] = token;
+    }
+    ++mine.count;
+    out.object = slot->object.load(std::memory_order_relaxed);
+    out.kind = kind;
+    out.slot = index_of(token);
+    return PinResult::pinned;
+}
+
+inline void HandleRegistry::unpin(uint32_t slot) noexcept
+{
+    // Pins are given back in the reverse order of taking them.
+    --thread_pins.count;
+    // Release: what the call did with the object happens before a drain (or a reuse of the slot) that sees
+    // the count drop.
+    slot_at(slot)->users.fetch_sub(1, std::memory_order_release);
+}
 
 }  // namespace vngtl

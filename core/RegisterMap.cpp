@@ -120,10 +120,13 @@ bool RegisterMap::Entry::runs_hooks() const noexcept
     return false;
 }
 
+// The byte accesses ask runs_hooks() once: an entry whose hooks do nothing is read and written without the
+// hook lock and without calling them, which is most of the registers a consumer polls.
 GC_ERROR RegisterMap::Entry::read(uint64_t address, void* buffer, size_t* length_in_out)
 {
+    const bool hooked = runs_hooks();
     std::unique_lock<std::recursive_mutex> hooks;
-    if (hook_lock_ != nullptr && runs_hooks()) {
+    if (hooked && hook_lock_ != nullptr) {
         hooks = std::unique_lock(*hook_lock_);
     }
     static constexpr const char* function = "RegisterMap::Entry::read";
@@ -136,8 +139,10 @@ GC_ERROR RegisterMap::Entry::read(uint64_t address, void* buffer, size_t* length
     if (const GC_ERROR code = check_entry_range(function, address, *this)) {
         return code;
     }
-    if (const GC_ERROR code = pre_read(data_, buffer, length_in_out)) {
-        return code;
+    if (hooked) {
+        if (const GC_ERROR code = pre_read(data_, buffer, length_in_out)) {
+            return code;
+        }
     }
     if (!readable_) {
         return access_failure(function, GC_ERR_ACCESS_DENIED, "The virtual register map entry at ", address,
@@ -146,13 +151,14 @@ GC_ERROR RegisterMap::Entry::read(uint64_t address, void* buffer, size_t* length
     const uint64_t count = std::min<uint64_t>(*length_in_out, end() - address);
     std::memcpy(buffer, data_ + (address - address_), static_cast<size_t>(count));
     *length_in_out = static_cast<size_t>(count);
-    return post_read(data_);
+    return hooked ? post_read(data_) : GC_ERR_SUCCESS;
 }
 
 GC_ERROR RegisterMap::Entry::write(uint64_t address, const void* buffer, size_t* length_in_out)
 {
+    const bool hooked = runs_hooks();
     std::unique_lock<std::recursive_mutex> hooks;
-    if (hook_lock_ != nullptr && runs_hooks()) {
+    if (hooked && hook_lock_ != nullptr) {
         hooks = std::unique_lock(*hook_lock_);
     }
     static constexpr const char* function = "RegisterMap::Entry::write";
@@ -165,8 +171,10 @@ GC_ERROR RegisterMap::Entry::write(uint64_t address, const void* buffer, size_t*
     if (const GC_ERROR code = check_entry_range(function, address, *this)) {
         return code;
     }
-    if (const GC_ERROR code = pre_write(data_, buffer, length_in_out)) {
-        return code;
+    if (hooked) {
+        if (const GC_ERROR code = pre_write(data_, buffer, length_in_out)) {
+            return code;
+        }
     }
     if (!writable_) {
         return access_failure(function, GC_ERR_ACCESS_DENIED, "The virtual register map entry at ", address,
@@ -175,7 +183,7 @@ GC_ERROR RegisterMap::Entry::write(uint64_t address, const void* buffer, size_t*
     const uint64_t count = std::min<uint64_t>(*length_in_out, end() - address);
     std::memcpy(data_ + (address - address_), buffer, static_cast<size_t>(count));
     *length_in_out = static_cast<size_t>(count);
-    return post_write(data_);
+    return hooked ? post_write(data_) : GC_ERR_SUCCESS;
 }
 
 GC_ERROR RegisterMap::Entry::read(INFO_DATATYPE* type_out, void* buffer, size_t* size_in_out)
@@ -250,15 +258,25 @@ RegisterMap::Entry* RegisterMap::insert(uint64_t address, void* external_data, u
     const auto position = std::upper_bound(starts_.begin(), starts_.end(), address) - starts_.begin();
     starts_.insert(starts_.begin() + position, address);
     ordered_.insert(ordered_.begin() + position, added);
+    end_address_ = ordered_.back()->end();
     return added;
 }
 
 GC_ERROR RegisterMap::containing_entry(uint64_t address, Entry** out) const
 {
+    // A consumer polls the same register again and again: the entry found last is tried before the search.
+    // Relaxed is enough, since every entry was built before the map's owner was handed out and is never
+    // removed; the hint only saves the search, and a stale one fails the range test.
+    if (Entry* const last = last_found_.load(std::memory_order_relaxed);
+        last != nullptr && last->address() <= address && address < last->end()) {
+        *out = last;
+        return GC_ERR_SUCCESS;
+    }
     const auto after = std::upper_bound(starts_.begin(), starts_.end(), address);
     if (after != starts_.begin()) {
         Entry* const candidate = ordered_[static_cast<size_t>(after - starts_.begin() - 1)];
         if (candidate->end() > address) {
+            last_found_.store(candidate, std::memory_order_relaxed);
             *out = candidate;
             return GC_ERR_SUCCESS;
         }
@@ -269,7 +287,7 @@ GC_ERROR RegisterMap::containing_entry(uint64_t address, Entry** out) const
 
 uint64_t RegisterMap::end_address() const noexcept
 {
-    return ordered_.empty() ? 0 : ordered_.back()->end();
+    return end_address_;
 }
 
 uint64_t RegisterMap::next_free_address() const noexcept

@@ -60,8 +60,8 @@ public:
         // asks for the size). A string answers its text up to the first zero byte plus one zero byte.
         GenTL::GC_ERROR read(GenTL::INFO_DATATYPE* type_out, void* buffer, size_t* size_in_out);
 
-        // Whether the entry's hooks do anything, so that its accesses are serialised by the map's hook lock.
-        // Default: no.
+        // Whether the entry's hooks do anything: only then are its accesses serialised by the map's hook lock,
+        // and only then do its byte reads and writes call the hooks. Default: no.
         virtual bool runs_hooks() const noexcept;
 
     protected:
@@ -123,6 +123,8 @@ private:
     // contiguous start addresses rather than a walk down the tree. Changed only with entries_.
     std::vector<uint64_t> starts_;
     std::vector<Entry*> ordered_;
+    uint64_t end_address_ = 0;  // the highest entry's end, kept with the arrays
+    mutable std::atomic<Entry*> last_found_{nullptr};  // the entry containing_entry found last
     std::recursive_mutex hook_lock_;
 };
 

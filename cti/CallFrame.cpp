@@ -1,7 +1,5 @@
 #include "cti/CallFrame.h"
 
-#include "core/HandleRegistry.h"
-
 #include <exception>
 #include <new>
 
@@ -30,44 +28,6 @@ GenTL::GC_ERROR report_current_exception(const char* function, const std::source
         // Composing the record failed too (memory is gone): the code still reaches the consumer.
         return GenTL::GC_ERR_OUT_OF_MEMORY;
     }
-}
-
-CallFrame::CallFrame(const char* function, std::source_location where) noexcept : function_(function), where_(where)
-{
-    try {
-        manager_ = get_manager();
-    } catch (...) {
-        answer(report_current_exception(function_, where_));
-        return;
-    }
-    if (!manager_) {
-        answer(GenTL::GC_ERR_NOT_INITIALIZED);
-    }
-}
-
-CallFrame::~CallFrame()
-{
-    HandleRegistry& registry = HandleRegistry::instance();
-    while (pin_count_ > 0) {
-        registry.unpin(pins_[static_cast<size_t>(--pin_count_)]);
-    }
-}
-
-bool CallFrame::pin(const void* handle, uint32_t kinds) noexcept
-{
-    if (handle == nullptr || pin_count_ == static_cast<int>(pins_.size())) {
-        return false;
-    }
-    HandleRegistry::Pinned pinned;
-    if (HandleRegistry::instance().pin(reinterpret_cast<uintptr_t>(handle), kinds, pinned) !=
-        HandleRegistry::PinResult::pinned) {
-        return false;
-    }
-    const auto index = static_cast<size_t>(pin_count_++);
-    pins_[index] = pinned.slot;
-    pinned_handles_[index] = handle;
-    pinned_objects_[index] = pinned.object;
-    return true;
 }
 
 GenTL::GC_ERROR CallFrame::fail(GenTL::GC_ERROR code, std::string_view message, std::source_location where) const

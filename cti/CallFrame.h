@@ -23,6 +23,7 @@
 
 #include "cti/CtiManager.h"
 #include "core/ErrorReport.h"
+#include "core/HandleRegistry.h"
 #include "modules/BaseModule.h"
 #include "core/BasePort.h"
 #include "modules/HandleMapping.h"
@@ -63,14 +64,30 @@ GenTL::GC_ERROR report_current_exception(const char* function, const std::source
 
 class CallFrame {
 public:
-    explicit CallFrame(const char* function, std::source_location where = std::source_location::current()) noexcept;
-    ~CallFrame();
+    // Inline, as is the pinning below: they are the whole of the frame's cost on a call that succeeds.
+    explicit CallFrame(const char* function, std::source_location where = std::source_location::current()) noexcept
+        : function_(function), where_(where), manager_(get_manager())
+    {
+        if (!manager_) {
+            answer(GenTL::GC_ERR_NOT_INITIALIZED);
+        }
+    }
+    ~CallFrame()
+    {
+        if (pin_count_ > 0) {
+            HandleRegistry& registry = HandleRegistry::instance();
+            while (pin_count_ > 0) {
+                registry.unpin(pins_[static_cast<size_t>(--pin_count_)]);
+            }
+        }
+    }
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
 
     // Runs `step` (a callable answering 0 to pass, or a recorded code) unless the call is answered already.
+    // Always inline, like the handle checks: a row's checks then share one frame and one thread-local base.
     template <class Check>
-    CallFrame& check(const Check& step) noexcept
+    [[gnu::always_inline]] CallFrame& check(const Check& step) noexcept
     {
         if (!answered_) {
             try {
@@ -108,7 +125,22 @@ public:
     GenTL::GC_ERROR not_implemented(std::source_location where = std::source_location::current()) const;
 
     // Pins `handle` for the rest of the call when it is live and of one of `kinds`.
-    bool pin(const void* handle, uint32_t kinds) noexcept;
+    bool pin(const void* handle, uint32_t kinds) noexcept
+    {
+        if (handle == nullptr || pin_count_ == static_cast<int>(pins_.size())) {
+            return false;
+        }
+        HandleRegistry::Pinned pinned;
+        if (HandleRegistry::instance().pin(reinterpret_cast<uintptr_t>(handle), kinds, pinned) !=
+            HandleRegistry::PinResult::pinned) {
+            return false;
+        }
+        const auto index = static_cast<size_t>(pin_count_++);
+        pins_[index] = pinned.slot;
+        pinned_handles_[index] = handle;
+        pinned_objects_[index] = pinned.object;
+        return true;
+    }
     // The object of a handle this frame pinned, as the kind `Object`, without looking the handle up again;
     // null for a handle it did not pin.
     template <class Object>
@@ -187,7 +219,7 @@ struct LiveCheck {
     const char* message;
     bool null_passes;
     std::source_location where;
-    GenTL::GC_ERROR operator()(CallFrame& frame) const
+    [[gnu::always_inline]] GenTL::GC_ERROR operator()(CallFrame& frame) const
     {
         if ((handle == nullptr && null_passes) || frame.pin(handle, kinds)) {
             return GenTL::GC_ERR_SUCCESS;
@@ -235,7 +267,7 @@ struct PortCheck {
     void* handle;
     BasePort** port;
     std::source_location where;
-    GenTL::GC_ERROR operator()(const CallFrame& frame) const
+    [[gnu::always_inline]] GenTL::GC_ERROR operator()(const CallFrame& frame) const
     {
         BasePortMedium* medium = frame.pinned<BasePortMedium>(handle);
         if (medium == nullptr) {

@@ -15,10 +15,10 @@ namespace {
 
 using WrapperOwner = std::shared_ptr<CtiManager::Wrapper>;
 
-// While GCCloseLib decides whether it may close, in `calls`.
-constexpr uint64_t closing = 1;
-// One call inside, in `calls`.
-constexpr uint64_t one_call = 2;
+using library_calls::calls;
+using library_calls::closing;
+using library_calls::one_call;
+using library_calls::published;
 
 // The manager reference and the library mutex guarding it (held by GCInitLib, GCCloseLib and the end of
 // the library, never by a call). Built on first use, which LibraryLifetime's construction makes the
@@ -36,9 +36,6 @@ struct LibraryState {
     bool ended = false;  // the library is being unloaded or the process is ending: no new manager
 };
 
-constinit std::atomic<CtiManager::Wrapper*> published{nullptr};  // the ready manager, as calls find it
-constinit std::atomic<uint64_t> calls{0};                         // one_call per call inside, plus closing
-
 LibraryState& library()
 {
     static LibraryState state;
@@ -46,6 +43,9 @@ LibraryState& library()
 }
 
 }  // namespace
+
+constinit std::atomic<CtiManager::Wrapper*> library_calls::published{nullptr};  // the ready manager
+constinit std::atomic<uint64_t> library_calls::calls{0};  // one_call per call inside, plus closing
 
 GenTL::GC_ERROR CtiManager::Wrapper::init()
 {
@@ -99,31 +99,15 @@ void prepare_library()
     static_cast<void>(library());
 }
 
-ManagerRef get_manager() noexcept
+ManagerRef get_manager_while_closing() noexcept
 {
-    for (;;) {
-        if ((calls.fetch_add(one_call, std::memory_order_seq_cst) & closing) == 0) {
-            CtiManager::Wrapper* const wrapper = published.load(std::memory_order_seq_cst);
-            if (wrapper != nullptr) {
-                return ManagerRef(wrapper);
-            }
-            calls.fetch_sub(one_call, std::memory_order_release);
-            return {};
-        }
-        // A GCCloseLib is looking at the count: its answer takes no longer than that.
-        calls.fetch_sub(one_call, std::memory_order_seq_cst);
-        while ((calls.load(std::memory_order_acquire) & closing) != 0) {
-            std::this_thread::yield();
-        }
+    // The count get_manager added is still on: a GCCloseLib is looking at it, and its answer takes no
+    // longer than that.
+    calls.fetch_sub(one_call, std::memory_order_seq_cst);
+    while ((calls.load(std::memory_order_acquire) & closing) != 0) {
+        std::this_thread::yield();
     }
-}
-
-void ManagerRef::release() noexcept
-{
-    if (wrapper_ != nullptr) {
-        calls.fetch_sub(one_call, std::memory_order_release);
-        wrapper_ = nullptr;
-    }
+    return get_manager();
 }
 
 GenTL::GC_ERROR init_library()

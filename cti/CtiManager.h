@@ -98,14 +98,49 @@ public:
 
 private:
     friend ManagerRef get_manager() noexcept;
+    friend ManagerRef get_manager_while_closing() noexcept;
     explicit ManagerRef(CtiManager::Wrapper* wrapper) noexcept : wrapper_(wrapper) {}
     void release() noexcept;
 
     CtiManager::Wrapper* wrapper_ = nullptr;
 };
 
+// The count of calls inside the library and the manager they find (the protocol is described where they
+// are defined, in CtiManager.cpp). Declared here so that every call takes and gives back its count inline.
+namespace library_calls {
+inline constexpr uint64_t closing = 1;   // while GCCloseLib decides whether it may close
+inline constexpr uint64_t one_call = 2;  // one call inside
+extern constinit std::atomic<CtiManager::Wrapper*> published;
+extern constinit std::atomic<uint64_t> calls;
+}  // namespace library_calls
+
+// get_manager's way when it met a GCCloseLib looking at the count: waits for its answer, then tries again.
+ManagerRef get_manager_while_closing() noexcept;
+
 // The manager, counted, or empty when the library is not initialised (or a GCCloseLib has just ended it).
-ManagerRef get_manager() noexcept;
+inline ManagerRef get_manager() noexcept
+{
+    using namespace library_calls;
+    if ((calls.fetch_add(one_call, std::memory_order_seq_cst) & closing) != 0) [[unlikely]] {
+        return get_manager_while_closing();
+    }
+    CtiManager::Wrapper* const wrapper = published.load(std::memory_order_seq_cst);
+    if (wrapper != nullptr) [[likely]] {
+        return ManagerRef(wrapper);
+    }
+    calls.fetch_sub(one_call, std::memory_order_release);
+    return {};
+}
+
+inline void ManagerRef::release() noexcept
+{
+    if (wrapper_ != nullptr) {
+        // Release: the call's uses of the manager happen before the end of the library that waits for the
+        // count to drop (it loads the count sequentially consistently, which includes acquire).
+        library_calls::calls.fetch_sub(library_calls::one_call, std::memory_order_release);
+        wrapper_ = nullptr;
+    }
+}
 // Builds the manager reference and the library mutex; called at the library's load (LibraryLifetime), so
 // that they are destroyed only after the library has been ended.
 void prepare_library();

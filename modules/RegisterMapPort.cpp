@@ -36,18 +36,19 @@ void RegisterMapPort::bind(RegisterMap* map, BasePortMedium* medium) noexcept
     set_medium(medium);
 }
 
-GC_ERROR RegisterMapPort::checked_map(const char* function, bool allowed, const char* refusal,
-                                      const size_t* size_in_out, const RegisterMap*& space) const
+// Inline: every read and write of the port goes through it, and its failures are rare.
+inline GC_ERROR RegisterMapPort::checked_map(const char* function, bool allowed, const char* refusal,
+                                             const size_t* size_in_out, const RegisterMap*& space) const
 {
-    if (!allowed) {
+    if (!allowed) [[unlikely]] {
         return report_error(function, GC_ERR_ACCESS_DENIED, refusal);
     }
     space = map();
-    if (space == nullptr) {
+    if (space == nullptr) [[unlikely]] {
         return report_error(function, GC_ERR_ACCESS_DENIED,
                             "The port was not properly initialized, and cannot be accessed.");
     }
-    if (size_in_out == nullptr) {
+    if (size_in_out == nullptr) [[unlikely]] {
         return report_error(function, GC_ERR_INVALID_PARAMETER, "The size pointer is invalid (null).");
     }
     return GC_ERR_SUCCESS;

@@ -127,6 +127,48 @@ TEST_F(RegisterMapTest, AccessesAcrossEntriesSkipThePaddingAndOneThatTouchesAGap
                          "The simulated register space doesn't contain an entry for address 0xc."));
 }
 
+// Consumers poll the same registers, and the map keeps the entry it found last: an access must still land in
+// the entry that holds its own address, and a gap next to the entry found last is still refused. An entry
+// inserted below the highest one leaves the end of the space where it was.
+TEST_F(RegisterMapTest, EveryAccessFindsTheEntryHoldingItsAddressWhateverWasFoundBefore)
+{
+    add(0x10, 8, 0x33);
+    add(0x0, 4, 0x11);
+    EXPECT_EQ(map.end_address(), 0x18u);
+    EXPECT_EQ(map.next_free_address(), 0x18u);
+
+    uint32_t value = 0;
+    EXPECT_EQ(map.read(0x14, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0x33333333u);
+    EXPECT_EQ(map.read(0xC, &value, 4), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::containing_entry",
+                         "The simulated register space doesn't contain an entry for address 0xc."));
+    EXPECT_EQ(map.read(0x0, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0x11111111u);
+    EXPECT_EQ(map.read(0x4, &value, 4), GC_ERR_INVALID_ADDRESS);
+    EXPECT_TRUE(recorded("GC_ERR_INVALID_ADDRESS", "RegisterMap::containing_entry",
+                         "The simulated register space doesn't contain an entry for address 0x4."));
+    const uint32_t written = 0x01020304;
+    EXPECT_EQ(map.write(0x10, &written, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(map.read(0x10, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, written);
+
+    // Whether an entry runs hooks is asked at each access: a hook bound after the entry was read runs from
+    // the next access on.
+    auto* computed = static_cast<vngtl::InfoFuncEntry<3>*>(
+        map.insert(0x18, nullptr, 4, INFO_DATATYPE_UINT32, true, true, vngtl::make_info_func_entry<3>));
+    ASSERT_NE(computed, nullptr);
+    std::memset(computed->data(), 0x44, 4);
+    EXPECT_EQ(map.read(0x18, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0x44444444u);
+    computed->on_pre_read = [](Entry&, uint8_t* data, void*, size_t*) {
+        std::memset(data, 0x55, 4);
+        return GC_ERR_SUCCESS;
+    };
+    EXPECT_EQ(map.read(0x18, &value, 4), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, 0x55555555u);
+}
+
 TEST_F(RegisterMapTest, ParameterChecksOfTheMapAndOfAnEntryInTheirOrder)
 {
     std::array<uint8_t, 16> buffer{};
