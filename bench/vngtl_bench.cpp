@@ -18,7 +18,8 @@
 //                  stream's threads with no frames coming; with the threads placed by the system and with the
 //                  consumer kept on one CPU (the stream's threads follow it), next to what one thread
 //                  hand-off costs on one CPU and across two
-//   port reads     GCReadPort of one 4-byte register of the data-stream module, calls per second
+//   port reads     GCReadPort of one 4-byte register of the data-stream module, calls per second of the wall
+//                  clock and of the calling thread's CPU time
 //   serial camera  the Camera Link camera's port: opening the device (probe, connect, rate change), loading
 //                  the camera's description into the cache (at the fastest common rate and at 9600 baud),
 //                  and GCReadPort of one camera register over the serial line, reads per second
@@ -600,14 +601,29 @@ WakeCost measure_wake(int waker_cpu, int woken_cpu)
     return {percentile(samples, 0.5), percentile(samples, 0.99)};
 }
 
-double port_reads_per_second(Producer& producer, Sim& sim)
+// GCReadPort calls per second, by the wall clock and by the calling thread's own CPU time (which leaves out
+// the time the machine's other programs took the CPU from it).
+struct PortReads {
+    double per_second = 0;
+    double per_cpu_second = 0;
+};
+
+double thread_cpu_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+PortReads port_reads_per_second(Producer& producer, Sim& sim, std::chrono::duration<double> duration)
 {
     Session s = open_session(producer, sim, board_config(64, 64, 0), 1);
     constexpr uint64_t stream_type_register = 0x0504;
     uint32_t value = 0;
     uint64_t calls = 0;
     const auto start = Clock::now();
-    const auto end = start + std::chrono::seconds(1);
+    const double cpu_start = thread_cpu_seconds();
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(duration);
     while (Clock::now() < end) {
         for (int i = 0; i < 1000; ++i) {
             size_t size = sizeof value;
@@ -618,8 +634,9 @@ double port_reads_per_second(Producer& producer, Sim& sim)
         calls += 1000;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu_seconds = thread_cpu_seconds() - cpu_start;
     close_session(s);
-    return static_cast<double>(calls) / seconds;
+    return {static_cast<double>(calls) / seconds, static_cast<double>(calls) / cpu_seconds};
 }
 
 struct SerialRun {
@@ -984,9 +1001,12 @@ int main(int argc, char** argv)
     }
 
     if (wanted("port")) {
-        const double reads = port_reads_per_second(producer, sim);
+        const PortReads port = port_reads_per_second(producer, sim, duration);
+        const double reads = port.per_second;
         row("GCReadPort of a 4-byte stream register: calls/s", number(reads, 0), ">= 20000000");
-        json += "  \"gc_read_port_per_second\": " + number(reads, 0) + ",\n";
+        row("  the same per second of the calling thread's CPU time", number(port.per_cpu_second, 0));
+        json += "  \"gc_read_port_per_second\": " + number(reads, 0) + ",\n" +
+                "  \"gc_read_port_per_cpu_second\": " + number(port.per_cpu_second, 0) + ",\n";
     }
 
     if (wanted("serial")) {
