@@ -22,6 +22,12 @@ constexpr uint32_t behind_settle_frames = 64;
 // copy thread held off for a moment leaves one or two).
 constexpr uint64_t backlog_behind = 3;
 
+// How many waits in a row the consumer must be seen on one CPU before the threads move there. With two in a
+// row, at 1,000 frames/s on a two-CPU machine the threads moved at nearly every frame (a thousand affinity
+// changes a second): the consumer, woken while the copy thread still ran on its CPU, was started on the
+// other one, and the threads followed it there.
+constexpr uint32_t consumer_settled = 16;
+
 // How far (in thousandths of a CPU) a placed stream's load moves before its share is counted again.
 constexpr uint32_t load_step = 10;
 
@@ -66,7 +72,16 @@ void StreamPlacement::consumer_waits() noexcept
         return;
     }
     const int cpu = sched_getcpu();
-    if (cpu >= 0 && cpu < CPU_SETSIZE && last_seen_cpu_.exchange(cpu, std::memory_order_relaxed) == cpu) {
+    if (cpu < 0 || cpu >= CPU_SETSIZE) {
+        return;
+    }
+    // Counted in a row: a consumer that the system wakes on either CPU in turn (its waker is busy on its
+    // own) would otherwise move the stream's threads after it every other frame.
+    const uint32_t streak = last_seen_cpu_.exchange(cpu, std::memory_order_relaxed) == cpu
+                                ? seen_in_a_row_.load(std::memory_order_relaxed) + 1
+                                : 1;
+    seen_in_a_row_.store(streak, std::memory_order_relaxed);
+    if (streak >= consumer_settled) {
         consumer_cpu_.store(cpu, std::memory_order_relaxed);
     }
 }

@@ -1,9 +1,9 @@
 // Where a stream's two threads run. A frame crosses three thread hand-offs (board -> acquisition thread ->
 // copy thread -> the consumer in EventGetData), and waking a thread on another CPU costs several times what
 // waking one on the same CPU does. So while a stream keeps a CPU only lightly busy, its two threads move,
-// each just before it next waits, to the CPU the consumer last waited for a buffer on (seen there twice in a
-// row, so that a consumer calling from two threads does not move them at every frame): the frame is then
-// handed on within one CPU.
+// each just before it next waits, to the CPU the consumer waits for a buffer on (seen there sixteen times in
+// a row, so that neither a consumer calling from two threads nor one the system wakes on either CPU in turn
+// drags them to and fro): the frame is then handed on within one CPU.
 //
 // How busy a stream keeps a CPU is estimated from the mean interval between its frames and the mean time a
 // copy takes, plus a fixed cost per frame for its hand-offs; a stream whose copies fall behind its frames
@@ -71,6 +71,7 @@ private:
     const bool follows_;
     std::atomic<int> consumer_cpu_{unplaced};
     std::atomic<int> last_seen_cpu_{unplaced};
+    std::atomic<uint32_t> seen_in_a_row_{0};
     // Means over about the last eight frames and copies.
     uint64_t last_frame_ns_ = 0;  // acquisition thread
     uint64_t frame_interval_ns_ = 0;  // acquisition thread

@@ -1,7 +1,7 @@
 // Where the stream's two threads run, seen as the kernel sees them: while frames come far apart they move to
-// the CPU the consumer waits on (and with it when it moves); when frames come close together, also in a
-// later acquisition, they go back to every CPU they started with; VNGTL_STREAM_PLACEMENT=system leaves
-// them there throughout.
+// the CPU the consumer waits on (and with it when it moves there for good, not when it only passes by); when
+// frames come close together, also in a later acquisition, they go back to every CPU they started with;
+// VNGTL_STREAM_PLACEMENT=system leaves them there throughout.
 #include "StreamFixture.h"
 
 #include <dirent.h>
@@ -109,6 +109,16 @@ TEST_F(StreamPlacementTest, TheThreadsFollowTheConsumerWhileFramesComeFarApartAn
     }
     start();
     ASSERT_EQ(stream_thread_cpus().size(), 2u);
+    // A consumer that waits on one CPU, then the other, a few frames each (as one the system wakes wherever a
+    // CPU is free does) is not followed: the threads stay where they started.
+    for (int turn = 0; turn < 6; ++turn) {
+        const cpu_set_t consumer = only(cpus_[static_cast<size_t>(turn % 2)]);
+        ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof consumer, &consumer), 0);
+        for (int frame = 0; frame < 4; ++frame) {
+            ASSERT_TRUE(one_slow_frame());
+            EXPECT_TRUE(stream_threads_on(all_)) << "turn " << turn << ", frame " << frame;
+        }
+    }
     for (const int cpu : {cpus_[0], cpus_[1], cpus_[0]}) {
         SCOPED_TRACE("consumer on CPU " + std::to_string(cpu));
         const cpu_set_t consumer = only(cpu);
