@@ -101,13 +101,23 @@ void prepare_library()
 
 ManagerRef get_manager_while_closing() noexcept
 {
-    // The count get_manager added is still on: a GCCloseLib is looking at it, and its answer takes no
-    // longer than that.
-    calls.fetch_sub(one_call, std::memory_order_seq_cst);
-    while ((calls.load(std::memory_order_acquire) & closing) != 0) {
-        std::this_thread::yield();
+    // A loop, not a call back into get_manager: a consumer closing the library again and again must not
+    // grow this thread's stack.
+    for (;;) {
+        // The count added is still on: a GCCloseLib is looking at it, and its answer takes no longer than
+        // that.
+        calls.fetch_sub(one_call, std::memory_order_seq_cst);
+        while ((calls.load(std::memory_order_acquire) & closing) != 0) {
+            std::this_thread::yield();
+        }
+        if ((calls.fetch_add(one_call, std::memory_order_seq_cst) & closing) == 0) {
+            if (CtiManager::Wrapper* const wrapper = published.load(std::memory_order_seq_cst)) {
+                return ManagerRef(wrapper);
+            }
+            calls.fetch_sub(one_call, std::memory_order_release);
+            return {};
+        }
     }
-    return get_manager();
 }
 
 GenTL::GC_ERROR init_library()

@@ -114,7 +114,8 @@ extern constinit std::atomic<CtiManager::Wrapper*> published;
 extern constinit std::atomic<uint64_t> calls;
 }  // namespace library_calls
 
-// get_manager's way when it met a GCCloseLib looking at the count: waits for its answer, then tries again.
+// get_manager's way when it met a GCCloseLib looking at the count: waits for its answer, then tries again
+// until it finds none.
 ManagerRef get_manager_while_closing() noexcept;
 
 // The manager, counted, or empty when the library is not initialised (or a GCCloseLib has just ended it).
