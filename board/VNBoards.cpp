@@ -430,7 +430,7 @@ std::string Board::kind_name() const
 
 // ---- Frames -----------------------------------------------------------------------------------------------
 
-FrameWait Board::frame_wait(FrameRecord& record)
+FrameWait Board::frame_wait(FrameRecord& record, uint32_t timeout_ms)
 {
     Guard state_guard(state_lock_);
     vngtl::MutexLock sdk_guard(sdk_lock_);
@@ -443,7 +443,7 @@ FrameWait Board::frame_wait(FrameRecord& record)
     // back, stop and abort can end the wait early.
     state_guard.unlock();
     VB_FRAME_RECORD done{};
-    const int32_t result = VbCirWaitDoneFrame(handle_, descriptor_.get(), 100, &done);
+    const int32_t result = VbCirWaitDoneFrame(handle_, descriptor_.get(), timeout_ms, &done);
     switch (result) {
     case 0:
         break;

@@ -119,9 +119,9 @@ public:
     void stop_acq(bool wait);
     void abort_acq();
 
-    // Waits up to 100 ms for the next completed frame and keeps its record in the frame table. Failed (and
-    // a record) when not Configured.
-    FrameWait frame_wait(FrameRecord& record);
+    // Waits up to `timeout_ms` for the next completed frame and keeps its record in the frame table; 0 only
+    // looks (Timeout when no frame is waiting). Failed (and a record) when not Configured.
+    FrameWait frame_wait(FrameRecord& record, uint32_t timeout_ms = 100);
     // Hands a completed frame's buffer back to the board. False when the board refused it or is not
     // Configured (recorded).
     bool set_frame_available(const FrameRecord& record);

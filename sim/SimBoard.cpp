@@ -519,6 +519,9 @@ int32_t SimBoard::wait_done(VB_CIRC_DESC* desc, uint32_t timeout_ms, VB_FRAME_RE
         default:
             break;
         }
+        if (timeout_ms == 0) {
+            return code::vb_timeout;  // a poll
+        }
         if (frame_done_.wait_until(guard, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
             // One last look: a frame or a stop may have come with the time-out.
             if (ring_ && ring_->id() == ring_id && ring_->pending() > 0) {

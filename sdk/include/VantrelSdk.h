@@ -94,6 +94,8 @@ VNSDK_API int32_t VcBrdCamGetMMM(VN_HANDLE handle, char* make, uint32_t make_siz
 VNSDK_API int32_t VbBufferAllocCam(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t count);
 VNSDK_API int32_t VbCircAqSetup(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t mode, uint32_t flags);
 VNSDK_API int32_t VbCirControl(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t command, uint32_t flags);
+/* Waits up to timeout_ms for the oldest completed frame not yet handed out; a time-out of 0 polls: it answers
+   at once, VB_WAIT_TIMEOUT when no frame is waiting. */
 VNSDK_API int32_t VbCirWaitDoneFrame(VN_HANDLE handle, VB_CIRC_DESC* desc, uint32_t timeout_ms,
                                      VB_FRAME_RECORD* record);
 VNSDK_API int32_t VbCirStatusSet(VN_HANDLE handle, VB_CIRC_DESC* desc, VB_FRAME_RECORD* record, uint32_t flags);

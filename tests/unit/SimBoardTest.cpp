@@ -718,10 +718,18 @@ TEST_F(SimAcquisitionTest, ManualFramesComeInOrderRoundRobinWithTheirPattern)
     EXPECT_NE(VbCirStatusSet(handle, &desc, nullptr, 0), 0);
     VB_FRAME_RECORD record{};
     EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 20, &record), VB_WAIT_TIMEOUT);
+    // A wait of no time polls: it answers at once, with a frame when one is waiting.
+    const auto polled = std::chrono::steady_clock::now();
+    EXPECT_EQ(VbCirWaitDoneFrame(handle, &desc, 0, &record), VB_WAIT_TIMEOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - polled, std::chrono::milliseconds(20)) << "a poll does not wait";
+    ASSERT_EQ(vnsim_trigger(0, 1), 1);
+    ASSERT_EQ(VbCirWaitDoneFrame(handle, &desc, 0, &record), 0);
+    EXPECT_EQ(record.frame_counter, 8u);
+    EXPECT_EQ(VbCirStatusSet(handle, &desc, &record, 0), 0);
 
     const auto seen = stats(0);
     EXPECT_EQ((std::vector<uint64_t>{seen.generated, seen.delivered, seen.returned, seen.overwritten, seen.running}),
-              (std::vector<uint64_t>{7, 7, 7, 0, 1}))
+              (std::vector<uint64_t>{8, 8, 8, 0, 1}))
         << "generated, delivered, returned, overwritten, running";
 }
 
