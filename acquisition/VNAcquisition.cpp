@@ -1,5 +1,6 @@
 #include "acquisition/VNAcquisition.h"
 
+#include "acquisition/FrameWaitPlan.h"
 #include "board/VNBoards.h"
 #include "core/ErrorReport.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -27,6 +29,10 @@ namespace {
 // the board for at most 100 ms at a time; the bound only matters when the caller holds the board's state
 // lock, which the loop then needs to finish its turn.
 constexpr auto frame_loop_exit_wait = std::chrono::milliseconds(500);
+// The longest wait on the board for one frame, so that the loop looks at its stop and session in between.
+constexpr uint32_t frame_wait_ms = 100;
+// In a long burst of frames the copy thread is woken every this many, so it copies while the rest come.
+constexpr uint32_t burst_signal_every = 8;
 
 // The highest SCHED_FIFO priority the process may use; where it may use none the thread keeps its priority.
 void raise_priority(std::jthread& thread)
@@ -372,10 +378,11 @@ void VNAcquisition::acquisition_thread_func(std::stop_token stop)
             continue;
         }
         ring_.resize(session_capacity_);
+        const uint32_t buffers = static_cast<uint32_t>(session_capacity_);
         in_frame_loop_ = true;
         guard.unlock();
 
-        frame_loop(stop, seen, placed);
+        frame_loop(stop, seen, buffers, placed);
 
         guard.lock();
         in_frame_loop_ = false;
@@ -387,14 +394,39 @@ void VNAcquisition::acquisition_thread_func(std::stop_token stop)
     acquisition_thread_running_ = false;
 }
 
-void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, StreamPlacement::Thread& placed)
+void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, uint32_t buffers,
+                               StreamPlacement::Thread& placed)
 {
     const std::string board_number = std::to_string(board_->board_number());
     VNBoards::FrameRecord record{};
+    FrameWaitPlan plan(buffers);
+    // Frames recorded in the ring since the copy thread was last woken: a burst drained by polls is handed
+    // on with one wake-up, at its end (or every few frames of a long one).
+    uint32_t unsignalled = 0;
+    const auto signal_copy_thread = [&] {
+        if (unsignalled > 0) {
+            copy_signal_.notify_one();
+            unsignalled = 0;
+        }
+    };
     while (!stop.stop_requested() && session_ == session) {
         placement_.place(placed);
-        const VNBoards::FrameWait result = board_->frame_wait(record);
+        const FrameWaitPlan::Step step = plan.next();
+        if (step == FrameWaitPlan::Step::Pause) {
+            signal_copy_thread();
+            std::this_thread::sleep_for(std::chrono::nanoseconds(plan.pause_ns()));
+            plan.paused();
+            continue;
+        }
+        const bool poll = step == FrameWaitPlan::Step::Poll;
+        const VNBoards::FrameWait result = board_->frame_wait(record, poll ? 0 : frame_wait_ms);
+        if (result != VNBoards::FrameWait::Frame) {
+            signal_copy_thread();
+        }
         if (result == VNBoards::FrameWait::Timeout) {
+            if (poll) {
+                plan.nothing();
+            }
             continue;
         }
         if (result == VNBoards::FrameWait::Stopped) {
@@ -411,6 +443,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, StreamPla
             continue;
         }
         if (result == VNBoards::FrameWait::Frame) {
+            plan.frame(record.frame_counter, record.timestamp_us);
             board_->set_frame_available(record);
             // The frame counter says how many frames completed since the last one seen, lost ones included.
             // The buffers of lost frames still hold records of an earlier lap; the ring numbers their
@@ -420,7 +453,11 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, StreamPla
             const uint64_t now = steady_ns();
             const uint64_t pending = ring_.advance(counter > written ? counter - written : 1, counter, now);
             placement_.frame_arrived(now, pending - std::min<uint64_t>(pending, copy_offset_));
-            wake_copy_thread();
+            copy_signal_.fetch_add(1, std::memory_order_release);
+            // Frames far apart are handed on at once; close together, at the end of their burst.
+            if (++unsignalled >= burst_signal_every || !plan.close_together()) {
+                signal_copy_thread();
+            }
             continue;
         }
         report_error("VNAcquisition::frame_loop", GC_ERR_ERROR,
@@ -431,6 +468,7 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, StreamPla
             break;  // nothing left to wait on
         }
     }
+    signal_copy_thread();
 }
 
 bool VNAcquisition::restart(uint64_t session)
@@ -442,13 +480,6 @@ bool VNAcquisition::restart(uint64_t session)
         }
         return board_->start_acq();
     });
-}
-
-void VNAcquisition::wake_copy_thread()
-{
-    // Wakes the copy thread only when it waits (no system call otherwise).
-    copy_signal_.fetch_add(1, std::memory_order_release);
-    copy_signal_.notify_one();
 }
 
 void VNAcquisition::copy_thread_func(std::stop_token stop)

@@ -203,9 +203,10 @@ private:
     // oldest pending one, consuming the oldest.
     bool copy_frame(PoolBuffer& buffer);
     void acquisition_thread_func(std::stop_token stop);
-    // One acquisition session, from a start until the board stops for good or the session ends; `placed` is
-    // where the thread has put itself, kept from session to session.
-    void frame_loop(std::stop_token stop, uint64_t session, StreamPlacement::Thread& placed);
+    // One acquisition session, from a start until the board stops for good or the session ends, on a board
+    // with `buffers` circular buffers; `placed` is where the thread has put itself, kept from session to
+    // session. How it waits for frames is the FrameWaitPlan's.
+    void frame_loop(std::stop_token stop, uint64_t session, uint32_t buffers, StreamPlacement::Thread& placed);
     // After an unexpected board stop: starts the board again unless the session ended meanwhile.
     bool restart(uint64_t session);
     void copy_thread_func(std::stop_token stop);
@@ -216,7 +217,6 @@ private:
     State end_acquisition(bool abort);
     // Ends the current session: the frame loop leaves at its next turn.
     void end_session_locked() noexcept REQUIRES(acquisition_mutex_);
-    void wake_copy_thread();
     // After each copy: a copy the board overwrote widens the copy margin, a run of whole copies narrows it.
     void adapt_margin(bool overwritten) noexcept;
 

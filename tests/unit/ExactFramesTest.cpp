@@ -6,11 +6,14 @@
 // announced buffer's info, also of buffers queued or being filled: a buffer's frame ID never goes back, and
 // its size and transport type are those of no fill or of a whole one.
 //
+// Small frames on a deep ring and bursts of frames completed at once check the same of frames taken in bursts.
+//
 // VNGTL_EXACT_FRAMES sets the frames to verify per board, VNGTL_EXACT_SECONDS the time limit per board.
 #include "ModuleFixture.h"
 #include "SimBoards.h"
 #include "StreamSession.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -92,21 +95,25 @@ protected:
         ModuleTest::SetUp();
         ASSERT_EQ(GCCloseLib(), GC_ERR_SUCCESS);
         ASSERT_EQ(vnsim_configure(vntest::sim_config({vntest::SimBoard(640, 512, "Exact.cam"),
-                                                      vntest::SimBoard(641, 480, "ExactCL.cam").kind("CL")})
+                                                      vntest::SimBoard(641, 480, "ExactCL.cam").kind("CL"),
+                                                      vntest::SimBoard(64, 64, "ExactSmall.cam"),
+                                                      vntest::SimBoard(64, 64, "ExactBurst.cam").trigger("manual")})
                                       .c_str()), 0) << vnsim_last_error();
         ASSERT_EQ(GCInitLib(), GC_ERR_SUCCESS);
     }
 
-    void run(uint32_t board, const ExpectedFrames& expected, const std::string& kind)
+    // `board_buffers`: the board's circular buffers (0: the stream's default); `frames`: the frames to verify.
+    void run(uint32_t board, const ExpectedFrames& expected, const std::string& kind, uint64_t board_buffers = 0,
+             uint64_t frames = default_frames)
     {
-        const uint64_t target = env_value("VNGTL_EXACT_FRAMES", default_frames);
+        const uint64_t target = env_value("VNGTL_EXACT_FRAMES", frames);
         const auto limit = std::chrono::duration<double>(env_value("VNGTL_EXACT_SECONDS", default_seconds));
 
         const DEV_HANDLE device = open_device(board);
         ASSERT_NE(device, nullptr) << last_error();
         VnsimFrameStats before{};
         ASSERT_EQ(vnsim_frame_stats(static_cast<int>(board), &before), 0);
-        StreamSession session(device, buffers, expected);
+        StreamSession session(device, buffers, expected, true, board_buffers);
         ASSERT_FALSE(HasFailure());
 
         Tally tally;
@@ -168,7 +175,7 @@ protected:
                   << " s, " << tally.wrong << " wrong; the board made " << made << ", " << discarded
                   << " copies were discarded as overwritten\n";
 #if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
-        EXPECT_GE(tally.frames.size(), std::min(target, default_frames)) << "too few frames verified in the time";
+        EXPECT_GE(tally.frames.size(), std::min(target, frames)) << "too few frames verified in the time";
         // What the test is about: the board was faster than the consumers, so frames were lost. (Under a
         // sanitizer, whose instrumentation slows the board as much as the consumers, the runs are for races.)
         EXPECT_GT(made, tally.frames.size() + buffers) << "the consumers kept up with the board";
@@ -186,4 +193,28 @@ TEST_F(ExactFramesTest, CoaXPressBoardDeliversEachFrameExactlyOrNotAtAll)
 TEST_F(ExactFramesTest, CameraLinkBoardDeliversEachFrameExactlyOrNotAtAll)
 {
     run(1, ExpectedFrames{641, 480, 8}, "CL");
+}
+
+// Small frames microseconds apart on a deep ring: the acquisition thread takes them in bursts, pausing between
+// polls, and hands each burst on with one wake-up.
+TEST_F(ExactFramesTest, SmallFramesTakenInBurstsArriveExactlyOrNotAtAll)
+{
+    run(2, ExpectedFrames{64, 64, 8}, "CXP", 64, std::min<uint64_t>(default_frames, 20'000));
+}
+
+// Bursts of frames completed at once, then none: the last frames of each burst are delivered too, not left
+// waiting for a frame that does not come.
+TEST_F(ExactFramesTest, EveryFrameOfABurstIsDeliveredWhenNoMoreFollow)
+{
+    constexpr int bursts = 20;
+    constexpr int burst = 37;  // not a multiple of the frames after which a long burst wakes the copy thread
+    const DEV_HANDLE device = open_device(3);
+    ASSERT_NE(device, nullptr) << last_error();
+    StreamSession session(device, burst + 8, ExpectedFrames{64, 64, 8}, true, 64);
+    ASSERT_FALSE(HasFailure());
+    for (int b = 0; b < bursts && !HasFailure(); ++b) {
+        ASSERT_EQ(vnsim_trigger(3, burst), burst);
+        EXPECT_EQ(session.take(burst, -1, 1000), burst) << "burst " << b;
+    }
+    session.finish();
 }
