@@ -935,41 +935,45 @@ int main(int argc, char** argv)
     }
 
     if (wanted("small") || wanted("small-max")) {
-        Session small = open_session(producer, sim, board_config(64, 64, 0), 16);
-        const ThreadsUse small_before = threads_use("vngtl-");
-        const StreamRun small_run = run_stream(small, duration);
-        const ThreadsUse small_after = threads_use("vngtl-");
-        close_session(small);
-        const double small_fps = static_cast<double>(small_run.frames) / small_run.seconds;
-        const double small_frames = static_cast<double>(std::max<uint64_t>(small_run.frames, 1));
-        const double small_cpu_us = static_cast<double>(small_after.cpu_ns - small_before.cpu_ns) / 1000.0 / small_frames;
-        const double small_switches = static_cast<double>(small_after.switches - small_before.switches) / small_frames;
+        // A run at rate 0 with `buffers` consumer buffers and `board_buffers` (0: the default ring), with the
+        // CPU time and the context switches of the stream's threads per frame.
+        struct ThreadsRun {
+            StreamRun run;
+            double fps = 0;
+            double cpu_us = 0;
+            double switches = 0;
+        };
+        const auto run_at_rate_0 = [&](size_t buffers, uint64_t board_buffers) {
+            Session session = open_session(producer, sim, board_config(64, 64, 0), buffers, board_buffers);
+            const ThreadsUse before = threads_use("vngtl-");
+            ThreadsRun measured;
+            measured.run = run_stream(session, duration);
+            const ThreadsUse after = threads_use("vngtl-");
+            close_session(session);
+            const double frames = static_cast<double>(std::max<uint64_t>(measured.run.frames, 1));
+            measured.fps = static_cast<double>(measured.run.frames) / measured.run.seconds;
+            measured.cpu_us = static_cast<double>(after.cpu_ns - before.cpu_ns) / 1000.0 / frames;
+            measured.switches = static_cast<double>(after.switches - before.switches) / frames;
+            return measured;
+        };
+        const ThreadsRun small = run_at_rate_0(16, 0);
         // The same with a ring deep enough for the acquisition thread to take the frames in bursts.
-        Session deep = open_session(producer, sim, board_config(64, 64, 0), 64, 64);
-        const ThreadsUse deep_before = threads_use("vngtl-");
-        const StreamRun deep_run = run_stream(deep, duration);
-        const ThreadsUse deep_after = threads_use("vngtl-");
-        close_session(deep);
-        const double deep_fps = static_cast<double>(deep_run.frames) / deep_run.seconds;
-        const double deep_frames = static_cast<double>(std::max<uint64_t>(deep_run.frames, 1));
-        const double deep_cpu_us = static_cast<double>(deep_after.cpu_ns - deep_before.cpu_ns) / 1000.0 / deep_frames;
-        const double deep_switches = static_cast<double>(deep_after.switches - deep_before.switches) / deep_frames;
-
-        row("small 64x64 Mono8, rate 0: delivered frames/s", number(small_fps, 0), ">= 200000");
+        const ThreadsRun deep = run_at_rate_0(64, 64);
+        row("small 64x64 Mono8, rate 0: delivered frames/s", number(small.fps, 0), ">= 200000");
         row("small, rate 0: the stream's threads, CPU us / switches per frame",
-            number(small_cpu_us, 1) + " / " + number(small_switches, 2));
-        row("small, rate 0: frames overwritten on the board", std::to_string(small_run.lost));
-        row("  of them copies the board overwrote, dropped", std::to_string(small_run.dropped));
-        row("small, rate 0, deep ring: delivered frames/s", number(deep_fps, 0), ">= 200000");
+            number(small.cpu_us, 1) + " / " + number(small.switches, 2));
+        row("small, rate 0: frames overwritten on the board", std::to_string(small.run.lost));
+        row("  of them copies the board overwrote, dropped", std::to_string(small.run.dropped));
+        row("small, rate 0, deep ring: delivered frames/s", number(deep.fps, 0), ">= 200000");
         row("  (64 board buffers, 64 consumer buffers)", "");
         row("  the stream's threads, CPU us / switches per frame",
-            number(deep_cpu_us, 1) + " / " + number(deep_switches, 2));
-        json += "  \"small\": {\"frames_per_second\": " + number(small_fps, 0) + ", \"stream_cpu_us_per_frame\": " +
-                number(small_cpu_us, 2) + ", \"stream_switches_per_frame\": " + number(small_switches, 2) + ", \"lost\": " +
-                std::to_string(small_run.lost) + ", \"copies_dropped\": " + std::to_string(small_run.dropped) + "},\n";
+            number(deep.cpu_us, 1) + " / " + number(deep.switches, 2));
+        json += "  \"small\": {\"frames_per_second\": " + number(small.fps, 0) + ", \"stream_cpu_us_per_frame\": " +
+                number(small.cpu_us, 2) + ", \"stream_switches_per_frame\": " + number(small.switches, 2) + ", \"lost\": " +
+                std::to_string(small.run.lost) + ", \"copies_dropped\": " + std::to_string(small.run.dropped) + "},\n";
         json += "  \"small_deep_ring\": {\"board_buffers\": 64, \"buffers\": 64, \"frames_per_second\": " +
-                number(deep_fps, 0) + ", \"stream_cpu_us_per_frame\": " + number(deep_cpu_us, 2) +
-                ", \"stream_switches_per_frame\": " + number(deep_switches, 2) + "},\n";
+                number(deep.fps, 0) + ", \"stream_cpu_us_per_frame\": " + number(deep.cpu_us, 2) +
+                ", \"stream_switches_per_frame\": " + number(deep.switches, 2) + "},\n";
     }
 
     if (wanted("small")) {
