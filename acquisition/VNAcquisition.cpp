@@ -410,8 +410,10 @@ void VNAcquisition::frame_loop(std::stop_token stop, uint64_t session, uint32_t 
         }
     };
     while (!stop.stop_requested() && session_ == session) {
-        placement_.place(placed);
         const FrameWaitPlan::Step step = plan.next();
+        if (step != FrameWaitPlan::Step::Poll) {
+            placement_.place(placed);  // before the thread waits or pauses; a poll does neither
+        }
         if (step == FrameWaitPlan::Step::Pause) {
             signal_copy_thread();
             std::this_thread::sleep_for(std::chrono::nanoseconds(plan.pause_ns()));
